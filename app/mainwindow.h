@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QMainWindow>
+
+namespace Ui {
+class MainWindow;
+}
+class QStackedWidget;
+
+// The frame of the program: toolbar, page stack and the database connection.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // An empty path means ORVDB.db3 beside the program.
+    explicit MainWindow(const QString &databasePath = QString(), QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    QStackedWidget *pages() const;
+
+private slots:
+    void on_action_triggered();
+    void on_action_2_triggered();
+    void on_action_3_triggered();
+    void on_action_4_triggered();
+    void on_action_5_triggered();
+    void on_action_6_triggered();
+    void on_action_7_triggered();
+
+private:
+    void addPage(QWidget *page);
+
+    Ui::MainWindow *ui;
+};

@@ -1,0 +1,39 @@
+#include "app/welcome.h"
+
+#include "app/mainwindow.h"
+#include "resources/resources.h"
+
+#include <QPalette>
+#include <QPixmap>
+#include <QTimer>
+
+welcome::welcome(QWidget *parent) : QWidget(parent), m_timer(new QTimer(this))
+{
+    initOrvenImages();
+    setObjectName(QStringLiteral("welcome"));
+    setWindowTitle(QStringLiteral("Form"));
+    resize(590, 352);
+    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                   Qt::X11BypassWindowManagerHint);
+    QPalette pal = palette();
+    pal.setBrush(QPalette::All, QPalette::Window, QBrush(QPixmap(QStringLiteral(":/qidong.png"))));
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, &welcome::init);
+    m_timer->start(3000);
+}
+
+welcome::~welcome() = default;
+
+void welcome::init()
+{
+    if (m_main)
+        return;
+    m_main = std::make_unique<MainWindow>();
+    // Show the main window before closing the splash so the program does not
+    // see its last window closing.
+    m_main->show();
+    close();
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+class MainWindow;
+class QTimer;
+
+// Splash form shown for three seconds before the main window.
+class welcome : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit welcome(QWidget *parent = nullptr);
+    ~welcome() override;
+
+    MainWindow *mainWindow() const { return m_main.get(); }
+
+public slots:
+    void init();
+
+private:
+    QTimer *m_timer;
+    std::unique_ptr<MainWindow> m_main;
+};

@@ -1,0 +1,139 @@
+#include "link/serialline.h"
+
+#include "link/frames.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QTimer>
+#include <QtDebug>
+
+namespace rtu {
+
+QStringList availablePortNames()
+{
+    QStringList names;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        names << info.portName();
+    const QString extra = qEnvironmentVariable("ORVEN_EXTRA_PORTS");
+    for (const QString &path : extra.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        if (!names.contains(path))
+            names << path;
+    return names;
+}
+
+void pauseWithEvents(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    // A timer wakes the wait below when the deadline passes.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+}
+
+SerialLine::SerialLine(QObject *parent) : QObject(parent) {}
+
+SerialLine::~SerialLine()
+{
+    close();
+}
+
+bool SerialLine::open(const QString &portName, QString *error)
+{
+    close();
+    m_rx.clear();
+    m_name = portName;
+    if (portName.trimmed().isEmpty()) {
+        if (error)
+            *error = QStringLiteral("no port name");
+        return false;
+    }
+    auto *port = new QSerialPort;
+    port->setPortName(portName);
+    port->setBaudRate(QSerialPort::Baud9600, QSerialPort::AllDirections);
+    port->setDataBits(QSerialPort::Data8);
+    port->setStopBits(QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    port->setParity(QSerialPort::NoParity);
+    if (!port->open(QIODevice::ReadWrite)) {
+        if (error)
+            *error = port->errorString();
+        delete port;
+        return false;
+    }
+    m_port = port;
+    connect(port, &QSerialPort::readyRead, this, &SerialLine::onReadyRead);
+    connect(port, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError e) { onError(static_cast<int>(e)); });
+    return true;
+}
+
+bool SerialLine::isOpen() const
+{
+    return m_port && m_port->isOpen();
+}
+
+void SerialLine::sendHex(const QString &frameText)
+{
+    m_rx.clear();
+    if (!isOpen())
+        return;
+    m_port->write(frameBytes(frameText));
+}
+
+void SerialLine::close()
+{
+    QSerialPort *port = m_port;
+    if (!port)
+        return;
+    m_port = nullptr;
+    disconnect(port, nullptr, this, nullptr);
+    if (port->isOpen()) {
+        port->clear(QSerialPort::AllDirections);
+        port->close();
+    }
+    // Inside one of the port's own signals the object must outlive the emit.
+    if (m_signalDepth > 0)
+        port->deleteLater();
+    else
+        delete port;
+}
+
+void SerialLine::onReadyRead()
+{
+    if (!m_port)
+        return;
+    ++m_signalDepth;
+    m_rx.append(m_port->readAll());
+    emit received();
+    --m_signalDepth;
+}
+
+void SerialLine::onError(int error)
+{
+    switch (static_cast<QSerialPort::SerialPortError>(error)) {
+    case QSerialPort::NoError:
+    case QSerialPort::NotOpenError:         // close() and clear() on a closed port
+    case QSerialPort::UnsupportedOperationError: // DTR/RTS on a pseudo-terminal
+    case QSerialPort::TimeoutError:
+        return;
+    default:
+        break;
+    }
+    if (!m_port)
+        return;
+    const QString reason = m_port->errorString();
+    qDebug().noquote() << "line error on" << m_name << ":" << reason;
+    ++m_signalDepth;
+    close();
+    emit lineFailed(reason);
+    --m_signalDepth;
+}
+
+} // namespace rtu

@@ -1,0 +1,55 @@
+#include "pages/pagekit.h"
+
+#include "link/serialline.h"
+#include "pages/prompts.h"
+
+#include <QComboBox>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QWidget>
+
+namespace pagekit {
+
+const char *const kNumberPattern = "^(-?[0]|-?[1-9][0-9]{0,3})(?:\\.\\d{1,7})?$|(^\\t?$)";
+
+QValidator *numberValidator(QObject *parent)
+{
+    return new QRegularExpressionValidator(QRegularExpression(QLatin1String(kNumberPattern)),
+                                           parent);
+}
+
+void fillPorts(QComboBox *box)
+{
+    box->clear();
+    box->insertItems(box->count(), rtu::availablePortNames());
+}
+
+void selectText(QComboBox *box, const QString &text)
+{
+    const int index = box->findText(text);
+    if (index >= 0)
+        box->setCurrentIndex(index);
+}
+
+void reportFailure(QWidget *parent, const QString &what, const QString &reason)
+{
+    prompts::about(parent, QStringLiteral("失败"), what + QStringLiteral("：") + reason);
+}
+
+bool reportOutcome(QWidget *parent, const storage::Status &status, const QString &what,
+                   const QString &success)
+{
+    if (!status.ok) {
+        reportFailure(parent, what, status.error);
+        return false;
+    }
+    prompts::about(parent, QStringLiteral("提示"), success);
+    return true;
+}
+
+void makeFrameless(QWidget *page)
+{
+    page->setWindowFlags(page->windowFlags() | Qt::FramelessWindowHint);
+}
+
+} // namespace pagekit

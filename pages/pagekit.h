@@ -1,0 +1,35 @@
+#pragma once
+
+// Small helpers shared by the pages.
+
+#include "storage/result.h"
+
+#include <QString>
+
+class QComboBox;
+class QObject;
+class QValidator;
+class QWidget;
+
+namespace pagekit {
+
+// Number input rule of the numeric fields.
+extern const char *const kNumberPattern;
+QValidator *numberValidator(QObject *parent);
+
+// Empties `box` and fills it with the port names.
+void fillPorts(QComboBox *box);
+
+// Selects `text` in `box` when it is one of its entries; otherwise leaves it.
+void selectText(QComboBox *box, const QString &text);
+
+// The "失败" box for a storage action that did not succeed.
+void reportFailure(QWidget *parent, const QString &what, const QString &reason);
+// Shows `success` under "提示" when `status` is ok, otherwise the failure box.
+bool reportOutcome(QWidget *parent, const storage::Status &status, const QString &what,
+                   const QString &success);
+
+// Makes a page a frameless child widget.
+void makeFrameless(QWidget *page);
+
+} // namespace pagekit

@@ -1,0 +1,41 @@
+#pragma once
+
+// Every message box, question, save dialog and "open in default application"
+// of the program goes through here. Tests switch to scripted mode: answers
+// come from a queue, every call is recorded and nothing blocks.
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+class QWidget;
+
+namespace prompts {
+
+void about(QWidget *parent, const QString &title, const QString &text);
+// True when the operator answers Yes.
+bool question(QWidget *parent, const QString &title, const QString &text);
+QString saveFileName(QWidget *parent, const QString &caption, const QString &dir,
+                     const QString &filter);
+bool openUrl(const QUrl &url);
+
+// ---- scripting ----
+enum class Kind { About, Question, SaveFile, OpenUrl };
+struct Record
+{
+    Kind kind;
+    QString title;
+    QString text;
+};
+
+void setScripted(bool scripted); // also clears queues and records
+bool isScripted();
+void queueAnswer(bool yes);           // next question; an empty queue answers No
+void queueFileName(const QString &name); // next save dialog; empty queue answers ""
+QList<Record> records();
+QList<Record> recordsOf(Kind kind);
+void clearRecords();
+// Texts of the information boxes shown so far, "title|text".
+QStringList aboutTexts();
+
+} // namespace prompts

@@ -1,0 +1,8 @@
+#include "resources/resources.h"
+
+#include <QtGlobal>
+
+void initOrvenImages()
+{
+    Q_INIT_RESOURCE(images);
+}

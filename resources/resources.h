@@ -1,0 +1,4 @@
+#pragma once
+
+// Registers the images compiled into the static resource library.
+void initOrvenImages();

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The Debian 12 packages the workstation, its tests and its run command need.
+# Shared by scripts/run.sh, scripts/test.sh and CI.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake
+  qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5sql5-sqlite
+  xvfb xauth imagemagick
+  fonts-noto-cjk
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+echo "installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,109 @@
+#include "storage/database.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+static void initStorageResources()
+{
+    Q_INIT_RESOURCE(storage);
+}
+
+namespace storage {
+
+QString defaultDatabasePath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/ORVDB.db3");
+}
+
+static Status runScript(QSqlDatabase &db, const QString &script)
+{
+    // Comment lines first, then one statement per ';'.
+    QStringList kept;
+    for (const QString &line : script.split(QLatin1Char('\n')))
+        if (!line.trimmed().startsWith(QLatin1String("--")))
+            kept << line;
+    const QStringList statements = kept.join(QLatin1Char('\n')).split(QLatin1Char(';'));
+    for (const QString &text : statements) {
+        const QString statement = text.trimmed();
+        if (statement.isEmpty())
+            continue;
+        QSqlQuery q(db);
+        if (!q.exec(statement))
+            return Status::failure(q.lastError().text());
+    }
+    return {};
+}
+
+static Status ensureSingleRow(QSqlDatabase &db, const QString &table, const QString &insert)
+{
+    QSqlQuery count(db);
+    if (!count.exec(QStringLiteral("select count(*) from ") + table))
+        return Status::failure(count.lastError().text());
+    if (count.next() && count.value(0).toInt() > 0)
+        return {};
+    QSqlQuery q(db);
+    if (!q.exec(insert))
+        return Status::failure(q.lastError().text());
+    return {};
+}
+
+Status ensureSchema()
+{
+    initStorageResources();
+    QSqlDatabase db = QSqlDatabase::database();
+    if (!db.isOpen())
+        return Status::failure(db.lastError().text());
+    QFile file(QStringLiteral(":/storage/schema.sql"));
+    if (!file.open(QIODevice::ReadOnly))
+        return Status::failure(QStringLiteral("schema script missing"));
+    const QString script = QString::fromUtf8(file.readAll());
+
+    if (!db.transaction())
+        return Status::failure(db.lastError().text());
+    Status st = runScript(db, script);
+    if (st)
+        st = ensureSingleRow(db, QStringLiteral("secdevice"),
+                             QStringLiteral("insert into secdevice values('','','','','','','','','')"));
+    if (st)
+        st = ensureSingleRow(db, QStringLiteral("envirdata"),
+                             QStringLiteral("insert into envirdata values('25','60')"));
+    if (!st) {
+        db.rollback();
+        return st;
+    }
+    if (!db.commit()) {
+        const QString reason = db.lastError().text();
+        db.rollback();
+        return Status::failure(reason);
+    }
+    return {};
+}
+
+Status openDatabase(const QString &path)
+{
+    closeDatabase();
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    db.setDatabaseName(path);
+    if (!db.open())
+        return Status::failure(db.lastError().text());
+    return ensureSchema();
+}
+
+void closeDatabase()
+{
+    const QString name = QString::fromLatin1(QSqlDatabase::defaultConnection);
+    if (!QSqlDatabase::contains(name))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+} // namespace storage

@@ -1,0 +1,14 @@
+-- Tables of ORVDB.db3. Column order is part of the file format: inserts list
+-- every column positionally and "select *" readers take values by position.
+CREATE TABLE IF NOT EXISTS datacollect (num TEXT, name TEXT, type TEXT, portnum TEXT, serialnum TEXT, zqtem TEXT, zqhum TEXT, cltem TEXT, clhum TEXT, zhengshu TEXT, temnosure TEXT, temnosurek TEXT, humnosure TEXT, humnosurek TEXT, todata TEXT);
+CREATE TABLE IF NOT EXISTS equipdata (name TEXT, companyname TEXT, address TEXT, type TEXT, model TEXT, equipmodel TEXT, listnum TEXT, temnum TEXT, humnum TEXT, madecompanyname TEXT, madedate TEXT, temdown TEXT, temup TEXT, humdown TEXT, humup TEXT, adjustnum TEXT, tem1 TEXT, tem2 TEXT, tem3 TEXT, tem4 TEXT, tem5 TEXT, tem6 TEXT, tem7 TEXT, tem8 TEXT, tem9 TEXT, tem10 TEXT, hum1 TEXT, hum2 TEXT, hum3 TEXT, hum4 TEXT, hum5 TEXT, hum6 TEXT, hum7 TEXT, hum8 TEXT, hum9 TEXT, hum10 TEXT);
+CREATE TABLE IF NOT EXISTS secdevice (datacollect TEXT, equipdata TEXT, secA TEXT, roadA TEXT, roadtypeA TEXT, secB TEXT, roadB TEXT, roadtypeB TEXT, comnum TEXT);
+CREATE TABLE IF NOT EXISTS envirdata (tem TEXT, hum TEXT);
+CREATE TABLE IF NOT EXISTS deviceA (num TEXT, headtype TEXT, chantype TEXT, wiring TEXT, mxm TEXT, mxb TEXT, r0 TEXT, compmode TEXT, cjtemp TEXT, coefa TEXT, coefb TEXT, coefc TEXT, coefa4 TEXT, coefb4 TEXT);
+CREATE TABLE IF NOT EXISTS deviceB (num TEXT, headtype TEXT, chantype TEXT, wiring TEXT, mxm TEXT, mxb TEXT, r0 TEXT, compmode TEXT, cjtemp TEXT, coefa TEXT, coefb TEXT, coefc TEXT, coefa4 TEXT, coefb4 TEXT);
+CREATE TABLE IF NOT EXISTS company (unitname TEXT, tel TEXT, fax TEXT, address TEXT, yzbm TEXT, website TEXT, place TEXT, booknum TEXT);
+CREATE TABLE IF NOT EXISTS datamark (num TEXT, dtbegin TEXT, dtend TEXT, pointnum TEXT, temset TEXT, humset TEXT, kindsA TEXT, kindsB TEXT, collector TEXT, equipname TEXT, channum TEXT, samplenum TEXT, chanlist TEXT, envtem TEXT, envhum TEXT, equiptype TEXT, typesA TEXT, typesB TEXT);
+CREATE TABLE IF NOT EXISTS data (equipname TEXT, jdnum TEXT, coltime TEXT, colname TEXT, coldata TEXT);
+-- Indexes only speed up the time-window reads; they do not change the format.
+CREATE INDEX IF NOT EXISTS data_coltime ON data(coltime);
+CREATE INDEX IF NOT EXISTS datamark_dtbegin ON datamark(dtbegin);

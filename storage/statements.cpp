@@ -1,0 +1,404 @@
+#include "storage/statements.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+
+namespace storage {
+
+namespace {
+
+QString reasonOf(const QSqlQuery &q)
+{
+    const QString text = q.lastError().text().trimmed();
+    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
+}
+
+bool run(QSqlQuery &q, const QString &sql, const QStringList &values)
+{
+    if (!q.prepare(sql))
+        return false;
+    for (const QString &v : values)
+        q.addBindValue(v.isNull() ? QString(QLatin1String("")) : v);
+    return q.exec();
+}
+
+Status exec(const QString &sql, const QStringList &values = {})
+{
+    QSqlQuery q;
+    if (!run(q, sql, values))
+        return Status::failure(reasonOf(q));
+    return {};
+}
+
+Result<int> execCount(const QString &sql, const QStringList &values = {})
+{
+    QSqlQuery q;
+    if (!run(q, sql, values))
+        return Result<int>::failure(reasonOf(q));
+    Result<int> r;
+    r.value = q.numRowsAffected();
+    return r;
+}
+
+Result<Rows> selectRows(const QString &sql, const QStringList &values = {})
+{
+    QSqlQuery q;
+    q.setForwardOnly(true);
+    if (!run(q, sql, values))
+        return Result<Rows>::failure(reasonOf(q));
+    Result<Rows> r;
+    const int columns = q.record().count();
+    while (q.next()) {
+        Row row;
+        row.reserve(columns);
+        for (int i = 0; i < columns; ++i)
+            row << q.value(i).toString();
+        r.value << row;
+    }
+    if (q.lastError().isValid())
+        return Result<Rows>::failure(reasonOf(q));
+    return r;
+}
+
+// First row of a select, or a row of empty texts when there is none.
+Result<Row> selectFirst(const QString &sql, int columns, const QStringList &values = {})
+{
+    Result<Rows> rows = selectRows(sql, values);
+    if (!rows)
+        return Result<Row>::failure(rows.error);
+    Result<Row> r;
+    if (!rows.value.isEmpty())
+        r.value = rows.value.first();
+    while (r.value.size() < columns)
+        r.value << QString();
+    return r;
+}
+
+QString placeholders(int n)
+{
+    QStringList marks;
+    for (int i = 0; i < n; ++i)
+        marks << QStringLiteral("?");
+    return marks.join(QLatin1Char(','));
+}
+
+Status checkWidth(const Row &row, int expected, const char *what)
+{
+    if (row.size() != expected)
+        return Status::failure(QStringLiteral("%1: %2 values expected, %3 given")
+                                   .arg(QLatin1String(what))
+                                   .arg(expected)
+                                   .arg(row.size()));
+    return {};
+}
+
+// Runs `body` inside a transaction: commits when it succeeds, rolls back otherwise.
+template <typename F> Status inTransaction(F body)
+{
+    QSqlDatabase db = QSqlDatabase::database();
+    if (!db.transaction()) {
+        const QString reason = db.lastError().text().trimmed();
+        return Status::failure(reason.isEmpty() ? QStringLiteral("cannot begin a transaction")
+                                                : reason);
+    }
+    Status st = body();
+    if (!st) {
+        db.rollback();
+        return st;
+    }
+    if (!db.commit()) {
+        const QString reason = db.lastError().text();
+        db.rollback();
+        return Status::failure(reason);
+    }
+    return {};
+}
+
+QString deviceTable(Device d)
+{
+    return d == Device::A ? QStringLiteral("deviceA") : QStringLiteral("deviceB");
+}
+
+const char *const kCollectorUpdate =
+    "update datacollect set num=?,name=?,type=?,portnum=?,serialnum=?,zqtem=?,zqhum=?,cltem=?,"
+    "clhum=?,zhengshu=?,temnosure=?,temnosurek=?,humnosure=?,humnosurek=?,todata=? where num=?";
+
+QString equipmentUpdateSql()
+{
+    QStringList sets = {QStringLiteral("name=?"),        QStringLiteral("companyname=?"),
+                        QStringLiteral("address=?"),     QStringLiteral("type=?"),
+                        QStringLiteral("model=?"),       QStringLiteral("equipmodel=?"),
+                        QStringLiteral("listnum=?"),     QStringLiteral("temnum=?"),
+                        QStringLiteral("humnum=?"),      QStringLiteral("madecompanyname=?"),
+                        QStringLiteral("madedate=?"),    QStringLiteral("temdown=?"),
+                        QStringLiteral("temup=?"),       QStringLiteral("humdown=?"),
+                        QStringLiteral("humup=?"),       QStringLiteral("adjustnum=?")};
+    for (int i = 1; i <= 10; ++i)
+        sets << QStringLiteral("tem%1=?").arg(i);
+    for (int i = 1; i <= 10; ++i)
+        sets << QStringLiteral("hum%1=?").arg(i);
+    return QStringLiteral("update equipdata set ") + sets.join(QLatin1Char(',')) +
+           QStringLiteral(" where name=?");
+}
+
+} // namespace
+
+// ---- shared selection ----
+
+Result<Selection> readSelection()
+{
+    Result<Row> row = selectFirst(
+        QStringLiteral("select datacollect,equipdata,secA,roadA,roadtypeA,secB,roadB,roadtypeB,"
+                       "comnum from secdevice"),
+        9);
+    if (!row)
+        return Result<Selection>::failure(row.error);
+    const Row &v = row.value;
+    Result<Selection> r;
+    r.value = Selection{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]};
+    return r;
+}
+
+Status selectCollector(const QString &serial)
+{
+    return exec(QStringLiteral("update secdevice set datacollect=?"), {serial});
+}
+
+Status selectEquipment(const QString &name, const QString &tem, const QString &hum)
+{
+    return inTransaction([&] {
+        Status st = exec(QStringLiteral("update secdevice set equipdata=?"), {name});
+        if (st)
+            st = exec(QStringLiteral("update envirdata set tem=?,hum=?"), {tem, hum});
+        return st;
+    });
+}
+
+Result<Ambient> readAmbient()
+{
+    Result<Row> row = selectFirst(QStringLiteral("select tem,hum from envirdata"), 2);
+    if (!row)
+        return Result<Ambient>::failure(row.error);
+    Result<Ambient> r;
+    r.value = Ambient{row.value[0], row.value[1]};
+    return r;
+}
+
+// ---- collectors ----
+
+Result<Rows> listCollectors()
+{
+    return selectRows(QStringLiteral("select * from datacollect"));
+}
+
+Status insertCollector(const Row &row)
+{
+    if (Status st = checkWidth(row, kCollectorColumns, "collector"); !st)
+        return st;
+    return exec(QStringLiteral("insert into datacollect values(%1)").arg(placeholders(kCollectorColumns)),
+                row);
+}
+
+Result<int> updateCollector(const Row &row)
+{
+    if (Status st = checkWidth(row, kCollectorColumns, "collector"); !st)
+        return Result<int>::failure(st.error);
+    return execCount(QLatin1String(kCollectorUpdate), Row(row) << row[0]);
+}
+
+Result<int> deleteCollectorsBySerial(const QString &serial)
+{
+    return execCount(QStringLiteral("delete from datacollect where serialnum=?"), {serial});
+}
+
+Status deleteAllCollectors()
+{
+    return exec(QStringLiteral("delete from datacollect"));
+}
+
+// ---- equipment ----
+
+Result<Rows> listEquipment()
+{
+    return selectRows(QStringLiteral(
+        "select companyname,address,name,type,model,equipmodel,listnum,temnum,humnum,"
+        "madecompanyname,madedate,temdown,temup,humdown,humup,adjustnum from equipdata"));
+}
+
+Status insertEquipment(const Row &row)
+{
+    if (Status st = checkWidth(row, kEquipmentColumns, "equipment"); !st)
+        return st;
+    return exec(QStringLiteral("insert into equipdata values(%1)").arg(placeholders(kEquipmentColumns)),
+                row);
+}
+
+Result<int> updateEquipment(const Row &row)
+{
+    if (Status st = checkWidth(row, kEquipmentColumns, "equipment"); !st)
+        return Result<int>::failure(st.error);
+    return execCount(equipmentUpdateSql(), Row(row) << row[0]);
+}
+
+Result<int> deleteEquipmentByName(const QString &name)
+{
+    return execCount(QStringLiteral("delete from equipdata where name=?"), {name});
+}
+
+Status deleteAllEquipment()
+{
+    return exec(QStringLiteral("delete from equipdata"));
+}
+
+Result<SetPoints> equipmentSetPoints(const QString &name)
+{
+    Result<Row> tem = selectFirst(
+        QStringLiteral("select tem1,tem2,tem3,tem4,tem5,tem6,tem7,tem8,tem9,tem10 from equipdata "
+                       "where name=?"),
+        10, {name});
+    if (!tem)
+        return Result<SetPoints>::failure(tem.error);
+    Result<Row> hum = selectFirst(
+        QStringLiteral("select hum1,hum2,hum3,hum4,hum5,hum6,hum7,hum8,hum9,hum10 from equipdata "
+                       "where name=?"),
+        10, {name});
+    if (!hum)
+        return Result<SetPoints>::failure(hum.error);
+    Result<SetPoints> r;
+    r.value = SetPoints{tem.value, hum.value};
+    return r;
+}
+
+Result<QString> equipmentPointCount(const QString &name)
+{
+    Result<Row> row = selectFirst(QStringLiteral("select adjustnum from equipdata where name=?"), 1, {name});
+    if (!row)
+        return Result<QString>::failure(row.error);
+    Result<QString> r;
+    r.value = row.value[0];
+    return r;
+}
+
+Result<QString> equipmentType(const QString &name)
+{
+    Result<Row> row = selectFirst(QStringLiteral("select type from equipdata where name=?"), 1, {name});
+    if (!row)
+        return Result<QString>::failure(row.error);
+    Result<QString> r;
+    r.value = row.value[0];
+    return r;
+}
+
+// ---- channel layouts ----
+
+Result<Rows> loadChannelTable(Device device)
+{
+    return selectRows(QStringLiteral("select * from ") + deviceTable(device));
+}
+
+Status storeChannelLayout(Device device, const Rows &rows, const QString &count,
+                          const QString &road, const QString &kinds)
+{
+    for (const Row &row : rows)
+        if (Status st = checkWidth(row, kChannelColumns, "channel"); !st)
+            return st;
+    const QString table = deviceTable(device);
+    const bool a = device == Device::A;
+    return inTransaction([&] {
+        Status st = exec(QStringLiteral("delete from ") + table);
+        const QString insert =
+            QStringLiteral("insert into %1 values(%2)").arg(table, placeholders(kChannelColumns));
+        for (int i = 0; st && i < rows.size(); ++i)
+            st = exec(insert, rows[i]);
+        if (st)
+            st = exec(a ? QStringLiteral("update secdevice set secA=?,roadA=?")
+                        : QStringLiteral("update secdevice set secB=?,roadB=?"),
+                      {count, road});
+        if (st)
+            st = exec(a ? QStringLiteral("update secdevice set roadtypeA=?")
+                        : QStringLiteral("update secdevice set roadtypeB=?"),
+                      {kinds});
+        return st;
+    });
+}
+
+// ---- organisation ----
+
+Result<Row> readCompany()
+{
+    Result<Rows> rows = selectRows(QStringLiteral("select * from company"));
+    if (!rows)
+        return Result<Row>::failure(rows.error);
+    Result<Row> r;
+    if (!rows.value.isEmpty())
+        r.value = rows.value.first();
+    return r;
+}
+
+Status saveCompany(const Row &row)
+{
+    if (Status st = checkWidth(row, kCompanyColumns, "company"); !st)
+        return st;
+    return inTransaction([&] {
+        Status st = exec(QStringLiteral("delete from company"));
+        if (st)
+            st = exec(QStringLiteral("insert into company values(%1)").arg(placeholders(kCompanyColumns)),
+                      row);
+        return st;
+    });
+}
+
+// ---- runs ----
+
+Status insertSample(const QString &equipment, const QString &point, const QString &time,
+                    const QString &channels, const QString &values)
+{
+    return exec(QStringLiteral("insert into data values(?,?,?,?,?)"),
+                {equipment, point, time, channels, values});
+}
+
+Result<int> countHeaders()
+{
+    Result<Rows> rows = selectRows(QStringLiteral("select count(*) from datamark"));
+    if (!rows)
+        return Result<int>::failure(rows.error);
+    Result<int> r;
+    r.value = rows.value.isEmpty() ? 0 : rows.value.first().value(0).toInt();
+    return r;
+}
+
+Result<bool> headerExists(const QString &dtbegin)
+{
+    Result<Rows> rows =
+        selectRows(QStringLiteral("select count(*) from datamark where dtbegin=?"), {dtbegin});
+    if (!rows)
+        return Result<bool>::failure(rows.error);
+    Result<bool> r;
+    r.value = !rows.value.isEmpty() && rows.value.first().value(0).toInt() > 0;
+    return r;
+}
+
+Status insertHeader(const Row &row)
+{
+    if (Status st = checkWidth(row, kHeaderColumns, "header"); !st)
+        return st;
+    return exec(QStringLiteral("insert into datamark values(%1)").arg(placeholders(kHeaderColumns)),
+                row);
+}
+
+Status replaceHeader(const Row &row)
+{
+    if (Status st = checkWidth(row, kHeaderColumns, "header"); !st)
+        return st;
+    return inTransaction([&] {
+        Status st = exec(QStringLiteral("delete from datamark where dtbegin=?"), {row[1]});
+        if (st)
+            st = insertHeader(row);
+        return st;
+    });
+}
+
+} // namespace storage

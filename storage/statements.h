@@ -1,0 +1,83 @@
+#pragma once
+
+// Every statement the program issues, with bound parameters, on the default
+// connection. Each call reports whether it succeeded and the driver's reason.
+
+#include "storage/result.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace storage {
+
+using Row = QStringList;
+using Rows = QList<Row>;
+
+enum class Device { A, B }; // collector one / collector two
+
+constexpr int kCollectorColumns = 15;
+constexpr int kEquipmentColumns = 36;
+constexpr int kEquipmentListColumns = 16;
+constexpr int kChannelColumns = 14;
+constexpr int kCompanyColumns = 8;
+constexpr int kHeaderColumns = 18;
+
+// ---- shared selection (secdevice, envirdata) ----
+struct Selection
+{
+    QString datacollect, equipdata, secA, roadA, roadtypeA, secB, roadB, roadtypeB, comnum;
+};
+Result<Selection> readSelection();
+Status selectCollector(const QString &serial);
+// Equipment name and the ambient values are written together or not at all.
+Status selectEquipment(const QString &name, const QString &tem, const QString &hum);
+struct Ambient
+{
+    QString tem, hum;
+};
+Result<Ambient> readAmbient();
+
+// ---- collectors (datacollect) ----
+Result<Rows> listCollectors();
+Status insertCollector(const Row &row);
+// Rows changed; 0 when the number matches no row (not a failure).
+Result<int> updateCollector(const Row &row);
+Result<int> deleteCollectorsBySerial(const QString &serial);
+Status deleteAllCollectors();
+
+// ---- equipment (equipdata) ----
+Result<Rows> listEquipment(); // the 16 list columns, companyname first
+Status insertEquipment(const Row &row);
+Result<int> updateEquipment(const Row &row); // key: row[0], the name
+Result<int> deleteEquipmentByName(const QString &name);
+Status deleteAllEquipment();
+struct SetPoints
+{
+    QStringList tem, hum; // ten each, empty when the equipment is unknown
+};
+Result<SetPoints> equipmentSetPoints(const QString &name);
+Result<QString> equipmentPointCount(const QString &name);
+Result<QString> equipmentType(const QString &name);
+
+// ---- channel layouts (deviceA, deviceB) ----
+Result<Rows> loadChannelTable(Device device);
+// Rewrites the whole layout of one collector with its counts and kinds in
+// one transaction; on failure the previous layout stays.
+Status storeChannelLayout(Device device, const Rows &rows, const QString &count,
+                          const QString &road, const QString &kinds);
+
+// ---- organisation (company) ----
+Result<Row> readCompany(); // empty row when none saved yet
+Status saveCompany(const Row &row); // delete + insert, one transaction
+
+// ---- runs (data, datamark) ----
+Status insertSample(const QString &equipment, const QString &point, const QString &time,
+                    const QString &channels, const QString &values);
+Result<int> countHeaders();
+Result<bool> headerExists(const QString &dtbegin);
+Status insertHeader(const Row &row);
+// Removes every header with row[1] as dtbegin and inserts `row`, atomically.
+Status replaceHeader(const Row &row);
+
+} // namespace storage

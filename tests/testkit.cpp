@@ -1,0 +1,87 @@
+#include "tests/testkit.h"
+
+#include "pages/prompts.h"
+#include "storage/database.h"
+
+#include <QSqlError>
+#include <QSqlRecord>
+
+namespace testkit {
+
+TempDatabase::TempDatabase()
+{
+    prompts::setScripted(true);
+    m_path = m_dir.path() + QStringLiteral("/ORVDB.db3");
+    m_ok = storage::openDatabase(m_path).ok;
+}
+
+TempDatabase::~TempDatabase()
+{
+    storage::closeDatabase();
+}
+
+bool sql(const QString &statement)
+{
+    QSqlQuery q;
+    const bool ok = q.exec(statement);
+    if (!ok)
+        qWarning() << statement << q.lastError().text();
+    return ok;
+}
+
+storage::Rows rows(const QString &select)
+{
+    QSqlQuery q;
+    storage::Rows out;
+    if (!q.exec(select)) {
+        qWarning() << select << q.lastError().text();
+        return out;
+    }
+    while (q.next()) {
+        storage::Row row;
+        for (int i = 0; i < q.record().count(); ++i)
+            row << q.value(i).toString();
+        out << row;
+    }
+    return out;
+}
+
+QStringList columnsOf(const QString &table)
+{
+    QStringList names;
+    for (const storage::Row &r : rows(QStringLiteral("pragma table_info(%1)").arg(table)))
+        names << r.value(1);
+    return names;
+}
+
+bool waitUntil(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+std::unique_ptr<sim::CollectorSim> startSim(const sim::Options &options)
+{
+    auto collector = std::make_unique<sim::CollectorSim>(options);
+    QString error;
+    if (!collector->start(&error)) {
+        qWarning() << "simulator:" << error;
+        return nullptr;
+    }
+    return collector;
+}
+
+void setExtraPorts(const QStringList &paths)
+{
+    qputenv("ORVEN_EXTRA_PORTS", paths.join(QLatin1Char(':')).toLocal8Bit());
+}
+
+QStringList shown()
+{
+    return prompts::aboutTexts();
+}
+
+} // namespace testkit

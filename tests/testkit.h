@@ -1,0 +1,51 @@
+#pragma once
+
+// Shared fixtures: a temporary database as the default connection, scripted
+// prompts, waiting on the event loop, and simulated collectors.
+
+#include "sim/collectorsim.h"
+#include "storage/statements.h"
+
+#include <QElapsedTimer>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+namespace testkit {
+
+// A fresh ORVDB.db3 in a temporary folder, opened as the default connection,
+// with prompts scripted.
+class TempDatabase
+{
+public:
+    TempDatabase();
+    ~TempDatabase();
+    QString path() const { return m_path; }
+    QString dir() const { return m_dir.path(); }
+    bool ok() const { return m_ok; }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+    bool m_ok = false;
+};
+
+// Runs one statement on the default connection (test setup and checks only).
+bool sql(const QString &statement);
+// All rows of a select, values as text.
+storage::Rows rows(const QString &select);
+QStringList columnsOf(const QString &table);
+
+// Processes events until `done` is true or `ms` pass; returns `done()`.
+bool waitUntil(const std::function<bool()> &done, int ms = 5000);
+
+// A started simulator whose port is listed through ORVEN_EXTRA_PORTS.
+std::unique_ptr<sim::CollectorSim> startSim(const sim::Options &options = sim::Options());
+void setExtraPorts(const QStringList &paths);
+
+// Information boxes shown so far as "title|text".
+QStringList shown();
+
+} // namespace testkit
