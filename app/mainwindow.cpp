@@ -4,6 +4,8 @@
 #include "pages/prompts.h"
 #include "pages/reports/form6.h"
 #include "pages/settings/about.h"
+#include "pages/collectors/form1.h"
+#include "pages/equipment/form2.h"
 #include "pages/settings/form5.h"
 #include "resources/resources.h"
 #include "storage/database.h"
@@ -57,12 +59,12 @@ static QWidget *placeholderPage(const QString &title)
 
 void MainWindow::on_action_triggered()
 {
-    addPage(placeholderPage(QStringLiteral("采集器")));
+    addPage(new Form1);
 }
 
 void MainWindow::on_action_2_triggered()
 {
-    addPage(placeholderPage(QStringLiteral("试验设备")));
+    addPage(new Form2);
 }
 
 void MainWindow::on_action_3_triggered()

@@ -3,6 +3,7 @@
 #include "pages/prompts.h"
 #include "storage/database.h"
 
+#include <QAbstractButton>
 #include <QSqlError>
 #include <QSqlRecord>
 
@@ -82,6 +83,19 @@ void setExtraPorts(const QStringList &paths)
 QStringList shown()
 {
     return prompts::aboutTexts();
+}
+
+QStringList asked()
+{
+    QStringList out;
+    for (const prompts::Record &r : prompts::recordsOf(prompts::Kind::Question))
+        out << r.title + QLatin1Char('|') + r.text;
+    return out;
+}
+
+void click(QObject *parent, const QString &button)
+{
+    child<QAbstractButton>(parent, button)->click();
 }
 
 } // namespace testkit

@@ -47,5 +47,17 @@ void setExtraPorts(const QStringList &paths);
 
 // Information boxes shown so far as "title|text".
 QStringList shown();
+// Questions asked so far, "title|text".
+QStringList asked();
+
+// A named child widget of a page; the test fails loudly when it is missing.
+template <typename T> T *child(QObject *parent, const QString &name)
+{
+    T *w = parent->findChild<T *>(name);
+    if (!w)
+        qFatal("no child %s", qPrintable(name));
+    return w;
+}
+void click(QObject *parent, const QString &button);
 
 } // namespace testkit

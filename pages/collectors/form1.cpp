@@ -1,0 +1,204 @@
+#include "pages/collectors/form1.h"
+
+#include "link/commands.h"
+#include "link/serialline.h"
+#include "pages/pagekit.h"
+#include "pages/prompts.h"
+#include "ui_form1.h"
+
+#include <QtDebug>
+
+static const char *const kDateFormat = "yyyy-MM-dd";
+
+Form1::Form1(QWidget *parent) : QWidget(parent), ui(new Ui::Form1)
+{
+    ui->setupUi(this);
+    pagekit::makeFrameless(this);
+    for (QWidget *w : {ui->comboBox_3, ui->comboBox_4, ui->comboBox_5, ui->comboBox_6})
+        w->setEnabled(false);
+    for (QLineEdit *e : {ui->lineEdit_4, ui->lineEdit_5, ui->lineEdit_6, ui->lineEdit_7,
+                         ui->lineEdit_9, ui->lineEdit_10, ui->lineEdit_11, ui->lineEdit_12})
+        e->setValidator(pagekit::numberValidator(e));
+    ui->dateEdit->setDisplayFormat(QLatin1String(kDateFormat));
+    pagekit::fillPorts(ui->comboBox_2);
+    loadList();
+}
+
+Form1::~Form1()
+{
+    delete ui;
+}
+
+QList<QLineEdit *> Form1::measurementFields() const
+{
+    return {ui->lineEdit_4, ui->lineEdit_5, ui->lineEdit_6,  ui->lineEdit_7, ui->lineEdit_8,
+            ui->lineEdit_9, ui->lineEdit_10, ui->lineEdit_11, ui->lineEdit_12};
+}
+
+storage::Row Form1::fieldsRow() const
+{
+    storage::Row row{ui->lineEdit->text(), ui->lineEdit_2->text(), ui->comboBox->currentText(),
+                     ui->comboBox_2->currentText(), ui->lineEdit_3->text()};
+    for (QLineEdit *e : measurementFields())
+        row << e->text();
+    row << ui->dateEdit->date().toString(QLatin1String(kDateFormat));
+    return row;
+}
+
+void Form1::loadList()
+{
+    static const QStringList headers{"编号",       "名称",       "型号",       "串口号",
+                                     "序列号",     "温度准确率", "湿度准确率", "温度分辨率",
+                                     "湿度分辨率", "校准证书编号", "温度不确定度", "湿度不确定度",
+                                     "温度K",      "湿度K",      "有效期"};
+    ui->twshow->clear();
+    ui->twshow->setColumnCount(headers.size());
+    ui->twshow->setHorizontalHeaderLabels(headers);
+    const storage::Result<storage::Rows> rows = storage::listCollectors();
+    if (!rows) {
+        ui->twshow->setRowCount(0);
+        pagekit::reportFailure(this, QStringLiteral("读取采集器列表失败"), rows.error);
+        return;
+    }
+    ui->twshow->setRowCount(rows.value.size());
+    for (int r = 0; r < rows.value.size(); ++r)
+        for (int c = 0; c < headers.size(); ++c)
+            ui->twshow->setItem(r, c, new QTableWidgetItem(rows.value[r].value(c)));
+}
+
+void Form1::on_pushButton_clicked()
+{
+    // One scan at a time: a second click during the pauses cannot replace the port.
+    ui->pushButton->setEnabled(false);
+    const QString before = ui->lineEdit_3->text();
+    ui->lineEdit_3->clear();
+
+    rtu::SerialLine line;
+    m_port = &line;
+    connect(&line, &rtu::SerialLine::received, this, &Form1::recvMsg);
+    QString error;
+    if (!line.open(ui->comboBox_2->currentText(), &error)) {
+        qDebug().noquote() << "scan: cannot open" << ui->comboBox_2->currentText() << error;
+        m_port = nullptr;
+        ui->lineEdit_3->setText(before);
+        prompts::about(this, QStringLiteral("提示"), QStringLiteral("连接失败！"));
+        ui->pushButton->setEnabled(true);
+        return;
+    }
+    rtu::pauseWithEvents(500);
+    rtu::Family family;
+    if (rtu::familyFromModel(ui->comboBox->currentText(), &family))
+        line.sendHex(rtu::identifyFrame(family));
+    rtu::pauseWithEvents(500);
+    const QString reply = line.rxHex();
+    qDebug().noquote() << reply;
+
+    // A reply must carry all ten characters and its CRC; anything else is a failed scan.
+    if (reply.size() >= rtu::reply::identifyMin && rtu::replyCrcMatches(reply)) {
+        const QString serial = rtu::asciiFromHex(reply.mid(6, 20));
+        ui->lineEdit_3->setText(serial);
+        qDebug().noquote() << serial;
+        prompts::about(this, QStringLiteral("提示"), QStringLiteral("成功！"));
+    } else {
+        if (!reply.isEmpty())
+            qDebug().noquote() << "scan: rejected reply" << reply;
+        ui->lineEdit_3->setText(before);
+        prompts::about(this, QStringLiteral("提示"), QStringLiteral("扫描失败！"));
+    }
+    line.close();
+    m_port = nullptr;
+    ui->pushButton->setEnabled(true);
+}
+
+void Form1::recvMsg()
+{
+    // The line accumulates the reply; nothing to do until the pause ends.
+}
+
+void Form1::on_pushButton_2_clicked()
+{
+    pagekit::fillPorts(ui->comboBox_2);
+}
+
+void Form1::on_pushButton_3_clicked()
+{
+    const storage::Status st = storage::insertCollector(fieldsRow());
+    loadList();
+    pagekit::reportOutcome(this, st, QStringLiteral("保存失败"), QStringLiteral("保存成功！"));
+}
+
+void Form1::on_pushButton_4_clicked()
+{
+    // The number is both the new value and the key, so it cannot be changed
+    // here; a number that matches no row changes nothing.
+    const storage::Result<int> r = storage::updateCollector(fieldsRow());
+    loadList();
+    pagekit::reportOutcome(this, r.status(), QStringLiteral("修改失败"), QStringLiteral("修改成功！"));
+}
+
+void Form1::on_pushButton_8_clicked()
+{
+    const QString serial = ui->lineEdit_3->text();
+    if (serial.isEmpty()) {
+        prompts::about(this, QStringLiteral("提示"), QStringLiteral("未选择采集器！"));
+        return;
+    }
+    if (!prompts::question(this, QStringLiteral("提示"), QStringLiteral("确定删除指定设备？")))
+        return;
+    const storage::Result<int> r = storage::deleteCollectorsBySerial(serial);
+    loadList();
+    pagekit::reportOutcome(this, r.status(), QStringLiteral("删除失败"), QStringLiteral("删除成功！"));
+}
+
+void Form1::on_pushButton_5_clicked()
+{
+    if (!prompts::question(this, QStringLiteral("提示"),
+                           QStringLiteral("该操作会清空所有设备数据，是否继续？")))
+        return;
+    const storage::Status st = storage::deleteAllCollectors();
+    loadList();
+    if (!st.ok) {
+        pagekit::reportFailure(this, QStringLiteral("全清失败"), st.error);
+        return;
+    }
+    ui->lineEdit->clear();
+    ui->lineEdit_2->clear();
+    ui->lineEdit_3->clear();
+    for (QLineEdit *e : measurementFields())
+        e->clear();
+    prompts::about(this, QStringLiteral("提示"), QStringLiteral("全清成功！"));
+}
+
+void Form1::on_pushButton_6_clicked()
+{
+    const QString serial = ui->lineEdit_3->text();
+    if (serial.isEmpty()) {
+        prompts::about(this, QStringLiteral("提示"), QStringLiteral("未选择采集器！"));
+        return;
+    }
+    pagekit::reportOutcome(this, storage::selectCollector(serial), QStringLiteral("选择失败"),
+                           QStringLiteral("选择成功！"));
+}
+
+void Form1::on_pushButton_7_clicked()
+{
+    close();
+}
+
+void Form1::on_twshow_cellClicked(int row, int)
+{
+    auto cell = [&](int c) {
+        const QTableWidgetItem *item = ui->twshow->item(row, c);
+        return item ? item->text() : QString();
+    };
+    ui->lineEdit->setText(cell(0));
+    ui->lineEdit_2->setText(cell(1));
+    ui->comboBox->setCurrentText(cell(2));
+    ui->comboBox_2->setCurrentText(cell(3));
+    ui->lineEdit_3->setText(cell(4));
+    const QList<QLineEdit *> fields = measurementFields();
+    for (int i = 0; i < fields.size(); ++i)
+        fields[i]->setText(cell(5 + i));
+    // A date not in yyyy-MM-dd form is invalid; the date field then keeps its value.
+    ui->dateEdit->setDate(QDate::fromString(cell(14), QLatin1String(kDateFormat)));
+}

@@ -1,0 +1,257 @@
+#include "pages/equipment/form2.h"
+
+#include "pages/equipment/setpoints.h"
+#include "pages/pagekit.h"
+#include "pages/prompts.h"
+#include "ui_form2.h"
+
+#include <QHeaderView>
+
+static const char *const kMonthFormat = "yyyy-MM";
+
+Form2::Form2(QWidget *parent) : QWidget(parent), ui(new Ui::Form2)
+{
+    ui->setupUi(this);
+    pagekit::makeFrameless(this);
+    ui->twShow->verticalHeader()->hide();
+    for (QLineEdit *e : {ui->lineEdit_7, ui->lineEdit_8, ui->lineEdit_10, ui->lineEdit_11,
+                         ui->lineEdit_12, ui->lineEdit_13, ui->lineEdit_14, ui->lineEdit_4,
+                         ui->lineEdit_15})
+        e->setValidator(pagekit::numberValidator(e));
+    // Plain characters only in the instrument number and model.
+    ui->lineEdit_5->setAttribute(Qt::WA_InputMethodEnabled, false);
+    ui->lineEdit_6->setAttribute(Qt::WA_InputMethodEnabled, false);
+    ui->lineEdit_15->setText(QStringLiteral("25"));
+    ui->lineEdit_4->setText(QStringLiteral("60"));
+    ui->dateEdit->setDisplayFormat(QLatin1String(kMonthFormat));
+    ui->dateEdit->setDate(QDate(2022, 1, 1));
+    refreshList();
+}
+
+Form2::~Form2()
+{
+    delete ui;
+}
+
+QString Form2::gridText(int row, int column) const
+{
+    const QTableWidgetItem *item = ui->twShow->item(row, column);
+    return item ? item->text() : QString();
+}
+
+void Form2::setGridText(int row, int column, const QString &text)
+{
+    ui->twShow->setItem(row, column, new QTableWidgetItem(text));
+}
+
+storage::Row Form2::fieldsRow() const
+{
+    storage::Row row{ui->lineEdit_3->text(),  ui->lineEdit->text(),     ui->lineEdit_2->text(),
+                     ui->comboBox_2->currentText(), ui->lineEdit_6->text(), ui->lineEdit_5->text(),
+                     ui->comboBox->currentText(),   ui->lineEdit_7->text(), ui->lineEdit_8->text(),
+                     ui->lineEdit_9->text(),
+                     ui->dateEdit->date().toString(QLatin1String(kMonthFormat)),
+                     ui->lineEdit_10->text(), ui->lineEdit_11->text(), ui->lineEdit_12->text(),
+                     ui->lineEdit_13->text(), ui->lineEdit_14->text()};
+    for (int r = 0; r < 2; ++r)
+        for (int k = 1; k <= 10; ++k)
+            row << gridText(r, k);
+    return row;
+}
+
+void Form2::refreshList()
+{
+    static const QStringList headers{
+        "序号",       "单位名称",   "单位地址",   "设备名称",   "设备类别",   "规格型号",
+        "器具编号",   "容积",       "温度测试点", "湿度测试点", "制造商名称", "制造年份",
+        "温度范围下", "温度范围上", "湿度范围下", "湿度范围上", "校准点个数", "校准点"};
+    ui->twdetail->clear();
+    ui->twdetail->setColumnCount(headers.size());
+    ui->twdetail->setHorizontalHeaderLabels(headers);
+    const storage::Result<storage::Rows> rows = storage::listEquipment();
+    if (!rows) {
+        ui->twdetail->setRowCount(0);
+        pagekit::reportFailure(this, QStringLiteral("读取设备列表失败"), rows.error);
+        return;
+    }
+    ui->twdetail->setRowCount(rows.value.size());
+    for (int r = 0; r < rows.value.size(); ++r) {
+        ui->twdetail->setItem(r, 0, new QTableWidgetItem(QString::number(r + 1)));
+        for (int j = 0; j < storage::kEquipmentListColumns; ++j)
+            ui->twdetail->setItem(r, j + 1, new QTableWidgetItem(rows.value[r].value(j)));
+        ui->twdetail->setItem(r, 17, new QTableWidgetItem(QStringLiteral("BLOB")));
+    }
+}
+
+void Form2::layoutGrid(int points)
+{
+    ui->twShow->clear();
+    ui->twShow->setColumnCount(0);
+    ui->twShow->setRowCount(0);
+    if (points < 1)
+        return;
+    QStringList headers{QStringLiteral("类别")};
+    for (int k = 1; k <= points; ++k)
+        headers << QStringLiteral("检点%1").arg(k);
+    ui->twShow->setColumnCount(points + 1);
+    ui->twShow->setRowCount(2);
+    ui->twShow->setHorizontalHeaderLabels(headers);
+    ui->twShow->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    setGridText(0, 0, QStringLiteral("温度"));
+    setGridText(1, 0, QStringLiteral("湿度"));
+}
+
+void Form2::on_lineEdit_14_textChanged(const QString &arg1)
+{
+    const setpoints::Grid g =
+        setpoints::generate(ui->comboBox_2->currentText(), arg1, ui->lineEdit_10->text(),
+                            ui->lineEdit_11->text(), ui->lineEdit_12->text(), ui->lineEdit_13->text());
+    layoutGrid(g.points);
+    if (g.rangeMissing) {
+        prompts::about(this, QStringLiteral("失败"), QStringLiteral("温湿度范围不得为空!"));
+        return;
+    }
+    for (int k = 0; k < g.points; ++k) {
+        if (!g.tem.value(k).isEmpty())
+            setGridText(0, k + 1, g.tem.value(k));
+        if (!g.hum.value(k).isEmpty())
+            setGridText(1, k + 1, g.hum.value(k));
+    }
+}
+
+void Form2::on_comboBox_2_currentTextChanged(const QString &arg1)
+{
+    QList<QLineEdit *> enable, zero;
+    if (arg1 == QStringLiteral("温度")) {
+        enable = {ui->lineEdit_7, ui->lineEdit_10, ui->lineEdit_11};
+        zero = {ui->lineEdit_8, ui->lineEdit_12, ui->lineEdit_13};
+    } else if (arg1 == QStringLiteral("湿度")) {
+        enable = {ui->lineEdit_8, ui->lineEdit_12, ui->lineEdit_13};
+        zero = {ui->lineEdit_7, ui->lineEdit_10, ui->lineEdit_11};
+    } else {
+        enable = {ui->lineEdit_7, ui->lineEdit_8, ui->lineEdit_10,
+                  ui->lineEdit_11, ui->lineEdit_12, ui->lineEdit_13};
+    }
+    for (QLineEdit *e : enable)
+        e->setEnabled(true);
+    for (QLineEdit *e : zero) {
+        e->setEnabled(false);
+        e->setText(QStringLiteral("0"));
+    }
+}
+
+bool Form2::countIsStorable()
+{
+    if (setpoints::storableCount(ui->lineEdit_14->text()))
+        return true;
+    prompts::about(this, QStringLiteral("失败"),
+                   QStringLiteral("校准点个数必须是1到10的整数，未保存。"));
+    return false;
+}
+
+void Form2::on_pushButton_clicked()
+{
+    if (!countIsStorable())
+        return;
+    const storage::Status st = storage::insertEquipment(fieldsRow());
+    refreshList();
+    pagekit::reportOutcome(this, st, QStringLiteral("保存失败"), QStringLiteral("保存成功！"));
+}
+
+void Form2::on_pushButton_2_clicked()
+{
+    if (!countIsStorable())
+        return;
+    const storage::Result<int> r = storage::updateEquipment(fieldsRow());
+    refreshList();
+    pagekit::reportOutcome(this, r.status(), QStringLiteral("修改失败"), QStringLiteral("修改成功！"));
+}
+
+void Form2::on_pushButton_7_clicked()
+{
+    const QString name = ui->lineEdit_3->text();
+    if (name.isEmpty()) {
+        prompts::about(this, QStringLiteral("提示"), QStringLiteral("未选择设备！"));
+        return;
+    }
+    if (!prompts::question(this, QStringLiteral("提示"), QStringLiteral("确定删除指定设备？")))
+        return;
+    const storage::Result<int> r = storage::deleteEquipmentByName(name);
+    refreshList();
+    pagekit::reportOutcome(this, r.status(), QStringLiteral("删除失败"), QStringLiteral("删除成功！"));
+}
+
+void Form2::on_pushButton_3_clicked()
+{
+    if (!prompts::question(this, QStringLiteral("提示"),
+                           QStringLiteral("该操作会清空所有设备数据，是否继续？")))
+        return;
+    const storage::Status st = storage::deleteAllEquipment();
+    refreshList();
+    if (!st.ok) {
+        pagekit::reportFailure(this, QStringLiteral("全清失败"), st.error);
+        return;
+    }
+    for (QLineEdit *e : {ui->lineEdit, ui->lineEdit_2, ui->lineEdit_3, ui->lineEdit_4,
+                         ui->lineEdit_5, ui->lineEdit_6, ui->lineEdit_7, ui->lineEdit_8,
+                         ui->lineEdit_9, ui->lineEdit_10, ui->lineEdit_11, ui->lineEdit_12,
+                         ui->lineEdit_13, ui->lineEdit_14, ui->lineEdit_15})
+        e->clear();
+    layoutGrid(0);
+    prompts::about(this, QStringLiteral("提示"), QStringLiteral("全清成功！"));
+}
+
+void Form2::on_pushButton_4_clicked()
+{
+    const QString name = ui->lineEdit_3->text();
+    if (name.isEmpty()) {
+        prompts::about(this, QStringLiteral("提示"), QStringLiteral("未选择实验设备！"));
+        return;
+    }
+    pagekit::reportOutcome(this,
+                           storage::selectEquipment(name, ui->lineEdit_15->text(),
+                                                    ui->lineEdit_4->text()),
+                           QStringLiteral("选择失败"), QStringLiteral("选择成功！"));
+}
+
+void Form2::on_pushButton_6_clicked()
+{
+    close();
+}
+
+void Form2::on_twdetail_cellClicked(int row, int)
+{
+    auto cell = [&](int c) {
+        const QTableWidgetItem *item = ui->twdetail->item(row, c);
+        return item ? item->text() : QString();
+    };
+    ui->lineEdit->setText(cell(1));
+    ui->lineEdit_2->setText(cell(2));
+    ui->lineEdit_3->setText(cell(3));
+    ui->comboBox_2->setCurrentText(cell(4));
+    ui->lineEdit_6->setText(cell(5));
+    ui->lineEdit_5->setText(cell(6));
+    ui->comboBox->setCurrentText(cell(7));
+    ui->lineEdit_7->setText(cell(8));
+    ui->lineEdit_8->setText(cell(9));
+    ui->lineEdit_9->setText(cell(10));
+    ui->dateEdit->setDate(QDate::fromString(cell(11), QLatin1String(kMonthFormat)));
+    ui->lineEdit_10->setText(cell(12));
+    ui->lineEdit_11->setText(cell(13));
+    ui->lineEdit_12->setText(cell(14));
+    ui->lineEdit_13->setText(cell(15));
+    ui->lineEdit_14->setText(cell(16));
+
+    // The stored set points replace whatever the count change generated.
+    const int points = setpoints::wholeCount(cell(16));
+    layoutGrid(points);
+    const storage::Result<storage::SetPoints> sp = storage::equipmentSetPoints(cell(3));
+    if (!sp) {
+        pagekit::reportFailure(this, QStringLiteral("读取校准点失败"), sp.error);
+        return;
+    }
+    for (int i = 0; i < points && i < 10; ++i) {
+        setGridText(0, i + 1, sp.value.tem.value(i));
+        setGridText(1, i + 1, sp.value.hum.value(i));
+    }
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "storage/statements.h"
+
+#include <QWidget>
+
+namespace Ui {
+class Form2;
+}
+class QLineEdit;
+
+// The register of equipment under calibration with its calibration points,
+// the ambient conditions, and the choice of the equipment later runs use.
+class Form2 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Form2(QWidget *parent = nullptr);
+    ~Form2() override;
+
+private slots:
+    void on_pushButton_clicked();   // save
+    void on_pushButton_2_clicked(); // modify
+    void on_pushButton_7_clicked(); // delete
+    void on_pushButton_3_clicked(); // clear all
+    void on_pushButton_4_clicked(); // select
+    void on_pushButton_6_clicked(); // close
+    void on_twdetail_cellClicked(int row, int column);
+    void on_lineEdit_14_textChanged(const QString &arg1);
+    void on_comboBox_2_currentTextChanged(const QString &arg1);
+
+private:
+    storage::Row fieldsRow() const;
+    bool countIsStorable();
+    void refreshList();
+    void layoutGrid(int points);
+    QString gridText(int row, int column) const;
+    void setGridText(int row, int column, const QString &text);
+
+    Ui::Form2 *ui;
+};

@@ -1,0 +1,42 @@
+// Developer tool: renders every page into PNG files (run under Xvfb with a
+// CJK font) so layouts can be looked at. Usage: pageshots OUTDIR
+
+#include "app/mainwindow.h"
+#include "pages/collectors/form1.h"
+#include "pages/equipment/form2.h"
+#include "pages/prompts.h"
+#include "pages/settings/about.h"
+#include "pages/settings/form5.h"
+#include "storage/database.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    QDir().mkpath(out);
+    prompts::setScripted(true);
+    QTemporaryDir dir;
+    storage::openDatabase(dir.path() + QStringLiteral("/ORVDB.db3"));
+
+    const QList<QPair<QString, std::function<QWidget *()>>> pages = {
+        {QStringLiteral("form1"), [] { return new Form1; }},
+        {QStringLiteral("form2"), [] { return new Form2; }},
+        {QStringLiteral("form5"), [] { return new Form5; }},
+        {QStringLiteral("about"), [] { return new about; }},
+    };
+    for (const auto &p : pages) {
+        QWidget *w = p.second();
+        w->show();
+        QApplication::processEvents();
+        w->grab().save(out + QLatin1Char('/') + p.first + QStringLiteral(".png"));
+        delete w;
+    }
+    return 0;
+}

@@ -1,0 +1,589 @@
+// Collector register (Form1) and equipment register (Form2), with the
+// selection they write and the port scan against the simulator.
+
+#include "pages/collectors/form1.h"
+#include "pages/equipment/form2.h"
+#include "pages/prompts.h"
+#include "tests/testkit.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+
+using namespace testkit;
+
+class RegistersTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void collectorSaveWithEveryFieldEmpty();
+    void collectorSaveStoresTheFieldsInColumnOrder();
+    void collectorsWithTheSameNumberAreBothModified();
+    void collectorModifyAfterEditingTheNumberChangesNothing();
+    void collectorDeleteRemovesEveryRowWithTheSerial();
+    void collectorDeleteAndClearAskFirst();
+    void collectorRowClickFillsTheForm();
+    void collectorDateCellNotADate();
+    void collectorSelectionWritesOnlyItsColumn();
+    void collectorFailureIsReportedNotSuccess();
+
+    void scanReadsEachModelsSerial_data();
+    void scanReadsEachModelsSerial();
+    void scanWithoutReplyKeepsThePreviousSerial();
+    void scanWithCorruptedReplyFails();
+    void scanOnAPortThatCannotOpen();
+    void scanButtonIsDisabledDuringTheScan();
+
+    void equipmentGridFollowsTheCount();
+    void equipmentEmptyRangeMessageOnEveryChange();
+    void equipmentCategorySwitchesFields();
+    void equipmentSavedTwiceGivesTwoRowsModifiedAndDeletedTogether();
+    void equipmentModifyAfterEditingTheNameChangesNothing();
+    void equipmentCountOutsideOneToTenIsRefused_data();
+    void equipmentCountOutsideOneToTenIsRefused();
+    void equipmentRowClickShowsStoredPoints();
+    void equipmentQuotesStoredUnchanged();
+    void equipmentSelectionWritesEquipmentAndAmbientOnly();
+    void equipmentEmptyNameSelectsAndDeletesNothing();
+    void equipmentClearAllWithACount();
+};
+
+static void fillCollector(Form1 &page, const QStringList &values)
+{
+    QList<QLineEdit *> edits{child<QLineEdit>(&page, "lineEdit"), child<QLineEdit>(&page, "lineEdit_2")};
+    edits[0]->setText(values.value(0));
+    edits[1]->setText(values.value(1));
+    child<QComboBox>(&page, "comboBox")->setCurrentText(values.value(2));
+    child<QLineEdit>(&page, "lineEdit_3")->setText(values.value(4));
+    for (int i = 4; i <= 12; ++i)
+        child<QLineEdit>(&page, QStringLiteral("lineEdit_%1").arg(i))->setText(values.value(i + 1));
+    child<QDateEdit>(&page, "dateEdit")->setDate(QDate::fromString(values.value(14), "yyyy-MM-dd"));
+}
+
+static storage::Row collectorRow(const QString &num, const QString &serial, const QString &name = "C")
+{
+    return {num, name, "M702", "", serial, "0.1", "1", "0.01", "0.1", "Z-1", "0.2", "1.5", "2", "2",
+            "2025-06-30"};
+}
+
+void RegistersTest::collectorSaveWithEveryFieldEmpty()
+{
+    TempDatabase db;
+    Form1 page;
+    page.findChild<QDateEdit *>("dateEdit")->setDate(QDate(2025, 1, 2));
+    click(&page, "pushButton_3");
+    QCOMPARE(shown(), QStringList{"提示|保存成功！"});
+    const storage::Rows stored = rows("select * from datacollect");
+    QCOMPARE(stored.size(), 1);
+    QCOMPARE(stored[0].value(2), QString("M702"));
+    QCOMPARE(stored[0].value(14), QString("2025-01-02"));
+    for (int c : {0, 1, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13})
+        QCOMPARE(stored[0].value(c), QString());
+    QCOMPARE(child<QTableWidget>(&page, "twshow")->rowCount(), 1);
+}
+
+void RegistersTest::collectorSaveStoresTheFieldsInColumnOrder()
+{
+    TempDatabase db;
+    Form1 page;
+    const storage::Row row = collectorRow("7", "ORV7020001", "Alpha");
+    fillCollector(page, row);
+    click(&page, "pushButton_3");
+    storage::Row expected = row;
+    expected[3] = child<QComboBox>(&page, "comboBox_2")->currentText();
+    QCOMPARE(rows("select * from datacollect"), storage::Rows{expected});
+    auto *list = child<QTableWidget>(&page, "twshow");
+    QCOMPARE(list->columnCount(), 15);
+    QCOMPARE(list->horizontalHeaderItem(12)->text(), QString("温度K"));
+    QCOMPARE(list->item(0, 11)->text(), QString("1.5"));
+}
+
+void RegistersTest::collectorsWithTheSameNumberAreBothModified()
+{
+    TempDatabase db;
+    QVERIFY(storage::insertCollector(collectorRow("1", "A")).ok);
+    QVERIFY(storage::insertCollector(collectorRow("1", "B")).ok);
+    QVERIFY(storage::insertCollector(collectorRow("2", "C")).ok);
+    Form1 page;
+    fillCollector(page, collectorRow("1", "NEW", "Renamed"));
+    click(&page, "pushButton_4");
+    QCOMPARE(shown(), QStringList{"提示|修改成功！"});
+    QCOMPARE(rows("select name,serialnum from datacollect where num='1'"),
+             (storage::Rows{{"Renamed", "NEW"}, {"Renamed", "NEW"}}));
+    QCOMPARE(rows("select name from datacollect where num='2'"), (storage::Rows{{"C"}}));
+}
+
+void RegistersTest::collectorModifyAfterEditingTheNumberChangesNothing()
+{
+    TempDatabase db;
+    QVERIFY(storage::insertCollector(collectorRow("1", "A")).ok);
+    const storage::Rows before = rows("select * from datacollect");
+    Form1 page;
+    fillCollector(page, collectorRow("99", "A", "Other"));
+    click(&page, "pushButton_4");
+    QCOMPARE(shown(), QStringList{"提示|修改成功！"});
+    QCOMPARE(rows("select * from datacollect"), before);
+}
+
+void RegistersTest::collectorDeleteRemovesEveryRowWithTheSerial()
+{
+    TempDatabase db;
+    QVERIFY(storage::insertCollector(collectorRow("1", "SAME")).ok);
+    QVERIFY(storage::insertCollector(collectorRow("2", "SAME")).ok);
+    QVERIFY(storage::insertCollector(collectorRow("3", "OTHER")).ok);
+    Form1 page;
+    child<QLineEdit>(&page, "lineEdit_3")->setText("SAME");
+    prompts::queueAnswer(true);
+    click(&page, "pushButton_8");
+    QCOMPARE(asked(), QStringList{"提示|确定删除指定设备？"});
+    QCOMPARE(shown(), QStringList{"提示|删除成功！"});
+    QCOMPARE(rows("select serialnum from datacollect"), (storage::Rows{{"OTHER"}}));
+    QCOMPARE(child<QTableWidget>(&page, "twshow")->rowCount(), 1);
+}
+
+void RegistersTest::collectorDeleteAndClearAskFirst()
+{
+    TempDatabase db;
+    QVERIFY(storage::insertCollector(collectorRow("1", "A")).ok);
+    Form1 page;
+    click(&page, "pushButton_8");
+    QCOMPARE(shown(), QStringList{"提示|未选择采集器！"});
+    QVERIFY(asked().isEmpty());
+    child<QLineEdit>(&page, "lineEdit_3")->setText("A");
+    prompts::queueAnswer(false);
+    click(&page, "pushButton_8");
+    prompts::queueAnswer(false);
+    click(&page, "pushButton_5");
+    QCOMPARE(asked(), (QStringList{"提示|确定删除指定设备？", "提示|该操作会清空所有设备数据，是否继续？"}));
+    QCOMPARE(rows("select count(*) from datacollect").value(0).value(0), QString("1"));
+    prompts::queueAnswer(true);
+    click(&page, "pushButton_5");
+    QCOMPARE(rows("select count(*) from datacollect").value(0).value(0), QString("0"));
+    QCOMPARE(shown().last(), QString("提示|全清成功！"));
+    QVERIFY(child<QLineEdit>(&page, "lineEdit_3")->text().isEmpty());
+}
+
+void RegistersTest::collectorRowClickFillsTheForm()
+{
+    TempDatabase db;
+    QVERIFY(storage::insertCollector(collectorRow("5", "SN5", "Five")).ok);
+    Form1 page;
+    auto *list = child<QTableWidget>(&page, "twshow");
+    QMetaObject::invokeMethod(&page, "on_twshow_cellClicked", Q_ARG(int, 0), Q_ARG(int, 3));
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit")->text(), QString("5"));
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_3")->text(), QString("SN5"));
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_10")->text(), QString("1.5"));
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_12")->text(), QString("2"));
+    QCOMPARE(child<QDateEdit>(&page, "dateEdit")->date(), QDate(2025, 6, 30));
+    QCOMPARE(list->rowCount(), 1);
+}
+
+void RegistersTest::collectorDateCellNotADate()
+{
+    TempDatabase db;
+    storage::Row row = collectorRow("5", "SN5");
+    row[14] = "30/06/2025";
+    QVERIFY(storage::insertCollector(row).ok);
+    Form1 page;
+    auto *date = child<QDateEdit>(&page, "dateEdit");
+    date->setDate(QDate(2024, 2, 3));
+    QMetaObject::invokeMethod(&page, "on_twshow_cellClicked", Q_ARG(int, 0), Q_ARG(int, 0));
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_3")->text(), QString("SN5"));
+    QVERIFY(date->date().isValid());
+    QCOMPARE(date->date(), QDate(2024, 2, 3));
+}
+
+void RegistersTest::collectorSelectionWritesOnlyItsColumn()
+{
+    TempDatabase db;
+    QVERIFY(storage::selectEquipment("E1", "20", "50").ok);
+    QVERIFY(storage::storeChannelLayout(storage::Device::A, {}, "4", "4;0;0;", "0000").ok);
+    Form1 page;
+    click(&page, "pushButton_6");
+    QCOMPARE(shown(), QStringList{"提示|未选择采集器！"});
+    QCOMPARE(storage::readSelection().value.datacollect, QString());
+    child<QLineEdit>(&page, "lineEdit_3")->setText("O'Brien-1");
+    click(&page, "pushButton_6");
+    QCOMPARE(shown().last(), QString("提示|选择成功！"));
+    const storage::Selection s = storage::readSelection().value;
+    QCOMPARE(s.datacollect, QString("O'Brien-1"));
+    QCOMPARE(s.equipdata, QString("E1"));
+    QCOMPARE(s.roadA, QString("4;0;0;"));
+}
+
+void RegistersTest::collectorFailureIsReportedNotSuccess()
+{
+    TempDatabase db;
+    QVERIFY(sql("create trigger ro before insert on datacollect begin select raise(abort, 'full'); end"));
+    QVERIFY(sql("create trigger ro2 before update on secdevice begin select raise(abort, 'locked'); end"));
+    Form1 page;
+    click(&page, "pushButton_3");
+    child<QLineEdit>(&page, "lineEdit_3")->setText("X");
+    click(&page, "pushButton_6");
+    const QStringList boxes = shown();
+    QCOMPARE(boxes.size(), 2);
+    QVERIFY(boxes[0].startsWith("失败|") && boxes[0].contains("full"));
+    QVERIFY(boxes[1].startsWith("失败|") && boxes[1].contains("locked"));
+    QCOMPARE(rows("select count(*) from datacollect").value(0).value(0), QString("0"));
+}
+
+// ---- scan ----
+
+static void choosePort(Form1 &page, const QString &path)
+{
+    click(&page, "pushButton_2");
+    auto *ports = child<QComboBox>(&page, "comboBox_2");
+    const int index = ports->findText(path);
+    QVERIFY(index >= 0);
+    ports->setCurrentIndex(index);
+}
+
+void RegistersTest::scanReadsEachModelsSerial_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("serial");
+    QTest::newRow("M702") << "M702" << "ORV7020001";
+    QTest::newRow("M701-TC") << "M701-TC" << "TCX0000042";
+    QTest::newRow("M701-RTD") << "M701-RTD" << "RTD0000007";
+}
+
+void RegistersTest::scanReadsEachModelsSerial()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, serial);
+    TempDatabase db;
+    sim::Options opt;
+    QVERIFY(rtu::familyFromModel(model, &opt.family));
+    opt.serial = serial;
+    opt.chunks = 2; // and in pieces
+    auto collector = startSim(opt);
+    QVERIFY(collector);
+    setExtraPorts({collector->portPath()});
+    Form1 page;
+    choosePort(page, collector->portPath());
+    child<QComboBox>(&page, "comboBox")->setCurrentText(model);
+    click(&page, "pushButton");
+    QCOMPARE(shown(), QStringList{"提示|成功！"});
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_3")->text(), serial);
+    QCOMPARE(collector->receivedFrames(), QStringList{rtu::identifyFrame(opt.family).toUpper()});
+    setExtraPorts({});
+}
+
+void RegistersTest::scanWithoutReplyKeepsThePreviousSerial()
+{
+    TempDatabase db;
+    sim::Options opt;
+    opt.silentAfter = 0;
+    auto collector = startSim(opt);
+    QVERIFY(collector);
+    setExtraPorts({collector->portPath()});
+    Form1 page;
+    choosePort(page, collector->portPath());
+    child<QLineEdit>(&page, "lineEdit_3")->setText("KEEP-ME");
+    click(&page, "pushButton");
+    QCOMPARE(shown(), QStringList{"提示|扫描失败！"});
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_3")->text(), QString("KEEP-ME"));
+    setExtraPorts({});
+}
+
+void RegistersTest::scanWithCorruptedReplyFails()
+{
+    TempDatabase db;
+    sim::Options opt;
+    opt.corruptEvery = 1;
+    auto collector = startSim(opt);
+    QVERIFY(collector);
+    setExtraPorts({collector->portPath()});
+    Form1 page;
+    choosePort(page, collector->portPath());
+    click(&page, "pushButton");
+    QCOMPARE(shown(), QStringList{"提示|扫描失败！"});
+    QVERIFY(child<QLineEdit>(&page, "lineEdit_3")->text().isEmpty());
+
+    // An exception reply is too short to hold a serial number.
+    collector->options().corruptEvery = 0;
+    collector->options().exceptionReplies = true;
+    click(&page, "pushButton");
+    QCOMPARE(shown().last(), QString("提示|扫描失败！"));
+    setExtraPorts({});
+}
+
+void RegistersTest::scanOnAPortThatCannotOpen()
+{
+    TempDatabase db;
+    setExtraPorts({"/dev/orven-missing-port"});
+    Form1 page;
+    choosePort(page, "/dev/orven-missing-port");
+    child<QLineEdit>(&page, "lineEdit_3")->setText("SN-OLD");
+    click(&page, "pushButton");
+    QCOMPARE(shown(), QStringList{"提示|连接失败！"});
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_3")->text(), QString("SN-OLD"));
+    QVERIFY(child<QPushButton>(&page, "pushButton")->isEnabled());
+    setExtraPorts({});
+}
+
+void RegistersTest::scanButtonIsDisabledDuringTheScan()
+{
+    TempDatabase db;
+    auto collector = startSim();
+    QVERIFY(collector);
+    setExtraPorts({collector->portPath()});
+    Form1 page;
+    choosePort(page, collector->portPath());
+    auto *scan = child<QPushButton>(&page, "pushButton");
+    bool disabledDuring = false;
+    int extraClicks = 0;
+    QTimer::singleShot(200, [&] {
+        disabledDuring = !scan->isEnabled();
+        scan->click(); // ignored while disabled
+        ++extraClicks;
+    });
+    scan->click();
+    QVERIFY(disabledDuring);
+    QCOMPARE(extraClicks, 1);
+    QCOMPARE(collector->receivedFrames().size(), 1);
+    QCOMPARE(shown(), QStringList{"提示|成功！"});
+    QVERIFY(scan->isEnabled());
+    setExtraPorts({});
+}
+
+// ---- equipment ----
+
+static QStringList gridRow(Form2 &page, int row)
+{
+    auto *grid = child<QTableWidget>(&page, "twShow");
+    QStringList cells;
+    for (int c = 1; c < grid->columnCount(); ++c)
+        cells << (grid->item(row, c) ? grid->item(row, c)->text() : QString());
+    return cells;
+}
+
+static void setRanges(Form2 &page, const QString &t1, const QString &t2, const QString &h1,
+                      const QString &h2)
+{
+    child<QLineEdit>(&page, "lineEdit_10")->setText(t1);
+    child<QLineEdit>(&page, "lineEdit_11")->setText(t2);
+    child<QLineEdit>(&page, "lineEdit_12")->setText(h1);
+    child<QLineEdit>(&page, "lineEdit_13")->setText(h2);
+}
+
+static void fillEquipment(Form2 &page, const QString &name, const QString &count)
+{
+    child<QLineEdit>(&page, "lineEdit")->setText("Client");
+    child<QLineEdit>(&page, "lineEdit_3")->setText(name);
+    setRanges(page, "10", "50", "30", "90");
+    child<QLineEdit>(&page, "lineEdit_14")->setText(count);
+}
+
+void RegistersTest::equipmentGridFollowsTheCount()
+{
+    TempDatabase db;
+    Form2 page;
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_15")->text(), QString("25"));
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_4")->text(), QString("60"));
+    QCOMPARE(child<QDateEdit>(&page, "dateEdit")->date().toString("yyyy-MM"), QString("2022-01"));
+    setRanges(page, "10", "50", "30", "90");
+    child<QLineEdit>(&page, "lineEdit_14")->setText("5");
+    auto *grid = child<QTableWidget>(&page, "twShow");
+    QCOMPARE(grid->columnCount(), 6);
+    QCOMPARE(grid->horizontalHeaderItem(0)->text(), QString("类别"));
+    QCOMPARE(grid->horizontalHeaderItem(5)->text(), QString("检点5"));
+    QCOMPARE(grid->item(0, 0)->text(), QString("温度"));
+    QCOMPARE(grid->item(1, 0)->text(), QString("湿度"));
+    QCOMPARE(gridRow(page, 0), (QStringList{"10", "20", "30", "40", "50"}));
+    QCOMPARE(gridRow(page, 1), (QStringList{"30", "45", "60", "75", "90"}));
+    child<QLineEdit>(&page, "lineEdit_14")->setText("abc"); // the validator would refuse; the slot copes
+    QCOMPARE(grid->columnCount(), 0);
+    QVERIFY(shown().isEmpty());
+}
+
+void RegistersTest::equipmentEmptyRangeMessageOnEveryChange()
+{
+    TempDatabase db;
+    Form2 page;
+    setRanges(page, "10", "", "30", "90");
+    child<QLineEdit>(&page, "lineEdit_14")->setText("3");
+    child<QLineEdit>(&page, "lineEdit_14")->setText("4");
+    QCOMPARE(shown(), (QStringList{"失败|温湿度范围不得为空!", "失败|温湿度范围不得为空!"}));
+    auto *grid = child<QTableWidget>(&page, "twShow");
+    QCOMPARE(grid->columnCount(), 5);
+    QCOMPARE(grid->item(0, 0)->text(), QString("温度"));
+    QCOMPARE(gridRow(page, 0), QStringList(QStringList() << "" << "" << "" << ""));
+}
+
+void RegistersTest::equipmentCategorySwitchesFields()
+{
+    TempDatabase db;
+    Form2 page;
+    setRanges(page, "10", "30", "40", "80");
+    child<QComboBox>(&page, "comboBox_2")->setCurrentText("温度");
+    for (const char *name : {"lineEdit_8", "lineEdit_12", "lineEdit_13"}) {
+        QVERIFY(!child<QLineEdit>(&page, name)->isEnabled());
+        QCOMPARE(child<QLineEdit>(&page, name)->text(), QString("0"));
+    }
+    child<QLineEdit>(&page, "lineEdit_14")->setText("3");
+    QCOMPARE(gridRow(page, 0), (QStringList{"10", "20", "30"}));
+    QCOMPARE(gridRow(page, 1), (QStringList{"N", "N", "N"}));
+    child<QComboBox>(&page, "comboBox_2")->setCurrentText("湿度");
+    QVERIFY(child<QLineEdit>(&page, "lineEdit_12")->isEnabled());
+    QVERIFY(!child<QLineEdit>(&page, "lineEdit_10")->isEnabled());
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_11")->text(), QString("0"));
+    child<QComboBox>(&page, "comboBox_2")->setCurrentText("温湿度");
+    QVERIFY(child<QLineEdit>(&page, "lineEdit_10")->isEnabled());
+    QVERIFY(child<QLineEdit>(&page, "lineEdit_8")->isEnabled());
+}
+
+void RegistersTest::equipmentSavedTwiceGivesTwoRowsModifiedAndDeletedTogether()
+{
+    TempDatabase db;
+    Form2 page;
+    fillEquipment(page, "Chamber", "5");
+    click(&page, "pushButton");
+    click(&page, "pushButton");
+    QCOMPARE(rows("select count(*) from equipdata where name='Chamber'").value(0).value(0), QString("2"));
+    auto *list = child<QTableWidget>(&page, "twdetail");
+    QCOMPARE(list->rowCount(), 2);
+    QCOMPARE(list->columnCount(), 18);
+    QCOMPARE(list->item(1, 0)->text(), QString("2"));
+    QCOMPARE(list->item(0, 3)->text(), QString("Chamber"));
+    QCOMPARE(list->item(0, 17)->text(), QString("BLOB"));
+    QCOMPARE(rows("select tem1,tem5,tem6,hum2,adjustnum from equipdata").value(0),
+             (storage::Row{"10", "50", "", "45", "5"}));
+
+    child<QLineEdit>(&page, "lineEdit")->setText("Client two");
+    click(&page, "pushButton_2");
+    QCOMPARE(rows("select companyname from equipdata"), (storage::Rows{{"Client two"}, {"Client two"}}));
+    prompts::queueAnswer(true);
+    click(&page, "pushButton_7");
+    QCOMPARE(rows("select count(*) from equipdata").value(0).value(0), QString("0"));
+    QCOMPARE(shown(), (QStringList{"提示|保存成功！", "提示|保存成功！", "提示|修改成功！",
+                                   "提示|删除成功！"}));
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_3")->text(), QString("Chamber")); // fields kept
+}
+
+void RegistersTest::equipmentModifyAfterEditingTheNameChangesNothing()
+{
+    TempDatabase db;
+    Form2 page;
+    fillEquipment(page, "Chamber", "2");
+    click(&page, "pushButton");
+    const storage::Rows before = rows("select * from equipdata");
+    child<QLineEdit>(&page, "lineEdit_3")->setText("Renamed");
+    child<QLineEdit>(&page, "lineEdit")->setText("Changed");
+    click(&page, "pushButton_2");
+    QCOMPARE(shown().last(), QString("提示|修改成功！"));
+    QCOMPARE(rows("select * from equipdata"), before);
+}
+
+void RegistersTest::equipmentCountOutsideOneToTenIsRefused_data()
+{
+    QTest::addColumn<QString>("count");
+    QTest::newRow("11") << "11";
+    QTest::newRow("0") << "0";
+    QTest::newRow("empty") << "";
+}
+
+void RegistersTest::equipmentCountOutsideOneToTenIsRefused()
+{
+    QFETCH(QString, count);
+    TempDatabase db;
+    Form2 page;
+    fillEquipment(page, "Chamber", "2");
+    click(&page, "pushButton");
+    prompts::clearRecords();
+    child<QLineEdit>(&page, "lineEdit_14")->setText(count);
+    click(&page, "pushButton");
+    click(&page, "pushButton_2");
+    const QStringList boxes = shown();
+    QCOMPARE(boxes.size(), 2);
+    for (const QString &b : boxes)
+        QVERIFY2(b.startsWith("失败|"), qPrintable(b));
+    QCOMPARE(rows("select adjustnum from equipdata"), (storage::Rows{{"2"}}));
+}
+
+void RegistersTest::equipmentRowClickShowsStoredPoints()
+{
+    TempDatabase db;
+    storage::Row row{"Oven", "Client", "Addr", "温湿度", "M-1", "E-1", "<2立方米", "9", "3", "Maker",
+                     "2019-07", "10", "50", "30", "90", "3"};
+    row << "11" << "22" << "33" << "" << "" << "" << "" << "" << "" << "";
+    row << "31" << "42" << "53" << "" << "" << "" << "" << "" << "" << "";
+    QVERIFY(storage::insertEquipment(row).ok);
+    Form2 page;
+    QMetaObject::invokeMethod(&page, "on_twdetail_cellClicked", Q_ARG(int, 0), Q_ARG(int, 5));
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_3")->text(), QString("Oven"));
+    QCOMPARE(child<QComboBox>(&page, "comboBox")->currentText(), QString("<2立方米"));
+    QCOMPARE(child<QDateEdit>(&page, "dateEdit")->date().toString("yyyy-MM"), QString("2019-07"));
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_5")->text(), QString("E-1"));
+    QCOMPARE(child<QLineEdit>(&page, "lineEdit_6")->text(), QString("M-1"));
+    QCOMPARE(gridRow(page, 0), (QStringList{"11", "22", "33"}));
+    QCOMPARE(gridRow(page, 1), (QStringList{"31", "42", "53"}));
+}
+
+void RegistersTest::equipmentQuotesStoredUnchanged()
+{
+    TempDatabase db;
+    Form2 page;
+    fillEquipment(page, "O'Brien's \"Oven\"; 50%", "1");
+    child<QLineEdit>(&page, "lineEdit_2")->setText("x'); delete from equipdata; --");
+    click(&page, "pushButton");
+    QCOMPARE(rows("select name,address from equipdata"),
+             (storage::Rows{{"O'Brien's \"Oven\"; 50%", "x'); delete from equipdata; --"}}));
+    child<QLineEdit>(&page, "lineEdit_9")->setText("Maker'");
+    click(&page, "pushButton_2");
+    QCOMPARE(rows("select madecompanyname from equipdata"), (storage::Rows{{"Maker'"}}));
+}
+
+void RegistersTest::equipmentSelectionWritesEquipmentAndAmbientOnly()
+{
+    TempDatabase db;
+    QVERIFY(storage::selectCollector("SN-9").ok);
+    QVERIFY(storage::storeChannelLayout(storage::Device::B, {}, "2", "0;2;0;", "11").ok);
+    Form2 page;
+    child<QLineEdit>(&page, "lineEdit_3")->setText("Chamber");
+    child<QLineEdit>(&page, "lineEdit_15")->setText("22.5");
+    child<QLineEdit>(&page, "lineEdit_4")->setText("48");
+    click(&page, "pushButton_4");
+    QCOMPARE(shown(), QStringList{"提示|选择成功！"});
+    const storage::Selection s = storage::readSelection().value;
+    QCOMPARE(s.equipdata, QString("Chamber"));
+    QCOMPARE(s.datacollect, QString("SN-9"));
+    QCOMPARE(s.roadB, QString("0;2;0;"));
+    QCOMPARE(s.roadtypeB, QString("11"));
+    QCOMPARE(rows("select * from envirdata"), (storage::Rows{{"22.5", "48"}}));
+}
+
+void RegistersTest::equipmentEmptyNameSelectsAndDeletesNothing()
+{
+    TempDatabase db;
+    Form2 page;
+    click(&page, "pushButton_4");
+    click(&page, "pushButton_7");
+    QCOMPARE(shown(), (QStringList{"提示|未选择实验设备！", "提示|未选择设备！"}));
+    QVERIFY(asked().isEmpty());
+    QCOMPARE(rows("select * from envirdata"), (storage::Rows{{"25", "60"}}));
+    QCOMPARE(storage::readSelection().value.equipdata, QString());
+}
+
+void RegistersTest::equipmentClearAllWithACount()
+{
+    TempDatabase db;
+    QVERIFY(storage::selectEquipment("Kept", "20", "50").ok);
+    Form2 page;
+    fillEquipment(page, "Chamber", "3");
+    click(&page, "pushButton");
+    prompts::clearRecords();
+    prompts::queueAnswer(true);
+    click(&page, "pushButton_3");
+    QCOMPARE(shown(), (QStringList{"失败|温湿度范围不得为空!", "提示|全清成功！"}));
+    QCOMPARE(rows("select count(*) from equipdata").value(0).value(0), QString("0"));
+    QCOMPARE(child<QTableWidget>(&page, "twShow")->columnCount(), 0);
+    QVERIFY(child<QLineEdit>(&page, "lineEdit_15")->text().isEmpty());
+    QCOMPARE(storage::readSelection().value.equipdata, QString("Kept"));
+}
+
+QTEST_MAIN(RegistersTest)
+#include "tst_registers.moc"
