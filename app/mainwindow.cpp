@@ -5,6 +5,7 @@
 #include "pages/reports/form6.h"
 #include "pages/settings/about.h"
 #include "pages/collectors/form1.h"
+#include "pages/channels/form3.h"
 #include "pages/equipment/form2.h"
 #include "pages/settings/form5.h"
 #include "resources/resources.h"
@@ -91,5 +92,5 @@ void MainWindow::on_action_6_triggered()
 
 void MainWindow::on_action_7_triggered()
 {
-    addPage(placeholderPage(QStringLiteral("通道配置")));
+    addPage(new Form3);
 }

@@ -2,6 +2,8 @@
 // CJK font) so layouts can be looked at. Usage: pageshots OUTDIR
 
 #include "app/mainwindow.h"
+#include "pages/channels/form3.h"
+#include "pages/channels/form4.h"
 #include "pages/collectors/form1.h"
 #include "pages/equipment/form2.h"
 #include "pages/prompts.h"
@@ -11,6 +13,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -28,6 +31,13 @@ int main(int argc, char *argv[])
     const QList<QPair<QString, std::function<QWidget *()>>> pages = {
         {QStringLiteral("form1"), [] { return new Form1; }},
         {QStringLiteral("form2"), [] { return new Form2; }},
+        {QStringLiteral("form3"),
+         [] {
+             auto *page = new Form3;
+             page->findChild<QLineEdit *>(QStringLiteral("lenum"))->setText(QStringLiteral("16"));
+             return page;
+         }},
+        {QStringLiteral("form4"), [] { return new Form4; }},
         {QStringLiteral("form5"), [] { return new Form5; }},
         {QStringLiteral("about"), [] { return new about; }},
     };

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "pages/channels/channelplan.h"
+#include "storage/statements.h"
+
+#include <QWidget>
+
+namespace Ui {
+class Form3;
+}
+namespace rtu {
+class SerialLine;
+}
+
+// The channel layouts of collector one and two: editing, batch setting and
+// writing a layout into the collector, which stores it once it was accepted.
+class Form3 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Form3(QWidget *parent = nullptr);
+    ~Form3() override;
+
+    // The cell's text, or the current text of the combo box placed in it.
+    QString cellText(int row, int column) const;
+    bool channelNumbersUnique() const;
+    bool downloading() const { return m_downloading; }
+
+public slots:
+    void receivData(const QString &data1, const QString &data2, const QString &data3,
+                    const QString &data4, const QString &data5, const QString &data6,
+                    const QString &data7, const QString &data8, const QString &data9,
+                    const QString &data10, const QString &data11, const QString &data12,
+                    const QString &data13);
+
+private slots:
+    void on_lenum_textChanged(const QString &arg1);
+    void on_pushButton_3_clicked(); // restore defaults
+    void on_pushButton_5_clicked(); // switch device
+    void on_twShow_cellDoubleClicked(int row, int column);
+    void on_checkBox_stateChanged(int arg1);
+    void on_pushButton_clicked();   // batch setting
+    void on_pushButton_2_clicked(); // download
+    void on_pushButton_6_clicked(); // refresh ports
+    void on_pushButton_9_clicked(); // close
+    void recvMsg();
+
+private:
+    storage::Device shownDevice() const;
+    storage::Rows tableRows() const;
+    void rebuild(int rows);
+    void load(storage::Device device);
+    void setCell(int row, int column, const QString &text);
+    void setEditing(bool enabled);
+
+    Ui::Form3 *ui;
+    QList<int> m_batchRows;
+    rtu::SerialLine *m_port = nullptr; // exists only during a download
+    bool m_downloading = false;
+};

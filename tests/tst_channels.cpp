@@ -1,0 +1,610 @@
+// Channel page (Form3), batch dialog (Form4) and the layout download against
+// the simulator, comparing the exact frames the collector received.
+
+#include "pages/channels/channelplan.h"
+#include "pages/channels/form3.h"
+#include "pages/channels/form4.h"
+#include "pages/prompts.h"
+#include "tests/testkit.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+
+using namespace testkit;
+using storage::Row;
+using storage::Rows;
+
+class ChannelsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { setExtraPorts({}); }
+
+    void m702FourResistanceChannels();
+    void m702MixedTable();
+    void m701TcSendsTypeThenCorrections();
+    void m701RtdWithoutIts90SendsOnlyTheWiring();
+    void m701RtdSendsIts90Rows();
+    void silentCollectorFailsAndStoresNothing();
+    void unconfirmedChannelsAreStoredButReported();
+    void corruptedTypeAckIsUnconfirmed();
+    void portThatCannotOpenSendsAndStoresNothing();
+    void deviceTwoStoresIntoItsOwnTable();
+    void failingStoreKeepsThePreviousLayout();
+    void controlsAreLockedDuringTheDownload();
+    void rowChecksRefuseBeforeSending_data();
+    void rowChecksRefuseBeforeSending();
+    void emptyTableAndDuplicates();
+
+    void lenumRebuildsWithDefaults();
+    void switchingDevicesLoadsEachTable();
+    void humidityFlags();
+    void duplicateCheckComparesTexts();
+    void doubleClickEditors();
+    void selectAllThenBatchChangesEveryRow();
+    void batchWithoutSelection();
+
+    void dialogConfirmAtOnce();
+    void dialogM701Tc();
+    void dialogDcHumidity();
+    void dialogLeavingIts90();
+    void dialogThermocouple();
+};
+
+static Row row(const QString &ch, const QString &probe, const QString &sensor, const QString &wiring,
+               const QStringList &rest = {})
+{
+    Row r{ch, probe, sensor, wiring, "1", "0", "100", "", "", "", "", "", "", ""};
+    for (int i = 0; i < rest.size(); ++i)
+        r[4 + i] = rest[i];
+    return r;
+}
+
+static void setTable(Form3 &page, const Rows &rows)
+{
+    child<QLineEdit>(&page, "lenum")->setText(QString::number(rows.size()));
+    auto *table = child<QTableWidget>(&page, "twShow");
+    for (int r = 0; r < rows.size(); ++r)
+        for (int c = 0; c < rows[r].size(); ++c)
+            table->item(r, c)->setText(rows[r][c]);
+}
+
+static void choosePort(Form3 &page, const QString &path)
+{
+    setExtraPorts({path});
+    click(&page, "pushButton_6");
+    auto *box = child<QComboBox>(&page, "comboBox");
+    box->setCurrentIndex(box->findText(path));
+}
+
+struct Download
+{
+    std::unique_ptr<sim::CollectorSim> collector;
+    QStringList frames;
+};
+
+static Download download(const Rows &rows, const sim::Options &opt = sim::Options(),
+                         bool deviceTwo = false)
+{
+    Download d;
+    d.collector = startSim(opt);
+    if (!d.collector)
+        return d;
+    Form3 page;
+    if (deviceTwo)
+        click(&page, "pushButton_5");
+    setTable(page, rows);
+    choosePort(page, d.collector->portPath());
+    click(&page, "pushButton_2");
+    d.frames = d.collector->receivedFrames();
+    return d;
+}
+
+static QString m702(const QString &body)
+{
+    return rtu::withCrc(body, rtu::CrcOrder::LowFirst).toUpper();
+}
+
+static QString m701(const QString &body)
+{
+    return rtu::withCrc(body, rtu::CrcOrder::HighFirst).toUpper();
+}
+
+static QString mxb(int ch, float m = 1, float b = 0)
+{
+    return QStringLiteral("0110") + rtu::registerAddress(2 * ch - 186) + "000408" +
+           rtu::floatHexLE(m) + rtu::floatHexLE(b);
+}
+
+void ChannelsTest::m702FourResistanceChannels()
+{
+    TempDatabase db;
+    Rows rows;
+    for (int i = 0; i < 4; ++i)
+        rows << row(QString::number(101 + i), "铂电阻", "PT100-385", "四线制");
+    const Download d = download(rows);
+    QStringList expected{m702("01101017000408000000000000000F")};
+    for (int ch = 101; ch <= 104; ++ch)
+        expected << m702("0106" + rtu::registerAddress(ch + 4027) + "8220") << m702(mxb(ch));
+    QCOMPARE(d.frames, expected);
+    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+    const storage::Selection s = storage::readSelection().value;
+    QCOMPARE(s.secA, QString("4"));
+    QCOMPARE(s.roadA, QString("4;0;0;"));
+    QCOMPARE(s.roadtypeA, QString("0000"));
+    QCOMPARE(storage::loadChannelTable(storage::Device::A).value, rows);
+    QCOMPARE(d.collector->enabledChannels(), (QList<int>{101, 102, 103, 104}));
+}
+
+void ChannelsTest::m702MixedTable()
+{
+    TempDatabase db;
+    Rows rows{row("101", "铂电阻", "PT100-385", "四线制", {"1.5", "-0.25"}),
+              row("102", "铂电阻", "ITS90", "三线制", {"1", "0", "100.5", "", "", "0.0039", "-5.8e-7", "0", "1e-5", "2e-6"}),
+              row("103", "直流电压-T", "", ""),
+              row("104", "直流电压-H", "", ""),
+              row("105", "热电偶", "K", "", {"1", "0", "", "内部补偿", ""}),
+              row("106", "热电偶", "J", "", {"1", "0", "", "固定补偿", "20"}),
+              row("107", "热电偶", "T", "", {"1", "0", "", "固定补偿", "25"})};
+    const Download d = download(rows);
+    QStringList expected{m702("01101017000408000000000000007F"),
+                         m702("010610208220"), m702(mxb(101, 1.5f, -0.25f)),
+                         m702("010610218B10"),
+                         m702("0110001200" "0C18" + rtu::floatHexLE(100.5f) + rtu::floatHexLE(0.0039f) +
+                              rtu::floatHexLE(-5.8e-7f) + rtu::floatHexLE(0) + rtu::floatHexLE(1e-5f) +
+                              rtu::floatHexLE(2e-6f)),
+                         m702(mxb(102)),
+                         m702("01061022000F"), m702(mxb(103)),
+                         m702("01061023000F"), m702(mxb(104)),
+                         m702("01061024A700"), m702(mxb(105)),
+                         m702("01061025A640"), m702(mxb(106)),
+                         m702("01061026AD40"), m702(mxb(107)),
+                         m702("011001F0000204" + rtu::floatHexLE(25))};
+    QCOMPARE(d.frames, expected);
+    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+    const storage::Selection s = storage::readSelection().value;
+    QCOMPARE(s.roadA, QString("3;1;3;"));
+    QCOMPARE(s.roadtypeA, QString("0001000"));
+    QCOMPARE(s.secA, QString("7"));
+    QCOMPARE(d.collector->coldJunction(), 25.0f);
+    QCOMPARE(d.collector->correction(101), qMakePair(1.5f, -0.25f));
+}
+
+void ChannelsTest::m701TcSendsTypeThenCorrections()
+{
+    TempDatabase db;
+    sim::Options opt;
+    opt.family = rtu::Family::M701TC;
+    Rows rows{row("101", "TC", "K", "", {"1", "0"}), row("102", "TC", "K", "", {"2", "0.5"})};
+    const Download d = download(rows, opt);
+    QCOMPARE(d.frames.value(0), QString("0106000D0008" + rtu::crcHexSwapped("0106000D0008")));
+    QCOMPARE(d.frames, (QStringList{m701("0106000D0008"), m701(mxb(101)), m701(mxb(102, 2, 0.5f))}));
+    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+    QCOMPARE(storage::readSelection().value.roadA, QString("0;0;2"));
+    QCOMPARE(d.collector->m701Setting(), QString("0008"));
+}
+
+void ChannelsTest::m701RtdWithoutIts90SendsOnlyTheWiring()
+{
+    TempDatabase db;
+    sim::Options opt;
+    opt.family = rtu::Family::M701RTD;
+    Rows rows{row("101", "RTD", "RTD", "三线制"), row("102", "RTD", "RTD", "三线制")};
+    const Download d = download(rows, opt);
+    QCOMPARE(d.frames, QStringList{m701("0106000C0001")});
+    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+    QCOMPARE(storage::readSelection().value.roadA, QString("0;0;2"));
+}
+
+void ChannelsTest::m701RtdSendsIts90Rows()
+{
+    TempDatabase db;
+    sim::Options opt;
+    opt.family = rtu::Family::M701RTD;
+    Rows rows{row("101", "RTD", "RTD", "四线制"),
+              row("102", "RTD", "ITS90", "四线制", {"1", "0", "99.9", "", "", "1", "2", "3", "4", "5"})};
+    const Download d = download(rows, opt);
+    QCOMPARE(d.frames.size(), 2);
+    QCOMPARE(d.frames[1], m701("0110001200" "0C18" + rtu::floatHexLE(99.9f) + rtu::floatHexLE(1) +
+                               rtu::floatHexLE(2) + rtu::floatHexLE(3) + rtu::floatHexLE(4) +
+                               rtu::floatHexLE(5)));
+    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+}
+
+void ChannelsTest::silentCollectorFailsAndStoresNothing()
+{
+    TempDatabase db;
+    const Row old = row("150", "铂电阻", "PT100-385", "四线制");
+    QVERIFY(storage::storeChannelLayout(storage::Device::A, {old}, "1", "1;0;0;", "0").ok);
+    sim::Options opt;
+    opt.silentAfter = 0;
+    const Download d = download({row("101", "铂电阻", "PT100-385", "四线制")}, opt);
+    QCOMPARE(d.frames.size(), 1);
+    QCOMPARE(shown(), QStringList{"失败|设置失败!"});
+    QCOMPARE(storage::loadChannelTable(storage::Device::A).value, Rows{old});
+    QCOMPARE(storage::readSelection().value.roadA, QString("1;0;0;"));
+}
+
+void ChannelsTest::unconfirmedChannelsAreStoredButReported()
+{
+    TempDatabase db;
+    sim::Options opt;
+    opt.silentAfter = 3; // mask, 101 type, 101 MX+B
+    const Rows rows{row("101", "铂电阻", "PT100-385", "四线制"), row("102", "铂电阻", "PT100-385", "四线制")};
+    const Download d = download(rows, opt);
+    QCOMPARE(d.frames.size(), 5);
+    const QStringList boxes = shown();
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes[0].startsWith("失败|") && boxes[0].contains("102") && !boxes[0].contains("101"),
+             qPrintable(boxes[0]));
+    QCOMPARE(storage::loadChannelTable(storage::Device::A).value, rows);
+}
+
+void ChannelsTest::corruptedTypeAckIsUnconfirmed()
+{
+    TempDatabase db;
+    sim::Options opt;
+    opt.corruptEvery = 2; // the first type acknowledgement
+    const Download d = download({row("101", "铂电阻", "PT100-385", "四线制")}, opt);
+    QCOMPARE(d.frames.size(), 3);
+    QVERIFY(shown().value(0).startsWith("失败|"));
+    QVERIFY(shown().value(0).contains("101"));
+}
+
+void ChannelsTest::portThatCannotOpenSendsAndStoresNothing()
+{
+    TempDatabase db;
+    Form3 page;
+    setTable(page, {row("101", "铂电阻", "PT100-385", "四线制")});
+    choosePort(page, "/dev/orven-no-port");
+    click(&page, "pushButton_2");
+    QCOMPARE(shown(), QStringList{"提示|连接失败！"});
+    QVERIFY(storage::loadChannelTable(storage::Device::A).value.isEmpty());
+    QVERIFY(child<QPushButton>(&page, "pushButton_2")->isEnabled());
+}
+
+void ChannelsTest::deviceTwoStoresIntoItsOwnTable()
+{
+    TempDatabase db;
+    const Rows rows{row("101", "直流电压-H", "", ""), row("102", "直流电压-H", "", "")};
+    const Download d = download(rows, sim::Options(), true);
+    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+    const storage::Selection s = storage::readSelection().value;
+    QCOMPARE(s.secB, QString("2"));
+    QCOMPARE(s.roadB, QString("0;2;0;"));
+    QCOMPARE(s.roadtypeB, QString("11"));
+    QCOMPARE(s.secA, QString());
+    QCOMPARE(storage::loadChannelTable(storage::Device::B).value, rows);
+    QVERIFY(storage::loadChannelTable(storage::Device::A).value.isEmpty());
+}
+
+void ChannelsTest::failingStoreKeepsThePreviousLayout()
+{
+    TempDatabase db;
+    const Row old = row("150", "铂电阻", "PT100-385", "四线制");
+    QVERIFY(storage::storeChannelLayout(storage::Device::A, {old}, "1", "1;0;0;", "0").ok);
+    QVERIFY(sql("create trigger ro before update of roadtypeA on secdevice begin "
+                "select raise(abort, 'read-only'); end"));
+    download({row("101", "铂电阻", "PT100-385", "四线制")});
+    QCOMPARE(shown().size(), 1);
+    QVERIFY(shown()[0].startsWith("失败|") && shown()[0].contains("read-only"));
+    QCOMPARE(storage::loadChannelTable(storage::Device::A).value, Rows{old});
+    QCOMPARE(storage::readSelection().value.secA, QString("1"));
+}
+
+void ChannelsTest::controlsAreLockedDuringTheDownload()
+{
+    TempDatabase db;
+    auto collector = startSim();
+    QVERIFY(collector);
+    Form3 page;
+    setTable(page, {row("101", "铂电阻", "PT100-385", "四线制"), row("102", "铂电阻", "PT100-385", "四线制")});
+    choosePort(page, collector->portPath());
+    auto *go = child<QPushButton>(&page, "pushButton_2");
+    bool locked = false;
+    QString titleDuring;
+    QTimer::singleShot(300, [&] {
+        titleDuring = go->text();
+        locked = !go->isEnabled() && !child<QTableWidget>(&page, "twShow")->isEnabled() &&
+                 !child<QLineEdit>(&page, "lenum")->isEnabled() &&
+                 !child<QPushButton>(&page, "pushButton_5")->isEnabled() &&
+                 !child<QPushButton>(&page, "pushButton")->isEnabled();
+        // A switch attempt during the pauses changes nothing.
+        click(&page, "pushButton_5");
+        go->click();
+    });
+    go->click();
+    QVERIFY(locked);
+    QCOMPARE(titleDuring, QString("正在设置"));
+    QCOMPARE(go->text(), QString("设置通道"));
+    QVERIFY(go->isEnabled());
+    QCOMPARE(child<QPushButton>(&page, "pushButton_5")->text(), QString("切换到设备二"));
+    QCOMPARE(collector->receivedFrames().size(), 5);
+    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+}
+
+void ChannelsTest::rowChecksRefuseBeforeSending_data()
+{
+    QTest::addColumn<Rows>("rows");
+    QTest::addColumn<QString>("mentions");
+    const Row ok = row("101", "铂电阻", "PT100-385", "四线制");
+    QTest::newRow("blank after number") << Rows{ok, row("105 ", "铂电阻", "PT100-385", "四线制")} << "通道编号";
+    QTest::newRow("leading zero") << Rows{row("0101", "铂电阻", "PT100-385", "四线制")} << "通道编号";
+    QTest::newRow("sign") << Rows{row("+101", "铂电阻", "PT100-385", "四线制")} << "通道编号";
+    QTest::newRow("below 101") << Rows{row("92", "铂电阻", "PT100-385", "四线制")} << "通道编号";
+    QTest::newRow("above 164") << Rows{row("165", "直流电压-T", "", "")} << "通道编号";
+    QTest::newRow("M701 above 116") << Rows{row("117", "TC", "K", "")} << "通道编号";
+    QTest::newRow("thermocouple without compensation") << Rows{ok, row("102", "热电偶", "K", "")} << "补偿方式";
+    QTest::newRow("M701 type in M702 table") << Rows{ok, row("102", "热电偶", "L", "", {"1", "0", "", "内部补偿"})} << "通道类型";
+    QTest::newRow("unknown wiring") << Rows{row("101", "铂电阻", "PT100-385", "")} << "接线线制";
+    QTest::newRow("unknown probe in M702 table") << Rows{ok, row("102", "RTD", "RTD", "四线制")} << "探头类型";
+    QTest::newRow("M not a number") << Rows{row("101", "铂电阻", "PT100-385", "四线制", {"x"})} << "MX+B(M)";
+    QTest::newRow("B empty") << Rows{row("101", "直流电压-H", "", "", {"1", ""})} << "MX+B(B)";
+    QTest::newRow("ITS90 coefficient missing")
+        << Rows{row("101", "铂电阻", "ITS90", "四线制", {"1", "0", "100", "", "", "1", "2", "", "4", "5"})} << "C";
+    QTest::newRow("fixed compensation without temperature")
+        << Rows{row("101", "热电偶", "K", "", {"1", "0", "", "固定补偿", ""})} << "冷端温度";
+    QTest::newRow("M701-TC unknown type") << Rows{row("101", "TC", "Q", "")} << "通道类型";
+    QTest::newRow("M701-TC mixed probe types") << Rows{row("101", "TC", "K", ""), row("102", "RTD", "RTD", "四线制")} << "探头类型";
+    QTest::newRow("M701-RTD wiring") << Rows{row("101", "RTD", "RTD", "")} << "接线线制";
+    QTest::newRow("M701-RTD ITS90 R0") << Rows{row("101", "RTD", "ITS90", "四线制", {"1", "0", "", "", "", "1", "2", "3", "4", "5"})} << "R0";
+    QTest::newRow("combo marker without editor") << Rows{row("101", "铂电阻", "AAA", "四线制")} << "通道类型";
+}
+
+void ChannelsTest::rowChecksRefuseBeforeSending()
+{
+    QFETCH(Rows, rows);
+    QFETCH(QString, mentions);
+    TempDatabase db;
+    const Download d = download(rows);
+    QVERIFY(d.collector);
+    QCOMPARE(d.frames, QStringList());
+    const QStringList boxes = shown();
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes[0].startsWith("失败|通道 ") && boxes[0].contains("“" + mentions + "”"),
+             qPrintable(boxes[0]));
+    QVERIFY(storage::loadChannelTable(storage::Device::A).value.isEmpty());
+}
+
+void ChannelsTest::emptyTableAndDuplicates()
+{
+    TempDatabase db;
+    QCOMPARE(download({}).frames, QStringList());
+    QCOMPARE(shown(), QStringList{"失败|还未配置通道!"});
+    prompts::clearRecords();
+    const Download d = download({row("105", "铂电阻", "PT100-385", "四线制"), row("105", "直流电压-T", "", "")});
+    QCOMPARE(d.frames, QStringList());
+    QCOMPARE(shown(), QStringList{"失败|存在相同通道编号!"});
+}
+
+// ---- table ----
+
+void ChannelsTest::lenumRebuildsWithDefaults()
+{
+    TempDatabase db;
+    Form3 page;
+    auto *table = child<QTableWidget>(&page, "twShow");
+    child<QLineEdit>(&page, "lenum")->setText("3");
+    QCOMPARE(table->rowCount(), 3);
+    QCOMPARE(table->columnCount(), 14);
+    QCOMPARE(table->horizontalHeaderItem(7)->text(), QString("补偿方式"));
+    QCOMPARE(page.cellText(2, 0), QString("103"));
+    QCOMPARE(page.cellText(0, 1), QString("铂电阻"));
+    QCOMPARE(page.cellText(0, 2), QString("PT100-385"));
+    QCOMPARE(page.cellText(0, 3), QString("四线制"));
+    QCOMPARE(page.cellText(0, 4), QString("1"));
+    QCOMPARE(page.cellText(0, 5), QString("0"));
+    QCOMPARE(page.cellText(0, 6), QString("100"));
+    QCOMPARE(page.cellText(0, 7), QString());
+    for (const char *text : {"0", "x", ""}) {
+        child<QLineEdit>(&page, "lenum")->setText(text);
+        QCOMPARE(table->rowCount(), 0);
+    }
+}
+
+void ChannelsTest::switchingDevicesLoadsEachTable()
+{
+    TempDatabase db;
+    const Rows a{row("101", "铂电阻", "PT100-385", "四线制")};
+    const Rows b{row("120", "直流电压-H", "", ""), row("121", "热电偶", "K", "", {"1", "0", "", "内部补偿"})};
+    QVERIFY(storage::storeChannelLayout(storage::Device::A, a, "1", "1;0;0;", "0").ok);
+    QVERIFY(storage::storeChannelLayout(storage::Device::B, b, "2", "0;1;1;", "10").ok);
+    Form3 page;
+    QCOMPARE(child<QLineEdit>(&page, "lenum")->text(), QString("1"));
+    QCOMPARE(page.cellText(0, 0), QString("101"));
+    click(&page, "pushButton_5");
+    QCOMPARE(child<QLabel>(&page, "label")->text(), QString("设备二"));
+    QCOMPARE(child<QPushButton>(&page, "pushButton_5")->text(), QString("切换到设备一"));
+    QCOMPARE(child<QLineEdit>(&page, "lenum")->text(), QString("2"));
+    QCOMPARE(page.cellText(1, 7), QString("内部补偿"));
+    click(&page, "pushButton_5");
+    QCOMPARE(child<QLabel>(&page, "label")->text(), QString("设备一"));
+    QCOMPARE(child<QTableWidget>(&page, "twShow")->rowCount(), 1);
+}
+
+void ChannelsTest::humidityFlags()
+{
+    QCOMPARE(channels::humidityFlags({row("101", "铂电阻", "", ""), row("102", "直流电压-H", "", ""),
+                                      row("103", "直流电压-H", "", ""), row("104", "热电偶", "", "")}),
+             QString("0110"));
+}
+
+void ChannelsTest::duplicateCheckComparesTexts()
+{
+    QVERIFY(!channels::channelNumbersUnique({"105", "101", "105"}));
+    QVERIFY(channels::channelNumbersUnique({"105", "105 "}));
+    QVERIFY(channels::channelNumbersUnique({"101", "0101"}));
+    QVERIFY(channels::channelNumbersUnique({}));
+    TempDatabase db;
+    Form3 page;
+    setTable(page, {row("105", "铂电阻", "", ""), row("105 ", "铂电阻", "", "")});
+    QVERIFY(page.channelNumbersUnique());
+}
+
+void ChannelsTest::doubleClickEditors()
+{
+    TempDatabase db;
+    Form3 page;
+    setTable(page, {row("101", "直流电压-T", "", ""), row("102", "铂电阻", "Cu50-428", "三线制")});
+    auto *table = child<QTableWidget>(&page, "twShow");
+    QMetaObject::invokeMethod(&page, "on_twShow_cellDoubleClicked", Q_ARG(int, 0), Q_ARG(int, 2));
+    QVERIFY(!table->cellWidget(0, 2));
+    QCOMPARE(page.cellText(0, 2), QString());
+    QMetaObject::invokeMethod(&page, "on_twShow_cellDoubleClicked", Q_ARG(int, 1), Q_ARG(int, 2));
+    auto *box = qobject_cast<QComboBox *>(table->cellWidget(1, 2));
+    QVERIFY(box);
+    QCOMPARE(box->count(), 11);
+    QCOMPARE(table->item(1, 2)->text(), QString("AAA"));
+    QCOMPARE(page.cellText(1, 2), QString("Cu50-428"));
+    box->setCurrentText("Pt1000-385");
+    QCOMPARE(page.cellText(1, 2), QString("Pt1000-385"));
+    QMetaObject::invokeMethod(&page, "on_twShow_cellDoubleClicked", Q_ARG(int, 1), Q_ARG(int, 7));
+    QCOMPARE(qobject_cast<QComboBox *>(table->cellWidget(1, 7))->itemText(0), QString("固定补偿"));
+    QMetaObject::invokeMethod(&page, "on_twShow_cellDoubleClicked", Q_ARG(int, 1), Q_ARG(int, 4));
+    QVERIFY(!table->cellWidget(1, 4));
+    // A marker left without its editor reads as the marker, and is refused by the download.
+    table->removeCellWidget(1, 2);
+    QCOMPARE(page.cellText(1, 2), QString("AAA"));
+}
+
+static Form4 *openDialog()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *d = qobject_cast<Form4 *>(w))
+            if (d->isVisible())
+                return d;
+    return nullptr;
+}
+
+void ChannelsTest::selectAllThenBatchChangesEveryRow()
+{
+    TempDatabase db;
+    Form3 page;
+    child<QLineEdit>(&page, "lenum")->setText("4");
+    auto *table = child<QTableWidget>(&page, "twShow");
+    QMetaObject::invokeMethod(&page, "on_twShow_cellDoubleClicked", Q_ARG(int, 2), Q_ARG(int, 3));
+    QVERIFY(table->cellWidget(2, 3));
+    child<QCheckBox>(&page, "checkBox")->setChecked(true);
+    click(&page, "pushButton");
+    Form4 *dialog = openDialog();
+    QVERIFY(dialog);
+    QCOMPARE(dialog->windowModality(), Qt::ApplicationModal);
+    child<QComboBox>(dialog, "comboBox_2")->setCurrentText("热电偶");
+    child<QComboBox>(dialog, "comboBox_3")->setCurrentText("K");
+    click(dialog, "pushButton_2");
+    for (int r = 0; r < 4; ++r) {
+        QCOMPARE(page.cellText(r, 0), QString::number(101 + r));
+        QCOMPARE(page.cellText(r, 1), QString("热电偶"));
+        QCOMPARE(page.cellText(r, 2), QString("K"));
+        QCOMPARE(page.cellText(r, 3), QString());
+        QCOMPARE(page.cellText(r, 7), QString("内部补偿"));
+    }
+    QVERIFY(!table->cellWidget(2, 3)); // the stale editor is gone
+}
+
+void ChannelsTest::batchWithoutSelection()
+{
+    TempDatabase db;
+    Form3 page;
+    child<QLineEdit>(&page, "lenum")->setText("2");
+    auto *table = child<QTableWidget>(&page, "twShow");
+    table->setCurrentCell(0, 3); // one cell is not a row
+    click(&page, "pushButton");
+    QCOMPARE(shown(), QStringList{"失败|未选择通道！!"});
+    QVERIFY(!openDialog());
+}
+
+// ---- dialog ----
+
+static QStringList confirm(Form4 &dialog)
+{
+    QSignalSpy spy(&dialog, &Form4::sendData);
+    click(&dialog, "pushButton_2");
+    if (spy.count() != 1)
+        return {};
+    QStringList values;
+    for (const QVariant &v : spy.first())
+        values << v.toString();
+    return values;
+}
+
+void ChannelsTest::dialogConfirmAtOnce()
+{
+    Form4 dialog;
+    QCOMPARE(dialog.size(), QSize(595, 573));
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(!child<QLineEdit>(&dialog, "lineEdit_3")->isEnabled());
+    QVERIFY(!child<QComboBox>(&dialog, "comboBox_4")->isEnabled());
+    QVERIFY(!child<QLineEdit>(&dialog, "lineEdit_4")->isEnabled());
+    QCOMPARE(child<QComboBox>(&dialog, "comboBox_3")->count(), 12);
+    QStringList expected{"铂电阻", "PT100-385", "四线制", "1", "0"};
+    for (int i = 0; i < 8; ++i)
+        expected << "";
+    QCOMPARE(confirm(dialog), expected);
+}
+
+void ChannelsTest::dialogM701Tc()
+{
+    Form4 dialog;
+    child<QComboBox>(&dialog, "comboBox_2")->setCurrentText("M701-TC");
+    QCOMPARE(child<QComboBox>(&dialog, "comboBox_3")->count(), 20);
+    QVERIFY(!child<QComboBox>(&dialog, "comboBox")->isEnabled());
+    child<QComboBox>(&dialog, "comboBox_3")->setCurrentText("K");
+    const QStringList values = confirm(dialog);
+    QCOMPARE(values.mid(0, 3), (QStringList{"TC", "K", ""}));
+    child<QComboBox>(&dialog, "comboBox_2")->setCurrentText("M701-RTD");
+    QCOMPARE(child<QComboBox>(&dialog, "comboBox_3")->itemText(0), QString("RTD"));
+    QVERIFY(!child<QLineEdit>(&dialog, "lineEdit_3")->isEnabled());
+}
+
+void ChannelsTest::dialogDcHumidity()
+{
+    Form4 dialog;
+    child<QLineEdit>(&dialog, "lineEdit")->setText("2");
+    child<QComboBox>(&dialog, "comboBox_2")->setCurrentText("直流电压-H");
+    for (const char *name : {"comboBox", "comboBox_3", "comboBox_4"})
+        QVERIFY(!child<QComboBox>(&dialog, name)->isEnabled());
+    const QStringList values = confirm(dialog);
+    QCOMPARE(values.mid(0, 5), (QStringList{"直流电压-H", "", "", "1", "0"}));
+}
+
+void ChannelsTest::dialogLeavingIts90()
+{
+    Form4 dialog;
+    auto *sensor = child<QComboBox>(&dialog, "comboBox_3");
+    sensor->setCurrentText("ITS90");
+    QCOMPARE(child<QLineEdit>(&dialog, "lineEdit_3")->text(), QString("100"));
+    QVERIFY(child<QLineEdit>(&dialog, "lineEdit_5")->isEnabled());
+    for (int i = 5; i <= 9; ++i)
+        child<QLineEdit>(&dialog, QStringLiteral("lineEdit_%1").arg(i))->setText(QString::number(i));
+    sensor->setCurrentText("Pt500-385");
+    QCOMPARE(child<QLineEdit>(&dialog, "lineEdit_3")->text(), QString());
+    QVERIFY(!child<QLineEdit>(&dialog, "lineEdit_9")->isEnabled());
+    const QStringList values = confirm(dialog);
+    QCOMPARE(values.mid(5), (QStringList{"", "", "", "5", "6", "7", "8", "9"}));
+}
+
+void ChannelsTest::dialogThermocouple()
+{
+    Form4 dialog;
+    child<QComboBox>(&dialog, "comboBox_2")->setCurrentText("热电偶");
+    auto *cold = child<QLineEdit>(&dialog, "lineEdit_4");
+    QVERIFY(!cold->isEnabled());
+    child<QComboBox>(&dialog, "comboBox_4")->setCurrentText("固定补偿");
+    QVERIFY(cold->isEnabled());
+    cold->setText("23.5");
+    const QStringList values = confirm(dialog);
+    QCOMPARE(values.mid(0, 3), (QStringList{"热电偶", "A", ""}));
+    QCOMPARE(values[6], QString("固定补偿"));
+    QCOMPARE(values[7], QString("23.5"));
+}
+
+QTEST_MAIN(ChannelsTest)
+#include "tst_channels.moc"
