@@ -3,6 +3,7 @@
 #include "pages/pagekit.h"
 #include "pages/prompts.h"
 #include "pages/reports/form6.h"
+#include "pages/run/shoudata.h"
 #include "pages/settings/about.h"
 #include "pages/collectors/form1.h"
 #include "pages/channels/form3.h"
@@ -12,6 +13,7 @@
 #include "storage/database.h"
 #include "ui_mainwindow.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 
 MainWindow::MainWindow(const QString &databasePath, QWidget *parent)
@@ -49,15 +51,6 @@ void MainWindow::addPage(QWidget *page)
     ui->stwidshow->setCurrentWidget(page);
 }
 
-static QWidget *placeholderPage(const QString &title)
-{
-    auto *page = new QWidget;
-    page->setWindowTitle(title);
-    auto *label = new QLabel(title + QStringLiteral("页面尚未提供。"), page);
-    label->setGeometry(40, 40, 600, 40);
-    return page;
-}
-
 void MainWindow::on_action_triggered()
 {
     addPage(new Form1);
@@ -70,7 +63,32 @@ void MainWindow::on_action_2_triggered()
 
 void MainWindow::on_action_3_triggered()
 {
-    addPage(placeholderPage(QStringLiteral("校准")));
+    // One calibration at a time: a page that runs or holds unprocessed rows
+    // comes back instead of a new one (samples belong to a run by time only).
+    for (shoudata *run : ui->stwidshow->findChildren<shoudata *>()) {
+        if (run->isRunning() || run->hasUnprocessedRows()) {
+            ui->stwidshow->setCurrentWidget(run);
+            run->show();
+            return;
+        }
+    }
+    addPage(new shoudata);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    const QList<shoudata *> runs = ui->stwidshow->findChildren<shoudata *>();
+    bool busy = false;
+    for (shoudata *run : runs)
+        busy = busy || run->isRunning() || run->hasUnprocessedRows();
+    if (busy && !prompts::question(this, QStringLiteral("提示"),
+                                   QStringLiteral("校准正在进行或有尚未处理的数据，确定退出吗？"))) {
+        event->ignore();
+        return;
+    }
+    for (shoudata *run : runs)
+        run->stopRun();
+    event->accept();
 }
 
 void MainWindow::on_action_4_triggered()

@@ -19,6 +19,9 @@ public:
 
     QStackedWidget *pages() const;
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
     void on_action_triggered();
     void on_action_2_triggered();

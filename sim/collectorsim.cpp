@@ -76,9 +76,9 @@ CollectorSim::CollectorSim(const Options &options, QObject *parent)
     m_pace->setInterval(4);
     m_pace->setTimerType(Qt::PreciseTimer);
     connect(m_pace, &QTimer::timeout, this, &CollectorSim::pump);
-    std::uniform_real_distribution<double> offset(-0.3, 0.3);
+    std::uniform_real_distribution<double> offset(-1.0, 1.0);
     for (int ch = 101; ch <= 164; ++ch)
-        m_offsets[ch] = offset(m_rng);
+        m_offsets[ch] = m_opt.spread * offset(m_rng);
 }
 
 CollectorSim::~CollectorSim()
@@ -149,6 +149,14 @@ void CollectorSim::setSetPoint(double temperature, double humidity)
     m_opt.humidity = humidity;
 }
 
+void CollectorSim::setEnabledChannels(const QList<int> &channels)
+{
+    m_mask = 0;
+    for (int ch : channels)
+        if (ch >= 101 && ch <= 164)
+            m_mask |= quint64(1) << (ch - 101);
+}
+
 QList<int> CollectorSim::enabledChannels() const
 {
     QList<int> channels;
@@ -166,10 +174,12 @@ QPair<float, float> CollectorSim::correction(int channel) const
 float CollectorSim::reading(int channel)
 {
     const double minutes = (QDateTime::currentMSecsSinceEpoch() - m_startMs) / 60000.0;
-    std::uniform_real_distribution<double> noise(-m_opt.noise, m_opt.noise);
+    const double noise = m_opt.noise > 0
+                             ? std::uniform_real_distribution<double>(-m_opt.noise, m_opt.noise)(m_rng)
+                             : 0.0;
     const bool humid = m_opt.humidityChannels.contains(channel);
     const double base = humid ? m_opt.humidity : m_opt.temperature + m_opt.driftPerMinute * minutes;
-    const double raw = base + m_offsets.value(channel) + noise(m_rng);
+    const double raw = base + m_offsets.value(channel) + noise;
     const QPair<float, float> mb = correction(channel);
     return static_cast<float>(mb.first * raw + mb.second);
 }

@@ -27,6 +27,7 @@ struct Options
     double temperature = 25.0; // chamber set point, degC
     double humidity = 60.0;    // chamber set point, %RH
     double noise = 0.02;       // amplitude of the reading noise
+    double spread = 0.3;       // amplitude of the per-channel offsets
     double driftPerMinute = 0.01;
     QSet<int> humidityChannels; // channels that read the humidity
 
@@ -55,6 +56,9 @@ public:
     Options &options() { return m_opt; }
     void setSilent(bool silent) { m_silent = silent; }
     void setSetPoint(double temperature, double humidity);
+    // State a collector keeps from an earlier configuration.
+    void setEnabledChannels(const QList<int> &channels);
+    void setCorrection(int channel, float m, float b) { m_mxb[channel] = qMakePair(m, b); }
     // Closes the line as if the cable were pulled.
     void closeLine();
 

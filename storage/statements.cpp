@@ -381,6 +381,16 @@ Result<bool> headerExists(const QString &dtbegin)
     return r;
 }
 
+Result<QString> headerNumber(const QString &dtbegin)
+{
+    Result<Row> row = selectFirst(QStringLiteral("select num from datamark where dtbegin=?"), 1, {dtbegin});
+    if (!row)
+        return Result<QString>::failure(row.error);
+    Result<QString> r;
+    r.value = row.value[0];
+    return r;
+}
+
 Status insertHeader(const Row &row)
 {
     if (Status st = checkWidth(row, kHeaderColumns, "header"); !st)

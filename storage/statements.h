@@ -76,6 +76,8 @@ Status insertSample(const QString &equipment, const QString &point, const QStrin
                     const QString &channels, const QString &values);
 Result<int> countHeaders();
 Result<bool> headerExists(const QString &dtbegin);
+// The number of the first header with that dtbegin; empty when there is none.
+Result<QString> headerNumber(const QString &dtbegin);
 Status insertHeader(const Row &row);
 // Removes every header with row[1] as dtbegin and inserts `row`, atomically.
 Status replaceHeader(const Row &row);

@@ -1,0 +1,38 @@
+#pragma once
+
+// Reply assembly and decoding of a calibration run, as plain functions.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace acquisition {
+
+// Removes the echoes of the sampling-speed register (values 1 to 3) where
+// they stand on a byte boundary.
+QString stripEchoes(const QString &hex);
+
+enum class Verdict {
+    Incomplete, // wait for more bytes
+    Complete,   // a whole reading with a valid CRC
+    Rejected,   // a whole reading with a bad CRC, or more than any reading holds
+};
+Verdict judge(const QString &hex);
+
+// M701: the value of channel n at offset 8n - 802. False when a channel has
+// no value in the reply (outside 101..116 or not a number).
+bool decodeM701(const QString &reply, const QStringList &channels, QStringList *values);
+
+// M702: one float per enabled channel in ascending channel order, assigned
+// to `channels` (table order) by ascending channel number. False when the
+// reply does not hold exactly one value per channel.
+bool decodeM702(const QString &reply, const QStringList &channels, QStringList *values);
+
+// Items each followed by ";".
+QString listText(const QStringList &items);
+// The three counts of a road text; a missing item counts as 0.
+QList<int> parseCounts(const QString &road);
+// "101(℃)" or "103(%RH)"; a channel without a flag is a temperature channel.
+QString channelHeader(const QString &number, const QString &flags, int index);
+
+} // namespace acquisition

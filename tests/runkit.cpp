@@ -1,0 +1,121 @@
+#include "tests/runkit.h"
+
+namespace testkit {
+
+static storage::Row channelRow(const QString &number, rtu::Family family, bool humidity)
+{
+    storage::Row r{number, "铂电阻", "PT100-385", "四线制", "1", "0", "100", "", "", "", "", "", "", ""};
+    if (family == rtu::Family::M701TC)
+        r[1] = "TC", r[2] = "K";
+    else if (family == rtu::Family::M701RTD)
+        r[1] = "RTD", r[2] = "RTD";
+    else if (humidity)
+        r[1] = "直流电压-H", r[2] = "", r[3] = "";
+    return r;
+}
+
+static bool storeLayout(storage::Device device, const QStringList &channels, rtu::Family family,
+                        QString flags, const QString &sec)
+{
+    if (flags.isEmpty())
+        flags = QString(channels.size(), QLatin1Char('0'));
+    storage::Rows rows;
+    int humidity = 0;
+    for (int i = 0; i < channels.size(); ++i) {
+        const bool h = i < flags.size() && flags.at(i) == QLatin1Char('1');
+        humidity += h;
+        rows << channelRow(channels[i], family, h);
+    }
+    const QString road = family == rtu::Family::M702
+                             ? QStringLiteral("%1;%2;0;").arg(channels.size() - humidity).arg(humidity)
+                             : QStringLiteral("0;0;%1").arg(channels.size());
+    return storage::storeChannelLayout(device, rows, sec.isEmpty() ? QString::number(channels.size()) : sec,
+                                       road, flags)
+        .ok;
+}
+
+bool RunRig::build(const Setup &setup)
+{
+    if (!db.ok())
+        return false;
+    storage::Row equipment{"Chamber", "Client", "Addr", "温湿度", "M", "E", "<2立方米", "9", "3", "Maker",
+                           "2020-01", "20", "40", "50", "70", "3"};
+    equipment << "20" << "30" << "40" << "" << "" << "" << "" << "" << "" << "";
+    equipment << "50" << "60" << "70" << "" << "" << "" << "" << "" << "" << "";
+    if (!storage::insertEquipment(equipment).ok || !storage::selectEquipment("Chamber", "23", "55").ok)
+        return false;
+
+    sim::Options opt = setup.options;
+    opt.family = setup.family;
+    if (setup.exactValues) {
+        opt.noise = 0;
+        opt.spread = 0;
+        opt.driftPerMinute = 0;
+    }
+    opt.serial = "SIM0000001";
+    sim1 = startSim(opt);
+    if (!sim1)
+        return false;
+    const bool two = !setup.channelsB.isEmpty();
+    if (two) {
+        opt.serial = "SIM0000002";
+        sim2 = startSim(opt);
+        if (!sim2)
+            return false;
+    }
+    auto configure = [&](sim::CollectorSim *s, const QStringList &channels) {
+        QList<int> numbers;
+        for (const QString &c : channels)
+            numbers << c.toInt();
+        s->setEnabledChannels(numbers);
+        if (setup.exactValues)
+            for (int ch = 101; ch <= 164; ++ch)
+                s->setCorrection(ch, 0, ch / 4.0f);
+    };
+    configure(sim1.get(), setup.channelsA);
+    if (two)
+        configure(sim2.get(), setup.channelsB);
+
+    if (!storeLayout(storage::Device::A, setup.channelsA, setup.family, setup.flagsA, setup.secA))
+        return false;
+    if (two && !storeLayout(storage::Device::B, setup.channelsB, setup.family, setup.flagsB, QString()))
+        return false;
+    storage::Row c1{"1", "One", "M702", sim1->portPath(), "SIM0000001", "", "", "", "", "", "", "", "", "", "2030-01-01"};
+    if (!storage::insertCollector(c1).ok)
+        return false;
+    QStringList ports{sim1->portPath()};
+    if (two) {
+        storage::Row c2 = c1;
+        c2[0] = "2", c2[3] = sim2->portPath(), c2[4] = "SIM0000002";
+        if (!storage::insertCollector(c2).ok)
+            return false;
+        ports << sim2->portPath();
+    }
+    if (!storage::selectCollector("SIM0000001").ok)
+        return false;
+    setExtraPorts(ports);
+
+    page = std::make_unique<shoudata>();
+    child<QLineEdit>(page.get(), "lineEdit")->setText("1");
+    if (two) {
+        child<QCheckBox>(page.get(), "checkBox_2")->setChecked(true);
+        auto *serial2 = child<QComboBox>(page.get(), "comboBox_6");
+        serial2->setCurrentIndex(serial2->findText("SIM0000002"));
+    }
+    return child<QComboBox>(page.get(), "comboBox_3")->currentText() == sim1->portPath();
+}
+
+bool RunRig::waitRows(int rows, int ms)
+{
+    return waitUntil([&] { return live()->rowCount() >= rows; }, ms);
+}
+
+QStringList RunRig::row(int r) const
+{
+    QStringList cells;
+    for (int c = 0; c < live()->columnCount(); ++c)
+        cells << (live()->item(r, c) ? live()->item(r, c)->text() : QString());
+    return cells;
+}
+
+} // namespace testkit

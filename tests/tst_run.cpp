@@ -1,0 +1,612 @@
+// Calibration runs against simulated collectors through real ports, at a
+// one-second interval: acquisition, recording, the run page and its life cycle.
+
+#include "app/mainwindow.h"
+#include "link/serialline.h"
+#include "pages/prompts.h"
+#include "tests/runkit.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QStackedWidget>
+#include <QTimer>
+
+using namespace testkit;
+using Setup = RunRig::Setup;
+
+class RunTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { setExtraPorts({}); }
+
+    void m701OneCollectorRowPerTick();
+    void m701ReplySplitOverTwoReadsIsDecodedOnce();
+    void valueBytesShowThreeDecimals();
+    void twoM702CollectorsNeedBothReplies();
+    void m702With64Channels();
+    void unsortedTableGetsEachValueInItsColumn();
+    void twoM701Collectors();
+    void missingSpeedEchoLeavesNoPortOpen();
+    void secondPortThatCannotOpen();
+    void onlyDeviceTwoCheckedDoesNothing();
+    void emptyIntervalStartsAt120();
+    void intervalBelowOneSecondIsRefused();
+    void stopAtTheLastPointSelectsTheFirst();
+    void startWithoutCalibrationPointsIsRefused();
+    void controlsAreLockedWhileRunning();
+    void corruptedRepliesAreCountedNotStored();
+    void lineClosingDuringARunIsShown();
+
+    void samplesAreStoredWithTheirTimeAndPoint();
+    void secAZeroLeavesChannelNamesEmpty();
+    void failedInsertsAreShownAndTheRunGoesOn();
+    void processingWithAnEmptyTable();
+    void processingSpansAllPoints();
+    void humidityHeaders();
+
+    void doubleClicksStopDuringOffsetAndLateReplies();
+
+    void calibrationActionReturnsTheRunningPage();
+    void wrapToFirstPointAsksBeforeClearing();
+    void headerNamesTheRunsOwnEquipmentAndCollector();
+    void processingTwiceAsksToReplace();
+    void silencedCollectorShowsMissedTicks();
+    void closingTheMainWindowAsksAndStopsTheRun();
+};
+
+void RunTest::m701OneCollectorRowPerTick()
+{
+    RunRig rig;
+    Setup s;
+    s.family = rtu::Family::M701TC;
+    s.channelsA = QStringList{"101", "102", "116"};
+    QVERIFY(rig.build(s));
+    rig.start();
+    QVERIFY(rig.waitRows(3));
+    rig.stop();
+    QCOMPARE(rig.live()->columnCount(), 5);
+    for (int r = 0; r < rig.live()->rowCount(); ++r)
+        QCOMPARE(rig.row(r).mid(1), (QStringList{"检点1", "25.250", "25.500", "29.000"}));
+    QCOMPARE(rig.sim1->receivedFrames().first(), rtu::frame::readM701.toUpper());
+    const shoudata::CollectorStats st = rig.page->stats(1);
+    QCOMPARE(st.answered, rig.live()->rowCount());
+    QCOMPARE(st.rejected, 0);
+}
+
+void RunTest::m701ReplySplitOverTwoReadsIsDecodedOnce()
+{
+    RunRig rig;
+    Setup s;
+    s.family = rtu::Family::M701RTD;
+    s.options.chunks = 2;
+    s.options.chunkGapMs = 300; // longer than any grace wait
+    QVERIFY(rig.build(s));
+    rig.start();
+    QVERIFY(rig.waitRows(2));
+    rig.stop();
+    const int rows = rig.live()->rowCount();
+    QCOMPARE(rows, rig.page->stats(1).answered);
+    QVERIFY(rows <= rig.sim1->receivedFrames().size());
+    QCOMPARE(rig.page->stats(1).rejected, 0);
+    QCOMPARE(rig.row(0).mid(2), (QStringList{"25.250", "25.500"}));
+}
+
+void RunTest::valueBytesShowThreeDecimals()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    rig.sim1->setCorrection(101, 0, 25.0f);    // 0000c841
+    rig.sim1->setCorrection(102, 0, 24.875f);
+    rig.start();
+    QVERIFY(rig.waitRows(1));
+    rig.stop();
+    QCOMPARE(rig.row(0).mid(2), (QStringList{"25.000", "24.875"}));
+    QCOMPARE(rtu::floatHexLE(25.0f), QString("0000c841"));
+}
+
+void RunTest::twoM702CollectorsNeedBothReplies()
+{
+    RunRig rig;
+    Setup s;
+    s.channelsA = QStringList{"101", "102"};
+    s.channelsB = QStringList{"110", "111", "112"};
+    QVERIFY(rig.build(s));
+    rig.start();
+    QVERIFY(rig.waitRows(1));
+    QCOMPARE(rig.live()->columnCount(), 7);
+    QCOMPARE(rig.row(0).mid(2), (QStringList{"25.250", "25.500", "27.500", "27.750", "28.000"}));
+
+    // Collector two silent for one tick: no row for that tick.
+    const int before = rig.live()->rowCount();
+    const int ticks = rig.sim1->receivedFrames().size();
+    rig.sim2->setSilent(true);
+    QVERIFY(waitUntil([&] { return rig.sim1->receivedFrames().size() >= ticks + 2; }, 5000));
+    const int during = rig.live()->rowCount();
+    rig.sim2->setSilent(false);
+    QVERIFY(during <= before + 1); // at most the pair already under way
+    QVERIFY(rig.waitRows(during + 1));
+    rig.stop();
+    QVERIFY(rig.page->stats(2).missed >= 1);
+    QCOMPARE(rig.page->stats(1).rejected, 0);
+}
+
+void RunTest::m702With64Channels()
+{
+    RunRig rig;
+    Setup s;
+    s.channelsA.clear();
+    for (int ch = 101; ch <= 164; ++ch)
+        s.channelsA << QString::number(ch);
+    QVERIFY(rig.build(s));
+    rig.start();
+    QVERIFY(rig.waitRows(1));
+    rig.stop();
+    const QStringList row = rig.row(0);
+    QCOMPARE(row.size(), 66);
+    QCOMPARE(row[2], QString("25.250"));
+    QCOMPARE(row[65], QString("41.000"));
+}
+
+void RunTest::unsortedTableGetsEachValueInItsColumn()
+{
+    RunRig rig;
+    Setup s;
+    s.channelsA = QStringList{"104", "101", "103"};
+    QVERIFY(rig.build(s));
+    rig.start();
+    QVERIFY(rig.waitRows(1));
+    rig.stop();
+    QCOMPARE(rig.live()->horizontalHeaderItem(2)->text(), QString("104(℃)"));
+    QCOMPARE(rig.row(0).mid(2), (QStringList{"26.000", "25.250", "25.750"}));
+}
+
+void RunTest::twoM701Collectors()
+{
+    RunRig rig;
+    Setup s;
+    s.family = rtu::Family::M701TC;
+    s.channelsA = QStringList{"101", "102"};
+    s.channelsB = QStringList{"101", "103"};
+    QVERIFY(rig.build(s));
+    rig.start();
+    QVERIFY(rig.waitRows(1));
+    rig.stop();
+    QCOMPARE(rig.row(0).mid(2), (QStringList{"25.250", "25.500", "25.250", "25.750"}));
+}
+
+void RunTest::missingSpeedEchoLeavesNoPortOpen()
+{
+    RunRig rig;
+    Setup s;
+    s.options.silentAfter = 0;
+    QVERIFY(rig.build(s));
+    rig.start();
+    QCOMPARE(shown(), QStringList{"提示|设备一没有应答！"});
+    QVERIFY(!rig.page->isRunning());
+    QVERIFY(child<QPushButton>(rig.page.get(), "pushButton")->isEnabled());
+    QVERIFY(!child<QPushButton>(rig.page.get(), "pushButton_2")->isEnabled());
+    // The port is free again.
+    rtu::SerialLine probe;
+    QString error;
+    QVERIFY2(probe.open(rig.sim1->portPath(), &error), qPrintable(error));
+}
+
+void RunTest::secondPortThatCannotOpen()
+{
+    RunRig rig;
+    Setup s;
+    s.channelsB = QStringList{"101"};
+    QVERIFY(rig.build(s));
+    setExtraPorts({rig.sim1->portPath(), rig.sim2->portPath(), "/dev/orven-gone"});
+    click(rig.page.get(), "pushButton_7");
+    auto *port2 = child<QComboBox>(rig.page.get(), "comboBox_4");
+    port2->setCurrentIndex(port2->findText("/dev/orven-gone"));
+    rig.start();
+    QCOMPARE(shown(), QStringList{"提示|连接失败！"});
+    QVERIFY(!rig.page->isRunning());
+    rtu::SerialLine probe;
+    QVERIFY(probe.open(rig.sim1->portPath()));
+}
+
+void RunTest::onlyDeviceTwoCheckedDoesNothing()
+{
+    RunRig rig;
+    Setup s;
+    s.channelsB = QStringList{"101"};
+    QVERIFY(rig.build(s));
+    child<QCheckBox>(rig.page.get(), "checkBox")->setChecked(false);
+    rig.start();
+    QTest::qWait(300);
+    QVERIFY(!rig.page->isRunning());
+    QVERIFY(shown().isEmpty());
+    QVERIFY(rig.sim1->receivedFrames().isEmpty());
+    QVERIFY(rig.sim2->receivedFrames().isEmpty());
+    QCOMPARE(rig.live()->columnCount(), 0);
+}
+
+void RunTest::emptyIntervalStartsAt120()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    child<QLineEdit>(rig.page.get(), "lineEdit")->clear();
+    rig.start();
+    QVERIFY(rig.page->isRunning());
+    QCOMPARE(child<QLineEdit>(rig.page.get(), "lineEdit")->text(), QString("120"));
+    bool found = false;
+    for (QTimer *t : rig.page->findChildren<QTimer *>())
+        found = found || (t->isActive() && t->interval() == 120000 && !t->isSingleShot());
+    QVERIFY(found);
+    rig.stop();
+}
+
+void RunTest::intervalBelowOneSecondIsRefused()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    auto *interval = child<QLineEdit>(rig.page.get(), "lineEdit");
+    interval->setText("0");
+    QCOMPARE(interval->text(), QString());
+    interval->setText("0.5");
+    QCOMPARE(interval->text(), QString());
+    interval->setText("2");
+    QCOMPARE(interval->text(), QString("2"));
+    QCOMPARE(shown(), (QStringList{"提示|扫描间隔不得低于1秒！", "提示|扫描间隔不得低于1秒！"}));
+}
+
+void RunTest::stopAtTheLastPointSelectsTheFirst()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    QCOMPARE(rig.point()->count(), 3);
+    rig.start();
+    rig.stop();
+    QCOMPARE(rig.point()->currentText(), QString("检点2"));
+    rig.point()->setCurrentIndex(2);
+    rig.start();
+    rig.stop();
+    QCOMPARE(rig.point()->currentText(), QString("检点1"));
+}
+
+void RunTest::startWithoutCalibrationPointsIsRefused()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    QVERIFY(storage::selectEquipment("nothing", "23", "55").ok);
+    shoudata page;
+    auto *tbnum = child<QTableWidget>(&page, "tbnum");
+    QCOMPARE(tbnum->columnCount(), 1);
+    click(&page, "pushButton");
+    QCOMPARE(shown(), QStringList{"提示|没有可用的校准点，请先选定带校准点的试验设备。"});
+    QVERIFY(!page.isRunning());
+    QVERIFY(rig.sim1->receivedFrames().isEmpty());
+}
+
+void RunTest::controlsAreLockedWhileRunning()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    auto *tbnum = child<QTableWidget>(rig.page.get(), "tbnum");
+    QCOMPARE(tbnum->columnCount(), 4);
+    QCOMPARE(tbnum->horizontalHeaderItem(3)->text(), QString("检点3"));
+    QCOMPARE(tbnum->item(0, 2)->text(), QString("30"));
+    QCOMPARE(tbnum->item(1, 3)->text(), QString("70"));
+    rig.start();
+    for (const char *name : {"comboBox_2", "pushButton", "pushButton_4", "checkBox", "checkBox_2",
+                             "comboBox_3", "comboBox_4", "comboBox_5", "comboBox_6", "pushButton_6",
+                             "pushButton_7", "lineEdit"})
+        QVERIFY2(!child<QWidget>(rig.page.get(), name)->isEnabled(), name);
+    QVERIFY(child<QWidget>(rig.page.get(), "pushButton_2")->isEnabled());
+    rig.stop();
+    QVERIFY(child<QWidget>(rig.page.get(), "checkBox_2")->isEnabled());
+    QVERIFY(!child<QWidget>(rig.page.get(), "comboBox_6")->isEnabled());
+}
+
+void RunTest::corruptedRepliesAreCountedNotStored()
+{
+    RunRig rig;
+    Setup s;
+    s.options.corruptEvery = 2; // every second reply, the speed echo being the first
+    QVERIFY(rig.build(s));
+    rig.start();
+    QVERIFY(rig.page->isRunning());
+    QVERIFY(waitUntil([&] { return rig.page->stats(1).rejected >= 2; }, 8000));
+    rig.stop();
+    for (int r = 0; r < rig.live()->rowCount(); ++r)
+        QCOMPARE(rig.row(r).mid(2), (QStringList{"25.250", "25.500"}));
+    QCOMPARE(rows("select count(*) from data").value(0).value(0), QString::number(rig.live()->rowCount()));
+}
+
+void RunTest::lineClosingDuringARunIsShown()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    rig.start();
+    QVERIFY(rig.waitRows(1));
+    rig.sim1->closeLine();
+    auto *status = child<QLabel>(rig.page.get(), "label_status");
+    QVERIFY(waitUntil([&] { return status->text().contains("串口故障"); }, 5000));
+    QVERIFY(rig.page->isRunning());
+    const int rowsKept = rig.live()->rowCount();
+    rig.stop();
+    QCOMPARE(rig.live()->rowCount(), rowsKept);
+    QVERIFY(!rig.page->isRunning());
+}
+
+void RunTest::samplesAreStoredWithTheirTimeAndPoint()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    rig.sim1->setCorrection(101, 0, 25.0f);
+    rig.sim1->setCorrection(102, 0, 24.875f);
+    rig.start();
+    QVERIFY(rig.waitRows(2));
+    rig.stop();
+    const storage::Rows stored = rows("select * from data order by coltime");
+    QCOMPARE(stored.size(), rig.live()->rowCount());
+    for (int r = 0; r < stored.size(); ++r) {
+        QCOMPARE(stored[r][0], QString("Chamber"));
+        QCOMPARE(stored[r][1], QString("检点1"));
+        QCOMPARE(stored[r][2], rig.row(r)[0]);
+        QVERIFY(QDateTime::fromString(stored[r][2], "yyyy-MM-dd HH:mm:ss").isValid());
+        QCOMPARE(stored[r][3], QString("101;102;"));
+        QCOMPARE(stored[r][4], QString("25.000;24.875;"));
+    }
+}
+
+void RunTest::secAZeroLeavesChannelNamesEmpty()
+{
+    RunRig rig;
+    Setup s;
+    s.secA = "0";
+    QVERIFY(rig.build(s));
+    rig.start();
+    QVERIFY(rig.waitRows(1));
+    rig.stop();
+    QCOMPARE(rows("select colname, coldata from data").value(0), (storage::Row{"", "25.250;25.500;"}));
+}
+
+void RunTest::failedInsertsAreShownAndTheRunGoesOn()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    QVERIFY(sql("create trigger full before insert on data begin select raise(abort, 'disk full'); end"));
+    rig.start();
+    QVERIFY(rig.waitRows(2));
+    rig.stop();
+    QCOMPARE(rig.page->unstoredSamples(), rig.live()->rowCount());
+    QVERIFY(child<QLabel>(rig.page.get(), "label_status")->text().contains("disk full"));
+    QVERIFY(prompts::records().isEmpty()); // no box per tick
+}
+
+void RunTest::processingWithAnEmptyTable()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    rig.process();
+    QCOMPARE(shown(), QStringList{"提示|当前没有数据！"});
+    QCOMPARE(rows("select count(*) from datamark").value(0).value(0), QString("0"));
+}
+
+void RunTest::processingSpansAllPoints()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    for (int p = 0; p < 3; ++p) {
+        rig.start();
+        QVERIFY(rig.waitRows(rig.live()->rowCount() + 1));
+        rig.stop();
+    }
+    QCOMPARE(rig.point()->currentText(), QString("检点1"));
+    const int n = rig.live()->rowCount();
+    QCOMPARE(rig.row(0)[1], QString("检点1"));
+    QCOMPARE(rig.row(n - 1)[1], QString("检点3"));
+    rig.process();
+    QCOMPARE(shown(), QStringList{"提示|处理完成！"});
+    const storage::Rows header = rows("select * from datamark");
+    QCOMPARE(header.size(), 1);
+    const storage::Row h = header[0];
+    QCOMPARE(h[0], QString("1"));
+    QCOMPARE(h[1], rig.row(0)[0]);
+    QCOMPARE(h[2], rig.row(n - 1)[0]);
+    QCOMPARE(h[3], QString("3"));
+    QCOMPARE(h[4], QString("20;30;40;"));
+    QCOMPARE(h[5], QString("50;60;70;"));
+    QCOMPARE(h[6], QString("2;0;0;"));
+    QCOMPARE(h[8], QString("SIM0000001"));
+    QCOMPARE(h[9], QString("Chamber"));
+    QCOMPARE(h[10], QString("2"));
+    QCOMPARE(h[11], QString::number(n));
+    QCOMPARE(h[12], QString("101;102;"));
+    QCOMPARE(h[13], QString("23"));
+    QCOMPARE(h[14], QString("55"));
+    QCOMPARE(h[15], QString("温湿度"));
+    QCOMPARE(h[16], QString("00"));
+}
+
+void RunTest::humidityHeaders()
+{
+    RunRig rig;
+    Setup s;
+    s.channelsA = QStringList{"101", "102", "103", "104"};
+    s.flagsA = "0011";
+    QVERIFY(rig.build(s));
+    rig.start();
+    rig.stop();
+    QStringList headers;
+    for (int c = 0; c < rig.live()->columnCount(); ++c)
+        headers << rig.live()->horizontalHeaderItem(c)->text();
+    QCOMPARE(headers, (QStringList{"时间", "检定点", "101(℃)", "102(℃)", "103(%RH)", "104(%RH)"}));
+    QCOMPARE(rig.live()->columnWidth(0), 135);
+}
+
+void RunTest::doubleClicksStopDuringOffsetAndLateReplies()
+{
+    RunRig rig;
+    Setup s;
+    s.channelsB = QStringList{"101"};
+    s.options.delayMs = 150; // replies arrive while stop waits
+    QVERIFY(rig.build(s));
+    for (int round = 0; round < 3; ++round) {
+        auto *start = child<QPushButton>(rig.page.get(), "pushButton");
+        QTimer::singleShot(50, start, [start] { start->click(); }); // during the speed-echo wait
+        rig.start();
+        QVERIFY(rig.page->isRunning());
+        // Stop right after a tick, while collector two's send is pending.
+        const int frames = rig.sim1->receivedFrames().size();
+        QVERIFY(waitUntil([&] { return rig.sim1->receivedFrames().size() > frames; }, 3000));
+        QTimer::singleShot(50, [&] { rig.stop(); }); // second click during the 200 ms wait
+        rig.stop();
+        QVERIFY(!rig.page->isRunning());
+        const int point = rig.point()->currentIndex();
+        QTest::qWait(900);
+        QCOMPARE(rig.point()->currentIndex(), point);
+    }
+    QCOMPARE(rig.live()->rowCount(), 0);
+    QVERIFY(rig.page->findChildren<rtu::SerialLine *>().isEmpty() ||
+            waitUntil([&] { return rig.page->findChildren<rtu::SerialLine *>().isEmpty(); }, 1000));
+}
+
+// ---- life cycle ----
+
+void RunTest::calibrationActionReturnsTheRunningPage()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    MainWindow w(rig.db.path());
+    auto *action = w.findChild<QAction *>("action_3");
+    action->trigger();
+    auto *page = qobject_cast<shoudata *>(w.pages()->currentWidget());
+    QVERIFY(page);
+    child<QLineEdit>(page, "lineEdit")->setText("1");
+    click(page, "pushButton");
+    QVERIFY(page->isRunning());
+    click(page, "pushButton_5"); // hide
+    QVERIFY(!page->isVisible());
+    w.findChild<QAction *>("action_5")->trigger();
+    action->trigger();
+    QCOMPARE(w.pages()->currentWidget(), page);
+    QVERIFY(page->isRunning());
+    QVERIFY(waitUntil([&] { return child<QTableWidget>(page, "twshow")->rowCount() >= 1; }, 5000));
+    click(page, "pushButton_2");
+    click(page, "pushButton_4");
+    QCOMPARE(shown().last(), QString("提示|处理完成！"));
+    const int count = w.pages()->count();
+    action->trigger();
+    QVERIFY(w.pages()->currentWidget() != page);
+    QCOMPARE(w.pages()->count(), count + 1);
+}
+
+void RunTest::wrapToFirstPointAsksBeforeClearing()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    rig.start();
+    QVERIFY(rig.waitRows(1));
+    rig.stop();
+    const int rowsBefore = rig.live()->rowCount();
+    rig.point()->setCurrentIndex(0);
+    prompts::queueAnswer(false);
+    rig.start();
+    QCOMPARE(asked().size(), 1);
+    QVERIFY(!rig.page->isRunning());
+    QCOMPARE(rig.live()->rowCount(), rowsBefore);
+    prompts::queueAnswer(true);
+    rig.start();
+    QVERIFY(rig.page->isRunning());
+    QCOMPARE(rig.live()->rowCount(), 0);
+    QVERIFY(rig.waitRows(1));
+    rig.stop();
+    rig.process();
+    rig.point()->setCurrentIndex(0);
+    rig.start();
+    QCOMPARE(asked().size(), 2); // processed rows are not asked about
+    rig.stop();
+}
+
+void RunTest::headerNamesTheRunsOwnEquipmentAndCollector()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    rig.start();
+    QVERIFY(rig.waitRows(1));
+    rig.stop();
+    storage::Row other{"Other", "", "", "温度", "", "", "", "", "", "", "", "", "", "", "", "1"};
+    for (int i = 0; i < 20; ++i)
+        other << "";
+    QVERIFY(storage::insertEquipment(other).ok);
+    QVERIFY(storage::selectEquipment("Other", "19.5", "41").ok);
+    QVERIFY(storage::selectCollector("SOMEONE-ELSE").ok);
+    QVERIFY(storage::storeChannelLayout(storage::Device::A, {}, "0", "9;9;9;", "").ok);
+    rig.process();
+    const storage::Row h = rows("select * from datamark").value(0);
+    QCOMPARE(h[8], QString("SIM0000001"));
+    QCOMPARE(h[9], QString("Chamber"));
+    QCOMPARE(h[15], QString("温湿度"));
+    QCOMPARE(h[6], QString("2;0;0;"));
+    QCOMPARE(h[16], QString("00"));
+    QCOMPARE(h[13], QString("19.5"));
+    QCOMPARE(h[14], QString("41"));
+}
+
+void RunTest::processingTwiceAsksToReplace()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    rig.start();
+    QVERIFY(rig.waitRows(1));
+    rig.stop();
+    rig.process();
+    QVERIFY(storage::selectEquipment("Chamber", "30", "70").ok);
+    prompts::queueAnswer(false);
+    rig.process();
+    QCOMPARE(asked().size(), 1);
+    QCOMPARE(rows("select envtem from datamark"), (storage::Rows{{"23"}}));
+    prompts::queueAnswer(true);
+    rig.process();
+    QCOMPARE(rows("select num,envtem from datamark"), (storage::Rows{{"1", "30"}}));
+}
+
+void RunTest::silencedCollectorShowsMissedTicks()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    rig.start();
+    QVERIFY(rig.waitRows(1));
+    // Let the tick under way finish, then silence exactly three ticks.
+    const int frames = rig.sim1->receivedFrames().size();
+    QVERIFY(waitUntil([&] { return rig.page->stats(1).answered >= 1; }, 3000));
+    rig.sim1->setSilent(true);
+    QVERIFY(waitUntil([&] { return rig.sim1->receivedFrames().size() >= frames + 3; }, 6000));
+    rig.sim1->setSilent(false);
+    QVERIFY(waitUntil([&] { return rig.page->stats(1).missed >= 3; }, 3000));
+    rig.stop();
+    QVERIFY2(rig.page->stats(1).missed >= 3 && rig.page->stats(1).missed <= 4,
+             qPrintable(QString::number(rig.page->stats(1).missed)));
+    QVERIFY(child<QLabel>(rig.page.get(), "label_status")->text().contains(
+        QStringLiteral("未应答 %1 次").arg(rig.page->stats(1).missed)));
+}
+
+void RunTest::closingTheMainWindowAsksAndStopsTheRun()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    MainWindow w(rig.db.path());
+    w.show();
+    w.findChild<QAction *>("action_3")->trigger();
+    auto *page = qobject_cast<shoudata *>(w.pages()->currentWidget());
+    child<QLineEdit>(page, "lineEdit")->setText("1");
+    click(page, "pushButton");
+    QVERIFY(page->isRunning());
+    prompts::queueAnswer(false);
+    QVERIFY(!w.close());
+    QVERIFY(page->isRunning());
+    prompts::queueAnswer(true);
+    QVERIFY(w.close());
+    QVERIFY(!page->isRunning());
+    QCOMPARE(asked().size(), 2);
+}
+
+QTEST_MAIN(RunTest)
+#include "tst_run.moc"
