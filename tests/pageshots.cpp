@@ -10,6 +10,7 @@
 #include "pages/settings/about.h"
 #include "pages/settings/form5.h"
 #include "storage/database.h"
+#include "tests/runkit.h"
 
 #include <QApplication>
 #include <QDir>
@@ -47,6 +48,23 @@ int main(int argc, char *argv[])
         QApplication::processEvents();
         w->grab().save(out + QLatin1Char('/') + p.first + QStringLiteral(".png"));
         delete w;
+    }
+    storage::closeDatabase();
+
+    // The run page during a run against two simulated collectors.
+    testkit::RunRig rig;
+    testkit::RunRig::Setup setup;
+    setup.channelsA = QStringList{"101", "102", "103", "104"};
+    setup.flagsA = QStringLiteral("0011");
+    setup.channelsB = QStringList{"101", "102"};
+    setup.exactValues = false;
+    setup.options.humidityChannels = {103, 104};
+    if (rig.build(setup)) {
+        rig.page->show();
+        rig.start();
+        rig.waitRows(4, 10000);
+        rig.page->grab().save(out + QStringLiteral("/shoudata.png"));
+        rig.stop();
     }
     return 0;
 }

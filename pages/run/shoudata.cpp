@@ -194,7 +194,9 @@ void shoudata::rebuildLiveTable()
     ui->twshow->setColumnCount(headers.size());
     ui->twshow->setHorizontalHeaderLabels(headers);
     ui->twshow->scrollToBottom();
-    ui->twshow->setColumnWidth(0, 135);
+    // 135 pixels, or wider when the font needs it to show the whole time.
+    const int timeWidth = ui->twshow->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 16;
+    ui->twshow->setColumnWidth(0, qMax(135, timeWidth));
     m_tableTwo = m_two;
     m_processed = true;
 }
