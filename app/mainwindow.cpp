@@ -1,13 +1,13 @@
 #include "app/mainwindow.h"
 
+#include "pages/channels/form3.h"
+#include "pages/collectors/form1.h"
+#include "pages/equipment/form2.h"
 #include "pages/pagekit.h"
 #include "pages/prompts.h"
 #include "pages/reports/form6.h"
 #include "pages/run/shoudata.h"
 #include "pages/settings/about.h"
-#include "pages/collectors/form1.h"
-#include "pages/channels/form3.h"
-#include "pages/equipment/form2.h"
 #include "pages/settings/form5.h"
 #include "resources/resources.h"
 #include "storage/database.h"
@@ -81,8 +81,9 @@ void MainWindow::closeEvent(QCloseEvent *event)
     bool busy = false;
     for (shoudata *run : runs)
         busy = busy || run->isRunning() || run->hasUnprocessedRows();
-    if (busy && !prompts::question(this, QStringLiteral("提示"),
-                                   QStringLiteral("校准正在进行或有尚未处理的数据，确定退出吗？"))) {
+    if (busy &&
+        !prompts::question(this, QStringLiteral("提示"),
+                           QStringLiteral("校准正在进行或有尚未处理的数据，确定退出吗？"))) {
         event->ignore();
         return;
     }

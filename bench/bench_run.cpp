@@ -49,8 +49,10 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::sort(latencies.begin(), latencies.end());
-    std::printf("bench_run: %d samples of 128 channels, per-sample processing median %.2f ms, max %.2f ms (target < 5 ms)\n",
-                int(latencies.size()), latencies[latencies.size() / 2] / 1e6, latencies.last() / 1e6);
+    std::printf("bench_run: %d samples of 128 channels, per-sample processing median %.2f ms, max "
+                "%.2f ms (target < 5 ms)\n",
+                int(latencies.size()), latencies[latencies.size() / 2] / 1e6,
+                latencies.last() / 1e6);
     std::printf("bench_run: longest event-loop stall %lld ms (target < 20 ms)\n",
                 static_cast<long long>(worst));
     return 0;

@@ -17,27 +17,27 @@ QString lookup(const QList<QPair<QString, QString>> &table, const QString &key)
 const QList<QPair<QString, QString>> &tcTypeTable()
 {
     static const QList<QPair<QString, QString>> t = {
-        {"A", "0001"},  {"B", "0002"},  {"C", "0003"},  {"D", "0004"},     {"E", "0005"},
-        {"G", "0006"},  {"J", "0007"},  {"K", "0008"},  {"L", "0009"},     {"M", "000A"},
-        {"N", "000B"},  {"P", "000C"},  {"R", "000D"},  {"S", "000E"},     {"T", "000F"},
-        {"U", "0010"},  {"BP", "0011"}, {"XK", "0012"}, {"Au-Pt", "0013"}, {"Pt-Pd", "0014"}};
+        {"A", "0001"}, {"B", "0002"},  {"C", "0003"},  {"D", "0004"},     {"E", "0005"},
+        {"G", "0006"}, {"J", "0007"},  {"K", "0008"},  {"L", "0009"},     {"M", "000A"},
+        {"N", "000B"}, {"P", "000C"},  {"R", "000D"},  {"S", "000E"},     {"T", "000F"},
+        {"U", "0010"}, {"BP", "0011"}, {"XK", "0012"}, {"Au-Pt", "0013"}, {"Pt-Pd", "0014"}};
     return t;
 }
 
 const QList<QPair<QString, QString>> &rtdDigitTable()
 {
     static const QList<QPair<QString, QString>> t = {
-        {"Ni100-618", "0"},  {"Ni120-672", "1"},  {"PT100-385", "2"}, {"PT100-3926", "3"},
-        {"PT100-3916", "4"}, {"Pt200-385", "5"},  {"Pt500-385", "6"}, {"Pt1000-385", "7"},
-        {"Cu10-427", "8"},   {"Cu50-428", "9"},   {"Cu100-428", "A"}, {"ITS90", "B"}};
+        {"Ni100-618", "0"},  {"Ni120-672", "1"}, {"PT100-385", "2"}, {"PT100-3926", "3"},
+        {"PT100-3916", "4"}, {"Pt200-385", "5"}, {"Pt500-385", "6"}, {"Pt1000-385", "7"},
+        {"Cu10-427", "8"},   {"Cu50-428", "9"},  {"Cu100-428", "A"}, {"ITS90", "B"}};
     return t;
 }
 
 const QList<QPair<QString, QString>> &tcDigitTable()
 {
     static const QList<QPair<QString, QString>> t = {
-        {"A", "0"}, {"B", "1"}, {"C", "2"}, {"D", "3"}, {"E", "4"}, {"G", "5"},
-        {"J", "6"}, {"K", "7"}, {"M", "8"}, {"N", "9"}, {"P", "A"}, {"R", "B"},
+        {"A", "0"}, {"B", "1"}, {"C", "2"},     {"D", "3"},    {"E", "4"}, {"G", "5"},
+        {"J", "6"}, {"K", "7"}, {"M", "8"},     {"N", "9"},    {"P", "A"}, {"R", "B"},
         {"S", "C"}, {"T", "D"}, {"Au-Pt", "E"}, {"Pt-Pd", "F"}};
     return t;
 }
@@ -121,8 +121,9 @@ QString tcTypeCode(const QString &type)
 
 QString rtdWiringCode(const QString &wiring)
 {
-    static const QList<QPair<QString, QString>> t = {
-        {QStringLiteral("二线制"), "0000"}, {QStringLiteral("三线制"), "0001"}, {QStringLiteral("四线制"), "0002"}};
+    static const QList<QPair<QString, QString>> t = {{QStringLiteral("二线制"), "0000"},
+                                                     {QStringLiteral("三线制"), "0001"},
+                                                     {QStringLiteral("四线制"), "0002"}};
     return lookup(t, wiring);
 }
 
@@ -133,8 +134,9 @@ QString m702RtdDigit(const QString &sensorType)
 
 QString m702WiringDigit(const QString &wiring)
 {
-    static const QList<QPair<QString, QString>> t = {
-        {QStringLiteral("二线制"), "0"}, {QStringLiteral("三线制"), "1"}, {QStringLiteral("四线制"), "2"}};
+    static const QList<QPair<QString, QString>> t = {{QStringLiteral("二线制"), "0"},
+                                                     {QStringLiteral("三线制"), "1"},
+                                                     {QStringLiteral("四线制"), "2"}};
     return lookup(t, wiring);
 }
 
@@ -199,8 +201,8 @@ Frame its90Write(Family family, int channel, float r0, float a, float b, float c
     if (Frame f = checkChannel(family, channel); !f.ok())
         return f;
     const QString body = QStringLiteral("0110") + registerAddress(correctionAddress(channel)) +
-                         QStringLiteral("000C18") + floatHexLE(r0) + floatHexLE(a) +
-                         floatHexLE(b) + floatHexLE(c) + floatHexLE(a4) + floatHexLE(b4);
+                         QStringLiteral("000C18") + floatHexLE(r0) + floatHexLE(a) + floatHexLE(b) +
+                         floatHexLE(c) + floatHexLE(a4) + floatHexLE(b4);
     return {withCrc(body, crcOrderOf(family)), QString()};
 }
 

@@ -35,13 +35,13 @@ inline const QString speed3Echo = QStringLiteral("0106000e0003a808");
 QString identifyFrame(Family family);
 
 namespace reply {
-constexpr int identifyMin = 26;   // ten serial-number characters after the 3-byte header
-constexpr int echo = 16;          // 8-byte echo of a single-register write
-constexpr int mask = 26;          // 13-byte M702 mask reply
-constexpr int typeAck = 14;       // 7-byte M702 type acknowledgement
-constexpr int mxb = 34;           // 17 bytes
-constexpr int its90 = 66;         // 33 bytes
-constexpr int readM701 = 138;     // 69 bytes: header, 16 floats, CRC
+constexpr int identifyMin = 26;         // ten serial-number characters after the 3-byte header
+constexpr int echo = 16;                // 8-byte echo of a single-register write
+constexpr int mask = 26;                // 13-byte M702 mask reply
+constexpr int typeAck = 14;             // 7-byte M702 type acknowledgement
+constexpr int mxb = 34;                 // 17 bytes
+constexpr int its90 = 66;               // 33 bytes
+constexpr int readM701 = 138;           // 69 bytes: header, 16 floats, CRC
 constexpr int longest = 6 + 64 * 8 + 4; // 64-channel M702 reading
 } // namespace reply
 
@@ -55,16 +55,16 @@ struct Frame
 };
 
 // Code tables; an empty text when the name is not in the table.
-QString tcTypeCode(const QString &type);        // M701-TC register 0x000D
-QString rtdWiringCode(const QString &wiring);   // M701-RTD register 0x000C
+QString tcTypeCode(const QString &type);      // M701-TC register 0x000D
+QString rtdWiringCode(const QString &wiring); // M701-RTD register 0x000C
 QString m702RtdDigit(const QString &sensorType);
 QString m702WiringDigit(const QString &wiring);
 QString m702TcDigit(const QString &sensorType);
 QString m702CompensationDigit(const QString &compensation);
 
-QStringList m702RtdTypes();   // the 11 resistance types of the editors
-QStringList m702TcTypes();    // 16
-QStringList m701TcTypes();    // 20
+QStringList m702RtdTypes(); // the 11 resistance types of the editors
+QStringList m702TcTypes();  // 16
+QStringList m701TcTypes();  // 20
 
 Frame tcTypeWrite(const QString &type);
 Frame rtdWiringWrite(const QString &wiring);

@@ -119,7 +119,7 @@ void SerialLine::onError(int error)
 {
     switch (static_cast<QSerialPort::SerialPortError>(error)) {
     case QSerialPort::NoError:
-    case QSerialPort::NotOpenError:         // close() and clear() on a closed port
+    case QSerialPort::NotOpenError:              // close() and clear() on a closed port
     case QSerialPort::UnsupportedOperationError: // DTR/RTS on a pseudo-terminal
     case QSerialPort::TimeoutError:
         return;

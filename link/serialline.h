@@ -48,7 +48,7 @@ public:
     void close();
 
 signals:
-    void received();                      // new bytes were appended
+    void received();                        // new bytes were appended
     void lineFailed(const QString &reason); // the port had an error and was closed
 
 private:

@@ -30,7 +30,7 @@ struct Record
 
 void setScripted(bool scripted); // also clears queues and records
 bool isScripted();
-void queueAnswer(bool yes);           // next question; an empty queue answers No
+void queueAnswer(bool yes);              // next question; an empty queue answers No
 void queueFileName(const QString &name); // next save dialog; empty queue answers ""
 QList<Record> records();
 QList<Record> recordsOf(Kind kind);

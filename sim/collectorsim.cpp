@@ -174,9 +174,9 @@ QPair<float, float> CollectorSim::correction(int channel) const
 float CollectorSim::reading(int channel)
 {
     const double minutes = (QDateTime::currentMSecsSinceEpoch() - m_startMs) / 60000.0;
-    const double noise = m_opt.noise > 0
-                             ? std::uniform_real_distribution<double>(-m_opt.noise, m_opt.noise)(m_rng)
-                             : 0.0;
+    const double noise =
+        m_opt.noise > 0 ? std::uniform_real_distribution<double>(-m_opt.noise, m_opt.noise)(m_rng)
+                        : 0.0;
     const bool humid = m_opt.humidityChannels.contains(channel);
     const double base = humid ? m_opt.humidity : m_opt.temperature + m_opt.driftPerMinute * minutes;
     const double raw = base + m_offsets.value(channel) + noise;
@@ -283,7 +283,8 @@ void CollectorSim::handle(const QByteArray &frame)
             return;
         }
         if (m702 && address >= 0x1020 && address <= 0x105F) {
-            m_types[address - 4027] = QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+            m_types[address - 4027] =
+                QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
             body.append('\x06');
             body.append('\x02');
             put16(body, value);

@@ -32,13 +32,13 @@ struct Options
     QSet<int> humidityChannels; // channels that read the humidity
 
     // Fault options
-    int chunks = 1;         // split every reply into this many pieces
-    int chunkGapMs = 30;    // gap between pieces
-    int delayMs = 0;        // delay before a reply starts
-    int corruptEvery = 0;   // corrupt one byte of every K-th reply (0: never)
-    int silentAfter = -1;   // stop answering after this many replies (-1: never)
+    int chunks = 1;                // split every reply into this many pieces
+    int chunkGapMs = 30;           // gap between pieces
+    int delayMs = 0;               // delay before a reply starts
+    int corruptEvery = 0;          // corrupt one byte of every K-th reply (0: never)
+    int silentAfter = -1;          // stop answering after this many replies (-1: never)
     bool exceptionReplies = false; // answer every request with an exception reply
-    int baud = 0;           // pace reply bytes at this line speed (0: all at once)
+    int baud = 0;                  // pace reply bytes at this line speed (0: all at once)
 };
 
 class CollectorSim : public QObject

@@ -24,12 +24,14 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Simulated M702 / M701-TC / M701-RTD collector"));
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated M702 / M701-TC / M701-RTD collector"));
     parser.addHelpOption();
     const QCommandLineOption model({"m", "model"}, "M702, M701-TC or M701-RTD.", "model", "M702");
     const QCommandLineOption serial({"s", "serial"}, "Ten-character serial number.", "serial",
                                     "ORV7020001");
-    const QCommandLineOption link({"l", "link"}, "Create a symlink to the port at this path.", "path");
+    const QCommandLineOption link({"l", "link"}, "Create a symlink to the port at this path.",
+                                  "path");
     const QCommandLineOption temp("temp", "Chamber temperature, degC.", "value", "25");
     const QCommandLineOption hum("hum", "Chamber humidity, %RH.", "value", "60");
     const QCommandLineOption humid("humidity-channels", "Channels reading humidity, e.g. 103,104.",
@@ -41,7 +43,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption corrupt("corrupt-every", "Corrupt every K-th reply.", "k", "0");
     const QCommandLineOption silent("silent-after", "Stop answering after K replies.", "k", "-1");
     const QCommandLineOption exception("exception", "Answer every request with an exception.");
-    const QCommandLineOption baud("baud", "Pace replies at this line speed (0: at once).", "n", "0");
+    const QCommandLineOption baud("baud", "Pace replies at this line speed (0: at once).", "n",
+                                  "0");
     parser.addOptions({model, serial, link, temp, hum, humid, seed, chunks, gap, delay, corrupt,
                        silent, exception, baud});
     parser.process(app);
@@ -80,8 +83,7 @@ int main(int argc, char *argv[])
     std::signal(SIGTERM, onSignal);
     QSocketNotifier stop(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stop, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    QObject::connect(&collector, &sim::CollectorSim::frameReceived, [](const QString &hex) {
-        std::fprintf(stderr, "rx %s\n", qPrintable(hex));
-    });
+    QObject::connect(&collector, &sim::CollectorSim::frameReceived,
+                     [](const QString &hex) { std::fprintf(stderr, "rx %s\n", qPrintable(hex)); });
     return app.exec();
 }

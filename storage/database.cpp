@@ -66,8 +66,9 @@ Status ensureSchema()
         return Status::failure(db.lastError().text());
     Status st = runScript(db, script);
     if (st)
-        st = ensureSingleRow(db, QStringLiteral("secdevice"),
-                             QStringLiteral("insert into secdevice values('','','','','','','','','')"));
+        st = ensureSingleRow(
+            db, QStringLiteral("secdevice"),
+            QStringLiteral("insert into secdevice values('','','','','','','','','')"));
     if (st)
         st = ensureSingleRow(db, QStringLiteral("envirdata"),
                              QStringLiteral("insert into envirdata values('25','60')"));

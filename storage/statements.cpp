@@ -128,14 +128,14 @@ const char *const kCollectorUpdate =
 
 QString equipmentUpdateSql()
 {
-    QStringList sets = {QStringLiteral("name=?"),        QStringLiteral("companyname=?"),
-                        QStringLiteral("address=?"),     QStringLiteral("type=?"),
-                        QStringLiteral("model=?"),       QStringLiteral("equipmodel=?"),
-                        QStringLiteral("listnum=?"),     QStringLiteral("temnum=?"),
-                        QStringLiteral("humnum=?"),      QStringLiteral("madecompanyname=?"),
-                        QStringLiteral("madedate=?"),    QStringLiteral("temdown=?"),
-                        QStringLiteral("temup=?"),       QStringLiteral("humdown=?"),
-                        QStringLiteral("humup=?"),       QStringLiteral("adjustnum=?")};
+    QStringList sets = {QStringLiteral("name=?"),     QStringLiteral("companyname=?"),
+                        QStringLiteral("address=?"),  QStringLiteral("type=?"),
+                        QStringLiteral("model=?"),    QStringLiteral("equipmodel=?"),
+                        QStringLiteral("listnum=?"),  QStringLiteral("temnum=?"),
+                        QStringLiteral("humnum=?"),   QStringLiteral("madecompanyname=?"),
+                        QStringLiteral("madedate=?"), QStringLiteral("temdown=?"),
+                        QStringLiteral("temup=?"),    QStringLiteral("humdown=?"),
+                        QStringLiteral("humup=?"),    QStringLiteral("adjustnum=?")};
     for (int i = 1; i <= 10; ++i)
         sets << QStringLiteral("tem%1=?").arg(i);
     for (int i = 1; i <= 10; ++i)
@@ -198,8 +198,9 @@ Status insertCollector(const Row &row)
 {
     if (Status st = checkWidth(row, kCollectorColumns, "collector"); !st)
         return st;
-    return exec(QStringLiteral("insert into datacollect values(%1)").arg(placeholders(kCollectorColumns)),
-                row);
+    return exec(
+        QStringLiteral("insert into datacollect values(%1)").arg(placeholders(kCollectorColumns)),
+        row);
 }
 
 Result<int> updateCollector(const Row &row)
@@ -232,8 +233,9 @@ Status insertEquipment(const Row &row)
 {
     if (Status st = checkWidth(row, kEquipmentColumns, "equipment"); !st)
         return st;
-    return exec(QStringLiteral("insert into equipdata values(%1)").arg(placeholders(kEquipmentColumns)),
-                row);
+    return exec(
+        QStringLiteral("insert into equipdata values(%1)").arg(placeholders(kEquipmentColumns)),
+        row);
 }
 
 Result<int> updateEquipment(const Row &row)
@@ -274,7 +276,8 @@ Result<SetPoints> equipmentSetPoints(const QString &name)
 
 Result<QString> equipmentPointCount(const QString &name)
 {
-    Result<Row> row = selectFirst(QStringLiteral("select adjustnum from equipdata where name=?"), 1, {name});
+    Result<Row> row =
+        selectFirst(QStringLiteral("select adjustnum from equipdata where name=?"), 1, {name});
     if (!row)
         return Result<QString>::failure(row.error);
     Result<QString> r;
@@ -284,7 +287,8 @@ Result<QString> equipmentPointCount(const QString &name)
 
 Result<QString> equipmentType(const QString &name)
 {
-    Result<Row> row = selectFirst(QStringLiteral("select type from equipdata where name=?"), 1, {name});
+    Result<Row> row =
+        selectFirst(QStringLiteral("select type from equipdata where name=?"), 1, {name});
     if (!row)
         return Result<QString>::failure(row.error);
     Result<QString> r;
@@ -345,8 +349,9 @@ Status saveCompany(const Row &row)
     return inTransaction([&] {
         Status st = exec(QStringLiteral("delete from company"));
         if (st)
-            st = exec(QStringLiteral("insert into company values(%1)").arg(placeholders(kCompanyColumns)),
-                      row);
+            st = exec(
+                QStringLiteral("insert into company values(%1)").arg(placeholders(kCompanyColumns)),
+                row);
         return st;
     });
 }
@@ -383,7 +388,8 @@ Result<bool> headerExists(const QString &dtbegin)
 
 Result<QString> headerNumber(const QString &dtbegin)
 {
-    Result<Row> row = selectFirst(QStringLiteral("select num from datamark where dtbegin=?"), 1, {dtbegin});
+    Result<Row> row =
+        selectFirst(QStringLiteral("select num from datamark where dtbegin=?"), 1, {dtbegin});
     if (!row)
         return Result<QString>::failure(row.error);
     Result<QString> r;

@@ -68,7 +68,7 @@ Status storeChannelLayout(Device device, const Rows &rows, const QString &count,
                           const QString &road, const QString &kinds);
 
 // ---- organisation (company) ----
-Result<Row> readCompany(); // empty row when none saved yet
+Result<Row> readCompany();          // empty row when none saved yet
 Status saveCompany(const Row &row); // delete + insert, one transaction
 
 // ---- runs (data, datamark) ----

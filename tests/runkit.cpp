@@ -4,7 +4,8 @@ namespace testkit {
 
 static storage::Row channelRow(const QString &number, rtu::Family family, bool humidity)
 {
-    storage::Row r{number, "铂电阻", "PT100-385", "四线制", "1", "0", "100", "", "", "", "", "", "", ""};
+    storage::Row r{number, "铂电阻", "PT100-385", "四线制", "1", "0", "100",
+                   "",     "",       "",          "",       "",  "",  ""};
     if (family == rtu::Family::M701TC)
         r[1] = "TC", r[2] = "K";
     else if (family == rtu::Family::M701RTD)
@@ -26,11 +27,12 @@ static bool storeLayout(storage::Device device, const QStringList &channels, rtu
         humidity += h;
         rows << channelRow(channels[i], family, h);
     }
-    const QString road = family == rtu::Family::M702
-                             ? QStringLiteral("%1;%2;0;").arg(channels.size() - humidity).arg(humidity)
-                             : QStringLiteral("0;0;%1").arg(channels.size());
-    return storage::storeChannelLayout(device, rows, sec.isEmpty() ? QString::number(channels.size()) : sec,
-                                       road, flags)
+    const QString road =
+        family == rtu::Family::M702
+            ? QStringLiteral("%1;%2;0;").arg(channels.size() - humidity).arg(humidity)
+            : QStringLiteral("0;0;%1").arg(channels.size());
+    return storage::storeChannelLayout(
+               device, rows, sec.isEmpty() ? QString::number(channels.size()) : sec, road, flags)
         .ok;
 }
 
@@ -38,11 +40,30 @@ bool RunRig::build(const Setup &setup)
 {
     if (!db.ok())
         return false;
-    storage::Row equipment{"Chamber", "Client", "Addr", "温湿度", "M", "E", "<2立方米", "9", "3", "Maker",
-                           "2020-01", "20", "40", "50", "70", "3"};
-    equipment << "20" << "30" << "40" << "" << "" << "" << "" << "" << "" << "";
-    equipment << "50" << "60" << "70" << "" << "" << "" << "" << "" << "" << "";
-    if (!storage::insertEquipment(equipment).ok || !storage::selectEquipment("Chamber", "23", "55").ok)
+    storage::Row equipment{"Chamber", "Client", "Addr",    "温湿度", "M",  "E",  "<2立方米", "9",
+                           "3",       "Maker",  "2020-01", "20",     "40", "50", "70",       "3"};
+    equipment << "20"
+              << "30"
+              << "40"
+              << ""
+              << ""
+              << ""
+              << ""
+              << ""
+              << ""
+              << "";
+    equipment << "50"
+              << "60"
+              << "70"
+              << ""
+              << ""
+              << ""
+              << ""
+              << ""
+              << ""
+              << "";
+    if (!storage::insertEquipment(equipment).ok ||
+        !storage::selectEquipment("Chamber", "23", "55").ok)
         return false;
 
     sim::Options opt = setup.options;
@@ -78,9 +99,11 @@ bool RunRig::build(const Setup &setup)
 
     if (!storeLayout(storage::Device::A, setup.channelsA, setup.family, setup.flagsA, setup.secA))
         return false;
-    if (two && !storeLayout(storage::Device::B, setup.channelsB, setup.family, setup.flagsB, QString()))
+    if (two &&
+        !storeLayout(storage::Device::B, setup.channelsB, setup.family, setup.flagsB, QString()))
         return false;
-    storage::Row c1{"1", "One", "M702", sim1->portPath(), "SIM0000001", "", "", "", "", "", "", "", "", "", "2030-01-01"};
+    storage::Row c1{"1", "One", "M702", sim1->portPath(), "SIM0000001", "", "", "", "", "", "",
+                    "",  "",    "",     "2030-01-01"};
     if (!storage::insertCollector(c1).ok)
         return false;
     QStringList ports{sim1->portPath()};

@@ -25,11 +25,11 @@ struct RunRig
     {
         rtu::Family family = rtu::Family::M702;
         QStringList channelsA{"101", "102"};
-        QStringList channelsB;           // non-empty: two collectors
-        QString flagsA, flagsB;          // humidity flags; default all "0"
-        QString secA;                    // default: channelsA count
-        sim::Options options;            // for both simulators
-        bool exactValues = true;         // channel n reads n / 4 (no noise)
+        QStringList channelsB;   // non-empty: two collectors
+        QString flagsA, flagsB;  // humidity flags; default all "0"
+        QString secA;            // default: channelsA count
+        sim::Options options;    // for both simulators
+        bool exactValues = true; // channel n reads n / 4 (no noise)
     };
 
     bool build(const Setup &setup);

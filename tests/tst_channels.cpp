@@ -58,8 +58,8 @@ private slots:
     void dialogThermocouple();
 };
 
-static Row row(const QString &ch, const QString &probe, const QString &sensor, const QString &wiring,
-               const QStringList &rest = {})
+static Row row(const QString &ch, const QString &probe, const QString &sensor,
+               const QString &wiring, const QStringList &rest = {})
 {
     Row r{ch, probe, sensor, wiring, "1", "0", "100", "", "", "", "", "", "", ""};
     for (int i = 0; i < rest.size(); ++i)
@@ -147,7 +147,8 @@ void ChannelsTest::m702MixedTable()
 {
     TempDatabase db;
     Rows rows{row("101", "铂电阻", "PT100-385", "四线制", {"1.5", "-0.25"}),
-              row("102", "铂电阻", "ITS90", "三线制", {"1", "0", "100.5", "", "", "0.0039", "-5.8e-7", "0", "1e-5", "2e-6"}),
+              row("102", "铂电阻", "ITS90", "三线制",
+                  {"1", "0", "100.5", "", "", "0.0039", "-5.8e-7", "0", "1e-5", "2e-6"}),
               row("103", "直流电压-T", "", ""),
               row("104", "直流电压-H", "", ""),
               row("105", "热电偶", "K", "", {"1", "0", "", "内部补偿", ""}),
@@ -155,17 +156,25 @@ void ChannelsTest::m702MixedTable()
               row("107", "热电偶", "T", "", {"1", "0", "", "固定补偿", "25"})};
     const Download d = download(rows);
     QStringList expected{m702("01101017000408000000000000007F"),
-                         m702("010610208220"), m702(mxb(101, 1.5f, -0.25f)),
+                         m702("010610208220"),
+                         m702(mxb(101, 1.5f, -0.25f)),
                          m702("010610218B10"),
-                         m702("0110001200" "0C18" + rtu::floatHexLE(100.5f) + rtu::floatHexLE(0.0039f) +
-                              rtu::floatHexLE(-5.8e-7f) + rtu::floatHexLE(0) + rtu::floatHexLE(1e-5f) +
-                              rtu::floatHexLE(2e-6f)),
+                         m702("0110001200"
+                              "0C18" +
+                              rtu::floatHexLE(100.5f) + rtu::floatHexLE(0.0039f) +
+                              rtu::floatHexLE(-5.8e-7f) + rtu::floatHexLE(0) +
+                              rtu::floatHexLE(1e-5f) + rtu::floatHexLE(2e-6f)),
                          m702(mxb(102)),
-                         m702("01061022000F"), m702(mxb(103)),
-                         m702("01061023000F"), m702(mxb(104)),
-                         m702("01061024A700"), m702(mxb(105)),
-                         m702("01061025A640"), m702(mxb(106)),
-                         m702("01061026AD40"), m702(mxb(107)),
+                         m702("01061022000F"),
+                         m702(mxb(103)),
+                         m702("01061023000F"),
+                         m702(mxb(104)),
+                         m702("01061024A700"),
+                         m702(mxb(105)),
+                         m702("01061025A640"),
+                         m702(mxb(106)),
+                         m702("01061026AD40"),
+                         m702(mxb(107)),
                          m702("011001F0000204" + rtu::floatHexLE(25))};
     QCOMPARE(d.frames, expected);
     QCOMPARE(shown(), QStringList{"成功|设置完成!"});
@@ -185,7 +194,8 @@ void ChannelsTest::m701TcSendsTypeThenCorrections()
     Rows rows{row("101", "TC", "K", "", {"1", "0"}), row("102", "TC", "K", "", {"2", "0.5"})};
     const Download d = download(rows, opt);
     QCOMPARE(d.frames.value(0), QString("0106000D0008" + rtu::crcHexSwapped("0106000D0008")));
-    QCOMPARE(d.frames, (QStringList{m701("0106000D0008"), m701(mxb(101)), m701(mxb(102, 2, 0.5f))}));
+    QCOMPARE(d.frames,
+             (QStringList{m701("0106000D0008"), m701(mxb(101)), m701(mxb(102, 2, 0.5f))}));
     QCOMPARE(shown(), QStringList{"成功|设置完成!"});
     QCOMPARE(storage::readSelection().value.roadA, QString("0;0;2"));
     QCOMPARE(d.collector->m701Setting(), QString("0008"));
@@ -208,13 +218,15 @@ void ChannelsTest::m701RtdSendsIts90Rows()
     TempDatabase db;
     sim::Options opt;
     opt.family = rtu::Family::M701RTD;
-    Rows rows{row("101", "RTD", "RTD", "四线制"),
-              row("102", "RTD", "ITS90", "四线制", {"1", "0", "99.9", "", "", "1", "2", "3", "4", "5"})};
+    Rows rows{
+        row("101", "RTD", "RTD", "四线制"),
+        row("102", "RTD", "ITS90", "四线制", {"1", "0", "99.9", "", "", "1", "2", "3", "4", "5"})};
     const Download d = download(rows, opt);
     QCOMPARE(d.frames.size(), 2);
-    QCOMPARE(d.frames[1], m701("0110001200" "0C18" + rtu::floatHexLE(99.9f) + rtu::floatHexLE(1) +
-                               rtu::floatHexLE(2) + rtu::floatHexLE(3) + rtu::floatHexLE(4) +
-                               rtu::floatHexLE(5)));
+    QCOMPARE(d.frames[1], m701("0110001200"
+                               "0C18" +
+                               rtu::floatHexLE(99.9f) + rtu::floatHexLE(1) + rtu::floatHexLE(2) +
+                               rtu::floatHexLE(3) + rtu::floatHexLE(4) + rtu::floatHexLE(5)));
     QCOMPARE(shown(), QStringList{"成功|设置完成!"});
 }
 
@@ -237,7 +249,8 @@ void ChannelsTest::unconfirmedChannelsAreStoredButReported()
     TempDatabase db;
     sim::Options opt;
     opt.silentAfter = 3; // mask, 101 type, 101 MX+B
-    const Rows rows{row("101", "铂电阻", "PT100-385", "四线制"), row("102", "铂电阻", "PT100-385", "四线制")};
+    const Rows rows{row("101", "铂电阻", "PT100-385", "四线制"),
+                    row("102", "铂电阻", "PT100-385", "四线制")};
     const Download d = download(rows, opt);
     QCOMPARE(d.frames.size(), 5);
     const QStringList boxes = shown();
@@ -305,7 +318,8 @@ void ChannelsTest::controlsAreLockedDuringTheDownload()
     auto collector = startSim();
     QVERIFY(collector);
     Form3 page;
-    setTable(page, {row("101", "铂电阻", "PT100-385", "四线制"), row("102", "铂电阻", "PT100-385", "四线制")});
+    setTable(page, {row("101", "铂电阻", "PT100-385", "四线制"),
+                    row("102", "铂电阻", "PT100-385", "四线制")});
     choosePort(page, collector->portPath());
     auto *go = child<QPushButton>(&page, "pushButton_2");
     bool locked = false;
@@ -335,27 +349,39 @@ void ChannelsTest::rowChecksRefuseBeforeSending_data()
     QTest::addColumn<Rows>("rows");
     QTest::addColumn<QString>("mentions");
     const Row ok = row("101", "铂电阻", "PT100-385", "四线制");
-    QTest::newRow("blank after number") << Rows{ok, row("105 ", "铂电阻", "PT100-385", "四线制")} << "通道编号";
-    QTest::newRow("leading zero") << Rows{row("0101", "铂电阻", "PT100-385", "四线制")} << "通道编号";
+    QTest::newRow("blank after number")
+        << Rows{ok, row("105 ", "铂电阻", "PT100-385", "四线制")} << "通道编号";
+    QTest::newRow("leading zero") << Rows{row("0101", "铂电阻", "PT100-385", "四线制")}
+                                  << "通道编号";
     QTest::newRow("sign") << Rows{row("+101", "铂电阻", "PT100-385", "四线制")} << "通道编号";
     QTest::newRow("below 101") << Rows{row("92", "铂电阻", "PT100-385", "四线制")} << "通道编号";
     QTest::newRow("above 164") << Rows{row("165", "直流电压-T", "", "")} << "通道编号";
     QTest::newRow("M701 above 116") << Rows{row("117", "TC", "K", "")} << "通道编号";
-    QTest::newRow("thermocouple without compensation") << Rows{ok, row("102", "热电偶", "K", "")} << "补偿方式";
-    QTest::newRow("M701 type in M702 table") << Rows{ok, row("102", "热电偶", "L", "", {"1", "0", "", "内部补偿"})} << "通道类型";
+    QTest::newRow("thermocouple without compensation")
+        << Rows{ok, row("102", "热电偶", "K", "")} << "补偿方式";
+    QTest::newRow("M701 type in M702 table")
+        << Rows{ok, row("102", "热电偶", "L", "", {"1", "0", "", "内部补偿"})} << "通道类型";
     QTest::newRow("unknown wiring") << Rows{row("101", "铂电阻", "PT100-385", "")} << "接线线制";
-    QTest::newRow("unknown probe in M702 table") << Rows{ok, row("102", "RTD", "RTD", "四线制")} << "探头类型";
-    QTest::newRow("M not a number") << Rows{row("101", "铂电阻", "PT100-385", "四线制", {"x"})} << "MX+B(M)";
+    QTest::newRow("unknown probe in M702 table")
+        << Rows{ok, row("102", "RTD", "RTD", "四线制")} << "探头类型";
+    QTest::newRow("M not a number")
+        << Rows{row("101", "铂电阻", "PT100-385", "四线制", {"x"})} << "MX+B(M)";
     QTest::newRow("B empty") << Rows{row("101", "直流电压-H", "", "", {"1", ""})} << "MX+B(B)";
     QTest::newRow("ITS90 coefficient missing")
-        << Rows{row("101", "铂电阻", "ITS90", "四线制", {"1", "0", "100", "", "", "1", "2", "", "4", "5"})} << "C";
+        << Rows{row("101", "铂电阻", "ITS90", "四线制",
+                    {"1", "0", "100", "", "", "1", "2", "", "4", "5"})}
+        << "C";
     QTest::newRow("fixed compensation without temperature")
         << Rows{row("101", "热电偶", "K", "", {"1", "0", "", "固定补偿", ""})} << "冷端温度";
     QTest::newRow("M701-TC unknown type") << Rows{row("101", "TC", "Q", "")} << "通道类型";
-    QTest::newRow("M701-TC mixed probe types") << Rows{row("101", "TC", "K", ""), row("102", "RTD", "RTD", "四线制")} << "探头类型";
+    QTest::newRow("M701-TC mixed probe types")
+        << Rows{row("101", "TC", "K", ""), row("102", "RTD", "RTD", "四线制")} << "探头类型";
     QTest::newRow("M701-RTD wiring") << Rows{row("101", "RTD", "RTD", "")} << "接线线制";
-    QTest::newRow("M701-RTD ITS90 R0") << Rows{row("101", "RTD", "ITS90", "四线制", {"1", "0", "", "", "", "1", "2", "3", "4", "5"})} << "R0";
-    QTest::newRow("combo marker without editor") << Rows{row("101", "铂电阻", "AAA", "四线制")} << "通道类型";
+    QTest::newRow("M701-RTD ITS90 R0") << Rows{row("101", "RTD", "ITS90", "四线制",
+                                                   {"1", "0", "", "", "", "1", "2", "3", "4", "5"})}
+                                       << "R0";
+    QTest::newRow("combo marker without editor")
+        << Rows{row("101", "铂电阻", "AAA", "四线制")} << "通道类型";
 }
 
 void ChannelsTest::rowChecksRefuseBeforeSending()
@@ -379,7 +405,8 @@ void ChannelsTest::emptyTableAndDuplicates()
     QCOMPARE(download({}).frames, QStringList());
     QCOMPARE(shown(), QStringList{"失败|还未配置通道!"});
     prompts::clearRecords();
-    const Download d = download({row("105", "铂电阻", "PT100-385", "四线制"), row("105", "直流电压-T", "", "")});
+    const Download d =
+        download({row("105", "铂电阻", "PT100-385", "四线制"), row("105", "直流电压-T", "", "")});
     QCOMPARE(d.frames, QStringList());
     QCOMPARE(shown(), QStringList{"失败|存在相同通道编号!"});
 }
@@ -413,7 +440,8 @@ void ChannelsTest::switchingDevicesLoadsEachTable()
 {
     TempDatabase db;
     const Rows a{row("101", "铂电阻", "PT100-385", "四线制")};
-    const Rows b{row("120", "直流电压-H", "", ""), row("121", "热电偶", "K", "", {"1", "0", "", "内部补偿"})};
+    const Rows b{row("120", "直流电压-H", "", ""),
+                 row("121", "热电偶", "K", "", {"1", "0", "", "内部补偿"})};
     QVERIFY(storage::storeChannelLayout(storage::Device::A, a, "1", "1;0;0;", "0").ok);
     QVERIFY(storage::storeChannelLayout(storage::Device::B, b, "2", "0;1;1;", "10").ok);
     Form3 page;
@@ -431,9 +459,10 @@ void ChannelsTest::switchingDevicesLoadsEachTable()
 
 void ChannelsTest::humidityFlags()
 {
-    QCOMPARE(channels::humidityFlags({row("101", "铂电阻", "", ""), row("102", "直流电压-H", "", ""),
-                                      row("103", "直流电压-H", "", ""), row("104", "热电偶", "", "")}),
-             QString("0110"));
+    QCOMPARE(
+        channels::humidityFlags({row("101", "铂电阻", "", ""), row("102", "直流电压-H", "", ""),
+                                 row("103", "直流电压-H", "", ""), row("104", "热电偶", "", "")}),
+        QString("0110"));
 }
 
 void ChannelsTest::duplicateCheckComparesTexts()
@@ -583,7 +612,8 @@ void ChannelsTest::dialogLeavingIts90()
     QCOMPARE(child<QLineEdit>(&dialog, "lineEdit_3")->text(), QString("100"));
     QVERIFY(child<QLineEdit>(&dialog, "lineEdit_5")->isEnabled());
     for (int i = 5; i <= 9; ++i)
-        child<QLineEdit>(&dialog, QStringLiteral("lineEdit_%1").arg(i))->setText(QString::number(i));
+        child<QLineEdit>(&dialog, QStringLiteral("lineEdit_%1").arg(i))
+            ->setText(QString::number(i));
     sensor->setCurrentText("Pt500-385");
     QCOMPARE(child<QLineEdit>(&dialog, "lineEdit_3")->text(), QString());
     QVERIFY(!child<QLineEdit>(&dialog, "lineEdit_9")->isEnabled());

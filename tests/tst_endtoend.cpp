@@ -99,8 +99,9 @@ void EndToEndTest::wholeCalibrationWithoutHardware()
     }
     click(run, "pushButton_4");
 
-    QCOMPARE(shown(), (QStringList{"提示|成功！", "提示|保存成功！", "提示|选择成功！", "提示|保存成功！",
-                                   "提示|选择成功！", "成功|设置完成!", "提示|处理完成！"}));
+    QCOMPARE(shown(),
+             (QStringList{"提示|成功！", "提示|保存成功！", "提示|选择成功！", "提示|保存成功！",
+                          "提示|选择成功！", "成功|设置完成!", "提示|处理完成！"}));
     QCOMPARE(live->horizontalHeaderItem(4)->text(), QString("103(%RH)"));
     const storage::Row header = rows("select * from datamark").value(0);
     QCOMPARE(header.value(3), QString("2"));
@@ -112,8 +113,9 @@ void EndToEndTest::wholeCalibrationWithoutHardware()
     QCOMPARE(header.value(11), QString::number(live->rowCount()));
     QCOMPARE(header.value(12), QString("101;102;103;104;"));
     QCOMPARE(header.value(16), QString("0011"));
-    const storage::Rows samples = rows("select jdnum,colname,coldata from data where coltime>='" +
-                                       header.value(1) + "' and coltime<='" + header.value(2) + "'");
+    const storage::Rows samples =
+        rows("select jdnum,colname,coldata from data where coltime>='" + header.value(1) +
+             "' and coltime<='" + header.value(2) + "'");
     QCOMPARE(samples.size(), live->rowCount());
     QCOMPARE(samples.first().value(0), QString("检点1"));
     QCOMPARE(samples.last().value(0), QString("检点2"));

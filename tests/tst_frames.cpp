@@ -40,10 +40,14 @@ void FramesTest::crc_data()
     QTest::addColumn<int>("crc");
     QTest::addColumn<QString>("low");
     QTest::addColumn<QString>("high");
-    QTest::newRow("identification") << "010310000005" << 0x0981 << "8109" << "0981";
-    QTest::newRow("small value keeps four digits") << "01061023AD00" << 0x5000 << "0050" << "5000";
-    QTest::newRow("M701 read") << "010301000020" << 0xEE45 << "45EE" << "EE45";
-    QTest::newRow("M702 measure") << "0106101A0001" << 0x0D6D << "6D0D" << "0D6D";
+    QTest::newRow("identification") << "010310000005" << 0x0981 << "8109"
+                                    << "0981";
+    QTest::newRow("small value keeps four digits") << "01061023AD00" << 0x5000 << "0050"
+                                                   << "5000";
+    QTest::newRow("M701 read") << "010301000020" << 0xEE45 << "45EE"
+                               << "EE45";
+    QTest::newRow("M702 measure") << "0106101A0001" << 0x0D6D << "6D0D"
+                                  << "0D6D";
 }
 
 void FramesTest::crc()
@@ -159,13 +163,41 @@ void FramesTest::m702TypeValues_data()
     QTest::addColumn<QString>("wiring");
     QTest::addColumn<QString>("compensation");
     QTest::addColumn<QString>("value");
-    QTest::newRow("PT100-385 four-wire") << "铂电阻" << "PT100-385" << "四线制" << "" << "8220";
-    QTest::newRow("Cu100 two-wire") << "铂电阻" << "Cu100-428" << "二线制" << "" << "8A00";
-    QTest::newRow("ITS90 three-wire") << "铂电阻" << "ITS90" << "三线制" << "" << "8B10";
-    QTest::newRow("K internal") << "热电偶" << "K" << "" << "内部补偿" << "A700";
-    QTest::newRow("Pt-Pd fixed") << "热电偶" << "Pt-Pd" << "" << "固定补偿" << "AF40";
-    QTest::newRow("DC temperature") << "直流电压-T" << "" << "" << "" << "000F";
-    QTest::newRow("DC humidity") << "直流电压-H" << "" << "" << "" << "000F";
+    QTest::newRow("PT100-385 four-wire") << "铂电阻"
+                                         << "PT100-385"
+                                         << "四线制"
+                                         << ""
+                                         << "8220";
+    QTest::newRow("Cu100 two-wire") << "铂电阻"
+                                    << "Cu100-428"
+                                    << "二线制"
+                                    << ""
+                                    << "8A00";
+    QTest::newRow("ITS90 three-wire") << "铂电阻"
+                                      << "ITS90"
+                                      << "三线制"
+                                      << ""
+                                      << "8B10";
+    QTest::newRow("K internal") << "热电偶"
+                                << "K"
+                                << ""
+                                << "内部补偿"
+                                << "A700";
+    QTest::newRow("Pt-Pd fixed") << "热电偶"
+                                 << "Pt-Pd"
+                                 << ""
+                                 << "固定补偿"
+                                 << "AF40";
+    QTest::newRow("DC temperature") << "直流电压-T"
+                                    << ""
+                                    << ""
+                                    << ""
+                                    << "000F";
+    QTest::newRow("DC humidity") << "直流电压-H"
+                                 << ""
+                                 << ""
+                                 << ""
+                                 << "000F";
 }
 
 void FramesTest::m702TypeValues()
@@ -183,10 +215,14 @@ void FramesTest::m702TypeValues()
 void FramesTest::assembledFrames()
 {
     // Channel 101: correction block at 0010, type register 1020; 102: 0012, 1021; 164: 008e, 105f.
-    QCOMPARE(mxbWrite(Family::M702, 101, 1, 0).text,
-             withCrc("01100010000408" "0000803f" "00000000", CrcOrder::LowFirst));
-    QCOMPARE(mxbWrite(Family::M701TC, 102, 1, 0).text,
-             withCrc("01100012000408" "0000803f" "00000000", CrcOrder::HighFirst));
+    QCOMPARE(mxbWrite(Family::M702, 101, 1, 0).text, withCrc("01100010000408"
+                                                             "0000803f"
+                                                             "00000000",
+                                                             CrcOrder::LowFirst));
+    QCOMPARE(mxbWrite(Family::M701TC, 102, 1, 0).text, withCrc("01100012000408"
+                                                               "0000803f"
+                                                               "00000000",
+                                                               CrcOrder::HighFirst));
     QCOMPARE(mxbWrite(Family::M702, 164, 1, 0).text.left(8), QString("0110008e"));
     QCOMPARE(m702TypeWrite(101, "8220").text, withCrc("010610208220", CrcOrder::LowFirst));
     QCOMPARE(m702TypeWrite(102, "A700").text, withCrc("01061021A700", CrcOrder::LowFirst));
@@ -195,10 +231,18 @@ void FramesTest::assembledFrames()
     QCOMPARE(tcTypeWrite("K").text, "0106000D0008" + crcHexSwapped("0106000D0008"));
     QCOMPARE(rtdWiringWrite("三线制").text, "0106000C0001" + crcHexSwapped("0106000C0001"));
     QCOMPARE(its90Write(Family::M701RTD, 101, 100, 1, 0, 0, 0, 0).text,
-             withCrc("0110001000" "0C18" "0000c842" "0000803f" "00000000" "00000000" "00000000"
+             withCrc("0110001000"
+                     "0C18"
+                     "0000c842"
+                     "0000803f"
+                     "00000000"
+                     "00000000"
+                     "00000000"
                      "00000000",
                      CrcOrder::HighFirst));
-    QCOMPARE(coldJunctionWrite(25).text, withCrc("011001F0000204" "0000c841", CrcOrder::LowFirst));
+    QCOMPARE(coldJunctionWrite(25).text, withCrc("011001F0000204"
+                                                 "0000c841",
+                                                 CrcOrder::LowFirst));
 }
 
 void FramesTest::buildersRefuseWhatIsOutsideTheTables_data()

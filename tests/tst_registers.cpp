@@ -53,7 +53,8 @@ private slots:
 
 static void fillCollector(Form1 &page, const QStringList &values)
 {
-    QList<QLineEdit *> edits{child<QLineEdit>(&page, "lineEdit"), child<QLineEdit>(&page, "lineEdit_2")};
+    QList<QLineEdit *> edits{child<QLineEdit>(&page, "lineEdit"),
+                             child<QLineEdit>(&page, "lineEdit_2")};
     edits[0]->setText(values.value(0));
     edits[1]->setText(values.value(1));
     child<QComboBox>(&page, "comboBox")->setCurrentText(values.value(2));
@@ -63,10 +64,11 @@ static void fillCollector(Form1 &page, const QStringList &values)
     child<QDateEdit>(&page, "dateEdit")->setDate(QDate::fromString(values.value(14), "yyyy-MM-dd"));
 }
 
-static storage::Row collectorRow(const QString &num, const QString &serial, const QString &name = "C")
+static storage::Row collectorRow(const QString &num, const QString &serial,
+                                 const QString &name = "C")
 {
-    return {num, name, "M702", "", serial, "0.1", "1", "0.01", "0.1", "Z-1", "0.2", "1.5", "2", "2",
-            "2025-06-30"};
+    return {num,   name,  "M702", "",    serial, "0.1", "1",         "0.01",
+            "0.1", "Z-1", "0.2",  "1.5", "2",    "2",   "2025-06-30"};
 }
 
 void RegistersTest::collectorSaveWithEveryFieldEmpty()
@@ -157,7 +159,8 @@ void RegistersTest::collectorDeleteAndClearAskFirst()
     click(&page, "pushButton_8");
     prompts::queueAnswer(false);
     click(&page, "pushButton_5");
-    QCOMPARE(asked(), (QStringList{"提示|确定删除指定设备？", "提示|该操作会清空所有设备数据，是否继续？"}));
+    QCOMPARE(asked(),
+             (QStringList{"提示|确定删除指定设备？", "提示|该操作会清空所有设备数据，是否继续？"}));
     QCOMPARE(rows("select count(*) from datacollect").value(0).value(0), QString("1"));
     prompts::queueAnswer(true);
     click(&page, "pushButton_5");
@@ -217,8 +220,10 @@ void RegistersTest::collectorSelectionWritesOnlyItsColumn()
 void RegistersTest::collectorFailureIsReportedNotSuccess()
 {
     TempDatabase db;
-    QVERIFY(sql("create trigger ro before insert on datacollect begin select raise(abort, 'full'); end"));
-    QVERIFY(sql("create trigger ro2 before update on secdevice begin select raise(abort, 'locked'); end"));
+    QVERIFY(sql(
+        "create trigger ro before insert on datacollect begin select raise(abort, 'full'); end"));
+    QVERIFY(sql(
+        "create trigger ro2 before update on secdevice begin select raise(abort, 'locked'); end"));
     Form1 page;
     click(&page, "pushButton_3");
     child<QLineEdit>(&page, "lineEdit_3")->setText("X");
@@ -245,9 +250,12 @@ void RegistersTest::scanReadsEachModelsSerial_data()
 {
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("serial");
-    QTest::newRow("M702") << "M702" << "ORV7020001";
-    QTest::newRow("M701-TC") << "M701-TC" << "TCX0000042";
-    QTest::newRow("M701-RTD") << "M701-RTD" << "RTD0000007";
+    QTest::newRow("M702") << "M702"
+                          << "ORV7020001";
+    QTest::newRow("M701-TC") << "M701-TC"
+                             << "TCX0000042";
+    QTest::newRow("M701-RTD") << "M701-RTD"
+                              << "RTD0000007";
 }
 
 void RegistersTest::scanReadsEachModelsSerial()
@@ -395,7 +403,8 @@ void RegistersTest::equipmentGridFollowsTheCount()
     QCOMPARE(grid->item(1, 0)->text(), QString("湿度"));
     QCOMPARE(gridRow(page, 0), (QStringList{"10", "20", "30", "40", "50"}));
     QCOMPARE(gridRow(page, 1), (QStringList{"30", "45", "60", "75", "90"}));
-    child<QLineEdit>(&page, "lineEdit_14")->setText("abc"); // the validator would refuse; the slot copes
+    child<QLineEdit>(&page, "lineEdit_14")
+        ->setText("abc"); // the validator would refuse; the slot copes
     QCOMPARE(grid->columnCount(), 0);
     QVERIFY(shown().isEmpty());
 }
@@ -411,7 +420,10 @@ void RegistersTest::equipmentEmptyRangeMessageOnEveryChange()
     auto *grid = child<QTableWidget>(&page, "twShow");
     QCOMPARE(grid->columnCount(), 5);
     QCOMPARE(grid->item(0, 0)->text(), QString("温度"));
-    QCOMPARE(gridRow(page, 0), QStringList(QStringList() << "" << "" << "" << ""));
+    QCOMPARE(gridRow(page, 0), QStringList(QStringList() << ""
+                                                         << ""
+                                                         << ""
+                                                         << ""));
 }
 
 void RegistersTest::equipmentCategorySwitchesFields()
@@ -443,7 +455,8 @@ void RegistersTest::equipmentSavedTwiceGivesTwoRowsModifiedAndDeletedTogether()
     fillEquipment(page, "Chamber", "5");
     click(&page, "pushButton");
     click(&page, "pushButton");
-    QCOMPARE(rows("select count(*) from equipdata where name='Chamber'").value(0).value(0), QString("2"));
+    QCOMPARE(rows("select count(*) from equipdata where name='Chamber'").value(0).value(0),
+             QString("2"));
     auto *list = child<QTableWidget>(&page, "twdetail");
     QCOMPARE(list->rowCount(), 2);
     QCOMPARE(list->columnCount(), 18);
@@ -455,7 +468,8 @@ void RegistersTest::equipmentSavedTwiceGivesTwoRowsModifiedAndDeletedTogether()
 
     child<QLineEdit>(&page, "lineEdit")->setText("Client two");
     click(&page, "pushButton_2");
-    QCOMPARE(rows("select companyname from equipdata"), (storage::Rows{{"Client two"}, {"Client two"}}));
+    QCOMPARE(rows("select companyname from equipdata"),
+             (storage::Rows{{"Client two"}, {"Client two"}}));
     prompts::queueAnswer(true);
     click(&page, "pushButton_7");
     QCOMPARE(rows("select count(*) from equipdata").value(0).value(0), QString("0"));
@@ -507,10 +521,28 @@ void RegistersTest::equipmentCountOutsideOneToTenIsRefused()
 void RegistersTest::equipmentRowClickShowsStoredPoints()
 {
     TempDatabase db;
-    storage::Row row{"Oven", "Client", "Addr", "温湿度", "M-1", "E-1", "<2立方米", "9", "3", "Maker",
-                     "2019-07", "10", "50", "30", "90", "3"};
-    row << "11" << "22" << "33" << "" << "" << "" << "" << "" << "" << "";
-    row << "31" << "42" << "53" << "" << "" << "" << "" << "" << "" << "";
+    storage::Row row{"Oven", "Client", "Addr",    "温湿度", "M-1", "E-1", "<2立方米", "9",
+                     "3",    "Maker",  "2019-07", "10",     "50",  "30",  "90",       "3"};
+    row << "11"
+        << "22"
+        << "33"
+        << ""
+        << ""
+        << ""
+        << ""
+        << ""
+        << ""
+        << "";
+    row << "31"
+        << "42"
+        << "53"
+        << ""
+        << ""
+        << ""
+        << ""
+        << ""
+        << ""
+        << "";
     QVERIFY(storage::insertEquipment(row).ok);
     Form2 page;
     QMetaObject::invokeMethod(&page, "on_twdetail_cellClicked", Q_ARG(int, 0), Q_ARG(int, 5));

@@ -97,7 +97,7 @@ void RunTest::valueBytesShowThreeDecimals()
 {
     RunRig rig;
     QVERIFY(rig.build(Setup()));
-    rig.sim1->setCorrection(101, 0, 25.0f);    // 0000c841
+    rig.sim1->setCorrection(101, 0, 25.0f); // 0000c841
     rig.sim1->setCorrection(102, 0, 24.875f);
     rig.start();
     QVERIFY(rig.waitRows(1));
@@ -293,9 +293,9 @@ void RunTest::controlsAreLockedWhileRunning()
     QCOMPARE(tbnum->item(0, 2)->text(), QString("30"));
     QCOMPARE(tbnum->item(1, 3)->text(), QString("70"));
     rig.start();
-    for (const char *name : {"comboBox_2", "pushButton", "pushButton_4", "checkBox", "checkBox_2",
-                             "comboBox_3", "comboBox_4", "comboBox_5", "comboBox_6", "pushButton_6",
-                             "pushButton_7", "lineEdit"})
+    for (const char *name :
+         {"comboBox_2", "pushButton", "pushButton_4", "checkBox", "checkBox_2", "comboBox_3",
+          "comboBox_4", "comboBox_5", "comboBox_6", "pushButton_6", "pushButton_7", "lineEdit"})
         QVERIFY2(!child<QWidget>(rig.page.get(), name)->isEnabled(), name);
     QVERIFY(child<QWidget>(rig.page.get(), "pushButton_2")->isEnabled());
     rig.stop();
@@ -315,7 +315,8 @@ void RunTest::corruptedRepliesAreCountedNotStored()
     rig.stop();
     for (int r = 0; r < rig.live()->rowCount(); ++r)
         QCOMPARE(rig.row(r).mid(2), (QStringList{"25.250", "25.500"}));
-    QCOMPARE(rows("select count(*) from data").value(0).value(0), QString::number(rig.live()->rowCount()));
+    QCOMPARE(rows("select count(*) from data").value(0).value(0),
+             QString::number(rig.live()->rowCount()));
 }
 
 void RunTest::lineClosingDuringARunIsShown()
@@ -364,14 +365,16 @@ void RunTest::secAZeroLeavesChannelNamesEmpty()
     rig.start();
     QVERIFY(rig.waitRows(1));
     rig.stop();
-    QCOMPARE(rows("select colname, coldata from data").value(0), (storage::Row{"", "25.250;25.500;"}));
+    QCOMPARE(rows("select colname, coldata from data").value(0),
+             (storage::Row{"", "25.250;25.500;"}));
 }
 
 void RunTest::failedInsertsAreShownAndTheRunGoesOn()
 {
     RunRig rig;
     QVERIFY(rig.build(Setup()));
-    QVERIFY(sql("create trigger full before insert on data begin select raise(abort, 'disk full'); end"));
+    QVERIFY(sql(
+        "create trigger full before insert on data begin select raise(abort, 'disk full'); end"));
     rig.start();
     QVERIFY(rig.waitRows(2));
     rig.stop();
@@ -584,8 +587,9 @@ void RunTest::silencedCollectorShowsMissedTicks()
     rig.stop();
     QVERIFY2(rig.page->stats(1).missed >= 3 && rig.page->stats(1).missed <= 4,
              qPrintable(QString::number(rig.page->stats(1).missed)));
-    QVERIFY(child<QLabel>(rig.page.get(), "label_status")->text().contains(
-        QStringLiteral("未应答 %1 次").arg(rig.page->stats(1).missed)));
+    QVERIFY(child<QLabel>(rig.page.get(), "label_status")
+                ->text()
+                .contains(QStringLiteral("未应答 %1 次").arg(rig.page->stats(1).missed)));
 }
 
 void RunTest::closingTheMainWindowAsksAndStopsTheRun()

@@ -43,9 +43,12 @@ void SerialTest::identificationOfEachFamily_data()
 {
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("serial");
-    QTest::newRow("M702") << "M702" << "ORV7020001";
-    QTest::newRow("M701-TC") << "M701-TC" << "TC01234567";
-    QTest::newRow("M701-RTD") << "M701-RTD" << "RTD9876543";
+    QTest::newRow("M702") << "M702"
+                          << "ORV7020001";
+    QTest::newRow("M701-TC") << "M701-TC"
+                             << "TC01234567";
+    QTest::newRow("M701-RTD") << "M701-RTD"
+                              << "RTD9876543";
 }
 
 void SerialTest::identificationOfEachFamily()
@@ -94,7 +97,7 @@ void SerialTest::corruptedReplyIsRejected()
     QVERIFY(line.open(collector->portPath()));
     QVERIFY(replyCrcMatches(identify(line, Family::M702)));
     const QString second = identify(line, Family::M702);
-    QCOMPARE(second.size(), 30); // right length ...
+    QCOMPARE(second.size(), 30);       // right length ...
     QVERIFY(!replyCrcMatches(second)); // ... but not accepted
 }
 

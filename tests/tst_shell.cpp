@@ -85,8 +85,8 @@ void ShellTest::mainWindowMatchesItsLayout()
     }
     QCOMPARE(order, (QStringList{"action_5", "action", "action_2", "action_7", "action_3",
                                  "action_4", "action_6"}));
-    QCOMPARE(texts, (QStringList{"检定单位", "采集器", "试验设备", "通道配置", "校准",
-                                 "数据查询", "关于"}));
+    QCOMPARE(texts, (QStringList{"检定单位", "采集器", "试验设备", "通道配置", "校准", "数据查询",
+                                 "关于"}));
     QStackedWidget *stack = w.pages();
     QCOMPARE(stack->objectName(), QString("stwidshow"));
     QCOMPARE(stack->count(), 2);

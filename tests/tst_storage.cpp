@@ -29,32 +29,33 @@ void StorageTest::newDatabaseHasTheNineTablesInOrder_data()
     QTest::addColumn<QString>("table");
     QTest::addColumn<QStringList>("columns");
     QTest::newRow("datacollect") << "datacollect"
-                                 << QStringList{"num", "name", "type", "portnum", "serialnum",
-                                                "zqtem", "zqhum", "cltem", "clhum", "zhengshu",
-                                                "temnosure", "temnosurek", "humnosure",
-                                                "humnosurek", "todata"};
-    QStringList equip{"name",    "companyname",     "address",  "type",    "model",
-                      "equipmodel", "listnum",      "temnum",   "humnum",  "madecompanyname",
-                      "madedate", "temdown",        "temup",    "humdown", "humup",
-                      "adjustnum"};
+                                 << QStringList{"num",       "name",       "type",
+                                                "portnum",   "serialnum",  "zqtem",
+                                                "zqhum",     "cltem",      "clhum",
+                                                "zhengshu",  "temnosure",  "temnosurek",
+                                                "humnosure", "humnosurek", "todata"};
+    QStringList equip{"name",   "companyname",     "address",  "type",
+                      "model",  "equipmodel",      "listnum",  "temnum",
+                      "humnum", "madecompanyname", "madedate", "temdown",
+                      "temup",  "humdown",         "humup",    "adjustnum"};
     for (int i = 1; i <= 10; ++i)
         equip << QStringLiteral("tem%1").arg(i);
     for (int i = 1; i <= 10; ++i)
         equip << QStringLiteral("hum%1").arg(i);
     QTest::newRow("equipdata") << "equipdata" << equip;
     QTest::newRow("envirdata") << "envirdata" << QStringList{"tem", "hum"};
-    const QStringList device{"num", "headtype", "chantype", "wiring", "mxm", "mxb", "r0",
-                             "compmode", "cjtemp", "coefa", "coefb", "coefc", "coefa4", "coefb4"};
+    const QStringList device{"num",   "headtype", "chantype", "wiring", "mxm",
+                             "mxb",   "r0",       "compmode", "cjtemp", "coefa",
+                             "coefb", "coefc",    "coefa4",   "coefb4"};
     QTest::newRow("deviceA") << "deviceA" << device;
     QTest::newRow("deviceB") << "deviceB" << device;
-    QTest::newRow("company") << "company"
-                             << QStringList{"unitname", "tel", "fax", "address", "yzbm",
-                                            "website", "place", "booknum"};
+    QTest::newRow("company") << "company" << QStringList{"unitname", "tel",     "fax",   "address",
+                                                         "yzbm",     "website", "place", "booknum"};
     QTest::newRow("datamark") << "datamark"
-                              << QStringList{"num",       "dtbegin",  "dtend",   "pointnum",
-                                             "temset",    "humset",   "kindsA",  "kindsB",
+                              << QStringList{"num",       "dtbegin",   "dtend",   "pointnum",
+                                             "temset",    "humset",    "kindsA",  "kindsB",
                                              "collector", "equipname", "channum", "samplenum",
-                                             "chanlist",  "envtem",   "envhum",  "equiptype",
+                                             "chanlist",  "envtem",    "envhum",  "equiptype",
                                              "typesA",    "typesB"};
     QTest::newRow("data") << "data"
                           << QStringList{"equipname", "jdnum", "coltime", "colname", "coldata"};

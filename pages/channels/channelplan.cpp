@@ -16,8 +16,9 @@ QStringList headers()
 
 storage::Row defaultRow(int index)
 {
-    storage::Row row{QString::number(101 + index), QStringLiteral("铂电阻"), QStringLiteral("PT100-385"),
-                     QStringLiteral("四线制"),    QStringLiteral("1"),     QStringLiteral("0"),
+    storage::Row row{QString::number(101 + index), QStringLiteral("铂电阻"),
+                     QStringLiteral("PT100-385"),  QStringLiteral("四线制"),
+                     QStringLiteral("1"),          QStringLiteral("0"),
                      QStringLiteral("100")};
     while (row.size() < ColumnCount)
         row << QString();
@@ -65,7 +66,8 @@ QString humidityFlags(const storage::Rows &rows)
 {
     QString flags;
     for (const storage::Row &row : rows)
-        flags += row.value(ProbeType) == QStringLiteral("直流电压-H") ? QLatin1Char('1') : QLatin1Char('0');
+        flags += row.value(ProbeType) == QStringLiteral("直流电压-H") ? QLatin1Char('1')
+                                                                      : QLatin1Char('0');
     return flags;
 }
 
@@ -116,9 +118,10 @@ QString checkChannel(const storage::Row &row, rtu::Family family, int *channel)
         return refuse(row, Number, QStringLiteral("不是通道号"));
     *channel = text.toInt();
     if (!rtu::channelInRange(family, *channel))
-        return refuse(row, Number, QStringLiteral("不在 %1-%2 之内")
-                                       .arg(rtu::firstChannel())
-                                       .arg(rtu::lastChannel(family)));
+        return refuse(row, Number,
+                      QStringLiteral("不在 %1-%2 之内")
+                          .arg(rtu::firstChannel())
+                          .arg(rtu::lastChannel(family)));
     return {};
 }
 
@@ -147,8 +150,8 @@ bool its90Step(rtu::Family family, const storage::Row &row, int channel, const Q
         plan.error = r.error;
         return false;
     }
-    plan.steps << step(rtu::its90Write(family, channel, r0, a, b, c, a4, b4), trace, rtu::reply::its90,
-                       channel);
+    plan.steps << step(rtu::its90Write(family, channel, r0, a, b, c, a4, b4), trace,
+                       rtu::reply::its90, channel);
     return true;
 }
 
@@ -171,11 +174,12 @@ void planM701(const storage::Rows &rows, Plan &plan)
     const storage::Row &first = rows.first();
     for (const storage::Row &row : rows)
         if (row.value(ProbeType) != first.value(ProbeType)) {
-            plan.error = refuse(row, ProbeType, QStringLiteral("与第一行不同：一台采集器只有一种探头"));
+            plan.error =
+                refuse(row, ProbeType, QStringLiteral("与第一行不同：一台采集器只有一种探头"));
             return;
         }
-    const rtu::Frame setting = tc ? rtu::tcTypeWrite(first.value(SensorType))
-                                  : rtu::rtdWiringWrite(first.value(Wiring));
+    const rtu::Frame setting =
+        tc ? rtu::tcTypeWrite(first.value(SensorType)) : rtu::rtdWiringWrite(first.value(Wiring));
     if (!setting.ok()) {
         plan.error = codeError(first, tc ? SensorType : Wiring);
         return;

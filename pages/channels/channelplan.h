@@ -14,16 +14,29 @@ namespace channels {
 
 // Column indexes of a channel row (the channel table and deviceA/deviceB).
 enum Column {
-    Number = 0, ProbeType, SensorType, Wiring, M, B, R0, Compensation, ColdJunction,
-    CoefA, CoefB, CoefC, CoefA4, CoefB4, ColumnCount
+    Number = 0,
+    ProbeType,
+    SensorType,
+    Wiring,
+    M,
+    B,
+    R0,
+    Compensation,
+    ColdJunction,
+    CoefA,
+    CoefB,
+    CoefC,
+    CoefA4,
+    CoefB4,
+    ColumnCount
 };
 
 QStringList headers();
-storage::Row defaultRow(int index); // channel 101 + index
-QStringList probeTypes();           // editor items of column 1
+storage::Row defaultRow(int index);                   // channel 101 + index
+QStringList probeTypes();                             // editor items of column 1
 QStringList sensorTypesFor(const QString &probeType); // empty: no editor
-QStringList wirings();              // editor items of column 3
-QStringList compensations();        // editor items of column 7
+QStringList wirings();                                // editor items of column 3
+QStringList compensations();                          // editor items of column 7
 
 // Compares the texts: "101" and "0101" are different numbers.
 bool channelNumbersUnique(const QStringList &numbers);
@@ -35,11 +48,11 @@ QString humidityFlags(const storage::Rows &rows);
 struct Step
 {
     QString frame;
-    QString trace;     // debug prefix, e.g. "sendMB:"
-    int expected = 0;  // reply length that confirms the frame
+    QString trace;      // debug prefix, e.g. "sendMB:"
+    int expected = 0;   // reply length that confirms the frame
     bool fatal = false; // a wrong reply ends the download (first frame)
     int pauseMs = 200;
-    int channel = 0;   // channel the frame configures (0: the whole collector)
+    int channel = 0; // channel the frame configures (0: the whole collector)
 };
 
 struct Plan

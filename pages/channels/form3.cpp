@@ -112,7 +112,8 @@ void Form3::on_pushButton_3_clicked()
 void Form3::on_pushButton_5_clicked()
 {
     const bool toTwo = shownDevice() == storage::Device::A;
-    ui->pushButton_5->setText(toTwo ? QStringLiteral("切换到设备一") : QStringLiteral("切换到设备二"));
+    ui->pushButton_5->setText(toTwo ? QStringLiteral("切换到设备一")
+                                    : QStringLiteral("切换到设备二"));
     ui->label->setText(toTwo ? QStringLiteral("设备二") : QStringLiteral("设备一"));
     ui->lenum->clear();
     load(toTwo ? storage::Device::B : storage::Device::A);
@@ -193,9 +194,10 @@ void Form3::receivData(const QString &data1, const QString &data2, const QString
 
 void Form3::setEditing(bool enabled)
 {
-    for (QWidget *w : {static_cast<QWidget *>(ui->twShow), static_cast<QWidget *>(ui->lenum),
-                       static_cast<QWidget *>(ui->pushButton), static_cast<QWidget *>(ui->pushButton_3),
-                       static_cast<QWidget *>(ui->pushButton_5), static_cast<QWidget *>(ui->checkBox)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(ui->twShow), static_cast<QWidget *>(ui->lenum),
+          static_cast<QWidget *>(ui->pushButton), static_cast<QWidget *>(ui->pushButton_3),
+          static_cast<QWidget *>(ui->pushButton_5), static_cast<QWidget *>(ui->checkBox)})
         w->setEnabled(enabled);
     ui->pushButton_2->setEnabled(enabled);
     ui->pushButton_2->setText(enabled ? QStringLiteral("设置通道") : QStringLiteral("正在设置"));
@@ -277,7 +279,8 @@ void Form3::on_pushButton_2_clicked()
     const storage::Status stored =
         storage::storeChannelLayout(device, rows, plan.count, plan.road, plan.kinds);
     if (!stored.ok) {
-        pagekit::reportFailure(nullptr, QStringLiteral("通道配置已写入采集器，但保存失败"), stored.error);
+        pagekit::reportFailure(nullptr, QStringLiteral("通道配置已写入采集器，但保存失败"),
+                               stored.error);
         return;
     }
     if (!unconfirmed.isEmpty()) {

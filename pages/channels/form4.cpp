@@ -9,8 +9,9 @@ Form4::Form4(QWidget *parent) : QWidget(parent), ui(new Ui::Form4)
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
-    for (QLineEdit *e : {ui->lineEdit, ui->lineEdit_2, ui->lineEdit_3, ui->lineEdit_4, ui->lineEdit_5,
-                         ui->lineEdit_6, ui->lineEdit_7, ui->lineEdit_8, ui->lineEdit_9})
+    for (QLineEdit *e :
+         {ui->lineEdit, ui->lineEdit_2, ui->lineEdit_3, ui->lineEdit_4, ui->lineEdit_5,
+          ui->lineEdit_6, ui->lineEdit_7, ui->lineEdit_8, ui->lineEdit_9})
         e->setValidator(pagekit::numberValidator(e));
     // Initial state: as for "铂电阻" with its first sensor type.
     ui->comboBox_4->setEnabled(false);
@@ -39,7 +40,8 @@ void Form4::on_comboBox_2_currentTextChanged(const QString &arg1)
         for (QWidget *w : widgets)
             w->setEnabled(on);
     };
-    const QStringList wirings{QStringLiteral("四线制"), QStringLiteral("二线制"), QStringLiteral("三线制")};
+    const QStringList wirings{QStringLiteral("四线制"), QStringLiteral("二线制"),
+                              QStringLiteral("三线制")};
     auto resetMB = [this] {
         ui->lineEdit->setText(QStringLiteral("1"));
         ui->lineEdit_2->setText(QStringLiteral("0"));

@@ -31,7 +31,7 @@ Form1::~Form1()
 
 QList<QLineEdit *> Form1::measurementFields() const
 {
-    return {ui->lineEdit_4, ui->lineEdit_5, ui->lineEdit_6,  ui->lineEdit_7, ui->lineEdit_8,
+    return {ui->lineEdit_4, ui->lineEdit_5,  ui->lineEdit_6,  ui->lineEdit_7, ui->lineEdit_8,
             ui->lineEdit_9, ui->lineEdit_10, ui->lineEdit_11, ui->lineEdit_12};
 }
 
@@ -47,10 +47,10 @@ storage::Row Form1::fieldsRow() const
 
 void Form1::loadList()
 {
-    static const QStringList headers{"编号",       "名称",       "型号",       "串口号",
-                                     "序列号",     "温度准确率", "湿度准确率", "温度分辨率",
+    static const QStringList headers{"编号",       "名称",         "型号",         "串口号",
+                                     "序列号",     "温度准确率",   "湿度准确率",   "温度分辨率",
                                      "湿度分辨率", "校准证书编号", "温度不确定度", "湿度不确定度",
-                                     "温度K",      "湿度K",      "有效期"};
+                                     "温度K",      "湿度K",        "有效期"};
     ui->twshow->clear();
     ui->twshow->setColumnCount(headers.size());
     ui->twshow->setHorizontalHeaderLabels(headers);
@@ -133,7 +133,8 @@ void Form1::on_pushButton_4_clicked()
     // here; a number that matches no row changes nothing.
     const storage::Result<int> r = storage::updateCollector(fieldsRow());
     loadList();
-    pagekit::reportOutcome(this, r.status(), QStringLiteral("修改失败"), QStringLiteral("修改成功！"));
+    pagekit::reportOutcome(this, r.status(), QStringLiteral("修改失败"),
+                           QStringLiteral("修改成功！"));
 }
 
 void Form1::on_pushButton_8_clicked()
@@ -147,7 +148,8 @@ void Form1::on_pushButton_8_clicked()
         return;
     const storage::Result<int> r = storage::deleteCollectorsBySerial(serial);
     loadList();
-    pagekit::reportOutcome(this, r.status(), QStringLiteral("删除失败"), QStringLiteral("删除成功！"));
+    pagekit::reportOutcome(this, r.status(), QStringLiteral("删除失败"),
+                           QStringLiteral("删除成功！"));
 }
 
 void Form1::on_pushButton_5_clicked()

@@ -14,9 +14,9 @@ Form2::Form2(QWidget *parent) : QWidget(parent), ui(new Ui::Form2)
     ui->setupUi(this);
     pagekit::makeFrameless(this);
     ui->twShow->verticalHeader()->hide();
-    for (QLineEdit *e : {ui->lineEdit_7, ui->lineEdit_8, ui->lineEdit_10, ui->lineEdit_11,
-                         ui->lineEdit_12, ui->lineEdit_13, ui->lineEdit_14, ui->lineEdit_4,
-                         ui->lineEdit_15})
+    for (QLineEdit *e :
+         {ui->lineEdit_7, ui->lineEdit_8, ui->lineEdit_10, ui->lineEdit_11, ui->lineEdit_12,
+          ui->lineEdit_13, ui->lineEdit_14, ui->lineEdit_4, ui->lineEdit_15})
         e->setValidator(pagekit::numberValidator(e));
     // Plain characters only in the instrument number and model.
     ui->lineEdit_5->setAttribute(Qt::WA_InputMethodEnabled, false);
@@ -46,13 +46,22 @@ void Form2::setGridText(int row, int column, const QString &text)
 
 storage::Row Form2::fieldsRow() const
 {
-    storage::Row row{ui->lineEdit_3->text(),  ui->lineEdit->text(),     ui->lineEdit_2->text(),
-                     ui->comboBox_2->currentText(), ui->lineEdit_6->text(), ui->lineEdit_5->text(),
-                     ui->comboBox->currentText(),   ui->lineEdit_7->text(), ui->lineEdit_8->text(),
+    storage::Row row{ui->lineEdit_3->text(),
+                     ui->lineEdit->text(),
+                     ui->lineEdit_2->text(),
+                     ui->comboBox_2->currentText(),
+                     ui->lineEdit_6->text(),
+                     ui->lineEdit_5->text(),
+                     ui->comboBox->currentText(),
+                     ui->lineEdit_7->text(),
+                     ui->lineEdit_8->text(),
                      ui->lineEdit_9->text(),
                      ui->dateEdit->date().toString(QLatin1String(kMonthFormat)),
-                     ui->lineEdit_10->text(), ui->lineEdit_11->text(), ui->lineEdit_12->text(),
-                     ui->lineEdit_13->text(), ui->lineEdit_14->text()};
+                     ui->lineEdit_10->text(),
+                     ui->lineEdit_11->text(),
+                     ui->lineEdit_12->text(),
+                     ui->lineEdit_13->text(),
+                     ui->lineEdit_14->text()};
     for (int r = 0; r < 2; ++r)
         for (int k = 1; k <= 10; ++k)
             row << gridText(r, k);
@@ -103,9 +112,9 @@ void Form2::layoutGrid(int points)
 
 void Form2::on_lineEdit_14_textChanged(const QString &arg1)
 {
-    const setpoints::Grid g =
-        setpoints::generate(ui->comboBox_2->currentText(), arg1, ui->lineEdit_10->text(),
-                            ui->lineEdit_11->text(), ui->lineEdit_12->text(), ui->lineEdit_13->text());
+    const setpoints::Grid g = setpoints::generate(ui->comboBox_2->currentText(), arg1,
+                                                  ui->lineEdit_10->text(), ui->lineEdit_11->text(),
+                                                  ui->lineEdit_12->text(), ui->lineEdit_13->text());
     layoutGrid(g.points);
     if (g.rangeMissing) {
         prompts::about(this, QStringLiteral("失败"), QStringLiteral("温湿度范围不得为空!"));
@@ -129,7 +138,7 @@ void Form2::on_comboBox_2_currentTextChanged(const QString &arg1)
         enable = {ui->lineEdit_8, ui->lineEdit_12, ui->lineEdit_13};
         zero = {ui->lineEdit_7, ui->lineEdit_10, ui->lineEdit_11};
     } else {
-        enable = {ui->lineEdit_7, ui->lineEdit_8, ui->lineEdit_10,
+        enable = {ui->lineEdit_7,  ui->lineEdit_8,  ui->lineEdit_10,
                   ui->lineEdit_11, ui->lineEdit_12, ui->lineEdit_13};
     }
     for (QLineEdit *e : enable)
@@ -164,7 +173,8 @@ void Form2::on_pushButton_2_clicked()
         return;
     const storage::Result<int> r = storage::updateEquipment(fieldsRow());
     refreshList();
-    pagekit::reportOutcome(this, r.status(), QStringLiteral("修改失败"), QStringLiteral("修改成功！"));
+    pagekit::reportOutcome(this, r.status(), QStringLiteral("修改失败"),
+                           QStringLiteral("修改成功！"));
 }
 
 void Form2::on_pushButton_7_clicked()
@@ -178,7 +188,8 @@ void Form2::on_pushButton_7_clicked()
         return;
     const storage::Result<int> r = storage::deleteEquipmentByName(name);
     refreshList();
-    pagekit::reportOutcome(this, r.status(), QStringLiteral("删除失败"), QStringLiteral("删除成功！"));
+    pagekit::reportOutcome(this, r.status(), QStringLiteral("删除失败"),
+                           QStringLiteral("删除成功！"));
 }
 
 void Form2::on_pushButton_3_clicked()
@@ -192,10 +203,10 @@ void Form2::on_pushButton_3_clicked()
         pagekit::reportFailure(this, QStringLiteral("全清失败"), st.error);
         return;
     }
-    for (QLineEdit *e : {ui->lineEdit, ui->lineEdit_2, ui->lineEdit_3, ui->lineEdit_4,
-                         ui->lineEdit_5, ui->lineEdit_6, ui->lineEdit_7, ui->lineEdit_8,
-                         ui->lineEdit_9, ui->lineEdit_10, ui->lineEdit_11, ui->lineEdit_12,
-                         ui->lineEdit_13, ui->lineEdit_14, ui->lineEdit_15})
+    for (QLineEdit *e :
+         {ui->lineEdit, ui->lineEdit_2, ui->lineEdit_3, ui->lineEdit_4, ui->lineEdit_5,
+          ui->lineEdit_6, ui->lineEdit_7, ui->lineEdit_8, ui->lineEdit_9, ui->lineEdit_10,
+          ui->lineEdit_11, ui->lineEdit_12, ui->lineEdit_13, ui->lineEdit_14, ui->lineEdit_15})
         e->clear();
     layoutGrid(0);
     prompts::about(this, QStringLiteral("提示"), QStringLiteral("全清成功！"));
@@ -208,10 +219,9 @@ void Form2::on_pushButton_4_clicked()
         prompts::about(this, QStringLiteral("提示"), QStringLiteral("未选择实验设备！"));
         return;
     }
-    pagekit::reportOutcome(this,
-                           storage::selectEquipment(name, ui->lineEdit_15->text(),
-                                                    ui->lineEdit_4->text()),
-                           QStringLiteral("选择失败"), QStringLiteral("选择成功！"));
+    pagekit::reportOutcome(
+        this, storage::selectEquipment(name, ui->lineEdit_15->text(), ui->lineEdit_4->text()),
+        QStringLiteral("选择失败"), QStringLiteral("选择成功！"));
 }
 
 void Form2::on_pushButton_6_clicked()

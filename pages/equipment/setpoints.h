@@ -10,9 +10,9 @@ namespace setpoints {
 
 struct Grid
 {
-    int points = 0;       // grid columns after the label column; 0: none
+    int points = 0;            // grid columns after the label column; 0: none
     bool rangeMissing = false; // a range field was empty: nothing generated
-    QStringList tem;      // `points` cells; empty texts where nothing is generated
+    QStringList tem;           // `points` cells; empty texts where nothing is generated
     QStringList hum;
 };
 

@@ -195,7 +195,8 @@ void shoudata::rebuildLiveTable()
     ui->twshow->setHorizontalHeaderLabels(headers);
     ui->twshow->scrollToBottom();
     // 135 pixels, or wider when the font needs it to show the whole time.
-    const int timeWidth = ui->twshow->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 16;
+    const int timeWidth =
+        ui->twshow->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 16;
     ui->twshow->setColumnWidth(0, qMax(135, timeWidth));
     m_tableTwo = m_two;
     m_processed = true;
@@ -247,10 +248,11 @@ void shoudata::setRunControls(bool running)
     ui->pushButton->setEnabled(!running);
     ui->pushButton_4->setEnabled(!running);
     ui->pushButton_2->setEnabled(running);
-    for (QWidget *w : {static_cast<QWidget *>(ui->checkBox), static_cast<QWidget *>(ui->checkBox_2),
-                       static_cast<QWidget *>(ui->comboBox_3), static_cast<QWidget *>(ui->comboBox_4),
-                       static_cast<QWidget *>(ui->comboBox_5), static_cast<QWidget *>(ui->pushButton_6),
-                       static_cast<QWidget *>(ui->pushButton_7), static_cast<QWidget *>(ui->lineEdit)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(ui->checkBox), static_cast<QWidget *>(ui->checkBox_2),
+          static_cast<QWidget *>(ui->comboBox_3), static_cast<QWidget *>(ui->comboBox_4),
+          static_cast<QWidget *>(ui->comboBox_5), static_cast<QWidget *>(ui->pushButton_6),
+          static_cast<QWidget *>(ui->pushButton_7), static_cast<QWidget *>(ui->lineEdit)})
         w->setEnabled(!running);
     ui->comboBox_6->setEnabled(!running && ui->checkBox_2->isChecked());
 }
@@ -266,11 +268,12 @@ void shoudata::on_pushButton_clicked()
                        QStringLiteral("没有可用的校准点，请先选定带校准点的试验设备。"));
         return;
     }
-    const bool first = ui->comboBox_2->currentText() == QStringLiteral("检点1") ||
-                       ui->twshow->columnCount() <= 2;
+    const bool first =
+        ui->comboBox_2->currentText() == QStringLiteral("检点1") || ui->twshow->columnCount() <= 2;
     if (first && hasUnprocessedRows() &&
-        !prompts::question(this, QStringLiteral("提示"),
-                           QStringLiteral("表格中有尚未处理的数据，从检点1重新开始将清空表格。是否继续？")))
+        !prompts::question(
+            this, QStringLiteral("提示"),
+            QStringLiteral("表格中有尚未处理的数据，从检点1重新开始将清空表格。是否继续？")))
         return;
 
     if (!first && ui->checkBox_2->isChecked() != m_tableTwo) {
@@ -341,7 +344,8 @@ void shoudata::on_pushButton_clicked()
     pollTimer = new QTimer(this);
     pollTimer->setInterval(interval * 1000);
     if (m_m702)
-        connect(pollTimer, &QTimer::timeout, this, m_two ? &shoudata::sendmes2 : &shoudata::sendmes);
+        connect(pollTimer, &QTimer::timeout, this,
+                m_two ? &shoudata::sendmes2 : &shoudata::sendmes);
     else
         connect(pollTimer, &QTimer::timeout, this, m_two ? &shoudata::sendTc2 : &shoudata::sendTc);
     pollTimer->start();
@@ -543,7 +547,8 @@ void shoudata::addSample(const QStringList &values, qint64 startNs)
     const QString channels = acquisition::listText(m_channelList.mid(0, qMax(0, n)));
     storage::Status st = sel.status();
     if (st)
-        st = storage::insertSample(equipmentName, point, time, channels, acquisition::listText(values));
+        st = storage::insertSample(equipmentName, point, time, channels,
+                                   acquisition::listText(values));
     if (!st) {
         // The row stays in the table; the page shows how many could not be stored.
         ++m_unstored;
@@ -556,7 +561,8 @@ void shoudata::addSample(const QStringList &values, qint64 startNs)
 
 void shoudata::lineFailed(int collector, const QString &reason)
 {
-    m_lineError = QStringLiteral("设备%1串口故障：%2").arg(collector == 1 ? QStringLiteral("一") : QStringLiteral("二"), reason);
+    m_lineError = QStringLiteral("设备%1串口故障：%2")
+                      .arg(collector == 1 ? QStringLiteral("一") : QStringLiteral("二"), reason);
     updateStatus();
 }
 
@@ -616,7 +622,8 @@ void shoudata::on_pushButton_4_clicked()
     const storage::Result<int> count = storage::countHeaders();
     const storage::Result<storage::Ambient> ambient = storage::readAmbient();
     if (!count || !ambient) {
-        pagekit::reportFailure(this, QStringLiteral("处理失败"), !count ? count.error : ambient.error);
+        pagekit::reportFailure(this, QStringLiteral("处理失败"),
+                               !count ? count.error : ambient.error);
         return;
     }
     QStringList tem, hum;
@@ -626,8 +633,8 @@ void shoudata::on_pushButton_4_clicked()
     }
     const int channels = ui->twshow->columnCount() - 2;
     // A replaced header keeps its number.
-    const QString number = exists.value ? storage::headerNumber(begin).value
-                                        : QString::number(count.value + 1);
+    const QString number =
+        exists.value ? storage::headerNumber(begin).value : QString::number(count.value + 1);
     const storage::Row header{number,
                               begin,
                               end,
@@ -646,7 +653,8 @@ void shoudata::on_pushButton_4_clicked()
                               type.value,
                               m_header.typesA,
                               m_header.typesB};
-    const storage::Status st = exists.value ? storage::replaceHeader(header) : storage::insertHeader(header);
+    const storage::Status st =
+        exists.value ? storage::replaceHeader(header) : storage::insertHeader(header);
     if (!st) {
         pagekit::reportFailure(this, QStringLiteral("处理失败"), st.error);
         return;
