@@ -1,5 +1,7 @@
 #include "storage/database.h"
 
+#include "storage/transaction.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QSqlDatabase>
@@ -62,26 +64,17 @@ Status ensureSchema()
         return Status::failure(QStringLiteral("schema script missing"));
     const QString script = QString::fromUtf8(file.readAll());
 
-    if (!db.transaction())
-        return Status::failure(db.lastError().text());
-    Status st = runScript(db, script);
-    if (st)
-        st = ensureSingleRow(
-            db, QStringLiteral("secdevice"),
-            QStringLiteral("insert into secdevice values('','','','','','','','','')"));
-    if (st)
-        st = ensureSingleRow(db, QStringLiteral("envirdata"),
-                             QStringLiteral("insert into envirdata values('25','60')"));
-    if (!st) {
-        db.rollback();
+    return inTransaction([&] {
+        Status st = runScript(db, script);
+        if (st)
+            st = ensureSingleRow(
+                db, QStringLiteral("secdevice"),
+                QStringLiteral("insert into secdevice values('','','','','','','','','')"));
+        if (st)
+            st = ensureSingleRow(db, QStringLiteral("envirdata"),
+                                 QStringLiteral("insert into envirdata values('25','60')"));
         return st;
-    }
-    if (!db.commit()) {
-        const QString reason = db.lastError().text();
-        db.rollback();
-        return Status::failure(reason);
-    }
-    return {};
+    });
 }
 
 Status openDatabase(const QString &path)

@@ -1,5 +1,7 @@
 #include "storage/statements.h"
 
+#include "storage/transaction.h"
+
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -92,28 +94,6 @@ Status checkWidth(const Row &row, int expected, const char *what)
                                    .arg(QLatin1String(what))
                                    .arg(expected)
                                    .arg(row.size()));
-    return {};
-}
-
-// Runs `body` inside a transaction: commits when it succeeds, rolls back otherwise.
-template <typename F> Status inTransaction(F body)
-{
-    QSqlDatabase db = QSqlDatabase::database();
-    if (!db.transaction()) {
-        const QString reason = db.lastError().text().trimmed();
-        return Status::failure(reason.isEmpty() ? QStringLiteral("cannot begin a transaction")
-                                                : reason);
-    }
-    Status st = body();
-    if (!st) {
-        db.rollback();
-        return st;
-    }
-    if (!db.commit()) {
-        const QString reason = db.lastError().text();
-        db.rollback();
-        return Status::failure(reason);
-    }
     return {};
 }
 

@@ -40,28 +40,10 @@ bool RunRig::build(const Setup &setup)
 {
     if (!db.ok())
         return false;
-    storage::Row equipment{"Chamber", "Client", "Addr",    "温湿度", "M",  "E",  "<2立方米", "9",
-                           "3",       "Maker",  "2020-01", "20",     "40", "50", "70",       "3"};
-    equipment << "20"
-              << "30"
-              << "40"
-              << ""
-              << ""
-              << ""
-              << ""
-              << ""
-              << ""
-              << "";
-    equipment << "50"
-              << "60"
-              << "70"
-              << ""
-              << ""
-              << ""
-              << ""
-              << ""
-              << ""
-              << "";
+    const storage::Row equipment =
+        equipmentRow({"Chamber", "Client", "Addr", "温湿度", "M", "E", "<2立方米", "9", "3",
+                      "Maker", "2020-01", "20", "40", "50", "70", "3"},
+                     {"20", "30", "40"}, {"50", "60", "70"});
     if (!storage::insertEquipment(equipment).ok ||
         !storage::selectEquipment("Chamber", "23", "55").ok)
         return false;

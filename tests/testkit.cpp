@@ -55,6 +55,17 @@ QStringList columnsOf(const QString &table)
     return names;
 }
 
+storage::Row equipmentRow(const storage::Row &head, const QStringList &tem, const QStringList &hum)
+{
+    storage::Row row = head.mid(0, 16);
+    while (row.size() < 16)
+        row << QString();
+    for (const QStringList &points : {tem, hum})
+        for (int i = 0; i < 10; ++i)
+            row << points.value(i);
+    return row;
+}
+
 bool waitUntil(const std::function<bool()> &done, int ms)
 {
     QElapsedTimer clock;

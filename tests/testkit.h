@@ -38,6 +38,10 @@ bool sql(const QString &statement);
 storage::Rows rows(const QString &select);
 QStringList columnsOf(const QString &table);
 
+// An equipment record: its first 16 columns, then the set points, each list
+// padded to ten.
+storage::Row equipmentRow(const storage::Row &head, const QStringList &tem, const QStringList &hum);
+
 // Processes events until `done` is true or `ms` pass; returns `done()`.
 bool waitUntil(const std::function<bool()> &done, int ms = 5000);
 

@@ -521,28 +521,10 @@ void RegistersTest::equipmentCountOutsideOneToTenIsRefused()
 void RegistersTest::equipmentRowClickShowsStoredPoints()
 {
     TempDatabase db;
-    storage::Row row{"Oven", "Client", "Addr",    "温湿度", "M-1", "E-1", "<2立方米", "9",
-                     "3",    "Maker",  "2019-07", "10",     "50",  "30",  "90",       "3"};
-    row << "11"
-        << "22"
-        << "33"
-        << ""
-        << ""
-        << ""
-        << ""
-        << ""
-        << ""
-        << "";
-    row << "31"
-        << "42"
-        << "53"
-        << ""
-        << ""
-        << ""
-        << ""
-        << ""
-        << ""
-        << "";
+    const storage::Row row =
+        equipmentRow({"Oven", "Client", "Addr", "温湿度", "M-1", "E-1", "<2立方米", "9", "3",
+                      "Maker", "2019-07", "10", "50", "30", "90", "3"},
+                     {"11", "22", "33"}, {"31", "42", "53"});
     QVERIFY(storage::insertEquipment(row).ok);
     Form2 page;
     QMetaObject::invokeMethod(&page, "on_twdetail_cellClicked", Q_ARG(int, 0), Q_ARG(int, 5));

@@ -535,9 +535,7 @@ void RunTest::headerNamesTheRunsOwnEquipmentAndCollector()
     rig.start();
     QVERIFY(rig.waitRows(1));
     rig.stop();
-    storage::Row other{"Other", "", "", "温度", "", "", "", "", "", "", "", "", "", "", "", "1"};
-    for (int i = 0; i < 20; ++i)
-        other << "";
+    const storage::Row other = equipmentRow({"Other", "", "", "温度"}, {}, {});
     QVERIFY(storage::insertEquipment(other).ok);
     QVERIFY(storage::selectEquipment("Other", "19.5", "41").ok);
     QVERIFY(storage::selectCollector("SOMEONE-ELSE").ok);
