@@ -246,6 +246,27 @@ static void choosePort(Form1 &page, const QString &path)
     ports->setCurrentIndex(index);
 }
 
+// A collector page whose chosen port is a started simulator.
+struct ScanRig
+{
+    TempDatabase db;
+    std::unique_ptr<sim::CollectorSim> collector;
+    std::unique_ptr<Form1> page;
+
+    bool build(const sim::Options &opt)
+    {
+        collector = startSim(opt);
+        if (!collector)
+            return false;
+        setExtraPorts({collector->portPath()});
+        page = std::make_unique<Form1>();
+        choosePort(*page, collector->portPath());
+        return child<QComboBox>(page.get(), "comboBox_2")->currentText() == collector->portPath();
+    }
+    ~ScanRig() { setExtraPorts({}); }
+    QLineEdit *serial() const { return child<QLineEdit>(page.get(), "lineEdit_3"); }
+};
+
 void RegistersTest::scanReadsEachModelsSerial_data()
 {
     QTest::addColumn<QString>("model");
@@ -262,61 +283,47 @@ void RegistersTest::scanReadsEachModelsSerial()
 {
     QFETCH(QString, model);
     QFETCH(QString, serial);
-    TempDatabase db;
     sim::Options opt;
     QVERIFY(rtu::familyFromModel(model, &opt.family));
     opt.serial = serial;
     opt.chunks = 2; // and in pieces
-    auto collector = startSim(opt);
-    QVERIFY(collector);
-    setExtraPorts({collector->portPath()});
-    Form1 page;
-    choosePort(page, collector->portPath());
-    child<QComboBox>(&page, "comboBox")->setCurrentText(model);
-    click(&page, "pushButton");
+    ScanRig rig;
+    QVERIFY(rig.build(opt));
+    child<QComboBox>(rig.page.get(), "comboBox")->setCurrentText(model);
+    click(rig.page.get(), "pushButton");
     QCOMPARE(shown(), QStringList{"提示|成功！"});
-    QCOMPARE(child<QLineEdit>(&page, "lineEdit_3")->text(), serial);
-    QCOMPARE(collector->receivedFrames(), QStringList{rtu::identifyFrame(opt.family).toUpper()});
-    setExtraPorts({});
+    QCOMPARE(rig.serial()->text(), serial);
+    QCOMPARE(rig.collector->receivedFrames(),
+             QStringList{rtu::identifyFrame(opt.family).toUpper()});
 }
 
 void RegistersTest::scanWithoutReplyKeepsThePreviousSerial()
 {
-    TempDatabase db;
     sim::Options opt;
     opt.silentAfter = 0;
-    auto collector = startSim(opt);
-    QVERIFY(collector);
-    setExtraPorts({collector->portPath()});
-    Form1 page;
-    choosePort(page, collector->portPath());
-    child<QLineEdit>(&page, "lineEdit_3")->setText("KEEP-ME");
-    click(&page, "pushButton");
+    ScanRig rig;
+    QVERIFY(rig.build(opt));
+    rig.serial()->setText("KEEP-ME");
+    click(rig.page.get(), "pushButton");
     QCOMPARE(shown(), QStringList{"提示|扫描失败！"});
-    QCOMPARE(child<QLineEdit>(&page, "lineEdit_3")->text(), QString("KEEP-ME"));
-    setExtraPorts({});
+    QCOMPARE(rig.serial()->text(), QString("KEEP-ME"));
 }
 
 void RegistersTest::scanWithCorruptedReplyFails()
 {
-    TempDatabase db;
     sim::Options opt;
     opt.corruptEvery = 1;
-    auto collector = startSim(opt);
-    QVERIFY(collector);
-    setExtraPorts({collector->portPath()});
-    Form1 page;
-    choosePort(page, collector->portPath());
-    click(&page, "pushButton");
+    ScanRig rig;
+    QVERIFY(rig.build(opt));
+    click(rig.page.get(), "pushButton");
     QCOMPARE(shown(), QStringList{"提示|扫描失败！"});
-    QVERIFY(child<QLineEdit>(&page, "lineEdit_3")->text().isEmpty());
+    QVERIFY(rig.serial()->text().isEmpty());
 
     // An exception reply is too short to hold a serial number.
-    collector->options().corruptEvery = 0;
-    collector->options().exceptionReplies = true;
-    click(&page, "pushButton");
+    rig.collector->options().corruptEvery = 0;
+    rig.collector->options().exceptionReplies = true;
+    click(rig.page.get(), "pushButton");
     QCOMPARE(shown().last(), QString("提示|扫描失败！"));
-    setExtraPorts({});
 }
 
 void RegistersTest::scanOnAPortThatCannotOpen()
