@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QItemSelectionModel>
 #include <QtDebug>
+#include <utility>
 
 using namespace channels;
 
@@ -184,7 +185,7 @@ void Form3::receivData(const QString &data1, const QString &data2, const QString
 {
     const QStringList values{data1, data2, data3,  data4,  data5,  data6, data7,
                              data8, data9, data10, data11, data12, data13};
-    for (int row : qAsConst(m_batchRows)) {
+    for (int row : std::as_const(m_batchRows)) {
         if (row >= ui->twShow->rowCount())
             continue;
         for (int c = 0; c < values.size(); ++c)
