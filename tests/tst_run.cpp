@@ -232,7 +232,7 @@ void RunTest::emptyIntervalStartsAt120()
     QVERIFY(rig.build(Setup()));
     child<QLineEdit>(rig.page.get(), "lineEdit")->clear();
     rig.start();
-    QVERIFY(rig.page->isRunning());
+    QVERIFY2(rig.page->isRunning(), qPrintable(shown().join(',')));
     QCOMPARE(child<QLineEdit>(rig.page.get(), "lineEdit")->text(), QString("120"));
     bool found = false;
     for (QTimer *t : rig.page->findChildren<QTimer *>())
@@ -310,7 +310,7 @@ void RunTest::corruptedRepliesAreCountedNotStored()
     s.options.corruptEvery = 2; // every second reply, the speed echo being the first
     QVERIFY(rig.build(s));
     rig.start();
-    QVERIFY(rig.page->isRunning());
+    QVERIFY2(rig.page->isRunning(), qPrintable(shown().join(',')));
     QVERIFY(waitUntil([&] { return rig.page->stats(1).rejected >= 2; }, 8000));
     rig.stop();
     for (int r = 0; r < rig.live()->rowCount(); ++r)
@@ -328,7 +328,7 @@ void RunTest::lineClosingDuringARunIsShown()
     rig.sim1->closeLine();
     auto *status = child<QLabel>(rig.page.get(), "label_status");
     QVERIFY(waitUntil([&] { return status->text().contains("串口故障"); }, 5000));
-    QVERIFY(rig.page->isRunning());
+    QVERIFY2(rig.page->isRunning(), qPrintable(shown().join(',')));
     const int rowsKept = rig.live()->rowCount();
     rig.stop();
     QCOMPARE(rig.live()->rowCount(), rowsKept);
@@ -455,7 +455,7 @@ void RunTest::doubleClicksStopDuringOffsetAndLateReplies()
         auto *start = child<QPushButton>(rig.page.get(), "pushButton");
         QTimer::singleShot(50, start, [start] { start->click(); }); // during the speed-echo wait
         rig.start();
-        QVERIFY(rig.page->isRunning());
+        QVERIFY2(rig.page->isRunning(), qPrintable(shown().join(',')));
         // Stop right after a tick, while collector two's send is pending.
         const int frames = rig.sim1->receivedFrames().size();
         QVERIFY(waitUntil([&] { return rig.sim1->receivedFrames().size() > frames; }, 3000));
@@ -484,7 +484,7 @@ void RunTest::calibrationActionReturnsTheRunningPage()
     QVERIFY(page);
     child<QLineEdit>(page, "lineEdit")->setText("1");
     click(page, "pushButton");
-    QVERIFY(page->isRunning());
+    QVERIFY2(page->isRunning(), qPrintable(shown().join(',')));
     click(page, "pushButton_5"); // hide
     QVERIFY(!page->isVisible());
     w.findChild<QAction *>("action_5")->trigger();
@@ -517,7 +517,7 @@ void RunTest::wrapToFirstPointAsksBeforeClearing()
     QCOMPARE(rig.live()->rowCount(), rowsBefore);
     prompts::queueAnswer(true);
     rig.start();
-    QVERIFY(rig.page->isRunning());
+    QVERIFY2(rig.page->isRunning(), qPrintable(shown().join(',')));
     QCOMPARE(rig.live()->rowCount(), 0);
     QVERIFY(rig.waitRows(1));
     rig.stop();
@@ -596,11 +596,13 @@ void RunTest::closingTheMainWindowAsksAndStopsTheRun()
     QVERIFY(rig.build(Setup()));
     MainWindow w(rig.db.path());
     w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.findChild<QAction *>("action_3")->trigger();
     auto *page = qobject_cast<shoudata *>(w.pages()->currentWidget());
     child<QLineEdit>(page, "lineEdit")->setText("1");
+    QTest::qWait(300); // the first paint of the window (fonts) is done before the start
     click(page, "pushButton");
-    QVERIFY(page->isRunning());
+    QVERIFY2(page->isRunning(), qPrintable(shown().join(',')));
     prompts::queueAnswer(false);
     QVERIFY(!w.close());
     QVERIFY(page->isRunning());
