@@ -112,7 +112,9 @@ void Form1::on_pushButton_clicked()
 
 void Form1::recvMsg()
 {
-    // The line accumulates the reply; nothing to do until the pause ends.
+    // The line keeps the whole reply; the scan judges it when its pause ends.
+    if (m_port)
+        qDebug().noquote() << "rec:" + m_port->rxHex();
 }
 
 void Form1::on_pushButton_2_clicked()
