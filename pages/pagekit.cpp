@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QTableWidget>
 #include <QWidget>
 
 namespace pagekit {
@@ -29,6 +30,12 @@ void selectText(QComboBox *box, const QString &text)
     const int index = box->findText(text);
     if (index >= 0)
         box->setCurrentIndex(index);
+}
+
+QString itemText(const QTableWidget *table, int row, int column)
+{
+    const QTableWidgetItem *item = table->item(row, column);
+    return item ? item->text() : QString();
 }
 
 void reportFailure(QWidget *parent, const QString &what, const QString &reason)

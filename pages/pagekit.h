@@ -7,6 +7,7 @@
 #include <QString>
 
 class QComboBox;
+class QTableWidget;
 class QObject;
 class QValidator;
 class QWidget;
@@ -22,6 +23,9 @@ void fillPorts(QComboBox *box);
 
 // Selects `text` in `box` when it is one of its entries; otherwise leaves it.
 void selectText(QComboBox *box, const QString &text);
+
+// A cell's text; empty when the cell holds no item.
+QString itemText(const QTableWidget *table, int row, int column);
 
 // The "失败" box for a storage action that did not succeed.
 void reportFailure(QWidget *parent, const QString &what, const QString &reason);

@@ -79,6 +79,17 @@ Result<Row> selectFirst(const QString &sql, int columns, const QStringList &valu
     return r;
 }
 
+// The first value of a select, empty text when there is no row.
+Result<QString> selectValue(const QString &sql, const QStringList &values)
+{
+    Result<Row> row = selectFirst(sql, 1, values);
+    if (!row)
+        return Result<QString>::failure(row.error);
+    Result<QString> r;
+    r.value = row.value[0];
+    return r;
+}
+
 QString placeholders(int n)
 {
     QStringList marks;
@@ -256,24 +267,12 @@ Result<SetPoints> equipmentSetPoints(const QString &name)
 
 Result<QString> equipmentPointCount(const QString &name)
 {
-    Result<Row> row =
-        selectFirst(QStringLiteral("select adjustnum from equipdata where name=?"), 1, {name});
-    if (!row)
-        return Result<QString>::failure(row.error);
-    Result<QString> r;
-    r.value = row.value[0];
-    return r;
+    return selectValue(QStringLiteral("select adjustnum from equipdata where name=?"), {name});
 }
 
 Result<QString> equipmentType(const QString &name)
 {
-    Result<Row> row =
-        selectFirst(QStringLiteral("select type from equipdata where name=?"), 1, {name});
-    if (!row)
-        return Result<QString>::failure(row.error);
-    Result<QString> r;
-    r.value = row.value[0];
-    return r;
+    return selectValue(QStringLiteral("select type from equipdata where name=?"), {name});
 }
 
 // ---- channel layouts ----
@@ -347,34 +346,28 @@ Status insertSample(const QString &equipment, const QString &point, const QStrin
 
 Result<int> countHeaders()
 {
-    Result<Rows> rows = selectRows(QStringLiteral("select count(*) from datamark"));
-    if (!rows)
-        return Result<int>::failure(rows.error);
+    const Result<QString> n = selectValue(QStringLiteral("select count(*) from datamark"), {});
+    if (!n)
+        return Result<int>::failure(n.error);
     Result<int> r;
-    r.value = rows.value.isEmpty() ? 0 : rows.value.first().value(0).toInt();
+    r.value = n.value.toInt();
     return r;
 }
 
 Result<bool> headerExists(const QString &dtbegin)
 {
-    Result<Rows> rows =
-        selectRows(QStringLiteral("select count(*) from datamark where dtbegin=?"), {dtbegin});
-    if (!rows)
-        return Result<bool>::failure(rows.error);
+    const Result<QString> n =
+        selectValue(QStringLiteral("select count(*) from datamark where dtbegin=?"), {dtbegin});
+    if (!n)
+        return Result<bool>::failure(n.error);
     Result<bool> r;
-    r.value = !rows.value.isEmpty() && rows.value.first().value(0).toInt() > 0;
+    r.value = n.value.toInt() > 0;
     return r;
 }
 
 Result<QString> headerNumber(const QString &dtbegin)
 {
-    Result<Row> row =
-        selectFirst(QStringLiteral("select num from datamark where dtbegin=?"), 1, {dtbegin});
-    if (!row)
-        return Result<QString>::failure(row.error);
-    Result<QString> r;
-    r.value = row.value[0];
-    return r;
+    return selectValue(QStringLiteral("select num from datamark where dtbegin=?"), {dtbegin});
 }
 
 Status insertHeader(const Row &row)

@@ -36,8 +36,7 @@ storage::Device Form3::shownDevice() const
 
 QString Form3::cellText(int row, int column) const
 {
-    const QTableWidgetItem *item = ui->twShow->item(row, column);
-    const QString text = item ? item->text() : QString();
+    const QString text = pagekit::itemText(ui->twShow, row, column);
     if (text == QLatin1String("AAA"))
         if (auto *box = qobject_cast<QComboBox *>(ui->twShow->cellWidget(row, column)))
             return box->currentText();
@@ -195,10 +194,9 @@ void Form3::receivData(const QString &data1, const QString &data2, const QString
 
 void Form3::setEditing(bool enabled)
 {
-    for (QWidget *w :
-         {static_cast<QWidget *>(ui->twShow), static_cast<QWidget *>(ui->lenum),
-          static_cast<QWidget *>(ui->pushButton), static_cast<QWidget *>(ui->pushButton_3),
-          static_cast<QWidget *>(ui->pushButton_5), static_cast<QWidget *>(ui->checkBox)})
+    const QList<QWidget *> editing{ui->twShow,       ui->lenum,        ui->pushButton,
+                                   ui->pushButton_3, ui->pushButton_5, ui->checkBox};
+    for (QWidget *w : editing)
         w->setEnabled(enabled);
     ui->pushButton_2->setEnabled(enabled);
     ui->pushButton_2->setText(enabled ? QStringLiteral("设置通道") : QStringLiteral("正在设置"));

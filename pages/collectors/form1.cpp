@@ -191,10 +191,7 @@ void Form1::on_pushButton_7_clicked()
 
 void Form1::on_twshow_cellClicked(int row, int)
 {
-    auto cell = [&](int c) {
-        const QTableWidgetItem *item = ui->twshow->item(row, c);
-        return item ? item->text() : QString();
-    };
+    auto cell = [&](int c) { return pagekit::itemText(ui->twshow, row, c); };
     ui->lineEdit->setText(cell(0));
     ui->lineEdit_2->setText(cell(1));
     ui->comboBox->setCurrentText(cell(2));

@@ -35,8 +35,7 @@ Form2::~Form2()
 
 QString Form2::gridText(int row, int column) const
 {
-    const QTableWidgetItem *item = ui->twShow->item(row, column);
-    return item ? item->text() : QString();
+    return pagekit::itemText(ui->twShow, row, column);
 }
 
 void Form2::setGridText(int row, int column, const QString &text)
@@ -231,10 +230,7 @@ void Form2::on_pushButton_6_clicked()
 
 void Form2::on_twdetail_cellClicked(int row, int)
 {
-    auto cell = [&](int c) {
-        const QTableWidgetItem *item = ui->twdetail->item(row, c);
-        return item ? item->text() : QString();
-    };
+    auto cell = [&](int c) { return pagekit::itemText(ui->twdetail, row, c); };
     ui->lineEdit->setText(cell(1));
     ui->lineEdit_2->setText(cell(2));
     ui->lineEdit_3->setText(cell(3));

@@ -248,11 +248,10 @@ void shoudata::setRunControls(bool running)
     ui->pushButton->setEnabled(!running);
     ui->pushButton_4->setEnabled(!running);
     ui->pushButton_2->setEnabled(running);
-    for (QWidget *w :
-         {static_cast<QWidget *>(ui->checkBox), static_cast<QWidget *>(ui->checkBox_2),
-          static_cast<QWidget *>(ui->comboBox_3), static_cast<QWidget *>(ui->comboBox_4),
-          static_cast<QWidget *>(ui->comboBox_5), static_cast<QWidget *>(ui->pushButton_6),
-          static_cast<QWidget *>(ui->pushButton_7), static_cast<QWidget *>(ui->lineEdit)})
+    // The mode, collectors, ports and interval are fixed while a run goes on.
+    const QList<QWidget *> setup{ui->checkBox,   ui->checkBox_2,   ui->comboBox_3,   ui->comboBox_4,
+                                 ui->comboBox_5, ui->pushButton_6, ui->pushButton_7, ui->lineEdit};
+    for (QWidget *w : setup)
         w->setEnabled(!running);
     ui->comboBox_6->setEnabled(!running && ui->checkBox_2->isChecked());
 }
@@ -628,8 +627,8 @@ void shoudata::on_pushButton_4_clicked()
     }
     QStringList tem, hum;
     for (int c = 1; c < ui->tbnum->columnCount(); ++c) {
-        tem << (ui->tbnum->item(0, c) ? ui->tbnum->item(0, c)->text() : QString());
-        hum << (ui->tbnum->item(1, c) ? ui->tbnum->item(1, c)->text() : QString());
+        tem << pagekit::itemText(ui->tbnum, 0, c);
+        hum << pagekit::itemText(ui->tbnum, 1, c);
     }
     const int channels = ui->twshow->columnCount() - 2;
     // A replaced header keeps its number.
