@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake
-  qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5sql5-sqlite
+  qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5sql5-sqlite libsqlite3-dev
   xvfb xauth imagemagick
   fonts-noto-cjk
 )

@@ -5,9 +5,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <sqlite3.h>
 
 static void initStorageResources()
 {
@@ -77,13 +79,38 @@ Status ensureSchema()
     });
 }
 
+static bool isReadOnly(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3 *h = *static_cast<sqlite3 *const *>(handle.data());
+    return h && sqlite3_db_readonly(h, "main") == 1;
+}
+
 Status openDatabase(const QString &path)
 {
     closeDatabase();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     db.setDatabaseName(path);
-    if (!db.open())
-        return Status::failure(db.lastError().text());
+    // A lock held elsewhere must never freeze the window: give up after 100 ms
+    // and let the caller keep what it could not write.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=100"));
+    if (!db.open()) {
+        const QString why = db.lastError().text().trimmed();
+        return Status::failure(why.isEmpty() ? QStringLiteral("无法打开") : why);
+    }
+    if (isReadOnly(db))
+        return Status::failure(QStringLiteral("数据库文件只读，不能保存任何数据"));
+    // Readers on other threads never block the writer, and a commit does not
+    // wait for the disk on every sample.
+    {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("pragma journal_mode=WAL")))
+            return Status::failure(q.lastError().text());
+        if (!q.exec(QStringLiteral("pragma synchronous=NORMAL")))
+            return Status::failure(q.lastError().text());
+    }
     return ensureSchema();
 }
 

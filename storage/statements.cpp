@@ -15,7 +15,18 @@ namespace {
 QString reasonOf(const QSqlQuery &q)
 {
     const QString text = q.lastError().text().trimmed();
-    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
+    if (!text.isEmpty())
+        return text;
+    const QSqlDatabase db =
+        QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
+    if (!db.isValid())
+        return QStringLiteral("数据库没有连接");
+    if (!db.isOpen()) {
+        const QString why = db.lastError().text().trimmed();
+        return QStringLiteral("数据库 %1 没有打开%2")
+            .arg(db.databaseName(), why.isEmpty() ? QString() : QStringLiteral("：") + why);
+    }
+    return QStringLiteral("数据库语句失败（驱动没有给出原因）");
 }
 
 bool run(QSqlQuery &q, const QString &sql, const QStringList &values)
@@ -337,11 +348,9 @@ Status saveCompany(const Row &row)
 
 // ---- runs ----
 
-Status insertSample(const QString &equipment, const QString &point, const QString &time,
-                    const QString &channels, const QString &values)
+Status insertSample(const Sample &sample)
 {
-    return exec(QStringLiteral("insert into data values(?,?,?,?,?)"),
-                {equipment, point, time, channels, values});
+    return exec(QStringLiteral("insert into data values(?,?,?,?,?)"), sample.toRow());
 }
 
 Result<int> countHeaders()
@@ -370,24 +379,100 @@ Result<QString> headerNumber(const QString &dtbegin)
     return selectValue(QStringLiteral("select num from datamark where dtbegin=?"), {dtbegin});
 }
 
-Status insertHeader(const Row &row)
+Status insertHeader(const RunHeader &header)
 {
-    if (Status st = checkWidth(row, kHeaderColumns, "header"); !st)
-        return st;
     return exec(QStringLiteral("insert into datamark values(%1)").arg(placeholders(kHeaderColumns)),
-                row);
+                header.toRow());
 }
 
-Status replaceHeader(const Row &row)
+Status replaceHeader(const RunHeader &header)
 {
-    if (Status st = checkWidth(row, kHeaderColumns, "header"); !st)
-        return st;
     return inTransaction([&] {
-        Status st = exec(QStringLiteral("delete from datamark where dtbegin=?"), {row[1]});
+        Status st = exec(QStringLiteral("delete from datamark where dtbegin=?"), {header.dtbegin});
         if (st)
-            st = insertHeader(row);
+            st = insertHeader(header);
         return st;
     });
+}
+
+Result<QList<RunHeader>> listHeaders()
+{
+    const Result<Rows> rows = selectRows(QStringLiteral("select * from datamark order by dtbegin"));
+    if (!rows)
+        return Result<QList<RunHeader>>::failure(rows.error);
+    Result<QList<RunHeader>> r;
+    for (const Row &row : rows.value)
+        r.value << RunHeader::fromRow(row);
+    return r;
+}
+
+Result<FoundHeader> readHeader(const QString &dtbegin)
+{
+    const Result<Rows> rows =
+        selectRows(QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin});
+    if (!rows)
+        return Result<FoundHeader>::failure(rows.error);
+    Result<FoundHeader> r;
+    if (!rows.value.isEmpty()) {
+        r.value.found = true;
+        r.value.header = RunHeader::fromRow(rows.value.first());
+    }
+    return r;
+}
+
+Result<int> deleteCalibration(const QString &dtbegin)
+{
+    Result<int> removed;
+    const Status st = inTransaction([&] {
+        // The window spans every header with this key (older files may hold two).
+        const Result<QString> end = selectValue(
+            QStringLiteral("select max(dtend) from datamark where dtbegin=?"), {dtbegin});
+        if (!end)
+            return end.status();
+        if (!end.value.isEmpty()) {
+            const Result<int> n = execCount(
+                QStringLiteral("delete from data where coltime>=? and coltime<=? and not exists "
+                               "(select 1 from datamark m where m.dtbegin<>? and "
+                               "data.coltime>=m.dtbegin and data.coltime<=m.dtend)"),
+                {dtbegin, end.value, dtbegin});
+            if (!n)
+                return n.status();
+            removed.value = n.value;
+        }
+        return exec(QStringLiteral("delete from datamark where dtbegin=?"), {dtbegin});
+    });
+    if (!st)
+        return Result<int>::failure(st.error);
+    return removed;
+}
+
+Status clearCalibrations()
+{
+    return inTransaction([&] {
+        Status st = exec(QStringLiteral("delete from datamark"));
+        if (st)
+            st = exec(QStringLiteral("delete from data"));
+        return st;
+    });
+}
+
+Result<QList<Sample>> samplesInWindow(const QString &from, const QString &to)
+{
+    const Result<Rows> rows = selectRows(
+        QStringLiteral("select * from data where coltime>=? and coltime<=? order by coltime"),
+        {from, to});
+    if (!rows)
+        return Result<QList<Sample>>::failure(rows.error);
+    Result<QList<Sample>> r;
+    for (const Row &row : rows.value)
+        r.value << Sample::fromRow(row);
+    return r;
+}
+
+QString databasePath()
+{
+    return QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false)
+        .databaseName();
 }
 
 } // namespace storage

@@ -3,6 +3,7 @@
 // Every statement the program issues, with bound parameters, on the default
 // connection. Each call reports whether it succeeded and the driver's reason.
 
+#include "storage/records.h"
 #include "storage/result.h"
 
 #include <QList>
@@ -10,9 +11,6 @@
 #include <QStringList>
 
 namespace storage {
-
-using Row = QStringList;
-using Rows = QList<Row>;
 
 enum class Device { A, B }; // collector one / collector two
 
@@ -72,14 +70,33 @@ Result<Row> readCompany();          // empty row when none saved yet
 Status saveCompany(const Row &row); // delete + insert, one transaction
 
 // ---- runs (data, datamark) ----
-Status insertSample(const QString &equipment, const QString &point, const QString &time,
-                    const QString &channels, const QString &values);
+Status insertSample(const Sample &sample);
 Result<int> countHeaders();
 Result<bool> headerExists(const QString &dtbegin);
 // The number of the first header with that dtbegin; empty when there is none.
 Result<QString> headerNumber(const QString &dtbegin);
-Status insertHeader(const Row &row);
-// Removes every header with row[1] as dtbegin and inserts `row`, atomically.
-Status replaceHeader(const Row &row);
+Status insertHeader(const RunHeader &header);
+// Removes every header with the same dtbegin and inserts `header`, atomically.
+Status replaceHeader(const RunHeader &header);
+
+// Every header, ordered by dtbegin (the run list of the query page).
+Result<QList<RunHeader>> listHeaders();
+struct FoundHeader
+{
+    bool found = false;
+    RunHeader header;
+};
+// The first header with that dtbegin.
+Result<FoundHeader> readHeader(const QString &dtbegin);
+// Removes every header with that dtbegin and, in the same transaction, the
+// samples of their time window that no other header's window covers.
+Result<int> deleteCalibration(const QString &dtbegin); // samples removed
+// Removes every header and every sample.
+Status clearCalibrations();
+// Samples of a window (test checks and small reads; bulk reads use SampleReader).
+Result<QList<Sample>> samplesInWindow(const QString &from, const QString &to);
+
+// The file of the default connection.
+QString databasePath();
 
 } // namespace storage

@@ -7,6 +7,7 @@
 #include "pages/collectors/form1.h"
 #include "pages/equipment/form2.h"
 #include "pages/prompts.h"
+#include "pages/reports/form6.h"
 #include "pages/settings/about.h"
 #include "pages/settings/form5.h"
 #include "storage/database.h"
@@ -65,6 +66,19 @@ int main(int argc, char *argv[])
         rig.waitRows(4, 10000);
         rig.page->grab().save(out + QStringLiteral("/shoudata.png"));
         rig.stop();
+        // Another point, then processing, then the query page with the result.
+        rig.start();
+        rig.waitRows(7, 10000);
+        rig.stop();
+        rig.process();
+        Form6 query;
+        query.show();
+        QMetaObject::invokeMethod(&query, "on_tbnum_cellClicked", Q_ARG(int, 0), Q_ARG(int, 1));
+        testkit::waitUntil([&] { return query.loadedCalibration() != nullptr; }, 10000);
+        query.grab().save(out + QStringLiteral("/form6.png"));
+        testkit::click(&query, QStringLiteral("pushButton_results"));
+        QApplication::processEvents();
+        query.grab().save(out + QStringLiteral("/form6-results.png"));
     }
     return 0;
 }

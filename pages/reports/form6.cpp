@@ -1,20 +1,316 @@
 #include "pages/reports/form6.h"
 
+#include "acquisition/runregistry.h"
 #include "pages/pagekit.h"
+#include "pages/prompts.h"
+#include "pages/reports/sampletablemodel.h"
+#include "storage/statements.h"
+#include "ui_form6.h"
 
-#include <QLabel>
-#include <QPushButton>
+#include <QHeaderView>
 
-Form6::Form6(QWidget *parent) : QWidget(parent)
+Form6::Form6(QWidget *parent)
+    : QWidget(parent), ui(new Ui::Form6), m_model(new SampleTableModel(this))
 {
-    setObjectName(QStringLiteral("Form6"));
-    setWindowTitle(QStringLiteral("数据查询"));
+    ui->setupUi(this);
     pagekit::makeFrameless(this);
-    resize(1125, 590);
-    auto *label = new QLabel(QStringLiteral("数据查询页面尚未提供。"), this);
-    label->setGeometry(40, 40, 600, 40);
-    auto *close = new QPushButton(QStringLiteral("关闭"), this);
-    close->setObjectName(QStringLiteral("pushButton_close"));
-    close->setGeometry(1050, 0, 75, 23);
-    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    ui->tbdata->setModel(m_model);
+    ui->tbnum->verticalHeader()->hide();
+    ui->tbdata->verticalHeader()->hide();
+    ui->tbresult->verticalHeader()->hide();
+    // Rows of one height let the view skip measuring a hundred thousand rows.
+    ui->tbdata->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ui->tbdata->verticalHeader()->setDefaultSectionSize(ui->tbdata->fontMetrics().height() + 8);
+    ui->tbresult->hide();
+    showLoading(false);
+    fillList();
+}
+
+Form6::~Form6()
+{
+    stopLoading();
+    delete ui;
+}
+
+bool Form6::isLoading() const
+{
+    return m_job && m_job->isRunning() && !m_loadDone;
+}
+
+const results::Calibration *Form6::loadedCalibration() const
+{
+    return m_job && m_loadDone ? &m_job->calibration() : nullptr;
+}
+
+void Form6::fillList()
+{
+    ui->tbnum->clear();
+    ui->tbnum->setColumnCount(3);
+    ui->tbnum->setHorizontalHeaderLabels(
+        {QStringLiteral("序号"), QStringLiteral("完成日期"), QStringLiteral("完成时间")});
+    ui->tbnum->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_keys.clear();
+    const storage::Result<QList<storage::RunHeader>> headers = storage::listHeaders();
+    if (!headers) {
+        ui->tbnum->setRowCount(0);
+        pagekit::reportFailure(this, QStringLiteral("读取校准列表失败"), headers.error);
+        return;
+    }
+    ui->tbnum->setRowCount(headers.value.size());
+    for (int i = 0; i < headers.value.size(); ++i) {
+        const QString &begin = headers.value[i].dtbegin;
+        m_keys << begin;
+        ui->tbnum->setItem(i, 0, new QTableWidgetItem(QString::number(i + 1)));
+        ui->tbnum->setItem(i, 1, new QTableWidgetItem(begin.left(10).right(8)));
+        ui->tbnum->setItem(i, 2, new QTableWidgetItem(begin.right(8)));
+    }
+}
+
+void Form6::stopLoading()
+{
+    if (!m_job)
+        return;
+    m_job->disconnect(this);
+    m_job.reset(); // cancels and waits; the worker checks for cancel per sample
+    m_loadDone = false;
+    showLoading(false);
+}
+
+void Form6::resetTables()
+{
+    stopLoading();
+    m_model->clear();
+    m_loadedKey.clear();
+    m_results.clear();
+    fillResults();
+}
+
+void Form6::showLoading(bool loading)
+{
+    ui->progress_load->setVisible(loading);
+    ui->pushButton_cancel->setVisible(loading);
+    if (loading) {
+        ui->progress_load->setRange(0, 0);
+        ui->label_load->setText(QStringLiteral("正在加载…"));
+    }
+}
+
+void Form6::on_tbnum_cellClicked(int row, int)
+{
+    resetTables();
+    const QString key = m_keys.value(row);
+    if (key.isEmpty())
+        return;
+    const storage::Result<storage::FoundHeader> found = storage::readHeader(key);
+    if (!found) {
+        ui->label_load->clear();
+        pagekit::reportFailure(this, QStringLiteral("读取校准失败"), found.error);
+        return;
+    }
+    const storage::RunHeader header = found.value.header; // empty when gone meanwhile
+    m_loadedKey = key;
+    const results::ChannelLayout layout = results::ChannelLayout::fromHeader(header);
+    m_model->reset(header, layout);
+    ui->tbdata->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    ui->tbdata->setColumnWidth(
+        0, ui->tbdata->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
+    ui->tbdata->setColumnWidth(
+        1, ui->tbdata->fontMetrics().horizontalAdvance(QStringLiteral("00-00 00:00:00   ")) + 16);
+    ui->tbdata->setColumnWidth(
+        2, ui->tbdata->fontMetrics().horizontalAdvance(QStringLiteral("-000.0℃  000.0%RH")) + 16);
+    if (!found.value.found) {
+        ui->label_load->setText(QStringLiteral("没有找到这次校准的记录。"));
+        return;
+    }
+    m_job = std::make_unique<results::LoadJob>(storage::databasePath(), header);
+    connect(m_job.get(), &results::LoadJob::batchLoaded, this, &Form6::onBatch);
+    connect(m_job.get(), &results::LoadJob::progress, this, &Form6::onProgress);
+    connect(m_job.get(), &results::LoadJob::resultsReady, this, &Form6::onResults);
+    connect(m_job.get(), &results::LoadJob::finished, this, &Form6::onFinished);
+    showLoading(true);
+    m_job->start();
+}
+
+void Form6::onBatch(const QVector<results::StoredSample> &batch)
+{
+    m_model->append(batch);
+}
+
+void Form6::onProgress(qint64 done, qint64 total)
+{
+    if (total <= 0)
+        return;
+    ui->progress_load->setRange(0, 1000);
+    ui->progress_load->setValue(int(done * 1000 / total));
+    ui->label_load->setText(QStringLiteral("正在加载… %1 / %2 条").arg(done).arg(total));
+}
+
+void Form6::onResults(const QVector<results::PointResult> &r)
+{
+    m_results = r;
+    fillResults();
+}
+
+void Form6::onFinished(bool ok, const QString &error, bool cancelled)
+{
+    showLoading(false);
+    if (!ok) {
+        ui->label_load->setText(QStringLiteral("加载失败"));
+        pagekit::reportFailure(this, QStringLiteral("读取样本失败"), error);
+        return;
+    }
+    if (cancelled) {
+        ui->label_load->setText(
+            QStringLiteral("已取消加载，显示了 %1 条").arg(m_model->loadedSamples()));
+        return;
+    }
+    m_loadDone = true;
+    m_model->finish();
+    ui->label_load->setText(QStringLiteral("%1  共 %2 条样本，%3 个校准点")
+                                .arg(m_loadedKey)
+                                .arg(m_model->loadedSamples())
+                                .arg(m_results.size()));
+    emit loaded();
+}
+
+void Form6::on_pushButton_cancel_clicked()
+{
+    if (m_job)
+        m_job->cancel();
+}
+
+void Form6::on_pushButton_data_toggled(bool checked)
+{
+    ui->tbdata->setVisible(checked);
+    ui->tbresult->setVisible(!checked);
+}
+
+static QString shownFigure(const QString &text)
+{
+    return text.isEmpty() ? QStringLiteral("无数据") : text;
+}
+
+void Form6::fillResults()
+{
+    const QStringList headers{
+        QStringLiteral("校准点"),    QStringLiteral("参数"),          QStringLiteral("设定值"),
+        QStringLiteral("上偏差"),    QStringLiteral("下偏差"),        QStringLiteral("均匀度"),
+        QStringLiteral("波动度(±)"), QStringLiteral("不确定度(k=2)"), QStringLiteral("样本数")};
+    ui->tbresult->clear();
+    ui->tbresult->setColumnCount(headers.size());
+    ui->tbresult->setHorizontalHeaderLabels(headers);
+    ui->tbresult->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    const QString type = m_model->header().equiptype;
+    bool wantT = results::typeWantsTemperature(type);
+    bool wantH = results::typeWantsHumidity(type);
+    if (!wantT && !wantH)
+        wantT = wantH = true; // an unknown type: show what there is
+    int rows = 0;
+    ui->tbresult->setRowCount(0);
+    for (const results::PointResult &p : std::as_const(m_results)) {
+        for (int kind = 0; kind < 2; ++kind) {
+            if ((kind == 0 && !wantT) || (kind == 1 && !wantH))
+                continue;
+            const results::KindFigures &f = kind == 0 ? p.t : p.h;
+            const QStringList cells{QStringLiteral("检点%1").arg(p.point),
+                                    kind == 0 ? QStringLiteral("温度(℃)")
+                                              : QStringLiteral("湿度(%RH)"),
+                                    shownFigure(f.set),
+                                    shownFigure(f.upper),
+                                    shownFigure(f.lower),
+                                    shownFigure(f.uniformity),
+                                    shownFigure(f.fluctuation),
+                                    shownFigure(f.spread),
+                                    QString::number(p.samples)};
+            ui->tbresult->insertRow(rows);
+            for (int c = 0; c < cells.size(); ++c) {
+                auto *item = new QTableWidgetItem(cells[c]);
+                item->setTextAlignment(Qt::AlignCenter);
+                ui->tbresult->setItem(rows, c, item);
+            }
+            ++rows;
+        }
+    }
+}
+
+bool Form6::hasSamples() const
+{
+    return m_model->rowCount() > 0;
+}
+
+void Form6::on_pushButton_3_clicked()
+{
+    if (!hasSamples()) {
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("当前没有选择要删除的数据项！"));
+        return;
+    }
+    if (!prompts::question(this, QStringLiteral("提示"), QStringLiteral("确定删除选中项数据？")))
+        return;
+    const QString key = m_loadedKey; // the calibration shown, whatever row is current
+    stopLoading();
+    const storage::Result<int> removed = storage::deleteCalibration(key);
+    if (!removed) {
+        pagekit::reportFailure(this, QStringLiteral("删除失败"), removed.error);
+        return;
+    }
+    resetTables();
+    ui->label_load->setText(
+        QStringLiteral("已删除 %1 的校准及其 %2 条样本").arg(key).arg(removed.value));
+    fillList();
+}
+
+void Form6::on_pushButton_4_clicked()
+{
+    if (acquisition::anyRunActive()) {
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("校准正在进行，或校准页面有尚未处理的数据，不能全清。"
+                                      "\n请先停止并处理（数据处理）后再试。"));
+        return;
+    }
+    if (!prompts::question(this, QStringLiteral("提示"),
+                           QStringLiteral("该操作会清空所有数据 确认继续？")))
+        return;
+    stopLoading();
+    const storage::Status st = storage::clearCalibrations();
+    resetTables();
+    ui->label_load->clear();
+    fillList();
+    if (!st)
+        pagekit::reportFailure(this, QStringLiteral("全清失败"), st.error);
+}
+
+void Form6::on_pushButton_5_clicked()
+{
+    close();
+}
+
+void Form6::notYet(const QString &what)
+{
+    prompts::about(this, QStringLiteral("提示"), what + QStringLiteral("功能尚未提供。"));
+}
+
+void Form6::on_pushButton_clicked()
+{
+    notYet(QStringLiteral("导出校准记录"));
+}
+
+void Form6::on_pushButton_2_clicked()
+{
+    notYet(QStringLiteral("导出校准证书"));
+}
+
+void Form6::on_pushButton_6_clicked()
+{
+    notYet(QStringLiteral("导出原始数据"));
+}
+
+void Form6::on_pushButton_7_clicked()
+{
+    notYet(QStringLiteral("打开自定义模板"));
+}
+
+void Form6::on_pushButton_8_clicked()
+{
+    notYet(QStringLiteral("导出自定义报表"));
 }

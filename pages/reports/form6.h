@@ -1,13 +1,66 @@
 #pragma once
 
-#include <QWidget>
+#include "results/loadjob.h"
 
-// Data query page: the calibration browser and its exports are not built yet;
-// the page says so instead of pretending to work.
+#include <QWidget>
+#include <memory>
+
+namespace Ui {
+class Form6;
+}
+class SampleTableModel;
+
+// The query page: lists the processed calibrations, loads the clicked one
+// with its results, deletes one or all, and starts the exports.
 class Form6 : public QWidget
 {
     Q_OBJECT
 
 public:
     explicit Form6(QWidget *parent = nullptr);
+    ~Form6() override;
+
+    bool isLoading() const;
+    QString loadedKey() const { return m_loadedKey; }
+    const SampleTableModel *sampleModel() const { return m_model; }
+    const QVector<results::PointResult> &pointResults() const { return m_results; }
+    // The calibration as loaded; valid when a load finished.
+    const results::Calibration *loadedCalibration() const;
+
+signals:
+    void loaded(); // a calibration and its results are shown
+
+private slots:
+    void on_tbnum_cellClicked(int row, int column);
+    void on_pushButton_clicked();   // record
+    void on_pushButton_2_clicked(); // certificate
+    void on_pushButton_3_clicked(); // delete
+    void on_pushButton_4_clicked(); // clear all
+    void on_pushButton_5_clicked(); // close
+    void on_pushButton_6_clicked(); // raw data
+    void on_pushButton_7_clicked(); // open template
+    void on_pushButton_8_clicked(); // custom report
+    void on_pushButton_data_toggled(bool checked);
+    void on_pushButton_cancel_clicked();
+
+private:
+    void fillList();
+    void resetTables();
+    void stopLoading();
+    void onBatch(const QVector<results::StoredSample> &batch);
+    void onProgress(qint64 done, qint64 total);
+    void onResults(const QVector<results::PointResult> &r);
+    void onFinished(bool ok, const QString &error, bool cancelled);
+    void showLoading(bool loading);
+    void fillResults();
+    bool hasSamples() const;
+    void notYet(const QString &what);
+
+    Ui::Form6 *ui;
+    SampleTableModel *m_model;
+    std::unique_ptr<results::LoadJob> m_job;
+    QStringList m_keys; // the full dtbegin of every listed calibration
+    QString m_loadedKey;
+    bool m_loadDone = false;
+    QVector<results::PointResult> m_results;
 };

@@ -1,5 +1,6 @@
 #include "pages/run/shoudata.h"
 
+#include "acquisition/runregistry.h"
 #include "link/commands.h"
 #include "link/serialline.h"
 #include "pages/pagekit.h"
@@ -49,6 +50,7 @@ shoudata::shoudata(QWidget *parent) : QWidget(parent), ui(new Ui::shoudata)
 
 shoudata::~shoudata()
 {
+    acquisition::setRunActive(this, false);
     closeLines();
     delete ui;
 }
@@ -546,8 +548,8 @@ void shoudata::addSample(const QStringList &values, qint64 startNs)
     const QString channels = acquisition::listText(m_channelList.mid(0, qMax(0, n)));
     storage::Status st = sel.status();
     if (st)
-        st = storage::insertSample(equipmentName, point, time, channels,
-                                   acquisition::listText(values));
+        st = storage::insertSample(
+            storage::Sample{equipmentName, point, time, channels, acquisition::listText(values)});
     if (!st) {
         // The row stays in the table; the page shows how many could not be stored.
         ++m_unstored;
@@ -582,6 +584,7 @@ void shoudata::updateStatus()
     if (!m_lineError.isEmpty())
         parts << m_lineError;
     ui->label_status->setText(parts.join(QStringLiteral("；")));
+    acquisition::setRunActive(this, m_running || m_starting || hasUnprocessedRows());
     const bool alarm = m_unstored > 0 || !m_lineError.isEmpty();
     ui->label_status->setStyleSheet(alarm ? QStringLiteral("color: #c0392b; font-weight: bold;")
                                           : QString());
@@ -652,12 +655,14 @@ void shoudata::on_pushButton_4_clicked()
                               type.value,
                               m_header.typesA,
                               m_header.typesB};
+    const storage::RunHeader typed = storage::RunHeader::fromRow(header);
     const storage::Status st =
-        exists.value ? storage::replaceHeader(header) : storage::insertHeader(header);
+        exists.value ? storage::replaceHeader(typed) : storage::insertHeader(typed);
     if (!st) {
         pagekit::reportFailure(this, QStringLiteral("处理失败"), st.error);
         return;
     }
     m_processed = true;
+    updateStatus();
     prompts::about(this, QStringLiteral("提示"), QStringLiteral("处理完成！"));
 }

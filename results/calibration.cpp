@@ -1,0 +1,243 @@
+#include "results/calibration.h"
+
+#include "storage/samplereader.h"
+
+#include <cstring>
+#include <memory>
+
+namespace results {
+
+static const QByteArray kPointPrefix = QByteArrayLiteral("\xe6\xa3\x80\xe7\x82\xb9"); // 检点
+
+QStringList sampleHeaders(const ChannelLayout &layout)
+{
+    QStringList headers{QStringLiteral("序号"), QStringLiteral("时间"), QStringLiteral("校准点")};
+    headers += layout.names;
+    return headers;
+}
+
+QString timeCell(const QByteArray &coltime)
+{
+    return QString::fromUtf8(coltime).mid(5) + QStringLiteral("   ");
+}
+
+int pointNumberOf(const QByteArray &jdnum)
+{
+    if (!jdnum.startsWith(kPointPrefix))
+        return 0;
+    bool ok = false;
+    const int n = jdnum.mid(kPointPrefix.size()).trimmed().toInt(&ok);
+    return ok && n > 0 ? n : 0;
+}
+
+static QString listItem(const QString &list, int point)
+{
+    if (point < 1)
+        return QString();
+    const QStringList items = storage::splitList(list);
+    return point <= items.size() ? items[point - 1] : QString();
+}
+
+QString setPointT(const storage::RunHeader &header, int point)
+{
+    return listItem(header.temset, point);
+}
+
+QString setPointH(const storage::RunHeader &header, int point)
+{
+    return listItem(header.humset, point);
+}
+
+int pointCount(const storage::RunHeader &header)
+{
+    return qMax(0, header.pointnum.trimmed().toInt());
+}
+
+QString pointCell(const storage::RunHeader &header, int point)
+{
+    const QStringList tem = storage::splitList(header.temset);
+    const QStringList hum = storage::splitList(header.humset);
+    if (point < 1 || point > tem.size() || point > hum.size())
+        return QString();
+    return tem[point - 1] + QStringLiteral("℃  ") + hum[point - 1] + QStringLiteral("%RH");
+}
+
+QByteArray listEntry(const QByteArray &list, int index)
+{
+    int from = 0;
+    for (int i = 0; i < index; ++i) {
+        from = list.indexOf(';', from);
+        if (from < 0)
+            return QByteArray();
+        ++from;
+    }
+    int to = list.indexOf(';', from);
+    if (to < 0)
+        to = list.size();
+    return list.mid(from, to - from);
+}
+
+LoadOutcome loadSamples(storage::SampleReader &reader, Calibration &out, const LoadControl &control)
+{
+    LoadOutcome outcome;
+    const storage::RunHeader &h = out.header;
+    const storage::Result<qint64> n = reader.countInWindow(h.dtbegin, h.dtend);
+    if (!n) {
+        outcome.status = n.status();
+        return outcome;
+    }
+    const qint64 total = n.value;
+    out.samples.reserve(out.samples.size() + int(qMin<qint64>(total, 1 << 28)));
+    if (control.progress)
+        control.progress(0, total);
+    QVector<StoredSample> batch;
+    QByteArray lastPoint;
+    qint64 done = 0;
+    auto flush = [&] {
+        if (control.batch && !batch.isEmpty())
+            control.batch(batch);
+        batch.clear();
+        if (control.progress)
+            control.progress(done, total);
+    };
+    outcome.status = reader.forEachInWindow(
+        h.dtbegin, h.dtend, [&](storage::TextRef jd, storage::TextRef time, storage::TextRef data) {
+            if (control.cancel && control.cancel->load(std::memory_order_relaxed)) {
+                outcome.cancelled = true;
+                return false;
+            }
+            StoredSample s;
+            // Samples of one point share one copy of its label.
+            if (lastPoint.size() == jd.size && memcmp(lastPoint.constData(), jd.data, jd.size) == 0)
+                s.jdnum = lastPoint;
+            else
+                s.jdnum = lastPoint = jd.bytes();
+            s.coltime = time.bytes();
+            s.coldata = data.bytes();
+            out.samples.append(s);
+            ++done;
+            if (control.batch || control.progress) {
+                batch.append(s);
+                if (batch.size() >= control.batchSize)
+                    flush();
+            }
+            return true;
+        });
+    if (outcome.status && !outcome.cancelled)
+        flush();
+    return outcome;
+}
+
+Loaded loadCalibration(const QString &databasePath, const QString &key, const LoadControl &control)
+{
+    Loaded loaded;
+    storage::SampleReader reader;
+    loaded.status = reader.open(databasePath);
+    if (!loaded.status)
+        return loaded;
+    const storage::Result<storage::SampleReader::FoundHeader> h = reader.header(key);
+    if (!h) {
+        loaded.status = h.status();
+        return loaded;
+    }
+    if (!h.value.found)
+        return loaded;
+    loaded.found = true;
+    loaded.calibration.header = h.value.header;
+    loaded.calibration.layout = ChannelLayout::fromHeader(h.value.header);
+    const LoadOutcome o = loadSamples(reader, loaded.calibration, control);
+    loaded.status = o.status;
+    loaded.cancelled = o.cancelled;
+    return loaded;
+}
+
+QVector<QVector<int>> samplesByPoint(const Calibration &calibration)
+{
+    const int n = pointCount(calibration.header);
+    QVector<QVector<int>> byPoint(n);
+    QVector<QByteArray> labels;
+    for (int p = 1; p <= n; ++p)
+        labels << kPointPrefix + QByteArray::number(p);
+    QByteArray last;
+    int lastPoint = -1;
+    for (int i = 0; i < calibration.samples.size(); ++i) {
+        const QByteArray &jd = calibration.samples[i].jdnum;
+        if (lastPoint < 0 || jd != last) {
+            last = jd;
+            lastPoint = -1;
+            // Exact text as the point's own query would match it.
+            const int k = pointNumberOf(jd);
+            if (k >= 1 && k <= n && jd == labels[k - 1])
+                lastPoint = k - 1;
+            if (lastPoint < 0)
+                lastPoint = n; // none
+        }
+        if (lastPoint < n)
+            byPoint[lastPoint] << i;
+    }
+    return byPoint;
+}
+
+QVector<PointResult> computeResults(const Calibration &calibration, const std::atomic<bool> *cancel)
+{
+    const QVector<QVector<int>> byPoint = samplesByPoint(calibration);
+    QVector<PointResult> out;
+    for (int p = 1; p <= byPoint.size(); ++p) {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return out;
+        PointAccumulator acc(calibration.layout);
+        for (int i : byPoint[p - 1]) {
+            const QByteArray &data = calibration.samples[i].coldata;
+            acc.add(data.constData(), data.size());
+        }
+        out << acc.result(p, setPointT(calibration.header, p), setPointH(calibration.header, p));
+    }
+    return out;
+}
+
+} // namespace results
+
+namespace results {
+
+Computed computeFromReader(storage::SampleReader &reader, const storage::RunHeader &header,
+                           const std::atomic<bool> *cancel)
+{
+    Computed c;
+    const ChannelLayout layout = ChannelLayout::fromHeader(header);
+    const int n = pointCount(header);
+    ReadingArena arena;
+    std::vector<std::unique_ptr<PointAccumulator>> points;
+    QVector<QByteArray> labels;
+    for (int p = 1; p <= n; ++p) {
+        points.push_back(std::make_unique<PointAccumulator>(layout, &arena));
+        labels << kPointPrefix + QByteArray::number(p);
+    }
+    int last = -1;
+    bool known = false;
+    QByteArray lastLabel;
+    c.status = reader.forEachInWindow(
+        header.dtbegin, header.dtend,
+        [&](storage::TextRef jd, storage::TextRef, storage::TextRef data) {
+            if (cancel && cancel->load(std::memory_order_relaxed)) {
+                c.cancelled = true;
+                return false;
+            }
+            if (!known || lastLabel.size() != jd.size ||
+                memcmp(lastLabel.constData(), jd.data, size_t(jd.size)) != 0) {
+                lastLabel = jd.bytes();
+                const int k = pointNumberOf(lastLabel);
+                last = k >= 1 && k <= n && lastLabel == labels[k - 1] ? k - 1 : -1;
+                known = true;
+            }
+            if (last >= 0)
+                points[size_t(last)]->add(data.data, data.size);
+            return true;
+        });
+    if (!c.status || c.cancelled)
+        return c;
+    for (int p = 1; p <= n; ++p)
+        c.points << points[size_t(p - 1)]->result(p, setPointT(header, p), setPointH(header, p));
+    return c;
+}
+
+} // namespace results

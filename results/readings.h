@@ -1,0 +1,77 @@
+#pragma once
+
+// Every reading of one kind at one point, kept for the spread's second pass.
+// Readings of three decimals or fewer (nearly all) are kept as 32-bit
+// thousandths: m / 1000.0 gives back the very double the text parses to,
+// since both are the correctly rounded value of the same fraction. Memory
+// comes in large blocks that the kernel may back with huge pages, so a
+// million readings cost a handful of page faults instead of thousands.
+
+#include <QtGlobal>
+#include <memory>
+#include <vector>
+
+namespace results {
+
+class ReadingArena
+{
+public:
+    ReadingArena() = default;
+    ~ReadingArena();
+    ReadingArena(const ReadingArena &) = delete;
+    ReadingArena &operator=(const ReadingArena &) = delete;
+    void *allocate(size_t bytes); // 16-byte aligned, lives as long as the arena
+
+private:
+    struct Block
+    {
+        char *base;
+        size_t size;
+        bool mapped;
+    };
+    std::vector<Block> m_blocks;
+    char *m_next = nullptr;
+    size_t m_left = 0;
+};
+
+class ReadingStore
+{
+public:
+    explicit ReadingStore(ReadingArena *arena) : m_arena(arena) {}
+    // `thousandths` valid: the reading is exactly that many thousandths.
+    void add(double value, bool exact3, qint64 thousandths);
+    void endSample() { m_sampleEnds.push_back(m_count); }
+    qint64 size() const { return m_count; }
+    // Sample by sample from the newest, each sample's readings in order.
+    template <typename F> void newestFirst(F f) const;
+
+private:
+    static constexpr qint64 kChunk = 16384;
+    double at(qint64 i) const;
+    void toDoubles();
+
+    ReadingArena *m_arena;
+    bool m_doubles = false;
+    std::vector<qint32 *> m_ints;
+    std::vector<double *> m_dbl;
+    qint64 m_count = 0;
+    std::vector<qint64> m_sampleEnds;
+};
+
+inline double ReadingStore::at(qint64 i) const
+{
+    if (m_doubles)
+        return m_dbl[size_t(i / kChunk)][i % kChunk];
+    return double(m_ints[size_t(i / kChunk)][i % kChunk]) / 1000.0;
+}
+
+template <typename F> void ReadingStore::newestFirst(F f) const
+{
+    for (size_t s = m_sampleEnds.size(); s-- > 0;) {
+        const qint64 from = s == 0 ? 0 : m_sampleEnds[s - 1];
+        for (qint64 i = from; i < m_sampleEnds[s]; ++i)
+            f(at(i));
+    }
+}
+
+} // namespace results

@@ -1,0 +1,383 @@
+#include "results/statistics.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace results {
+
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+} // namespace
+
+// The common case, a short decimal such as "-23.057": the integer of its
+// digits is exact in both types, and one division by an exact power of ten
+// rounds correctly, so the results equal a full decimal parse.
+static bool parseShort(const char *p, const char *end, Value *v)
+{
+    bool negative = false;
+    if (p < end && *p == '-') {
+        negative = true;
+        ++p;
+    }
+    qint32 mantissa = 0;
+    int digits = 0, decimals = 0;
+    bool point = false;
+    for (; p < end; ++p) {
+        const char c = *p;
+        if (c >= '0' && c <= '9') {
+            mantissa = mantissa * 10 + (c - '0');
+            if (++digits > 7)
+                return false;
+            decimals += point;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0 || decimals > 3)
+        return false;
+    static const float kFloatScale[] = {1.0f, 10.0f, 100.0f, 1000.0f};
+    static const double kDoubleScale[] = {1.0, 10.0, 100.0, 1000.0};
+    const qint32 m = negative ? -mantissa : mantissa;
+    static const qint64 kToMilli[] = {1000, 100, 10, 1};
+    v->f = float(m) / kFloatScale[decimals];
+    v->d = double(m) / kDoubleScale[decimals];
+    v->ok = true;
+    v->exact3 = std::fabs(v->f) < 8192.0f;
+    v->milliValid = true;
+    v->milli = qint64(m) * kToMilli[decimals];
+    return true;
+}
+
+Value parseValue(const char *begin, const char *end)
+{
+    Value v;
+    while (begin < end && isBlank(*begin))
+        ++begin;
+    while (end > begin && isBlank(end[-1]))
+        --end;
+    if (begin < end && *begin == '+')
+        ++begin;
+    if (begin == end)
+        return v;
+    if (parseShort(begin, end, &v))
+        return v;
+    const auto rf = std::from_chars(begin, end, v.f);
+    if (rf.ec != std::errc() || rf.ptr != end || !std::isfinite(v.f))
+        return v;
+    const auto rd = std::from_chars(begin, end, v.d);
+    if (rd.ec != std::errc() || rd.ptr != end)
+        return v;
+    v.ok = true;
+    // Three decimals or fewer, no exponent, and small enough that the float
+    // is within half a unit of the third decimal of the text.
+    int decimals = 0;
+    bool point = false, plain = true;
+    for (const char *p = begin; p < end; ++p) {
+        if (*p == '.')
+            point = true;
+        else if (*p >= '0' && *p <= '9')
+            decimals += point ? 1 : 0;
+        else if (*p != '-')
+            plain = false;
+    }
+    v.exact3 = plain && decimals <= 3 && std::fabs(v.f) < 8192.0f;
+    return v;
+}
+
+Value parseValue(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    return parseValue(bytes.constData(), bytes.constData() + bytes.size());
+}
+
+QString figure(float v)
+{
+    return QString::number(double(v), 'f', 3);
+}
+
+float round3(float v)
+{
+    return figure(v).toFloat();
+}
+
+QString listMaxText(const QStringList &entries)
+{
+    float current = -99999.0f;
+    for (const QString &e : entries) {
+        const Value v = parseValue(e);
+        if (v.ok && v.f > current)
+            current = v.f;
+    }
+    return figure(current);
+}
+
+QString listMinText(const QStringList &entries)
+{
+    float current = 99999.0f;
+    for (const QString &e : entries) {
+        const Value v = parseValue(e);
+        if (v.ok && v.f < current)
+            current = v.f;
+    }
+    return figure(current);
+}
+
+static double populationStdDev(const QVector<double> &x)
+{
+    double sum = 0;
+    for (double v : x)
+        sum += v;
+    const double m = sum / x.size();
+    double squares = 0;
+    for (double v : x)
+        squares += (v - m) * (v - m);
+    return std::sqrt(squares / x.size());
+}
+
+QString listStdDevText(const QStringList &entries)
+{
+    QVector<double> x;
+    for (const QString &e : entries) {
+        const Value v = parseValue(e);
+        if (v.ok)
+            x << v.d;
+    }
+    if (x.isEmpty())
+        return QStringLiteral("nan");
+    return QString::number(populationStdDev(x), 'f', 3);
+}
+
+bool typeWantsTemperature(const QString &equipType)
+{
+    return equipType == QStringLiteral("温度") || equipType == QStringLiteral("温湿度");
+}
+
+bool typeWantsHumidity(const QString &equipType)
+{
+    return equipType == QStringLiteral("湿度") || equipType == QStringLiteral("温湿度");
+}
+
+static QList<int> counts(const QString &road)
+{
+    const QStringList items = road.split(QLatin1Char(';'));
+    QList<int> out;
+    for (int i = 0; i < 3; ++i)
+        out << qMax(0, items.value(i).trimmed().toInt());
+    return out;
+}
+
+ChannelLayout ChannelLayout::fromHeader(const storage::RunHeader &header)
+{
+    ChannelLayout l;
+    l.channelCount = qMax(0, header.channum.trimmed().toInt());
+    const QList<int> a = counts(header.kindsA);
+    const int sumA = a[0] + a[1] + a[2];
+    l.twoCollectors = sumA < l.channelCount;
+    const QStringList numbers = storage::splitList(header.chanlist);
+    for (int j = 0; j < l.channelCount; ++j) {
+        const bool second = l.twoCollectors && j >= sumA;
+        const int i = second ? j - sumA : j; // position within its collector
+        const QString &mask = second ? header.typesB : header.typesA;
+        const bool temperature = i < mask.size() && mask.at(i) == QLatin1Char('0');
+        l.kinds << (temperature ? Kind::Temperature : Kind::Humidity);
+        l.collectors << (second ? 2 : 1);
+        l.numbers << numbers.value(j);
+        l.names << (second ? QStringLiteral("2-") : QStringLiteral("1-")) + numbers.value(j);
+    }
+    return l;
+}
+
+int ChannelLayout::count(Kind kind) const
+{
+    int n = 0;
+    for (Kind k : kinds)
+        n += k == kind;
+    return n;
+}
+
+PointAccumulator::PointAccumulator(const ChannelLayout &layout, ReadingArena *arena)
+    : m_channelCount(layout.channelCount), m_names(layout.names),
+      m_countT(layout.count(Kind::Temperature)), m_countH(layout.count(Kind::Humidity)),
+      m_ownArena(arena ? nullptr : new ReadingArena), m_t(arena ? arena : m_ownArena.get()),
+      m_h(arena ? arena : m_ownArena.get()), m_channels(size_t(layout.channelCount))
+{
+    for (Kind k : layout.kinds)
+        m_isT.push_back(k == Kind::Temperature);
+}
+
+void PointAccumulator::add(const QString &coldata)
+{
+    const QByteArray bytes = coldata.toUtf8();
+    add(bytes.constData(), bytes.size());
+}
+
+void PointAccumulator::add(const char *coldata, int size)
+{
+    ++m_samples;
+    struct Local
+    {
+        float max = 0, min = 0;
+        bool maxExact = true, minExact = true;
+        bool any = false;
+    } local[2]; // humidity, temperature
+
+    const char *p = coldata;
+    const char *end = coldata + size;
+    ChannelState *channels = m_channels.data();
+    const char *isT = m_isT.data();
+    static const float kFloatScale[] = {1.0f, 10.0f, 100.0f, 1000.0f};
+    static const double kDoubleScale[] = {1.0, 10.0, 100.0, 1000.0};
+    static const qint64 kToMilli[] = {1000, 100, 10, 1};
+    for (int j = 0; j < m_channelCount && p <= end; ++j) {
+        // One pass over the usual "-23.057;": sign, digits, point, decimals.
+        Value v;
+        const char *q = p;
+        bool negative = false;
+        if (q < end && *q == '-') {
+            negative = true;
+            ++q;
+        }
+        qint32 mantissa = 0;
+        int digits = 0, decimals = 0;
+        bool point = false, plain = true;
+        for (; q < end && *q != ';'; ++q) {
+            const char c = *q;
+            if (c >= '0' && c <= '9' && digits < 7) {
+                mantissa = mantissa * 10 + (c - '0');
+                ++digits;
+                decimals += point;
+            } else if (c == '.' && !point) {
+                point = true;
+            } else {
+                plain = false;
+            }
+        }
+        const char *stop = q;
+        if (!plain) {
+            while (stop < end && *stop != ';')
+                ++stop;
+            v = parseValue(p, stop);
+        } else if (digits > 0 && decimals <= 3) {
+            const qint32 m = negative ? -mantissa : mantissa;
+            v.f = float(m) / kFloatScale[decimals];
+            v.d = double(m) / kDoubleScale[decimals];
+            v.ok = true;
+            v.exact3 = std::fabs(v.f) < 8192.0f;
+            v.milliValid = true;
+            v.milli = qint64(m) * kToMilli[decimals];
+        } else if (digits > 0) {
+            v = parseValue(p, stop);
+        }
+        p = stop + 1;
+        if (!v.ok)
+            continue;
+        const int t = isT[j];
+        KindState &k = t ? m_t : m_h;
+        Local &l = local[t];
+        ChannelState &c = channels[j];
+        // The point's and the channel's extremes start from -99999 / 99999.
+        if (v.f > k.max) {
+            k.max = v.f;
+            k.maxExact = v.exact3;
+        }
+        if (v.f < k.min) {
+            k.min = v.f;
+            k.minExact = v.exact3;
+        }
+        if (v.f > c.max) {
+            c.max = v.f;
+            c.maxExact = v.exact3;
+        }
+        if (v.f < c.min) {
+            c.min = v.f;
+            c.minExact = v.exact3;
+        }
+        ++c.readings;
+        k.readings.add(v.d, v.milliValid, v.milli);
+        if (!l.any || v.f > l.max) {
+            l.max = v.f;
+            l.maxExact = v.exact3;
+        }
+        if (!l.any || v.f < l.min) {
+            l.min = v.f;
+            l.minExact = v.exact3;
+        }
+        l.any = true;
+    }
+    // One range per sample over every channel of the kind, whichever
+    // collector it belongs to.
+    for (int t = 0; t < 2; ++t) {
+        KindState &k = t ? m_t : m_h;
+        const Local &l = local[t];
+        k.readings.endSample();
+        if (!l.any)
+            continue;
+        const float max = l.maxExact ? l.max : round3(l.max);
+        const float min = l.minExact ? l.min : round3(l.min);
+        k.ranges.push_back(max - min);
+    }
+}
+
+KindFigures PointAccumulator::figures(const KindState &s, int channels, const QString &set) const
+{
+    KindFigures f;
+    f.set = set;
+    f.channels = channels;
+    f.readings = int(s.readings.size());
+    if (channels == 0 || s.readings.size() == 0)
+        return f;
+    const float max = s.maxExact ? s.max : round3(s.max);
+    const float min = s.minExact ? s.min : round3(s.min);
+    const QString setText = set.trimmed();
+    bool setOk = false;
+    const float setValue = setText.toFloat(&setOk);
+    if (setOk && std::isfinite(setValue)) {
+        f.upper = figure(max - setValue);
+        f.lower = figure(min - setValue);
+    }
+    if (!s.ranges.empty()) {
+        float sum = 0;
+        for (size_t i = s.ranges.size(); i-- > 0;)
+            sum += s.ranges[i];
+        f.uniformity = figure(sum / float(s.ranges.size()));
+    }
+    f.fluctuation = figure((max - min) * 0.5f);
+    const double n = double(s.readings.size());
+    double sum = 0;
+    s.readings.newestFirst([&](double x) { sum += x; });
+    const double m = sum / n;
+    double squares = 0;
+    s.readings.newestFirst([&](double x) { squares += (x - m) * (x - m); });
+    f.spread = QString::number(std::sqrt(squares / n), 'f', 3);
+    return f;
+}
+
+PointResult PointAccumulator::result(int point, const QString &setT, const QString &setH) const
+{
+    PointResult r;
+    r.point = point;
+    r.samples = m_samples;
+    r.t = figures(m_t, m_countT, setT);
+    r.h = figures(m_h, m_countH, setH);
+    for (int j = 0; j < m_channelCount; ++j) {
+        const ChannelState &c = m_channels[size_t(j)];
+        ChannelExtremes e;
+        e.name = m_names.value(j);
+        if (c.readings > 0) {
+            e.max = figure(c.maxExact ? c.max : round3(c.max));
+            e.min = figure(c.minExact ? c.min : round3(c.min));
+        }
+        r.channels << e;
+    }
+    return r;
+}
+
+} // namespace results

@@ -1,0 +1,157 @@
+#include "storage/samplereader.h"
+
+#include <sqlite3.h>
+
+namespace storage {
+
+namespace {
+
+// A prepared statement that finalizes itself.
+class Statement
+{
+public:
+    Statement(sqlite3 *db, const char *sql)
+    {
+        m_rc = sqlite3_prepare_v2(db, sql, -1, &m_st, nullptr);
+    }
+    ~Statement() { sqlite3_finalize(m_st); }
+    bool ok() const { return m_rc == SQLITE_OK && m_st; }
+    sqlite3_stmt *get() const { return m_st; }
+    void bind(int index, const QString &text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        sqlite3_bind_text(m_st, index, utf8.constData(), utf8.size(), SQLITE_TRANSIENT);
+    }
+
+private:
+    sqlite3_stmt *m_st = nullptr;
+    int m_rc = SQLITE_ERROR;
+};
+
+TextRef column(sqlite3_stmt *st, int i)
+{
+    TextRef t;
+    t.data = reinterpret_cast<const char *>(sqlite3_column_text(st, i));
+    t.size = sqlite3_column_bytes(st, i);
+    if (!t.data) {
+        t.data = "";
+        t.size = 0;
+    }
+    return t;
+}
+
+} // namespace
+
+SampleReader::~SampleReader()
+{
+    if (m_db)
+        sqlite3_close(m_db);
+}
+
+QString SampleReader::lastError() const
+{
+    return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("database not open");
+}
+
+Status SampleReader::open(const QString &path)
+{
+    if (m_db) {
+        sqlite3_close(m_db);
+        m_db = nullptr;
+    }
+    const QByteArray name = path.toUtf8();
+    sqlite3 *db = nullptr;
+    // Read-write without create, so a WAL file can get its shared-memory index
+    // even when no other connection is open; a read-only file is opened read-only.
+    int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc == SQLITE_READONLY || rc == SQLITE_CANTOPEN || rc == SQLITE_PERM) {
+        sqlite3_close(db);
+        db = nullptr;
+        rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    }
+    if (rc != SQLITE_OK) {
+        const QString reason =
+            db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close(db);
+        return Status::failure(QStringLiteral("%1: %2").arg(path, reason));
+    }
+    // Off the GUI thread a writer's lock may be waited for.
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_exec(db, "pragma query_only=1", nullptr, nullptr, nullptr);
+    m_db = db;
+    return {};
+}
+
+Result<qint64> SampleReader::countInWindow(const QString &from, const QString &to)
+{
+    Statement st(m_db, "select count(*) from data where coltime>=? and coltime<=?");
+    if (!st.ok())
+        return Result<qint64>::failure(lastError());
+    st.bind(1, from);
+    st.bind(2, to);
+    if (sqlite3_step(st.get()) != SQLITE_ROW)
+        return Result<qint64>::failure(lastError());
+    Result<qint64> r;
+    r.value = sqlite3_column_int64(st.get(), 0);
+    return r;
+}
+
+Status SampleReader::forEachInWindow(const QString &from, const QString &to, const Visitor &visit)
+{
+    Statement st(m_db, "select jdnum,coltime,coldata from data where coltime>=? and coltime<=? "
+                       "order by coltime");
+    if (!st.ok())
+        return Status::failure(lastError());
+    st.bind(1, from);
+    st.bind(2, to);
+    for (;;) {
+        const int rc = sqlite3_step(st.get());
+        if (rc == SQLITE_DONE)
+            return {};
+        if (rc != SQLITE_ROW)
+            return Status::failure(lastError());
+        if (!visit(column(st.get(), 0), column(st.get(), 1), column(st.get(), 2)))
+            return {};
+    }
+}
+
+Result<SampleReader::FoundHeader> SampleReader::header(const QString &dtbegin)
+{
+    Statement st(m_db, "select * from datamark where dtbegin=?");
+    if (!st.ok())
+        return Result<FoundHeader>::failure(lastError());
+    st.bind(1, dtbegin);
+    Result<FoundHeader> r;
+    const int rc = sqlite3_step(st.get());
+    if (rc == SQLITE_DONE)
+        return r;
+    if (rc != SQLITE_ROW)
+        return Result<FoundHeader>::failure(lastError());
+    Row row;
+    for (int i = 0; i < sqlite3_column_count(st.get()); ++i)
+        row << column(st.get(), i).text();
+    r.value.found = true;
+    r.value.header = RunHeader::fromRow(row);
+    return r;
+}
+
+Result<QList<RunHeader>> SampleReader::headers()
+{
+    Statement st(m_db, "select * from datamark order by dtbegin");
+    if (!st.ok())
+        return Result<QList<RunHeader>>::failure(lastError());
+    Result<QList<RunHeader>> r;
+    for (;;) {
+        const int rc = sqlite3_step(st.get());
+        if (rc == SQLITE_DONE)
+            return r;
+        if (rc != SQLITE_ROW)
+            return Result<QList<RunHeader>>::failure(lastError());
+        Row row;
+        for (int i = 0; i < sqlite3_column_count(st.get()); ++i)
+            row << column(st.get(), i).text();
+        r.value << RunHeader::fromRow(row);
+    }
+}
+
+} // namespace storage

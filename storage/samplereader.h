@@ -1,0 +1,61 @@
+#pragma once
+
+// Bulk reads of samples on a connection of their own. Made for worker
+// threads and command-line tools: the texts arrive as the UTF-8 bytes SQLite
+// holds, without a detour through QVariant, and nothing here touches the
+// program's default connection.
+
+#include "storage/records.h"
+#include "storage/result.h"
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+struct sqlite3;
+
+namespace storage {
+
+// A stretch of UTF-8 bytes owned by the reader; valid during the callback.
+struct TextRef
+{
+    const char *data = nullptr;
+    int size = 0;
+    QByteArray bytes() const { return QByteArray(data, size); }
+    QString text() const { return QString::fromUtf8(data, size); }
+};
+
+class SampleReader
+{
+public:
+    SampleReader() = default;
+    ~SampleReader();
+    SampleReader(const SampleReader &) = delete;
+    SampleReader &operator=(const SampleReader &) = delete;
+
+    // Opens `path` read-only; a missing file is an error, never created.
+    Status open(const QString &path);
+    bool isOpen() const { return m_db != nullptr; }
+
+    // Samples whose coltime lies in [from, to], oldest first.
+    Result<qint64> countInWindow(const QString &from, const QString &to);
+    using Visitor = std::function<bool(TextRef jdnum, TextRef coltime, TextRef coldata)>;
+    // Stops early (without error) when the visitor returns false.
+    Status forEachInWindow(const QString &from, const QString &to, const Visitor &visit);
+
+    // The first header with that dtbegin; ok with found = false when none.
+    struct FoundHeader
+    {
+        bool found = false;
+        RunHeader header;
+    };
+    Result<FoundHeader> header(const QString &dtbegin);
+    // Every header, ordered by dtbegin.
+    Result<QList<RunHeader>> headers();
+
+private:
+    QString lastError() const;
+    sqlite3 *m_db = nullptr;
+};
+
+} // namespace storage

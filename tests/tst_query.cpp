@@ -1,0 +1,390 @@
+// The query page: the run list, loading a calibration into the sample table
+// and its results, deleting one calibration and clearing all.
+
+#include "acquisition/runregistry.h"
+#include "pages/prompts.h"
+#include "pages/reports/form6.h"
+#include "pages/reports/sampletablemodel.h"
+#include "tests/calibkit.h"
+#include "tests/testkit.h"
+
+#include <QAbstractButton>
+#include <QHeaderView>
+#include <QTableView>
+#include <QTableWidget>
+
+using namespace testkit;
+
+namespace {
+
+QTableWidget *list(Form6 &page)
+{
+    return child<QTableWidget>(&page, "tbnum");
+}
+
+QString cell(QTableWidget *t, int r, int c)
+{
+    return t->item(r, c) ? t->item(r, c)->text() : QString();
+}
+
+QString data(Form6 &page, int r, int c)
+{
+    const QAbstractItemModel *m = child<QTableView>(&page, "tbdata")->model();
+    return m->data(m->index(r, c)).toString();
+}
+
+QStringList headers(Form6 &page)
+{
+    const QAbstractItemModel *m = child<QTableView>(&page, "tbdata")->model();
+    QStringList out;
+    for (int c = 0; c < m->columnCount(); ++c)
+        out << m->headerData(c, Qt::Horizontal).toString();
+    return out;
+}
+
+int rowsShown(Form6 &page)
+{
+    return child<QTableView>(&page, "tbdata")->model()->rowCount();
+}
+
+// Clicks row `row` of the run list and waits until the calibration is loaded.
+bool load(Form6 &page, int row)
+{
+    QTableWidget *t = list(page);
+    t->setCurrentCell(row, 1);
+    QMetaObject::invokeMethod(&page, "on_tbnum_cellClicked", Q_ARG(int, row), Q_ARG(int, 1));
+    return waitUntil([&] { return !page.isLoading(); }, 10000) &&
+           page.loadedCalibration() != nullptr;
+}
+
+int count(const QString &select)
+{
+    return rows(select).value(0).value(0).toInt();
+}
+
+} // namespace
+
+class QueryTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void layoutOfThePage();
+    void listShowsShortDateAndTimeAndLoadsByFullKey();
+    void sampleRowsAsTheTableShowsThem();
+    void tenthPointShowsTenthSetPoints();
+    void headersOfTwoCollectors();
+    void oddRowsShowEmptyCells();
+    void yearOutsideTwoThousandsLoadsAndDeletes();
+    void deleteWithNothingLoadedOrNoDeletesNothing();
+    void deleteRemovesTheLoadedCalibrationAndItsSamples();
+    void deleteAfterKeyboardMoveDeletesTheLoadedOne();
+    void clearAllEmptiesBothTables();
+    void clearAllRefusedDuringARun();
+    void resultsViewShowsFiguresAndNoData();
+    void failedReadIsReportedAndPageStaysUsable();
+    void rowCountFollowsTheHeader();
+};
+
+void QueryTest::layoutOfThePage()
+{
+    TempDatabase db;
+    Form6 page;
+    QCOMPARE(page.windowTitle(), QString("数据查询"));
+    QVERIFY(page.windowFlags() & Qt::FramelessWindowHint);
+    QCOMPARE(list(page)->geometry(), QRect(30, 40, 221, 501));
+    QCOMPARE(child<QTableView>(&page, "tbdata")->geometry(), QRect(260, 40, 865, 501));
+    const QList<QPair<QString, QString>> buttons{
+        {"pushButton", "导出校准记录"},     {"pushButton_2", "导出校准证书"},
+        {"pushButton_3", "删除"},           {"pushButton_4", "全清"},
+        {"pushButton_5", "关闭"},           {"pushButton_6", "导出原始数据"},
+        {"pushButton_7", "打开自定义模板"}, {"pushButton_8", "导出自定义报表"}};
+    for (const auto &b : buttons)
+        QCOMPARE(child<QAbstractButton>(&page, b.first)->text(), b.second);
+    QCOMPARE(list(page)->columnCount(), 3);
+    QCOMPARE(list(page)->horizontalHeaderItem(1)->text(), QString("完成日期"));
+    QCOMPARE(list(page)->horizontalHeader()->sectionResizeMode(0), QHeaderView::Stretch);
+    QVERIFY(list(page)->verticalHeader()->isHidden());
+}
+
+void QueryTest::listShowsShortDateAndTimeAndLoadsByFullKey()
+{
+    TempDatabase db;
+    CalibrationSpec a;
+    a.begin = "2024-05-01 10:00:00";
+    a.add(1, "20.000;20.100;", 3);
+    insertCalibration(a);
+    CalibrationSpec b = a;
+    b.begin = "2023-01-02 08:30:00";
+    insertCalibration(b);
+    Form6 page;
+    QCOMPARE(list(page)->rowCount(), 2);
+    // Ordered by start time; the stored number is not shown.
+    QCOMPARE(cell(list(page), 0, 0), QString("1"));
+    QCOMPARE(cell(list(page), 0, 1), QString("23-01-02"));
+    QCOMPARE(cell(list(page), 1, 1), QString("24-05-01"));
+    QCOMPARE(cell(list(page), 1, 2), QString("10:00:00"));
+    QVERIFY(load(page, 1));
+    QCOMPARE(page.loadedKey(), QString("2024-05-01 10:00:00"));
+    QCOMPARE(rowsShown(page), 3);
+}
+
+void QueryTest::sampleRowsAsTheTableShowsThem()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.stepSeconds = 60;
+    spec.add(1, "20.000;20.100;", 2);
+    spec.add(2, "30.000;30.200;", 2);
+    insertCalibration(spec);
+    Form6 page;
+    QVERIFY(load(page, 0));
+    QCOMPARE(headers(page), (QStringList{"序号", "时间", "校准点", "1-101", "1-102"}));
+    QCOMPARE(data(page, 0, 0), QString("1"));
+    QCOMPARE(data(page, 2, 1), QString("05-01 10:02:00   "));
+    QCOMPARE(data(page, 0, 2), QString("20℃  50%RH"));
+    QCOMPARE(data(page, 3, 2), QString("30℃  60%RH"));
+    QCOMPARE(data(page, 3, 4), QString("30.200"));
+}
+
+void QueryTest::tenthPointShowsTenthSetPoints()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.tem.clear();
+    spec.hum.clear();
+    for (int i = 1; i <= 10; ++i)
+        spec.tem << QString::number(10 * i), spec.hum << QString::number(30 + i);
+    spec.add(10, "100.000;100.500;");
+    insertCalibration(spec);
+    Form6 page;
+    QVERIFY(load(page, 0));
+    QCOMPARE(data(page, 0, 2), QString("100℃  40%RH"));
+    QCOMPARE(page.pointResults().size(), 10);
+    QCOMPARE(page.pointResults()[9].t.upper, QString("0.500"));
+}
+
+void QueryTest::headersOfTwoCollectors()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.channels = QStringList{"101", "102", "103", "104", "101", "102"};
+    spec.kindsA = "2;1;1;";
+    spec.kindsB = "1;1;0;";
+    spec.typesA = "0010";
+    spec.typesB = "01";
+    spec.add(1, "1;2;3;4;5;6;");
+    insertCalibration(spec);
+    Form6 page;
+    QVERIFY(load(page, 0));
+    QCOMPARE(headers(page), (QStringList{"序号", "时间", "校准点", "1-101", "1-102", "1-103",
+                                         "1-104", "2-101", "2-102"}));
+}
+
+void QueryTest::oddRowsShowEmptyCells()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.channels = QStringList{"101", "102", "103"};
+    spec.typesA = "000";
+    spec.kindsA = "3;0;0;";
+    spec.samples << CalibrationSpec::Row{"检点", "1.000;2.000;3.000;"}  // no number
+                 << CalibrationSpec::Row{"检点7", "1.000;2.000;3.000;"} // beyond the lists
+                 << CalibrationSpec::Row{"检点1", "1.000;"}             // too few values
+                 << CalibrationSpec::Row{"检点2", "1.000;2.000;3.000;4.000;5.000;"}; // too many
+    insertCalibration(spec);
+    Form6 page;
+    QVERIFY(load(page, 0));
+    QCOMPARE(rowsShown(page), 4);
+    QCOMPARE(data(page, 0, 2), QString());
+    QCOMPARE(data(page, 1, 2), QString());
+    QCOMPARE(data(page, 2, 3), QString("1.000"));
+    QCOMPARE(data(page, 2, 4), QString());
+    QCOMPARE(data(page, 2, 5), QString());
+    QCOMPARE(data(page, 3, 5), QString("3.000"));
+    QCOMPARE(child<QTableView>(&page, "tbdata")->model()->columnCount(), 6);
+}
+
+void QueryTest::yearOutsideTwoThousandsLoadsAndDeletes()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.begin = "1999-12-31 23:59:58";
+    spec.add(1, "20.000;20.100;", 3); // crosses into 2000
+    insertCalibration(spec);
+    Form6 page;
+    QCOMPARE(cell(list(page), 0, 1), QString("99-12-31"));
+    QVERIFY(load(page, 0));
+    QCOMPARE(rowsShown(page), 3);
+    QCOMPARE(data(page, 2, 1), QString("01-01 00:00:00   "));
+    prompts::queueAnswer(true);
+    click(&page, "pushButton_3");
+    QCOMPARE(count("select count(*) from datamark"), 0);
+    QCOMPARE(count("select count(*) from data"), 0);
+    QCOMPARE(list(page)->rowCount(), 0);
+}
+
+void QueryTest::deleteWithNothingLoadedOrNoDeletesNothing()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.add(1, "20.000;20.100;", 2);
+    insertCalibration(spec);
+    Form6 page;
+    click(&page, "pushButton_3");
+    QCOMPARE(shown().last(), QString("提示|当前没有选择要删除的数据项！"));
+    QVERIFY(asked().isEmpty());
+    QVERIFY(load(page, 0));
+    prompts::queueAnswer(false);
+    click(&page, "pushButton_3");
+    QCOMPARE(asked().last(), QString("提示|确定删除选中项数据？"));
+    QCOMPARE(count("select count(*) from datamark"), 1);
+    QCOMPARE(count("select count(*) from data"), 2);
+    QCOMPARE(rowsShown(page), 2);
+}
+
+void QueryTest::deleteRemovesTheLoadedCalibrationAndItsSamples()
+{
+    TempDatabase db;
+    CalibrationSpec a;
+    a.begin = "2024-05-01 10:00:00";
+    a.add(1, "20.000;20.100;", 5);
+    insertCalibration(a);
+    CalibrationSpec b;
+    b.begin = "2024-05-02 10:00:00";
+    b.add(1, "21.000;21.100;", 4);
+    insertCalibration(b);
+    // A sample outside every window (a run not processed yet) stays.
+    QVERIFY(sql("insert into data values('Chamber','检点1','2024-05-03 09:00:00','101;','1;')"));
+    Form6 page;
+    QVERIFY(load(page, 0));
+    prompts::queueAnswer(true);
+    click(&page, "pushButton_3");
+    QCOMPARE(rows("select dtbegin from datamark"), (storage::Rows{{"2024-05-02 10:00:00"}}));
+    QCOMPARE(count("select count(*) from data where coltime like '2024-05-01%'"), 0);
+    QCOMPARE(count("select count(*) from data"), 5);
+    QCOMPARE(rowsShown(page), 0);
+    QCOMPARE(child<QTableView>(&page, "tbdata")->model()->columnCount(), 0);
+    QCOMPARE(list(page)->rowCount(), 1);
+}
+
+void QueryTest::deleteAfterKeyboardMoveDeletesTheLoadedOne()
+{
+    TempDatabase db;
+    for (const char *begin :
+         {"2024-05-01 10:00:00", "2024-05-02 10:00:00", "2024-05-03 10:00:00"}) {
+        CalibrationSpec s;
+        s.begin = begin;
+        s.add(1, "20.000;20.100;", 2);
+        insertCalibration(s);
+    }
+    Form6 page;
+    QVERIFY(load(page, 1));
+    // The operator moves the current row with the keyboard, without clicking.
+    list(page)->setCurrentCell(2, 1);
+    QTest::keyClick(list(page), Qt::Key_Up);
+    QTest::keyClick(list(page), Qt::Key_Up);
+    QCOMPARE(list(page)->currentRow(), 0);
+    prompts::queueAnswer(true);
+    click(&page, "pushButton_3");
+    QCOMPARE(rows("select dtbegin from datamark order by dtbegin"),
+             (storage::Rows{{"2024-05-01 10:00:00"}, {"2024-05-03 10:00:00"}}));
+}
+
+void QueryTest::clearAllEmptiesBothTables()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.add(1, "20.000;20.100;", 2);
+    insertCalibration(spec);
+    Form6 page;
+    QVERIFY(load(page, 0));
+    prompts::queueAnswer(false);
+    click(&page, "pushButton_4");
+    QCOMPARE(asked().last(), QString("提示|该操作会清空所有数据 确认继续？"));
+    QCOMPARE(count("select count(*) from data"), 2);
+    prompts::queueAnswer(true);
+    click(&page, "pushButton_4");
+    QCOMPARE(count("select count(*) from data"), 0);
+    QCOMPARE(count("select count(*) from datamark"), 0);
+    QCOMPARE(list(page)->rowCount(), 0);
+    QCOMPARE(rowsShown(page), 0);
+}
+
+void QueryTest::clearAllRefusedDuringARun()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.add(1, "20.000;20.100;", 2);
+    insertCalibration(spec);
+    Form6 page;
+    int run = 0;
+    acquisition::setRunActive(&run, true);
+    prompts::queueAnswer(true);
+    click(&page, "pushButton_4");
+    acquisition::setRunActive(&run, false);
+    QVERIFY(asked().isEmpty());
+    QVERIFY(shown().last().startsWith("提示|校准正在进行"));
+    QCOMPARE(count("select count(*) from data"), 2);
+}
+
+void QueryTest::resultsViewShowsFiguresAndNoData()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.equipType = "温湿度";
+    spec.typesA = "00";
+    spec.add(1, "25.000;25.400;", 10);
+    insertCalibration(spec); // point 2 has no samples, and no humidity channel
+    Form6 page;
+    QVERIFY(load(page, 0));
+    click(&page, "pushButton_results");
+    auto *view = child<QTableWidget>(&page, "tbresult");
+    QVERIFY(view->isVisibleTo(&page));
+    QVERIFY(!child<QTableView>(&page, "tbdata")->isVisibleTo(&page));
+    QCOMPARE(view->rowCount(), 4); // two points, two kinds
+    QStringList first;
+    for (int c = 0; c < view->columnCount(); ++c)
+        first << cell(view, 0, c);
+    QCOMPARE(first, (QStringList{"检点1", "温度(℃)", "20", "5.400", "5.000", "0.400", "0.200",
+                                 "0.200", "10"}));
+    QCOMPARE(cell(view, 1, 1), QString("湿度(%RH)"));
+    QCOMPARE(cell(view, 1, 3), QString("无数据"));
+    QCOMPARE(cell(view, 2, 3), QString("无数据")); // point 2 without samples
+    QCOMPARE(cell(view, 2, 8), QString("0"));
+}
+
+void QueryTest::failedReadIsReportedAndPageStaysUsable()
+{
+    TempDatabase db;
+    QVERIFY(sql("drop table datamark"));
+    Form6 page;
+    QCOMPARE(list(page)->rowCount(), 0);
+    QVERIFY(shown().last().startsWith("失败|读取校准列表失败"));
+    QVERIFY(shown().last().contains("datamark"));
+    click(&page, "pushButton_3");
+    QCOMPARE(shown().last(), QString("提示|当前没有选择要删除的数据项！"));
+}
+
+void QueryTest::rowCountFollowsTheHeader()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.add(1, "20.000;20.100;", 4);
+    spec.sampleCount = 3; // samples beyond the count are not shown
+    insertCalibration(spec);
+    CalibrationSpec more = spec;
+    more.begin = "2024-06-01 10:00:00";
+    more.sampleCount = 6; // rows without a sample stay empty
+    insertCalibration(more);
+    Form6 page;
+    QVERIFY(load(page, 0));
+    QCOMPARE(rowsShown(page), 3);
+    QVERIFY(load(page, 1));
+    QCOMPARE(rowsShown(page), 6);
+    QCOMPARE(data(page, 3, 0), QString("4"));
+    QCOMPARE(data(page, 4, 0), QString());
+}
+
+QTEST_MAIN(QueryTest)
+#include "tst_query.moc"

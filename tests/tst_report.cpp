@@ -1,0 +1,189 @@
+// orven-report: the list and results sub-commands on a database built here,
+// run as the program scripts run.
+
+#include "tests/calibkit.h"
+#include "tests/testkit.h"
+#include "tools/report.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+using namespace testkit;
+
+namespace {
+
+struct Run
+{
+    int code = -1;
+    QByteArray out, err;
+};
+
+Run runTool(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(ORVEN_APP_DIR "/orven-report"), args);
+    Run r;
+    if (!p.waitForFinished(30000))
+        return r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QJsonObject object(const QByteArray &line)
+{
+    return QJsonDocument::fromJson(line).object();
+}
+
+} // namespace
+
+class ReportTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void listPrintsOneObjectPerCalibration();
+    void resultsCarryTheDocumentFigures();
+    void resultsOmitKindsTheTypeDoesNotAsk();
+    void failuresExitOneWithAReason();
+    void badUsageExitsTwo();
+};
+
+void ReportTest::listPrintsOneObjectPerCalibration()
+{
+    TempDatabase db;
+    CalibrationSpec a;
+    a.begin = "2024-05-02 10:00:00";
+    a.equipment = "箱 A \"1\"";
+    a.add(1, "20.000;20.100;", 3);
+    insertCalibration(a);
+    CalibrationSpec b;
+    b.begin = "2024-05-01 09:00:00";
+    b.collector = "ORV7020002";
+    b.add(1, "20.000;20.100;", 2);
+    b.add(2, "30.000;30.100;", 2);
+    insertCalibration(b);
+
+    const Run r = runTool({"--db", db.path(), "list"});
+    QCOMPARE(r.code, 0);
+    const QList<QByteArray> lines = r.out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines[0].startsWith("{\"key\": \"2024-05-01 09:00:00\", \"end\":"));
+    const QJsonObject first = object(lines[0]);
+    QCOMPARE(first.value("end").toString(), QString("2024-05-01 09:00:03"));
+    QCOMPARE(first.value("equipment").toString(), QString("Chamber"));
+    QCOMPARE(first.value("collector").toString(), QString("ORV7020002"));
+    QCOMPARE(first.value("points").toInt(), 2);
+    QCOMPARE(first.value("samples").toInt(), 4);
+    const QJsonObject second = object(lines[1]);
+    QCOMPARE(second.value("key").toString(), QString("2024-05-02 10:00:00"));
+    QCOMPARE(second.value("equipment").toString(), QString("箱 A \"1\""));
+    QCOMPARE(second.value("samples").toInt(), 3);
+}
+
+void ReportTest::resultsCarryTheDocumentFigures()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.equipType = "温湿度";
+    spec.channels = QStringList{"101", "102", "103"};
+    spec.kindsA = "2;1;0;";
+    spec.typesA = "001";
+    spec.tem = QStringList{"25", "25.5"};
+    spec.hum = QStringList{"50", "60"};
+    spec.add(1, "25.000;25.400;50.000;", 10);
+    insertCalibration(spec);
+
+    const Run r = runTool({"--db", db.path(), "results", spec.begin});
+    QCOMPARE(r.code, 0);
+    const QJsonObject o = object(r.out);
+    QCOMPARE(o.value("key").toString(), spec.begin);
+    QCOMPARE(o.value("equiptype").toString(), QString("温湿度"));
+    const QJsonArray points = o.value("points").toArray();
+    QCOMPARE(points.size(), 2);
+    const QJsonObject p1 = points[0].toObject();
+    QCOMPARE(p1.value("point").toInt(), 1);
+    QCOMPARE(p1.value("samples").toInt(), 10);
+    const QMap<QString, QString> expected{
+        {"setT", "25"},           {"upperT", "0.400"},       {"lowerT", "0.000"},
+        {"uniformityT", "0.400"}, {"fluctuationT", "0.200"}, {"spreadT", "0.200"},
+        {"setH", "50"},           {"upperH", "0.000"},       {"lowerH", "0.000"},
+        {"uniformityH", "0.000"}, {"fluctuationH", "0.000"}, {"spreadH", "0.000"}};
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        QCOMPARE(p1.value(it.key()).toString(), it.value());
+    const QJsonArray channels = p1.value("channels").toArray();
+    QCOMPARE(channels.size(), 3);
+    QCOMPARE(channels[1].toObject().value("name").toString(), QString("1-102"));
+    QCOMPARE(channels[1].toObject().value("max").toString(), QString("25.400"));
+    // Point 2 has no samples: its figures are null, its set point as stored.
+    const QJsonObject p2 = points[1].toObject();
+    QCOMPARE(p2.value("setT").toString(), QString("25.5"));
+    QVERIFY(p2.value("upperT").isNull());
+    QVERIFY(p2.value("spreadH").isNull());
+    QVERIFY(channels.size() == p2.value("channels").toArray().size());
+    QVERIFY(p2.value("channels").toArray()[0].toObject().value("max").isNull());
+}
+
+void ReportTest::resultsOmitKindsTheTypeDoesNotAsk()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.equipType = "湿度";
+    spec.typesA = "11";
+    spec.add(1, "50.000;51.000;", 2);
+    insertCalibration(spec);
+    QTextStream out, err;
+    QString o, e;
+    out.setString(&o);
+    err.setString(&e);
+    QCOMPARE(report::run({"--db", db.path(), "results", spec.begin}, out, err), 0);
+    const QJsonObject p1 = object(o.toUtf8()).value("points").toArray()[0].toObject();
+    QVERIFY(!p1.contains("setT"));
+    QVERIFY(!p1.contains("upperT"));
+    QCOMPARE(p1.value("upperH").toString(), QString("1.000"));
+    QCOMPARE(p1.value("uniformityH").toString(), QString("1.000"));
+}
+
+void ReportTest::failuresExitOneWithAReason()
+{
+    TempDatabase db;
+    Run r = runTool({"--db", db.path(), "results", "2024-01-01 00:00:00"});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.out.isEmpty());
+    QCOMPARE(r.err.count('\n'), 1);
+    QVERIFY(r.err.contains("no calibration with key \"2024-01-01 00:00:00\""));
+
+    const QString missing = db.dir() + "/nothing/ORVDB.db3";
+    r = runTool({"--db", missing, "list"});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.err.contains("database not found"));
+    QVERIFY(!QFile::exists(missing)); // never created
+
+    QFile junk(db.dir() + "/junk.db3");
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(4096, 'x'));
+    junk.close();
+    r = runTool({"--db", junk.fileName(), "list"});
+    QCOMPARE(r.code, 1);
+    QCOMPARE(r.err.count('\n'), 1);
+}
+
+void ReportTest::badUsageExitsTwo()
+{
+    for (const QStringList &args :
+         {QStringList{}, QStringList{"results"}, QStringList{"frobnicate"}, QStringList{"--db"},
+          QStringList{"list", "extra"}}) {
+        const Run r = runTool(args);
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.contains("usage: orven-report"));
+    }
+    const Run help = runTool({"--help"});
+    QCOMPARE(help.code, 0);
+    QVERIFY(help.out.contains("results KEY"));
+}
+
+QTEST_GUILESS_MAIN(ReportTest)
+#include "tst_report.moc"

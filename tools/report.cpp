@@ -1,0 +1,169 @@
+#include "tools/report.h"
+
+#include "results/calibration.h"
+#include "storage/database.h"
+#include "storage/samplereader.h"
+#include "tools/json.h"
+
+#include <QFileInfo>
+
+namespace report {
+
+namespace {
+
+struct Failure
+{
+    int code;
+};
+
+QString headerLine(const storage::RunHeader &h)
+{
+    return json::Object()
+        .text(QStringLiteral("key"), h.dtbegin)
+        .text(QStringLiteral("end"), h.dtend)
+        .text(QStringLiteral("equipment"), h.equipname)
+        .text(QStringLiteral("collector"), h.collector)
+        .number(QStringLiteral("points"), h.pointnum.trimmed().toLongLong())
+        .number(QStringLiteral("samples"), h.samplenum.trimmed().toLongLong())
+        .str();
+}
+
+void addKind(json::Object &o, const results::KindFigures &f, const QString &suffix)
+{
+    o.raw(QStringLiteral("set") + suffix, json::textOrNull(f.set))
+        .raw(QStringLiteral("upper") + suffix, json::textOrNull(f.upper))
+        .raw(QStringLiteral("lower") + suffix, json::textOrNull(f.lower))
+        .raw(QStringLiteral("uniformity") + suffix, json::textOrNull(f.uniformity))
+        .raw(QStringLiteral("fluctuation") + suffix, json::textOrNull(f.fluctuation))
+        .raw(QStringLiteral("spread") + suffix, json::textOrNull(f.spread));
+}
+
+QString resultsJson(const storage::RunHeader &header, const QVector<results::PointResult> &points)
+{
+    const bool wantT = results::typeWantsTemperature(header.equiptype);
+    const bool wantH = results::typeWantsHumidity(header.equiptype);
+    QStringList items;
+    for (const results::PointResult &p : points) {
+        json::Object o;
+        o.number(QStringLiteral("point"), p.point).number(QStringLiteral("samples"), p.samples);
+        if (wantT)
+            addKind(o, p.t, QStringLiteral("T"));
+        if (wantH)
+            addKind(o, p.h, QStringLiteral("H"));
+        QStringList channels;
+        for (const results::ChannelExtremes &e : p.channels)
+            channels << json::Object()
+                            .text(QStringLiteral("name"), e.name)
+                            .raw(QStringLiteral("max"), json::textOrNull(e.max))
+                            .raw(QStringLiteral("min"), json::textOrNull(e.min))
+                            .str();
+        o.raw(QStringLiteral("channels"), json::array(channels));
+        items << o.str();
+    }
+    return json::Object()
+        .text(QStringLiteral("key"), header.dtbegin)
+        .text(QStringLiteral("equiptype"), header.equiptype)
+        .raw(QStringLiteral("points"), json::array(items))
+        .str();
+}
+
+// The database must exist: a tool never creates an empty one.
+storage::Status checkDatabase(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return storage::Status::failure(QStringLiteral("database not found: %1").arg(path));
+    if (!info.isFile() || !info.isReadable())
+        return storage::Status::failure(QStringLiteral("database not readable: %1").arg(path));
+    return {};
+}
+
+} // namespace
+
+QString usage()
+{
+    return QStringLiteral(
+               "usage: orven-report [--db FILE] list\n"
+               "       orven-report [--db FILE] results KEY\n"
+               "\n"
+               "  list          one JSON object per processed calibration\n"
+               "  results KEY   the figures of every calibration point of the calibration\n"
+               "                whose first sample was taken at KEY (\"yyyy-MM-dd HH:mm:ss\")\n"
+               "  --db FILE     the database to read (default: %1)\n"
+               "\n"
+               "Exit status: 0 done, 1 failed (reason on standard error), 2 bad usage.\n")
+        .arg(storage::defaultDatabasePath());
+}
+
+int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
+{
+    QStringList args = argsIn;
+    QString db = storage::defaultDatabasePath();
+    auto bad = [&] {
+        err << usage();
+        err.flush();
+        return 2;
+    };
+    auto fail = [&](const QString &reason) {
+        err << "orven-report: " << reason << "\n";
+        err.flush();
+        return 1;
+    };
+    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+        const QString opt = args.takeFirst();
+        if (opt == QLatin1String("--help")) {
+            out << usage();
+            out.flush();
+            return 0;
+        }
+        if (opt == QLatin1String("--db") && !args.isEmpty())
+            db = args.takeFirst();
+        else if (opt.startsWith(QLatin1String("--db=")))
+            db = opt.mid(5);
+        else
+            return bad();
+    }
+    if (args.isEmpty())
+        return bad();
+    const QString command = args.takeFirst();
+
+    if (command == QLatin1String("list")) {
+        if (!args.isEmpty())
+            return bad();
+        if (const storage::Status st = checkDatabase(db); !st)
+            return fail(st.error);
+        storage::SampleReader reader;
+        if (const storage::Status st = reader.open(db); !st)
+            return fail(st.error);
+        const storage::Result<QList<storage::RunHeader>> headers = reader.headers();
+        if (!headers)
+            return fail(headers.error);
+        for (const storage::RunHeader &h : headers.value)
+            out << headerLine(h) << "\n";
+        out.flush();
+        return 0;
+    }
+    if (command == QLatin1String("results")) {
+        if (args.size() != 1)
+            return bad();
+        if (const storage::Status st = checkDatabase(db); !st)
+            return fail(st.error);
+        storage::SampleReader reader;
+        if (const storage::Status st = reader.open(db); !st)
+            return fail(st.error);
+        const storage::Result<storage::SampleReader::FoundHeader> h = reader.header(args.first());
+        if (!h)
+            return fail(h.error);
+        if (!h.value.found)
+            return fail(QStringLiteral("no calibration with key \"%1\"").arg(args.first()));
+        const results::Computed c = results::computeFromReader(reader, h.value.header);
+        if (!c.status)
+            return fail(c.status.error);
+        out << resultsJson(h.value.header, c.points) << "\n";
+        out.flush();
+        return 0;
+    }
+    return bad();
+}
+
+} // namespace report

@@ -1,0 +1,17 @@
+#pragma once
+
+// The sub-commands of orven-report, callable from tests without a process.
+
+#include <QStringList>
+#include <QTextStream>
+
+namespace report {
+
+// Runs one command line (without the program name); writes to `out` and
+// `err` and returns the exit code: 0 done, 1 failed (one-line reason on
+// `err`), 2 bad usage (the usage text on `err`).
+int run(const QStringList &args, QTextStream &out, QTextStream &err);
+
+QString usage();
+
+} // namespace report
