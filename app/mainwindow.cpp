@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "pages/busyguard.h"
 #include "pages/channels/form3.h"
 #include "pages/collectors/form1.h"
 #include "pages/equipment/form2.h"
@@ -15,6 +16,8 @@
 
 #include <QCloseEvent>
 #include <QLabel>
+#include <QStatusBar>
+#include <QTimer>
 
 MainWindow::MainWindow(const QString &databasePath, QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -45,6 +48,17 @@ QStackedWidget *MainWindow::pages() const
     return ui->stwidshow;
 }
 
+bool MainWindow::currentPageBusy()
+{
+    QWidget *current = ui->stwidshow->currentWidget();
+    if (!busy::isBusy(current))
+        return false;
+    // A page in the middle of an exchange with a collector stays in front
+    // until the exchange is over.
+    statusBar()->showMessage(QStringLiteral("当前页面正在与采集器通信，请稍候。"), 3000);
+    return true;
+}
+
 void MainWindow::addPage(QWidget *page)
 {
     ui->stwidshow->addWidget(page);
@@ -53,16 +67,20 @@ void MainWindow::addPage(QWidget *page)
 
 void MainWindow::on_action_triggered()
 {
-    addPage(new Form1);
+    if (!currentPageBusy())
+        addPage(new Form1);
 }
 
 void MainWindow::on_action_2_triggered()
 {
-    addPage(new Form2);
+    if (!currentPageBusy())
+        addPage(new Form2);
 }
 
 void MainWindow::on_action_3_triggered()
 {
+    if (currentPageBusy())
+        return;
     // One calibration at a time: a page that runs or holds unprocessed rows
     // comes back instead of a new one (samples belong to a run by time only).
     for (shoudata *run : ui->stwidshow->findChildren<shoudata *>()) {
@@ -75,31 +93,66 @@ void MainWindow::on_action_3_triggered()
     addPage(new shoudata);
 }
 
+QList<QWidget *> MainWindow::busyPages() const
+{
+    QList<QWidget *> out;
+    for (int i = 0; i < ui->stwidshow->count(); ++i)
+        if (busy::isBusy(ui->stwidshow->widget(i)))
+            out << ui->stwidshow->widget(i);
+    return out;
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     const QList<shoudata *> runs = ui->stwidshow->findChildren<shoudata *>();
-    bool busy = false;
-    for (shoudata *run : runs)
-        busy = busy || run->isRunning() || run->hasUnprocessedRows();
-    if (busy &&
-        !prompts::question(this, QStringLiteral("提示"),
-                           QStringLiteral("校准正在进行或有尚未处理的数据，确定退出吗？"))) {
-        event->ignore();
-        return;
+    if (!m_quitConfirmed) {
+        bool running = false, unprocessed = false;
+        for (shoudata *run : runs) {
+            running = running || run->isRunning();
+            unprocessed = unprocessed || run->hasUnprocessedRows();
+        }
+        const bool exchanging = !busyPages().isEmpty();
+        QString text;
+        if (running || unprocessed)
+            text = QStringLiteral("校准正在进行或有尚未处理的数据，确定退出吗？");
+        else if (exchanging)
+            text = QStringLiteral("正在与采集器通信（扫描或设置通道），确定退出吗？");
+        if (!text.isEmpty() && !prompts::question(this, QStringLiteral("提示"), text)) {
+            event->ignore();
+            return;
+        }
+        m_quitConfirmed = true;
     }
     for (shoudata *run : runs)
         run->stopRun();
+    const QList<QWidget *> exchanging = busyPages();
+    if (!exchanging.isEmpty()) {
+        // Their exchanges end at their next wait; the window closes then.
+        for (QWidget *page : exchanging)
+            busy::requestCancel(page);
+        if (!m_closeWhenIdle) {
+            m_closeWhenIdle = true;
+            connect(busy::Notifier::instance(), &busy::Notifier::released, this, [this] {
+                if (busyPages().isEmpty())
+                    QTimer::singleShot(0, this, &QWidget::close);
+            });
+        }
+        event->ignore();
+        return;
+    }
     event->accept();
 }
 
 void MainWindow::on_action_4_triggered()
 {
-    addPage(new Form6);
+    if (!currentPageBusy())
+        addPage(new Form6);
 }
 
 void MainWindow::on_action_5_triggered()
 {
-    addPage(new Form5);
+    if (!currentPageBusy())
+        addPage(new Form5);
 }
 
 void MainWindow::on_action_6_triggered()
@@ -111,5 +164,6 @@ void MainWindow::on_action_6_triggered()
 
 void MainWindow::on_action_7_triggered()
 {
-    addPage(new Form3);
+    if (!currentPageBusy())
+        addPage(new Form3);
 }

@@ -33,6 +33,10 @@ private slots:
 
 private:
     void addPage(QWidget *page);
+    bool currentPageBusy();
+    QList<QWidget *> busyPages() const;
 
     Ui::MainWindow *ui;
+    bool m_quitConfirmed = false; // the operator said yes; closing waits for exchanges
+    bool m_closeWhenIdle = false;
 };

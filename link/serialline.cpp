@@ -1,9 +1,10 @@
 #include "link/serialline.h"
 
 #include "link/frames.h"
+#include "link/trace.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QTimer>
@@ -26,15 +27,11 @@ QStringList availablePortNames()
 
 void pauseWithEvents(int ms)
 {
-    QDeadlineTimer deadline(ms);
-    // A timer wakes the wait below when the deadline passes.
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.start(ms);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
+    // The loop's own timer ends it, whichever nested loop handles the timer
+    // event, so the wait can never sleep past its deadline for want of a wake-up.
+    QEventLoop loop;
+    QTimer::singleShot(qMax(0, ms), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 SerialLine::SerialLine(QObject *parent) : QObject(parent) {}
@@ -129,7 +126,7 @@ void SerialLine::onError(int error)
     if (!m_port)
         return;
     const QString reason = m_port->errorString();
-    qDebug().noquote() << "line error on" << m_name << ":" << reason;
+    qCDebug(lcTrace).noquote() << "line error on" << m_name << ":" << reason;
     ++m_signalDepth;
     close();
     emit lineFailed(reason);

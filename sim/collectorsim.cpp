@@ -351,6 +351,7 @@ void CollectorSim::send(QByteArray bytes)
     if (m_opt.corruptEvery > 0 && m_replies % m_opt.corruptEvery == 0 && bytes.size() > 4)
         bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x5A);
 
+    bytes += m_opt.trailing;
     QList<QByteArray> chunks;
     const int pieces = qMax(1, qMin(m_opt.chunks, bytes.size()));
     const int size = (bytes.size() + pieces - 1) / pieces;

@@ -38,6 +38,7 @@ struct Options
     int corruptEvery = 0;          // corrupt one byte of every K-th reply (0: never)
     int silentAfter = -1;          // stop answering after this many replies (-1: never)
     bool exceptionReplies = false; // answer every request with an exception reply
+    QByteArray trailing;           // stray bytes sent after every reply
     int baud = 0;                  // pace reply bytes at this line speed (0: all at once)
 };
 

@@ -100,6 +100,10 @@ bool RunRig::build(const Setup &setup)
         return false;
     setExtraPorts(ports);
 
+    if (!setup.withPage) {
+        session = std::make_unique<acquisition::RunSession>();
+        return session->loadSelection().ok;
+    }
     page = std::make_unique<shoudata>();
     child<QLineEdit>(page.get(), "lineEdit")->setText("1");
     if (two) {
@@ -110,16 +114,56 @@ bool RunRig::build(const Setup &setup)
     return child<QComboBox>(page.get(), "comboBox_3")->currentText() == sim1->portPath();
 }
 
+void RunRig::start()
+{
+    click(page.get(), "pushButton");
+    waitUntil([&] { return page->session()->state() != acquisition::RunState::Starting; }, 5000);
+}
+
+void RunRig::stop()
+{
+    click(page.get(), "pushButton_2");
+    waitUntil([&] { return page->session()->state() != acquisition::RunState::Stopping; }, 5000);
+}
+
+bool RunRig::startSession(const QString &point, bool two)
+{
+    acquisition::StartRequest r;
+    r.two = two;
+    r.port1 = sim1->portPath();
+    r.port2 = sim2 ? sim2->portPath() : QString();
+    r.point = point;
+    r.intervalSeconds = 1;
+    r.collectorSerial = QStringLiteral("SIM0000001");
+    bool failed = false;
+    QObject context;
+    QObject::connect(session.get(), &acquisition::RunSession::startFailed, &context,
+                     [&](const QString &why) {
+                         qWarning() << "start failed:" << why;
+                         failed = true;
+                     });
+    session->start(r);
+    waitUntil([&] { return session->state() != acquisition::RunState::Starting; }, 5000);
+    return !failed && session->state() == acquisition::RunState::Running;
+}
+
+void RunRig::stopSession()
+{
+    session->stop();
+    waitUntil([&] { return session->state() == acquisition::RunState::Idle; }, 5000);
+}
+
 bool RunRig::waitRows(int rows, int ms)
 {
-    return waitUntil([&] { return live()->rowCount() >= rows; }, ms);
+    return waitUntil([&] { return liveRows() >= rows; }, ms);
 }
 
 QStringList RunRig::row(int r) const
 {
     QStringList cells;
-    for (int c = 0; c < live()->columnCount(); ++c)
-        cells << (live()->item(r, c) ? live()->item(r, c)->text() : QString());
+    const QAbstractItemModel *m = live()->model();
+    for (int c = 0; c < m->columnCount(); ++c)
+        cells << m->data(m->index(r, c)).toString();
     return cells;
 }
 

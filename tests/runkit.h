@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTableWidget>
 
 namespace testkit {
@@ -20,6 +21,7 @@ struct RunRig
     TempDatabase db;
     std::unique_ptr<sim::CollectorSim> sim1, sim2;
     std::unique_ptr<shoudata> page;
+    std::unique_ptr<acquisition::RunSession> session; // when built without a page
 
     struct Setup
     {
@@ -30,16 +32,28 @@ struct RunRig
         QString secA;            // default: channelsA count
         sim::Options options;    // for both simulators
         bool exactValues = true; // channel n reads n / 4 (no noise)
+        bool withPage = true;    // false: a RunSession alone, without widgets
     };
 
     bool build(const Setup &setup);
-    QTableWidget *live() const { return child<QTableWidget>(page.get(), "twshow"); }
+    QTableView *live() const { return child<QTableView>(page.get(), "twshow"); }
+    int liveRows() const { return live()->model()->rowCount(); }
+    int liveColumns() const { return live()->model()->columnCount(); }
+    QString liveHeader(int c) const
+    {
+        return live()->model()->headerData(c, Qt::Horizontal).toString();
+    }
     QComboBox *point() const { return child<QComboBox>(page.get(), "comboBox_2"); }
-    void start() { click(page.get(), "pushButton"); }
-    void stop() { click(page.get(), "pushButton_2"); }
+    // Click, then wait until the start or the stop has settled.
+    void start();
+    void stop();
     void process() { click(page.get(), "pushButton_4"); }
     bool waitRows(int rows, int ms = 8000);
     QStringList row(int r) const;
+
+    // Without a page: starts the session at `point` and waits until it runs.
+    bool startSession(const QString &point = QStringLiteral("检点1"), bool two = false);
+    void stopSession();
 };
 
 } // namespace testkit

@@ -1,14 +1,16 @@
 #include "pages/channels/form3.h"
 
 #include "link/serialline.h"
+#include "pages/busyguard.h"
 #include "pages/channels/form4.h"
 #include "pages/pagekit.h"
 #include "pages/prompts.h"
 #include "ui_form3.h"
 
+#include "link/trace.h"
 #include <QComboBox>
 #include <QItemSelectionModel>
-#include <QtDebug>
+#include <memory>
 #include <utility>
 
 using namespace channels;
@@ -226,7 +228,8 @@ void Form3::on_pushButton_2_clicked()
     rtu::SerialLine line;
     QString error;
     if (!line.open(ui->comboBox->currentText(), &error)) {
-        qDebug().noquote() << "download: cannot open" << ui->comboBox->currentText() << error;
+        qCDebug(lcTrace).noquote()
+            << "download: cannot open" << ui->comboBox->currentText() << error;
         prompts::about(nullptr, QStringLiteral("提示"), QStringLiteral("连接失败！"));
         return;
     }
@@ -234,47 +237,58 @@ void Form3::on_pushButton_2_clicked()
     m_downloading = true;
     connect(&line, &rtu::SerialLine::received, this, &Form3::recvMsg);
     setEditing(false);
+    auto guard = std::make_unique<BusyGuard>(
+        this, QList<QWidget *>{ui->comboBox, ui->pushButton_6, ui->pushButton_9});
 
     bool accepted = true;
+    bool cancelled = false;
     QStringList unconfirmed;
     for (const Step &s : plan.steps) {
+        if (busy::cancelRequested(this)) {
+            cancelled = true;
+            break;
+        }
         line.clearRx();
         line.sendHex(s.frame);
-        qDebug().noquote() << s.trace + s.frame;
+        qCDebug(lcTrace).noquote() << s.trace + s.frame;
         rtu::pauseWithEvents(s.pauseMs);
         const QString reply = line.rxHex();
         if (s.fatal) {
-            qDebug().noquote() << reply.toUpper();
+            qCDebug(lcTrace).noquote() << reply.toUpper();
             if (!confirms(s, reply)) {
                 accepted = false;
                 break;
             }
             if (plan.family == rtu::Family::M702)
-                qDebug() << "kai shi pei zhi tong dao!";
+                qCDebug(lcTrace) << "kai shi pei zhi tong dao!";
             continue;
         }
         if (s.expected == 0)
             continue;
         if (confirms(s, reply)) {
-            qDebug().noquote() << QString::number(s.channel) + QStringLiteral(" ok!");
+            qCDebug(lcTrace).noquote() << QString::number(s.channel) + QStringLiteral(" ok!");
         } else {
             const QString ch = QString::number(s.channel);
             if (!unconfirmed.contains(ch))
                 unconfirmed << ch;
         }
     }
-    rtu::pauseWithEvents(200);
+    if (!cancelled)
+        rtu::pauseWithEvents(200);
     line.close();
     m_port = nullptr;
-    qDebug() << "Port Close!";
+    qCDebug(lcTrace) << "Port Close!";
     m_downloading = false;
     setEditing(true);
+    guard.reset();
+    if (cancelled)
+        return; // the program is closing: nothing is stored
 
     if (!accepted) {
         prompts::about(nullptr, QStringLiteral("失败"), QStringLiteral("设置失败!"));
         return;
     }
-    qDebug() << "tongdaopeizhi ok";
+    qCDebug(lcTrace) << "tongdaopeizhi ok";
     const storage::Status stored =
         storage::storeChannelLayout(device, rows, plan.count, plan.road, plan.kinds);
     if (!stored.ok) {
@@ -294,7 +308,7 @@ void Form3::on_pushButton_2_clicked()
 void Form3::recvMsg()
 {
     if (m_port)
-        qDebug().noquote() << "rec:" + m_port->rxHex();
+        qCDebug(lcTrace).noquote() << "rec:" + m_port->rxHex();
 }
 
 void Form3::on_pushButton_6_clicked()

@@ -2,11 +2,12 @@
 
 #include "link/commands.h"
 #include "link/serialline.h"
+#include "pages/busyguard.h"
 #include "pages/pagekit.h"
 #include "pages/prompts.h"
 #include "ui_form1.h"
 
-#include <QtDebug>
+#include "link/trace.h"
 
 static const char *const kDateFormat = "yyyy-MM-dd";
 
@@ -68,53 +69,66 @@ void Form1::loadList()
 
 void Form1::on_pushButton_clicked()
 {
-    // One scan at a time: a second click during the pauses cannot replace the port.
-    ui->pushButton->setEnabled(false);
-    const QString before = ui->lineEdit_3->text();
-    ui->lineEdit_3->clear();
+    if (busy::isBusy(this))
+        return;
+    QString message;
+    {
+        // Nothing that could start another exchange or change the record
+        // being written is live during the scan; the serial field keeps its
+        // text until the reply has been judged.
+        BusyGuard guard(this, {ui->pushButton, ui->pushButton_2, ui->pushButton_3, ui->pushButton_4,
+                               ui->pushButton_5, ui->pushButton_6, ui->pushButton_8, ui->comboBox,
+                               ui->comboBox_2, ui->lineEdit, ui->lineEdit_3, ui->twshow});
+        message = scan();
+    }
+    if (!message.isEmpty())
+        prompts::about(this, QStringLiteral("提示"), message);
+}
 
+QString Form1::scan()
+{
     rtu::SerialLine line;
     m_port = &line;
     connect(&line, &rtu::SerialLine::received, this, &Form1::recvMsg);
+    auto done = [&](const QString &message) {
+        line.close();
+        m_port = nullptr;
+        return message;
+    };
     QString error;
     if (!line.open(ui->comboBox_2->currentText(), &error)) {
-        qDebug().noquote() << "scan: cannot open" << ui->comboBox_2->currentText() << error;
-        m_port = nullptr;
-        ui->lineEdit_3->setText(before);
-        prompts::about(this, QStringLiteral("提示"), QStringLiteral("连接失败！"));
-        ui->pushButton->setEnabled(true);
-        return;
+        qCDebug(lcTrace).noquote() << "scan: cannot open" << ui->comboBox_2->currentText() << error;
+        return done(QStringLiteral("连接失败！"));
     }
     rtu::pauseWithEvents(500);
+    if (busy::cancelRequested(this))
+        return done(QString());
     rtu::Family family;
     if (rtu::familyFromModel(ui->comboBox->currentText(), &family))
         line.sendHex(rtu::identifyFrame(family));
     rtu::pauseWithEvents(500);
+    if (busy::cancelRequested(this))
+        return done(QString());
     const QString reply = line.rxHex();
-    qDebug().noquote() << reply;
+    qCDebug(lcTrace).noquote() << reply;
 
     // A reply must carry all ten characters and its CRC; anything else is a failed scan.
     if (reply.size() >= rtu::reply::identifyMin && rtu::replyCrcMatches(reply)) {
         const QString serial = rtu::asciiFromHex(reply.mid(6, 20));
         ui->lineEdit_3->setText(serial);
-        qDebug().noquote() << serial;
-        prompts::about(this, QStringLiteral("提示"), QStringLiteral("成功！"));
-    } else {
-        if (!reply.isEmpty())
-            qDebug().noquote() << "scan: rejected reply" << reply;
-        ui->lineEdit_3->setText(before);
-        prompts::about(this, QStringLiteral("提示"), QStringLiteral("扫描失败！"));
+        qCDebug(lcTrace).noquote() << serial;
+        return done(QStringLiteral("成功！"));
     }
-    line.close();
-    m_port = nullptr;
-    ui->pushButton->setEnabled(true);
+    if (!reply.isEmpty())
+        qCDebug(lcTrace).noquote() << "scan: rejected reply" << reply;
+    return done(QStringLiteral("扫描失败！"));
 }
 
 void Form1::recvMsg()
 {
     // The line keeps the whole reply; the scan judges it when its pause ends.
     if (m_port)
-        qDebug().noquote() << "rec:" + m_port->rxHex();
+        qCDebug(lcTrace).noquote() << "rec:" + m_port->rxHex();
 }
 
 void Form1::on_pushButton_2_clicked()

@@ -38,6 +38,7 @@ private:
     storage::Row fieldsRow() const;
     QList<QLineEdit *> measurementFields() const; // lineEdit_4 .. lineEdit_12
     void loadList();
+    QString scan(); // the message to show afterwards; empty when cancelled
 
     Ui::Form1 *ui;
     rtu::SerialLine *m_port = nullptr; // exists only during a scan

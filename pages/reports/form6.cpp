@@ -34,7 +34,7 @@ Form6::~Form6()
 
 bool Form6::isLoading() const
 {
-    return m_job && m_job->isRunning() && !m_loadDone;
+    return m_loading;
 }
 
 const results::Calibration *Form6::loadedCalibration() const
@@ -73,6 +73,7 @@ void Form6::stopLoading()
     m_job->disconnect(this);
     m_job.reset(); // cancels and waits; the worker checks for cancel per sample
     m_loadDone = false;
+    m_loading = false;
     showLoading(false);
 }
 
@@ -128,6 +129,7 @@ void Form6::on_tbnum_cellClicked(int row, int)
     connect(m_job.get(), &results::LoadJob::resultsReady, this, &Form6::onResults);
     connect(m_job.get(), &results::LoadJob::finished, this, &Form6::onFinished);
     showLoading(true);
+    m_loading = true;
     m_job->start();
 }
 
@@ -153,6 +155,7 @@ void Form6::onResults(const QVector<results::PointResult> &r)
 
 void Form6::onFinished(bool ok, const QString &error, bool cancelled)
 {
+    m_loading = false;
     showLoading(false);
     if (!ok) {
         ui->label_load->setText(QStringLiteral("加载失败"));

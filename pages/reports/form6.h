@@ -62,5 +62,6 @@ private:
     QStringList m_keys; // the full dtbegin of every listed calibration
     QString m_loadedKey;
     bool m_loadDone = false;
+    bool m_loading = false; // from the start of a load to its finished signal
     QVector<results::PointResult> m_results;
 };

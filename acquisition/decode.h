@@ -1,23 +1,12 @@
 #pragma once
 
-// Reply assembly and decoding of a calibration run, as plain functions.
+// Decoding the readings of a calibration run, as plain functions.
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 namespace acquisition {
-
-// Removes the echoes of the sampling-speed register (values 1 to 3) where
-// they stand on a byte boundary.
-QString stripEchoes(const QString &hex);
-
-enum class Verdict {
-    Incomplete, // wait for more bytes
-    Complete,   // a whole reading with a valid CRC
-    Rejected,   // a whole reading with a bad CRC, or more than any reading holds
-};
-Verdict judge(const QString &hex);
 
 // M701: the value of channel n at offset 8n - 802. False when a channel has
 // no value in the reply (outside 101..116 or not a number).

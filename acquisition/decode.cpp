@@ -1,4 +1,4 @@
-#include "pages/run/acquisition.h"
+#include "acquisition/decode.h"
 
 #include "link/commands.h"
 #include "link/frames.h"
@@ -6,30 +6,6 @@
 #include <algorithm>
 
 namespace acquisition {
-
-QString stripEchoes(const QString &hex)
-{
-    static const QStringList echoes{rtu::frame::speed3Echo, rtu::frame::speed2Echo,
-                                    rtu::frame::speedM702};
-    QString text = hex;
-    for (int at = 0; at + 16 <= text.size();) {
-        const QString piece = text.mid(at, 16);
-        if (echoes.contains(piece, Qt::CaseInsensitive))
-            text.remove(at, 16);
-        else
-            at += 2;
-    }
-    return text;
-}
-
-Verdict judge(const QString &hex)
-{
-    if (rtu::readReplyComplete(hex))
-        return rtu::replyCrcMatches(hex) ? Verdict::Complete : Verdict::Rejected;
-    if (hex.size() > rtu::reply::longest)
-        return Verdict::Rejected;
-    return Verdict::Incomplete;
-}
 
 static bool channelNumber(const QString &text, int *n)
 {

@@ -1,0 +1,3 @@
+#include "link/trace.h"
+
+Q_LOGGING_CATEGORY(lcTrace, "orven.trace", QtInfoMsg)

@@ -1,0 +1,334 @@
+// The run engine without any widget: reply assembly on bytes, the session
+// against simulated collectors, and storing when the database refuses.
+
+#include "acquisition/replyassembler.h"
+#include "acquisition/runsession.h"
+#include "link/frames.h"
+#include "tests/runkit.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+using namespace testkit;
+using acquisition::Frame;
+using acquisition::ReplyAssembler;
+using acquisition::RunSession;
+using Setup = RunRig::Setup;
+
+namespace {
+
+QByteArray withCrc(const QByteArray &body)
+{
+    const quint16 crc = rtu::modbusCrc16(body);
+    return body + char(crc & 0xff) + char(crc >> 8);
+}
+
+QByteArray reading(int values)
+{
+    QByteArray body("\x01\x03", 2);
+    body += char((values * 4) & 0xff);
+    for (int i = 0; i < values; ++i)
+        body += QByteArray::fromHex("0000c841"); // 25.0
+    return withCrc(body);
+}
+
+QList<Frame::Kind> kinds(const QList<Frame> &frames)
+{
+    QList<Frame::Kind> out;
+    for (const Frame &f : frames)
+        out << f.kind;
+    return out;
+}
+
+int sampleCount(const RunRig &rig)
+{
+    return rig.session->samples().size();
+}
+
+bool waitSamples(const RunRig &rig, int n, int ms = 8000)
+{
+    return waitUntil([&] { return sampleCount(rig) >= n; }, ms);
+}
+
+} // namespace
+
+class SessionTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { setExtraPorts({}); }
+
+    void assemblerCutsFramesOnBytes();
+    void assemblerRecognisesExceptionsEchoesAndBadCrc();
+    void assemblerKeepsBytesAfterAFrame();
+
+    void twoCollectorsWithTheSecondSilentForATick();
+    void exceptionReplyIsRejectedWithItsCode();
+    void replyFollowedByStrayBytes();
+    void replySplitAcrossTheNextSend();
+    void failureIsAttributedToItsCollector();
+
+    void lockHeldElsewhereDelaysStoringButLosesNothing();
+    void fullDiskRefusesProcessingUntilEverySampleIsStored();
+};
+
+void SessionTest::assemblerCutsFramesOnBytes()
+{
+    ReplyAssembler a;
+    const QByteArray r = reading(2);
+    a.append(r.left(5));
+    QVERIFY(a.take().isEmpty());
+    QVERIFY(a.hasPartial());
+    a.append(r.mid(5));
+    const QList<Frame> f = a.take();
+    QCOMPARE(kinds(f), QList<Frame::Kind>{Frame::Reading});
+    QCOMPARE(f[0].bytes, r);
+    QVERIFY(!a.hasPartial());
+
+    // 64 values carry 256 bytes, which the count byte shows as 0.
+    const QByteArray big = reading(64);
+    QCOMPARE(quint8(big[2]), quint8(0));
+    QCOMPARE(big.size(), 261);
+    a.append(big);
+    QCOMPARE(kinds(a.take()), QList<Frame::Kind>{Frame::Reading});
+
+    // Two frames in one read come out as two.
+    a.append(r + r);
+    QCOMPARE(a.take().size(), 2);
+}
+
+void SessionTest::assemblerRecognisesExceptionsEchoesAndBadCrc()
+{
+    ReplyAssembler a;
+    const QByteArray exception = withCrc(QByteArray("\x01\x83\x02", 3));
+    const QByteArray echo = QByteArray::fromHex("0106000e000129c9");
+    QByteArray bad = reading(2);
+    bad[5] = char(bad[5] ^ 0x5a);
+    a.append(echo + exception + bad + reading(1));
+    const QList<Frame> f = a.take();
+    QCOMPARE(kinds(f),
+             (QList<Frame::Kind>{Frame::Echo, Frame::Exception, Frame::Rejected, Frame::Reading}));
+    QCOMPARE(f[1].code, 2);
+    QVERIFY(f[1].reason.contains("02"));
+    QCOMPARE(f[2].reason, QString("应答校验错误"));
+
+    // A reply to a request that was not sent: wrong function.
+    a.append(withCrc(QByteArray("\x01\x04\x02\x00\x00", 5)));
+    QCOMPARE(kinds(a.take()), QList<Frame::Kind>{Frame::Rejected});
+    // A reply of another slave is not one of ours.
+    a.append(QByteArray("\x07\x07", 2) + reading(1));
+    QCOMPARE(kinds(a.take()), (QList<Frame::Kind>{Frame::Stray, Frame::Reading}));
+}
+
+void SessionTest::assemblerKeepsBytesAfterAFrame()
+{
+    ReplyAssembler a;
+    const QByteArray next = reading(2);
+    a.append(reading(1) + next.left(4));
+    QCOMPARE(kinds(a.take()), QList<Frame::Kind>{Frame::Reading});
+    QVERIFY(a.hasPartial());
+    a.append(next.mid(4));
+    const QList<Frame> f = a.take();
+    QCOMPARE(kinds(f), QList<Frame::Kind>{Frame::Reading});
+    QCOMPARE(f[0].bytes, next);
+    // A partial frame that never completes is given up as incomplete.
+    a.append(next.left(3));
+    const Frame dropped = a.dropPartial();
+    QCOMPARE(dropped.kind, Frame::Rejected);
+    QCOMPARE(dropped.reason, QString("应答不完整"));
+    QVERIFY(!a.hasPartial());
+}
+
+void SessionTest::twoCollectorsWithTheSecondSilentForATick()
+{
+    RunRig rig;
+    Setup s;
+    s.withPage = false;
+    s.channelsB = QStringList{"110", "111"};
+    QVERIFY(rig.build(s));
+    QVERIFY(rig.startSession("检点1", true));
+    QVERIFY(waitSamples(rig, 1));
+    QCOMPARE(rig.session->samples()[0].texts,
+             (QStringList{"25.250", "25.500", "27.500", "27.750"}));
+    const int frames = rig.sim2->receivedFrames().size();
+    rig.sim2->setSilent(true);
+    QVERIFY(waitUntil([&] { return rig.sim2->receivedFrames().size() >= frames + 2; }, 5000));
+    rig.sim2->setSilent(false);
+    const int during = sampleCount(rig);
+    QVERIFY(waitSamples(rig, during + 1));
+    rig.stopSession();
+    QVERIFY(rig.session->counters(2).missed >= 1);
+    QCOMPARE(rig.session->counters(1).missed, 0);
+    QCOMPARE(rig.session->counters(1).rejected, 0);
+    QCOMPARE(rig.session->counters(2).rejected, 0);
+    QVERIFY(rig.session->counters(2).lastGood.isValid());
+    // Every sample shown is stored, in order.
+    const storage::Rows stored = rows("select coltime, coldata from data order by rowid");
+    QCOMPARE(stored.size(), sampleCount(rig));
+    QCOMPARE(stored.last().value(0), rig.session->samples().last().time);
+}
+
+void SessionTest::exceptionReplyIsRejectedWithItsCode()
+{
+    RunRig rig;
+    Setup s;
+    s.withPage = false;
+    s.family = rtu::Family::M701TC;
+    QVERIFY(rig.build(s));
+    QVERIFY(rig.startSession());
+    QVERIFY(waitSamples(rig, 1));
+    rig.sim1->options().exceptionReplies = true;
+    QVERIFY(waitUntil([&] { return rig.session->counters(1).rejected >= 2; }, 6000));
+    rig.stopSession();
+    const acquisition::CollectorCounters c = rig.session->counters(1);
+    QCOMPARE(c.lastException, 2);
+    QVERIFY(c.lastReason.contains("异常码 02"));
+    QVERIFY2(c.missed <= 1, qPrintable(QString::number(c.missed))); // at most the stop's tick
+    QCOMPARE(c.answered, sampleCount(rig));
+}
+
+void SessionTest::replyFollowedByStrayBytes()
+{
+    RunRig rig;
+    Setup s;
+    s.withPage = false;
+    QVERIFY(rig.build(s));
+    QVERIFY(rig.startSession());
+    // From the first reading on (the speed echo must be exactly eight bytes).
+    rig.sim1->options().trailing = QByteArray("\xaa\xbb\xcc", 3);
+    QVERIFY(waitSamples(rig, 3));
+    rig.stopSession();
+    for (const acquisition::RunSample &sample : rig.session->samples())
+        QCOMPARE(sample.texts, (QStringList{"25.250", "25.500"}));
+    QCOMPARE(rig.session->counters(1).rejected, 0);
+    QCOMPARE(rig.session->counters(1).answered, sampleCount(rig));
+}
+
+void SessionTest::replySplitAcrossTheNextSend()
+{
+    RunRig rig;
+    Setup s;
+    s.withPage = false;
+    s.family = rtu::Family::M701RTD;
+    // The reply starts 500 ms after the request; its second half comes
+    // 700 ms later, after the next request has gone out.
+    s.options.delayMs = 500;
+    s.options.chunks = 2;
+    s.options.chunkGapMs = 700;
+    QVERIFY(rig.build(s));
+    QVERIFY(rig.startSession());
+    QVERIFY(waitSamples(rig, 2, 10000));
+    rig.stopSession();
+    QCOMPARE(rig.session->counters(1).rejected, 0);
+    for (const acquisition::RunSample &sample : rig.session->samples())
+        QCOMPARE(sample.texts, (QStringList{"25.250", "25.500"}));
+}
+
+void SessionTest::failureIsAttributedToItsCollector()
+{
+    RunRig rig;
+    Setup s;
+    s.withPage = false;
+    s.channelsB = QStringList{"101", "102"};
+    QVERIFY(rig.build(s));
+    // Collector two measures three channels where its layout has two.
+    rig.sim2->setEnabledChannels({101, 102, 103});
+    QVERIFY(rig.startSession("检点1", true));
+    QVERIFY(waitUntil([&] { return rig.session->counters(2).rejected >= 2; }, 6000));
+    rig.stopSession();
+    QCOMPARE(rig.session->counters(1).rejected, 0);
+    QCOMPARE(rig.session->counters(2).lastReason, QString("通道数与配置不符，请重新设置通道"));
+    QCOMPARE(sampleCount(rig), 0);
+}
+
+void SessionTest::lockHeldElsewhereDelaysStoringButLosesNothing()
+{
+    RunRig rig;
+    Setup s;
+    s.withPage = false;
+    QVERIFY(rig.build(s));
+    QVERIFY(rig.startSession());
+    QVERIFY(waitSamples(rig, 1));
+    QVERIFY(waitUntil([&] { return rig.session->unstoredCount() == 0; }, 2000));
+
+    // Another program holds the write lock.
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
+        other.setDatabaseName(rig.db.path());
+        QVERIFY(other.open());
+        QSqlQuery lock(other);
+        QVERIFY2(lock.exec("begin immediate"), qPrintable(lock.lastError().text()));
+
+        // The event loop keeps going: measure the longest gap between ticks
+        // of a 10 ms timer while samples cannot be stored.
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0, worst = 0;
+        QTimer probe;
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            worst = qMax(worst, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        probe.start(10);
+        const int before = sampleCount(rig);
+        QVERIFY(waitSamples(rig, before + 3));
+        probe.stop();
+        QVERIFY(rig.session->unstoredCount() >= 3);
+        QVERIFY(!rig.session->lastStoreError().isEmpty());
+        // Not a speed target (that is bench_run): the window must not freeze
+        // for the driver's default five seconds per statement.
+        QVERIFY2(worst < 1000, qPrintable(QString::number(worst)));
+        QVERIFY(lock.exec("rollback"));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("other");
+
+    const int now = sampleCount(rig);
+    QVERIFY(waitSamples(rig, now + 1));
+    QVERIFY(waitUntil([&] { return rig.session->unstoredCount() == 0; }, 3000));
+    rig.stopSession();
+    const storage::Rows stored = rows("select coltime from data order by rowid");
+    QCOMPARE(stored.size(), sampleCount(rig)); // none lost, none twice
+    for (int i = 0; i < stored.size(); ++i)
+        QCOMPARE(stored[i][0], rig.session->samples()[i].time); // in order
+}
+
+void SessionTest::fullDiskRefusesProcessingUntilEverySampleIsStored()
+{
+    RunRig rig;
+    Setup s;
+    s.withPage = false;
+    QVERIFY(rig.build(s));
+    QVERIFY(rig.startSession());
+    QVERIFY(waitSamples(rig, 1));
+    // The file may not grow: a full disk as far as SQLite can tell.
+    QVERIFY(sql("pragma wal_checkpoint(truncate)"));
+    const int pages = rows("pragma page_count").value(0).value(0).toInt();
+    QVERIFY(sql(QStringLiteral("pragma max_page_count=%1").arg(pages)));
+    // Fill the last page of the sample table too.
+    while (sql("insert into data values('filler','','0000','','xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx')")) {
+    }
+    QVERIFY(waitUntil([&] { return rig.session->unstoredCount() >= 2; }, 8000));
+    rig.stopSession();
+    const int stored =
+        rows("select count(*) from data where equipname<>'filler'").value(0).value(0).toInt();
+
+    RunSession::Processing p = rig.session->process(false);
+    QCOMPARE(p.outcome, RunSession::Processing::Unstored);
+    QVERIFY(p.message.contains(QString::number(rig.session->unstoredCount())));
+    QCOMPARE(rows("select count(*) from datamark").value(0).value(0), QString("0"));
+
+    QVERIFY(sql("delete from data where equipname='filler'"));
+    QVERIFY(sql("pragma max_page_count=1000000"));
+    p = rig.session->process(false);
+    QCOMPARE(p.outcome, RunSession::Processing::Done);
+    const int total = rows("select count(*) from data").value(0).value(0).toInt();
+    QVERIFY(total > stored);
+    QCOMPARE(total, sampleCount(rig));
+    QCOMPARE(rows("select samplenum from datamark").value(0).value(0), QString::number(total));
+}
+
+QTEST_GUILESS_MAIN(SessionTest)
+#include "tst_session.moc"
