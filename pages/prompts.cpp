@@ -13,7 +13,7 @@ struct State
 {
     bool scripted = false;
     QQueue<bool> answers;
-    QQueue<QString> fileNames;
+    QQueue<QPair<QString, QString>> fileNames;
     QList<Record> records;
 };
 State &state()
@@ -43,13 +43,19 @@ bool question(QWidget *parent, const QString &title, const QString &text)
 }
 
 QString saveFileName(QWidget *parent, const QString &caption, const QString &dir,
-                     const QString &filter)
+                     const QString &filter, QString *selectedFilter)
 {
     if (state().scripted) {
-        state().records << Record{Kind::SaveFile, caption, dir};
-        return state().fileNames.isEmpty() ? QString() : state().fileNames.dequeue();
+        state().records << Record{Kind::SaveFile, caption, dir + QLatin1Char('|') + filter};
+        if (state().fileNames.isEmpty())
+            return QString();
+        const QPair<QString, QString> answer = state().fileNames.dequeue();
+        if (selectedFilter)
+            *selectedFilter = answer.second.isEmpty() ? filter.section(QStringLiteral(";;"), 0, 0)
+                                                      : answer.second;
+        return answer.first;
     }
-    return QFileDialog::getSaveFileName(parent, caption, dir, filter);
+    return QFileDialog::getSaveFileName(parent, caption, dir, filter, selectedFilter);
 }
 
 bool openUrl(const QUrl &url)
@@ -77,9 +83,9 @@ void queueAnswer(bool yes)
     state().answers.enqueue(yes);
 }
 
-void queueFileName(const QString &name)
+void queueFileName(const QString &name, const QString &filter)
 {
-    state().fileNames.enqueue(name);
+    state().fileNames.enqueue(qMakePair(name, filter));
 }
 
 QList<Record> records()

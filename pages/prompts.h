@@ -15,8 +15,9 @@ namespace prompts {
 void about(QWidget *parent, const QString &title, const QString &text);
 // True when the operator answers Yes.
 bool question(QWidget *parent, const QString &title, const QString &text);
+// `selectedFilter`, when given, receives the filter the operator chose.
 QString saveFileName(QWidget *parent, const QString &caption, const QString &dir,
-                     const QString &filter);
+                     const QString &filter, QString *selectedFilter = nullptr);
 bool openUrl(const QUrl &url);
 
 // ---- scripting ----
@@ -30,8 +31,10 @@ struct Record
 
 void setScripted(bool scripted); // also clears queues and records
 bool isScripted();
-void queueAnswer(bool yes);              // next question; an empty queue answers No
-void queueFileName(const QString &name); // next save dialog; empty queue answers ""
+void queueAnswer(bool yes); // next question; an empty queue answers No
+// Next save dialog; an empty queue answers "". `filter` is the chosen
+// filter (default: the first of the dialog's filters).
+void queueFileName(const QString &name, const QString &filter = QString());
 QList<Record> records();
 QList<Record> recordsOf(Kind kind);
 void clearRecords();

@@ -6,8 +6,12 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5sql5-sqlite libsqlite3-dev
+  pkg-config libzip-dev libxlsxwriter-dev
+  # PDF and .xls through LibreOffice without a GUI; CJK fonts embedded in the PDF
+  libreoffice-writer-nogui libreoffice-calc-nogui fonts-noto-cjk
+  # the tests read PDFs back
+  poppler-utils
   xvfb xauth imagemagick
-  fonts-noto-cjk
 )
 
 missing=()

@@ -154,4 +154,56 @@ Result<QList<RunHeader>> SampleReader::headers()
     }
 }
 
+Result<Rows> SampleReader::rows(const char *sql, const QStringList &binds, int limit)
+{
+    Statement st(m_db, sql);
+    if (!st.ok())
+        return Result<Rows>::failure(lastError());
+    for (int i = 0; i < binds.size(); ++i)
+        st.bind(i + 1, binds[i]);
+    Result<Rows> r;
+    while (limit < 0 || r.value.size() < limit) {
+        const int rc = sqlite3_step(st.get());
+        if (rc == SQLITE_DONE)
+            break;
+        if (rc != SQLITE_ROW)
+            return Result<Rows>::failure(lastError());
+        Row row;
+        for (int i = 0; i < sqlite3_column_count(st.get()); ++i)
+            row << column(st.get(), i).text();
+        r.value << row;
+    }
+    return r;
+}
+
+static Result<Row> first(const Result<Rows> &rows)
+{
+    if (!rows)
+        return Result<Row>::failure(rows.error);
+    Result<Row> r;
+    if (!rows.value.isEmpty())
+        r.value = rows.value.first();
+    return r;
+}
+
+Result<Row> SampleReader::equipmentRecord(const QString &name)
+{
+    return first(rows("select * from equipdata where name=?", {name}, 1));
+}
+
+Result<Row> SampleReader::collectorRecord(const QString &serial)
+{
+    return first(rows("select * from datacollect where serialnum=?", {serial}, 1));
+}
+
+Result<Row> SampleReader::companyRecord()
+{
+    return first(rows("select * from company", {}, 1));
+}
+
+Result<Rows> SampleReader::channelRows(bool collectorTwo)
+{
+    return rows(collectorTwo ? "select * from deviceB" : "select * from deviceA", {});
+}
+
 } // namespace storage

@@ -53,8 +53,17 @@ public:
     // Every header, ordered by dtbegin.
     Result<QList<RunHeader>> headers();
 
+    // Records the documents are written from, as stored (select *); an
+    // empty row when there is none.
+    Result<Row> equipmentRecord(const QString &name);
+    Result<Row> collectorRecord(const QString &serial);
+    Result<Row> companyRecord();
+    // The channel rows of collector one or two, in table order.
+    Result<Rows> channelRows(bool collectorTwo);
+
 private:
     QString lastError() const;
+    Result<Rows> rows(const char *sql, const QStringList &binds, int limit = -1);
     sqlite3 *m_db = nullptr;
 };
 

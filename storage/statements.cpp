@@ -286,6 +286,30 @@ Result<QString> equipmentType(const QString &name)
     return selectValue(QStringLiteral("select type from equipdata where name=?"), {name});
 }
 
+Result<Row> equipmentRecord(const QString &name)
+{
+    const Result<Rows> rows =
+        selectRows(QStringLiteral("select * from equipdata where name=? limit 1"), {name});
+    if (!rows)
+        return Result<Row>::failure(rows.error);
+    Result<Row> r;
+    if (!rows.value.isEmpty())
+        r.value = rows.value.first();
+    return r;
+}
+
+Result<Row> collectorRecord(const QString &serial)
+{
+    const Result<Rows> rows =
+        selectRows(QStringLiteral("select * from datacollect where serialnum=? limit 1"), {serial});
+    if (!rows)
+        return Result<Row>::failure(rows.error);
+    Result<Row> r;
+    if (!rows.value.isEmpty())
+        r.value = rows.value.first();
+    return r;
+}
+
 // ---- channel layouts ----
 
 Result<Rows> loadChannelTable(Device device)

@@ -58,6 +58,10 @@ Result<SetPoints> equipmentSetPoints(const QString &name);
 Result<QString> equipmentPointCount(const QString &name);
 Result<QString> equipmentType(const QString &name);
 
+// The whole record (select *), an empty row when there is none.
+Result<Row> equipmentRecord(const QString &name);
+Result<Row> collectorRecord(const QString &serial);
+
 // ---- channel layouts (deviceA, deviceB) ----
 Result<Rows> loadChannelTable(Device device);
 // Rewrites the whole layout of one collector with its counts and kinds in

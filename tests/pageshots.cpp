@@ -79,6 +79,25 @@ int main(int argc, char *argv[])
         testkit::click(&query, QStringLiteral("pushButton_results"));
         QApplication::processEvents();
         query.grab().save(out + QStringLiteral("/form6-results.png"));
+
+        // The record and the certificate of that calibration, as PDF.
+        storage::insertCollector({"1", "采集器一", "M702", rig.sim1->portPath(), "SIM0000001",
+                                  "0.1", "1.5", "0.01", "0.1", "ZS-2024-001", "0.05", "0.8", "2",
+                                  "2", "2027-06-30"});
+        storage::saveCompany({"某市计量测试研究院", "021-12345678", "021-87654321",
+                              "实验路 8 号", "200000", "www.example.cn", "实验室",
+                              "(沪)法计(2024)01001号"});
+        for (const char *name : {"record", "certificate"}) {
+            const QString file = out + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".pdf");
+            prompts::queueAnswer(true); // points without samples
+            prompts::queueFileName(file);
+            testkit::click(&query, QLatin1String(name) == QLatin1String("record")
+                                       ? QStringLiteral("pushButton")
+                                       : QStringLiteral("pushButton_2"));
+            testkit::waitUntil([&] { return !query.isExporting(); }, 120000);
+        }
+        for (const QString &line : prompts::aboutTexts())
+            qInfo().noquote() << line;
     }
     return 0;
 }

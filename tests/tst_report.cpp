@@ -1,7 +1,10 @@
 // orven-report: the list and results sub-commands on a database built here,
 // run as the program scripts run.
 
+#include "office/templates.h"
+#include "office/zippackage.h"
 #include "tests/calibkit.h"
+#include "tests/docskit.h"
 #include "tests/testkit.h"
 #include "tools/report.h"
 
@@ -50,6 +53,7 @@ private slots:
     void resultsOmitKindsTheTypeDoesNotAsk();
     void failuresExitOneWithAReason();
     void badUsageExitsTwo();
+    void recordAndCertificateFiles();
 };
 
 void ReportTest::listPrintsOneObjectPerCalibration()
@@ -183,6 +187,44 @@ void ReportTest::badUsageExitsTwo()
     const Run help = runTool({"--help"});
     QCOMPARE(help.code, 0);
     QVERIFY(help.out.contains("results KEY"));
+}
+
+void ReportTest::recordAndCertificateFiles()
+{
+    TempDatabase db;
+    DocumentRig rig;
+    QVERIFY(rig.store());
+    const QString out = db.dir() + "/record.DOCX";
+    Run r = runTool({"--db", db.path(), "record", rig.spec.begin, out});
+    QVERIFY2(r.code == 0, r.err.constData());
+    const storage::Result<QList<office::ZipEntry>> z = office::readZip(out);
+    QVERIFY(z.ok);
+    QByteArray document;
+    for (const office::ZipEntry &e : z.value)
+        if (e.name == "word/document.xml")
+            document = e.data;
+    QVERIFY(document.contains("校准点3"));
+    QVERIFY(document.contains("25  40  60  "));
+
+    // Another template with the same bookmarks.
+    const QString other = db.dir() + "/mine.docx";
+    QVERIFY(QFile::copy(office::findTemplate("databook.docx"), other));
+    r = runTool({"--db", db.path(), "certificate", rig.spec.begin, db.dir() + "/c.docx",
+                 "--template", other});
+    QVERIFY2(r.code == 0, r.err.constData());
+
+    r = runTool({"--db", db.path(), "certificate", "2000-01-01 00:00:00", db.dir() + "/n.docx"});
+    QCOMPARE(r.code, 1);
+    QVERIFY(!QFile::exists(db.dir() + "/n.docx"));
+    r = runTool({"--db", db.path(), "certificate", rig.spec.begin, db.dir() + "/n.docx",
+                 "--template", db.dir() + "/none.docx"});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.err.contains("none.docx"));
+    QVERIFY(sql("delete from datacollect"));
+    r = runTool({"--db", db.path(), "record", rig.spec.begin, db.dir() + "/n.docx"});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.err.contains("采集器"));
+    QCOMPARE(runTool({"--db", db.path(), "record", rig.spec.begin, db.dir() + "/n.txt"}).code, 2);
 }
 
 QTEST_GUILESS_MAIN(ReportTest)

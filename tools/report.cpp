@@ -1,5 +1,7 @@
 #include "tools/report.h"
 
+#include "office/export.h"
+#include "office/templates.h"
 #include "results/calibration.h"
 #include "storage/database.h"
 #include "storage/samplereader.h"
@@ -105,7 +107,8 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         return 2;
     };
     auto fail = [&](const QString &reason) {
-        err << "orven-report: " << reason << "\n";
+        err << "orven-report: " << QString(reason).replace(QLatin1Char('\n'), QLatin1Char(' '))
+            << "\n";
         err.flush();
         return 1;
     };
@@ -161,6 +164,71 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             return fail(c.status.error);
         out << resultsJson(h.value.header, c.points) << "\n";
         out.flush();
+        return 0;
+    }
+    if (command == QLatin1String("record") || command == QLatin1String("certificate")) {
+        QString templatePath;
+        const int t = args.indexOf(QStringLiteral("--template"));
+        if (t >= 0) {
+            if (t + 1 >= args.size())
+                return bad();
+            templatePath = args.takeAt(t + 1);
+            args.removeAt(t);
+        }
+        if (args.size() != 2)
+            return bad();
+        const QString key = args[0];
+        const QString target = args[1];
+        if (!target.endsWith(QLatin1String(".docx"), Qt::CaseInsensitive) &&
+            !target.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+            return bad();
+        const office::DocumentKind kind = command == QLatin1String("record")
+                                              ? office::DocumentKind::Record
+                                              : office::DocumentKind::Certificate;
+        if (templatePath.isEmpty()) {
+            templatePath = office::findTemplate(office::templateName(kind));
+            if (templatePath.isEmpty())
+                return fail(QStringLiteral("template not found: %1")
+                                .arg(office::expectedTemplatePath(office::templateName(kind))));
+        }
+        if (const storage::Status st = checkDatabase(db); !st)
+            return fail(st.error);
+        storage::SampleReader reader;
+        if (const storage::Status st = reader.open(db); !st)
+            return fail(st.error);
+        const storage::Result<storage::SampleReader::FoundHeader> h = reader.header(key);
+        if (!h)
+            return fail(h.error);
+        if (!h.value.found)
+            return fail(QStringLiteral("no calibration with key \"%1\"").arg(key));
+        office::DocumentJob job;
+        job.kind = kind;
+        job.templatePath = templatePath;
+        job.target = target;
+        job.calibration.header = h.value.header;
+        job.calibration.layout = results::ChannelLayout::fromHeader(h.value.header);
+        const storage::Result<storage::Row> equipment =
+            reader.equipmentRecord(h.value.header.equipname);
+        const storage::Result<storage::Row> collector =
+            reader.collectorRecord(h.value.header.collector);
+        const storage::Result<storage::Row> company = reader.companyRecord();
+        for (const storage::Status &st : {equipment.status(), collector.status(), company.status()})
+            if (!st)
+                return fail(st.error);
+        job.sources = office::DocumentSources{equipment.value, collector.value, company.value};
+        const QString missing = office::missingRecords(kind, h.value.header, job.sources);
+        if (!missing.isEmpty())
+            return fail(missing.section(QLatin1Char('\n'), 0, 0));
+        const results::LoadOutcome loaded = results::loadSamples(reader, job.calibration);
+        if (!loaded.status)
+            return fail(loaded.status.error);
+        job.points = results::computeResults(job.calibration);
+        for (const QString &gap : office::figureGaps(h.value.header, job.points))
+            err << "orven-report: warning: " << gap << "\n";
+        err.flush();
+        const storage::Status written = office::writeDocument(job);
+        if (!written)
+            return fail(QString(written.error).replace(QLatin1Char('\n'), QLatin1Char(' ')));
         return 0;
     }
     return bad();

@@ -7,7 +7,13 @@
 #include "storage/statements.h"
 #include "ui_form6.h"
 
+#include "office/conversion.h"
+#include "office/templates.h"
+
+#include <QDir>
 #include <QHeaderView>
+#include <QProgressDialog>
+#include <QStandardPaths>
 
 Form6::Form6(QWidget *parent)
     : QWidget(parent), ui(new Ui::Form6), m_model(new SampleTableModel(this))
@@ -295,12 +301,129 @@ void Form6::notYet(const QString &what)
 
 void Form6::on_pushButton_clicked()
 {
-    notYet(QStringLiteral("导出校准记录"));
+    exportDocument(office::DocumentKind::Record);
 }
 
 void Form6::on_pushButton_2_clicked()
 {
-    notYet(QStringLiteral("导出校准证书"));
+    exportDocument(office::DocumentKind::Certificate);
+}
+
+bool Form6::readyToExport()
+{
+    if (m_task) {
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("正在导出，请等当前导出完成。"));
+        return false;
+    }
+    if (m_loading) {
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("正在加载这次校准的数据，请加载完成后再导出。"));
+        return false;
+    }
+    if (!hasSamples() || !loadedCalibration()) {
+        prompts::about(this, QStringLiteral("提示"), QStringLiteral("当前没有数据！"));
+        return false;
+    }
+    return true;
+}
+
+void Form6::exportDocument(office::DocumentKind kind)
+{
+    if (!readyToExport())
+        return;
+    const storage::RunHeader header = loadedCalibration()->header;
+    const storage::Result<storage::Row> equipment = storage::equipmentRecord(header.equipname);
+    const storage::Result<storage::Row> collector = storage::collectorRecord(header.collector);
+    const storage::Result<storage::Row> company = storage::readCompany();
+    for (const storage::Status &st : {equipment.status(), collector.status(), company.status()}) {
+        if (!st) {
+            pagekit::reportFailure(this, QStringLiteral("读取导出数据失败"), st.error);
+            return;
+        }
+    }
+    const office::DocumentSources sources{equipment.value, collector.value, company.value};
+    const QString missing = office::missingRecords(kind, header, sources);
+    if (!missing.isEmpty()) {
+        prompts::about(this, QStringLiteral("失败"), missing);
+        return;
+    }
+    const QStringList gaps = office::figureGaps(header, m_results);
+    if (!gaps.isEmpty() &&
+        !prompts::question(
+            this, QStringLiteral("提示"),
+            QStringLiteral("以下校准点没有可用的数据：\n%1\n文件中这些数值将写为“无数据”。"
+                           "是否继续导出？")
+                .arg(gaps.join(QLatin1Char('\n')))))
+        return;
+    const QString name = office::templateName(kind);
+    const QString templatePath = office::findTemplate(name);
+    if (templatePath.isEmpty()) {
+        prompts::about(
+            this, QStringLiteral("失败"),
+            QStringLiteral("找不到模板文件 %1。\n请把 %2 放在程序所在的文件夹后再导出。")
+                .arg(QDir::toNativeSeparators(office::expectedTemplatePath(name)), name));
+        return;
+    }
+    QString filter;
+    QString file =
+        prompts::saveFileName(this, QStringLiteral("保存"),
+                              QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+                              QStringLiteral("Pdf 文件(*.pdf);;Word文件(*.docx)"), &filter);
+    if (file.isEmpty())
+        return;
+    file = office::withSuffix(file, filter, {QStringLiteral("pdf"), QStringLiteral("docx")});
+    if (!office::isWordFile(file) && office::findSoffice().isEmpty()) {
+        prompts::about(this, QStringLiteral("失败"), office::sofficeMissingText(true));
+        return;
+    }
+    office::DocumentJob job;
+    job.kind = kind;
+    job.calibration = *loadedCalibration();
+    job.points = m_results;
+    job.sources = sources;
+    job.templatePath = templatePath;
+    job.target = file;
+    runTask(
+        kind == office::DocumentKind::Record ? QStringLiteral("导出校准记录")
+                                             : QStringLiteral("导出校准证书"),
+        [job](const office::Progress &progress) { return office::writeDocument(job, progress); },
+        [this] { prompts::about(this, QStringLiteral("提示"), QStringLiteral("导出成功!")); });
+}
+
+void Form6::runTask(const QString &title, office::BackgroundTask::Work work,
+                    std::function<void()> done)
+{
+    m_progress =
+        new QProgressDialog(title + QStringLiteral("…"), QStringLiteral("取消"), 0, 0, this);
+    m_progress->setWindowTitle(title);
+    m_progress->setWindowModality(Qt::WindowModal);
+    m_progress->setMinimumDuration(0);
+    m_progress->setAutoClose(false);
+    m_progress->setAutoReset(false);
+    m_task = std::make_unique<office::BackgroundTask>(std::move(work));
+    connect(m_task.get(), &office::BackgroundTask::stage, m_progress,
+            &QProgressDialog::setLabelText);
+    connect(m_progress, &QProgressDialog::canceled, m_task.get(), &office::BackgroundTask::cancel);
+    connect(
+        m_task.get(), &office::BackgroundTask::finished, this,
+        [this, done](bool ok, const QString &error, bool cancelled) {
+            m_progress->deleteLater();
+            m_progress = nullptr;
+            m_task.reset();
+            if (cancelled) {
+                ui->label_load->setText(QStringLiteral("导出已取消"));
+                return;
+            }
+            if (!ok) {
+                prompts::about(this, QStringLiteral("失败"), error);
+                return;
+            }
+            done();
+        },
+        Qt::QueuedConnection);
+    m_progress->show();
+    m_task->start();
 }
 
 void Form6::on_pushButton_6_clicked()

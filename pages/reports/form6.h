@@ -1,5 +1,7 @@
 #pragma once
 
+#include "office/backgroundtask.h"
+#include "office/documents.h"
 #include "results/loadjob.h"
 
 #include <QWidget>
@@ -9,6 +11,7 @@ namespace Ui {
 class Form6;
 }
 class SampleTableModel;
+class QProgressDialog;
 
 // The query page: lists the processed calibrations, loads the clicked one
 // with its results, deletes one or all, and starts the exports.
@@ -26,6 +29,8 @@ public:
     const QVector<results::PointResult> &pointResults() const { return m_results; }
     // The calibration as loaded; valid when a load finished.
     const results::Calibration *loadedCalibration() const;
+    // An export is being written in the background.
+    bool isExporting() const { return m_task != nullptr; }
 
 signals:
     void loaded(); // a calibration and its results are shown
@@ -55,6 +60,13 @@ private:
     void fillResults();
     bool hasSamples() const;
     void notYet(const QString &what);
+    // Ready for an export: loaded, with rows; says why not otherwise.
+    bool readyToExport();
+    void exportDocument(office::DocumentKind kind);
+    // Runs `work` on a worker thread with a progress dialog that can cancel
+    // it; `done` runs on success.
+    void runTask(const QString &title, office::BackgroundTask::Work work,
+                 std::function<void()> done);
 
     Ui::Form6 *ui;
     SampleTableModel *m_model;
@@ -64,4 +76,6 @@ private:
     bool m_loadDone = false;
     bool m_loading = false; // from the start of a load to its finished signal
     QVector<results::PointResult> m_results;
+    std::unique_ptr<office::BackgroundTask> m_task;
+    QProgressDialog *m_progress = nullptr;
 };

@@ -1,0 +1,252 @@
+#include "office/documents.h"
+
+#include <QDateTime>
+
+namespace office {
+
+namespace {
+
+const QString S2 = QStringLiteral("  ");
+const QString S3 = QStringLiteral("   ");
+const QString S5 = QStringLiteral("     ");
+const QString S8 = QStringLiteral("        ");
+
+QString shown(const QString &figure)
+{
+    return figure.isEmpty() ? QStringLiteral("无数据") : figure;
+}
+
+// equipdata columns
+enum Equipment {
+    EName = 0,
+    ECompany = 1,
+    EAddress = 2,
+    EModel = 4,
+    ENumber = 5,
+    ETemProbes = 7,
+    EHumProbes = 8,
+    EMaker = 9
+};
+// datacollect columns
+enum Collector {
+    CNum = 0,
+    CName = 1,
+    CType = 2,
+    CTemAccuracy = 5,
+    CHumAccuracy = 6,
+    CCertificate = 9,
+    CTemUncertainty = 10,
+    CHumUncertainty = 11, // temnosurek
+    CTemK = 12,           // humnosure
+    CHumK = 13,
+    CValidity = 14
+};
+// company columns
+enum Company { LTel = 1, LAddress = 3, LPostcode = 4, LBook = 7 };
+
+QString setPointList(const QString &list, int count)
+{
+    const QStringList items = storage::splitList(list);
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text += items.value(i) + S2;
+    return text;
+}
+
+} // namespace
+
+QString templateName(DocumentKind kind)
+{
+    return kind == DocumentKind::Record ? QStringLiteral("M702.docx")
+                                        : QStringLiteral("databook.docx");
+}
+
+QString missingRecords(DocumentKind kind, const storage::RunHeader &header,
+                       const DocumentSources &sources)
+{
+    QStringList missing;
+    if (sources.equipment.isEmpty())
+        missing << QStringLiteral("试验设备“%1”").arg(header.equipname);
+    if (sources.collector.isEmpty())
+        missing << QStringLiteral("采集器“%1”").arg(header.collector);
+    if (kind == DocumentKind::Certificate && sources.company.isEmpty())
+        missing << QStringLiteral("检定单位信息");
+    if (missing.isEmpty())
+        return QString();
+    return QStringLiteral("找不到这次校准的%1记录，未生成文件。\n请先在对应页面补录后再导出。")
+        .arg(missing.join(QStringLiteral("、")));
+}
+
+QStringList figureGaps(const storage::RunHeader &header,
+                       const QVector<results::PointResult> &points)
+{
+    const bool wantT = results::typeWantsTemperature(header.equiptype);
+    const bool wantH = results::typeWantsHumidity(header.equiptype);
+    QStringList gaps;
+    for (const results::PointResult &p : points) {
+        if (p.samples == 0) {
+            gaps << QStringLiteral("检点%1：没有样本").arg(p.point);
+            continue;
+        }
+        if (wantT && p.t.channels == 0)
+            gaps << QStringLiteral("检点%1：没有温度通道").arg(p.point);
+        else if (wantT && p.t.fluctuation.isEmpty())
+            gaps << QStringLiteral("检点%1：温度没有读数").arg(p.point);
+        if (wantH && p.h.channels == 0)
+            gaps << QStringLiteral("检点%1：没有湿度通道").arg(p.point);
+        else if (wantH && p.h.fluctuation.isEmpty())
+            gaps << QStringLiteral("检点%1：湿度没有读数").arg(p.point);
+    }
+    return gaps;
+}
+
+QString nextCalibrationDate(const QString &dtbegin)
+{
+    const QDateTime start = QDateTime::fromString(dtbegin, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!start.isValid())
+        return QString();
+    return start.addDays(365).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).left(10);
+}
+
+static QString resultLines(const QString &label, const results::KindFigures &f)
+{
+    return label + QStringLiteral("设定值:") + shown(f.set) + S8 + QStringLiteral("上偏差:") +
+           shown(f.upper) + S8 + QStringLiteral("下偏差:") + shown(f.lower) + QLatin1Char('\n') +
+           QStringLiteral("                均匀度:") + shown(f.uniformity) + S5 +
+           QStringLiteral("波动度:±") + shown(f.fluctuation) + S8 +
+           QStringLiteral("校准不确定度（k=2）:") + shown(f.spread) + QLatin1Char('\n');
+}
+
+QString recordBlock(const results::Calibration &calibration, const results::PointResult &point,
+                    const QVector<int> &samples)
+{
+    const storage::RunHeader &h = calibration.header;
+    QString text = QString(6, QLatin1Char('\n'));
+    text += QStringLiteral("校准点") + QString::number(point.point) + QLatin1Char('\n');
+    text += QLatin1Char('\n');
+    text += QStringLiteral("时间              ");
+    const QStringList numbers = storage::splitList(h.chanlist);
+    for (int i = 0; i < calibration.layout.channelCount; ++i)
+        text += numbers.value(i) + S5;
+    text += QLatin1Char('\n');
+    for (int index : samples) {
+        const results::StoredSample &s = calibration.samples[index];
+        text += QString::fromUtf8(s.coltime).mid(5) + S3;
+        // Every entry, the empty one after the last ";" included.
+        for (const QString &entry : QString::fromUtf8(s.coldata).split(QLatin1Char(';')))
+            text += entry + S2;
+        text += QLatin1Char('\n');
+    }
+    text += QLatin1Char('\n');
+    text += QStringLiteral("最大值           ");
+    for (const results::ChannelExtremes &c : point.channels)
+        text += shown(c.max) + S2;
+    text += QLatin1Char('\n');
+    text += QStringLiteral("最小值           ");
+    for (const results::ChannelExtremes &c : point.channels)
+        text += shown(c.min) + S2;
+    text += QLatin1Char('\n');
+    text += QLatin1Char('\n');
+    if (results::typeWantsTemperature(h.equiptype))
+        text += resultLines(QStringLiteral("温度            "), point.t);
+    if (results::typeWantsHumidity(h.equiptype))
+        text += resultLines(QStringLiteral("湿度            "), point.h);
+    return text;
+}
+
+static QString certificatePart(const QString &title, const results::KindFigures &f)
+{
+    return QStringLiteral("\n") + title + QLatin1Char('\n') + QStringLiteral("设定值:") +
+           shown(f.set) + QLatin1Char('\n') + QStringLiteral("上偏差:") + shown(f.upper) +
+           QLatin1Char('\n') + QStringLiteral("下偏差:") + shown(f.lower) + QLatin1Char('\n') +
+           QStringLiteral("均匀度:") + shown(f.uniformity) + QLatin1Char('\n') +
+           QStringLiteral("波动度:±") + shown(f.fluctuation) + QLatin1Char('\n') +
+           QStringLiteral("校准不确定度（k=2）:") + shown(f.spread) + QLatin1Char('\n');
+}
+
+QString certificateBlock(const storage::RunHeader &header, const results::PointResult &point)
+{
+    QString text = QString(6, QLatin1Char('\n'));
+    text += QStringLiteral("校准点") + QString::number(point.point) + QLatin1Char('\n');
+    if (results::typeWantsTemperature(header.equiptype))
+        text += certificatePart(QStringLiteral("校准参数  温度/℃"), point.t);
+    if (results::typeWantsHumidity(header.equiptype))
+        text += certificatePart(QStringLiteral("校准参数  湿度/%RH"), point.h);
+    return text;
+}
+
+QList<Insertion> recordInsertions(const results::Calibration &calibration,
+                                  const QVector<results::PointResult> &points,
+                                  const DocumentSources &sources)
+{
+    const storage::RunHeader &h = calibration.header;
+    const storage::Row &e = sources.equipment;
+    const storage::Row &c = sources.collector;
+    // The count and set points are the calibration's own, not the
+    // equipment's as it may have been edited since.
+    const int count = results::pointCount(h);
+    const QString uncertainty = c.value(CTemUncertainty) + QStringLiteral("℃") +
+                                QStringLiteral("(k=") + c.value(CTemK) + QStringLiteral(")/") +
+                                c.value(CHumUncertainty) + QStringLiteral("%") +
+                                QStringLiteral("RH(k=") + c.value(CHumK) + QStringLiteral(")");
+    QList<Insertion> out{{QStringLiteral("mark1"), e.value(ECompany)},
+                         {QStringLiteral("mark2"), e.value(EName)},
+                         {QStringLiteral("mark3"), e.value(EAddress)},
+                         {QStringLiteral("mark4"), e.value(EMaker)},
+                         {QStringLiteral("mark5"), e.value(EModel)},
+                         {QStringLiteral("mark6"), e.value(ETemProbes)},
+                         {QStringLiteral("mark7"), e.value(EHumProbes)},
+                         {QStringLiteral("mark8"), QString::number(count)},
+                         {QStringLiteral("mark9"), setPointList(h.temset, count)},
+                         {QStringLiteral("mark10"), setPointList(h.humset, count)},
+                         {QStringLiteral("mark11"), h.dtbegin},
+                         {QStringLiteral("mark12"), c.value(CName)},
+                         {QStringLiteral("mark13"), c.value(CType)},
+                         {QStringLiteral("mark14"), uncertainty},
+                         {QStringLiteral("mark15"), c.value(CCertificate)},
+                         {QStringLiteral("mark16"), c.value(CValidity)}};
+    const QVector<QVector<int>> byPoint = results::samplesByPoint(calibration);
+    QString blocks;
+    for (const results::PointResult &p : points)
+        blocks += recordBlock(calibration, p, byPoint.value(p.point - 1));
+    out << Insertion{QStringLiteral("mark17"), blocks};
+    return out;
+}
+
+QList<Insertion> certificateInsertions(const storage::RunHeader &h,
+                                       const QVector<results::PointResult> &points,
+                                       const DocumentSources &sources)
+{
+    const storage::Row &e = sources.equipment;
+    const storage::Row &c = sources.collector;
+    const storage::Row &l = sources.company;
+    const QString accuracy = QStringLiteral("±") + c.value(CTemAccuracy) + QStringLiteral("℃") +
+                             QLatin1Char('\n') + QStringLiteral("±") + c.value(CHumAccuracy) +
+                             QStringLiteral("%RH");
+    QList<Insertion> out{{QStringLiteral("mark1"), e.value(ECompany)},
+                         {QStringLiteral("mark2"), e.value(EName)},
+                         {QStringLiteral("mark3"), e.value(EModel)},
+                         {QStringLiteral("mark4"), e.value(ENumber)},
+                         {QStringLiteral("mark5"), e.value(EMaker)},
+                         {QStringLiteral("mark6"), h.dtbegin.left(10)},
+                         {QStringLiteral("mark7"), l.value(LBook)},
+                         {QStringLiteral("mark8"), l.value(LTel)},
+                         {QStringLiteral("mark9"), l.value(LAddress)},
+                         {QStringLiteral("mark10"), l.value(LPostcode)},
+                         {QStringLiteral("mark11"), c.value(CName)},
+                         {QStringLiteral("mark12"), c.value(CType)},
+                         {QStringLiteral("mark13"), c.value(CNum)},
+                         {QStringLiteral("mark14"), c.value(CValidity)},
+                         {QStringLiteral("mark15"), c.value(CCertificate)},
+                         {QStringLiteral("mark16"), accuracy},
+                         {QStringLiteral("mark17"), h.envtem},
+                         {QStringLiteral("mark18"), h.envhum},
+                         {QStringLiteral("mark20"), nextCalibrationDate(h.dtbegin)}};
+    QString blocks;
+    for (const results::PointResult &p : points)
+        blocks += certificateBlock(h, p);
+    out << Insertion{QStringLiteral("mark19"), blocks};
+    return out;
+}
+
+} // namespace office

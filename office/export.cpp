@@ -1,0 +1,100 @@
+#include "office/export.h"
+
+#include "office/conversion.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+namespace office {
+
+bool isWordFile(const QString &path)
+{
+    return path.endsWith(QLatin1String(".docx"), Qt::CaseInsensitive);
+}
+
+QString withSuffix(const QString &name, const QString &selectedFilter, const QStringList &allowed)
+{
+    if (name.isEmpty())
+        return name;
+    const QString suffix = QFileInfo(name).suffix();
+    for (const QString &a : allowed)
+        if (suffix.compare(a, Qt::CaseInsensitive) == 0)
+            return name;
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("\\*\\.(\\w+)")).match(selectedFilter);
+    const QString add = m.hasMatch() ? m.captured(1) : allowed.value(0);
+    return add.isEmpty() ? name : name + QLatin1Char('.') + add;
+}
+
+// Copies `from` over `to` through a file beside `to`, so `to` is either the
+// old file or the whole new one.
+static storage::Status replaceWith(const QString &from, const QString &to)
+{
+    const QString part = to + QStringLiteral(".orven-part");
+    QFile::remove(part);
+    if (!QFile::copy(from, part))
+        return storage::Status::failure(QStringLiteral("不能写入 %1").arg(to));
+    if (QFile::exists(to) && !QFile::remove(to)) {
+        QFile::remove(part);
+        return storage::Status::failure(QStringLiteral("不能替换 %1（文件被占用或只读）").arg(to));
+    }
+    if (!QFile::rename(part, to)) {
+        QFile::remove(part);
+        return storage::Status::failure(QStringLiteral("不能写入 %1").arg(to));
+    }
+    return {};
+}
+
+storage::Status writeDocument(const DocumentJob &job, const Progress &progress)
+{
+    auto stage = [&](const QString &s) {
+        if (progress.stage)
+            progress.stage(s);
+    };
+    const storage::Status cancelled = storage::Status::failure(QStringLiteral("已取消"));
+    if (job.templatePath.isEmpty() || !QFileInfo(job.templatePath).isFile())
+        return storage::Status::failure(
+            QStringLiteral("找不到模板文件 %1").arg(QDir::toNativeSeparators(job.templatePath)));
+    const QDir targetDir = QFileInfo(job.target).absoluteDir();
+    if (!targetDir.exists())
+        return storage::Status::failure(
+            QStringLiteral("目标文件夹不存在：%1").arg(QDir::toNativeSeparators(targetDir.path())));
+
+    stage(QStringLiteral("正在生成文字…"));
+    const QList<Insertion> texts =
+        job.kind == DocumentKind::Record
+            ? recordInsertions(job.calibration, job.points, job.sources)
+            : certificateInsertions(job.calibration.header, job.points, job.sources);
+    if (progress.cancelled())
+        return cancelled;
+
+    stage(QStringLiteral("正在填写 Word 模板…"));
+    if (isWordFile(job.target))
+        return fillDocx(job.templatePath, job.target, texts);
+
+    // A PDF: the Word file goes to a private folder first.
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/orven-export-XXXXXX"));
+    if (!dir.isValid())
+        return storage::Status::failure(
+            QStringLiteral("不能建立临时目录：%1").arg(dir.errorString()));
+    const QString docx = dir.path() + QLatin1Char('/') + QFileInfo(job.target).completeBaseName() +
+                         QStringLiteral(".docx");
+    storage::Status st = fillDocx(job.templatePath, docx, texts);
+    if (!st)
+        return st;
+    if (progress.cancelled())
+        return cancelled;
+    if (findSoffice().isEmpty())
+        return storage::Status::failure(sofficeMissingText(true));
+    stage(QStringLiteral("正在用 LibreOffice 转换为 PDF…"));
+    Conversion conversion(docx, QStringLiteral("pdf"), job.timeoutMs);
+    QString error;
+    if (!conversion.run(&error, progress.cancel))
+        return storage::Status::failure(error);
+    return replaceWith(conversion.output(), job.target);
+}
+
+} // namespace office

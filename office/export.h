@@ -1,0 +1,42 @@
+#pragma once
+
+// Writing a calibration record or certificate: the texts, the filled Word
+// file and, for a PDF, the conversion. Runs start to end on the calling
+// thread (a worker thread, or a command-line tool); every temporary file
+// lives in a private temporary directory that is gone when it returns.
+
+#include "office/documents.h"
+#include "storage/result.h"
+
+#include <atomic>
+#include <functional>
+
+namespace office {
+
+struct DocumentJob
+{
+    DocumentKind kind = DocumentKind::Record;
+    results::Calibration calibration;
+    QVector<results::PointResult> points;
+    DocumentSources sources;
+    QString templatePath;
+    QString target;         // a Word file when it ends in .docx, a PDF otherwise
+    int timeoutMs = 180000; // for the conversion
+};
+
+// True when `path` names a Word file (".docx", in any case).
+bool isWordFile(const QString &path);
+// `name` with the suffix of `selectedFilter` ("Pdf 文件(*.pdf)") added when
+// it has none of the suffixes `allowed` holds (compared without case).
+QString withSuffix(const QString &name, const QString &selectedFilter, const QStringList &allowed);
+
+struct Progress
+{
+    const std::atomic<bool> *cancel = nullptr;
+    std::function<void(const QString &stage)> stage;
+    bool cancelled() const { return cancel && cancel->load(); }
+};
+
+storage::Status writeDocument(const DocumentJob &job, const Progress &progress = Progress());
+
+} // namespace office

@@ -1,0 +1,88 @@
+#include "office/zippackage.h"
+
+#include <QFile>
+#include <zip.h>
+
+namespace office {
+
+static QString zipError(zip_t *z)
+{
+    return QString::fromLocal8Bit(zip_strerror(z));
+}
+
+static QString openError(int code)
+{
+    zip_error_t e;
+    zip_error_init_with_code(&e, code);
+    const QString text = QString::fromLocal8Bit(zip_error_strerror(&e));
+    zip_error_fini(&e);
+    return text;
+}
+
+storage::Result<QList<ZipEntry>> readZip(const QString &path)
+{
+    using R = storage::Result<QList<ZipEntry>>;
+    if (!QFile::exists(path))
+        return R::failure(QStringLiteral("文件不存在：%1").arg(path));
+    int code = 0;
+    zip_t *z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+    if (!z)
+        return R::failure(QStringLiteral("%1 不是有效的文档包：%2").arg(path, openError(code)));
+    R r;
+    const zip_int64_t n = zip_get_num_entries(z, 0);
+    for (zip_int64_t i = 0; i < n; ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(z, zip_uint64_t(i), 0, &st) != 0) {
+            const QString why = zipError(z);
+            zip_discard(z);
+            return R::failure(why);
+        }
+        ZipEntry e;
+        e.name = QString::fromUtf8(st.name);
+        zip_file_t *f = zip_fopen_index(z, zip_uint64_t(i), 0);
+        if (!f) {
+            const QString why = zipError(z);
+            zip_discard(z);
+            return R::failure(why);
+        }
+        e.data.resize(int(st.size));
+        const zip_int64_t got = st.size ? zip_fread(f, e.data.data(), st.size) : 0;
+        zip_fclose(f);
+        if (got != zip_int64_t(st.size)) {
+            zip_discard(z);
+            return R::failure(QStringLiteral("%1：%2 读取不完整").arg(path, e.name));
+        }
+        r.value << e;
+    }
+    zip_discard(z);
+    return r;
+}
+
+storage::Status writeZip(const QString &path, const QList<ZipEntry> &entries)
+{
+    int code = 0;
+    zip_t *z = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    if (!z)
+        return storage::Status::failure(
+            QStringLiteral("不能写入 %1：%2").arg(path, openError(code)));
+    for (const ZipEntry &e : entries) {
+        // The data must live until zip_close: libzip reads it then.
+        zip_source_t *src =
+            zip_source_buffer(z, e.data.constData(), zip_uint64_t(e.data.size()), 0);
+        if (!src || zip_file_add(z, e.name.toUtf8().constData(), src, ZIP_FL_ENC_UTF_8) < 0) {
+            if (src)
+                zip_source_free(src);
+            const QString why = zipError(z);
+            zip_discard(z);
+            return storage::Status::failure(QStringLiteral("不能写入 %1：%2").arg(path, why));
+        }
+    }
+    if (zip_close(z) != 0) {
+        const QString why = zipError(z);
+        zip_discard(z);
+        return storage::Status::failure(QStringLiteral("不能写入 %1：%2").arg(path, why));
+    }
+    return {};
+}
+
+} // namespace office

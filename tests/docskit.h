@@ -1,0 +1,21 @@
+#pragma once
+
+// A processed calibration with its equipment, collector and laboratory
+// records, for the document and workbook tests.
+
+#include "tests/calibkit.h"
+
+namespace testkit {
+
+struct DocumentRig
+{
+    CalibrationSpec spec;
+    storage::RunHeader header;
+    storage::Row equipment, collector, company;
+
+    DocumentRig();
+    // Writes the records and the calibration into the open test database.
+    bool store();
+};
+
+} // namespace testkit
