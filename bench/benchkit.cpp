@@ -71,7 +71,7 @@ qint64 residentBytes()
     return parts.value(1).toLongLong() * sysconf(_SC_PAGESIZE);
 }
 
-StallProbe::StallProbe()
+StallProbe::StallProbe(int periodMs) : m_periodMs(periodMs)
 {
     m_timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_timer, &QTimer::timeout, [this] {
@@ -86,7 +86,7 @@ void StallProbe::start()
     m_clock.start();
     m_last = 0;
     m_worst = 0;
-    m_timer.start(1);
+    m_timer.start(m_periodMs);
 }
 
 } // namespace benchkit

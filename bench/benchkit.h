@@ -18,11 +18,12 @@ bool fillCalibration(const QString &dbPath, const QString &begin, int samples, i
 // Resident set size of this process, bytes.
 qint64 residentBytes();
 
-// Measures the longest gap between 1 ms timer ticks on the current thread.
+// Measures the longest gap between timer ticks (every `periodMs`) on the
+// current thread.
 class StallProbe
 {
 public:
-    StallProbe();
+    explicit StallProbe(int periodMs = 1);
     void start();
     void stop() { m_timer.stop(); }
     qint64 worstMs() const { return m_worst; }
@@ -31,6 +32,7 @@ private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_last = 0, m_worst = 0;
+    int m_periodMs = 1;
 };
 
 } // namespace benchkit

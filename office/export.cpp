@@ -29,9 +29,7 @@ QString withSuffix(const QString &name, const QString &selectedFilter, const QSt
     return add.isEmpty() ? name : name + QLatin1Char('.') + add;
 }
 
-// Copies `from` over `to` through a file beside `to`, so `to` is either the
-// old file or the whole new one.
-static storage::Status replaceWith(const QString &from, const QString &to)
+storage::Status replaceFile(const QString &from, const QString &to)
 {
     const QString part = to + QStringLiteral(".orven-part");
     QFile::remove(part);
@@ -94,7 +92,7 @@ storage::Status writeDocument(const DocumentJob &job, const Progress &progress)
     QString error;
     if (!conversion.run(&error, progress.cancel))
         return storage::Status::failure(error);
-    return replaceWith(conversion.output(), job.target);
+    return replaceFile(conversion.output(), job.target);
 }
 
 } // namespace office

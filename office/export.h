@@ -37,6 +37,10 @@ struct Progress
     bool cancelled() const { return cancel && cancel->load(); }
 };
 
+// Copies `from` over `to` through a file beside `to`, so `to` is either the
+// old file or the whole new one.
+storage::Status replaceFile(const QString &from, const QString &to);
+
 storage::Status writeDocument(const DocumentJob &job, const Progress &progress = Progress());
 
 } // namespace office

@@ -77,6 +77,43 @@ QByteArray listEntry(const QByteArray &list, int index)
     return list.mid(from, to - from);
 }
 
+// A corrupt sample count must not make a table of billions of empty rows.
+static constexpr int kMaxRows = 50'000'000;
+
+SampleTableText::SampleTableText(const storage::RunHeader &header)
+    : m_tem(storage::splitList(header.temset)), m_hum(storage::splitList(header.humset)),
+      m_limit(qBound(0, header.samplenum.trimmed().toInt(), kMaxRows)),
+      m_columns(ChannelLayout::fromHeader(header).channelCount + 3)
+{
+}
+
+int SampleTableText::rows(int loadedSamples) const
+{
+    Q_UNUSED(loadedSamples)
+    return m_limit;
+}
+
+QString SampleTableText::cell(const QVector<StoredSample> &samples, int row, int column) const
+{
+    if (row < 0 || row >= m_limit || row >= samples.size() || column < 0 || column >= m_columns)
+        return QString();
+    const StoredSample &s = samples[row];
+    switch (column) {
+    case 0:
+        return QString::number(row + 1);
+    case 1:
+        return timeCell(s.coltime);
+    case 2: {
+        const int k = pointNumberOf(s.jdnum);
+        if (k < 1 || k > m_tem.size() || k > m_hum.size())
+            return QString();
+        return m_tem[k - 1] + QStringLiteral("℃  ") + m_hum[k - 1] + QStringLiteral("%RH");
+    }
+    default:
+        return QString::fromUtf8(listEntry(s.coldata, column - 3));
+    }
+}
+
 LoadOutcome loadSamples(storage::SampleReader &reader, Calibration &out, const LoadControl &control)
 {
     LoadOutcome outcome;

@@ -47,6 +47,25 @@ QString pointCell(const storage::RunHeader &header, int point);
 // Entry `index` of a list text; empty when there are fewer entries.
 QByteArray listEntry(const QByteArray &list, int index);
 
+// The sample table as the query page shows it: a text per cell, worked out
+// when it is asked for.
+class SampleTableText
+{
+public:
+    explicit SampleTableText(const storage::RunHeader &header);
+    // Rows: the header's sample count (samples beyond it are not shown, rows
+    // without a sample stay empty).
+    int rows(int loadedSamples) const;
+    int columns() const { return m_columns; }
+    // Empty for a row without a sample.
+    QString cell(const QVector<StoredSample> &samples, int row, int column) const;
+
+private:
+    QStringList m_tem, m_hum;
+    int m_limit = 0;
+    int m_columns = 0;
+};
+
 // Set points of point p (1-based) as stored; empty when the list is shorter.
 QString setPointT(const storage::RunHeader &header, int point);
 QString setPointH(const storage::RunHeader &header, int point);

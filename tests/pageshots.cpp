@@ -96,6 +96,13 @@ int main(int argc, char *argv[])
                                        : QStringLiteral("pushButton_2"));
             testkit::waitUntil([&] { return !query.isExporting(); }, 120000);
         }
+        // The raw workbook and the custom report of the same calibration.
+        prompts::queueFileName(out + QStringLiteral("/raw.xlsx"));
+        testkit::click(&query, QStringLiteral("pushButton_6"));
+        testkit::waitUntil([&] { return !query.isExporting(); }, 120000);
+        prompts::queueFileName(out + QStringLiteral("/report.xls"));
+        testkit::click(&query, QStringLiteral("pushButton_8"));
+        testkit::waitUntil([&] { return !query.isExporting(); }, 120000);
         for (const QString &line : prompts::aboutTexts())
             qInfo().noquote() << line;
     }

@@ -54,6 +54,7 @@ private slots:
     void failuresExitOneWithAReason();
     void badUsageExitsTwo();
     void recordAndCertificateFiles();
+    void rawAndCustomWorkbooks();
 };
 
 void ReportTest::listPrintsOneObjectPerCalibration()
@@ -225,6 +226,27 @@ void ReportTest::recordAndCertificateFiles()
     QCOMPARE(r.code, 1);
     QVERIFY(r.err.contains("采集器"));
     QCOMPARE(runTool({"--db", db.path(), "record", rig.spec.begin, db.dir() + "/n.txt"}).code, 2);
+}
+
+void ReportTest::rawAndCustomWorkbooks()
+{
+    TempDatabase db;
+    DocumentRig rig;
+    QVERIFY(rig.store());
+    Run r = runTool({"--db", db.path(), "raw", rig.spec.begin, db.dir() + "/raw.xlsx"});
+    QVERIFY2(r.code == 0, r.err.constData());
+    bool sheet1 = false;
+    for (const office::ZipEntry &e : office::readZip(db.dir() + "/raw.xlsx").value)
+        sheet1 = sheet1 || (e.name == "xl/worksheets/sheet1.xml" && e.data.contains("25.4"));
+    QVERIFY(sheet1);
+    QCOMPARE(runTool({"--db", db.path(), "raw", rig.spec.begin, db.dir() + "/raw.xls"}).code, 2);
+    r = runTool({"--db", db.path(), "custom", rig.spec.begin, db.dir() + "/r.xls", "--template",
+                 db.dir() + "/missing.xls"});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.err.contains("missing.xls"));
+    r = runTool({"--db", db.path(), "custom", rig.spec.begin, db.dir() + "/r.xls"});
+    QVERIFY2(r.code == 0, r.err.constData());
+    QCOMPARE(QFile(db.dir() + "/r.xls").open(QIODevice::ReadOnly), true);
 }
 
 QTEST_GUILESS_MAIN(ReportTest)

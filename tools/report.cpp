@@ -1,6 +1,8 @@
 #include "tools/report.h"
 
+#include "office/customreport.h"
 #include "office/export.h"
+#include "office/rawworkbook.h"
 #include "office/templates.h"
 #include "results/calibration.h"
 #include "storage/database.h"
@@ -229,6 +231,75 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         const storage::Status written = office::writeDocument(job);
         if (!written)
             return fail(QString(written.error).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        return 0;
+    }
+    if (command == QLatin1String("raw") || command == QLatin1String("custom")) {
+        const bool custom = command == QLatin1String("custom");
+        QString templatePath;
+        const int t = args.indexOf(QStringLiteral("--template"));
+        if (t >= 0) {
+            if (!custom || t + 1 >= args.size())
+                return bad();
+            templatePath = args.takeAt(t + 1);
+            args.removeAt(t);
+        }
+        if (args.size() != 2)
+            return bad();
+        const QString key = args[0];
+        const QString target = QFileInfo(args[1]).absoluteFilePath();
+        if (!target.endsWith(custom ? QLatin1String(".xls") : QLatin1String(".xlsx"),
+                             Qt::CaseInsensitive))
+            return bad();
+        if (custom && templatePath.isEmpty()) {
+            templatePath = office::findTemplate(QStringLiteral("test.xls"));
+            if (templatePath.isEmpty())
+                return fail(QStringLiteral("template not found: %1")
+                                .arg(office::expectedTemplatePath(QStringLiteral("test.xls"))));
+        }
+        if (const storage::Status st = checkDatabase(db); !st)
+            return fail(st.error);
+        storage::SampleReader reader;
+        if (const storage::Status st = reader.open(db); !st)
+            return fail(st.error);
+        const storage::Result<storage::SampleReader::FoundHeader> h = reader.header(key);
+        if (!h)
+            return fail(h.error);
+        if (!h.value.found)
+            return fail(QStringLiteral("no calibration with key \"%1\"").arg(key));
+        storage::Status written;
+        if (!custom) {
+            office::RawWorkbookJob job;
+            job.target = target;
+            job.calibration.header = h.value.header;
+            job.calibration.layout = results::ChannelLayout::fromHeader(h.value.header);
+            const results::LoadOutcome loaded = results::loadSamples(reader, job.calibration);
+            if (!loaded.status)
+                return fail(loaded.status.error);
+            job.points = results::computeResults(job.calibration);
+            written = office::writeRawWorkbook(job);
+        } else {
+            office::CustomReportJob job;
+            job.header = h.value.header;
+            job.templatePath = templatePath;
+            job.target = target;
+            const storage::Result<storage::Row> equipment =
+                reader.equipmentRecord(h.value.header.equipname);
+            const storage::Result<storage::Row> collector =
+                reader.collectorRecord(h.value.header.collector);
+            const storage::Result<storage::Rows> a = reader.channelRows(false);
+            const storage::Result<storage::Rows> b = reader.channelRows(true);
+            for (const storage::Status &st :
+                 {equipment.status(), collector.status(), a.status(), b.status()})
+                if (!st)
+                    return fail(st.error);
+            job.equipment = equipment.value;
+            job.collector = collector.value;
+            job.channelsA = a.value;
+            job.channelsB = b.value;
+            written = office::writeCustomReport(job);
+        }
+        if (!written)
+            return fail(written.error);
         return 0;
     }
     return bad();

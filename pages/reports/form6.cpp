@@ -8,12 +8,16 @@
 #include "ui_form6.h"
 
 #include "office/conversion.h"
+#include "office/customreport.h"
+#include "office/rawworkbook.h"
 #include "office/templates.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QProgressDialog>
 #include <QStandardPaths>
+#include <QUrl>
 
 Form6::Form6(QWidget *parent)
     : QWidget(parent), ui(new Ui::Form6), m_model(new SampleTableModel(this))
@@ -294,11 +298,6 @@ void Form6::on_pushButton_5_clicked()
     close();
 }
 
-void Form6::notYet(const QString &what)
-{
-    prompts::about(this, QStringLiteral("提示"), what + QStringLiteral("功能尚未提供。"));
-}
-
 void Form6::on_pushButton_clicked()
 {
     exportDocument(office::DocumentKind::Record);
@@ -428,15 +427,94 @@ void Form6::runTask(const QString &title, office::BackgroundTask::Work work,
 
 void Form6::on_pushButton_6_clicked()
 {
-    notYet(QStringLiteral("导出原始数据"));
+    if (!readyToExport())
+        return;
+    QString filter;
+    QString file =
+        prompts::saveFileName(this, tr("Save"), QStringLiteral("."), tr(" (*.xlsx)"), &filter);
+    if (file.isEmpty())
+        return;
+    file = office::withSuffix(file, filter, {QStringLiteral("xlsx")});
+    office::RawWorkbookJob job;
+    job.calibration = *loadedCalibration();
+    job.points = m_results;
+    job.target = QFileInfo(file).absoluteFilePath();
+    runTask(
+        QStringLiteral("导出原始数据"),
+        [job](const office::Progress &progress) { return office::writeRawWorkbook(job, progress); },
+        [this, target = job.target] {
+            if (prompts::question(this, QStringLiteral("完成"),
+                                  QStringLiteral("文件已经导出，是否现在打开？")))
+                prompts::openUrl(QUrl::fromLocalFile(target));
+        });
 }
 
 void Form6::on_pushButton_7_clicked()
 {
-    notYet(QStringLiteral("打开自定义模板"));
+    const QString path = office::findTemplate(QStringLiteral("test.xls"));
+    if (path.isEmpty()) {
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("找不到自定义模板文件，它应当在：\n%1")
+                           .arg(QDir::toNativeSeparators(
+                               office::expectedTemplatePath(QStringLiteral("test.xls")))));
+        return;
+    }
+    if (!prompts::openUrl(QUrl::fromLocalFile(path)))
+        prompts::about(this, QStringLiteral("失败"),
+                       QStringLiteral("没有能打开 .xls 文件的程序：%1").arg(path));
 }
 
 void Form6::on_pushButton_8_clicked()
 {
-    notYet(QStringLiteral("导出自定义报表"));
+    if (!readyToExport())
+        return;
+    const QString templatePath = office::findTemplate(QStringLiteral("test.xls"));
+    if (templatePath.isEmpty()) {
+        prompts::about(this, QStringLiteral("失败"),
+                       QStringLiteral("找不到自定义模板文件，它应当在：\n%1")
+                           .arg(QDir::toNativeSeparators(
+                               office::expectedTemplatePath(QStringLiteral("test.xls")))));
+        return;
+    }
+    QString filter;
+    QString file =
+        prompts::saveFileName(this, tr("保存文件"), QString(), tr("Config Files (*.xls)"), &filter);
+    if (file.isEmpty())
+        return;
+    file = office::withSuffix(file, filter, {QStringLiteral("xls")});
+    if (office::sameFile(file, templatePath)) {
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("不能把报表保存到模板文件本身，请换一个文件名。"));
+        return;
+    }
+    if (office::findSoffice().isEmpty()) {
+        prompts::about(this, QStringLiteral("失败"), office::sofficeMissingText(false));
+        return;
+    }
+    const storage::RunHeader header = loadedCalibration()->header;
+    const storage::Result<storage::Row> equipment = storage::equipmentRecord(header.equipname);
+    const storage::Result<storage::Row> collector = storage::collectorRecord(header.collector);
+    const storage::Result<storage::Rows> a = storage::loadChannelTable(storage::Device::A);
+    const storage::Result<storage::Rows> b = storage::loadChannelTable(storage::Device::B);
+    for (const storage::Status &st :
+         {equipment.status(), collector.status(), a.status(), b.status()}) {
+        if (!st) {
+            pagekit::reportFailure(this, QStringLiteral("读取导出数据失败"), st.error);
+            return;
+        }
+    }
+    office::CustomReportJob job;
+    job.header = header;
+    job.equipment = equipment.value;
+    job.collector = collector.value;
+    job.channelsA = a.value;
+    job.channelsB = b.value;
+    job.templatePath = templatePath;
+    job.target = QFileInfo(file).absoluteFilePath();
+    runTask(
+        QStringLiteral("导出自定义报表"),
+        [job](const office::Progress &progress) {
+            return office::writeCustomReport(job, progress);
+        },
+        [this] { prompts::about(this, QStringLiteral("提示"), QStringLiteral("报表导出成功")); });
 }

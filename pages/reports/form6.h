@@ -59,7 +59,6 @@ private:
     void showLoading(bool loading);
     void fillResults();
     bool hasSamples() const;
-    void notYet(const QString &what);
     // Ready for an export: loaded, with rows; says why not otherwise.
     bool readyToExport();
     void exportDocument(office::DocumentKind kind);

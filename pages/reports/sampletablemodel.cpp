@@ -2,9 +2,6 @@
 
 SampleTableModel::SampleTableModel(QObject *parent) : QAbstractTableModel(parent) {}
 
-// A corrupt sample count must not make a table of billions of empty rows.
-static constexpr int kMaxRows = 50'000'000;
-
 void SampleTableModel::reset(const storage::RunHeader &header, const results::ChannelLayout &layout)
 {
     beginResetModel();
@@ -12,10 +9,9 @@ void SampleTableModel::reset(const storage::RunHeader &header, const results::Ch
     m_headers = results::sampleHeaders(layout);
     m_samples.clear();
     m_samples.squeeze();
-    m_limit = qBound(0, header.samplenum.trimmed().toInt(), kMaxRows);
+    m_text = results::SampleTableText(header);
+    m_limit = m_text.rows(0);
     m_rows = 0;
-    m_tem = storage::splitList(header.temset);
-    m_hum = storage::splitList(header.humset);
     endResetModel();
 }
 
@@ -28,6 +24,7 @@ void SampleTableModel::clear()
     m_samples.squeeze();
     m_limit = 0;
     m_rows = 0;
+    m_text = results::SampleTableText(storage::RunHeader());
     endResetModel();
 }
 
@@ -55,24 +52,9 @@ void SampleTableModel::finish()
 
 QString SampleTableModel::cellText(int row, int column) const
 {
-    if (row < 0 || row >= m_rows || row >= m_samples.size() || column < 0 ||
-        column >= m_headers.size())
+    if (row >= m_rows || column >= m_headers.size())
         return QString();
-    const results::StoredSample &s = m_samples[row];
-    switch (column) {
-    case 0:
-        return QString::number(row + 1);
-    case 1:
-        return results::timeCell(s.coltime);
-    case 2: {
-        const int k = results::pointNumberOf(s.jdnum);
-        if (k < 1 || k > m_tem.size() || k > m_hum.size())
-            return QString();
-        return m_tem[k - 1] + QStringLiteral("℃  ") + m_hum[k - 1] + QStringLiteral("%RH");
-    }
-    default:
-        return QString::fromUtf8(results::listEntry(s.coldata, column - 3));
-    }
+    return m_text.cell(m_samples, row, column);
 }
 
 int SampleTableModel::rowCount(const QModelIndex &parent) const

@@ -43,5 +43,5 @@ private:
     QVector<results::StoredSample> m_samples;
     int m_limit = 0; // the header's sample count
     int m_rows = 0;
-    QStringList m_tem, m_hum;
+    results::SampleTableText m_text{storage::RunHeader()};
 };

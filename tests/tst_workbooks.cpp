@@ -1,0 +1,368 @@
+// The raw-data workbook and the custom report, read back with openpyxl
+// (an independent reader, Debian's python3-openpyxl).
+
+#include "office/conversion.h"
+#include "office/customreport.h"
+#include "office/rawworkbook.h"
+#include "office/templates.h"
+#include "office/zippackage.h"
+#include "pages/prompts.h"
+#include "pages/reports/form6.h"
+#include "tests/docskit.h"
+#include "tests/testkit.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <xlsxwriter.h>
+
+using namespace testkit;
+
+namespace {
+
+QJsonObject readWorkbook(const QString &xlsx)
+{
+    QProcess p;
+    p.start("/usr/bin/python3", {QStringLiteral(ORVEN_SOURCE_DIR "/tests/read_workbook.py"), xlsx});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+        qWarning() << p.readAllStandardError();
+        return QJsonObject();
+    }
+    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+}
+
+QJsonObject sheet(const QJsonObject &book, const QString &name)
+{
+    return book.value("data").toObject().value(name).toObject();
+}
+
+QJsonObject cellOf(const QJsonObject &sheetData, const QString &ref)
+{
+    return sheetData.value("cells").toObject().value(ref).toObject();
+}
+
+// A cell's value as text: numbers without a trailing ".0".
+QString valueOf(const QJsonObject &sheetData, const QString &ref)
+{
+    const QJsonValue v = cellOf(sheetData, ref).value("value");
+    if (v.isDouble()) {
+        const double d = v.toDouble();
+        return d == qRound64(d) ? QString::number(qRound64(d)) : QString::number(d);
+    }
+    return v.toString();
+}
+
+bool loadFirst(Form6 &page)
+{
+    QMetaObject::invokeMethod(&page, "on_tbnum_cellClicked", Q_ARG(int, 0), Q_ARG(int, 1));
+    return waitUntil([&] { return page.loadedCalibration() != nullptr; }, 10000);
+}
+
+bool finish(Form6 &page)
+{
+    return waitUntil([&] { return !page.isExporting(); }, 180000);
+}
+
+// An .xls converted to .xlsx in `dir`, for reading back.
+QString asXlsx(const QString &xls, const QString &dir)
+{
+    office::Conversion c(xls, "xlsx", 120000);
+    QString error;
+    if (!c.run(&error)) {
+        qWarning() << error;
+        return QString();
+    }
+    const QString out = dir + "/" + QFileInfo(xls).completeBaseName() + "-read.xlsx";
+    QFile::remove(out);
+    return QFile::copy(c.output(), out) ? out : QString();
+}
+
+} // namespace
+
+class WorkbooksTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rawWorkbookIsTheTableAsShown();
+    void rawWorkbookOfTwoCollectors();
+    void rawWorkbookFromThePageOffersToOpenIt();
+    void openTemplate();
+    void customReportFillsThePlaceholders();
+    void customReportFailures();
+};
+
+void WorkbooksTest::rawWorkbookIsTheTableAsShown()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.channels = QStringList{"101", "102", "103", "104"};
+    spec.kindsA = "3;1;0;";
+    spec.typesA = "0001";
+    spec.equipType = "温湿度";
+    spec.stepSeconds = 60;
+    for (int i = 0; i < 10; ++i)
+        spec.add(
+            i < 5 ? 1 : 2,
+            QStringLiteral("25.000;25.%1;24.875;55.500;").arg(i * 100, 3, 10, QLatin1Char('0')));
+    insertCalibration(spec);
+    const results::Loaded loaded = results::loadCalibration(db.path(), spec.begin);
+    office::RawWorkbookJob job;
+    job.calibration = loaded.calibration;
+    job.points = results::computeResults(job.calibration);
+    job.target = db.dir() + "/raw.xlsx";
+    QVERIFY(office::writeRawWorkbook(job).ok);
+
+    const QJsonObject book = readWorkbook(job.target);
+    QCOMPARE(book.value("sheets").toVariant().toStringList(),
+             (QStringList{"Sheet1", "结果", "曲线"}));
+    const QJsonObject s1 = sheet(book, "Sheet1");
+    QCOMPARE(s1.value("max_column").toInt(), 7);
+    QCOMPARE(s1.value("max_row").toInt(), 11);
+    QStringList headers;
+    for (const char *c : {"A1", "B1", "C1", "D1", "E1", "F1", "G1"})
+        headers << valueOf(s1, c);
+    QCOMPARE(headers, (QStringList{"序号", "时间", "校准点", "1-101", "1-102", "1-103", "1-104"}));
+    QCOMPARE(valueOf(s1, "A2"), QString("1"));
+    QCOMPARE(valueOf(s1, "B2"), QString("05-01 10:00:00   "));
+    QCOMPARE(valueOf(s1, "C2"), QString("20℃  50%RH"));
+    QCOMPARE(valueOf(s1, "C11"), QString("30℃  60%RH"));
+    QCOMPARE(cellOf(s1, "D2").value("type").toString(), QString("n"));
+    QCOMPARE(cellOf(s1, "D2").value("format").toString(), QString("0.000"));
+    QCOMPARE(valueOf(s1, "F2"), QString("24.875"));
+    QCOMPARE(valueOf(s1, "E11"), QString("25.9"));
+    QCOMPARE(valueOf(s1, "A11"), QString("10"));
+
+    const QJsonObject results = sheet(book, "结果");
+    QCOMPARE(valueOf(results, "B2"), spec.begin);
+    bool point1 = false;
+    for (const QString &ref : results.value("cells").toObject().keys())
+        point1 = point1 || valueOf(results, ref) == "检点1";
+    QVERIFY(point1);
+    // One chart per kind on the curves sheet.
+    int charts = 0;
+    for (const office::ZipEntry &e : office::readZip(job.target).value)
+        charts += e.name.startsWith("xl/charts/chart");
+    QCOMPARE(charts, 2);
+}
+
+void WorkbooksTest::rawWorkbookOfTwoCollectors()
+{
+    TempDatabase db;
+    CalibrationSpec spec;
+    spec.channels = QStringList{"101", "102", "101"};
+    spec.kindsA = "2;0;0;";
+    spec.kindsB = "1;0;0;";
+    spec.typesA = "00";
+    spec.typesB = "0";
+    spec.add(1, "1.000;2.000;3.000;", 2);
+    insertCalibration(spec);
+    office::RawWorkbookJob job;
+    job.calibration = results::loadCalibration(db.path(), spec.begin).calibration;
+    job.target = db.dir() + "/two.xlsx";
+    QVERIFY(office::writeRawWorkbook(job).ok);
+    const QJsonObject s1 = sheet(readWorkbook(job.target), "Sheet1");
+    QCOMPARE(valueOf(s1, "D1"), QString("1-101"));
+    QCOMPARE(valueOf(s1, "F1"), QString("2-101"));
+    QCOMPARE(valueOf(s1, "F3"), QString("3"));
+}
+
+void WorkbooksTest::rawWorkbookFromThePageOffersToOpenIt()
+{
+    TempDatabase db;
+    DocumentRig rig;
+    QVERIFY(rig.store());
+    Form6 page;
+    QVERIFY(loadFirst(page));
+    prompts::queueFileName(db.dir() + "/数据");
+    prompts::queueAnswer(true);
+    click(&page, "pushButton_6");
+    QVERIFY(finish(page));
+    const QString file = db.dir() + "/数据.xlsx";
+    QVERIFY(QFile::exists(file));
+    QCOMPARE(asked().last(), QString("完成|文件已经导出，是否现在打开？"));
+    const QList<prompts::Record> opened = prompts::recordsOf(prompts::Kind::OpenUrl);
+    QCOMPARE(opened.size(), 1);
+    QCOMPARE(QUrl(opened[0].text).toLocalFile(), file);
+    QVERIFY(QUrl(opened[0].text).isLocalFile());
+    QCOMPARE(sheet(readWorkbook(file), "Sheet1").value("max_row").toInt(), 8); // 7 samples
+}
+
+void WorkbooksTest::openTemplate()
+{
+    TempDatabase db;
+    Form6 page;
+    click(&page, "pushButton_7");
+    const QList<prompts::Record> opened = prompts::recordsOf(prompts::Kind::OpenUrl);
+    QCOMPARE(opened.size(), 1);
+    QCOMPARE(QUrl(opened[0].text).toLocalFile(), office::findTemplate("test.xls"));
+    const QByteArray old = qgetenv("ORVEN_TEMPLATES");
+    qputenv("ORVEN_TEMPLATES", db.dir().toLocal8Bit());
+    click(&page, "pushButton_7");
+    qputenv("ORVEN_TEMPLATES", old);
+    QVERIFY(shown().last().startsWith("提示|找不到自定义模板文件"));
+    QVERIFY(shown().last().contains("test.xls"));
+}
+
+void WorkbooksTest::customReportFillsThePlaceholders()
+{
+    if (office::findSoffice().isEmpty())
+        QFAIL("LibreOffice is required (scripts/install-deps.sh installs it)");
+    TempDatabase db;
+    DocumentRig rig;
+    rig.spec.channels = QStringList{"103", "101", "105"}; // 105: no longer in the table
+    QVERIFY(rig.store());
+    auto channel = [](const QString &n, const QString &probe) {
+        return storage::Row{n,          probe, "PT100-385", "四线制", "1",     "0",      "100" + n,
+                            "补偿" + n, "0",   "A" + n,     "B" + n,  "C" + n, "A4" + n, "B4" + n};
+    };
+    QVERIFY(storage::storeChannelLayout(storage::Device::A,
+                                        {channel("101", "铂电阻"), channel("102", "直流电压-T"),
+                                         channel("103", "直流电压-H")},
+                                        "3", "2;1;0;", "001")
+                .ok);
+
+    // A template made here: formatting, a merged range, every placeholder.
+    const QString made = db.dir() + "/mine.xlsx";
+    lxw_workbook *wb = workbook_new(made.toUtf8().constData());
+    lxw_worksheet *ws = workbook_add_worksheet(wb, "报表");
+    workbook_add_worksheet(wb, "第二页");
+    lxw_format *bold = workbook_add_format(wb);
+    format_set_bold(bold);
+    worksheet_merge_range(ws, 0, 0, 0, 2, "标题", bold);
+    worksheet_write_string(ws, 4, 1, "#R0101#", nullptr);
+    worksheet_write_string(ws, 5, 0, "#unknown", nullptr);
+    worksheet_write_string(ws, 6, 0, "unknown", nullptr);
+    worksheet_write_string(ws, 7, 1, "#R0201#", nullptr);
+    worksheet_write_string(ws, 8, 1, "#R0701#", bold);
+    QStringList scalars;
+    for (int i = 1; i <= 28; ++i)
+        scalars << (i < 10 ? QString("#R00%1#").arg(i) : QString("#R00%1#").arg(i));
+    // Two columns of fourteen, D11:D24 and F11:F24.
+    for (int i = 0; i < scalars.size(); ++i)
+        worksheet_write_string(ws, lxw_row_t(10 + i % 14), i < 14 ? 3 : 5,
+                               scalars[i].toUtf8().constData(), nullptr);
+    worksheet_write_string(ws, 30, 0, "#R001#", nullptr); // row 31: outside
+    QCOMPARE(workbook_close(wb), LXW_NO_ERROR);
+    office::Conversion toXls(made, "xls:MS Excel 97", 120000);
+    QString error;
+    QVERIFY2(toXls.run(&error), qPrintable(error));
+    const QString templ = db.dir() + "/test.xls";
+    QVERIFY(QFile::copy(toXls.output(), templ));
+
+    const QByteArray old = qgetenv("ORVEN_TEMPLATES");
+    qputenv("ORVEN_TEMPLATES", db.dir().toLocal8Bit());
+    Form6 page;
+    QVERIFY(loadFirst(page));
+    prompts::queueFileName(db.dir() + "/report", "Config Files (*.xls)");
+    click(&page, "pushButton_8");
+    QVERIFY(finish(page));
+    prompts::queueFileName(db.dir() + "/again.XLS");
+    click(&page, "pushButton_8");
+    QVERIFY(finish(page));
+    qputenv("ORVEN_TEMPLATES", old);
+    QCOMPARE(shown(), (QStringList{"提示|报表导出成功", "提示|报表导出成功"}));
+
+    const QJsonObject book = readWorkbook(asXlsx(db.dir() + "/report.xls", db.dir()));
+    QCOMPARE(book.value("sheets").toVariant().toStringList(), (QStringList{"报表", "第二页"}));
+    const QJsonObject s = sheet(book, "报表");
+    // Channel numbers in the run's order, then the empty entry.
+    QCOMPARE(valueOf(s, "B5"), QString("103"));
+    QCOMPARE(valueOf(s, "C5"), QString("101"));
+    QCOMPARE(valueOf(s, "D5"), QString("105"));
+    QCOMPARE(valueOf(s, "E5"), QString());
+    QCOMPARE(valueOf(s, "A6"), QString());
+    QCOMPARE(valueOf(s, "A7"), QString("unknown"));
+    // Each column describes the channel named above it.
+    QCOMPARE(valueOf(s, "B8"), QString("直流电压-H"));
+    QCOMPARE(valueOf(s, "C8"), QString("铂电阻"));
+    QCOMPARE(valueOf(s, "D8"), QString());
+    QCOMPARE(valueOf(s, "B9"), QString("100103"));
+    QVERIFY(cellOf(s, "B9").value("bold").toBool()); // the cell's format stays
+    QVERIFY(cellOf(s, "A1").value("bold").toBool());
+    QVERIFY(s.value("merged").toArray().contains(QJsonValue("A1:C1")));
+    const QStringList expected{"恒温恒湿箱 <A&B>",
+                               "上海市 1 号",
+                               "客户 \"甲\"",
+                               "温湿度",
+                               "HW-100",
+                               "EQ-7",
+                               "9",
+                               "3",
+                               "23",
+                               "55",
+                               "制造厂",
+                               "20-60",
+                               "40-80",
+                               "2",
+                               "25;40;60;",
+                               "50;60;70;",
+                               "1",
+                               "采集器一",
+                               "M702",
+                               "ORV7020001",
+                               "0.1",
+                               "1.5",
+                               "0.01",
+                               "0.1",
+                               "ZS-2024-001",
+                               "0.05",
+                               "0.8",
+                               "2025-06-30"};
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(valueOf(s, QString("%1%2").arg(i < 14 ? "D" : "F").arg(11 + i % 14)), expected[i]);
+    QCOMPARE(valueOf(s, "A31"), QString("#R001#"));
+
+    // The same report twice gives the same cells.
+    const QJsonObject again =
+        sheet(readWorkbook(asXlsx(db.dir() + "/again.XLS", db.dir())), "报表");
+    QCOMPARE(again.value("cells"), s.value("cells"));
+}
+
+void WorkbooksTest::customReportFailures()
+{
+    TempDatabase db;
+    DocumentRig rig;
+    QVERIFY(rig.store());
+    const QByteArray old = qgetenv("ORVEN_TEMPLATES");
+    const QByteArray oldPath = qgetenv("PATH");
+    Form6 page;
+    QVERIFY(loadFirst(page));
+
+    // No template.
+    qputenv("ORVEN_TEMPLATES", db.dir().toLocal8Bit());
+    click(&page, "pushButton_8");
+    QVERIFY(shown().last().startsWith("失败|找不到自定义模板文件"));
+
+    // The target is the template itself.
+    QVERIFY(QFile::copy(office::findTemplate("test.xls").isEmpty()
+                            ? QString(ORVEN_APP_DIR "/test.xls")
+                            : office::findTemplate("test.xls"),
+                        db.dir() + "/test.xls"));
+    prompts::queueFileName(db.dir() + "/test.xls");
+    click(&page, "pushButton_8");
+    QCOMPARE(shown().last(), QString("提示|不能把报表保存到模板文件本身，请换一个文件名。"));
+
+    // LibreOffice missing.
+    qputenv("PATH", db.dir().toLocal8Bit());
+    prompts::queueFileName(db.dir() + "/r.xls");
+    click(&page, "pushButton_8");
+    qputenv("PATH", oldPath);
+    QVERIFY(shown().last().startsWith("失败|没有找到 LibreOffice"));
+    QVERIFY(!QFile::exists(db.dir() + "/r.xls"));
+
+    // A folder that does not exist.
+    prompts::queueFileName(db.dir() + "/no/such/folder/r.xls");
+    click(&page, "pushButton_8");
+    QVERIFY(finish(page));
+    QVERIFY(shown().last().startsWith("失败|目标文件夹不存在"));
+    prompts::queueFileName(db.dir() + "/no/such/folder/raw.xlsx");
+    click(&page, "pushButton_6");
+    QVERIFY(finish(page));
+    QVERIFY(shown().last().startsWith("失败|目标文件夹不存在"));
+    QVERIFY(!shown().contains("提示|报表导出成功"));
+    qputenv("ORVEN_TEMPLATES", old);
+}
+
+QTEST_MAIN(WorkbooksTest)
+#include "tst_workbooks.moc"
