@@ -25,6 +25,7 @@ RunSession::RunSession(QObject *parent) : QObject(parent)
 {
     qRegisterMetaType<acquisition::RunState>();
     m_poll = new QTimer(this);
+    m_poll->setTimerType(Qt::PreciseTimer); // ticks at the interval, not within 5 % of it
     connect(m_poll, &QTimer::timeout, this, &RunSession::tick);
     m_second = new QTimer(this);
     m_second->setSingleShot(true);
@@ -110,17 +111,41 @@ void RunSession::rebuildTable(bool two)
     if (two)
         m_channelList += m_channelsB;
     m_headers = QStringList{QStringLiteral("时间"), QStringLiteral("检定点")};
+    // With two collectors "1-" and "2-" tell equal channel numbers apart.
+    const QString one = two ? QStringLiteral("1-") : QString();
     for (int i = 0; i < m_channelsA.size(); ++i)
-        m_headers << channelHeader(m_channelsA[i], m_flagsA, i);
+        m_headers << one + channelHeader(m_channelsA[i], m_flagsA, i);
     if (two)
         for (int i = 0; i < m_channelsB.size(); ++i)
-            m_headers << channelHeader(m_channelsB[i], m_flagsB, i);
+            m_headers << QStringLiteral("2-") + channelHeader(m_channelsB[i], m_flagsB, i);
     m_samples.clear();
     m_pending.clear();
     m_tableTwo = two;
     m_processed = true;
     emit tableReset();
     emit storeChanged();
+}
+
+QStringList RunSession::channelNames() const
+{
+    QStringList names;
+    for (const QString &n : m_channelsA)
+        names << (m_tableTwo ? QStringLiteral("1-") : QString()) + n;
+    if (m_tableTwo)
+        for (const QString &n : m_channelsB)
+            names << QStringLiteral("2-") + n;
+    return names;
+}
+
+QVector<bool> RunSession::humidityChannels() const
+{
+    QVector<bool> out;
+    for (int i = 0; i < m_channelsA.size(); ++i)
+        out << (i < m_flagsA.size() && m_flagsA.at(i) != QLatin1Char('0'));
+    if (m_tableTwo)
+        for (int i = 0; i < m_channelsB.size(); ++i)
+            out << (i < m_flagsB.size() && m_flagsB.at(i) != QLatin1Char('0'));
+    return out;
 }
 
 // ---- state ----
@@ -276,6 +301,7 @@ void RunSession::beginRunning()
         c.assembler.clear();
     }
     m_point = m_request.point;
+    m_pointStarted = QDateTime::currentDateTime();
     m_interval = qMax(1, m_request.intervalSeconds);
     m_poll->setInterval(m_interval * 1000);
     m_poll->start();
@@ -495,7 +521,9 @@ void RunSession::dispatch()
 void RunSession::addSample(const QStringList &texts, qint64 completedNs)
 {
     RunSample s;
-    s.time = QDateTime::currentDateTime().toString(QLatin1String(kTimeFormat));
+    const QDateTime now = QDateTime::currentDateTime();
+    s.time = now.toString(QLatin1String(kTimeFormat));
+    s.msecs = now.toMSecsSinceEpoch();
     s.point = m_point;
     s.texts = texts;
     s.values.reserve(texts.size());

@@ -48,8 +48,9 @@ struct CollectorCounters
 
 struct RunSample
 {
-    QString time;  // "yyyy-MM-dd HH:mm:ss", shown and stored
-    QString point; // "检点k"
+    QString time;     // "yyyy-MM-dd HH:mm:ss", shown and stored
+    qint64 msecs = 0; // the same moment, milliseconds since the epoch
+    QString point;    // "检点k"
     QStringList texts;
     QVector<float> values;
     bool stored = false;
@@ -122,6 +123,13 @@ public:
     qint64 lastSampleLatencyNs() const { return m_lastLatencyNs; }
     int intervalSeconds() const { return m_interval; }
     QString currentPoint() const { return m_point; }
+    // When the run at the current point was started.
+    QDateTime pointStarted() const { return m_pointStarted; }
+    // Channel names of the live table's columns: "101", or "1-101" and
+    // "2-101" when the table holds two collectors.
+    QStringList channelNames() const;
+    // Per channel of the table: true for a humidity channel.
+    QVector<bool> humidityChannels() const;
     // When the next poll goes out, or an invalid time when none is due.
     QDateTime nextTick() const;
 
@@ -217,6 +225,7 @@ private:
     bool m_tableTwo = false;
     int m_interval = 120;
     QString m_point;
+    QDateTime m_pointStarted;
     QVector<RunSample> m_samples;
     QList<int> m_pending; // indices of samples not stored yet, oldest first
     QString m_storeError, m_lineError;

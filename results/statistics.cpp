@@ -357,6 +357,9 @@ KindFigures PointAccumulator::figures(const KindState &s, int channels, const QS
     double squares = 0;
     s.readings.newestFirst([&](double x) { squares += (x - m) * (x - m); });
     f.spread = QString::number(std::sqrt(squares / n), 'f', 3);
+    f.mean = QString::number(m, 'f', 3);
+    f.max = figure(max);
+    f.min = figure(min);
     return f;
 }
 

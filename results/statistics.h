@@ -74,6 +74,8 @@ struct KindFigures
     QString uniformity;  // mean of the per-sample ranges
     QString fluctuation; // half the range of all readings
     QString spread;      // population standard deviation of all readings
+    QString mean;        // mean of all readings (the live view)
+    QString max, min;    // the extremes (three decimals)
     int channels = 0;    // channels of this kind
     int readings = 0;    // readings that entered
 };

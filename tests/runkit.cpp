@@ -1,5 +1,7 @@
 #include "tests/runkit.h"
 
+#include "pages/prompts.h"
+
 namespace testkit {
 
 static storage::Row channelRow(const QString &number, rtu::Family family, bool humidity)
@@ -122,6 +124,9 @@ void RunRig::start()
 
 void RunRig::stop()
 {
+    // Stopping a point without a sample asks first; the rig means it.
+    if (page->isRunning() && page->monitor()->state().pointSamples == 0)
+        prompts::queueAnswer(true);
     click(page.get(), "pushButton_2");
     waitUntil([&] { return page->session()->state() != acquisition::RunState::Stopping; }, 5000);
 }

@@ -21,6 +21,8 @@ Form1::Form1(QWidget *parent) : QWidget(parent), ui(new Ui::Form1)
                          ui->lineEdit_9, ui->lineEdit_10, ui->lineEdit_11, ui->lineEdit_12})
         e->setValidator(pagekit::numberValidator(e));
     ui->dateEdit->setDisplayFormat(QLatin1String(kDateFormat));
+    // A new certificate is good for a year; 2000-01-01 would be expired at once.
+    ui->dateEdit->setDate(QDate::currentDate().addYears(1));
     pagekit::fillPorts(ui->comboBox_2);
     loadList();
 }

@@ -3,18 +3,25 @@
 #include "pages/busyguard.h"
 #include "pages/pagekit.h"
 #include "pages/prompts.h"
+#include "pages/run/curvewindow.h"
 #include "pages/run/livetablemodel.h"
+#include "pages/run/stabilitydialog.h"
+#include "results/calibration.h"
+#include "storage/statements.h"
 #include "ui_shoudata.h"
 
+#include <QDateTime>
 #include <QHeaderView>
 #include <QTableWidget>
+#include <QTimer>
 
 using acquisition::RunSession;
 using acquisition::RunState;
 
 shoudata::shoudata(QWidget *parent)
     : QWidget(parent), ui(new Ui::shoudata), m_session(new RunSession(this)),
-      m_model(new LiveTableModel(m_session, this))
+      m_model(new LiveTableModel(m_session, this)),
+      m_monitor(new acquisition::RunMonitor(m_session, this)), m_countdown(new QTimer(this))
 {
     ui->setupUi(this);
     pagekit::makeFrameless(this);
@@ -36,6 +43,17 @@ shoudata::shoudata(QWidget *parent)
     connect(m_session, &RunSession::countersChanged, this, &shoudata::updateStatus);
     connect(m_session, &RunSession::storeChanged, this, &shoudata::updateStatus);
     connect(m_session, &RunSession::lineFailed, this, &shoudata::updateStatus);
+    connect(m_monitor, &acquisition::RunMonitor::changed, this, &shoudata::updatePanel);
+    connect(m_session, &RunSession::stateChanged, this, &shoudata::updatePanel);
+    // The countdown to the next sample.
+    m_countdown->setInterval(1000);
+    connect(m_countdown, &QTimer::timeout, this, &shoudata::updatePanel);
+    m_countdown->start();
+    connect(ui->comboBox_2, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &shoudata::updatePanel);
+    ui->tbLive->verticalHeader()->hide();
+    ui->tbLive->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    ui->tbLive->verticalHeader()->setDefaultSectionSize(22);
 
     const storage::Status loaded = m_session->loadSelection();
     if (!loaded)
@@ -47,12 +65,20 @@ shoudata::shoudata(QWidget *parent)
         ui->comboBox_5->setCurrentIndex(index);
     selectPortFor(ui->comboBox_5->currentText(), ui->comboBox_3);
     updateStatus();
+    updatePanel();
 }
 
 shoudata::~shoudata()
 {
     m_busy.reset();
+    if (m_curves)
+        delete m_curves;
     delete ui;
+}
+
+CurveWindow *shoudata::curveWindow() const
+{
+    return m_curves.data();
 }
 
 shoudata::CollectorStats shoudata::stats(int collector) const
@@ -179,6 +205,8 @@ void shoudata::on_pushButton_clicked()
                        QStringLiteral("采集器数量与本次校准开始时不同，请从检点1重新开始。"));
         return;
     }
+    if (!certificatesAccepted())
+        return;
     if (ui->lineEdit->text().isEmpty())
         ui->lineEdit->setText(QStringLiteral("120"));
 
@@ -209,9 +237,36 @@ void shoudata::onStartFailed(const QString &message)
     prompts::about(this, QStringLiteral("提示"), message);
 }
 
+bool shoudata::certificatesAccepted()
+{
+    QStringList serials{ui->comboBox_5->currentText()};
+    if (ui->checkBox_2->isChecked())
+        serials << ui->comboBox_6->currentText();
+    const QDate today = QDate::currentDate();
+    for (const QString &serial : serials) {
+        if (serial.isEmpty())
+            continue;
+        const storage::Result<storage::Row> row = storage::collectorRecord(serial);
+        const QDate valid = QDate::fromString(row.value.value(14), QStringLiteral("yyyy-MM-dd"));
+        if (!valid.isValid() || valid >= today)
+            continue;
+        if (!prompts::question(this, QStringLiteral("提示"),
+                               QStringLiteral("采集器 %1 的校准证书已于 %2 过期，用它得到的数据"
+                                              "不能溯源。\n是否仍然开始？")
+                                   .arg(serial, valid.toString(QStringLiteral("yyyy-MM-dd")))))
+            return false;
+    }
+    return true;
+}
+
 void shoudata::on_pushButton_2_clicked()
 {
     if (m_session->state() != RunState::Running)
+        return;
+    if (m_monitor->state().pointSamples == 0 &&
+        !prompts::question(this, QStringLiteral("提示"),
+                           QStringLiteral("%1 还没有保存任何数据。\n确定停止并进入下一个校准点吗？")
+                               .arg(m_session->currentPoint())))
         return;
     m_advanceOnStop = true;
     m_busy = std::make_unique<BusyGuard>(this, exchangeControls());
@@ -234,6 +289,7 @@ void shoudata::onStopped()
         ui->comboBox_2->setCurrentIndex(next < ui->comboBox_2->count() ? next : 0);
     }
     updateStatus();
+    updatePanel();
 }
 
 void shoudata::onTableReset()
@@ -277,6 +333,108 @@ void shoudata::updateStatus()
     const bool alarm = m_session->unstoredCount() > 0 || !m_session->lineError().isEmpty();
     ui->label_status->setStyleSheet(alarm ? QStringLiteral("color: #c0392b; font-weight: bold;")
                                           : QString());
+}
+
+static QString duration(qint64 seconds)
+{
+    seconds = qMax<qint64>(0, seconds);
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+void shoudata::updatePanel()
+{
+    const acquisition::LiveState &st = m_monitor->state();
+    const bool running = m_session->state() == RunState::Running;
+    QString setText;
+    const QString point = running ? m_session->currentPoint() : ui->comboBox_2->currentText();
+    const int number = results::pointNumberOf(point.toUtf8());
+    const QString setT = m_monitor->setPointT(number), setH = m_monitor->setPointH(number);
+    if (!point.isEmpty())
+        setText = QStringLiteral("设定 %1℃ / %2%RH")
+                      .arg(setT.isEmpty() ? QStringLiteral("—") : setT,
+                           setH.isEmpty() ? QStringLiteral("—") : setH);
+    if (running) {
+        const QDateTime now = QDateTime::currentDateTime();
+        const QDateTime next = m_session->nextTick();
+        ui->label_point->setText(QStringLiteral("%1  %2    本点已 %3，样本 %4    下次采样 %5")
+                                     .arg(point, setText, duration(st.pointStarted.secsTo(now)))
+                                     .arg(st.pointSamples)
+                                     .arg(next.isValid()
+                                              ? duration((now.msecsTo(next) + 999) / 1000)
+                                              : QStringLiteral("—")));
+    } else {
+        ui->label_point->setText(
+            point.isEmpty()
+                ? QStringLiteral("未在校准。")
+                : QStringLiteral("未在校准。下一个校准点：%1（%2）").arg(point, setText));
+    }
+    const bool stable = st.stable;
+    ui->label_stability->setText(running || st.pointSamples > 0 ? st.stability : QString());
+    ui->label_stability->setStyleSheet(stable ? QStringLiteral("color: #1e8c3c; font-weight: bold;")
+                                              : QStringLiteral("color: #b9770e;"));
+    ui->label_alarm->setText(st.alarms.join(QStringLiteral("；")));
+    ui->label_alarm->setToolTip(st.alarms.join(QLatin1Char('\n')));
+    ui->label_alarm->setStyleSheet(QStringLiteral("color: #c0392b; font-weight: bold;"));
+    ui->frame_live->setStyleSheet(st.alarms.isEmpty()
+                                      ? QString()
+                                      : QStringLiteral("QFrame#frame_live { background: #fdecea; "
+                                                       "border: 2px solid #c0392b; }"));
+
+    const QStringList headers{QStringLiteral("参数"),      QStringLiteral("平均值"),
+                              QStringLiteral("最大值"),    QStringLiteral("最小值"),
+                              QStringLiteral("平均-设定"), QStringLiteral("均匀度"),
+                              QStringLiteral("波动度(±)")};
+    if (ui->tbLive->columnCount() != headers.size()) {
+        ui->tbLive->setColumnCount(headers.size());
+        ui->tbLive->setHorizontalHeaderLabels(headers);
+    }
+    QList<QPair<QString, const acquisition::LiveKind *>> kinds;
+    if (st.t.present)
+        kinds << qMakePair(QStringLiteral("温度(℃)"), &st.t);
+    if (st.h.present)
+        kinds << qMakePair(QStringLiteral("湿度(%RH)"), &st.h);
+    ui->tbLive->setRowCount(kinds.size());
+    auto shown = [](const QString &v) { return v.isEmpty() ? QStringLiteral("—") : v; };
+    for (int r = 0; r < kinds.size(); ++r) {
+        const results::KindFigures &f = kinds[r].second->figures;
+        const QStringList cells{kinds[r].first,
+                                shown(f.mean),
+                                shown(f.max),
+                                shown(f.min),
+                                shown(kinds[r].second->deviation),
+                                shown(f.uniformity),
+                                shown(f.fluctuation)};
+        for (int c = 0; c < cells.size(); ++c) {
+            QTableWidgetItem *item = ui->tbLive->item(r, c);
+            if (!item) {
+                item = new QTableWidgetItem;
+                item->setTextAlignment(Qt::AlignCenter);
+                ui->tbLive->setItem(r, c, item);
+            }
+            item->setText(cells[c]);
+        }
+    }
+}
+
+void shoudata::on_pushButton_curves_clicked()
+{
+    if (!m_curves) {
+        m_curves = new CurveWindow(m_monitor);
+        m_curves->setAttribute(Qt::WA_DeleteOnClose);
+        m_curves->placeBeside(this);
+    }
+    m_curves->show();
+    m_curves->raise();
+}
+
+void shoudata::on_pushButton_settings_clicked()
+{
+    auto *dialog = new StabilityDialog(m_monitor, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
 }
 
 void shoudata::on_pushButton_4_clicked()

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "acquisition/runmonitor.h"
 #include "acquisition/runsession.h"
 
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 
@@ -9,8 +11,10 @@ namespace Ui {
 class shoudata;
 }
 class BusyGuard;
+class CurveWindow;
 class LiveTableModel;
 class QComboBox;
+class QTimer;
 
 // The calibration run page: the view of a RunSession. The operator's
 // actions go to the session; the live table, the status line and the
@@ -24,6 +28,8 @@ public:
     ~shoudata() override;
 
     acquisition::RunSession *session() const { return m_session; }
+    acquisition::RunMonitor *monitor() const { return m_monitor; }
+    CurveWindow *curveWindow() const;
     // Starting, running or stopping.
     bool isRunning() const { return m_session->isActive(); }
     // Rows in the live table that no header covers yet.
@@ -56,6 +62,8 @@ private slots:
     void on_checkBox_2_stateChanged(int arg1);
     void on_comboBox_6_currentIndexChanged(int index);
     void on_lineEdit_textChanged(const QString &arg1);
+    void on_pushButton_curves_clicked();
+    void on_pushButton_settings_clicked();
 
 private:
     void showSetPoints();
@@ -68,10 +76,16 @@ private:
     void onTableReset();
     void onSampleAdded();
     void updateStatus();
+    void updatePanel();
+    // Asks before starting with a collector whose certificate has expired.
+    bool certificatesAccepted();
 
     Ui::shoudata *ui;
     acquisition::RunSession *m_session;
     LiveTableModel *m_model;
+    acquisition::RunMonitor *m_monitor;
+    QPointer<CurveWindow> m_curves;
+    QTimer *m_countdown;
     std::unique_ptr<BusyGuard> m_busy; // during a start or a stop
     bool m_advanceOnStop = false;
 };
