@@ -8,6 +8,7 @@
 #include "pages/equipment/form2.h"
 #include "pages/prompts.h"
 #include "pages/reports/form6.h"
+#include "pages/run/curvewindow.h"
 #include "pages/settings/about.h"
 #include "pages/settings/form5.h"
 #include "storage/database.h"
@@ -62,9 +63,28 @@ int main(int argc, char *argv[])
     setup.options.humidityChannels = {103, 104};
     if (rig.build(setup)) {
         rig.page->show();
+        acquisition::MonitorSettings quick;
+        quick.windowSeconds = 4; // a short stability window, so the shots come quickly
+        quick.minSamples = 4;
+        rig.page->monitor()->setSettings(quick);
         rig.start();
-        rig.waitRows(4, 10000);
+        rig.waitRows(2, 10000);
+        rig.page->grab().save(out + QStringLiteral("/shoudata-not-stable.png"));
+        testkit::waitUntil([&] { return rig.page->monitor()->state().stable; }, 15000);
         rig.page->grab().save(out + QStringLiteral("/shoudata.png"));
+        testkit::click(rig.page.get(), QStringLiteral("pushButton_curves"));
+        if (CurveWindow *curves = rig.page->curveWindow()) {
+            curves->resize(1100, 650);
+            testkit::waitUntil([&] { return false; }, 300);
+            curves->grab().save(out + QStringLiteral("/curves.png"));
+            curves->close();
+        }
+        rig.sim2->setSilent(true);
+        testkit::waitUntil(
+            [&] { return !rig.page->monitor()->state().alarms.isEmpty(); }, 10000);
+        rig.page->grab().save(out + QStringLiteral("/shoudata-alarm.png"));
+        rig.sim2->setSilent(false);
+        testkit::waitUntil([&] { return rig.page->monitor()->state().alarms.isEmpty(); }, 10000);
         rig.stop();
         // Another point, then processing, then the query page with the result.
         rig.start();

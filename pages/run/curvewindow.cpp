@@ -17,7 +17,7 @@
 
 using acquisition::CurveStore;
 
-static constexpr int kLeft = 58, kRight = 12, kTop = 22, kBottom = 26, kGap = 30;
+static constexpr int kLeft = 58, kRight = 12, kTop = 22, kBottom = 26, kGap = 50;
 
 CurvePlot::CurvePlot(const acquisition::RunMonitor *monitor, QWidget *parent)
     : QWidget(parent), m_monitor(monitor)
