@@ -220,6 +220,16 @@ void RunSession::start(const StartRequest &request)
     startStep(0);
 }
 
+static QString echoFailure(const QByteArray &echo, const QString &port)
+{
+    if (echo.isEmpty())
+        return QStringLiteral(
+                   "采集器没有应答（串口 %1，%2 秒）。请检查采集器电源、连接线和所选串口。")
+            .arg(port)
+            .arg(kEchoWaitMs / 1000.0);
+    return QStringLiteral("应答校验错误（收到 %1 字节），请检查连接线后重试。").arg(echo.size());
+}
+
 // The start's steps; the waits for the speed echoes are timers.
 void RunSession::startStep(int step)
 {
@@ -235,7 +245,7 @@ void RunSession::startStep(int step)
     case 0:
         if (!openLine(0, m_request.port1, &error)) {
             qCDebug(lcTrace).noquote() << "run: cannot open" << m_request.port1 << error;
-            failStart(QStringLiteral("连接失败！"));
+            failStart(QStringLiteral("连接失败！\n") + error);
             return;
         }
         if (m_family702) {
@@ -247,7 +257,8 @@ void RunSession::startStep(int step)
         return;
     case 1:
         if (!echoOk(m_c[0].echo)) {
-            failStart(QStringLiteral("设备一没有应答！"));
+            failStart(QStringLiteral("设备一没有应答！\n") +
+                      echoFailure(m_c[0].echo, m_request.port1));
             return;
         }
         qCDebug(lcTrace) << "sudu ok";
@@ -260,7 +271,7 @@ void RunSession::startStep(int step)
         }
         if (!openLine(1, m_request.port2, &error)) {
             qCDebug(lcTrace).noquote() << "run: cannot open" << m_request.port2 << error;
-            failStart(QStringLiteral("连接失败！"));
+            failStart(QStringLiteral("连接失败！\n") + error);
             return;
         }
         if (m_family702) {
@@ -272,7 +283,8 @@ void RunSession::startStep(int step)
         return;
     case 3:
         if (!echoOk(m_c[1].echo)) {
-            failStart(QStringLiteral("设备二没有应答！"));
+            failStart(QStringLiteral("设备二没有应答！\n") +
+                      echoFailure(m_c[1].echo, m_request.port2));
             return;
         }
         beginRunning();

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/startpanel.h"
 #include "pages/busyguard.h"
 #include "pages/channels/form3.h"
 #include "pages/collectors/form1.h"
@@ -12,12 +13,15 @@
 #include "pages/settings/form5.h"
 #include "resources/resources.h"
 #include "storage/database.h"
+#include "storage/statements.h"
 #include "ui_mainwindow.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QStatusBar>
 #include <QTimer>
+#include <QVBoxLayout>
 
 MainWindow::MainWindow(const QString &databasePath, QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -36,6 +40,44 @@ MainWindow::MainWindow(const QString &databasePath, QWidget *parent)
         prompts::about(this, QStringLiteral("失败"),
                        QStringLiteral("无法打开数据库 %1：%2").arg(path, opened.error));
     }
+
+    // The empty work area shows where to begin.
+    m_start = new StartPanel(ui->page);
+    auto *layout = new QVBoxLayout(ui->page);
+    layout->addWidget(m_start);
+    connect(m_start, &StartPanel::openPage, this, [this](const QString &name) {
+        if (QAction *a = findChild<QAction *>(name))
+            a->trigger();
+    });
+    m_selection = new QLabel(this);
+    m_selection->setObjectName(QStringLiteral("label_selection"));
+    statusBar()->addPermanentWidget(m_selection);
+    connect(storage::Changes::instance(), &storage::Changes::changed, this,
+            &MainWindow::refreshSelection);
+    refreshSelection();
+}
+
+void MainWindow::refreshSelection()
+{
+    const storage::Result<storage::Progress> p = storage::readProgress();
+    QString text;
+    if (!p) {
+        text = QStringLiteral("数据库读取失败：%1").arg(p.error);
+    } else {
+        text = p.value.collector.isEmpty()
+                   ? QStringLiteral("采集器：未选定")
+                   : QStringLiteral("采集器：%1 %2").arg(p.value.collector, p.value.collectorName);
+        text +=
+            QStringLiteral("    试验设备：%1")
+                .arg(p.value.equipment.isEmpty() ? QStringLiteral("未选定") : p.value.equipment);
+    }
+    m_selection->setText(text);
+    m_start->refresh();
+}
+
+QString MainWindow::selectionText() const
+{
+    return m_selection->text();
 }
 
 MainWindow::~MainWindow()
@@ -117,7 +159,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
             text = QStringLiteral("校准正在进行或有尚未处理的数据，确定退出吗？");
         else if (exchanging)
             text = QStringLiteral("正在与采集器通信（扫描或设置通道），确定退出吗？");
-        if (!text.isEmpty() && !prompts::question(this, QStringLiteral("提示"), text)) {
+        if (!text.isEmpty() && !prompts::question(this, QStringLiteral("提示"), text, true)) {
             event->ignore();
             return;
         }

@@ -18,6 +18,9 @@ public:
     ~MainWindow() override;
 
     QStackedWidget *pages() const;
+    class StartPanel *startPanel() const { return m_start; }
+    // The status bar's text: the selected collector and equipment.
+    QString selectionText() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -35,8 +38,11 @@ private:
     void addPage(QWidget *page);
     bool currentPageBusy();
     QList<QWidget *> busyPages() const;
+    void refreshSelection();
 
     Ui::MainWindow *ui;
     bool m_quitConfirmed = false; // the operator said yes; closing waits for exchanges
     bool m_closeWhenIdle = false;
+    class StartPanel *m_start = nullptr;
+    class QLabel *m_selection = nullptr;
 };

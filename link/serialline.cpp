@@ -48,7 +48,7 @@ bool SerialLine::open(const QString &portName, QString *error)
     m_name = portName;
     if (portName.trimmed().isEmpty()) {
         if (error)
-            *error = QStringLiteral("no port name");
+            *error = QStringLiteral("没有选择串口，请点 ↺ 刷新后选择采集器所接的串口");
         return false;
     }
     auto *port = new QSerialPort;
@@ -59,8 +59,23 @@ bool SerialLine::open(const QString &portName, QString *error)
     port->setFlowControl(QSerialPort::NoFlowControl);
     port->setParity(QSerialPort::NoParity);
     if (!port->open(QIODevice::ReadWrite)) {
-        if (error)
-            *error = port->errorString();
+        if (error) {
+            // The reason in the operator's words, with what to do next.
+            switch (port->error()) {
+            case QSerialPort::DeviceNotFoundError:
+                *error = QStringLiteral("串口 %1 不存在，请点 ↺ 刷新，或检查连接线").arg(portName);
+                break;
+            case QSerialPort::PermissionError:
+                *error =
+                    QStringLiteral("没有权限打开串口 %1：它正被其他程序使用，或当前用户不在 "
+                                   "dialout 组（sudo usermod -aG dialout 用户名，然后重新登录）")
+                        .arg(portName);
+                break;
+            default:
+                *error = QStringLiteral("串口 %1 打不开：%2").arg(portName, port->errorString());
+                break;
+            }
+        }
         delete port;
         return false;
     }

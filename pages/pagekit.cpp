@@ -3,6 +3,7 @@
 #include "link/serialline.h"
 #include "pages/prompts.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -23,6 +24,17 @@ void fillPorts(QComboBox *box)
 {
     box->clear();
     box->insertItems(box->count(), rtu::availablePortNames());
+    // A narrow box shows its whole text as a tooltip, and its list as wide
+    // as the longest name.
+    int widest = 0;
+    for (int i = 0; i < box->count(); ++i)
+        widest = qMax(widest, box->fontMetrics().horizontalAdvance(box->itemText(i)));
+    box->view()->setMinimumWidth(widest + 40);
+    box->setToolTip(box->currentText());
+    if (!box->property("orvenTooltip").toBool()) {
+        box->setProperty("orvenTooltip", true);
+        QObject::connect(box, &QComboBox::currentTextChanged, box, &QWidget::setToolTip);
+    }
 }
 
 void selectText(QComboBox *box, const QString &text)

@@ -1,10 +1,13 @@
 #include "pages/prompts.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QQueue>
 #include <QStringList>
+#include <QTranslator>
 
 namespace prompts {
 
@@ -32,14 +35,44 @@ void about(QWidget *parent, const QString &title, const QString &text)
     QMessageBox::about(parent, title, text);
 }
 
-bool question(QWidget *parent, const QString &title, const QString &text)
+QMessageBox *questionBox(QWidget *parent, const QString &title, const QString &text,
+                         bool destructive)
+{
+    auto *box = new QMessageBox(QMessageBox::Question, title, text,
+                                QMessageBox::Yes | QMessageBox::No, parent);
+    box->setDefaultButton(destructive ? QMessageBox::No : QMessageBox::Yes);
+    box->setEscapeButton(QMessageBox::No);
+    return box;
+}
+
+bool question(QWidget *parent, const QString &title, const QString &text, bool destructive)
 {
     if (state().scripted) {
-        state().records << Record{Kind::Question, title, text};
+        state().records << Record{Kind::Question, title, text, destructive};
         return state().answers.isEmpty() ? false : state().answers.dequeue();
     }
-    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+    QScopedPointer<QMessageBox> box(questionBox(parent, title, text, destructive));
+    return box->exec() == QMessageBox::Yes;
+}
+
+bool loadQtTranslations()
+{
+    static QTranslator *qt = nullptr;
+    if (qt)
+        return true;
+    auto *translator = new QTranslator(QCoreApplication::instance());
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+    const QString dir = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), dir)) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    qt = translator;
+    return true;
 }
 
 QString saveFileName(QWidget *parent, const QString &caption, const QString &dir,

@@ -8,13 +8,23 @@
 #include <QString>
 #include <QUrl>
 
+class QMessageBox;
 class QWidget;
 
 namespace prompts {
 
 void about(QWidget *parent, const QString &title, const QString &text);
-// True when the operator answers Yes.
-bool question(QWidget *parent, const QString &title, const QString &text);
+// True when the operator answers Yes. A destructive question (one that
+// deletes, clears, replaces or quits over unsaved work) takes Enter as No.
+bool question(QWidget *parent, const QString &title, const QString &text,
+              bool destructive = false);
+// The question box as question() shows it (tests look at its buttons).
+QMessageBox *questionBox(QWidget *parent, const QString &title, const QString &text,
+                         bool destructive);
+
+// Loads Qt's own Chinese translations (standard buttons read "是", "否",
+// "确定"); false when they are not installed.
+bool loadQtTranslations();
 // `selectedFilter`, when given, receives the filter the operator chose.
 QString saveFileName(QWidget *parent, const QString &caption, const QString &dir,
                      const QString &filter, QString *selectedFilter = nullptr);
@@ -27,6 +37,7 @@ struct Record
     Kind kind;
     QString title;
     QString text;
+    bool destructive = false; // questions: No is the default button
 };
 
 void setScripted(bool scripted); // also clears queues and records

@@ -9,8 +9,10 @@ PACKAGES=(
   pkg-config libzip-dev libxlsxwriter-dev
   # PDF and .xls through LibreOffice without a GUI; CJK fonts embedded in the PDF
   libreoffice-writer-nogui libreoffice-calc-nogui fonts-noto-cjk
-  # the tests read PDFs back
-  poppler-utils
+  # Qt's own Chinese texts for standard buttons and dialogs
+  qttranslations5-l10n
+  # the tests read PDFs and workbooks back
+  poppler-utils python3-openpyxl
   xvfb xauth imagemagick
 )
 

@@ -148,6 +148,19 @@ QString equipmentUpdateSql()
 
 } // namespace
 
+Changes *Changes::instance()
+{
+    static Changes changes;
+    return &changes;
+}
+
+static Status announce(const Status &st)
+{
+    if (st)
+        emit Changes::instance()->changed();
+    return st;
+}
+
 // ---- shared selection ----
 
 Result<Selection> readSelection()
@@ -166,17 +179,17 @@ Result<Selection> readSelection()
 
 Status selectCollector(const QString &serial)
 {
-    return exec(QStringLiteral("update secdevice set datacollect=?"), {serial});
+    return announce(exec(QStringLiteral("update secdevice set datacollect=?"), {serial}));
 }
 
 Status selectEquipment(const QString &name, const QString &tem, const QString &hum)
 {
-    return inTransaction([&] {
+    return announce(inTransaction([&] {
         Status st = exec(QStringLiteral("update secdevice set equipdata=?"), {name});
         if (st)
             st = exec(QStringLiteral("update envirdata set tem=?,hum=?"), {tem, hum});
         return st;
-    });
+    }));
 }
 
 Result<Ambient> readAmbient()
@@ -217,6 +230,29 @@ Result<int> deleteCollectorsBySerial(const QString &serial)
     return execCount(QStringLiteral("delete from datacollect where serialnum=?"), {serial});
 }
 
+Result<int> countCollectorsBySerial(const QString &serial)
+{
+    const Result<QString> n =
+        selectValue(QStringLiteral("select count(*) from datacollect where serialnum=?"), {serial});
+    if (!n)
+        return Result<int>::failure(n.error);
+    Result<int> r;
+    r.value = n.value.toInt();
+    return r;
+}
+
+Status replaceCollector(const Row &row)
+{
+    if (Status st = checkWidth(row, kCollectorColumns, "collector"); !st)
+        return st;
+    return inTransaction([&] {
+        Status st = exec(QStringLiteral("delete from datacollect where serialnum=?"), {row[4]});
+        if (st)
+            st = insertCollector(row);
+        return st;
+    });
+}
+
 Status deleteAllCollectors()
 {
     return exec(QStringLiteral("delete from datacollect"));
@@ -250,6 +286,58 @@ Result<int> updateEquipment(const Row &row)
 Result<int> deleteEquipmentByName(const QString &name)
 {
     return execCount(QStringLiteral("delete from equipdata where name=?"), {name});
+}
+
+Result<int> countEquipmentByName(const QString &name)
+{
+    const Result<QString> n =
+        selectValue(QStringLiteral("select count(*) from equipdata where name=?"), {name});
+    if (!n)
+        return Result<int>::failure(n.error);
+    Result<int> r;
+    r.value = n.value.toInt();
+    return r;
+}
+
+Status replaceEquipment(const Row &row)
+{
+    if (Status st = checkWidth(row, kEquipmentColumns, "equipment"); !st)
+        return st;
+    return inTransaction([&] {
+        Status st = exec(QStringLiteral("delete from equipdata where name=?"), {row[0]});
+        if (st)
+            st = insertEquipment(row);
+        return st;
+    });
+}
+
+Result<Progress> readProgress()
+{
+    Result<Progress> r;
+    const Result<Selection> sel = readSelection();
+    if (!sel)
+        return Result<Progress>::failure(sel.error);
+    const Result<QString> company = selectValue(QStringLiteral("select count(*) from company"), {});
+    const Result<Row> collector = selectFirst(
+        QStringLiteral("select serialnum,name from datacollect where serialnum=? limit 1"), 2,
+        {sel.value.datacollect});
+    const Result<QString> equipment = selectValue(
+        QStringLiteral("select name from equipdata where name=? limit 1"), {sel.value.equipdata});
+    const Result<QString> channels =
+        selectValue(QStringLiteral("select count(*) from deviceA"), {});
+    const Result<QString> headers =
+        selectValue(QStringLiteral("select count(*) from datamark"), {});
+    for (const Status &st : {company.status(), collector.status(), equipment.status(),
+                             channels.status(), headers.status()})
+        if (!st)
+            return Result<Progress>::failure(st.error);
+    r.value.company = company.value.toInt() > 0;
+    r.value.collector = collector.value[0];
+    r.value.collectorName = collector.value[1];
+    r.value.equipment = equipment.value;
+    r.value.layout = channels.value.toInt() > 0;
+    r.value.processed = headers.value.toInt();
+    return r;
 }
 
 Status deleteAllEquipment()
@@ -325,7 +413,7 @@ Status storeChannelLayout(Device device, const Rows &rows, const QString &count,
             return st;
     const QString table = deviceTable(device);
     const bool a = device == Device::A;
-    return inTransaction([&] {
+    return announce(inTransaction([&] {
         Status st = exec(QStringLiteral("delete from ") + table);
         const QString insert =
             QStringLiteral("insert into %1 values(%2)").arg(table, placeholders(kChannelColumns));
@@ -340,7 +428,7 @@ Status storeChannelLayout(Device device, const Rows &rows, const QString &count,
                         : QStringLiteral("update secdevice set roadtypeB=?"),
                       {kinds});
         return st;
-    });
+    }));
 }
 
 // ---- organisation ----
@@ -360,14 +448,14 @@ Status saveCompany(const Row &row)
 {
     if (Status st = checkWidth(row, kCompanyColumns, "company"); !st)
         return st;
-    return inTransaction([&] {
+    return announce(inTransaction([&] {
         Status st = exec(QStringLiteral("delete from company"));
         if (st)
             st = exec(
                 QStringLiteral("insert into company values(%1)").arg(placeholders(kCompanyColumns)),
                 row);
         return st;
-    });
+    }));
 }
 
 // ---- runs ----
@@ -405,8 +493,9 @@ Result<QString> headerNumber(const QString &dtbegin)
 
 Status insertHeader(const RunHeader &header)
 {
-    return exec(QStringLiteral("insert into datamark values(%1)").arg(placeholders(kHeaderColumns)),
-                header.toRow());
+    return announce(
+        exec(QStringLiteral("insert into datamark values(%1)").arg(placeholders(kHeaderColumns)),
+             header.toRow()));
 }
 
 Status replaceHeader(const RunHeader &header)

@@ -7,6 +7,7 @@
 #include "storage/result.h"
 
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -36,8 +37,25 @@ struct Ambient
 };
 Result<Ambient> readAmbient();
 
+// Tells the program's windows that what a calibration's steps depend on
+// changed: the selection, the laboratory, a layout, a processed calibration.
+class Changes : public QObject
+{
+    Q_OBJECT
+
+public:
+    static Changes *instance();
+
+signals:
+    void changed();
+};
+
 // ---- collectors (datacollect) ----
 Result<Rows> listCollectors();
+Result<int> countCollectorsBySerial(const QString &serial);
+// Removes every collector with the row's serial number and inserts the row,
+// in one transaction.
+Status replaceCollector(const Row &row);
 Status insertCollector(const Row &row);
 // Rows changed; 0 when the number matches no row (not a failure).
 Result<int> updateCollector(const Row &row);
@@ -47,6 +65,20 @@ Status deleteAllCollectors();
 // ---- equipment (equipdata) ----
 Result<Rows> listEquipment(); // the 16 list columns, companyname first
 Status insertEquipment(const Row &row);
+Result<int> countEquipmentByName(const QString &name);
+// Removes every equipment of that name and inserts the row, in one transaction.
+Status replaceEquipment(const Row &row);
+// Counts of what the start panel marks done.
+struct Progress
+{
+    bool company = false;
+    QString collector; // selected collector's serial, when it is recorded
+    QString collectorName;
+    QString equipment; // selected equipment, when it is recorded
+    bool layout = false;
+    int processed = 0; // headers
+};
+Result<Progress> readProgress();
 Result<int> updateEquipment(const Row &row); // key: row[0], the name
 Result<int> deleteEquipmentByName(const QString &name);
 Status deleteAllEquipment();

@@ -96,6 +96,14 @@ QStringList shown()
     return prompts::aboutTexts();
 }
 
+QStringList firstLines()
+{
+    QStringList out;
+    for (const QString &s : shown())
+        out << s.section(QLatin1Char('\n'), 0, 0);
+    return out;
+}
+
 QStringList asked()
 {
     QStringList out;

@@ -51,6 +51,9 @@ void setExtraPorts(const QStringList &paths);
 
 // Information boxes shown so far as "title|text".
 QStringList shown();
+// The same with each text cut at its first line: the texts the pages keep,
+// without the reason or next step added on the second line.
+QStringList firstLines();
 // Questions asked so far, "title|text".
 QStringList asked();
 

@@ -134,7 +134,7 @@ void ChannelsTest::m702FourResistanceChannels()
     for (int ch = 101; ch <= 104; ++ch)
         expected << m702("0106" + rtu::registerAddress(ch + 4027) + "8220") << m702(mxb(ch));
     QCOMPARE(d.frames, expected);
-    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+    QCOMPARE(firstLines(), QStringList{"成功|设置完成!"});
     const storage::Selection s = storage::readSelection().value;
     QCOMPARE(s.secA, QString("4"));
     QCOMPARE(s.roadA, QString("4;0;0;"));
@@ -177,7 +177,7 @@ void ChannelsTest::m702MixedTable()
                          m702(mxb(107)),
                          m702("011001F0000204" + rtu::floatHexLE(25))};
     QCOMPARE(d.frames, expected);
-    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+    QCOMPARE(firstLines(), QStringList{"成功|设置完成!"});
     const storage::Selection s = storage::readSelection().value;
     QCOMPARE(s.roadA, QString("3;1;3;"));
     QCOMPARE(s.roadtypeA, QString("0001000"));
@@ -196,7 +196,7 @@ void ChannelsTest::m701TcSendsTypeThenCorrections()
     QCOMPARE(d.frames.value(0), QString("0106000D0008" + rtu::crcHexSwapped("0106000D0008")));
     QCOMPARE(d.frames,
              (QStringList{m701("0106000D0008"), m701(mxb(101)), m701(mxb(102, 2, 0.5f))}));
-    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+    QCOMPARE(firstLines(), QStringList{"成功|设置完成!"});
     QCOMPARE(storage::readSelection().value.roadA, QString("0;0;2"));
     QCOMPARE(d.collector->m701Setting(), QString("0008"));
 }
@@ -209,7 +209,7 @@ void ChannelsTest::m701RtdWithoutIts90SendsOnlyTheWiring()
     Rows rows{row("101", "RTD", "RTD", "三线制"), row("102", "RTD", "RTD", "三线制")};
     const Download d = download(rows, opt);
     QCOMPARE(d.frames, QStringList{m701("0106000C0001")});
-    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+    QCOMPARE(firstLines(), QStringList{"成功|设置完成!"});
     QCOMPARE(storage::readSelection().value.roadA, QString("0;0;2"));
 }
 
@@ -227,7 +227,7 @@ void ChannelsTest::m701RtdSendsIts90Rows()
                                "0C18" +
                                rtu::floatHexLE(99.9f) + rtu::floatHexLE(1) + rtu::floatHexLE(2) +
                                rtu::floatHexLE(3) + rtu::floatHexLE(4) + rtu::floatHexLE(5)));
-    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+    QCOMPARE(firstLines(), QStringList{"成功|设置完成!"});
 }
 
 void ChannelsTest::silentCollectorFailsAndStoresNothing()
@@ -239,7 +239,7 @@ void ChannelsTest::silentCollectorFailsAndStoresNothing()
     opt.silentAfter = 0;
     const Download d = download({row("101", "铂电阻", "PT100-385", "四线制")}, opt);
     QCOMPARE(d.frames.size(), 1);
-    QCOMPARE(shown(), QStringList{"失败|设置失败!"});
+    QCOMPARE(firstLines(), QStringList{"失败|设置失败!"});
     QCOMPARE(storage::loadChannelTable(storage::Device::A).value, Rows{old});
     QCOMPARE(storage::readSelection().value.roadA, QString("1;0;0;"));
 }
@@ -278,7 +278,7 @@ void ChannelsTest::portThatCannotOpenSendsAndStoresNothing()
     setTable(page, {row("101", "铂电阻", "PT100-385", "四线制")});
     choosePort(page, "/dev/orven-no-port");
     click(&page, "pushButton_2");
-    QCOMPARE(shown(), QStringList{"提示|连接失败！"});
+    QCOMPARE(firstLines(), QStringList{"提示|连接失败！"});
     QVERIFY(storage::loadChannelTable(storage::Device::A).value.isEmpty());
     QVERIFY(child<QPushButton>(&page, "pushButton_2")->isEnabled());
 }
@@ -288,7 +288,7 @@ void ChannelsTest::deviceTwoStoresIntoItsOwnTable()
     TempDatabase db;
     const Rows rows{row("101", "直流电压-H", "", ""), row("102", "直流电压-H", "", "")};
     const Download d = download(rows, sim::Options(), true);
-    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+    QCOMPARE(firstLines(), QStringList{"成功|设置完成!"});
     const storage::Selection s = storage::readSelection().value;
     QCOMPARE(s.secB, QString("2"));
     QCOMPARE(s.roadB, QString("0;2;0;"));
@@ -341,7 +341,7 @@ void ChannelsTest::controlsAreLockedDuringTheDownload()
     QVERIFY(go->isEnabled());
     QCOMPARE(child<QPushButton>(&page, "pushButton_5")->text(), QString("切换到设备二"));
     QCOMPARE(collector->receivedFrames().size(), 5);
-    QCOMPARE(shown(), QStringList{"成功|设置完成!"});
+    QCOMPARE(firstLines(), QStringList{"成功|设置完成!"});
 }
 
 void ChannelsTest::rowChecksRefuseBeforeSending_data()
@@ -403,12 +403,12 @@ void ChannelsTest::emptyTableAndDuplicates()
 {
     TempDatabase db;
     QCOMPARE(download({}).frames, QStringList());
-    QCOMPARE(shown(), QStringList{"失败|还未配置通道!"});
+    QCOMPARE(firstLines(), QStringList{"失败|还未配置通道!"});
     prompts::clearRecords();
     const Download d =
         download({row("105", "铂电阻", "PT100-385", "四线制"), row("105", "直流电压-T", "", "")});
     QCOMPARE(d.frames, QStringList());
-    QCOMPARE(shown(), QStringList{"失败|存在相同通道编号!"});
+    QCOMPARE(firstLines(), QStringList{"失败|存在相同通道编号!"});
 }
 
 // ---- table ----
@@ -546,7 +546,7 @@ void ChannelsTest::batchWithoutSelection()
     auto *table = child<QTableWidget>(&page, "twShow");
     table->setCurrentCell(0, 3); // one cell is not a row
     click(&page, "pushButton");
-    QCOMPARE(shown(), QStringList{"失败|未选择通道！!"});
+    QCOMPARE(firstLines(), QStringList{"失败|未选择通道！!"});
     QVERIFY(!openDialog());
 }
 

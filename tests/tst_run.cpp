@@ -183,7 +183,7 @@ void RunTest::missingSpeedEchoLeavesNoPortOpen()
     s.options.silentAfter = 0;
     QVERIFY(rig.build(s));
     rig.start();
-    QCOMPARE(shown(), QStringList{"提示|设备一没有应答！"});
+    QCOMPARE(firstLines(), QStringList{"提示|设备一没有应答！"});
     QVERIFY(!rig.page->isRunning());
     QVERIFY(child<QPushButton>(rig.page.get(), "pushButton")->isEnabled());
     QVERIFY(!child<QPushButton>(rig.page.get(), "pushButton_2")->isEnabled());
@@ -204,7 +204,7 @@ void RunTest::secondPortThatCannotOpen()
     auto *port2 = child<QComboBox>(rig.page.get(), "comboBox_4");
     port2->setCurrentIndex(port2->findText("/dev/orven-gone"));
     rig.start();
-    QCOMPARE(shown(), QStringList{"提示|连接失败！"});
+    QCOMPARE(firstLines(), QStringList{"提示|连接失败！"});
     QVERIFY(!rig.page->isRunning());
     rtu::SerialLine probe;
     QVERIFY(probe.open(rig.sim1->portPath()));
@@ -252,7 +252,7 @@ void RunTest::intervalBelowOneSecondIsRefused()
     QCOMPARE(interval->text(), QString());
     interval->setText("2");
     QCOMPARE(interval->text(), QString("2"));
-    QCOMPARE(shown(), (QStringList{"提示|扫描间隔不得低于1秒！", "提示|扫描间隔不得低于1秒！"}));
+    QCOMPARE(firstLines(), (QStringList{"提示|扫描间隔不得低于1秒！", "提示|扫描间隔不得低于1秒！"}));
 }
 
 void RunTest::stopAtTheLastPointSelectsTheFirst()
@@ -278,7 +278,7 @@ void RunTest::startWithoutCalibrationPointsIsRefused()
     auto *tbnum = child<QTableWidget>(&page, "tbnum");
     QCOMPARE(tbnum->columnCount(), 1);
     click(&page, "pushButton");
-    QCOMPARE(shown(), QStringList{"提示|没有可用的校准点，请先选定带校准点的试验设备。"});
+    QCOMPARE(firstLines(), QStringList{"提示|没有可用的校准点，请先选定带校准点的试验设备。"});
     QVERIFY(!page.isRunning());
     QVERIFY(rig.sim1->receivedFrames().isEmpty());
 }
@@ -387,7 +387,7 @@ void RunTest::processingWithAnEmptyTable()
     RunRig rig;
     QVERIFY(rig.build(Setup()));
     rig.process();
-    QCOMPARE(shown(), QStringList{"提示|当前没有数据！"});
+    QCOMPARE(firstLines(), QStringList{"提示|当前没有数据！"});
     QCOMPARE(rows("select count(*) from datamark").value(0).value(0), QString("0"));
 }
 
@@ -405,7 +405,7 @@ void RunTest::processingSpansAllPoints()
     QCOMPARE(rig.row(0)[1], QString("检点1"));
     QCOMPARE(rig.row(n - 1)[1], QString("检点3"));
     rig.process();
-    QCOMPARE(shown(), QStringList{"提示|处理完成！"});
+    QCOMPARE(firstLines(), QStringList{"提示|处理完成！"});
     const storage::Rows header = rows("select * from datamark");
     QCOMPARE(header.size(), 1);
     const storage::Row h = header[0];
@@ -495,7 +495,7 @@ void RunTest::calibrationActionReturnsTheRunningPage()
     click(page, "pushButton_2");
     QVERIFY(waitUntil([&] { return !page->isRunning(); }, 2000));
     click(page, "pushButton_4");
-    QCOMPARE(shown().last(), QString("提示|处理完成！"));
+    QCOMPARE(firstLines().last(), QString("提示|处理完成！"));
     const int count = w.pages()->count();
     action->trigger();
     QVERIFY(w.pages()->currentWidget() != page);

@@ -22,6 +22,27 @@ Form3::Form3(QWidget *parent) : QWidget(parent), ui(new Ui::Form3)
     ui->lenum->setValidator(pagekit::numberValidator(ui->lenum));
     load(storage::Device::A);
     pagekit::fillPorts(ui->comboBox);
+    showCollector();
+}
+
+void Form3::showCollector()
+{
+    // Which collector "设备一" is, and its port chosen already.
+    const storage::Result<storage::Selection> sel = storage::readSelection();
+    const storage::Result<storage::Row> c = storage::collectorRecord(sel.value.datacollect);
+    if (shownDevice() == storage::Device::A) {
+        if (!c.value.isEmpty()) {
+            ui->label_collector->setText(
+                QStringLiteral("设备一：%1  %2（串口 %3）")
+                    .arg(c.value.value(4), c.value.value(1), c.value.value(3)));
+            pagekit::selectText(ui->comboBox, c.value.value(3));
+        } else {
+            ui->label_collector->setText(
+                QStringLiteral("设备一：还没有选定采集器（在“采集器”页面点“选定采集器”）"));
+        }
+    } else {
+        ui->label_collector->setText(QStringLiteral("设备二：第二台采集器，请选择它所接的串口"));
+    }
 }
 
 Form3::~Form3()
@@ -119,6 +140,7 @@ void Form3::on_pushButton_5_clicked()
     ui->label->setText(toTwo ? QStringLiteral("设备二") : QStringLiteral("设备一"));
     ui->lenum->clear();
     load(toTwo ? storage::Device::B : storage::Device::A);
+    showCollector();
 }
 
 void Form3::on_twShow_cellDoubleClicked(int row, int column)
@@ -227,10 +249,10 @@ void Form3::on_pushButton_2_clicked()
 
     rtu::SerialLine line;
     QString error;
-    if (!line.open(ui->comboBox->currentText(), &error)) {
-        qCDebug(lcTrace).noquote()
-            << "download: cannot open" << ui->comboBox->currentText() << error;
-        prompts::about(nullptr, QStringLiteral("提示"), QStringLiteral("连接失败！"));
+    const QString port = ui->comboBox->currentText();
+    if (!line.open(port, &error)) {
+        qCDebug(lcTrace).noquote() << "download: cannot open" << port << error;
+        prompts::about(nullptr, QStringLiteral("提示"), QStringLiteral("连接失败！\n") + error);
         return;
     }
     m_port = &line;
@@ -239,15 +261,32 @@ void Form3::on_pushButton_2_clicked()
     setEditing(false);
     auto guard = std::make_unique<BusyGuard>(
         this, QList<QWidget *>{ui->comboBox, ui->pushButton_6, ui->pushButton_9});
+    m_stopRequested = false;
+    ui->pushButton_stop->setEnabled(true);
+    ui->progressBar->setRange(0, plan.steps.size());
+    ui->progressBar->setValue(0);
+    ui->progressBar->show();
 
     bool accepted = true;
     bool cancelled = false;
+    QString firstReply; // of the first frame, for the failure text
     QStringList unconfirmed;
+    int sent = 0;
     for (const Step &s : plan.steps) {
-        if (busy::cancelRequested(this)) {
+        if (busy::cancelRequested(this) || m_stopRequested) {
             cancelled = true;
             break;
         }
+        ui->progressBar->setValue(sent);
+        ui->label_progress->setText(s.channel > 0
+                                        ? QStringLiteral("正在写入通道 %1（第 %2 / %3 帧）")
+                                              .arg(s.channel)
+                                              .arg(sent + 1)
+                                              .arg(plan.steps.size())
+                                        : QStringLiteral("正在设置采集器（第 %1 / %2 帧）")
+                                              .arg(sent + 1)
+                                              .arg(plan.steps.size()));
+        ++sent;
         line.clearRx();
         line.sendHex(s.frame);
         qCDebug(lcTrace).noquote() << s.trace + s.frame;
@@ -256,6 +295,7 @@ void Form3::on_pushButton_2_clicked()
         if (s.fatal) {
             qCDebug(lcTrace).noquote() << reply.toUpper();
             if (!confirms(s, reply)) {
+                firstReply = reply;
                 accepted = false;
                 break;
             }
@@ -280,12 +320,31 @@ void Form3::on_pushButton_2_clicked()
     qCDebug(lcTrace) << "Port Close!";
     m_downloading = false;
     setEditing(true);
+    ui->pushButton_stop->setEnabled(false);
+    ui->progressBar->hide();
+    ui->label_progress->clear();
     guard.reset();
-    if (cancelled)
-        return; // the program is closing: nothing is stored
+    if (cancelled) {
+        // Nothing is stored; the collector holds part of the new layout.
+        if (m_stopRequested)
+            prompts::about(nullptr, QStringLiteral("提示"),
+                           QStringLiteral("设置已停止，未保存。\n采集器中的通道配置现在不完整，"
+                                          "校准前请重新设置通道。"));
+        return;
+    }
 
     if (!accepted) {
-        prompts::about(nullptr, QStringLiteral("失败"), QStringLiteral("设置失败!"));
+        const int seconds = qMax(1, plan.steps.value(0).pauseMs / 1000);
+        prompts::about(
+            nullptr, QStringLiteral("失败"),
+            firstReply.isEmpty()
+                ? QStringLiteral("设置失败!\n采集器没有应答（串口 %1，%2 秒），请检查采集器"
+                                 "电源、连接线和所选串口。")
+                      .arg(port)
+                      .arg(seconds)
+                : QStringLiteral("设置失败!\n应答校验错误（收到 %1 字节），请检查连接线"
+                                 "后重试。")
+                      .arg(firstReply.size() / 2));
         return;
     }
     qCDebug(lcTrace) << "tongdaopeizhi ok";
@@ -302,7 +361,8 @@ void Form3::on_pushButton_2_clicked()
                            .arg(unconfirmed.join(QStringLiteral("、"))));
         return;
     }
-    prompts::about(nullptr, QStringLiteral("成功"), QStringLiteral("设置完成!"));
+    prompts::about(nullptr, QStringLiteral("成功"),
+                   QStringLiteral("设置完成!\n%1 个通道已写入采集器并保存").arg(rows.size()));
 }
 
 void Form3::recvMsg()
@@ -314,6 +374,11 @@ void Form3::recvMsg()
 void Form3::on_pushButton_6_clicked()
 {
     pagekit::fillPorts(ui->comboBox);
+}
+
+void Form3::on_pushButton_stop_clicked()
+{
+    m_stopRequested = true;
 }
 
 void Form3::on_pushButton_9_clicked()

@@ -44,6 +44,7 @@ private slots:
     void on_pushButton_2_clicked(); // download
     void on_pushButton_6_clicked(); // refresh ports
     void on_pushButton_9_clicked(); // close
+    void on_pushButton_stop_clicked();
     void recvMsg();
 
 private:
@@ -53,9 +54,11 @@ private:
     void load(storage::Device device);
     void setCell(int row, int column, const QString &text);
     void setEditing(bool enabled);
+    void showCollector();
 
     Ui::Form3 *ui;
     QList<int> m_batchRows;
     rtu::SerialLine *m_port = nullptr; // exists only during a download
     bool m_downloading = false;
+    bool m_stopRequested = false; // the operator pressed 停止
 };

@@ -98,9 +98,10 @@ QString Form1::scan()
         return message;
     };
     QString error;
-    if (!line.open(ui->comboBox_2->currentText(), &error)) {
-        qCDebug(lcTrace).noquote() << "scan: cannot open" << ui->comboBox_2->currentText() << error;
-        return done(QStringLiteral("连接失败！"));
+    const QString port = ui->comboBox_2->currentText();
+    if (!line.open(port, &error)) {
+        qCDebug(lcTrace).noquote() << "scan: cannot open" << port << error;
+        return done(QStringLiteral("连接失败！\n") + error);
     }
     rtu::pauseWithEvents(500);
     if (busy::cancelRequested(this))
@@ -119,11 +120,17 @@ QString Form1::scan()
         const QString serial = rtu::asciiFromHex(reply.mid(6, 20));
         ui->lineEdit_3->setText(serial);
         qCDebug(lcTrace).noquote() << serial;
-        return done(QStringLiteral("成功！"));
+        return done(QStringLiteral("成功！\n序列号 %1").arg(serial));
     }
-    if (!reply.isEmpty())
-        qCDebug(lcTrace).noquote() << "scan: rejected reply" << reply;
-    return done(QStringLiteral("扫描失败！"));
+    if (reply.isEmpty())
+        return done(QStringLiteral("扫描失败！\n采集器没有应答（串口 %1，1 秒）。请检查采集器电源、"
+                                   "连接线，以及“型号”是否与采集器相符。")
+                        .arg(port));
+    qCDebug(lcTrace).noquote() << "scan: rejected reply" << reply;
+    if (reply.size() < rtu::reply::identifyMin)
+        return done(QStringLiteral("扫描失败！\n应答不完整（收到 %1 字节），请重试。")
+                        .arg(reply.size() / 2));
+    return done(QStringLiteral("扫描失败！\n应答校验错误，请检查连接线后重试。"));
 }
 
 void Form1::recvMsg()
@@ -140,17 +147,47 @@ void Form1::on_pushButton_2_clicked()
 
 void Form1::on_pushButton_3_clicked()
 {
-    const storage::Status st = storage::insertCollector(fieldsRow());
+    const storage::Row row = fieldsRow();
+    const QString serial = row[4].trimmed();
+    if (serial.isEmpty()) {
+        prompts::about(
+            this, QStringLiteral("提示"),
+            QStringLiteral("未填写序列号！\n请点“扫描端口”从采集器读出序列号，或直接填写。"));
+        return;
+    }
+    // A serial number names one collector: saving it again replaces it.
+    const storage::Result<int> existing = storage::countCollectorsBySerial(serial);
+    if (!existing) {
+        pagekit::reportFailure(this, QStringLiteral("保存失败"), existing.error);
+        return;
+    }
+    if (existing.value > 0 &&
+        !prompts::question(this, QStringLiteral("提示"),
+                           QStringLiteral("该序列号已存在，是否覆盖？\n序列号 %1").arg(serial),
+                           true))
+        return;
+    const storage::Status st =
+        existing.value > 0 ? storage::replaceCollector(row) : storage::insertCollector(row);
     loadList();
-    pagekit::reportOutcome(this, st, QStringLiteral("保存失败"), QStringLiteral("保存成功！"));
+    pagekit::reportOutcome(
+        this, st, QStringLiteral("保存失败"),
+        QStringLiteral("保存成功！\n采集器 %1（序列号 %2）").arg(row[1], serial));
 }
 
 void Form1::on_pushButton_4_clicked()
 {
     // The number is both the new value and the key, so it cannot be changed
     // here; a number that matches no row changes nothing.
-    const storage::Result<int> r = storage::updateCollector(fieldsRow());
+    const storage::Row row = fieldsRow();
+    const storage::Result<int> r = storage::updateCollector(row);
     loadList();
+    if (r && r.value == 0) {
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("没有找到编号为“%1”的采集器，未修改。\n编号是修改的依据，"
+                                      "请先在列表中点选要修改的采集器。")
+                           .arg(row[0]));
+        return;
+    }
     pagekit::reportOutcome(this, r.status(), QStringLiteral("修改失败"),
                            QStringLiteral("修改成功！"));
 }
@@ -162,10 +199,16 @@ void Form1::on_pushButton_8_clicked()
         prompts::about(this, QStringLiteral("提示"), QStringLiteral("未选择采集器！"));
         return;
     }
-    if (!prompts::question(this, QStringLiteral("提示"), QStringLiteral("确定删除指定设备？")))
+    if (!prompts::question(this, QStringLiteral("提示"), QStringLiteral("确定删除指定设备？"),
+                           true))
         return;
     const storage::Result<int> r = storage::deleteCollectorsBySerial(serial);
     loadList();
+    if (r && r.value == 0) {
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("没有找到序列号为“%1”的采集器，未删除。").arg(serial));
+        return;
+    }
     pagekit::reportOutcome(this, r.status(), QStringLiteral("删除失败"),
                            QStringLiteral("删除成功！"));
 }
@@ -173,7 +216,7 @@ void Form1::on_pushButton_8_clicked()
 void Form1::on_pushButton_5_clicked()
 {
     if (!prompts::question(this, QStringLiteral("提示"),
-                           QStringLiteral("该操作会清空所有设备数据，是否继续？")))
+                           QStringLiteral("该操作会清空所有设备数据，是否继续？"), true))
         return;
     const storage::Status st = storage::deleteAllCollectors();
     loadList();
@@ -197,7 +240,8 @@ void Form1::on_pushButton_6_clicked()
         return;
     }
     pagekit::reportOutcome(this, storage::selectCollector(serial), QStringLiteral("选择失败"),
-                           QStringLiteral("选择成功！"));
+                           QStringLiteral("选择成功！\n校准将使用采集器 %1（%2）")
+                               .arg(serial, ui->lineEdit_2->text()));
 }
 
 void Form1::on_pushButton_7_clicked()

@@ -104,9 +104,11 @@ void Form2::layoutGrid(int points)
     ui->twShow->setColumnCount(points + 1);
     ui->twShow->setRowCount(2);
     ui->twShow->setHorizontalHeaderLabels(headers);
-    ui->twShow->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    setGridText(0, 0, QStringLiteral("温度"));
-    setGridText(1, 0, QStringLiteral("湿度"));
+    // Each column as wide as "检点10" needs; the grid scrolls for many points.
+    ui->twShow->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    ui->twShow->horizontalHeader()->setStretchLastSection(points <= 4);
+    setGridText(0, 0, QStringLiteral("温度(℃)"));
+    setGridText(1, 0, QStringLiteral("湿度(%RH)"));
 }
 
 void Form2::on_lineEdit_14_textChanged(const QString &arg1)
@@ -115,10 +117,10 @@ void Form2::on_lineEdit_14_textChanged(const QString &arg1)
                                                   ui->lineEdit_10->text(), ui->lineEdit_11->text(),
                                                   ui->lineEdit_12->text(), ui->lineEdit_13->text());
     layoutGrid(g.points);
-    if (g.rangeMissing) {
-        prompts::about(this, QStringLiteral("失败"), QStringLiteral("温湿度范围不得为空!"));
+    // Shown beside the field while typing, not as a box per keystroke.
+    ui->label_hint->setText(g.rangeMissing ? QStringLiteral("温湿度范围不得为空!") : QString());
+    if (g.rangeMissing)
         return;
-    }
     for (int k = 0; k < g.points; ++k) {
         if (!g.tem.value(k).isEmpty())
             setGridText(0, k + 1, g.tem.value(k));
@@ -161,17 +163,41 @@ void Form2::on_pushButton_clicked()
 {
     if (!countIsStorable())
         return;
-    const storage::Status st = storage::insertEquipment(fieldsRow());
+    const storage::Row row = fieldsRow();
+    const QString name = row[0].trimmed();
+    if (name.isEmpty()) {
+        prompts::about(this, QStringLiteral("提示"), QStringLiteral("未填写被校设备名称！"));
+        return;
+    }
+    // A name names one equipment: saving it again replaces it.
+    const storage::Result<int> existing = storage::countEquipmentByName(name);
+    if (!existing) {
+        pagekit::reportFailure(this, QStringLiteral("保存失败"), existing.error);
+        return;
+    }
+    if (existing.value > 0 &&
+        !prompts::question(this, QStringLiteral("提示"),
+                           QStringLiteral("该设备名称已存在，是否覆盖？\n%1").arg(name), true))
+        return;
+    const storage::Status st =
+        existing.value > 0 ? storage::replaceEquipment(row) : storage::insertEquipment(row);
     refreshList();
-    pagekit::reportOutcome(this, st, QStringLiteral("保存失败"), QStringLiteral("保存成功！"));
+    pagekit::reportOutcome(this, st, QStringLiteral("保存失败"),
+                           QStringLiteral("保存成功！\n试验设备 %1").arg(name));
 }
 
 void Form2::on_pushButton_2_clicked()
 {
     if (!countIsStorable())
         return;
-    const storage::Result<int> r = storage::updateEquipment(fieldsRow());
+    const storage::Row row = fieldsRow();
+    const storage::Result<int> r = storage::updateEquipment(row);
     refreshList();
+    if (r && r.value == 0) {
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("没有找到名称为“%1”的试验设备，未修改。").arg(row[0]));
+        return;
+    }
     pagekit::reportOutcome(this, r.status(), QStringLiteral("修改失败"),
                            QStringLiteral("修改成功！"));
 }
@@ -183,10 +209,16 @@ void Form2::on_pushButton_7_clicked()
         prompts::about(this, QStringLiteral("提示"), QStringLiteral("未选择设备！"));
         return;
     }
-    if (!prompts::question(this, QStringLiteral("提示"), QStringLiteral("确定删除指定设备？")))
+    if (!prompts::question(this, QStringLiteral("提示"), QStringLiteral("确定删除指定设备？"),
+                           true))
         return;
     const storage::Result<int> r = storage::deleteEquipmentByName(name);
     refreshList();
+    if (r && r.value == 0) {
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("没有找到名称为“%1”的试验设备，未删除。").arg(name));
+        return;
+    }
     pagekit::reportOutcome(this, r.status(), QStringLiteral("删除失败"),
                            QStringLiteral("删除成功！"));
 }
@@ -194,7 +226,7 @@ void Form2::on_pushButton_7_clicked()
 void Form2::on_pushButton_3_clicked()
 {
     if (!prompts::question(this, QStringLiteral("提示"),
-                           QStringLiteral("该操作会清空所有设备数据，是否继续？")))
+                           QStringLiteral("该操作会清空所有设备数据，是否继续？"), true))
         return;
     const storage::Status st = storage::deleteAllEquipment();
     refreshList();
@@ -220,7 +252,9 @@ void Form2::on_pushButton_4_clicked()
     }
     pagekit::reportOutcome(
         this, storage::selectEquipment(name, ui->lineEdit_15->text(), ui->lineEdit_4->text()),
-        QStringLiteral("选择失败"), QStringLiteral("选择成功！"));
+        QStringLiteral("选择失败"),
+        QStringLiteral("选择成功！\n校准将使用试验设备 %1（环境 %2℃ / %3%RH）")
+            .arg(name, ui->lineEdit_15->text(), ui->lineEdit_4->text()));
 }
 
 void Form2::on_pushButton_6_clicked()

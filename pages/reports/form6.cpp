@@ -258,7 +258,8 @@ void Form6::on_pushButton_3_clicked()
                        QStringLiteral("当前没有选择要删除的数据项！"));
         return;
     }
-    if (!prompts::question(this, QStringLiteral("提示"), QStringLiteral("确定删除选中项数据？")))
+    if (!prompts::question(this, QStringLiteral("提示"), QStringLiteral("确定删除选中项数据？"),
+                           true))
         return;
     const QString key = m_loadedKey; // the calibration shown, whatever row is current
     stopLoading();
@@ -282,7 +283,7 @@ void Form6::on_pushButton_4_clicked()
         return;
     }
     if (!prompts::question(this, QStringLiteral("提示"),
-                           QStringLiteral("该操作会清空所有数据 确认继续？")))
+                           QStringLiteral("该操作会清空所有数据 确认继续？"), true))
         return;
     stopLoading();
     const storage::Status st = storage::clearCalibrations();

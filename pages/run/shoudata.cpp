@@ -198,7 +198,7 @@ void shoudata::on_pushButton_clicked()
     if (first && hasUnprocessedRows() &&
         !prompts::question(
             this, QStringLiteral("提示"),
-            QStringLiteral("表格中有尚未处理的数据，从检点1重新开始将清空表格。是否继续？")))
+            QStringLiteral("表格中有尚未处理的数据，从检点1重新开始将清空表格。是否继续？"), true))
         return;
     if (!first && ui->checkBox_2->isChecked() != m_session->tableHoldsTwo()) {
         prompts::about(this, QStringLiteral("提示"),
@@ -253,7 +253,8 @@ bool shoudata::certificatesAccepted()
         if (!prompts::question(this, QStringLiteral("提示"),
                                QStringLiteral("采集器 %1 的校准证书已于 %2 过期，用它得到的数据"
                                               "不能溯源。\n是否仍然开始？")
-                                   .arg(serial, valid.toString(QStringLiteral("yyyy-MM-dd")))))
+                                   .arg(serial, valid.toString(QStringLiteral("yyyy-MM-dd"))),
+                               true))
             return false;
     }
     return true;
@@ -266,7 +267,8 @@ void shoudata::on_pushButton_2_clicked()
     if (m_monitor->state().pointSamples == 0 &&
         !prompts::question(this, QStringLiteral("提示"),
                            QStringLiteral("%1 还没有保存任何数据。\n确定停止并进入下一个校准点吗？")
-                               .arg(m_session->currentPoint())))
+                               .arg(m_session->currentPoint()),
+                           true))
         return;
     m_advanceOnStop = true;
     m_busy = std::make_unique<BusyGuard>(this, exchangeControls());
@@ -441,7 +443,7 @@ void shoudata::on_pushButton_4_clicked()
 {
     RunSession::Processing p = m_session->process(false);
     if (p.outcome == RunSession::Processing::NeedsConfirmation) {
-        if (!prompts::question(this, QStringLiteral("提示"), p.message))
+        if (!prompts::question(this, QStringLiteral("提示"), p.message, true))
             return;
         p = m_session->process(true);
     }
