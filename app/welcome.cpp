@@ -7,7 +7,8 @@
 #include <QPixmap>
 #include <QTimer>
 
-welcome::welcome(QWidget *parent) : QWidget(parent), m_timer(new QTimer(this))
+welcome::welcome(const QString &databasePath, QWidget *parent)
+    : QWidget(parent), m_timer(new QTimer(this)), m_database(databasePath)
 {
     initOrvenImages();
     setObjectName(QStringLiteral("welcome"));
@@ -31,7 +32,7 @@ void welcome::init()
 {
     if (m_main)
         return;
-    m_main = std::make_unique<MainWindow>();
+    m_main = std::make_unique<MainWindow>(m_database);
     // Show the main window before closing the splash so the program does not
     // see its last window closing.
     m_main->show();

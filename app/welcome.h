@@ -12,7 +12,8 @@ class welcome : public QWidget
     Q_OBJECT
 
 public:
-    explicit welcome(QWidget *parent = nullptr);
+    // `databasePath`: the database the main window opens (empty: the default).
+    explicit welcome(const QString &databasePath = QString(), QWidget *parent = nullptr);
     ~welcome() override;
 
     MainWindow *mainWindow() const { return m_main.get(); }
@@ -22,5 +23,6 @@ public slots:
 
 private:
     QTimer *m_timer;
+    QString m_database;
     std::unique_ptr<MainWindow> m_main;
 };

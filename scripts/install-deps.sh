@@ -13,6 +13,8 @@ PACKAGES=(
   qttranslations5-l10n
   # the tests read PDFs and workbooks back
   poppler-utils python3-openpyxl
+  # the install tree's desktop entry is checked
+  desktop-file-utils
   xvfb xauth imagemagick
 )
 

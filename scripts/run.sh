@@ -2,13 +2,15 @@
 # Builds and starts the workstation next to a simulated M702 collector.
 # Without a display it runs under Xvfb, saves a screenshot of the main window
 # to screenshots/main-window.png and stops (set ORVEN_KEEP_RUNNING=1 to keep it).
+# ORVEN_VNC=1 (with ORVEN_KEEP_RUNNING=1) also serves that display over VNC on
+# port 5900, so the workstation can be watched and driven from a VNC viewer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 bash scripts/install-deps.sh
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)" --target Orven_KV4100 orven-sim
+cmake --build build -j"$(nproc)" --target Orven_KV4100 orven-sim orven-report orven_templates
 
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
@@ -40,6 +42,16 @@ mkdir -p "$ROOT/screenshots"
 import -window root "$ROOT/screenshots/main-window.png"
 echo "screenshot: $ROOT/screenshots/main-window.png"
 if [ "${ORVEN_KEEP_RUNNING:-0}" = "1" ]; then
+  if [ "${ORVEN_VNC:-0}" = "1" ]; then
+    if ! command -v x11vnc > /dev/null; then
+      SUDO=""
+      [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+      $SUDO apt-get install -y -qq --no-install-recommends x11vnc
+    fi
+    x11vnc -display "$DISPLAY" -forever -shared -nopw -rfbport 5900 -quiet > build/x11vnc.log 2>&1 &
+    pids+=($!)
+    echo "VNC: connect a viewer to $(hostname -I | cut -d' ' -f1):5900 (no password; keep it on a trusted network)"
+  fi
   echo "workstation running on $DISPLAY; Ctrl-C stops it"
   wait "$app"
 fi

@@ -3,7 +3,11 @@
 #include "storage/transaction.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -18,9 +22,35 @@ static void initStorageResources()
 
 namespace storage {
 
+bool folderIsWritable(const QString &dir)
+{
+    if (!QFileInfo(dir).isDir())
+        return false;
+    QTemporaryFile probe(dir + QStringLiteral("/.orven-write-XXXXXX"));
+    return probe.open();
+}
+
+QString userDataFolder()
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(dir);
+    return dir;
+}
+
+DatabaseLocation databaseLocation(const QString &programDir)
+{
+    const QString env = qEnvironmentVariable("ORVEN_DB");
+    if (!env.isEmpty())
+        return {QFileInfo(env).absoluteFilePath(), QStringLiteral("ORVEN_DB")};
+    const QString dir = programDir.isEmpty() ? QCoreApplication::applicationDirPath() : programDir;
+    if (folderIsWritable(dir))
+        return {dir + QStringLiteral("/ORVDB.db3"), QStringLiteral("program folder")};
+    return {userDataFolder() + QStringLiteral("/ORVDB.db3"), QStringLiteral("user data folder")};
+}
+
 QString defaultDatabasePath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/ORVDB.db3");
+    return databaseLocation().path;
 }
 
 static Status runScript(QSqlDatabase &db, const QString &script)

@@ -6,8 +6,20 @@
 
 namespace storage {
 
-// "ORVDB.db3" beside the program.
+// Where ORVDB.db3 lives: $ORVEN_DB when set; else beside the program when
+// its folder can be written (as it always was, so existing folders keep
+// working); else in the user's data folder, which is made when missing.
+struct DatabaseLocation
+{
+    QString path;
+    QString why; // "ORVEN_DB", "program folder" or "user data folder"
+};
+DatabaseLocation databaseLocation(const QString &programDir = QString());
 QString defaultDatabasePath();
+// The user's data folder of the workstation (made when missing).
+QString userDataFolder();
+// True when a file can be made in `dir` (tried, not guessed from its mode).
+bool folderIsWritable(const QString &dir);
 
 // Opens `path` as the default connection and makes sure the nine tables, the
 // two single rows and the time indexes exist. Existing tables and rows are

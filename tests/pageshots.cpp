@@ -15,6 +15,7 @@
 #include "tests/runkit.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -44,6 +45,20 @@ int main(int argc, char *argv[])
         {QStringLiteral("form5"), [] { return new Form5; }},
         {QStringLiteral("about"), [] { return new about; }},
     };
+    // The main window as it opens, and a question as the operator sees it.
+    {
+        prompts::loadQtTranslations();
+        MainWindow w(dir.path() + QStringLiteral("/ORVDB.db3"));
+        w.show();
+        QApplication::processEvents();
+        w.grab().save(out + QStringLiteral("/main-window.png"));
+        std::unique_ptr<QMessageBox> box(prompts::questionBox(
+            nullptr, QStringLiteral("提示"), QStringLiteral("该操作会清空所有设备数据，是否继续？"), true));
+        box->show();
+        QApplication::processEvents();
+        box->grab().save(out + QStringLiteral("/question.png"));
+        storage::openDatabase(dir.path() + QStringLiteral("/ORVDB.db3"));
+    }
     for (const auto &p : pages) {
         QWidget *w = p.second();
         w->show();

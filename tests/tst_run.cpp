@@ -482,8 +482,13 @@ void RunTest::calibrationActionReturnsTheRunningPage()
     auto *page = qobject_cast<shoudata *>(w.pages()->currentWidget());
     QVERIFY(page);
     child<QLineEdit>(page, "lineEdit")->setText("1");
+    QTest::qWait(300); // the first paint of the window (fonts) is done before the start
     click(page, "pushButton");
     QVERIFY2(page->isRunning(), qPrintable(shown().join(',')));
+    QVERIFY2(waitUntil([&] {
+                 return page->session()->state() == acquisition::RunState::Running;
+             }, 3000),
+             qPrintable(shown().join(',')));
     click(page, "pushButton_5"); // hide
     QVERIFY(!page->isVisible());
     w.findChild<QAction *>("action_5")->trigger();

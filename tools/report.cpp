@@ -93,10 +93,11 @@ QString usage()
                "  list          one JSON object per processed calibration\n"
                "  results KEY   the figures of every calibration point of the calibration\n"
                "                whose first sample was taken at KEY (\"yyyy-MM-dd HH:mm:ss\")\n"
-               "  --db FILE     the database to read (default: %1)\n"
+               "  --db FILE     the database to read; without it: %1\n"
+        "                (%2; ORVEN_DB=FILE chooses another)\n"
                "\n"
                "Exit status: 0 done, 1 failed (reason on standard error), 2 bad usage.\n")
-        .arg(storage::defaultDatabasePath());
+        .arg(storage::databaseLocation().path, storage::databaseLocation().why);
 }
 
 int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)

@@ -452,7 +452,12 @@ void Form6::on_pushButton_6_clicked()
 
 void Form6::on_pushButton_7_clicked()
 {
-    const QString path = office::findTemplate(QStringLiteral("test.xls"));
+    QString error;
+    const QString path = office::editableTemplate(QStringLiteral("test.xls"), &error);
+    if (!error.isEmpty()) {
+        prompts::about(this, QStringLiteral("失败"), error);
+        return;
+    }
     if (path.isEmpty()) {
         prompts::about(this, QStringLiteral("提示"),
                        QStringLiteral("找不到自定义模板文件，它应当在：\n%1")

@@ -1,7 +1,10 @@
 #include "pages/settings/about.h"
 
 #include "resources/resources.h"
+#include "storage/statements.h"
 #include "ui_about.h"
+
+#include <QDir>
 
 about::about(QWidget *parent) : QWidget(parent), ui(new Ui::about)
 {
@@ -10,6 +13,16 @@ about::about(QWidget *parent) : QWidget(parent), ui(new Ui::about)
     setFixedSize(336, 462);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+    // Which database this workstation uses, for support and backups.
+    const QString path = QDir::toNativeSeparators(storage::databasePath());
+    ui->label_db->setText(ui->label_db->fontMetrics().elidedText(
+        QStringLiteral("数据库：") + path, Qt::ElideMiddle, ui->label_db->width()));
+    ui->label_db->setToolTip(path);
+}
+
+QString about::databaseText() const
+{
+    return ui->label_db->toolTip();
 }
 
 about::~about()

@@ -14,6 +14,8 @@ class about : public QWidget
 public:
     explicit about(QWidget *parent = nullptr);
     ~about() override;
+    // The database file named in the box.
+    QString databaseText() const;
 
 private:
     Ui::about *ui;
