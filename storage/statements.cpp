@@ -101,6 +101,41 @@ Result<QString> selectValue(const QString &sql, const QStringList &values)
     return r;
 }
 
+// The first row of a select of one value, or an empty row when there is none.
+Result<Row> firstOrEmpty(const QString &sql, const QString &value)
+{
+    const Result<Rows> rows = selectRows(sql, {value});
+    if (!rows)
+        return Result<Row>::failure(rows.error);
+    Result<Row> r;
+    if (!rows.value.isEmpty())
+        r.value = rows.value.first();
+    return r;
+}
+
+// A count(*) of one bound value.
+Result<int> countOf(const QString &sql, const QString &value)
+{
+    const Result<QString> n = selectValue(sql, {value});
+    if (!n)
+        return Result<int>::failure(n.error);
+    Result<int> r;
+    r.value = n.value.toInt();
+    return r;
+}
+
+// Deletes by one value and inserts, in one transaction.
+template <typename Insert>
+Status deleteThenInsert(const QString &deleteSql, const QString &key, Insert insert)
+{
+    return inTransaction([&] {
+        Status st = exec(deleteSql, {key});
+        if (st)
+            st = insert();
+        return st;
+    });
+}
+
 QString placeholders(int n)
 {
     QStringList marks;
@@ -232,25 +267,15 @@ Result<int> deleteCollectorsBySerial(const QString &serial)
 
 Result<int> countCollectorsBySerial(const QString &serial)
 {
-    const Result<QString> n =
-        selectValue(QStringLiteral("select count(*) from datacollect where serialnum=?"), {serial});
-    if (!n)
-        return Result<int>::failure(n.error);
-    Result<int> r;
-    r.value = n.value.toInt();
-    return r;
+    return countOf(QStringLiteral("select count(*) from datacollect where serialnum=?"), serial);
 }
 
 Status replaceCollector(const Row &row)
 {
     if (Status st = checkWidth(row, kCollectorColumns, "collector"); !st)
         return st;
-    return inTransaction([&] {
-        Status st = exec(QStringLiteral("delete from datacollect where serialnum=?"), {row[4]});
-        if (st)
-            st = insertCollector(row);
-        return st;
-    });
+    return deleteThenInsert(QStringLiteral("delete from datacollect where serialnum=?"), row[4],
+                            [&] { return insertCollector(row); });
 }
 
 Status deleteAllCollectors()
@@ -290,25 +315,15 @@ Result<int> deleteEquipmentByName(const QString &name)
 
 Result<int> countEquipmentByName(const QString &name)
 {
-    const Result<QString> n =
-        selectValue(QStringLiteral("select count(*) from equipdata where name=?"), {name});
-    if (!n)
-        return Result<int>::failure(n.error);
-    Result<int> r;
-    r.value = n.value.toInt();
-    return r;
+    return countOf(QStringLiteral("select count(*) from equipdata where name=?"), name);
 }
 
 Status replaceEquipment(const Row &row)
 {
     if (Status st = checkWidth(row, kEquipmentColumns, "equipment"); !st)
         return st;
-    return inTransaction([&] {
-        Status st = exec(QStringLiteral("delete from equipdata where name=?"), {row[0]});
-        if (st)
-            st = insertEquipment(row);
-        return st;
-    });
+    return deleteThenInsert(QStringLiteral("delete from equipdata where name=?"), row[0],
+                            [&] { return insertEquipment(row); });
 }
 
 Result<Progress> readProgress()
@@ -376,26 +391,13 @@ Result<QString> equipmentType(const QString &name)
 
 Result<Row> equipmentRecord(const QString &name)
 {
-    const Result<Rows> rows =
-        selectRows(QStringLiteral("select * from equipdata where name=? limit 1"), {name});
-    if (!rows)
-        return Result<Row>::failure(rows.error);
-    Result<Row> r;
-    if (!rows.value.isEmpty())
-        r.value = rows.value.first();
-    return r;
+    return firstOrEmpty(QStringLiteral("select * from equipdata where name=? limit 1"), name);
 }
 
 Result<Row> collectorRecord(const QString &serial)
 {
-    const Result<Rows> rows =
-        selectRows(QStringLiteral("select * from datacollect where serialnum=? limit 1"), {serial});
-    if (!rows)
-        return Result<Row>::failure(rows.error);
-    Result<Row> r;
-    if (!rows.value.isEmpty())
-        r.value = rows.value.first();
-    return r;
+    return firstOrEmpty(QStringLiteral("select * from datacollect where serialnum=? limit 1"),
+                        serial);
 }
 
 // ---- channel layouts ----

@@ -82,6 +82,24 @@ storage::Status checkDatabase(const QString &path)
     return {};
 }
 
+// Opens the database and finds the calibration `key`: empty on success,
+// else the reason.
+QString openCalibration(const QString &db, const QString &key, storage::SampleReader &reader,
+                        storage::RunHeader *header)
+{
+    if (const storage::Status st = checkDatabase(db); !st)
+        return st.error;
+    if (const storage::Status st = reader.open(db); !st)
+        return st.error;
+    const storage::Result<storage::SampleReader::FoundHeader> h = reader.header(key);
+    if (!h)
+        return h.error;
+    if (!h.value.found)
+        return QStringLiteral("no calibration with key \"%1\"").arg(key);
+    *header = h.value.header;
+    return QString();
+}
+
 } // namespace
 
 QString usage()
@@ -94,7 +112,7 @@ QString usage()
                "  results KEY   the figures of every calibration point of the calibration\n"
                "                whose first sample was taken at KEY (\"yyyy-MM-dd HH:mm:ss\")\n"
                "  --db FILE     the database to read; without it: %1\n"
-        "                (%2; ORVEN_DB=FILE chooses another)\n"
+               "                (%2; ORVEN_DB=FILE chooses another)\n"
                "\n"
                "Exit status: 0 done, 1 failed (reason on standard error), 2 bad usage.\n")
         .arg(storage::databaseLocation().path, storage::databaseLocation().why);
@@ -152,20 +170,14 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
     if (command == QLatin1String("results")) {
         if (args.size() != 1)
             return bad();
-        if (const storage::Status st = checkDatabase(db); !st)
-            return fail(st.error);
         storage::SampleReader reader;
-        if (const storage::Status st = reader.open(db); !st)
-            return fail(st.error);
-        const storage::Result<storage::SampleReader::FoundHeader> h = reader.header(args.first());
-        if (!h)
-            return fail(h.error);
-        if (!h.value.found)
-            return fail(QStringLiteral("no calibration with key \"%1\"").arg(args.first()));
-        const results::Computed c = results::computeFromReader(reader, h.value.header);
+        storage::RunHeader header;
+        if (const QString why = openCalibration(db, args.first(), reader, &header); !why.isEmpty())
+            return fail(why);
+        const results::Computed c = results::computeFromReader(reader, header);
         if (!c.status)
             return fail(c.status.error);
-        out << resultsJson(h.value.header, c.points) << "\n";
+        out << resultsJson(header, c.points) << "\n";
         out.flush();
         return 0;
     }
@@ -194,39 +206,31 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
                 return fail(QStringLiteral("template not found: %1")
                                 .arg(office::expectedTemplatePath(office::templateName(kind))));
         }
-        if (const storage::Status st = checkDatabase(db); !st)
-            return fail(st.error);
         storage::SampleReader reader;
-        if (const storage::Status st = reader.open(db); !st)
-            return fail(st.error);
-        const storage::Result<storage::SampleReader::FoundHeader> h = reader.header(key);
-        if (!h)
-            return fail(h.error);
-        if (!h.value.found)
-            return fail(QStringLiteral("no calibration with key \"%1\"").arg(key));
+        storage::RunHeader header;
+        if (const QString why = openCalibration(db, key, reader, &header); !why.isEmpty())
+            return fail(why);
         office::DocumentJob job;
         job.kind = kind;
         job.templatePath = templatePath;
         job.target = target;
-        job.calibration.header = h.value.header;
-        job.calibration.layout = results::ChannelLayout::fromHeader(h.value.header);
-        const storage::Result<storage::Row> equipment =
-            reader.equipmentRecord(h.value.header.equipname);
-        const storage::Result<storage::Row> collector =
-            reader.collectorRecord(h.value.header.collector);
+        job.calibration.header = header;
+        job.calibration.layout = results::ChannelLayout::fromHeader(header);
+        const storage::Result<storage::Row> equipment = reader.equipmentRecord(header.equipname);
+        const storage::Result<storage::Row> collector = reader.collectorRecord(header.collector);
         const storage::Result<storage::Row> company = reader.companyRecord();
         for (const storage::Status &st : {equipment.status(), collector.status(), company.status()})
             if (!st)
                 return fail(st.error);
         job.sources = office::DocumentSources{equipment.value, collector.value, company.value};
-        const QString missing = office::missingRecords(kind, h.value.header, job.sources);
+        const QString missing = office::missingRecords(kind, header, job.sources);
         if (!missing.isEmpty())
             return fail(missing.section(QLatin1Char('\n'), 0, 0));
         const results::LoadOutcome loaded = results::loadSamples(reader, job.calibration);
         if (!loaded.status)
             return fail(loaded.status.error);
         job.points = results::computeResults(job.calibration);
-        for (const QString &gap : office::figureGaps(h.value.header, job.points))
+        for (const QString &gap : office::figureGaps(header, job.points))
             err << "orven-report: warning: " << gap << "\n";
         err.flush();
         const storage::Status written = office::writeDocument(job);
@@ -257,22 +261,16 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
                 return fail(QStringLiteral("template not found: %1")
                                 .arg(office::expectedTemplatePath(QStringLiteral("test.xls"))));
         }
-        if (const storage::Status st = checkDatabase(db); !st)
-            return fail(st.error);
         storage::SampleReader reader;
-        if (const storage::Status st = reader.open(db); !st)
-            return fail(st.error);
-        const storage::Result<storage::SampleReader::FoundHeader> h = reader.header(key);
-        if (!h)
-            return fail(h.error);
-        if (!h.value.found)
-            return fail(QStringLiteral("no calibration with key \"%1\"").arg(key));
+        storage::RunHeader header;
+        if (const QString why = openCalibration(db, key, reader, &header); !why.isEmpty())
+            return fail(why);
         storage::Status written;
         if (!custom) {
             office::RawWorkbookJob job;
             job.target = target;
-            job.calibration.header = h.value.header;
-            job.calibration.layout = results::ChannelLayout::fromHeader(h.value.header);
+            job.calibration.header = header;
+            job.calibration.layout = results::ChannelLayout::fromHeader(header);
             const results::LoadOutcome loaded = results::loadSamples(reader, job.calibration);
             if (!loaded.status)
                 return fail(loaded.status.error);
@@ -280,13 +278,13 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             written = office::writeRawWorkbook(job);
         } else {
             office::CustomReportJob job;
-            job.header = h.value.header;
+            job.header = header;
             job.templatePath = templatePath;
             job.target = target;
             const storage::Result<storage::Row> equipment =
-                reader.equipmentRecord(h.value.header.equipname);
+                reader.equipmentRecord(header.equipname);
             const storage::Result<storage::Row> collector =
-                reader.collectorRecord(h.value.header.collector);
+                reader.collectorRecord(header.collector);
             const storage::Result<storage::Rows> a = reader.channelRows(false);
             const storage::Result<storage::Rows> b = reader.channelRows(true);
             for (const storage::Status &st :

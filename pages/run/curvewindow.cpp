@@ -246,6 +246,15 @@ void CurvePlot::paintEvent(QPaintEvent *)
     }
 }
 
+int CurvePlot::channelAt(Pane &pane, QPair<qint64, qint64> range, const QPoint &at,
+                         int *sample) const
+{
+    layoutPane(pane, range.first, range.second);
+    const qint64 t = range.first + qint64((at.x() - pane.rect.left()) / pane.rect.width() *
+                                          double(range.second - range.first));
+    return nearestChannel(pane, t, at.y(), sample);
+}
+
 int CurvePlot::nearestChannel(const Pane &pane, qint64 t, double y, int *sample) const
 {
     const CurveStore &c = m_monitor->curves();
@@ -281,12 +290,8 @@ void CurvePlot::mouseMoveEvent(QMouseEvent *event)
     for (Pane &pane : list) {
         if (!pane.rect.contains(event->pos()) || c.samples() == 0)
             continue;
-        layoutPane(pane, range.first, range.second);
-        const qint64 t =
-            range.first + qint64((event->pos().x() - pane.rect.left()) / pane.rect.width() *
-                                 double(range.second - range.first));
         int sample = -1;
-        const int ch = nearestChannel(pane, t, event->pos().y(), &sample);
+        const int ch = channelAt(pane, range, event->pos(), &sample);
         if (ch >= 0) {
             emit hovered(
                 QStringLiteral("%1  %2  %3 %4")
@@ -307,12 +312,8 @@ void CurvePlot::mousePressEvent(QMouseEvent *event)
     for (Pane &pane : list) {
         if (!pane.rect.contains(event->pos()))
             continue;
-        layoutPane(pane, range.first, range.second);
-        const qint64 t =
-            range.first + qint64((event->pos().x() - pane.rect.left()) / pane.rect.width() *
-                                 double(range.second - range.first));
         int sample = -1;
-        const int ch = nearestChannel(pane, t, event->pos().y(), &sample);
+        const int ch = channelAt(pane, range, event->pos(), &sample);
         setHighlighted(ch == m_highlight ? -1 : ch);
         emit channelClicked(m_highlight);
         return;

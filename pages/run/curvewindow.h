@@ -56,6 +56,8 @@ private:
     // With the data's range `lo`..`hi` already known.
     void layoutPane(Pane &pane, qint64 t0, qint64 t1, double lo, double hi) const;
     int nearestChannel(const Pane &pane, qint64 t, double y, int *sample) const;
+    // The channel nearest to a point of the pane.
+    int channelAt(Pane &pane, QPair<qint64, qint64> range, const QPoint &at, int *sample) const;
 
     const acquisition::RunMonitor *m_monitor;
     Span m_span = Span::WholeRun;
