@@ -208,6 +208,9 @@ storage::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &prog
     // temperature and humidity each have their own axis ----
     const int dataRows = qMin(rows, c.samples.size());
     lxw_worksheet *curves = workbook_add_worksheet(wb, utf8(QStringLiteral("曲线")).constData());
+    // Printed, the charts fill one landscape page.
+    worksheet_set_landscape(curves);
+    worksheet_fit_to_pages(curves, 1, 1);
     int placed = 0;
     for (const results::Kind kind : {results::Kind::Temperature, results::Kind::Humidity}) {
         if (dataRows == 0 || c.layout.count(kind) == 0)
