@@ -256,6 +256,8 @@ void RunSession::startStep(int step)
         startStep(2);
         return;
     case 1:
+        if (m_c[0].line)
+            m_c[0].line->drain();
         if (!echoOk(m_c[0].echo)) {
             failStart(QStringLiteral("设备一没有应答！\n") +
                       echoFailure(m_c[0].echo, m_request.port1));
@@ -282,6 +284,8 @@ void RunSession::startStep(int step)
         beginRunning();
         return;
     case 3:
+        if (m_c[1].line)
+            m_c[1].line->drain();
         if (!echoOk(m_c[1].echo)) {
             failStart(QStringLiteral("设备二没有应答！\n") +
                       echoFailure(m_c[1].echo, m_request.port2));

@@ -117,6 +117,15 @@ void SerialLine::close()
         delete port;
 }
 
+void SerialLine::drain()
+{
+    if (!m_port)
+        return;
+    m_port->waitForReadyRead(0);
+    if (m_port && m_port->bytesAvailable() > 0)
+        onReadyRead();
+}
+
 void SerialLine::onReadyRead()
 {
     if (!m_port)

@@ -38,6 +38,10 @@ public:
     // Empties the receive buffer, then writes the bytes the frame text denotes.
     void sendHex(const QString &frameText);
 
+    // Takes in the bytes the port holds now, without waiting for the event
+    // loop to deliver readyRead (a deadline judges what has arrived by then).
+    void drain();
+
     // Everything received since the last send or clear.
     QByteArray rxBytes() const { return m_rx; }
     QString rxHex() const { return QString::fromLatin1(m_rx.toHex()); }

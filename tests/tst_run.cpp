@@ -252,7 +252,8 @@ void RunTest::intervalBelowOneSecondIsRefused()
     QCOMPARE(interval->text(), QString());
     interval->setText("2");
     QCOMPARE(interval->text(), QString("2"));
-    QCOMPARE(firstLines(), (QStringList{"提示|扫描间隔不得低于1秒！", "提示|扫描间隔不得低于1秒！"}));
+    QCOMPARE(firstLines(),
+             (QStringList{"提示|扫描间隔不得低于1秒！", "提示|扫描间隔不得低于1秒！"}));
 }
 
 void RunTest::stopAtTheLastPointSelectsTheFirst()
@@ -448,13 +449,15 @@ void RunTest::doubleClicksStopDuringOffsetAndLateReplies()
     RunRig rig;
     Setup s;
     s.channelsB = QStringList{"101"};
-    s.options.delayMs = 150; // replies arrive while stop waits
     QVERIFY(rig.build(s));
     for (int round = 0; round < 3; ++round) {
+        // Prompt speed echoes; once running, replies arrive while stop waits.
+        rig.sim1->options().delayMs = rig.sim2->options().delayMs = 0;
         auto *start = child<QPushButton>(rig.page.get(), "pushButton");
         QTimer::singleShot(50, start, [start] { start->click(); }); // during the speed-echo wait
         rig.start();
         QVERIFY2(rig.page->isRunning(), qPrintable(shown().join(',')));
+        rig.sim1->options().delayMs = rig.sim2->options().delayMs = 150;
         // Stop right after a tick, while collector two's send is pending.
         const int frames = rig.sim1->receivedFrames().size();
         QVERIFY(waitUntil([&] { return rig.sim1->receivedFrames().size() > frames; }, 3000));
@@ -485,10 +488,9 @@ void RunTest::calibrationActionReturnsTheRunningPage()
     QTest::qWait(300); // the first paint of the window (fonts) is done before the start
     click(page, "pushButton");
     QVERIFY2(page->isRunning(), qPrintable(shown().join(',')));
-    QVERIFY2(waitUntil([&] {
-                 return page->session()->state() == acquisition::RunState::Running;
-             }, 3000),
-             qPrintable(shown().join(',')));
+    QVERIFY2(
+        waitUntil([&] { return page->session()->state() == acquisition::RunState::Running; }, 3000),
+        qPrintable(shown().join(',')));
     click(page, "pushButton_5"); // hide
     QVERIFY(!page->isVisible());
     w.findChild<QAction *>("action_5")->trigger();
