@@ -208,10 +208,13 @@ void CurvePlot::paintEvent(QPaintEvent *)
         // Where the point became stable.
         const QDateTime stable = m_monitor->state().stableSince;
         if (stable.isValid() && stable.toMSecsSinceEpoch() >= t0) {
-            const double x = xOf(stable.toMSecsSinceEpoch());
+            // At the right edge (stable since the newest sample) it stays in sight.
+            const double x = qMin(xOf(stable.toMSecsSinceEpoch()), r.right() - 2);
             p.setPen(QPen(QColor(30, 140, 60), 1.5, Qt::DashLine));
             p.drawLine(QPointF(x, r.top()), QPointF(x, r.bottom()));
-            p.drawText(QPointF(x + 3, r.top() + fm.ascent() + 2), QStringLiteral("稳定"));
+            const int w = fm.horizontalAdvance(QStringLiteral("稳定"));
+            p.drawText(QPointF(x + 3 + w > r.right() ? x - w - 3 : x + 3, r.top() + fm.ascent() + 2),
+                       QStringLiteral("稳定"));
         }
         // The curves, min and max of each pixel column.
         for (int pass = 0; pass < 2; ++pass) {
