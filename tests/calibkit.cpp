@@ -15,34 +15,36 @@ QString timeAfter(const QString &begin, int seconds)
         .toString(QLatin1String(kTime));
 }
 
-storage::RunHeader insertCalibration(const CalibrationSpec &spec)
+storage::RunHeader insertCalibration(const CalibrationFixture &fixture)
 {
     storage::RunHeader h;
-    h.dtbegin = spec.begin;
-    h.dtend = timeAfter(spec.begin, qMax(0, spec.samples.size() - 1) * spec.stepSeconds);
-    h.pointnum = QString::number(spec.tem.size());
-    h.temset = storage::listText(spec.tem);
-    h.humset = storage::listText(spec.hum);
-    h.kindsA = spec.kindsA;
-    h.kindsB = spec.kindsB;
-    h.collector = spec.collector;
-    h.equipname = spec.equipment;
-    h.channum = QString::number(spec.channels.size());
-    h.samplenum = QString::number(spec.sampleCount >= 0 ? spec.sampleCount : spec.samples.size());
-    h.chanlist = storage::listText(spec.channels);
+    h.dtbegin = fixture.begin;
+    h.dtend = timeAfter(fixture.begin, qMax(0, fixture.samples.size() - 1) * fixture.stepSeconds);
+    h.pointnum = QString::number(fixture.tem.size());
+    h.temset = storage::listText(fixture.tem);
+    h.humset = storage::listText(fixture.hum);
+    h.kindsA = fixture.kindsA;
+    h.kindsB = fixture.kindsB;
+    h.collector = fixture.collector;
+    h.equipname = fixture.equipment;
+    h.channum = QString::number(fixture.channels.size());
+    h.samplenum =
+        QString::number(fixture.sampleCount >= 0 ? fixture.sampleCount : fixture.samples.size());
+    h.chanlist = storage::listText(fixture.channels);
     h.envtem = QStringLiteral("23");
     h.envhum = QStringLiteral("55");
-    h.equiptype = spec.equipType;
-    h.typesA = spec.typesA;
-    h.typesB = spec.typesB;
+    h.equiptype = fixture.equipType;
+    h.typesA = fixture.typesA;
+    h.typesB = fixture.typesB;
     const storage::Result<int> count = storage::countHeaders();
     h.num = QString::number(count.value + 1);
     const storage::Status st = storage::inTransaction([&] {
         storage::Status s;
-        for (int i = 0; s && i < spec.samples.size(); ++i)
-            s = storage::insertSample(storage::Sample{spec.equipment, spec.samples[i].point,
-                                                      timeAfter(spec.begin, i * spec.stepSeconds),
-                                                      h.chanlist, spec.samples[i].values});
+        for (int i = 0; s && i < fixture.samples.size(); ++i)
+            s = storage::insertSample(
+                storage::Sample{fixture.equipment, fixture.samples[i].point,
+                                timeAfter(fixture.begin, i * fixture.stepSeconds), h.chanlist,
+                                fixture.samples[i].values});
         if (s)
             s = storage::insertHeader(h);
         return s;

@@ -10,7 +10,7 @@
 
 namespace testkit {
 
-struct CalibrationSpec
+struct CalibrationFixture
 {
     QString begin = QStringLiteral("2024-05-01 10:00:00");
     QStringList tem{QStringLiteral("20"), QStringLiteral("30")};
@@ -41,7 +41,7 @@ struct CalibrationSpec
 };
 
 // Inserts the samples and the header; returns the header written.
-storage::RunHeader insertCalibration(const CalibrationSpec &spec);
+storage::RunHeader insertCalibration(const CalibrationFixture &fixture);
 QString timeAfter(const QString &begin, int seconds);
 
 } // namespace testkit

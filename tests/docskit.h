@@ -9,7 +9,7 @@ namespace testkit {
 
 struct DocumentRig
 {
-    CalibrationSpec spec;
+    CalibrationFixture fixture;
     storage::RunHeader header;
     storage::Row equipment, collector, company;
 

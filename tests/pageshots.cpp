@@ -15,9 +15,9 @@
 #include "tests/runkit.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -52,8 +52,9 @@ int main(int argc, char *argv[])
         w.show();
         QApplication::processEvents();
         w.grab().save(out + QStringLiteral("/main-window.png"));
-        std::unique_ptr<QMessageBox> box(prompts::questionBox(
-            nullptr, QStringLiteral("提示"), QStringLiteral("该操作会清空所有设备数据，是否继续？"), true));
+        std::unique_ptr<QMessageBox> box(
+            prompts::questionBox(nullptr, QStringLiteral("提示"),
+                                 QStringLiteral("该操作会清空所有设备数据，是否继续？"), true));
         box->show();
         QApplication::processEvents();
         box->grab().save(out + QStringLiteral("/question.png"));
@@ -95,8 +96,7 @@ int main(int argc, char *argv[])
             curves->close();
         }
         rig.sim2->setSilent(true);
-        testkit::waitUntil(
-            [&] { return !rig.page->monitor()->state().alarms.isEmpty(); }, 10000);
+        testkit::waitUntil([&] { return !rig.page->monitor()->state().alarms.isEmpty(); }, 10000);
         rig.page->grab().save(out + QStringLiteral("/shoudata-alarm.png"));
         rig.sim2->setSilent(false);
         testkit::waitUntil([&] { return rig.page->monitor()->state().alarms.isEmpty(); }, 10000);
@@ -119,11 +119,11 @@ int main(int argc, char *argv[])
         storage::insertCollector({"1", "采集器一", "M702", rig.sim1->portPath(), "SIM0000001",
                                   "0.1", "1.5", "0.01", "0.1", "ZS-2024-001", "0.05", "0.8", "2",
                                   "2", "2027-06-30"});
-        storage::saveCompany({"某市计量测试研究院", "021-12345678", "021-87654321",
-                              "实验路 8 号", "200000", "www.example.cn", "实验室",
-                              "(沪)法计(2024)01001号"});
+        storage::saveCompany({"某市计量测试研究院", "021-12345678", "021-87654321", "实验路 8 号",
+                              "200000", "www.example.cn", "实验室", "(沪)法计(2024)01001号"});
         for (const char *name : {"record", "certificate"}) {
-            const QString file = out + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".pdf");
+            const QString file =
+                out + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".pdf");
             prompts::queueAnswer(true); // points without samples
             prompts::queueFileName(file);
             testkit::click(&query, QLatin1String(name) == QLatin1String("record")

@@ -143,7 +143,7 @@ void DocumentsTest::recordBookmarks()
     TempDatabase db;
     DocumentRig rig;
     QVERIFY(rig.store());
-    const results::Calibration c = loaded(db.path(), rig.spec.begin);
+    const results::Calibration c = loaded(db.path(), rig.fixture.begin);
     const QVector<results::PointResult> points = results::computeResults(c);
     const QMap<QString, QString> m = byBookmark(office::recordInsertions(
         c, points, office::DocumentSources{rig.equipment, rig.collector, rig.company}));
@@ -179,7 +179,7 @@ void DocumentsTest::certificateBookmarks()
     TempDatabase db;
     DocumentRig rig;
     QVERIFY(rig.store());
-    const results::Calibration c = loaded(db.path(), rig.spec.begin);
+    const results::Calibration c = loaded(db.path(), rig.fixture.begin);
     const QMap<QString, QString> m = byBookmark(office::certificateInsertions(
         c.header, results::computeResults(c),
         office::DocumentSources{rig.equipment, rig.collector, rig.company}));
@@ -220,12 +220,12 @@ void DocumentsTest::pointsWithoutFiguresAreListedAndAskedAbout()
 {
     TempDatabase db;
     DocumentRig rig;
-    rig.spec.samples.clear();
-    rig.spec.add(1, "25.000;25.400;50.000;", 2);
-    rig.spec.add(2, "40.000;40.200;60.500;", 2); // point 3 gets none
-    rig.spec.typesA = "000";                     // and no humidity channel
+    rig.fixture.samples.clear();
+    rig.fixture.add(1, "25.000;25.400;50.000;", 2);
+    rig.fixture.add(2, "40.000;40.200;60.500;", 2); // point 3 gets none
+    rig.fixture.typesA = "000";                     // and no humidity channel
     QVERIFY(rig.store());
-    const results::Calibration c = loaded(db.path(), rig.spec.begin);
+    const results::Calibration c = loaded(db.path(), rig.fixture.begin);
     const QVector<results::PointResult> points = results::computeResults(c);
     QCOMPARE(office::figureGaps(c.header, points),
              (QStringList{"检点1：没有湿度通道", "检点2：没有湿度通道", "检点3：没有样本"}));
@@ -249,9 +249,9 @@ void DocumentsTest::singleKindTypes()
 {
     TempDatabase db;
     DocumentRig rig;
-    rig.spec.equipType = "温度";
+    rig.fixture.equipType = "温度";
     QVERIFY(rig.store());
-    results::Calibration c = loaded(db.path(), rig.spec.begin);
+    results::Calibration c = loaded(db.path(), rig.fixture.begin);
     QVector<results::PointResult> points = results::computeResults(c);
     QString block = office::recordBlock(c, points[0], results::samplesByPoint(c)[0]);
     QCOMPARE(block.count("均匀度:"), 1);
@@ -373,7 +373,7 @@ void DocumentsTest::conversionKilledByItsTimeLimit()
 
     office::DocumentJob job;
     job.kind = DocumentKind::Certificate;
-    job.calibration = loaded(db.path(), rig.spec.begin);
+    job.calibration = loaded(db.path(), rig.fixture.begin);
     job.points = results::computeResults(job.calibration);
     job.sources = office::DocumentSources{rig.equipment, rig.collector, rig.company};
     job.templatePath = office::findTemplate("databook.docx");

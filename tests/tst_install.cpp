@@ -179,15 +179,16 @@ void InstallTest::installTree()
     for (const char *file :
          {"bin/Orven_KV4100", "bin/orven-sim", "bin/orven-report", "share/orven/M702.docx",
           "share/orven/databook.docx", "share/orven/test.xls",
-          "share/applications/orven-m70x.desktop",
-          "share/icons/hicolor/48x48/apps/orven-m70x.png",
+          "share/applications/orven-m70x.desktop", "share/icons/hicolor/48x48/apps/orven-m70x.png",
           "share/icons/hicolor/128x128/apps/orven-m70x.png",
           "share/icons/hicolor/scalable/apps/orven-m70x.svg"})
         QVERIFY2(QFileInfo(prefix.path() + "/" + file).isFile(), file);
     QVERIFY(QFileInfo(prefix.path() + "/bin/Orven_KV4100").isExecutable());
     QProcess validate;
-    validate.start("desktop-file-validate", {prefix.path() + "/share/applications/orven-m70x.desktop"});
-    QVERIFY2(validate.waitForFinished(30000), "desktop-file-validate (desktop-file-utils) is installed by install-deps.sh");
+    validate.start("desktop-file-validate",
+                   {prefix.path() + "/share/applications/orven-m70x.desktop"});
+    QVERIFY2(validate.waitForFinished(30000),
+             "desktop-file-validate (desktop-file-utils) is installed by install-deps.sh");
     QVERIFY2(validate.exitCode() == 0, validate.readAllStandardOutput().constData());
     // The installed tools find the installed templates.
     QProcess report;

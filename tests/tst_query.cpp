@@ -110,11 +110,11 @@ void QueryTest::layoutOfThePage()
 void QueryTest::listShowsShortDateAndTimeAndLoadsByFullKey()
 {
     TempDatabase db;
-    CalibrationSpec a;
+    CalibrationFixture a;
     a.begin = "2024-05-01 10:00:00";
     a.add(1, "20.000;20.100;", 3);
     insertCalibration(a);
-    CalibrationSpec b = a;
+    CalibrationFixture b = a;
     b.begin = "2023-01-02 08:30:00";
     insertCalibration(b);
     Form6 page;
@@ -132,11 +132,11 @@ void QueryTest::listShowsShortDateAndTimeAndLoadsByFullKey()
 void QueryTest::sampleRowsAsTheTableShowsThem()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.stepSeconds = 60;
-    spec.add(1, "20.000;20.100;", 2);
-    spec.add(2, "30.000;30.200;", 2);
-    insertCalibration(spec);
+    CalibrationFixture fixture;
+    fixture.stepSeconds = 60;
+    fixture.add(1, "20.000;20.100;", 2);
+    fixture.add(2, "30.000;30.200;", 2);
+    insertCalibration(fixture);
     Form6 page;
     QVERIFY(load(page, 0));
     QCOMPARE(headers(page), (QStringList{"序号", "时间", "校准点", "1-101", "1-102"}));
@@ -150,13 +150,13 @@ void QueryTest::sampleRowsAsTheTableShowsThem()
 void QueryTest::tenthPointShowsTenthSetPoints()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.tem.clear();
-    spec.hum.clear();
+    CalibrationFixture fixture;
+    fixture.tem.clear();
+    fixture.hum.clear();
     for (int i = 1; i <= 10; ++i)
-        spec.tem << QString::number(10 * i), spec.hum << QString::number(30 + i);
-    spec.add(10, "100.000;100.500;");
-    insertCalibration(spec);
+        fixture.tem << QString::number(10 * i), fixture.hum << QString::number(30 + i);
+    fixture.add(10, "100.000;100.500;");
+    insertCalibration(fixture);
     Form6 page;
     QVERIFY(load(page, 0));
     QCOMPARE(data(page, 0, 2), QString("100℃  40%RH"));
@@ -167,14 +167,14 @@ void QueryTest::tenthPointShowsTenthSetPoints()
 void QueryTest::headersOfTwoCollectors()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.channels = QStringList{"101", "102", "103", "104", "101", "102"};
-    spec.kindsA = "2;1;1;";
-    spec.kindsB = "1;1;0;";
-    spec.typesA = "0010";
-    spec.typesB = "01";
-    spec.add(1, "1;2;3;4;5;6;");
-    insertCalibration(spec);
+    CalibrationFixture fixture;
+    fixture.channels = QStringList{"101", "102", "103", "104", "101", "102"};
+    fixture.kindsA = "2;1;1;";
+    fixture.kindsB = "1;1;0;";
+    fixture.typesA = "0010";
+    fixture.typesB = "01";
+    fixture.add(1, "1;2;3;4;5;6;");
+    insertCalibration(fixture);
     Form6 page;
     QVERIFY(load(page, 0));
     QCOMPARE(headers(page), (QStringList{"序号", "时间", "校准点", "1-101", "1-102", "1-103",
@@ -184,15 +184,16 @@ void QueryTest::headersOfTwoCollectors()
 void QueryTest::oddRowsShowEmptyCells()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.channels = QStringList{"101", "102", "103"};
-    spec.typesA = "000";
-    spec.kindsA = "3;0;0;";
-    spec.samples << CalibrationSpec::Row{"检点", "1.000;2.000;3.000;"}  // no number
-                 << CalibrationSpec::Row{"检点7", "1.000;2.000;3.000;"} // beyond the lists
-                 << CalibrationSpec::Row{"检点1", "1.000;"}             // too few values
-                 << CalibrationSpec::Row{"检点2", "1.000;2.000;3.000;4.000;5.000;"}; // too many
-    insertCalibration(spec);
+    CalibrationFixture fixture;
+    fixture.channels = QStringList{"101", "102", "103"};
+    fixture.typesA = "000";
+    fixture.kindsA = "3;0;0;";
+    fixture.samples << CalibrationFixture::Row{"检点", "1.000;2.000;3.000;"}  // no number
+                    << CalibrationFixture::Row{"检点7", "1.000;2.000;3.000;"} // beyond the lists
+                    << CalibrationFixture::Row{"检点1", "1.000;"}             // too few values
+                    << CalibrationFixture::Row{"检点2",
+                                               "1.000;2.000;3.000;4.000;5.000;"}; // too many
+    insertCalibration(fixture);
     Form6 page;
     QVERIFY(load(page, 0));
     QCOMPARE(rowsShown(page), 4);
@@ -208,10 +209,10 @@ void QueryTest::oddRowsShowEmptyCells()
 void QueryTest::yearOutsideTwoThousandsLoadsAndDeletes()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.begin = "1999-12-31 23:59:58";
-    spec.add(1, "20.000;20.100;", 3); // crosses into 2000
-    insertCalibration(spec);
+    CalibrationFixture fixture;
+    fixture.begin = "1999-12-31 23:59:58";
+    fixture.add(1, "20.000;20.100;", 3); // crosses into 2000
+    insertCalibration(fixture);
     Form6 page;
     QCOMPARE(cell(list(page), 0, 1), QString("99-12-31"));
     QVERIFY(load(page, 0));
@@ -227,9 +228,9 @@ void QueryTest::yearOutsideTwoThousandsLoadsAndDeletes()
 void QueryTest::deleteWithNothingLoadedOrNoDeletesNothing()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.add(1, "20.000;20.100;", 2);
-    insertCalibration(spec);
+    CalibrationFixture fixture;
+    fixture.add(1, "20.000;20.100;", 2);
+    insertCalibration(fixture);
     Form6 page;
     click(&page, "pushButton_3");
     QCOMPARE(shown().last(), QString("提示|当前没有选择要删除的数据项！"));
@@ -246,11 +247,11 @@ void QueryTest::deleteWithNothingLoadedOrNoDeletesNothing()
 void QueryTest::deleteRemovesTheLoadedCalibrationAndItsSamples()
 {
     TempDatabase db;
-    CalibrationSpec a;
+    CalibrationFixture a;
     a.begin = "2024-05-01 10:00:00";
     a.add(1, "20.000;20.100;", 5);
     insertCalibration(a);
-    CalibrationSpec b;
+    CalibrationFixture b;
     b.begin = "2024-05-02 10:00:00";
     b.add(1, "21.000;21.100;", 4);
     insertCalibration(b);
@@ -273,7 +274,7 @@ void QueryTest::deleteAfterKeyboardMoveDeletesTheLoadedOne()
     TempDatabase db;
     for (const char *begin :
          {"2024-05-01 10:00:00", "2024-05-02 10:00:00", "2024-05-03 10:00:00"}) {
-        CalibrationSpec s;
+        CalibrationFixture s;
         s.begin = begin;
         s.add(1, "20.000;20.100;", 2);
         insertCalibration(s);
@@ -294,9 +295,9 @@ void QueryTest::deleteAfterKeyboardMoveDeletesTheLoadedOne()
 void QueryTest::clearAllEmptiesBothTables()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.add(1, "20.000;20.100;", 2);
-    insertCalibration(spec);
+    CalibrationFixture fixture;
+    fixture.add(1, "20.000;20.100;", 2);
+    insertCalibration(fixture);
     Form6 page;
     QVERIFY(load(page, 0));
     prompts::queueAnswer(false);
@@ -314,9 +315,9 @@ void QueryTest::clearAllEmptiesBothTables()
 void QueryTest::clearAllRefusedDuringARun()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.add(1, "20.000;20.100;", 2);
-    insertCalibration(spec);
+    CalibrationFixture fixture;
+    fixture.add(1, "20.000;20.100;", 2);
+    insertCalibration(fixture);
     Form6 page;
     int run = 0;
     acquisition::setRunActive(&run, true);
@@ -331,11 +332,11 @@ void QueryTest::clearAllRefusedDuringARun()
 void QueryTest::resultsViewShowsFiguresAndNoData()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.equipType = "温湿度";
-    spec.typesA = "00";
-    spec.add(1, "25.000;25.400;", 10);
-    insertCalibration(spec); // point 2 has no samples, and no humidity channel
+    CalibrationFixture fixture;
+    fixture.equipType = "温湿度";
+    fixture.typesA = "00";
+    fixture.add(1, "25.000;25.400;", 10);
+    insertCalibration(fixture); // point 2 has no samples, and no humidity channel
     Form6 page;
     QVERIFY(load(page, 0));
     click(&page, "pushButton_results");
@@ -369,11 +370,11 @@ void QueryTest::failedReadIsReportedAndPageStaysUsable()
 void QueryTest::rowCountFollowsTheHeader()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.add(1, "20.000;20.100;", 4);
-    spec.sampleCount = 3; // samples beyond the count are not shown
-    insertCalibration(spec);
-    CalibrationSpec more = spec;
+    CalibrationFixture fixture;
+    fixture.add(1, "20.000;20.100;", 4);
+    fixture.sampleCount = 3; // samples beyond the count are not shown
+    insertCalibration(fixture);
+    CalibrationFixture more = fixture;
     more.begin = "2024-06-01 10:00:00";
     more.sampleCount = 6; // rows without a sample stay empty
     insertCalibration(more);

@@ -60,12 +60,12 @@ private slots:
 void ReportTest::listPrintsOneObjectPerCalibration()
 {
     TempDatabase db;
-    CalibrationSpec a;
+    CalibrationFixture a;
     a.begin = "2024-05-02 10:00:00";
     a.equipment = "箱 A \"1\"";
     a.add(1, "20.000;20.100;", 3);
     insertCalibration(a);
-    CalibrationSpec b;
+    CalibrationFixture b;
     b.begin = "2024-05-01 09:00:00";
     b.collector = "ORV7020002";
     b.add(1, "20.000;20.100;", 2);
@@ -92,20 +92,20 @@ void ReportTest::listPrintsOneObjectPerCalibration()
 void ReportTest::resultsCarryTheDocumentFigures()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.equipType = "温湿度";
-    spec.channels = QStringList{"101", "102", "103"};
-    spec.kindsA = "2;1;0;";
-    spec.typesA = "001";
-    spec.tem = QStringList{"25", "25.5"};
-    spec.hum = QStringList{"50", "60"};
-    spec.add(1, "25.000;25.400;50.000;", 10);
-    insertCalibration(spec);
+    CalibrationFixture fixture;
+    fixture.equipType = "温湿度";
+    fixture.channels = QStringList{"101", "102", "103"};
+    fixture.kindsA = "2;1;0;";
+    fixture.typesA = "001";
+    fixture.tem = QStringList{"25", "25.5"};
+    fixture.hum = QStringList{"50", "60"};
+    fixture.add(1, "25.000;25.400;50.000;", 10);
+    insertCalibration(fixture);
 
-    const Run r = runTool({"--db", db.path(), "results", spec.begin});
+    const Run r = runTool({"--db", db.path(), "results", fixture.begin});
     QCOMPARE(r.code, 0);
     const QJsonObject o = object(r.out);
-    QCOMPARE(o.value("key").toString(), spec.begin);
+    QCOMPARE(o.value("key").toString(), fixture.begin);
     QCOMPARE(o.value("equiptype").toString(), QString("温湿度"));
     const QJsonArray points = o.value("points").toArray();
     QCOMPARE(points.size(), 2);
@@ -135,16 +135,16 @@ void ReportTest::resultsCarryTheDocumentFigures()
 void ReportTest::resultsOmitKindsTheTypeDoesNotAsk()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.equipType = "湿度";
-    spec.typesA = "11";
-    spec.add(1, "50.000;51.000;", 2);
-    insertCalibration(spec);
+    CalibrationFixture fixture;
+    fixture.equipType = "湿度";
+    fixture.typesA = "11";
+    fixture.add(1, "50.000;51.000;", 2);
+    insertCalibration(fixture);
     QTextStream out, err;
     QString o, e;
     out.setString(&o);
     err.setString(&e);
-    QCOMPARE(report::run({"--db", db.path(), "results", spec.begin}, out, err), 0);
+    QCOMPARE(report::run({"--db", db.path(), "results", fixture.begin}, out, err), 0);
     const QJsonObject p1 = object(o.toUtf8()).value("points").toArray()[0].toObject();
     QVERIFY(!p1.contains("setT"));
     QVERIFY(!p1.contains("upperT"));
@@ -196,7 +196,7 @@ void ReportTest::recordAndCertificateFiles()
     DocumentRig rig;
     QVERIFY(rig.store());
     const QString out = db.dir() + "/record.DOCX";
-    Run r = runTool({"--db", db.path(), "record", rig.spec.begin, out});
+    Run r = runTool({"--db", db.path(), "record", rig.fixture.begin, out});
     QVERIFY2(r.code == 0, r.err.constData());
     const storage::Result<QList<office::ZipEntry>> z = office::readZip(out);
     QVERIFY(z.ok);
@@ -210,22 +210,23 @@ void ReportTest::recordAndCertificateFiles()
     // Another template with the same bookmarks.
     const QString other = db.dir() + "/mine.docx";
     QVERIFY(QFile::copy(office::findTemplate("databook.docx"), other));
-    r = runTool({"--db", db.path(), "certificate", rig.spec.begin, db.dir() + "/c.docx",
+    r = runTool({"--db", db.path(), "certificate", rig.fixture.begin, db.dir() + "/c.docx",
                  "--template", other});
     QVERIFY2(r.code == 0, r.err.constData());
 
     r = runTool({"--db", db.path(), "certificate", "2000-01-01 00:00:00", db.dir() + "/n.docx"});
     QCOMPARE(r.code, 1);
     QVERIFY(!QFile::exists(db.dir() + "/n.docx"));
-    r = runTool({"--db", db.path(), "certificate", rig.spec.begin, db.dir() + "/n.docx",
+    r = runTool({"--db", db.path(), "certificate", rig.fixture.begin, db.dir() + "/n.docx",
                  "--template", db.dir() + "/none.docx"});
     QCOMPARE(r.code, 1);
     QVERIFY(r.err.contains("none.docx"));
     QVERIFY(sql("delete from datacollect"));
-    r = runTool({"--db", db.path(), "record", rig.spec.begin, db.dir() + "/n.docx"});
+    r = runTool({"--db", db.path(), "record", rig.fixture.begin, db.dir() + "/n.docx"});
     QCOMPARE(r.code, 1);
     QVERIFY(r.err.contains("采集器"));
-    QCOMPARE(runTool({"--db", db.path(), "record", rig.spec.begin, db.dir() + "/n.txt"}).code, 2);
+    QCOMPARE(runTool({"--db", db.path(), "record", rig.fixture.begin, db.dir() + "/n.txt"}).code,
+             2);
 }
 
 void ReportTest::rawAndCustomWorkbooks()
@@ -233,18 +234,18 @@ void ReportTest::rawAndCustomWorkbooks()
     TempDatabase db;
     DocumentRig rig;
     QVERIFY(rig.store());
-    Run r = runTool({"--db", db.path(), "raw", rig.spec.begin, db.dir() + "/raw.xlsx"});
+    Run r = runTool({"--db", db.path(), "raw", rig.fixture.begin, db.dir() + "/raw.xlsx"});
     QVERIFY2(r.code == 0, r.err.constData());
     bool sheet1 = false;
     for (const office::ZipEntry &e : office::readZip(db.dir() + "/raw.xlsx").value)
         sheet1 = sheet1 || (e.name == "xl/worksheets/sheet1.xml" && e.data.contains("25.4"));
     QVERIFY(sheet1);
-    QCOMPARE(runTool({"--db", db.path(), "raw", rig.spec.begin, db.dir() + "/raw.xls"}).code, 2);
-    r = runTool({"--db", db.path(), "custom", rig.spec.begin, db.dir() + "/r.xls", "--template",
+    QCOMPARE(runTool({"--db", db.path(), "raw", rig.fixture.begin, db.dir() + "/raw.xls"}).code, 2);
+    r = runTool({"--db", db.path(), "custom", rig.fixture.begin, db.dir() + "/r.xls", "--template",
                  db.dir() + "/missing.xls"});
     QCOMPARE(r.code, 1);
     QVERIFY(r.err.contains("missing.xls"));
-    r = runTool({"--db", db.path(), "custom", rig.spec.begin, db.dir() + "/r.xls"});
+    r = runTool({"--db", db.path(), "custom", rig.fixture.begin, db.dir() + "/r.xls"});
     QVERIFY2(r.code == 0, r.err.constData());
     QCOMPARE(QFile(db.dir() + "/r.xls").open(QIODevice::ReadOnly), true);
 }

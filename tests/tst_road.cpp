@@ -268,9 +268,9 @@ void RoadTest::startPanelAndStatusBarFollowTheData()
                                         "1", "1;0;0;", "0")
                 .ok);
     QVERIFY(panel->stepDone(3));
-    CalibrationSpec spec;
-    spec.add(1, "20.000;20.100;");
-    insertCalibration(spec);
+    CalibrationFixture fixture;
+    fixture.add(1, "20.000;20.100;");
+    insertCalibration(fixture);
     QVERIFY(panel->stepDone(4));
     QVERIFY(panel->stepDone(5));
     // Each step is a button to its page.

@@ -95,18 +95,18 @@ private slots:
 void WorkbooksTest::rawWorkbookIsTheTableAsShown()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.channels = QStringList{"101", "102", "103", "104"};
-    spec.kindsA = "3;1;0;";
-    spec.typesA = "0001";
-    spec.equipType = "温湿度";
-    spec.stepSeconds = 60;
+    CalibrationFixture fixture;
+    fixture.channels = QStringList{"101", "102", "103", "104"};
+    fixture.kindsA = "3;1;0;";
+    fixture.typesA = "0001";
+    fixture.equipType = "温湿度";
+    fixture.stepSeconds = 60;
     for (int i = 0; i < 10; ++i)
-        spec.add(
+        fixture.add(
             i < 5 ? 1 : 2,
             QStringLiteral("25.000;25.%1;24.875;55.500;").arg(i * 100, 3, 10, QLatin1Char('0')));
-    insertCalibration(spec);
-    const results::Loaded loaded = results::loadCalibration(db.path(), spec.begin);
+    insertCalibration(fixture);
+    const results::Loaded loaded = results::loadCalibration(db.path(), fixture.begin);
     office::RawWorkbookJob job;
     job.calibration = loaded.calibration;
     job.points = results::computeResults(job.calibration);
@@ -134,7 +134,7 @@ void WorkbooksTest::rawWorkbookIsTheTableAsShown()
     QCOMPARE(valueOf(s1, "A11"), QString("10"));
 
     const QJsonObject results = sheet(book, "结果");
-    QCOMPARE(valueOf(results, "B2"), spec.begin);
+    QCOMPARE(valueOf(results, "B2"), fixture.begin);
     bool point1 = false;
     for (const QString &ref : results.value("cells").toObject().keys())
         point1 = point1 || valueOf(results, ref) == "检点1";
@@ -149,16 +149,16 @@ void WorkbooksTest::rawWorkbookIsTheTableAsShown()
 void WorkbooksTest::rawWorkbookOfTwoCollectors()
 {
     TempDatabase db;
-    CalibrationSpec spec;
-    spec.channels = QStringList{"101", "102", "101"};
-    spec.kindsA = "2;0;0;";
-    spec.kindsB = "1;0;0;";
-    spec.typesA = "00";
-    spec.typesB = "0";
-    spec.add(1, "1.000;2.000;3.000;", 2);
-    insertCalibration(spec);
+    CalibrationFixture fixture;
+    fixture.channels = QStringList{"101", "102", "101"};
+    fixture.kindsA = "2;0;0;";
+    fixture.kindsB = "1;0;0;";
+    fixture.typesA = "00";
+    fixture.typesB = "0";
+    fixture.add(1, "1.000;2.000;3.000;", 2);
+    insertCalibration(fixture);
     office::RawWorkbookJob job;
-    job.calibration = results::loadCalibration(db.path(), spec.begin).calibration;
+    job.calibration = results::loadCalibration(db.path(), fixture.begin).calibration;
     job.target = db.dir() + "/two.xlsx";
     QVERIFY(office::writeRawWorkbook(job).ok);
     const QJsonObject s1 = sheet(readWorkbook(job.target), "Sheet1");
@@ -210,7 +210,7 @@ void WorkbooksTest::customReportFillsThePlaceholders()
         QFAIL("LibreOffice is required (scripts/install-deps.sh installs it)");
     TempDatabase db;
     DocumentRig rig;
-    rig.spec.channels = QStringList{"103", "101", "105"}; // 105: no longer in the table
+    rig.fixture.channels = QStringList{"103", "101", "105"}; // 105: no longer in the table
     QVERIFY(rig.store());
     auto channel = [](const QString &n, const QString &probe) {
         return storage::Row{n,          probe, "PT100-385", "四线制", "1",     "0",      "100" + n,
