@@ -66,23 +66,6 @@ bool decodeM702(const QString &reply, const QStringList &channels, QStringList *
     return true;
 }
 
-QString listText(const QStringList &items)
-{
-    QString text;
-    for (const QString &item : items)
-        text += item + QLatin1Char(';');
-    return text;
-}
-
-QList<int> parseCounts(const QString &road)
-{
-    const QStringList items = road.split(QLatin1Char(';'));
-    QList<int> counts;
-    for (int i = 0; i < 3; ++i)
-        counts << items.value(i).trimmed().toInt();
-    return counts;
-}
-
 QString channelHeader(const QString &number, const QString &flags, int index)
 {
     const bool humidity = index < flags.size() && flags.at(index) != QLatin1Char('0');

@@ -17,10 +17,6 @@ bool decodeM701(const QString &reply, const QStringList &channels, QStringList *
 // reply does not hold exactly one value per channel.
 bool decodeM702(const QString &reply, const QStringList &channels, QStringList *values);
 
-// Items each followed by ";".
-QString listText(const QStringList &items);
-// The three counts of a road text; a missing item counts as 0.
-QList<int> parseCounts(const QString &road);
 // "101(℃)" or "103(%RH)"; a channel without a flag is a temperature channel.
 QString channelHeader(const QString &number, const QString &flags, int index);
 

@@ -86,8 +86,8 @@ storage::Status RunSession::reloadCollectors()
 void RunSession::readLayout()
 {
     const storage::Selection sel = storage::readSelection().value;
-    m_countsA = parseCounts(sel.roadA);
-    m_countsB = parseCounts(sel.roadB);
+    m_countsA = storage::roadCounts(sel.roadA);
+    m_countsB = storage::roadCounts(sel.roadB);
     m_flagsA = sel.roadtypeA;
     m_flagsB = sel.roadtypeB;
     m_capture.roadA = sel.roadA;
@@ -564,10 +564,10 @@ bool RunSession::storeOne(RunSample &sample)
         return false;
     }
     const int n = sel.value.secA.toInt();
-    const QString channels = listText(m_channelList.mid(0, qMax(0, n)));
+    const QString channels = storage::listText(m_channelList.mid(0, qMax(0, n)));
     const storage::Status st = storage::insertSample(
         storage::Sample{m_capture.equipment.isEmpty() ? m_equipment : m_capture.equipment,
-                        sample.point, sample.time, channels, listText(sample.texts)});
+                        sample.point, sample.time, channels, storage::listText(sample.texts)});
     if (!st) {
         m_storeError = st.error;
         return false;
@@ -620,15 +620,15 @@ storage::RunHeader RunSession::header() const
     h.dtbegin = m_samples.first().time;
     h.dtend = m_samples.last().time;
     h.pointnum = QString::number(m_pointCount);
-    h.temset = listText(tem);
-    h.humset = listText(hum);
+    h.temset = storage::listText(tem);
+    h.humset = storage::listText(hum);
     h.kindsA = m_capture.roadA;
     h.kindsB = m_capture.roadB;
     h.collector = m_capture.collector;
     h.equipname = m_capture.equipment;
     h.channum = QString::number(m_channelList.size());
     h.samplenum = QString::number(stored);
-    h.chanlist = listText(m_channelList);
+    h.chanlist = storage::listText(m_channelList);
     h.typesA = m_capture.typesA;
     h.typesB = m_capture.typesB;
     return h;

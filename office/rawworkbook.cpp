@@ -79,7 +79,7 @@ storage::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &prog
         worksheet_write_string(ws, 0, lxw_col_t(col), utf8(headers[col]).constData(), nullptr);
     worksheet_set_column(ws, 1, 2, 18, nullptr);
     const results::SampleTableText table(h);
-    const int rows = table.rows(c.samples.size());
+    const int rows = table.rows();
     for (int r = 0; r < rows; ++r) {
         if (r % 2000 == 0) {
             if (progress.cancelled())

@@ -87,12 +87,6 @@ SampleTableText::SampleTableText(const storage::RunHeader &header)
 {
 }
 
-int SampleTableText::rows(int loadedSamples) const
-{
-    Q_UNUSED(loadedSamples)
-    return m_limit;
-}
-
 QString SampleTableText::cell(const QVector<StoredSample> &samples, int row, int column) const
 {
     if (row < 0 || row >= m_limit || row >= samples.size() || column < 0 || column >= m_columns)

@@ -55,7 +55,7 @@ public:
     explicit SampleTableText(const storage::RunHeader &header);
     // Rows: the header's sample count (samples beyond it are not shown, rows
     // without a sample stay empty).
-    int rows(int loadedSamples) const;
+    int rows() const { return m_limit; }
     int columns() const { return m_columns; }
     // Empty for a row without a sample.
     QString cell(const QVector<StoredSample> &samples, int row, int column) const;

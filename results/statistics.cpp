@@ -165,20 +165,11 @@ bool typeWantsHumidity(const QString &equipType)
     return equipType == QStringLiteral("湿度") || equipType == QStringLiteral("温湿度");
 }
 
-static QList<int> counts(const QString &road)
-{
-    const QStringList items = road.split(QLatin1Char(';'));
-    QList<int> out;
-    for (int i = 0; i < 3; ++i)
-        out << qMax(0, items.value(i).trimmed().toInt());
-    return out;
-}
-
 ChannelLayout ChannelLayout::fromHeader(const storage::RunHeader &header)
 {
     ChannelLayout l;
     l.channelCount = qMax(0, header.channum.trimmed().toInt());
-    const QList<int> a = counts(header.kindsA);
+    const QList<int> a = storage::roadCounts(header.kindsA);
     const int sumA = a[0] + a[1] + a[2];
     l.twoCollectors = sumA < l.channelCount;
     const QStringList numbers = storage::splitList(header.chanlist);
@@ -233,49 +224,14 @@ void PointAccumulator::add(const char *coldata, int size)
     const char *end = coldata + size;
     ChannelState *channels = m_channels.data();
     const char *isT = m_isT.data();
-    static const float kFloatScale[] = {1.0f, 10.0f, 100.0f, 1000.0f};
-    static const double kDoubleScale[] = {1.0, 10.0, 100.0, 1000.0};
-    static const qint64 kToMilli[] = {1000, 100, 10, 1};
     for (int j = 0; j < m_channelCount && p <= end; ++j) {
-        // One pass over the usual "-23.057;": sign, digits, point, decimals.
+        const char *stop = static_cast<const char *>(memchr(p, ';', size_t(end - p)));
+        if (!stop)
+            stop = end;
+        // The usual "-23.057" takes the short road; anything else the full parse.
         Value v;
-        const char *q = p;
-        bool negative = false;
-        if (q < end && *q == '-') {
-            negative = true;
-            ++q;
-        }
-        qint32 mantissa = 0;
-        int digits = 0, decimals = 0;
-        bool point = false, plain = true;
-        for (; q < end && *q != ';'; ++q) {
-            const char c = *q;
-            if (c >= '0' && c <= '9' && digits < 7) {
-                mantissa = mantissa * 10 + (c - '0');
-                ++digits;
-                decimals += point;
-            } else if (c == '.' && !point) {
-                point = true;
-            } else {
-                plain = false;
-            }
-        }
-        const char *stop = q;
-        if (!plain) {
-            while (stop < end && *stop != ';')
-                ++stop;
+        if (!parseShort(p, stop, &v))
             v = parseValue(p, stop);
-        } else if (digits > 0 && decimals <= 3) {
-            const qint32 m = negative ? -mantissa : mantissa;
-            v.f = float(m) / kFloatScale[decimals];
-            v.d = double(m) / kDoubleScale[decimals];
-            v.ok = true;
-            v.exact3 = std::fabs(v.f) < 8192.0f;
-            v.milliValid = true;
-            v.milli = qint64(m) * kToMilli[decimals];
-        } else if (digits > 0) {
-            v = parseValue(p, stop);
-        }
         p = stop + 1;
         if (!v.ok)
             continue;

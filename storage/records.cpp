@@ -47,4 +47,13 @@ QStringList splitList(const QString &text)
     return items;
 }
 
+QList<int> roadCounts(const QString &road)
+{
+    const QStringList items = road.split(QLatin1Char(';'));
+    QList<int> counts;
+    for (int i = 0; i < 3; ++i)
+        counts << qMax(0, items.value(i).trimmed().toInt());
+    return counts;
+}
+
 } // namespace storage

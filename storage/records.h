@@ -57,5 +57,8 @@ struct Sample
 QString listText(const QStringList &items);
 // The items of a list text; the empty item after the last ";" is dropped.
 QStringList splitList(const QString &text);
+// The three channel counts of a road text ("2;1;0;"); a missing or negative
+// item counts as 0.
+QList<int> roadCounts(const QString &road);
 
 } // namespace storage

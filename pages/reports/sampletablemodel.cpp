@@ -10,7 +10,7 @@ void SampleTableModel::reset(const storage::RunHeader &header, const results::Ch
     m_samples.clear();
     m_samples.squeeze();
     m_text = results::SampleTableText(header);
-    m_limit = m_text.rows(0);
+    m_limit = m_text.rows();
     m_rows = 0;
     endResetModel();
 }
