@@ -164,6 +164,15 @@ QDateTime RunSession::nextTick() const
     return QDateTime::currentDateTime().addMSecs(m_poll->remainingTime());
 }
 
+ReplyAssembler RunSession::assemblerFor(int index) const
+{
+    // An M702 answers its measure request (function 06) with a reading of
+    // function 03 or 06; an M701 always reads 16 values.
+    if (!m_family702)
+        return ReplyAssembler(0x01, 0x03, 16);
+    return ReplyAssembler(0x01, 0x06, index == 0 ? m_channelsA.size() : m_channelsB.size());
+}
+
 bool RunSession::openLine(int index, const QString &port, QString *error)
 {
     auto *line = new rtu::SerialLine(this);
@@ -173,7 +182,7 @@ bool RunSession::openLine(int index, const QString &port, QString *error)
     }
     Collector &c = m_c[index];
     c.line = line;
-    c.assembler = ReplyAssembler(0x01, 0x03);
+    c.assembler = assemblerFor(index);
     c.echo.clear();
     c.reading.clear();
     c.waiting = false;
@@ -314,6 +323,7 @@ void RunSession::beginRunning()
         c.echo.clear();
         c.reading.clear();
         c.waiting = false;
+        c.heard = false;
         c.assembler.clear();
     }
     m_point = m_request.point;
@@ -335,7 +345,7 @@ void RunSession::stop()
     m_second->stop();
     // The tick still waiting for its reply counts as missed.
     for (int i = 0; i < (m_two ? 2 : 1); ++i)
-        if (m_c[i].waiting) {
+        if (m_c[i].waiting && !m_c[i].heard) {
             ++m_counters[i].missed;
             ++m_counters[i].consecutiveMissed;
         }
@@ -362,7 +372,7 @@ void RunSession::abort()
     m_step->stop();
     if (running)
         for (int i = 0; i < (m_two ? 2 : 1); ++i)
-            if (m_c[i].waiting)
+            if (m_c[i].waiting && !m_c[i].heard)
                 ++m_counters[i].missed;
     closeLines();
     setState(RunState::Idle);
@@ -379,12 +389,13 @@ void RunSession::tick()
     retryStore();
     for (int i = 0; i < (m_two ? 2 : 1); ++i) {
         Collector &c = m_c[i];
-        if (c.waiting) {
+        if (c.waiting && !c.heard) {
             ++m_counters[i].missed;
             ++m_counters[i].consecutiveMissed;
         }
         c.reading.clear();
         c.waiting = true;
+        c.heard = false;
     }
     m_sinceTick.restart();
     const QString frame = m_family702 ? rtu::frame::measureM702 : rtu::frame::readM701;
@@ -424,7 +435,10 @@ void RunSession::onReceived(int index)
         handle(index, f);
     if (c.assembler.hasPartial()) {
         qCDebug(lcTrace).noquote() << "sone:" + QString::fromLatin1(bytes.toHex());
-        c.stale->start();
+        // Counted from the partial's first byte: bytes that keep arriving do
+        // not keep a fragment alive.
+        if (!frames.isEmpty() || !c.stale->isActive())
+            c.stale->start();
     } else {
         c.stale->stop();
     }
@@ -435,7 +449,11 @@ void RunSession::onStale(int index)
     Collector &c = m_c[index];
     if (m_state != RunState::Running || !c.assembler.hasPartial())
         return;
-    handle(index, c.assembler.dropPartial());
+    Frame dropped = c.assembler.dropPartial();
+    // A fragment after the tick's reading is noise, not a refused reply.
+    if (!c.waiting && dropped.kind == Frame::Rejected)
+        dropped.kind = Frame::Stray;
+    handle(index, dropped);
 }
 
 void RunSession::handle(int index, const Frame &frame)
@@ -480,9 +498,9 @@ void RunSession::reject(int index, const QString &reason, int exception)
     n.lastReason = reason;
     if (exception >= 0)
         n.lastException = exception;
-    // The tick had an answer, a bad one: it is not missed as well.
-    m_c[index].waiting = false;
-    m_c[index].reading.clear();
+    // The tick had an answer, a bad one: it is not missed as well. A good
+    // reading may still follow for the same tick.
+    m_c[index].heard = true;
     emit countersChanged();
 }
 

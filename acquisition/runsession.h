@@ -173,13 +173,15 @@ private:
         QTimer *stale = nullptr; // a partial reply that stopped arriving
         QByteArray echo;         // bytes received during the speed-echo wait
         QByteArray reading;      // the accepted reading of the current tick
-        bool waiting = false;
+        bool waiting = false; // no reading yet for the current tick
+        bool heard = false;   // a reply (even a refused one) came for this tick
         qint64 completedNs = 0;
     };
 
     void setState(RunState state);
     void readLayout();
     void rebuildTable(bool two);
+    ReplyAssembler assemblerFor(int index) const;
     bool openLine(int index, const QString &port, QString *error);
     void closeLines();
     void failStart(const QString &message);

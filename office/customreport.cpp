@@ -76,7 +76,7 @@ Placeholders placeholderValues(const CustomReportJob &job)
         {QStringLiteral("#R0011#"), e.value(9)},
         {QStringLiteral("#R0012#"), e.value(11) + QLatin1Char('-') + e.value(12)},
         {QStringLiteral("#R0013#"), e.value(13) + QLatin1Char('-') + e.value(14)},
-        {QStringLiteral("#R0014#"), e.value(15)},
+        {QStringLiteral("#R0014#"), QString::number(results::pointCount(h))},
         {QStringLiteral("#R0015#"), h.temset},
         {QStringLiteral("#R0016#"), h.humset},
         {QStringLiteral("#R0017#"), c.value(0)},
@@ -352,10 +352,8 @@ storage::Status writeCustomReport(const CustomReportJob &job, const Progress &pr
             QStringLiteral("找不到模板文件 %1").arg(QDir::toNativeSeparators(job.templatePath)));
     if (sameFile(job.templatePath, job.target))
         return Status::failure(QStringLiteral("不能把报表保存到模板文件本身。"));
-    if (!QFileInfo(job.target).absoluteDir().exists())
-        return Status::failure(
-            QStringLiteral("目标文件夹不存在：%1")
-                .arg(QDir::toNativeSeparators(QFileInfo(job.target).absolutePath())));
+    if (const Status st = checkTarget(job.target); !st)
+        return st;
     if (findSoffice().isEmpty())
         return Status::failure(sofficeMissingText(false));
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/orven-report-XXXXXX"));

@@ -29,6 +29,34 @@ QString withSuffix(const QString &name, const QString &selectedFilter, const QSt
     return add.isEmpty() ? name : name + QLatin1Char('.') + add;
 }
 
+storage::Status checkTarget(const QString &path)
+{
+    const QFileInfo info(path);
+    const QDir dir = info.absoluteDir();
+    if (!dir.exists())
+        return storage::Status::failure(
+            QStringLiteral("目标文件夹不存在：%1").arg(QDir::toNativeSeparators(dir.path())));
+    const QString name = info.fileName();
+    const QString busy = QStringLiteral("不能替换 %1（文件被占用或只读）");
+    if (info.exists()) {
+        // Root may write anything; a file nobody may write is still read-only.
+        const QFile::Permissions write = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+        if (!info.isWritable() || !(info.permissions() & write) || info.isDir())
+            return storage::Status::failure(busy.arg(QDir::toNativeSeparators(path)));
+    }
+    // LibreOffice's lock, and Microsoft Office's owner file, which drops up
+    // to two leading characters of a long name.
+    QStringList locks{QStringLiteral(".~lock.") + name + QLatin1Char('#'),
+                      QStringLiteral("~$") + name};
+    if (name.size() > 2)
+        locks << QStringLiteral("~$") + name.mid(1) << QStringLiteral("~$") + name.mid(2);
+    for (const QString &lock : locks)
+        if (dir.exists(lock))
+            return storage::Status::failure(busy.arg(QDir::toNativeSeparators(path)) +
+                                            QStringLiteral("：它正在办公软件中打开（%1）").arg(lock));
+    return {};
+}
+
 storage::Status replaceFile(const QString &from, const QString &to)
 {
     const QString part = to + QStringLiteral(".orven-part");
@@ -56,10 +84,8 @@ storage::Status writeDocument(const DocumentJob &job, const Progress &progress)
     if (job.templatePath.isEmpty() || !QFileInfo(job.templatePath).isFile())
         return storage::Status::failure(
             QStringLiteral("找不到模板文件 %1").arg(QDir::toNativeSeparators(job.templatePath)));
-    const QDir targetDir = QFileInfo(job.target).absoluteDir();
-    if (!targetDir.exists())
-        return storage::Status::failure(
-            QStringLiteral("目标文件夹不存在：%1").arg(QDir::toNativeSeparators(targetDir.path())));
+    if (const storage::Status st = checkTarget(job.target); !st)
+        return st;
 
     stage(QStringLiteral("正在生成文字…"));
     const QList<Insertion> texts =

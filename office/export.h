@@ -37,6 +37,11 @@ struct Progress
     bool cancelled() const { return cancel && cancel->load(); }
 };
 
+// Whether an export may write `path`: its folder exists, and an existing
+// file is neither read-only nor open in an office program (a lock file
+// ".~lock.NAME#" or "~$NAME" beside it). Checked before any conversion.
+storage::Status checkTarget(const QString &path);
+
 // Copies `from` over `to` through a file beside `to`, so `to` is either the
 // old file or the whole new one.
 storage::Status replaceFile(const QString &from, const QString &to);

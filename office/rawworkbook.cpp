@@ -41,10 +41,8 @@ storage::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &prog
     using storage::Status;
     const results::Calibration &c = job.calibration;
     const storage::RunHeader &h = c.header;
-    if (!QFileInfo(job.target).absoluteDir().exists())
-        return Status::failure(
-            QStringLiteral("目标文件夹不存在：%1")
-                .arg(QDir::toNativeSeparators(QFileInfo(job.target).absolutePath())));
+    if (const Status st = checkTarget(job.target); !st)
+        return st;
     // libxlsxwriter's row files and the workbook itself go to a private
     // folder; the finished file replaces the target in one rename.
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/orven-xlsx-XXXXXX"));

@@ -108,10 +108,54 @@ QString SampleTableText::cell(const QVector<StoredSample> &samples, int row, int
     }
 }
 
+storage::Status checkHeader(const storage::RunHeader &h)
+{
+    auto number = [](const QString &text, int *n) {
+        bool ok = false;
+        *n = text.trimmed().toInt(&ok);
+        return ok;
+    };
+    const QString damaged = QStringLiteral("校准记录 %1 已损坏：").arg(h.dtbegin);
+    int n = 0;
+    if (!number(h.pointnum, &n) || n < 1 || n > kMaxPoints)
+        return storage::Status::failure(
+            damaged + QStringLiteral("校准点个数为“%1”，应为 1 到 %2。").arg(h.pointnum).arg(kMaxPoints));
+    if (!number(h.channum, &n) || n < 1 || n > kMaxChannels)
+        return storage::Status::failure(
+            damaged +
+            QStringLiteral("通道个数为“%1”，应为 1 到 %2。").arg(h.channum).arg(kMaxChannels));
+    if (!number(h.samplenum, &n) || n < 0)
+        return storage::Status::failure(damaged +
+                                        QStringLiteral("样本个数为“%1”。").arg(h.samplenum));
+    return {};
+}
+
+// The header's channel count against the values of a sample as stored.
+static storage::Status checkValues(const storage::RunHeader &h, const char *data, int size)
+{
+    int values = 0;
+    for (int i = 0; i < size; ++i)
+        values += data[i] == ';';
+    if (size > 0 && data[size - 1] != ';')
+        ++values;
+    const int channels = h.channum.trimmed().toInt();
+    if (values >= channels)
+        return {};
+    return storage::Status::failure(
+        QStringLiteral("校准记录 %1 已损坏：通道个数为 %2，而样本只有 %3 个数值。")
+            .arg(h.dtbegin)
+            .arg(channels)
+            .arg(values));
+}
+
 LoadOutcome loadSamples(storage::SampleReader &reader, Calibration &out, const LoadControl &control)
 {
     LoadOutcome outcome;
     const storage::RunHeader &h = out.header;
+    if (const storage::Status st = checkHeader(h); !st) {
+        outcome.status = st;
+        return outcome;
+    }
     const storage::Result<qint64> n = reader.countInWindow(h.dtbegin, h.dtend);
     if (!n) {
         outcome.status = n.status();
@@ -124,6 +168,7 @@ LoadOutcome loadSamples(storage::SampleReader &reader, Calibration &out, const L
     QVector<StoredSample> batch;
     QByteArray lastPoint;
     qint64 done = 0;
+    storage::Status damaged;
     auto flush = [&] {
         if (control.batch && !batch.isEmpty())
             control.batch(batch);
@@ -136,6 +181,12 @@ LoadOutcome loadSamples(storage::SampleReader &reader, Calibration &out, const L
             if (control.cancel && control.cancel->load(std::memory_order_relaxed)) {
                 outcome.cancelled = true;
                 return false;
+            }
+            if (done == 0) {
+                if (const storage::Status st = checkValues(h, data.data, data.size); !st) {
+                    damaged = st;
+                    return false;
+                }
             }
             StoredSample s;
             // Samples of one point share one copy of its label.
@@ -154,6 +205,11 @@ LoadOutcome loadSamples(storage::SampleReader &reader, Calibration &out, const L
             }
             return true;
         });
+    if (!damaged) {
+        outcome.status = damaged;
+        out.samples.clear();
+        return outcome;
+    }
     if (outcome.status && !outcome.cancelled)
         flush();
     return outcome;
@@ -174,6 +230,10 @@ Loaded loadCalibration(const QString &databasePath, const QString &key, const Lo
     if (!h.value.found)
         return loaded;
     loaded.found = true;
+    if (const storage::Status st = checkHeader(h.value.header); !st) {
+        loaded.status = st;
+        return loaded;
+    }
     loaded.calibration.header = h.value.header;
     loaded.calibration.layout = ChannelLayout::fromHeader(h.value.header);
     const LoadOutcome o = loadSamples(reader, loaded.calibration, control);
@@ -234,6 +294,9 @@ Computed computeFromReader(storage::SampleReader &reader, const storage::RunHead
                            const std::atomic<bool> *cancel)
 {
     Computed c;
+    c.status = checkHeader(header);
+    if (!c.status)
+        return c;
     const ChannelLayout layout = ChannelLayout::fromHeader(header);
     const int n = pointCount(header);
     ReadingArena arena;
@@ -246,6 +309,7 @@ Computed computeFromReader(storage::SampleReader &reader, const storage::RunHead
     int last = -1;
     bool known = false;
     QByteArray lastLabel;
+    storage::Status damaged;
     c.status = reader.forEachInWindow(
         header.dtbegin, header.dtend,
         [&](storage::TextRef jd, storage::TextRef, storage::TextRef data) {
@@ -253,6 +317,8 @@ Computed computeFromReader(storage::SampleReader &reader, const storage::RunHead
                 c.cancelled = true;
                 return false;
             }
+            if (!known && !(damaged = checkValues(header, data.data, data.size)))
+                return false;
             if (!known || lastLabel.size() != jd.size ||
                 memcmp(lastLabel.constData(), jd.data, size_t(jd.size)) != 0) {
                 lastLabel = jd.bytes();
@@ -264,6 +330,8 @@ Computed computeFromReader(storage::SampleReader &reader, const storage::RunHead
                 points[size_t(last)]->add(data.data, data.size);
             return true;
         });
+    if (!damaged)
+        c.status = damaged;
     if (!c.status || c.cancelled)
         return c;
     for (int p = 1; p <= n; ++p)

@@ -71,6 +71,13 @@ QString setPointT(const storage::RunHeader &header, int point);
 QString setPointH(const storage::RunHeader &header, int point);
 int pointCount(const storage::RunHeader &header);
 
+// Whether a header's numbers are ones a calibration can hold: 1 to 10
+// points, 1 to 128 channels, a sample count that is not negative. A damaged
+// header is refused with the reason before anything is sized by it.
+storage::Status checkHeader(const storage::RunHeader &header);
+constexpr int kMaxPoints = 10;
+constexpr int kMaxChannels = 128;
+
 // ---- loading ----
 struct LoadControl
 {

@@ -275,7 +275,7 @@ void CollectorSim::handle(const QByteArray &frame)
         if (m702 && address == 0x101A) {
             // Measurement request: one float per enabled channel, ascending.
             const QList<int> channels = enabledChannels();
-            body.append('\x03');
+            body.append(static_cast<char>(m_opt.readingFunction));
             body.append(static_cast<char>((channels.size() * 4) & 0xFF));
             for (int ch : channels)
                 putFloat(body, reading(ch));

@@ -30,6 +30,9 @@ struct Options
     double spread = 0.3;       // amplitude of the per-channel offsets
     double driftPerMinute = 0.01;
     QSet<int> humidityChannels; // channels that read the humidity
+    // Function code of the M702's reading (its answer to the function-06
+    // measure request): 0x03 or 0x06; collectors differ.
+    quint8 readingFunction = 0x03;
 
     // Fault options
     int chunks = 1;                // split every reply into this many pieces

@@ -37,6 +37,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption humid("humidity-channels", "Channels reading humidity, e.g. 103,104.",
                                    "list");
     const QCommandLineOption seed("seed", "Noise seed.", "n", "1");
+    const QCommandLineOption readingFunction(
+        "reading-function", "Function code of the M702 reading reply: 03 or 06.", "code", "03");
     const QCommandLineOption chunks("chunks", "Split every reply into N pieces.", "n", "1");
     const QCommandLineOption gap("chunk-gap", "Milliseconds between pieces.", "ms", "30");
     const QCommandLineOption delay("delay", "Milliseconds before each reply.", "ms", "0");
@@ -45,7 +47,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption exception("exception", "Answer every request with an exception.");
     const QCommandLineOption baud("baud", "Pace replies at this line speed (0: at once).", "n",
                                   "0");
-    parser.addOptions({model, serial, link, temp, hum, humid, seed, chunks, gap, delay, corrupt,
+    parser.addOptions({model, serial, link, temp, hum, humid, seed, readingFunction, chunks, gap, delay, corrupt,
                        silent, exception, baud});
     parser.process(app);
 
@@ -60,6 +62,15 @@ int main(int argc, char *argv[])
     for (const QString &ch : parser.value(humid).split(QLatin1Char(','), Qt::SkipEmptyParts))
         opt.humidityChannels.insert(ch.trimmed().toInt());
     opt.seed = parser.value(seed).toUInt();
+    const QString function = parser.value(readingFunction);
+    if (function == QLatin1String("03") || function == QLatin1String("3"))
+        opt.readingFunction = 0x03;
+    else if (function == QLatin1String("06") || function == QLatin1String("6"))
+        opt.readingFunction = 0x06;
+    else {
+        std::fprintf(stderr, "--reading-function must be 03 or 06\n");
+        return 2;
+    }
     opt.chunks = parser.value(chunks).toInt();
     opt.chunkGapMs = parser.value(gap).toInt();
     opt.delayMs = parser.value(delay).toInt();

@@ -54,6 +54,9 @@ private slots:
     void failuresExitOneWithAReason();
     void badUsageExitsTwo();
     void recordAndCertificateFiles();
+    void damagedHeaderIsRefused_data();
+    void damagedHeaderIsRefused();
+    void targetsReadOnlyOrOpenElsewhereAreRefused();
     void rawAndCustomWorkbooks();
 };
 
@@ -187,7 +190,11 @@ void ReportTest::badUsageExitsTwo()
     }
     const Run help = runTool({"--help"});
     QCOMPARE(help.code, 0);
-    QVERIFY(help.out.contains("results KEY"));
+    for (const char *usage : {"list", "results KEY", "record KEY OUT [--template FILE]",
+                              "certificate KEY OUT [--template FILE]", "raw KEY OUT",
+                              "custom KEY OUT [--template FILE]", "--db FILE"})
+        QVERIFY2(help.out.contains(usage), usage);
+    QCOMPARE(runTool({}).err, help.out); // the usage text is the help
 }
 
 void ReportTest::recordAndCertificateFiles()
@@ -227,6 +234,86 @@ void ReportTest::recordAndCertificateFiles()
     QVERIFY(r.err.contains("采集器"));
     QCOMPARE(runTool({"--db", db.path(), "record", rig.fixture.begin, db.dir() + "/n.txt"}).code,
              2);
+}
+
+void ReportTest::damagedHeaderIsRefused_data()
+{
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("points beyond ten") << "pointnum" << "999999999" << "校准点个数为“999999999”";
+    QTest::newRow("no points") << "pointnum" << "0" << "校准点个数为“0”";
+    QTest::newRow("points not a number") << "pointnum" << "x" << "校准点个数为“x”";
+    QTest::newRow("channels beyond 128") << "channum" << "2000000000" << "通道个数为“2000000000”";
+    QTest::newRow("more channels than values") << "channum" << "5" << "而样本只有 2 个数值";
+    QTest::newRow("negative samples") << "samplenum" << "-4" << "样本个数为“-4”";
+}
+
+void ReportTest::damagedHeaderIsRefused()
+{
+    QFETCH(QString, column);
+    QFETCH(QString, value);
+    QFETCH(QString, reason);
+    TempDatabase db;
+    CalibrationFixture fixture;
+    fixture.add(1, "25.000;25.400;", 2);
+    insertCalibration(fixture);
+    QVERIFY(sql(QString("update datamark set %1='%2'").arg(column, value)));
+    for (const QStringList &args :
+         {QStringList{"results", fixture.begin},
+          QStringList{"raw", fixture.begin, db.dir() + "/raw.xlsx"}}) {
+        const Run r = runTool(QStringList{"--db", db.path()} + args);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(QString::fromUtf8(r.err).contains(reason), r.err.constData());
+    }
+    QVERIFY(!QFile::exists(db.dir() + "/raw.xlsx"));
+    // The list still shows it, so it can be found and deleted.
+    QCOMPARE(runTool({"--db", db.path(), "list"}).out.count('\n'), 1);
+}
+
+void ReportTest::targetsReadOnlyOrOpenElsewhereAreRefused()
+{
+    TempDatabase db;
+    DocumentRig rig;
+    QVERIFY(rig.store());
+    struct Case
+    {
+        const char *command, *name, *lock; // lock: a file beside the target, or none
+        bool readOnly;
+    };
+    const QList<Case> cases{{"raw", "raw.xlsx", nullptr, true},
+                            {"record", "record.docx", nullptr, true},
+                            {"raw", "raw.xlsx", ".~lock.raw.xlsx#", false},
+                            {"record", "record.docx", "~$record.docx", false},
+                            {"certificate", "long-certificate.pdf", "~$ng-certificate.pdf", false}};
+    for (const Case &c : cases) {
+        const QString target = db.dir() + "/" + c.name;
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old");
+        old.close();
+        if (c.readOnly)
+            QVERIFY(old.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        QString lock;
+        if (c.lock) {
+            lock = db.dir() + "/" + c.lock;
+            QFile l(lock);
+            QVERIFY(l.open(QIODevice::WriteOnly));
+        }
+        const Run r = runTool({"--db", db.path(), c.command, rig.fixture.begin, target});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(QString::fromUtf8(r.err).contains("被占用或只读"), r.err.constData());
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("old"));
+        old.close();
+        old.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        QFile::remove(target);
+        if (!lock.isEmpty())
+            QFile::remove(lock);
+    }
+    // Without the lock the same target is written.
+    const Run r = runTool({"--db", db.path(), "raw", rig.fixture.begin, db.dir() + "/raw.xlsx"});
+    QVERIFY2(r.code == 0, r.err.constData());
 }
 
 void ReportTest::rawAndCustomWorkbooks()

@@ -90,6 +90,7 @@ private slots:
     void openTemplate();
     void customReportFillsThePlaceholders();
     void customReportFailures();
+    void customReportCountsTheRunsOwnPoints();
 };
 
 void WorkbooksTest::rawWorkbookIsTheTableAsShown()
@@ -294,7 +295,7 @@ void WorkbooksTest::customReportFillsThePlaceholders()
                                "制造厂",
                                "20-60",
                                "40-80",
-                               "2",
+                               "3", // the run's three points, not the record's two
                                "25;40;60;",
                                "50;60;70;",
                                "1",
@@ -362,6 +363,20 @@ void WorkbooksTest::customReportFailures()
     QVERIFY(shown().last().startsWith("失败|目标文件夹不存在"));
     QVERIFY(!shown().contains("提示|报表导出成功"));
     qputenv("ORVEN_TEMPLATES", old);
+}
+
+void WorkbooksTest::customReportCountsTheRunsOwnPoints()
+{
+    // The equipment record was edited after the run: three points where the
+    // run had six.
+    office::CustomReportJob job;
+    job.header.pointnum = "6";
+    job.header.temset = "20;25;30;35;40;45;";
+    for (int i = 0; i < 16; ++i)
+        job.equipment << (i == 15 ? "3" : "");
+    const office::Placeholders p = office::placeholderValues(job);
+    QCOMPARE(p.scalars.value("#R0014#"), QString("6"));
+    QCOMPARE(p.scalars.value("#R0015#"), job.header.temset);
 }
 
 QTEST_MAIN(WorkbooksTest)

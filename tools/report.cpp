@@ -96,6 +96,8 @@ QString openCalibration(const QString &db, const QString &key, storage::SampleRe
         return h.error;
     if (!h.value.found)
         return QStringLiteral("no calibration with key \"%1\"").arg(key);
+    if (const storage::Status st = results::checkHeader(h.value.header); !st)
+        return st.error;
     *header = h.value.header;
     return QString();
 }
@@ -105,14 +107,25 @@ QString openCalibration(const QString &db, const QString &key, storage::SampleRe
 QString usage()
 {
     return QStringLiteral(
-               "usage: orven-report [--db FILE] list\n"
-               "       orven-report [--db FILE] results KEY\n"
+               "usage: orven-report [--db FILE] COMMAND [ARGUMENTS]\n"
                "\n"
-               "  list          one JSON object per processed calibration\n"
-               "  results KEY   the figures of every calibration point of the calibration\n"
-               "                whose first sample was taken at KEY (\"yyyy-MM-dd HH:mm:ss\")\n"
+               "  list                       one JSON object per processed calibration\n"
+               "  results KEY                the figures of every calibration point of the\n"
+               "                             calibration whose first sample was taken at KEY\n"
+               "                             (\"yyyy-MM-dd HH:mm:ss\", as list shows it)\n"
+               "  record KEY OUT [--template FILE]\n"
+               "                             the calibration record, OUT ending in .docx or .pdf\n"
+               "  certificate KEY OUT [--template FILE]\n"
+               "                             the calibration certificate, .docx or .pdf\n"
+               "  raw KEY OUT                the raw-data workbook, OUT ending in .xlsx\n"
+               "  custom KEY OUT [--template FILE]\n"
+               "                             the custom report filled from test.xls, OUT ending\n"
+               "                             in .xls\n"
+               "\n"
                "  --db FILE     the database to read; without it: %1\n"
                "                (%2; ORVEN_DB=FILE chooses another)\n"
+               "  --template FILE  a template of your own instead of the installed one\n"
+               "  --help        this text\n"
                "\n"
                "Exit status: 0 done, 1 failed (reason on standard error), 2 bad usage.\n")
         .arg(storage::databaseLocation().path, storage::databaseLocation().why);

@@ -119,6 +119,13 @@ void Form6::on_tbnum_cellClicked(int row, int)
         return;
     }
     const storage::RunHeader header = found.value.header; // empty when gone meanwhile
+    if (found.value.found) {
+        if (const storage::Status st = results::checkHeader(header); !st) {
+            ui->label_load->setText(QStringLiteral("校准记录已损坏"));
+            pagekit::reportFailure(this, QStringLiteral("读取校准失败"), st.error);
+            return;
+        }
+    }
     m_loadedKey = key;
     const results::ChannelLayout layout = results::ChannelLayout::fromHeader(header);
     m_model->reset(header, layout);
