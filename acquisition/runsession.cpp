@@ -341,6 +341,7 @@ void RunSession::stop()
 {
     if (m_state != RunState::Running)
         return;
+    retryStore(); // the disk may have room again: no tick will try after this
     m_poll->stop();
     m_second->stop();
     // The tick still waiting for its reply counts as missed.
@@ -357,6 +358,7 @@ void RunSession::stop()
         if (m_state != RunState::Stopping)
             return;
         closeLines();
+        retryStore();
         setState(RunState::Idle);
         emit stopped();
     });
@@ -375,6 +377,7 @@ void RunSession::abort()
             if (m_c[i].waiting && !m_c[i].heard)
                 ++m_counters[i].missed;
     closeLines();
+    retryStore();
     setState(RunState::Idle);
     emit countersChanged();
     emit stopped();

@@ -18,12 +18,14 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
-MainWindow::MainWindow(const QString &databasePath, QWidget *parent)
+MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     initOrvenImages();
@@ -34,11 +36,19 @@ MainWindow::MainWindow(const QString &databasePath, QWidget *parent)
                    Qt::CustomizeWindowHint);
 
     const QString path = databasePath.isEmpty() ? storage::defaultDatabasePath() : databasePath;
-    const storage::Status opened = storage::openDatabase(path);
+    const storage::Status opened = storage::openDatabase(
+        path, readOnly ? storage::Access::ReadOnly : storage::Access::ReadWrite);
     if (!opened) {
         // Reported once; the program still starts and every page reports its own failures.
         prompts::about(this, QStringLiteral("失败"),
                        QStringLiteral("无法打开数据库 %1：%2").arg(path, opened.error));
+    } else if (readOnly) {
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("数据库所在的文件夹不能写入：\n%1\n"
+                                      "数据库以只读方式打开，只能查看校准记录和导出文件，"
+                                      "不能保存任何数据，也不能进行校准。")
+                           .arg(QDir::toNativeSeparators(path)));
+        setWindowTitle(windowTitle() + QStringLiteral("（只读）"));
     }
 
     // The empty work area shows where to begin.
@@ -144,6 +154,35 @@ QList<QWidget *> MainWindow::busyPages() const
     return out;
 }
 
+int MainWindow::unstoredSamples() const
+{
+    int n = 0;
+    for (shoudata *run : ui->stwidshow->findChildren<shoudata *>()) {
+        run->session()->retryStore();
+        n += run->unstoredSamples();
+    }
+    return n;
+}
+
+QString MainWindow::unstoredReason() const
+{
+    for (shoudata *run : ui->stwidshow->findChildren<shoudata *>())
+        if (run->unstoredSamples() > 0)
+            return run->session()->lastStoreError();
+    return QString();
+}
+
+void MainWindow::quitWithoutQuestion()
+{
+    if (m_quitConfirmed) {
+        // A second request while exchanges end: go now.
+        QCoreApplication::quit();
+        return;
+    }
+    m_quitConfirmed = true;
+    close();
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     const QList<shoudata *> runs = ui->stwidshow->findChildren<shoudata *>();
@@ -154,8 +193,16 @@ void MainWindow::closeEvent(QCloseEvent *event)
             unprocessed = unprocessed || run->hasUnprocessedRows();
         }
         const bool exchanging = !busyPages().isEmpty();
+        // Samples the database refused are tried once more; what still
+        // waits is lost with the window, and the question says how much.
+        const int unstored = unstoredSamples();
         QString text;
-        if (running || unprocessed)
+        if (unstored > 0)
+            text = QStringLiteral("有 %1 条样本尚未保存到数据库（%2），退出后这些样本将丢失。\n"
+                                  "请先排除数据库故障（磁盘空间、文件被占用）。确定退出吗？")
+                       .arg(unstored)
+                       .arg(unstoredReason());
+        else if (running || unprocessed)
             text = QStringLiteral("校准正在进行或有尚未处理的数据，确定退出吗？");
         else if (exchanging)
             text = QStringLiteral("正在与采集器通信（扫描或设置通道），确定退出吗？");
@@ -183,6 +230,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     event->accept();
+    emit closed();
 }
 
 void MainWindow::on_action_4_triggered()

@@ -13,14 +13,24 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    // An empty path means ORVDB.db3 beside the program.
-    explicit MainWindow(const QString &databasePath = QString(), QWidget *parent = nullptr);
+    // An empty path means ORVDB.db3 beside the program. `readOnly`: the
+    // database is opened for viewing and exports only (its folder may not be
+    // written), and the window says so.
+    explicit MainWindow(const QString &databasePath = QString(), bool readOnly = false,
+                        QWidget *parent = nullptr);
     ~MainWindow() override;
 
     QStackedWidget *pages() const;
     class StartPanel *startPanel() const { return m_start; }
     // The status bar's text: the selected collector and equipment.
     QString selectionText() const;
+    // Closes as the close button does, without asking (a logout, a shutdown,
+    // Ctrl-C): runs stop, waiting samples are stored, exchanges end. A second
+    // call quits at once.
+    void quitWithoutQuestion();
+
+signals:
+    void closed(); // the window accepted its close: the program ends
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -39,6 +49,9 @@ private:
     bool currentPageBusy();
     QList<QWidget *> busyPages() const;
     void refreshSelection();
+    // Samples the run pages could not store yet, after one more try.
+    int unstoredSamples() const;
+    QString unstoredReason() const;
 
     Ui::MainWindow *ui;
     bool m_quitConfirmed = false; // the operator said yes; closing waits for exchanges

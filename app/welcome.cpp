@@ -7,8 +7,8 @@
 #include <QPixmap>
 #include <QTimer>
 
-welcome::welcome(const QString &databasePath, QWidget *parent)
-    : QWidget(parent), m_timer(new QTimer(this)), m_database(databasePath)
+welcome::welcome(const QString &databasePath, bool readOnly, int delayMs, QWidget *parent)
+    : QWidget(parent), m_timer(new QTimer(this)), m_database(databasePath), m_readOnly(readOnly)
 {
     initOrvenImages();
     setObjectName(QStringLiteral("welcome"));
@@ -23,7 +23,7 @@ welcome::welcome(const QString &databasePath, QWidget *parent)
 
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, &welcome::init);
-    m_timer->start(3000);
+    m_timer->start(delayMs);
 }
 
 welcome::~welcome() = default;
@@ -32,9 +32,10 @@ void welcome::init()
 {
     if (m_main)
         return;
-    m_main = std::make_unique<MainWindow>(m_database);
+    m_main = std::make_unique<MainWindow>(m_database, m_readOnly);
     // Show the main window before closing the splash so the program does not
     // see its last window closing.
     m_main->show();
     close();
+    emit mainWindowShown(m_main.get());
 }

@@ -136,6 +136,40 @@ void SerialLine::onReadyRead()
     --m_signalDepth;
 }
 
+// The port's fault in the operator's words, with the system's own text when
+// it has one (after a pulled cable the system often has none: "Unknown error").
+static QString faultText(QSerialPort::SerialPortError error, const QString &system)
+{
+    QString what;
+    switch (error) {
+    case QSerialPort::ResourceError:
+        what = QStringLiteral("串口已断开或不可用（连接线被拔出、USB 转换器掉线或设备断电）");
+        break;
+    case QSerialPort::ReadError:
+        what = QStringLiteral("读取串口数据出错，串口可能已断开（连接线被拔出、USB 转换器掉线或设备断电）");
+        break;
+    case QSerialPort::WriteError:
+        what = QStringLiteral("向串口写入数据出错");
+        break;
+    case QSerialPort::PermissionError:
+        what = QStringLiteral("没有权限使用串口");
+        break;
+    case QSerialPort::DeviceNotFoundError:
+        what = QStringLiteral("串口设备不存在");
+        break;
+    case QSerialPort::OpenError:
+        what = QStringLiteral("串口已被打开");
+        break;
+    default:
+        what = QStringLiteral("串口错误（代码 %1）").arg(int(error));
+        break;
+    }
+    const QString s = system.trimmed();
+    const bool unknown = s.isEmpty() || s == QLatin1String("Unknown error") ||
+                         s == QStringLiteral("未知错误");
+    return unknown ? what : what + QStringLiteral("：") + s;
+}
+
 void SerialLine::onError(int error)
 {
     switch (static_cast<QSerialPort::SerialPortError>(error)) {
@@ -149,7 +183,8 @@ void SerialLine::onError(int error)
     }
     if (!m_port)
         return;
-    const QString reason = m_port->errorString();
+    const QString reason =
+        faultText(static_cast<QSerialPort::SerialPortError>(error), m_port->errorString());
     qCDebug(lcTrace).noquote() << "line error on" << m_name << ":" << reason;
     ++m_signalDepth;
     close();

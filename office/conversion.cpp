@@ -1,5 +1,6 @@
 #include "office/conversion.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -8,6 +9,7 @@
 #include <QUrl>
 #include <csignal>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace office {
 
@@ -33,6 +35,26 @@ QString sofficeMissingText(bool offerDocx)
     if (offerDocx)
         text += QStringLiteral("，或者导出为 Word 文件（.docx）");
     return text + QStringLiteral("。");
+}
+
+int removeStaleTempFolders(qint64 olderThanSeconds)
+{
+    const QDir tmp(QDir::tempPath());
+    const QDateTime limit = QDateTime::currentDateTime().addSecs(-olderThanSeconds);
+    int removed = 0;
+    const QFileInfoList folders = tmp.entryInfoList(
+        {QStringLiteral("orven-convert-*"), QStringLiteral("orven-report-*"),
+         QStringLiteral("orven-export-*"), QStringLiteral("orven-xlsx-*")},
+        QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QFileInfo &f : folders) {
+        // Only our own: the owner of a folder of another user's export
+        // removes it.
+        if (f.isSymLink() || f.ownerId() != ::getuid() || f.lastModified() > limit)
+            continue;
+        if (QDir(f.absoluteFilePath()).removeRecursively())
+            ++removed;
+    }
+    return removed;
 }
 
 Conversion::Conversion(const QString &input, const QString &filter, int timeoutMs, QObject *parent)

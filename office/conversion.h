@@ -22,6 +22,13 @@ QString findSoffice();
 // What the operator reads when LibreOffice is missing.
 QString sofficeMissingText(bool offerDocx);
 
+// Removes the private folders exports leave in the temporary folder when
+// they are killed ("orven-convert-*", "orven-report-*", "orven-export-*",
+// "orven-xlsx-*") that were last changed more than `olderThanSeconds` ago:
+// a running export of another process is never younger than that. Returns
+// how many were removed.
+int removeStaleTempFolders(qint64 olderThanSeconds = 24 * 3600);
+
 class Conversion : public QObject
 {
     Q_OBJECT

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QQueue>
 #include <QStringList>
 #include <QTranslator>
@@ -16,6 +17,7 @@ struct State
 {
     bool scripted = false;
     QQueue<bool> answers;
+    QQueue<int> choices;
     QQueue<QPair<QString, QString>> fileNames;
     QList<Record> records;
 };
@@ -53,6 +55,28 @@ bool question(QWidget *parent, const QString &title, const QString &text, bool d
     }
     QScopedPointer<QMessageBox> box(questionBox(parent, title, text, destructive));
     return box->exec() == QMessageBox::Yes;
+}
+
+int choose(QWidget *parent, const QString &title, const QString &text, const QStringList &buttons,
+           int defaultIndex, int escapeIndex)
+{
+    if (state().scripted) {
+        state().records << Record{Kind::Choice, title,
+                                  text + QLatin1Char('|') + buttons.join(QLatin1Char('/'))};
+        return state().choices.isEmpty() ? escapeIndex : state().choices.dequeue();
+    }
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+    QList<QAbstractButton *> made;
+    for (int i = 0; i < buttons.size(); ++i)
+        made << box.addButton(buttons[i], i == escapeIndex ? QMessageBox::RejectRole
+                                                           : QMessageBox::AcceptRole);
+    if (defaultIndex >= 0 && defaultIndex < made.size())
+        box.setDefaultButton(qobject_cast<QPushButton *>(made[defaultIndex]));
+    if (escapeIndex >= 0 && escapeIndex < made.size())
+        box.setEscapeButton(made[escapeIndex]);
+    box.exec();
+    const int chosen = int(made.indexOf(box.clickedButton()));
+    return chosen < 0 ? escapeIndex : chosen;
 }
 
 bool loadQtTranslations()
@@ -114,6 +138,11 @@ bool isScripted()
 void queueAnswer(bool yes)
 {
     state().answers.enqueue(yes);
+}
+
+void queueChoice(int index)
+{
+    state().choices.enqueue(index);
 }
 
 void queueFileName(const QString &name, const QString &filter)

@@ -18,6 +18,10 @@ void about(QWidget *parent, const QString &title, const QString &text);
 // deletes, clears, replaces or quits over unsaved work) takes Enter as No.
 bool question(QWidget *parent, const QString &title, const QString &text,
               bool destructive = false);
+// One of several answers: the index of the button chosen. `defaultIndex`
+// takes Enter; `escapeIndex` takes Escape and closing the box.
+int choose(QWidget *parent, const QString &title, const QString &text, const QStringList &buttons,
+           int defaultIndex, int escapeIndex);
 // The question box as question() shows it (tests look at its buttons).
 QMessageBox *questionBox(QWidget *parent, const QString &title, const QString &text,
                          bool destructive);
@@ -31,7 +35,7 @@ QString saveFileName(QWidget *parent, const QString &caption, const QString &dir
 bool openUrl(const QUrl &url);
 
 // ---- scripting ----
-enum class Kind { About, Question, SaveFile, OpenUrl };
+enum class Kind { About, Question, SaveFile, OpenUrl, Choice };
 struct Record
 {
     Kind kind;
@@ -43,6 +47,7 @@ struct Record
 void setScripted(bool scripted); // also clears queues and records
 bool isScripted();
 void queueAnswer(bool yes); // next question; an empty queue answers No
+void queueChoice(int index); // next choose(); an empty queue answers its escape index
 // Next save dialog; an empty queue answers "". `filter` is the chosen
 // filter (default: the first of the dialog's filters).
 void queueFileName(const QString &name, const QString &filter = QString());

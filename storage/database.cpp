@@ -12,6 +12,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QVariant>
 #include <sqlite3.h>
 
@@ -118,10 +119,46 @@ static bool isReadOnly(const QSqlDatabase &db)
     return h && sqlite3_db_readonly(h, "main") == 1;
 }
 
-Status openDatabase(const QString &path)
+static bool g_readOnly = false;
+
+bool databaseIsReadOnly()
+{
+    return g_readOnly;
+}
+
+// A WAL database in a folder that cannot be written has no shared-memory
+// index: SQLite then reads it only as an immutable file.
+static QString immutableUri(const QString &path)
+{
+    return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+           QStringLiteral("?immutable=1");
+}
+
+static Status openReadOnly(QSqlDatabase &db, const QString &path)
+{
+    g_readOnly = true;
+    for (const QString &name : {path, immutableUri(path)}) {
+        db.close();
+        db.setDatabaseName(name);
+        db.setConnectOptions(
+            QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=100"));
+        if (!db.open())
+            continue;
+        QSqlQuery probe(db);
+        if (probe.exec(QStringLiteral("select count(*) from sqlite_master")) && probe.next())
+            return {};
+    }
+    const QString why = db.lastError().text().trimmed();
+    return Status::failure(why.isEmpty() ? QStringLiteral("无法打开") : why);
+}
+
+Status openDatabase(const QString &path, Access access)
 {
     closeDatabase();
+    g_readOnly = false;
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    if (access == Access::ReadOnly)
+        return openReadOnly(db, path);
     db.setDatabaseName(path);
     // A lock held elsewhere must never freeze the window: give up after 100 ms
     // and let the caller keep what it could not write.
@@ -151,10 +188,43 @@ void closeDatabase()
         return;
     {
         QSqlDatabase db = QSqlDatabase::database(name, false);
-        if (db.isOpen())
+        if (db.isOpen()) {
+            if (!g_readOnly) {
+                QSqlQuery q(db);
+                q.exec(QStringLiteral("pragma wal_checkpoint(truncate)"));
+            }
             db.close();
+        }
     }
     QSqlDatabase::removeDatabase(name);
+}
+
+sqlite3 *openForReading(const QString &path, QString *why)
+{
+    const QByteArray name = path.toUtf8();
+    const QByteArray immutable = immutableUri(path).toUtf8();
+    struct Try
+    {
+        const char *name;
+        int flags;
+    };
+    const Try tries[] = {{name.constData(), SQLITE_OPEN_READWRITE},
+                         {name.constData(), SQLITE_OPEN_READONLY},
+                         {immutable.constData(), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI}};
+    QString reason;
+    for (const Try &t : tries) {
+        sqlite3 *db = nullptr;
+        const int rc = sqlite3_open_v2(t.name, &db, t.flags, nullptr);
+        if (rc == SQLITE_OK &&
+            sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr) ==
+                SQLITE_OK)
+            return db;
+        reason = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close(db);
+    }
+    if (why)
+        *why = QStringLiteral("%1: %2").arg(path, reason);
+    return nullptr;
 }
 
 } // namespace storage

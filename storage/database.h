@@ -4,6 +4,8 @@
 
 #include <QString>
 
+struct sqlite3;
+
 namespace storage {
 
 // Where ORVDB.db3 lives: $ORVEN_DB when set; else beside the program when
@@ -25,12 +27,23 @@ bool folderIsWritable(const QString &dir);
 // two single rows and the time indexes exist. Existing tables and rows are
 // used as they are. The connection stays registered even when this fails, so
 // later statements fail (and report) instead of crashing.
-Status openDatabase(const QString &path);
+enum class Access { ReadWrite, ReadOnly };
+Status openDatabase(const QString &path, Access access = Access::ReadWrite);
+// True when the default connection was opened read-only.
+bool databaseIsReadOnly();
 
 // Creates what is missing on the default connection.
 Status ensureSchema();
 
-// Closes and removes the default connection (tests reopen with another file).
+// Folds the write-ahead log back into the database file, so the file alone
+// is complete, then closes and removes the default connection (the program
+// ends, or tests reopen with another file).
 void closeDatabase();
+
+// Opens `path` for reading with SQLite's own API: read-write when the file
+// and its folder allow it (a WAL file then gets its shared-memory index),
+// else read-only, else, in a folder nobody may write, as an unchanging file.
+// Null with the reason in `why` when it cannot be read at all.
+sqlite3 *openForReading(const QString &path, QString *why);
 
 } // namespace storage

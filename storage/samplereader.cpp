@@ -1,5 +1,7 @@
 #include "storage/samplereader.h"
 
+#include "storage/database.h"
+
 #include <sqlite3.h>
 
 namespace storage {
@@ -59,22 +61,10 @@ Status SampleReader::open(const QString &path)
         sqlite3_close(m_db);
         m_db = nullptr;
     }
-    const QByteArray name = path.toUtf8();
-    sqlite3 *db = nullptr;
-    // Read-write without create, so a WAL file can get its shared-memory index
-    // even when no other connection is open; a read-only file is opened read-only.
-    int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    if (rc == SQLITE_READONLY || rc == SQLITE_CANTOPEN || rc == SQLITE_PERM) {
-        sqlite3_close(db);
-        db = nullptr;
-        rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    }
-    if (rc != SQLITE_OK) {
-        const QString reason =
-            db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
-        sqlite3_close(db);
-        return Status::failure(QStringLiteral("%1: %2").arg(path, reason));
-    }
+    QString why;
+    sqlite3 *db = openForReading(path, &why);
+    if (!db)
+        return Status::failure(why);
     // Off the GUI thread a writer's lock may be waited for.
     sqlite3_busy_timeout(db, 5000);
     sqlite3_exec(db, "pragma query_only=1", nullptr, nullptr, nullptr);

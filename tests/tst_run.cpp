@@ -54,6 +54,7 @@ private slots:
     void processingTwiceAsksToReplace();
     void silencedCollectorShowsMissedTicks();
     void closingTheMainWindowAsksAndStopsTheRun();
+    void samplesWaitingAtStopAndCloseAreTriedAndCounted();
 };
 
 void RunTest::m701OneCollectorRowPerTick()
@@ -328,6 +329,9 @@ void RunTest::lineClosingDuringARunIsShown()
     rig.sim1->closeLine();
     auto *status = child<QLabel>(rig.page.get(), "label_status");
     QVERIFY(waitUntil([&] { return status->text().contains("串口故障"); }, 5000));
+    // The fault in words, not the system's empty "unknown error".
+    QVERIFY2(status->text().contains("断开"), qPrintable(status->text()));
+    QVERIFY(!status->text().contains("未知错误") && !status->text().contains("Unknown error"));
     QVERIFY2(rig.page->isRunning(), qPrintable(shown().join(',')));
     const int rowsKept = rig.liveRows();
     rig.stop();
@@ -618,6 +622,46 @@ void RunTest::closingTheMainWindowAsksAndStopsTheRun()
     QVERIFY(w.close());
     QVERIFY(!page->isRunning());
     QCOMPARE(asked().size(), 2);
+}
+
+void RunTest::samplesWaitingAtStopAndCloseAreTriedAndCounted()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    MainWindow w(rig.db.path());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.findChild<QAction *>("action_3")->trigger();
+    auto *page = qobject_cast<shoudata *>(w.pages()->currentWidget());
+    child<QLineEdit>(page, "lineEdit")->setText("1");
+    click(page, "pushButton");
+    QVERIFY(waitUntil([&] { return page->session()->samples().size() >= 1; }, 5000));
+    // The database may not grow: a full disk as far as SQLite can tell.
+    QVERIFY(sql("pragma wal_checkpoint(truncate)"));
+    const int pages = rows("pragma page_count").value(0).value(0).toInt();
+    QVERIFY(sql(QStringLiteral("pragma max_page_count=%1").arg(pages)));
+    while (sql("insert into data values('filler','','0000','','xxxxxxxxxxxxxxxxxxxxxxxxxxxx')")) {
+    }
+    QVERIFY(waitUntil([&] { return page->unstoredSamples() >= 2; }, 8000));
+
+    // Closing says how many samples would be lost; Enter means No.
+    prompts::clearRecords();
+    QVERIFY(!w.close());
+    const prompts::Record q = prompts::recordsOf(prompts::Kind::Question).value(0);
+    QVERIFY2(q.text.startsWith(QStringLiteral("有 %1 条样本尚未保存").arg(page->unstoredSamples())),
+             qPrintable(q.text));
+    QVERIFY(q.destructive);
+    QVERIFY(page->isRunning());
+
+    // Room again: the stop stores them, and the status line says nothing of a full disk.
+    QVERIFY(sql("delete from data where equipname='filler'"));
+    QVERIFY(sql("pragma max_page_count=1000000"));
+    click(page, "pushButton_2");
+    QVERIFY(waitUntil([&] { return !page->isRunning(); }, 5000));
+    QCOMPARE(page->unstoredSamples(), 0);
+    QVERIFY(!child<QLabel>(page, "label_status")->text().contains("未能保存"));
+    QCOMPARE(rows("select count(*) from data").value(0).value(0).toInt(),
+             page->session()->samples().size());
 }
 
 QTEST_MAIN(RunTest)

@@ -104,6 +104,33 @@ QString openCalibration(const QString &db, const QString &key, storage::SampleRe
 
 } // namespace
 
+std::atomic<bool> &cancelRequested()
+{
+    static std::atomic<bool> flag{false};
+    return flag;
+}
+
+std::atomic<bool> &writingFiles()
+{
+    static std::atomic<bool> flag{false};
+    return flag;
+}
+
+namespace {
+// Marks the time an export keeps files in the temporary folder.
+struct WritingFiles
+{
+    WritingFiles() { writingFiles() = true; }
+    ~WritingFiles() { writingFiles() = false; }
+    office::Progress progress() const
+    {
+        office::Progress p;
+        p.cancel = &cancelRequested();
+        return p;
+    }
+};
+} // namespace
+
 QString usage()
 {
     return QStringLiteral(
@@ -246,7 +273,8 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         for (const QString &gap : office::figureGaps(header, job.points))
             err << "orven-report: warning: " << gap << "\n";
         err.flush();
-        const storage::Status written = office::writeDocument(job);
+        const WritingFiles writing;
+        const storage::Status written = office::writeDocument(job, writing.progress());
         if (!written)
             return fail(QString(written.error).replace(QLatin1Char('\n'), QLatin1Char(' ')));
         return 0;
@@ -279,6 +307,7 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         if (const QString why = openCalibration(db, key, reader, &header); !why.isEmpty())
             return fail(why);
         storage::Status written;
+        const WritingFiles writing;
         if (!custom) {
             office::RawWorkbookJob job;
             job.target = target;
@@ -288,7 +317,7 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             if (!loaded.status)
                 return fail(loaded.status.error);
             job.points = results::computeResults(job.calibration);
-            written = office::writeRawWorkbook(job);
+            written = office::writeRawWorkbook(job, writing.progress());
         } else {
             office::CustomReportJob job;
             job.header = header;
@@ -308,7 +337,7 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             job.collector = collector.value;
             job.channelsA = a.value;
             job.channelsB = b.value;
-            written = office::writeCustomReport(job);
+            written = office::writeCustomReport(job, writing.progress());
         }
         if (!written)
             return fail(written.error);

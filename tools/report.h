@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <QTextStream>
+#include <atomic>
 
 namespace report {
 
@@ -13,5 +14,11 @@ namespace report {
 int run(const QStringList &args, QTextStream &out, QTextStream &err);
 
 QString usage();
+
+// Set from a signal handler: an export in progress stops, its LibreOffice
+// is killed and its private folders are removed before run() returns.
+std::atomic<bool> &cancelRequested();
+// True while an export that keeps files in the temporary folder runs.
+std::atomic<bool> &writingFiles();
 
 } // namespace report
