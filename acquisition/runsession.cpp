@@ -148,6 +148,65 @@ QVector<bool> RunSession::humidityChannels() const
     return out;
 }
 
+bool RunSession::restore(const QList<storage::Sample> &samples, QString *why)
+{
+    auto fail = [why](const QString &reason) {
+        if (why)
+            *why = reason;
+        return false;
+    };
+    if (isActive())
+        return fail(QStringLiteral("校准正在进行。"));
+    if (samples.isEmpty())
+        return fail(QStringLiteral("没有样本。"));
+    const QString equipment = samples.first().equipname;
+    const storage::Result<QString> count = storage::equipmentPointCount(equipment);
+    const storage::Result<storage::SetPoints> sp = storage::equipmentSetPoints(equipment);
+    if (!count || !sp)
+        return fail(!count ? count.error : sp.error);
+    if (count.value.trimmed().toInt() <= 0)
+        return fail(QStringLiteral("试验设备“%1”的记录已不存在或没有校准点。").arg(equipment));
+    readLayout();
+    const int values = storage::splitList(samples.first().coldata).size();
+    bool two = false;
+    if (values == m_channelsA.size() + m_channelsB.size() && !m_channelsB.isEmpty())
+        two = true;
+    else if (values != m_channelsA.size())
+        return fail(QStringLiteral("样本有 %1 个通道，而当前的通道配置有 %2 个（设备二 %3 个），"
+                                   "请恢复当时的通道配置后再试。")
+                        .arg(values)
+                        .arg(m_channelsA.size())
+                        .arg(m_channelsB.size()));
+    m_equipment = equipment;
+    m_pointCount = count.value.trimmed().toInt();
+    m_setT = sp.value.tem;
+    m_setH = sp.value.hum;
+    m_family702 = rtu::familyFromProbeType(m_headType) == rtu::Family::M702;
+    m_two = two;
+    rebuildTable(two);
+    m_capture.equipment = equipment;
+    m_capture.collector = m_selectedCollector;
+    for (CollectorCounters &c : m_counters)
+        c = CollectorCounters();
+    for (const storage::Sample &stored : samples) {
+        RunSample sample;
+        sample.time = stored.coltime;
+        sample.msecs =
+            QDateTime::fromString(stored.coltime, QLatin1String(kTimeFormat)).toMSecsSinceEpoch();
+        sample.point = stored.jdnum;
+        sample.texts = storage::splitList(stored.coldata);
+        for (const QString &t : sample.texts)
+            sample.values << t.toFloat();
+        sample.stored = true;
+        m_samples.append(sample);
+        emit sampleAdded(m_samples.size() - 1);
+    }
+    m_point = samples.last().jdnum;
+    m_processed = false;
+    setState(RunState::Idle);
+    return true;
+}
+
 // ---- state ----
 
 void RunSession::setState(RunState state)

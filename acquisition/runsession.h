@@ -133,6 +133,12 @@ public:
     // When the next poll goes out, or an invalid time when none is due.
     QDateTime nextTick() const;
 
+    // Takes back the samples of a run that ended without processing (the
+    // program was cut off): the equipment's set points, the table with the
+    // current layout, the samples as stored ones. False with the reason when
+    // the equipment is gone or the layout does not fit the samples.
+    bool restore(const QList<storage::Sample> &samples, QString *why);
+
     // Tries again to store the samples that wait, oldest first.
     void retryStore();
 

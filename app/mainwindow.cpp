@@ -65,6 +65,59 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
     connect(storage::Changes::instance(), &storage::Changes::changed, this,
             &MainWindow::refreshSelection);
     refreshSelection();
+    if (opened && !readOnly)
+        QTimer::singleShot(0, this, &MainWindow::offerUnprocessedRun);
+}
+
+void MainWindow::offerUnprocessedRun()
+{
+    const storage::Result<QList<storage::Sample>> run = storage::unprocessedRun();
+    if (!run) {
+        pagekit::reportFailure(this, QStringLiteral("读取未处理的样本失败"), run.error);
+        return;
+    }
+    if (run.value.isEmpty())
+        return;
+    const QList<storage::Sample> &s = run.value;
+    QStringList points;
+    for (const storage::Sample &sample : s)
+        if (!points.contains(sample.jdnum))
+            points << sample.jdnum;
+    const QString text =
+        QStringLiteral("发现一次尚未处理的校准：试验设备“%1”，%2 至 %3，共 %4 条样本（%5）。\n"
+                       "程序上次可能没有正常退出。\n\n"
+                       "继续校准：在校准页面接着这些样本继续，完成后再“数据处理”；\n"
+                       "按现有数据处理：立即用这些样本生成这次校准；\n"
+                       "以后再说：下次启动时再询问；\n"
+                       "不再提示：样本留在数据库中，不再询问。")
+            .arg(s.first().equipname, s.first().coltime, s.last().coltime)
+            .arg(s.size())
+            .arg(points.join(QStringLiteral("、")));
+    const int choice = prompts::choose(
+        this, QStringLiteral("提示"), text,
+        {QStringLiteral("继续校准"), QStringLiteral("按现有数据处理"), QStringLiteral("以后再说"),
+         QStringLiteral("不再提示")},
+        0, 2);
+    if (choice == 3) {
+        const storage::Status st = storage::setAsideUnprocessed(s.last().coltime);
+        if (!st)
+            pagekit::reportFailure(this, QStringLiteral("保存失败"), st.error);
+        return;
+    }
+    if (choice != 0 && choice != 1)
+        return;
+    on_action_3_triggered();
+    auto *page = qobject_cast<shoudata *>(ui->stwidshow->currentWidget());
+    if (!page || page->isRunning())
+        return;
+    QString why;
+    if (!page->restoreRun(s, &why)) {
+        prompts::about(this, QStringLiteral("失败"),
+                       QStringLiteral("不能恢复这次校准：%1").arg(why));
+        return;
+    }
+    if (choice == 1)
+        page->processRun();
 }
 
 void MainWindow::refreshSelection()

@@ -28,6 +28,11 @@ public:
     // Ctrl-C): runs stop, waiting samples are stored, exchanges end. A second
     // call quits at once.
     void quitWithoutQuestion();
+    // Samples stored after the last processed calibration (the program was
+    // cut off during a run) are offered back: continue the run, process it
+    // as it is, ask again next time, or set them aside. Called once the
+    // window is up.
+    void offerUnprocessedRun();
 
 signals:
     void closed(); // the window accepted its close: the program ends

@@ -145,6 +145,13 @@ void queueChoice(int index)
     state().choices.enqueue(index);
 }
 
+void dropQueuedAnswers()
+{
+    state().answers.clear();
+    state().choices.clear();
+    state().fileNames.clear();
+}
+
 void queueFileName(const QString &name, const QString &filter)
 {
     state().fileNames.enqueue(qMakePair(name, filter));

@@ -48,6 +48,9 @@ void setScripted(bool scripted); // also clears queues and records
 bool isScripted();
 void queueAnswer(bool yes); // next question; an empty queue answers No
 void queueChoice(int index); // next choose(); an empty queue answers its escape index
+// Drops every answer not taken yet (an action that ended before its dialog
+// must not leave its answer to the next one).
+void dropQueuedAnswers();
 // Next save dialog; an empty queue answers "". `filter` is the chosen
 // filter (default: the first of the dialog's filters).
 void queueFileName(const QString &name, const QString &filter = QString());

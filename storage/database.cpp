@@ -120,6 +120,12 @@ static bool isReadOnly(const QSqlDatabase &db)
 }
 
 static bool g_readOnly = false;
+static QString g_path; // the file of the default connection, never a URI
+
+QString openedDatabasePath()
+{
+    return g_path;
+}
 
 bool databaseIsReadOnly()
 {
@@ -156,6 +162,7 @@ Status openDatabase(const QString &path, Access access)
 {
     closeDatabase();
     g_readOnly = false;
+    g_path = path;
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     if (access == Access::ReadOnly)
         return openReadOnly(db, path);

@@ -29,6 +29,8 @@ bool folderIsWritable(const QString &dir);
 // later statements fail (and report) instead of crashing.
 enum class Access { ReadWrite, ReadOnly };
 Status openDatabase(const QString &path, Access access = Access::ReadWrite);
+// The file the default connection was opened on.
+QString openedDatabasePath();
 // True when the default connection was opened read-only.
 bool databaseIsReadOnly();
 

@@ -12,3 +12,6 @@ CREATE TABLE IF NOT EXISTS data (equipname TEXT, jdnum TEXT, coltime TEXT, colna
 -- Indexes only speed up the time-window reads; they do not change the format.
 CREATE INDEX IF NOT EXISTS data_coltime ON data(coltime);
 CREATE INDEX IF NOT EXISTS datamark_dtbegin ON datamark(dtbegin);
+-- Beside the nine tables: the workstation's own small state (a run set
+-- aside at start-up, ...), one value per key.
+CREATE TABLE IF NOT EXISTS orven_state (key TEXT PRIMARY KEY, value TEXT);

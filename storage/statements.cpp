@@ -1,5 +1,6 @@
 #include "storage/statements.h"
 
+#include "storage/database.h"
 #include "storage/transaction.h"
 
 #include <QSqlDatabase>
@@ -584,10 +585,55 @@ Result<QList<Sample>> samplesInWindow(const QString &from, const QString &to)
     return r;
 }
 
+Result<QList<Sample>> unprocessedRun()
+{
+    using R = Result<QList<Sample>>;
+    const Result<Row> last = selectFirst(
+        QStringLiteral("select max(m), (select value from orven_state where key='setAsideThrough') "
+                       "from (select max(dtend) as m from datamark)"),
+        2);
+    if (!last)
+        return R::failure(last.error);
+    const QString after = qMax(last.value.value(0), last.value.value(1));
+    // The newest sample after that, and the start of its run: the first of
+    // the last block of first-point samples before it.
+    const Result<Row> end = selectFirst(
+        QStringLiteral("select rowid, equipname from data where coltime>? order by rowid desc limit 1"),
+        2, {after});
+    if (!end)
+        return R::failure(end.error);
+    if (end.value.value(0).isEmpty())
+        return R();
+    const QString point1 = QStringLiteral("检点1");
+    const Result<Row> start = selectFirst(
+        QStringLiteral(
+            "select coalesce((select max(rowid) from data where coltime>? and rowid<"
+            "  (select max(rowid) from data where coltime>? and jdnum=? and equipname=?)"
+            "  and (jdnum<>? or equipname<>?)) + 1, 0)"),
+        1, {after, after, point1, end.value.value(1), point1, end.value.value(1)});
+    if (!start)
+        return R::failure(start.error);
+    const Result<Rows> rows = selectRows(
+        QStringLiteral("select * from data where coltime>? and rowid>=? and equipname=? "
+                       "order by rowid"),
+        {after, start.value.value(0), end.value.value(1)});
+    if (!rows)
+        return R::failure(rows.error);
+    R r;
+    for (const Row &row : rows.value)
+        r.value << Sample::fromRow(row);
+    return r;
+}
+
+Status setAsideUnprocessed(const QString &through)
+{
+    return exec(QStringLiteral("insert or replace into orven_state values('setAsideThrough', ?)"),
+                {through});
+}
+
 QString databasePath()
 {
-    return QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false)
-        .databaseName();
+    return openedDatabasePath();
 }
 
 } // namespace storage

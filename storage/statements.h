@@ -132,6 +132,14 @@ Status clearCalibrations();
 // Samples of a window (test checks and small reads; bulk reads use SampleReader).
 Result<QList<Sample>> samplesInWindow(const QString &from, const QString &to);
 
+// The samples of a run that no header covers: those stored after the last
+// processed calibration (a workstation that ended without "数据处理"), from
+// the start of the last run at the first point, all of one equipment.
+// Empty when there are none, or when they were set aside.
+Result<QList<Sample>> unprocessedRun();
+// Sets the unprocessed samples up to `through` aside: not offered again.
+Status setAsideUnprocessed(const QString &through);
+
 // The file of the default connection.
 QString databasePath();
 

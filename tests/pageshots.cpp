@@ -26,6 +26,9 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // The templates the build made, as the tests find them.
+    if (qEnvironmentVariableIsEmpty("ORVEN_TEMPLATES"))
+        qputenv("ORVEN_TEMPLATES", ORVEN_APP_DIR);
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
     QDir().mkpath(out);
     prompts::setScripted(true);
@@ -130,11 +133,13 @@ int main(int argc, char *argv[])
                                        ? QStringLiteral("pushButton")
                                        : QStringLiteral("pushButton_2"));
             testkit::waitUntil([&] { return !query.isExporting(); }, 120000);
+            prompts::dropQueuedAnswers(); // a failed export leaves its name to nobody
         }
         // The raw workbook and the custom report of the same calibration.
         prompts::queueFileName(out + QStringLiteral("/raw.xlsx"));
         testkit::click(&query, QStringLiteral("pushButton_6"));
         testkit::waitUntil([&] { return !query.isExporting(); }, 120000);
+        prompts::dropQueuedAnswers();
         prompts::queueFileName(out + QStringLiteral("/report.xls"));
         testkit::click(&query, QStringLiteral("pushButton_8"));
         testkit::waitUntil([&] { return !query.isExporting(); }, 120000);

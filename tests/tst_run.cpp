@@ -55,6 +55,8 @@ private slots:
     void silencedCollectorShowsMissedTicks();
     void closingTheMainWindowAsksAndStopsTheRun();
     void samplesWaitingAtStopAndCloseAreTriedAndCounted();
+    void runCutOffIsOfferedBackAtStart_data();
+    void runCutOffIsOfferedBackAtStart();
 };
 
 void RunTest::m701OneCollectorRowPerTick()
@@ -662,6 +664,80 @@ void RunTest::samplesWaitingAtStopAndCloseAreTriedAndCounted()
     QVERIFY(!child<QLabel>(page, "label_status")->text().contains("未能保存"));
     QCOMPARE(rows("select count(*) from data").value(0).value(0).toInt(),
              page->session()->samples().size());
+}
+
+void RunTest::runCutOffIsOfferedBackAtStart_data()
+{
+    QTest::addColumn<int>("choice");
+    QTest::newRow("continue") << 0;
+    QTest::newRow("process as it is") << 1;
+    QTest::newRow("later") << 2;
+    QTest::newRow("set aside") << 3;
+    QTest::newRow("layout no longer fits") << 4;
+}
+
+void RunTest::runCutOffIsOfferedBackAtStart()
+{
+    QFETCH(int, choice);
+    RunRig rig;
+    Setup setup;
+    setup.withPage = false;
+    QVERIFY(rig.build(setup));
+    auto sample = [](const QString &point, const QString &time) {
+        return sql(QStringLiteral("insert into data values('Chamber','%1','%2','101;102;',"
+                                  "'25.250;25.500;')")
+                       .arg(point, time));
+    };
+    // A processed calibration, a run given up without processing, then the
+    // run the program was cut off in: only the last is offered.
+    QVERIFY(sample("检点1", "2024-05-01 09:00:00"));
+    QVERIFY(sql("insert into datamark values('1','2024-05-01 09:00:00','2024-05-01 09:00:00','3',"
+                "'20;30;40;','50;60;70;','2;0;0;','','SIM0000001','Chamber','2','1','101;102;',"
+                "'23','55','温湿度','00','')"));
+    QVERIFY(sample("检点1", "2024-05-01 10:00:00"));
+    QVERIFY(sample("检点2", "2024-05-01 10:01:00"));
+    QVERIFY(sample("检点1", "2024-05-01 11:00:00"));
+    QVERIFY(sample("检点1", "2024-05-01 11:00:05"));
+    QVERIFY(sample("检点2", "2024-05-01 11:10:00"));
+    if (choice == 4)
+        QVERIFY(sql("delete from deviceA where num='102'"));
+    prompts::clearRecords();
+    prompts::queueChoice(choice == 4 ? 0 : choice);
+    MainWindow w(rig.db.path());
+    QVERIFY(waitUntil([] { return !prompts::recordsOf(prompts::Kind::Choice).isEmpty(); }, 2000));
+    const QString offer = prompts::recordsOf(prompts::Kind::Choice).first().text;
+    QVERIFY2(offer.contains("2024-05-01 11:00:00 至 2024-05-01 11:10:00，共 3 条样本"),
+             qPrintable(offer));
+    QTest::qWait(50);
+    auto *page = qobject_cast<shoudata *>(w.pages()->currentWidget());
+    switch (choice) {
+    case 0:
+        QVERIFY(page);
+        QCOMPARE(page->session()->samples().size(), 3);
+        QCOMPARE(page->session()->samples().last().texts, (QStringList{"25.250", "25.500"}));
+        QCOMPARE(child<QComboBox>(page, "comboBox_2")->currentText(), QString("检点3"));
+        QVERIFY(page->hasUnprocessedRows());
+        break;
+    case 1: {
+        QVERIFY(page);
+        QCOMPARE(shown().last(), QString("提示|处理完成！"));
+        const storage::Rows h = rows("select dtbegin, dtend, samplenum, pointnum from datamark "
+                                     "order by rowid desc limit 1");
+        QCOMPARE(h.value(0), (storage::Row{"2024-05-01 11:00:00", "2024-05-01 11:10:00", "3", "3"}));
+        break;
+    }
+    case 4:
+        QVERIFY(shown().last().startsWith("失败|不能恢复这次校准：样本有 2 个通道"));
+        break;
+    default:
+        QVERIFY(!page);
+        break;
+    }
+    // Processed or set aside, it is not offered again; otherwise it is.
+    prompts::clearRecords();
+    MainWindow again(rig.db.path());
+    QTest::qWait(50);
+    QCOMPARE(prompts::recordsOf(prompts::Kind::Choice).size(), choice == 1 || choice == 3 ? 0 : 1);
 }
 
 QTEST_MAIN(RunTest)

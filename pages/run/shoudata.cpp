@@ -281,6 +281,21 @@ void shoudata::stopRun()
     m_session->abort();
 }
 
+bool shoudata::restoreRun(const QList<storage::Sample> &samples, QString *why)
+{
+    if (!m_session->restore(samples, why))
+        return false;
+    ui->comboBox_2->clear();
+    showSetPoints();
+    ui->checkBox_2->setChecked(m_session->tableHoldsTwo());
+    const int last = results::pointNumberOf(m_session->currentPoint().toUtf8());
+    ui->comboBox_2->setCurrentIndex(last < ui->comboBox_2->count() ? last : 0);
+    setRunControls(false);
+    updateStatus();
+    updatePanel();
+    return true;
+}
+
 void shoudata::onStopped()
 {
     m_busy.reset();

@@ -36,6 +36,11 @@ public:
     bool hasUnprocessedRows() const { return m_session->hasUnprocessedSamples(); }
     // Ends a run at once, without moving to the next point (quitting).
     void stopRun();
+    // Takes back a run that ended without processing (see RunSession::restore)
+    // and selects the point after its last one. False with the reason.
+    bool restoreRun(const QList<storage::Sample> &samples, QString *why);
+    // "数据处理", as the button does it.
+    void processRun() { on_pushButton_4_clicked(); }
 
     struct CollectorStats
     {
