@@ -167,7 +167,40 @@ bool MainWindow::currentPageBusy()
 void MainWindow::addPage(QWidget *page)
 {
     ui->stwidshow->addWidget(page);
+    page->installEventFilter(this);
+    showPage(page);
+}
+
+void MainWindow::showPage(QWidget *page)
+{
+    m_history.removeAll(page);
+    if (page != ui->page)
+        m_history << page;
+    m_switching = true;
     ui->stwidshow->setCurrentWidget(page);
+    page->show();
+    m_switching = false;
+    if (page == ui->page)
+        m_start->refresh();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // A page closed with its own "关闭" button hides itself: the page opened
+    // before it comes back, or the start panel when none is left.
+    if (event->type() == QEvent::Hide && !m_switching && !event->spontaneous() &&
+        watched == ui->stwidshow->currentWidget() && static_cast<QWidget *>(watched)->isHidden()) {
+        m_history.removeAll(static_cast<QWidget *>(watched));
+        QTimer::singleShot(0, this, [this] {
+            QWidget *current = ui->stwidshow->currentWidget();
+            if (current && !current->isHidden())
+                return;
+            while (!m_history.isEmpty() && ui->stwidshow->indexOf(m_history.last()) < 0)
+                m_history.removeLast();
+            showPage(m_history.isEmpty() ? ui->page : m_history.last());
+        });
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::on_action_triggered()
@@ -190,8 +223,7 @@ void MainWindow::on_action_3_triggered()
     // comes back instead of a new one (samples belong to a run by time only).
     for (shoudata *run : ui->stwidshow->findChildren<shoudata *>()) {
         if (run->isRunning() || run->hasUnprocessedRows()) {
-            ui->stwidshow->setCurrentWidget(run);
-            run->show();
+            showPage(run);
             return;
         }
     }

@@ -39,6 +39,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void on_action_triggered();
@@ -51,6 +52,7 @@ private slots:
 
 private:
     void addPage(QWidget *page);
+    void showPage(QWidget *page);
     bool currentPageBusy();
     QList<QWidget *> busyPages() const;
     void refreshSelection();
@@ -63,4 +65,6 @@ private:
     bool m_closeWhenIdle = false;
     class StartPanel *m_start = nullptr;
     class QLabel *m_selection = nullptr;
+    QList<QWidget *> m_history; // open pages, the one shown last at the end
+    bool m_switching = false;
 };

@@ -5,8 +5,12 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QEvent>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 #include <QTableWidget>
 #include <QWidget>
 
@@ -20,8 +24,57 @@ QValidator *numberValidator(QObject *parent)
                                            parent);
 }
 
+namespace {
+
+// Paints a combo box with its text shortened at the left ("…/orven-m702"):
+// the end of a port path is what tells ports apart.
+class ElideLeft : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *box = qobject_cast<QComboBox *>(watched);
+        if (!box || event->type() != QEvent::Paint)
+            return false;
+        QStylePainter painter(box);
+        QStyleOptionComboBox option;
+        option.initFrom(box);
+        option.editable = box->isEditable();
+        option.currentText = box->currentText();
+        option.frame = box->hasFrame();
+        painter.drawComplexControl(QStyle::CC_ComboBox, option);
+        const QRect text =
+            box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
+        option.currentText =
+            box->fontMetrics().elidedText(box->currentText(), Qt::ElideLeft, text.width());
+        painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+        return true;
+    }
+};
+
+} // namespace
+
+void elideLeft(QComboBox *box)
+{
+    if (box->property("orvenElided").toBool())
+        return;
+    box->setProperty("orvenElided", true);
+    box->installEventFilter(new ElideLeft(box));
+}
+
+void elideText(QLabel *label, const QString &text, Qt::TextElideMode mode)
+{
+    const QString shown = label->fontMetrics().elidedText(text, mode, label->width());
+    label->setText(shown);
+    label->setToolTip(shown == text ? QString() : text);
+}
+
 void fillPorts(QComboBox *box)
 {
+    elideLeft(box);
     box->clear();
     box->insertItems(box->count(), rtu::availablePortNames());
     // A narrow box shows its whole text as a tooltip, and its list as wide

@@ -5,8 +5,10 @@
 #include "storage/result.h"
 
 #include <QString>
+#include <Qt>
 
 class QComboBox;
+class QLabel;
 class QTableWidget;
 class QObject;
 class QValidator;
@@ -18,7 +20,14 @@ namespace pagekit {
 extern const char *const kNumberPattern;
 QValidator *numberValidator(QObject *parent);
 
-// Empties `box` and fills it with the port names.
+// Shows a combo box's text shortened at the left when it does not fit (the
+// whole text is its tooltip).
+void elideLeft(QComboBox *box);
+// Sets `text`, shortened to the label's width; the whole text goes to the
+// tooltip when it had to be shortened.
+void elideText(QLabel *label, const QString &text, Qt::TextElideMode mode = Qt::ElideRight);
+
+// Empties `box` and fills it with the port names (shortened at the left).
 void fillPorts(QComboBox *box);
 
 // Selects `text` in `box` when it is one of its entries; otherwise leaves it.

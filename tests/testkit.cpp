@@ -4,6 +4,7 @@
 #include "storage/database.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QSqlError>
 #include <QSqlRecord>
 
@@ -118,6 +119,18 @@ QStringList asked()
 void click(QObject *parent, const QString &button)
 {
     child<QAbstractButton>(parent, button)->click();
+}
+
+} // namespace testkit
+
+namespace testkit {
+
+QString fullText(const QObject *label)
+{
+    const auto *l = qobject_cast<const QLabel *>(label);
+    if (!l)
+        return QString();
+    return l->toolTip().isEmpty() ? l->text() : l->toolTip();
 }
 
 } // namespace testkit

@@ -66,5 +66,8 @@ template <typename T> T *child(QObject *parent, const QString &name)
     return w;
 }
 void click(QObject *parent, const QString &button);
+// A label's whole text: a label too narrow for it shows it shortened and
+// carries it as its tooltip.
+QString fullText(const QObject *label);
 
 } // namespace testkit

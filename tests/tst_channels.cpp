@@ -48,6 +48,8 @@ private slots:
     void humidityFlags();
     void duplicateCheckComparesTexts();
     void doubleClickEditors();
+    void probeTypeChangeClearsWhatNoLongerApplies_data();
+    void probeTypeChangeClearsWhatNoLongerApplies();
     void selectAllThenBatchChangesEveryRow();
     void batchWithoutSelection();
 
@@ -501,6 +503,43 @@ void ChannelsTest::doubleClickEditors()
     // A marker left without its editor reads as the marker, and is refused by the download.
     table->removeCellWidget(1, 2);
     QCOMPARE(page.cellText(1, 2), QString("AAA"));
+}
+
+void ChannelsTest::probeTypeChangeClearsWhatNoLongerApplies_data()
+{
+    // Columns after the number: probe, sensor, wiring, M, B, R0, compensation,
+    // cold junction, A, B, C, A4, B4.
+    QTest::addColumn<QString>("probe");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("humidity transmitter")
+        << "直流电压-H" << QStringList{"直流电压-H", "", "", "1", "0", "", "", "", "", "", "", "", ""};
+    QTest::newRow("thermocouple")
+        << "热电偶"
+        << QStringList{"热电偶", "A", "", "1.01", "-0.2", "", "固定补偿", "20", "", "", "", "", ""};
+    QTest::newRow("RTD collector")
+        << "RTD"
+        << QStringList{"RTD", "RTD", "四线制", "1.01", "-0.2", "100", "", "", "", "", "", "", ""};
+}
+
+void ChannelsTest::probeTypeChangeClearsWhatNoLongerApplies()
+{
+    QFETCH(QString, probe);
+    QFETCH(QStringList, expected);
+    TempDatabase db;
+    Form3 page;
+    // A resistance row with a correction and (left over) cold-junction data.
+    setTable(page, {storage::Row{"101", "铂电阻", "PT100-385", "四线制", "1.01", "-0.2", "100",
+                                 "固定补偿", "20", "", "", "", "", ""}});
+    QMetaObject::invokeMethod(&page, "on_twShow_cellDoubleClicked", Q_ARG(int, 0), Q_ARG(int, 1));
+    auto *box = qobject_cast<QComboBox *>(child<QTableWidget>(&page, "twShow")->cellWidget(0, 1));
+    QVERIFY(box);
+    box->setCurrentText(probe);
+    QStringList cells;
+    for (int c = 1; c < channels::ColumnCount; ++c)
+        cells << page.cellText(0, c);
+    QCOMPARE(cells, expected);
+    // The batch dialog's rule and the table's are one.
+    QCOMPARE(channels::withProbeType(page.tableRows().value(0), probe).mid(1), expected);
 }
 
 static Form4 *openDialog()

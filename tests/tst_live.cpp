@@ -29,7 +29,7 @@ acquisition::MonitorSettings quick()
 
 QString text(shoudata *page, const char *label)
 {
-    return child<QLabel>(page, label)->text();
+    return fullText(child<QLabel>(page, label));
 }
 
 } // namespace

@@ -267,10 +267,14 @@ void RunTest::stopAtTheLastPointSelectsTheFirst()
     rig.start();
     rig.stop();
     QCOMPARE(rig.point()->currentText(), QString("检点2"));
+    QVERIFY(!shown().join(',').contains("已经完成"));
     rig.point()->setCurrentIndex(2);
     rig.start();
     rig.stop();
     QCOMPARE(rig.point()->currentText(), QString("检点1"));
+    // Said, with what comes next.
+    QVERIFY(shown().last().startsWith("提示|全部 3 个校准点已经完成。\n下一步：点“数据处理”"));
+    QVERIFY(fullText(child<QLabel>(rig.page.get(), "label_point")).contains("下一步：点“数据处理”"));
 }
 
 void RunTest::startWithoutCalibrationPointsIsRefused()
@@ -330,10 +334,10 @@ void RunTest::lineClosingDuringARunIsShown()
     QVERIFY(rig.waitRows(1));
     rig.sim1->closeLine();
     auto *status = child<QLabel>(rig.page.get(), "label_status");
-    QVERIFY(waitUntil([&] { return status->text().contains("串口故障"); }, 5000));
+    QVERIFY(waitUntil([&] { return fullText(status).contains("串口故障"); }, 5000));
     // The fault in words, not the system's empty "unknown error".
-    QVERIFY2(status->text().contains("断开"), qPrintable(status->text()));
-    QVERIFY(!status->text().contains("未知错误") && !status->text().contains("Unknown error"));
+    QVERIFY2(fullText(status).contains("断开"), qPrintable(fullText(status)));
+    QVERIFY(!fullText(status).contains("未知错误") && !fullText(status).contains("Unknown error"));
     QVERIFY2(rig.page->isRunning(), qPrintable(shown().join(',')));
     const int rowsKept = rig.liveRows();
     rig.stop();
@@ -385,7 +389,7 @@ void RunTest::failedInsertsAreShownAndTheRunGoesOn()
     QVERIFY(rig.waitRows(2));
     rig.stop();
     QCOMPARE(rig.page->unstoredSamples(), rig.liveRows());
-    QVERIFY(child<QLabel>(rig.page.get(), "label_status")->text().contains("disk full"));
+    QVERIFY(fullText(child<QLabel>(rig.page.get(), "label_status")).contains("disk full"));
     QVERIFY(prompts::records().isEmpty()); // no box per tick
 }
 
@@ -599,8 +603,7 @@ void RunTest::silencedCollectorShowsMissedTicks()
     rig.stop();
     QVERIFY2(rig.page->stats(1).missed >= 3 && rig.page->stats(1).missed <= 4,
              qPrintable(QString::number(rig.page->stats(1).missed)));
-    QVERIFY(child<QLabel>(rig.page.get(), "label_status")
-                ->text()
+    QVERIFY(fullText(child<QLabel>(rig.page.get(), "label_status"))
                 .contains(QStringLiteral("未应答 %1 次").arg(rig.page->stats(1).missed)));
 }
 
@@ -661,7 +664,7 @@ void RunTest::samplesWaitingAtStopAndCloseAreTriedAndCounted()
     click(page, "pushButton_2");
     QVERIFY(waitUntil([&] { return !page->isRunning(); }, 5000));
     QCOMPARE(page->unstoredSamples(), 0);
-    QVERIFY(!child<QLabel>(page, "label_status")->text().contains("未能保存"));
+    QVERIFY(!fullText(child<QLabel>(page, "label_status")).contains("未能保存"));
     QCOMPARE(rows("select count(*) from data").value(0).value(0).toInt(),
              page->session()->samples().size());
 }

@@ -7,6 +7,7 @@
 #include "office/templates.h"
 #include "office/zippackage.h"
 #include "pages/prompts.h"
+#include "pages/reports/exporttarget.h"
 #include "pages/reports/form6.h"
 #include "tests/docskit.h"
 #include "tests/testkit.h"
@@ -14,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSettings>
 #include <xlsxwriter.h>
 
 using namespace testkit;
@@ -91,6 +93,7 @@ private slots:
     void customReportFillsThePlaceholders();
     void customReportFailures();
     void customReportCountsTheRunsOwnPoints();
+    void exportsProposeANameAndRememberTheFolder();
 };
 
 void WorkbooksTest::rawWorkbookIsTheTableAsShown()
@@ -377,6 +380,48 @@ void WorkbooksTest::customReportCountsTheRunsOwnPoints()
     const office::Placeholders p = office::placeholderValues(job);
     QCOMPARE(p.scalars.value("#R0014#"), QString("6"));
     QCOMPARE(p.scalars.value("#R0015#"), job.header.temset);
+}
+
+void WorkbooksTest::exportsProposeANameAndRememberTheFolder()
+{
+    TempDatabase db;
+    DocumentRig rig;
+    QVERIFY(rig.store());
+    QSettings().remove("exports/folder");
+    Form6 page;
+    QVERIFY(loadFirst(page));
+    auto lastDialog = [] { return prompts::recordsOf(prompts::Kind::SaveFile).last(); };
+    const QString documents = exporttarget::lastFolder();
+    QVERIFY(QFileInfo(documents).isDir());
+
+    // Cancelled: the proposal is what it is, the equipment and the date.
+    click(&page, "pushButton_6");
+    QCOMPARE(lastDialog().title, QString("保存原始数据"));
+    QCOMPARE(lastDialog().text, documents + "/原始数据_恒温恒湿箱 -A&B-_2024-05-01.xlsx|"
+                                            "Excel 工作簿 (*.xlsx)");
+    // A folder chosen once is where the next export starts, whatever it is.
+    const QString folder = db.dir() + "/出口";
+    QVERIFY(QDir().mkpath(folder));
+    prompts::queueFileName(folder + "/数据");
+    click(&page, "pushButton_6");
+    QVERIFY(finish(page));
+    QVERIFY(QFile::exists(folder + "/数据.xlsx"));
+    click(&page, "pushButton");
+    QCOMPARE(lastDialog().text, folder + "/校准记录_恒温恒湿箱 -A&B-_2024-05-01.pdf|"
+                                         "PDF 文件 (*.pdf);;Word 文档 (*.docx)");
+    click(&page, "pushButton_8");
+    QCOMPARE(lastDialog().text, folder + "/自定义报表_恒温恒湿箱 -A&B-_2024-05-01.xls|"
+                                         "Excel 97-2003 工作簿 (*.xls)");
+    // A read-only target is refused before anything is made.
+    QFile old(folder + "/只读.xlsx");
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.close();
+    QVERIFY(old.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    prompts::queueFileName(old.fileName());
+    click(&page, "pushButton_6");
+    QVERIFY(!page.isExporting());
+    QVERIFY(shown().last().startsWith("失败|不能替换"));
+    QCOMPARE(QFileInfo(old.fileName()).size(), 0);
 }
 
 QTEST_MAIN(WorkbooksTest)

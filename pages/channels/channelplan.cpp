@@ -42,6 +42,54 @@ QStringList sensorTypesFor(const QString &probeType)
     return {};
 }
 
+storage::Row withProbeType(storage::Row row, const QString &probeType)
+{
+    while (row.size() < ColumnCount)
+        row << QString();
+    row[ProbeType] = probeType;
+    auto clear = [&row](std::initializer_list<int> columns) {
+        for (int c : columns)
+            row[c].clear();
+    };
+    const QStringList sensors = sensorTypesFor(probeType);
+    const bool rtd = probeType == QStringLiteral("铂电阻") || probeType == QStringLiteral("RTD");
+    const bool tc = probeType == QStringLiteral("热电偶") || probeType == QStringLiteral("TC");
+    if (probeType == QStringLiteral("RTD")) {
+        if (row[SensorType] != QStringLiteral("ITS90"))
+            row[SensorType] = QStringLiteral("RTD");
+    } else if (!sensors.isEmpty()) {
+        if (!sensors.contains(row[SensorType]))
+            row[SensorType] = sensors.first();
+    } else {
+        clear({SensorType});
+    }
+    if (rtd) {
+        if (!wirings().contains(row[Wiring]))
+            row[Wiring] = QStringLiteral("四线制");
+        if (row[R0].isEmpty())
+            row[R0] = QStringLiteral("100");
+        clear({Compensation, ColdJunction});
+        if (row[SensorType] != QStringLiteral("ITS90"))
+            clear({CoefA, CoefB, CoefC, CoefA4, CoefB4});
+    } else {
+        clear({Wiring, R0, CoefA, CoefB, CoefC, CoefA4, CoefB4});
+        if (probeType == QStringLiteral("热电偶")) {
+            if (!compensations().contains(row[Compensation]))
+                row[Compensation] = QStringLiteral("内部补偿");
+            if (row[Compensation] == QStringLiteral("内部补偿"))
+                clear({ColdJunction});
+        } else {
+            clear({Compensation, ColdJunction});
+        }
+    }
+    if (!tc && !rtd) {
+        // A transmitter's linear correction starts again at M = 1, B = 0.
+        row[M] = QStringLiteral("1");
+        row[B] = QStringLiteral("0");
+    }
+    return row;
+}
+
 QStringList wirings()
 {
     return {QStringLiteral("二线制"), QStringLiteral("三线制"), QStringLiteral("四线制")};

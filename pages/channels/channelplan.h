@@ -38,6 +38,11 @@ QStringList sensorTypesFor(const QString &probeType); // empty: no editor
 QStringList wirings();                                // editor items of column 3
 QStringList compensations();                          // editor items of column 7
 
+// A row after its probe type was changed to `probeType`: the cells that do
+// not apply to it are emptied (as the batch dialog leaves them), and those
+// it needs but that hold nothing it could use get the usual defaults.
+storage::Row withProbeType(storage::Row row, const QString &probeType);
+
 // Compares the texts: "101" and "0101" are different numbers.
 bool channelNumbersUnique(const QStringList &numbers);
 

@@ -172,6 +172,21 @@ void Form3::on_twShow_cellDoubleClicked(int row, int column)
         box->setCurrentText(current);
     ui->twShow->setItem(row, column, new QTableWidgetItem(QStringLiteral("AAA")));
     ui->twShow->setCellWidget(row, column, box);
+    if (column == ProbeType) {
+        // A row never says two things: the cells that do not apply to the
+        // new type are emptied.
+        connect(box, &QComboBox::currentTextChanged, this, [this, box](const QString &type) {
+            for (int r = 0; r < ui->twShow->rowCount(); ++r) {
+                if (ui->twShow->cellWidget(r, ProbeType) != box)
+                    continue;
+                const storage::Row before = tableRows().value(r);
+                const storage::Row after = withProbeType(before, type);
+                for (int c = SensorType; c < ColumnCount; ++c)
+                    if (after[c] != before[c])
+                        setCell(r, c, after[c]);
+            }
+        });
+    }
 }
 
 void Form3::on_checkBox_stateChanged(int arg1)

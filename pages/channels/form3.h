@@ -24,6 +24,8 @@ public:
 
     // The cell's text, or the current text of the combo box placed in it.
     QString cellText(int row, int column) const;
+    // The table as it stands, one row per channel.
+    storage::Rows tableRows() const;
     bool channelNumbersUnique() const;
     bool downloading() const { return m_downloading; }
 
@@ -49,7 +51,6 @@ private slots:
 
 private:
     storage::Device shownDevice() const;
-    storage::Rows tableRows() const;
     void rebuild(int rows);
     void load(storage::Device device);
     void setCell(int row, int column, const QString &text);

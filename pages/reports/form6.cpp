@@ -1,5 +1,7 @@
 #include "pages/reports/form6.h"
 
+#include "pages/reports/exporttarget.h"
+
 #include "acquisition/runregistry.h"
 #include "pages/pagekit.h"
 #include "pages/prompts.h"
@@ -372,14 +374,13 @@ void Form6::exportDocument(office::DocumentKind kind)
                 .arg(QDir::toNativeSeparators(office::expectedTemplatePath(name)), name));
         return;
     }
-    QString filter;
-    QString file =
-        prompts::saveFileName(this, QStringLiteral("保存"),
-                              QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
-                              QStringLiteral("Pdf 文件(*.pdf);;Word文件(*.docx)"), &filter);
+    const QString file = exporttarget::ask(
+        this,
+        kind == office::DocumentKind::Record ? QStringLiteral("校准记录")
+                                             : QStringLiteral("校准证书"),
+        header, {exporttarget::Format::Pdf, exporttarget::Format::Docx});
     if (file.isEmpty())
         return;
-    file = office::withSuffix(file, filter, {QStringLiteral("pdf"), QStringLiteral("docx")});
     if (!office::isWordFile(file) && office::findSoffice().isEmpty()) {
         prompts::about(this, QStringLiteral("失败"), office::sofficeMissingText(true));
         return;
@@ -437,12 +438,11 @@ void Form6::on_pushButton_6_clicked()
 {
     if (!readyToExport())
         return;
-    QString filter;
-    QString file =
-        prompts::saveFileName(this, tr("Save"), QStringLiteral("."), tr(" (*.xlsx)"), &filter);
+    const QString file = exporttarget::ask(this, QStringLiteral("原始数据"),
+                                           loadedCalibration()->header,
+                                           {exporttarget::Format::Xlsx});
     if (file.isEmpty())
         return;
-    file = office::withSuffix(file, filter, {QStringLiteral("xlsx")});
     office::RawWorkbookJob job;
     job.calibration = *loadedCalibration();
     job.points = m_results;
@@ -489,12 +489,11 @@ void Form6::on_pushButton_8_clicked()
                                office::expectedTemplatePath(QStringLiteral("test.xls")))));
         return;
     }
-    QString filter;
-    QString file =
-        prompts::saveFileName(this, tr("保存文件"), QString(), tr("Config Files (*.xls)"), &filter);
+    const QString file = exporttarget::ask(this, QStringLiteral("自定义报表"),
+                                           loadedCalibration()->header,
+                                           {exporttarget::Format::Xls});
     if (file.isEmpty())
         return;
-    file = office::withSuffix(file, filter, {QStringLiteral("xls")});
     if (office::sameFile(file, templatePath)) {
         prompts::about(this, QStringLiteral("提示"),
                        QStringLiteral("不能把报表保存到模板文件本身，请换一个文件名。"));

@@ -11,6 +11,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
@@ -349,6 +351,13 @@ CurveWindow::CurveWindow(const acquisition::RunMonitor *monitor, QWidget *parent
     top->addWidget(m_span);
     top->addSpacing(20);
     top->addWidget(m_readout, 1);
+    // Without a window manager (Xvfb, VNC) the window has no frame to close it by.
+    auto *close = new QPushButton(QStringLiteral("关闭"), this);
+    close->setObjectName(QStringLiteral("pushButton_close"));
+    top->addWidget(close);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
     auto *middle = new QHBoxLayout;
     middle->addWidget(m_plot, 1);
     middle->addWidget(m_legend);

@@ -225,6 +225,7 @@ void shoudata::on_pushButton_clicked()
 void shoudata::onStarted()
 {
     m_busy.reset();
+    m_allDone = false;
     setRunControls(true);
     updateStatus();
 }
@@ -300,13 +301,21 @@ void shoudata::onStopped()
 {
     m_busy.reset();
     setRunControls(false);
+    bool allDone = false;
     if (m_advanceOnStop) {
         m_advanceOnStop = false;
         const int next = ui->comboBox_2->currentIndex() + 1;
-        ui->comboBox_2->setCurrentIndex(next < ui->comboBox_2->count() ? next : 0);
+        allDone = next >= ui->comboBox_2->count();
+        ui->comboBox_2->setCurrentIndex(allDone ? 0 : next);
     }
+    m_allDone = allDone;
     updateStatus();
     updatePanel();
+    if (allDone)
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("全部 %1 个校准点已经完成。\n下一步：点“数据处理”保存这次校准。"
+                                      "（从检点1重新开始将清空表格。）")
+                           .arg(ui->comboBox_2->count()));
 }
 
 void shoudata::onTableReset()
@@ -346,7 +355,7 @@ void shoudata::updateStatus()
                      .arg(m_session->lastStoreError());
     if (!m_session->lineError().isEmpty())
         parts << m_session->lineError();
-    ui->label_status->setText(parts.join(QStringLiteral("；")));
+    pagekit::elideText(ui->label_status, parts.join(QStringLiteral("；")));
     const bool alarm = m_session->unstoredCount() > 0 || !m_session->lineError().isEmpty();
     ui->label_status->setStyleSheet(alarm ? QStringLiteral("color: #c0392b; font-weight: bold;")
                                           : QString());
@@ -376,20 +385,24 @@ void shoudata::updatePanel()
     if (running) {
         const QDateTime now = QDateTime::currentDateTime();
         const QDateTime next = m_session->nextTick();
-        ui->label_point->setText(QStringLiteral("%1  %2    本点已 %3，样本 %4    下次采样 %5")
+        pagekit::elideText(ui->label_point, QStringLiteral("%1  %2    本点已 %3，样本 %4    下次采样 %5")
                                      .arg(point, setText, duration(st.pointStarted.secsTo(now)))
                                      .arg(st.pointSamples)
                                      .arg(next.isValid()
                                               ? duration((now.msecsTo(next) + 999) / 1000)
                                               : QStringLiteral("—")));
+    } else if (m_allDone && hasUnprocessedRows()) {
+        pagekit::elideText(ui->label_point,
+                           QStringLiteral("全部校准点已经完成。下一步：点“数据处理”保存这次校准。"));
     } else {
-        ui->label_point->setText(
+        pagekit::elideText(ui->label_point,
             point.isEmpty()
                 ? QStringLiteral("未在校准。")
                 : QStringLiteral("未在校准。下一个校准点：%1（%2）").arg(point, setText));
     }
     const bool stable = st.stable;
-    ui->label_stability->setText(running || st.pointSamples > 0 ? st.stability : QString());
+    pagekit::elideText(ui->label_stability,
+                       running || st.pointSamples > 0 ? st.stability : QString());
     ui->label_stability->setStyleSheet(stable ? QStringLiteral("color: #1e8c3c; font-weight: bold;")
                                               : QStringLiteral("color: #b9770e;"));
     ui->label_alarm->setText(st.alarms.join(QStringLiteral("；")));

@@ -93,4 +93,5 @@ private:
     QTimer *m_countdown;
     std::unique_ptr<BusyGuard> m_busy; // during a start or a stop
     bool m_advanceOnStop = false;
+    bool m_allDone = false; // the stop after the last point went back to the first
 };

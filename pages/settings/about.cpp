@@ -5,6 +5,8 @@
 #include "ui_about.h"
 
 #include <QDir>
+#include <QPushButton>
+#include <QShortcut>
 
 about::about(QWidget *parent) : QWidget(parent), ui(new Ui::about)
 {
@@ -18,6 +20,10 @@ about::about(QWidget *parent) : QWidget(parent), ui(new Ui::about)
     ui->label_db->setText(ui->label_db->fontMetrics().elidedText(
         QStringLiteral("数据库：") + path, Qt::ElideMiddle, ui->label_db->width()));
     ui->label_db->setToolTip(path);
+    // Without a window manager (Xvfb, VNC) the box has no frame to close it by.
+    connect(ui->pushButton_close, &QPushButton::clicked, this, &QWidget::close);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
 QString about::databaseText() const
