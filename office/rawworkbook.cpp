@@ -1,8 +1,11 @@
 #include "office/rawworkbook.h"
 
+#include "results/axis.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <cmath>
 #include <xlsxwriter.h>
 
 namespace office {
@@ -71,13 +74,22 @@ storage::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &prog
     // ---- sheet 1: the sample table as shown ----
     if (progress.stage)
         progress.stage(QStringLiteral("正在写入原始数据…"));
-    lxw_worksheet *ws = workbook_add_worksheet(wb, "Sheet1");
+    const QByteArray dataSheet = utf8(QStringLiteral("原始数据"));
+    lxw_worksheet *ws = workbook_add_worksheet(wb, dataSheet.constData());
+    // Printed: landscape, one page wide, the heading row on every page; on
+    // screen the headings and the time stay in sight.
+    worksheet_set_landscape(ws);
+    worksheet_fit_to_pages(ws, 1, 0);
+    worksheet_repeat_rows(ws, 0, 0);
+    worksheet_freeze_panes(ws, 1, 3);
     const QStringList headers = results::sampleHeaders(c.layout);
     for (int col = 0; col < headers.size(); ++col)
         worksheet_write_string(ws, 0, lxw_col_t(col), utf8(headers[col]).constData(), nullptr);
     worksheet_set_column(ws, 1, 2, 18, nullptr);
     const results::SampleTableText table(h);
     const int rows = table.rows();
+    // The range of each kind's readings, for the charts' value axes.
+    double lowest[2] = {1e300, 1e300}, highest[2] = {-1e300, -1e300};
     for (int r = 0; r < rows; ++r) {
         if (r % 2000 == 0) {
             if (progress.cancelled())
@@ -104,9 +116,12 @@ storage::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &prog
             if (stop > p) {
                 const results::Value v = results::parseValue(p, stop);
                 lxw_error e;
-                if (v.ok)
+                if (v.ok) {
                     e = worksheet_write_number(ws, row, lxw_col_t(j + 3), v.d, number);
-                else
+                    const int k = c.layout.kinds.value(j) == results::Kind::Temperature ? 0 : 1;
+                    lowest[k] = qMin(lowest[k], v.d);
+                    highest[k] = qMax(highest[k], v.d);
+                } else
                     e = worksheet_write_string(ws, row, lxw_col_t(j + 3),
                                                QByteArray(p, int(stop - p)).constData(), nullptr);
                 if (e != LXW_NO_ERROR)
@@ -120,6 +135,8 @@ storage::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &prog
     if (progress.stage)
         progress.stage(QStringLiteral("正在写入校准结果…"));
     lxw_worksheet *rs = workbook_add_worksheet(wb, utf8(QStringLiteral("结果")).constData());
+    worksheet_set_landscape(rs);
+    worksheet_fit_to_pages(rs, 1, 0);
     worksheet_set_column(rs, 0, 0, 16, nullptr);
     worksheet_set_column(rs, 1, 8, 14, nullptr);
     lxw_row_t row = 0;
@@ -136,7 +153,11 @@ storage::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &prog
                                                {QStringLiteral("样本数"), h.samplenum}};
     for (const auto &f : facts) {
         worksheet_write_string(rs, row, 0, utf8(f.first).constData(), bold);
-        worksheet_write_string(rs, row, 1, utf8(f.second).constData(), nullptr);
+        // Figures as numbers (the ambient values, the counts), times as text.
+        if (f.first.contains(QStringLiteral("时间")))
+            worksheet_write_string(rs, row, 1, utf8(f.second).constData(), nullptr);
+        else
+            writeCell(rs, row, 1, f.second, nullptr);
         ++row;
     }
     ++row;
@@ -218,10 +239,11 @@ storage::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &prog
             if (c.layout.kinds.value(j) != kind)
                 continue;
             lxw_chart_series *series = chart_add_series(chart, nullptr, nullptr);
-            chart_series_set_categories(series, "Sheet1", 1, 1, lxw_row_t(dataRows), 1);
-            chart_series_set_values(series, "Sheet1", 1, lxw_col_t(j + 3), lxw_row_t(dataRows),
-                                    lxw_col_t(j + 3));
-            chart_series_set_name_range(series, "Sheet1", 0, lxw_col_t(j + 3));
+            chart_series_set_categories(series, dataSheet.constData(), 1, 1,
+                                        lxw_row_t(dataRows), 1);
+            chart_series_set_values(series, dataSheet.constData(), 1, lxw_col_t(j + 3),
+                                    lxw_row_t(dataRows), lxw_col_t(j + 3));
+            chart_series_set_name_range(series, dataSheet.constData(), 0, lxw_col_t(j + 3));
             chart_series_set_marker_type(series, LXW_CHART_MARKER_NONE);
             lxw_chart_line line = {};
             line.width = 1.0;
@@ -235,6 +257,16 @@ storage::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &prog
             chart->y_axis,
             utf8(t ? QStringLiteral("温度 (℃)") : QStringLiteral("湿度 (%RH)")).constData());
         chart_legend_set_position(chart, LXW_CHART_LEGEND_RIGHT);
+        // Times under the plot, whatever the sign of the readings; the value
+        // axis spans the readings, so the spread between channels shows.
+        chart_axis_set_label_position(chart->x_axis, LXW_CHART_AXIS_LABEL_POSITION_LOW);
+        const int k = t ? 0 : 1;
+        if (lowest[k] <= highest[k]) {
+            const results::ValueTicks ticks = results::valueTicks(lowest[k], highest[k]);
+            chart_axis_set_min(chart->y_axis, ticks.first);
+            chart_axis_set_max(chart->y_axis, ticks.last);
+            chart_axis_set_major_unit(chart->y_axis, ticks.step);
+        }
         lxw_chart_options place = {};
         place.x_scale = 2.4;
         place.y_scale = 1.8;

@@ -1,6 +1,7 @@
 #include "sim/collectorsim.h"
 
 #include "link/frames.h"
+#include "sim/chamber.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -79,6 +80,14 @@ CollectorSim::CollectorSim(const Options &options, QObject *parent)
     std::uniform_real_distribution<double> offset(-1.0, 1.0);
     for (int ch = 101; ch <= 164; ++ch)
         m_offsets[ch] = m_opt.spread * offset(m_rng);
+    if (!m_opt.chamberDatabase.isEmpty())
+        m_chamber = std::make_unique<Chamber>(m_opt.chamberDatabase);
+}
+
+void CollectorSim::runStarted()
+{
+    if (m_chamber)
+        m_chamber->runStarted(QDateTime::currentMSecsSinceEpoch());
 }
 
 CollectorSim::~CollectorSim()
@@ -171,6 +180,15 @@ QPair<float, float> CollectorSim::correction(int channel) const
     return m_mxb.value(channel, qMakePair(1.0f, 0.0f));
 }
 
+void CollectorSim::followChamber()
+{
+    double t = 0, h = 0;
+    if (m_chamber && m_chamber->air(QDateTime::currentMSecsSinceEpoch(), &t, &h)) {
+        m_opt.temperature = t;
+        m_opt.humidity = h;
+    }
+}
+
 float CollectorSim::reading(int channel)
 {
     const double minutes = (QDateTime::currentMSecsSinceEpoch() - m_startMs) / 60000.0;
@@ -190,12 +208,17 @@ void CollectorSim::onReadable()
     for (;;) {
         const ssize_t n = ::read(m_master, buf, sizeof buf);
         if (n > 0) {
+            if (m_clientGone) {
+                m_clientGone = false;
+                runStarted(); // a workstation opened the line
+            }
             m_in.append(buf, static_cast<int>(n));
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
             break;
         // EIO: no client has the line open at the moment.
+        m_clientGone = true;
         break;
     }
     parse();
@@ -263,6 +286,7 @@ void CollectorSim::handle(const QByteArray &frame)
         return;
     }
     if (function == 0x03 && address == 0x0100 && !m702) {
+        followChamber();
         body.append('\x03');
         body.append('\x40');
         for (int ch = 101; ch <= 116; ++ch)
@@ -274,6 +298,7 @@ void CollectorSim::handle(const QByteArray &frame)
         const quint16 value = be16(frame, 4);
         if (m702 && address == 0x101A) {
             // Measurement request: one float per enabled channel, ascending.
+            followChamber();
             const QList<int> channels = enabledChannels();
             body.append(static_cast<char>(m_opt.readingFunction));
             body.append(static_cast<char>((channels.size() * 4) & 0xFF));
@@ -291,8 +316,10 @@ void CollectorSim::handle(const QByteArray &frame)
             send(reply(body));
             return;
         }
-        if (m702 && address == 0x000E)
+        if (m702 && address == 0x000E) {
             m_speed = value;
+            runStarted(); // a run starts with the sampling-speed write
+        }
         else if (!m702 && (address == 0x000D || address == 0x000C))
             m_m701Setting = QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
         send(frame); // the 8-byte echo

@@ -12,12 +12,15 @@
 #include <QObject>
 #include <QSet>
 #include <QStringList>
+#include <memory>
 #include <random>
 
 class QSocketNotifier;
 class QTimer;
 
 namespace sim {
+
+class Chamber;
 
 struct Options
 {
@@ -33,6 +36,9 @@ struct Options
     // Function code of the M702's reading (its answer to the function-06
     // measure request): 0x03 or 0x06; collectors differ.
     quint8 readingFunction = 0x03;
+    // A chamber that follows the run in this workstation database (read
+    // only): the channels read its air instead of the fixed set point.
+    QString chamberDatabase;
 
     // Fault options
     int chunks = 1;                // split every reply into this many pieces
@@ -96,6 +102,8 @@ private:
     void send(QByteArray bytes);
     void writeChunks(const QList<QByteArray> &chunks, int index);
     void pump();
+    void runStarted();
+    void followChamber();
 
     Options m_opt;
     int m_master = -1;
@@ -114,6 +122,8 @@ private:
     qint64 m_startMs = 0;
     std::mt19937 m_rng;
     QMap<int, double> m_offsets;
+    std::unique_ptr<Chamber> m_chamber;
+    bool m_clientGone = true; // the next bytes come over a new connection
 
     quint64 m_mask = 0;
     QMap<int, QString> m_types;

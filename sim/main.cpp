@@ -37,6 +37,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption humid("humidity-channels", "Channels reading humidity, e.g. 103,104.",
                                    "list");
     const QCommandLineOption seed("seed", "Noise seed.", "n", "1");
+    const QCommandLineOption chamber(
+        "chamber",
+        "Behave like a chamber following the run in this workstation database (read only): "
+        "the channels settle to the set values of the point being run.",
+        "database");
     const QCommandLineOption readingFunction(
         "reading-function", "Function code of the M702 reading reply: 03 or 06.", "code", "03");
     const QCommandLineOption chunks("chunks", "Split every reply into N pieces.", "n", "1");
@@ -47,7 +52,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption exception("exception", "Answer every request with an exception.");
     const QCommandLineOption baud("baud", "Pace replies at this line speed (0: at once).", "n",
                                   "0");
-    parser.addOptions({model, serial, link, temp, hum, humid, seed, readingFunction, chunks, gap, delay, corrupt,
+    parser.addOptions({model, serial, link, temp, hum, humid, seed, readingFunction, chamber, chunks, gap, delay, corrupt,
                        silent, exception, baud});
     parser.process(app);
 
@@ -62,6 +67,10 @@ int main(int argc, char *argv[])
     for (const QString &ch : parser.value(humid).split(QLatin1Char(','), Qt::SkipEmptyParts))
         opt.humidityChannels.insert(ch.trimmed().toInt());
     opt.seed = parser.value(seed).toUInt();
+    if (parser.isSet(chamber)) {
+        opt.chamberDatabase = parser.value(chamber);
+        opt.driftPerMinute = 0; // a chamber holds its point
+    }
     const QString function = parser.value(readingFunction);
     if (function == QLatin1String("03") || function == QLatin1String("3"))
         opt.readingFunction = 0x03;

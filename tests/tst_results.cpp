@@ -1,5 +1,6 @@
 // Calibration results per point, checked against figures worked out by hand.
 
+#include "results/axis.h"
 #include "results/calibration.h"
 #include "results/statistics.h"
 
@@ -54,6 +55,9 @@ private slots:
     void manySamplesAndManyChannels();
     void layoutFromHeader();
     void samplesGroupedByExactPointLabel();
+    void axisTicksAtRoundValues_data();
+    void axisTicksAtRoundValues();
+    void timeTicksAtWholeSecondsAndMinutes();
 };
 
 void ResultsTest::listHelpers_data()
@@ -271,6 +275,60 @@ void ResultsTest::samplesGroupedByExactPointLabel()
     QCOMPARE(r[9].samples, 1);
     QCOMPARE(r[4].samples, 0);
     QVERIFY(r[4].t.upper.isEmpty());
+}
+
+void ResultsTest::axisTicksAtRoundValues_data()
+{
+    QTest::addColumn<double>("low");
+    QTest::addColumn<double>("high");
+    QTest::addColumn<double>("step");
+    QTest::addColumn<double>("first");
+    QTest::addColumn<double>("last");
+    QTest::addColumn<int>("decimals");
+    QTest::newRow("curve window readings") << 19.57 << 22.66 << 1.0 << 19.0 << 23.0 << 0;
+    QTest::newRow("a tenth apart") << 24.875 << 25.9 << 0.5 << 24.5 << 26.0 << 1;
+    QTest::newRow("hundredths") << 25.012 << 25.061 << 0.01 << 25.01 << 25.07 << 2;
+    QTest::newRow("below zero") << -40.3 << -39.1 << 0.5 << -40.5 << -39.0 << 1;
+    QTest::newRow("one value") << 55.5 << 55.5 << 0.2 << 55.2 << 55.8 << 1;
+    QTest::newRow("humidity span") << 10.0 << 95.0 << 20.0 << 0.0 << 100.0 << 0;
+}
+
+void ResultsTest::axisTicksAtRoundValues()
+{
+    QFETCH(double, low);
+    QFETCH(double, high);
+    QFETCH(double, step);
+    QFETCH(double, first);
+    QFETCH(double, last);
+    QFETCH(int, decimals);
+    const ValueTicks t = valueTicks(low, high);
+    QVERIFY2(qAbs(t.step - step) < 1e-12, qPrintable(QString::number(t.step)));
+    QVERIFY2(qAbs(t.first - first) < 1e-9, qPrintable(QString::number(t.first)));
+    QVERIFY2(qAbs(t.last - last) < 1e-9, qPrintable(QString::number(t.last)));
+    QCOMPARE(t.decimals, decimals);
+    QVERIFY(t.first <= low && t.last >= high);
+    QCOMPARE(t.values.size(), qRound((last - first) / step) + 1);
+    QVERIFY(t.values.size() <= 7);
+}
+
+void ResultsTest::timeTicksAtWholeSecondsAndMinutes()
+{
+    const QDateTime start(QDate(2024, 5, 1), QTime(10, 0, 3));
+    auto labels = [](const QVector<qint64> &ticks) {
+        QStringList out;
+        for (qint64 t : ticks)
+            out << QDateTime::fromMSecsSinceEpoch(t).toString("HH:mm:ss");
+        return out;
+    };
+    qint64 step = 0;
+    QCOMPARE(labels(timeTicks(start.toMSecsSinceEpoch(), start.addSecs(44).toMSecsSinceEpoch(), 5,
+                              &step)),
+             (QStringList{"10:00:10", "10:00:20", "10:00:30", "10:00:40"}));
+    QCOMPARE(step, 10000);
+    QCOMPARE(labels(timeTicks(start.toMSecsSinceEpoch(),
+                              start.addSecs(2 * 3600 + 600).toMSecsSinceEpoch())),
+             (QStringList{"10:30:00", "11:00:00", "11:30:00", "12:00:00"}));
+    QCOMPARE(timeTicks(5000, 4000).size(), 0);
 }
 
 QTEST_GUILESS_MAIN(ResultsTest)

@@ -82,6 +82,7 @@ private slots:
     void replySplitAcrossTheNextSend();
     void failureIsAttributedToItsCollector();
 
+    void chamberSimulatorSettlesToEachPoint();
     void lockHeldElsewhereDelaysStoringButLosesNothing();
     void fullDiskRefusesProcessingUntilEverySampleIsStored();
 };
@@ -388,6 +389,36 @@ void SessionTest::failureIsAttributedToItsCollector()
     QCOMPARE(rig.session->counters(1).rejected, 0);
     QCOMPARE(rig.session->counters(2).lastReason, QString("通道数与配置不符，请重新设置通道"));
     QCOMPARE(sampleCount(rig), 0);
+}
+
+void SessionTest::chamberSimulatorSettlesToEachPoint()
+{
+    RunRig rig;
+    Setup s;
+    s.withPage = false;
+    s.exactValues = false; // offsets of a few tenths, noise of a few hundredths
+    s.flagsA = "01";
+    s.options.humidityChannels = {102};
+    s.options.driftPerMinute = 0;
+    s.options.chamberDatabase = rig.db.path();
+    QVERIFY(rig.build(s));
+    // The equipment's points: 20 ℃ / 50 %RH, then 30 ℃ / 60 %RH.
+    for (int point : {1, 2}) {
+        const int from = sampleCount(rig);
+        QVERIFY(rig.startSession(QStringLiteral("检点%1").arg(point)));
+        QVERIFY(waitSamples(rig, from + 2));
+        rig.stopSession();
+        for (int i = from; i < sampleCount(rig); ++i) {
+            const QVector<float> &v = rig.session->samples()[i].values;
+            QVERIFY2(qAbs(v[0] - (10 + 10 * point)) < 0.4, qPrintable(QString::number(v[0])));
+            QVERIFY2(qAbs(v[1] - (40 + 10 * point)) < 0.4, qPrintable(QString::number(v[1])));
+            QVERIFY(v[0] != v[1] - 30); // every channel has its own offset
+        }
+    }
+    // Readings move: a few hundredths from sample to sample, not a fixed value.
+    const auto &samples = rig.session->samples();
+    QVERIFY(samples[0].values[0] != samples[1].values[0]);
+    QVERIFY(qAbs(samples[0].values[0] - samples[1].values[0]) < 0.05);
 }
 
 void SessionTest::lockHeldElsewhereDelaysStoringButLosesNothing()

@@ -12,6 +12,7 @@
 #include "tests/docskit.h"
 #include "tests/testkit.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -119,8 +120,19 @@ void WorkbooksTest::rawWorkbookIsTheTableAsShown()
 
     const QJsonObject book = readWorkbook(job.target);
     QCOMPARE(book.value("sheets").toVariant().toStringList(),
-             (QStringList{"Sheet1", "结果", "曲线"}));
-    const QJsonObject s1 = sheet(book, "Sheet1");
+             (QStringList{"原始数据", "结果", "曲线"}));
+    const QJsonObject s1 = sheet(book, "原始数据");
+    // Printed landscape, one page wide, the headings on every page; the
+    // headings and times stay in sight on screen.
+    for (const char *name : {"原始数据", "结果"}) {
+        const QJsonObject print = sheet(book, name).value("print").toObject();
+        QCOMPARE(print.value("orientation").toString(), QString("landscape"));
+        QVERIFY(print.value("fit").toBool());
+        QCOMPARE(print.value("fit_width").toInt(), 1);
+        QCOMPARE(print.value("fit_height").toInt(), 0);
+    }
+    QCOMPARE(s1.value("print").toObject().value("title_rows").toString(), QString("$1:$1"));
+    QCOMPARE(s1.value("print").toObject().value("freeze").toString(), QString("D2"));
     QCOMPARE(s1.value("max_column").toInt(), 7);
     QCOMPARE(s1.value("max_row").toInt(), 11);
     QStringList headers;
@@ -139,6 +151,10 @@ void WorkbooksTest::rawWorkbookIsTheTableAsShown()
 
     const QJsonObject results = sheet(book, "结果");
     QCOMPARE(valueOf(results, "B2"), fixture.begin);
+    // The ambient figures are numbers.
+    QCOMPARE(valueOf(results, "A7"), QString("环境温度(℃)"));
+    QCOMPARE(cellOf(results, "B7").value("type").toString(), QString("n"));
+    QCOMPARE(cellOf(results, "B8").value("type").toString(), QString("n"));
     bool point1 = false;
     for (const QString &ref : results.value("cells").toObject().keys())
         point1 = point1 || valueOf(results, ref) == "检点1";
@@ -148,6 +164,15 @@ void WorkbooksTest::rawWorkbookIsTheTableAsShown()
     for (const office::ZipEntry &e : office::readZip(job.target).value)
         charts += e.name.startsWith("xl/charts/chart");
     QCOMPARE(charts, 2);
+    // Times under the plot; each value axis spans its readings with round
+    // bounds (temperature 24.875 to 25.9, humidity 55.5 alone).
+    const QJsonArray axes = sheet(book, "曲线").value("chart_axes").toArray();
+    QCOMPARE(axes.size(), 2);
+    QCOMPARE(axes[0].toObject().value("x_labels").toString(), QString("low"));
+    QCOMPARE(axes[0].toObject().value("y_min").toDouble(), 24.5);
+    QCOMPARE(axes[0].toObject().value("y_max").toDouble(), 26.0);
+    QVERIFY(qAbs(axes[1].toObject().value("y_min").toDouble() - 55.2) < 1e-9);
+    QVERIFY(qAbs(axes[1].toObject().value("y_max").toDouble() - 55.8) < 1e-9);
 }
 
 void WorkbooksTest::rawWorkbookOfTwoCollectors()
@@ -165,7 +190,7 @@ void WorkbooksTest::rawWorkbookOfTwoCollectors()
     job.calibration = results::loadCalibration(db.path(), fixture.begin).calibration;
     job.target = db.dir() + "/two.xlsx";
     QVERIFY(office::writeRawWorkbook(job).ok);
-    const QJsonObject s1 = sheet(readWorkbook(job.target), "Sheet1");
+    const QJsonObject s1 = sheet(readWorkbook(job.target), "原始数据");
     QCOMPARE(valueOf(s1, "D1"), QString("1-101"));
     QCOMPARE(valueOf(s1, "F1"), QString("2-101"));
     QCOMPARE(valueOf(s1, "F3"), QString("3"));
@@ -189,7 +214,7 @@ void WorkbooksTest::rawWorkbookFromThePageOffersToOpenIt()
     QCOMPARE(opened.size(), 1);
     QCOMPARE(QUrl(opened[0].text).toLocalFile(), file);
     QVERIFY(QUrl(opened[0].text).isLocalFile());
-    QCOMPARE(sheet(readWorkbook(file), "Sheet1").value("max_row").toInt(), 8); // 7 samples
+    QCOMPARE(sheet(readWorkbook(file), "原始数据").value("max_row").toInt(), 8); // 7 samples
 }
 
 void WorkbooksTest::openTemplate()

@@ -1,6 +1,7 @@
 #include "pages/run/curvewindow.h"
 
 #include "acquisition/runmonitor.h"
+#include "results/axis.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -121,9 +122,11 @@ void CurvePlot::layoutPane(Pane &pane, qint64 t0, qint64 t1, double lo, double h
         lo = 0;
         hi = pane.humidity ? 100 : 50;
     }
-    const double margin = qMax(0.05, (hi - lo) * 0.08);
-    pane.y0 = lo - margin;
-    pane.y1 = hi + margin;
+    // Round bounds, the ticks on 1-2-5 steps; a curve never runs along the frame.
+    const double margin = (hi - lo) * 0.02;
+    const results::ValueTicks ticks = results::valueTicks(lo - margin, hi + margin);
+    pane.y0 = ticks.first;
+    pane.y1 = ticks.last;
 }
 
 void CurvePlot::paintEvent(QPaintEvent *)
@@ -159,35 +162,32 @@ void CurvePlot::paintEvent(QPaintEvent *)
         auto xOf = [&](qint64 t) {
             return r.left() + double(t - t0) / double(qMax<qint64>(1, t1 - t0)) * r.width();
         };
-        // Frame, grid and axis labels.
+        // Frame, grid and axis labels, at round values and whole seconds or minutes.
+        const results::ValueTicks ticks = results::valueTicks(pane.y0, pane.y1);
+        qint64 timeStep = 0;
+        const QVector<qint64> times =
+            t1 > t0 ? results::timeTicks(t0, t1, 5, &timeStep) : QVector<qint64>();
         p.setPen(QColor(225, 225, 225));
-        for (int k = 0; k <= 4; ++k) {
-            const double y = r.top() + r.height() * k / 4;
-            p.drawLine(QPointF(r.left(), y), QPointF(r.right(), y));
-            const double x = r.left() + r.width() * k / 4;
-            p.drawLine(QPointF(x, r.top()), QPointF(x, r.bottom()));
-        }
+        for (double v : ticks.values)
+            p.drawLine(QPointF(r.left(), yOf(v)), QPointF(r.right(), yOf(v)));
+        for (qint64 t : times)
+            p.drawLine(QPointF(xOf(t), r.top()), QPointF(xOf(t), r.bottom()));
         p.setPen(Qt::black);
         p.drawRect(r);
-        for (int k = 0; k <= 4; ++k) {
-            const double v = pane.y1 - (pane.y1 - pane.y0) * k / 4;
-            const double y = r.top() + r.height() * k / 4;
-            p.drawText(QRectF(0, y - 8, kLeft - 4, 16), Qt::AlignRight | Qt::AlignVCenter,
-                       QString::number(v, 'f', 2));
-        }
+        for (double v : ticks.values)
+            p.drawText(QRectF(0, yOf(v) - 8, kLeft - 4, 16), Qt::AlignRight | Qt::AlignVCenter,
+                       QString::number(v, 'f', ticks.decimals));
         p.drawText(QRectF(r.left(), r.top() - kTop + 2, r.width(), kTop - 4), Qt::AlignLeft,
                    pane.humidity ? QStringLiteral("湿度 (%RH)") : QStringLiteral("温度 (℃)"));
-        if (t1 > t0)
-            for (int k = 0; k <= 4; ++k) {
-                const qint64 t = t0 + (t1 - t0) * k / 4;
-                const QString label =
-                    QDateTime::fromMSecsSinceEpoch(t).toString(QStringLiteral("HH:mm:ss"));
-                const double x = r.left() + r.width() * k / 4;
-                const int w = fm.horizontalAdvance(label);
-                p.drawText(QPointF(qBound(0.0, x - w / 2.0, double(width() - w)),
-                                   r.bottom() + fm.ascent() + 4),
-                           label);
-            }
+        const QString timeFormat =
+            timeStep < 60000 ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm");
+        for (qint64 t : times) {
+            const QString label = QDateTime::fromMSecsSinceEpoch(t).toString(timeFormat);
+            const int w = fm.horizontalAdvance(label);
+            p.drawText(QPointF(qBound(0.0, xOf(t) - w / 2.0, double(width() - w)),
+                               r.bottom() + fm.ascent() + 4),
+                       label);
+        }
         if (c.samples() == 0)
             continue;
         p.save();

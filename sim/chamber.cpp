@@ -1,0 +1,124 @@
+#include "sim/chamber.h"
+
+#include "storage/database.h"
+
+#include <QDateTime>
+#include <cmath>
+#include <sqlite3.h>
+
+namespace sim {
+
+namespace {
+
+QString text(sqlite3_stmt *st, int column)
+{
+    const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(st, column));
+    return p ? QString::fromUtf8(p) : QString();
+}
+
+int pointNumber(const QString &label)
+{
+    return label.startsWith(QStringLiteral("检点")) ? label.mid(2).toInt() : 0;
+}
+
+} // namespace
+
+Chamber::Chamber(const QString &databasePath, double settleSeconds)
+    : m_path(databasePath), m_tau(settleSeconds)
+{
+}
+
+Chamber::~Chamber()
+{
+    if (m_db)
+        sqlite3_close(m_db);
+}
+
+bool Chamber::open()
+{
+    if (m_db)
+        return true;
+    m_db = storage::openForReading(m_path, nullptr);
+    if (m_db)
+        sqlite3_exec(m_db, "pragma query_only=1", nullptr, nullptr, nullptr);
+    return m_db != nullptr;
+}
+
+bool Chamber::read(Run *run)
+{
+    if (!open())
+        return false;
+    static const char *const sql =
+        "select e.adjustnum, e.tem1, e.tem2, e.tem3, e.tem4, e.tem5, e.tem6, e.tem7, e.tem8, "
+        "e.tem9, e.tem10, e.hum1, e.hum2, e.hum3, e.hum4, e.hum5, e.hum6, e.hum7, e.hum8, e.hum9, "
+        "e.hum10, (select jdnum from data order by rowid desc limit 1), "
+        "(select coltime from data order by rowid desc limit 1), "
+        "(select max(dtend) from datamark) "
+        "from secdevice s join equipdata e on e.name = s.equipdata limit 1";
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(m_db, sql, -1, &st, nullptr) != SQLITE_OK) {
+        sqlite3_close(m_db); // perhaps not made yet: try again next time
+        m_db = nullptr;
+        return false;
+    }
+    bool ok = false;
+    if (sqlite3_step(st) == SQLITE_ROW) {
+        run->points = qBound(0, text(st, 0).trimmed().toInt(), 10);
+        for (int k = 0; k < 10; ++k) {
+            run->setT[k] = text(st, 1 + k).toDouble();
+            run->setH[k] = text(st, 11 + k).toDouble();
+        }
+        run->lastPoint = text(st, 21);
+        run->lastTime = text(st, 22);
+        run->lastEnd = text(st, 23);
+        ok = run->points > 0;
+    }
+    sqlite3_finalize(st);
+    return ok;
+}
+
+void Chamber::runStarted(qint64 nowMs)
+{
+    Run run;
+    m_startTime = QDateTime::fromMSecsSinceEpoch(nowMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!read(&run)) {
+        m_point = 0;
+        return;
+    }
+    // Samples newer than the last processed calibration belong to the run
+    // in progress: it goes on at the next point.
+    int next = 1;
+    if (!run.lastTime.isEmpty() && run.lastTime > run.lastEnd)
+        next = pointNumber(run.lastPoint) + 1;
+    m_point = next >= 1 && next <= run.points ? next : 1;
+}
+
+bool Chamber::air(qint64 nowMs, double *temperature, double *humidity)
+{
+    Run run;
+    if (!read(&run))
+        return false;
+    // A sample of this run names its point: the operator chose another one.
+    const int stored = pointNumber(run.lastPoint);
+    if (!m_startTime.isEmpty() && run.lastTime > m_startTime && stored >= 1 &&
+        stored <= run.points)
+        m_point = stored;
+    if (m_point < 1 || m_point > run.points)
+        m_point = 1;
+    const double targetT = run.setT[m_point - 1];
+    const double targetH = run.setH[m_point - 1];
+    if (m_lastMs < 0) {
+        m_t = targetT;
+        m_h = targetH;
+    } else {
+        const double k = std::exp(-double(nowMs - m_lastMs) / 1000.0 / qMax(1e-3, m_tau));
+        m_t = targetT + (m_t - targetT) * k;
+        m_h = targetH + (m_h - targetH) * k;
+    }
+    m_lastMs = nowMs;
+    *temperature = m_t;
+    *humidity = m_h;
+    return true;
+}
+
+} // namespace sim
