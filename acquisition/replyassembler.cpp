@@ -68,8 +68,11 @@ ReplyAssembler::Probe ReplyAssembler::probe(int at) const
         p.look = Look::Partial;
         return p;
     }
-    // A 64-channel reading carries 256 bytes, which its count shows as 0.
+    // A 64-channel reading carries 256 bytes, which its count shows as 0;
+    // a collector with no channel enabled answers with no value at all.
     const int count = quint8(m_buffer[at + 2]);
+    if (count == 0 && m_values != 64 && avail >= 5 && crcAt(m_buffer, at, 5))
+        return whole(Frame::Reading, 5);
     const int length = 5 + (count == 0 ? 256 : count);
     if (avail >= length && crcAt(m_buffer, at, length))
         return whole(Frame::Reading, length);

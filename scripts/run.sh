@@ -16,10 +16,16 @@ pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
 trap cleanup EXIT
 
-# The simulated collector appears in every port list as /tmp/orven-m702.
+# The simulated collector appears in every port list as /tmp/orven-m702. It
+# behaves like a chamber: it follows the run in the workstation's database
+# (read only) and its channels settle to the set values of the point being
+# run, a few tenths apart, moving by a few hundredths. It answers the
+# measurement request with function 06, as the collectors' reply layout has it.
 SIM_LINK=${ORVEN_SIM_LINK:-/tmp/orven-m702}
+DB=${ORVEN_DB:-$ROOT/build/app/ORVDB.db3}
 build/sim/orven-sim --model M702 --serial ORV7020001 --link "$SIM_LINK" \
-  --humidity-channels 103,104 2> build/orven-sim.log > build/orven-sim.port &
+  --humidity-channels 103,104 --chamber "$DB" --reading-function 06 \
+  2> build/orven-sim.log > build/orven-sim.port &
 pids+=($!)
 for _ in $(seq 50); do [ -s build/orven-sim.port ] && break; sleep 0.1; done
 echo "simulated M702 on $(cat build/orven-sim.port)"

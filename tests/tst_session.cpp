@@ -176,6 +176,8 @@ void SessionTest::assemblerTellsReadingsFromEchoesAndNoise_data()
     QTest::newRow("06 reading, 64 values") << 6 << 64 << reading(64, 6) << Kinds{R} << false;
     QTest::newRow("03 reading to an 06 request") << 6 << 4 << reading(4) << Kinds{R} << false;
     QTest::newRow("count unknown") << 6 << -1 << reading(3, 6) << Kinds{R} << false;
+    // A collector whose channels were all switched off (its layout lost).
+    QTest::newRow("no value at all") << 6 << 4 << reading(0, 6) << Kinds{R} << false;
     QTest::newRow("request echo, then reading")
         << 6 << 4 << requestEcho + reading(4, 6) << Kinds{E, R} << false;
     QTest::newRow("request echo alone waits for a reading")

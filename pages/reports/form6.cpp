@@ -416,6 +416,9 @@ void Form6::runTask(const QString &title, office::BackgroundTask::Work work,
     connect(
         m_task.get(), &office::BackgroundTask::finished, this,
         [this, done](bool ok, const QString &error, bool cancelled) {
+            // Hidden now: the box that follows would keep it on screen until
+            // it closes.
+            m_progress->hide();
             m_progress->deleteLater();
             m_progress = nullptr;
             m_task.reset();

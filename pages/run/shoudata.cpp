@@ -342,7 +342,9 @@ void shoudata::updateStatus()
                            .arg(s.answered)
                            .arg(s.missed)
                            .arg(s.rejected);
-        if (s.lastException >= 0)
+        if (s.rejected > 0 && !s.lastReason.isEmpty())
+            text += QStringLiteral("（最近一次：%1）").arg(s.lastReason);
+        else if (s.lastException >= 0)
             text += QStringLiteral("（异常码 %1）").arg(s.lastException, 2, 16, QLatin1Char('0'));
         return text;
     };
