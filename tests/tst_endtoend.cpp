@@ -103,7 +103,8 @@ void EndToEndTest::wholeCalibrationWithoutHardware()
 
     QCOMPARE(firstLines(),
              (QStringList{"提示|成功！", "提示|保存成功！", "提示|选择成功！", "提示|保存成功！",
-                          "提示|选择成功！", "成功|设置完成!", "提示|处理完成！"}));
+                          "提示|选择成功！", "成功|设置完成!", "提示|全部 2 个校准点已经完成。",
+                          "提示|处理完成！"}));
     QCOMPARE(live->headerData(4, Qt::Horizontal).toString(), QString("103(%RH)"));
     const storage::Row header = rows("select * from datamark").value(0);
     QCOMPARE(header.value(3), QString("2"));

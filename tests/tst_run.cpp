@@ -270,6 +270,7 @@ void RunTest::stopAtTheLastPointSelectsTheFirst()
     QVERIFY(!shown().join(',').contains("已经完成"));
     rig.point()->setCurrentIndex(2);
     rig.start();
+    QVERIFY(rig.waitRows(1));
     rig.stop();
     QCOMPARE(rig.point()->currentText(), QString("检点1"));
     // Said, with what comes next.
@@ -416,7 +417,7 @@ void RunTest::processingSpansAllPoints()
     QCOMPARE(rig.row(0)[1], QString("检点1"));
     QCOMPARE(rig.row(n - 1)[1], QString("检点3"));
     rig.process();
-    QCOMPARE(firstLines(), QStringList{"提示|处理完成！"});
+    QCOMPARE(firstLines(), (QStringList{"提示|全部 3 个校准点已经完成。", "提示|处理完成！"}));
     const storage::Rows header = rows("select * from datamark");
     QCOMPARE(header.size(), 1);
     const storage::Row h = header[0];
