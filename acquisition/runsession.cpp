@@ -51,18 +51,18 @@ RunSession::~RunSession()
 
 // ---- selection ----
 
-storage::Status RunSession::loadSelection()
+base::Status RunSession::loadSelection()
 {
-    const storage::Result<storage::Selection> sel = storage::readSelection();
+    const base::Result<storage::Selection> sel = storage::readSelection();
     if (!sel)
         return sel.status();
     m_equipment = sel.value.equipdata;
     m_selectedCollector = sel.value.datacollect;
-    const storage::Result<QString> count = storage::equipmentPointCount(m_equipment);
+    const base::Result<QString> count = storage::equipmentPointCount(m_equipment);
     if (!count)
         return count.status();
     m_pointCount = qMax(0, count.value.toInt());
-    const storage::Result<storage::SetPoints> sp = storage::equipmentSetPoints(m_equipment);
+    const base::Result<storage::SetPoints> sp = storage::equipmentSetPoints(m_equipment);
     if (!sp)
         return sp.status();
     m_setT = sp.value.tem;
@@ -71,16 +71,16 @@ storage::Status RunSession::loadSelection()
     return reloadCollectors();
 }
 
-storage::Status RunSession::reloadCollectors()
+base::Status RunSession::reloadCollectors()
 {
-    const storage::Result<storage::Rows> rows = storage::listCollectors();
+    const base::Result<QList<storage::Collector>> collectors = storage::listCollectors();
     m_serials.clear();
     m_ports.clear();
-    for (const storage::Row &r : rows.value) {
-        m_serials << r.value(4);
-        m_ports << r.value(3);
+    for (const storage::Collector &c : collectors.value) {
+        m_serials << c.serialnum;
+        m_ports << c.portnum;
     }
-    return rows.status();
+    return collectors.status();
 }
 
 void RunSession::readLayout()
@@ -94,15 +94,15 @@ void RunSession::readLayout()
     m_capture.roadB = sel.roadB;
     m_capture.typesA = sel.roadtypeA;
     m_capture.typesB = sel.roadtypeB;
-    const storage::Rows a = storage::loadChannelTable(storage::Device::A).value;
-    const storage::Rows b = storage::loadChannelTable(storage::Device::B).value;
-    m_headType = a.isEmpty() ? QString() : a.first().value(1);
+    const QList<storage::ChannelRow> a = storage::loadChannelTable(storage::Device::A).value;
+    const QList<storage::ChannelRow> b = storage::loadChannelTable(storage::Device::B).value;
+    m_headType = a.isEmpty() ? QString() : a.first().headtype;
     m_channelsA.clear();
     m_channelsB.clear();
-    for (const storage::Row &r : a)
-        m_channelsA << r.value(0);
-    for (const storage::Row &r : b)
-        m_channelsB << r.value(0);
+    for (const storage::ChannelRow &r : a)
+        m_channelsA << r.num;
+    for (const storage::ChannelRow &r : b)
+        m_channelsB << r.num;
 }
 
 void RunSession::rebuildTable(bool two)
@@ -160,8 +160,8 @@ bool RunSession::restore(const QList<storage::Sample> &samples, QString *why)
     if (samples.isEmpty())
         return fail(QStringLiteral("没有样本。"));
     const QString equipment = samples.first().equipname;
-    const storage::Result<QString> count = storage::equipmentPointCount(equipment);
-    const storage::Result<storage::SetPoints> sp = storage::equipmentSetPoints(equipment);
+    const base::Result<QString> count = storage::equipmentPointCount(equipment);
+    const base::Result<storage::SetPoints> sp = storage::equipmentSetPoints(equipment);
     if (!count || !sp)
         return fail(!count ? count.error : sp.error);
     if (count.value.trimmed().toInt() <= 0)
@@ -638,14 +638,14 @@ void RunSession::addSample(const QStringList &texts, qint64 completedNs)
 
 bool RunSession::storeOne(RunSample &sample)
 {
-    const storage::Result<storage::Selection> sel = storage::readSelection();
+    const base::Result<storage::Selection> sel = storage::readSelection();
     if (!sel) {
         m_storeError = sel.error;
         return false;
     }
     const int n = sel.value.secA.toInt();
     const QString channels = storage::listText(m_channelList.mid(0, qMax(0, n)));
-    const storage::Status st = storage::insertSample(
+    const base::Status st = storage::insertSample(
         storage::Sample{m_capture.equipment.isEmpty() ? m_equipment : m_capture.equipment,
                         sample.point, sample.time, channels, storage::listText(sample.texts)});
     if (!st) {
@@ -741,7 +741,7 @@ RunSession::Processing RunSession::process(bool replace)
                         .arg(m_storeError);
         return p;
     }
-    const storage::Result<QString> type = storage::equipmentType(m_capture.equipment);
+    const base::Result<QString> type = storage::equipmentType(m_capture.equipment);
     if (!type)
         return failed(type.error);
     if (type.value.isEmpty()) {
@@ -751,7 +751,7 @@ RunSession::Processing RunSession::process(bool replace)
         return p;
     }
     storage::RunHeader h = header();
-    const storage::Result<bool> exists = storage::headerExists(h.dtbegin);
+    const base::Result<bool> exists = storage::headerExists(h.dtbegin);
     if (!exists)
         return failed(exists.error);
     if (exists.value && !replace) {
@@ -759,15 +759,15 @@ RunSession::Processing RunSession::process(bool replace)
         p.message = QStringLiteral("这次校准已经处理过，是否用新的结果替换原有记录？");
         return p;
     }
-    const storage::Result<int> count = storage::countHeaders();
+    const base::Result<int> count = storage::countHeaders();
     if (!count)
         return failed(count.error);
-    const storage::Result<storage::Ambient> ambient = storage::readAmbient();
+    const base::Result<storage::Ambient> ambient = storage::readAmbient();
     if (!ambient)
         return failed(ambient.error);
     // A replaced header keeps its number.
     if (exists.value) {
-        const storage::Result<QString> number = storage::headerNumber(h.dtbegin);
+        const base::Result<QString> number = storage::headerNumber(h.dtbegin);
         if (!number)
             return failed(number.error);
         h.num = number.value;
@@ -777,7 +777,7 @@ RunSession::Processing RunSession::process(bool replace)
     h.envtem = ambient.value.tem;
     h.envhum = ambient.value.hum;
     h.equiptype = type.value;
-    const storage::Status st = exists.value ? storage::replaceHeader(h) : storage::insertHeader(h);
+    const base::Status st = exists.value ? storage::replaceHeader(h) : storage::insertHeader(h);
     if (!st)
         return failed(st.error);
     m_processed = true;

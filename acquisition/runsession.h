@@ -74,7 +74,7 @@ public:
     ~RunSession() override;
 
     // ---- the selection a run page is built with ----
-    storage::Status loadSelection();
+    base::Status loadSelection();
     QString equipmentName() const { return m_equipment; }
     int pointCount() const { return m_pointCount; }
     QStringList setPointsT() const { return m_setT; } // ten, as stored
@@ -83,7 +83,7 @@ public:
     QStringList collectorPorts() const { return m_ports; }
     QString selectedCollector() const { return m_selectedCollector; }
     // Reloads the collector list (the second collector's box).
-    storage::Status reloadCollectors();
+    base::Status reloadCollectors();
 
     // ---- state ----
     RunState state() const { return m_state; }

@@ -36,7 +36,7 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
                    Qt::CustomizeWindowHint);
 
     const QString path = databasePath.isEmpty() ? storage::defaultDatabasePath() : databasePath;
-    const storage::Status opened = storage::openDatabase(
+    const base::Status opened = storage::openDatabase(
         path, readOnly ? storage::Access::ReadOnly : storage::Access::ReadWrite);
     if (!opened) {
         // Reported once; the program still starts and every page reports its own failures.
@@ -71,7 +71,7 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
 
 void MainWindow::offerUnprocessedRun()
 {
-    const storage::Result<QList<storage::Sample>> run = storage::unprocessedRun();
+    const base::Result<QList<storage::Sample>> run = storage::unprocessedRun();
     if (!run) {
         pagekit::reportFailure(this, QStringLiteral("读取未处理的样本失败"), run.error);
         return;
@@ -99,7 +99,7 @@ void MainWindow::offerUnprocessedRun()
          QStringLiteral("不再提示")},
         0, 2);
     if (choice == 3) {
-        const storage::Status st = storage::setAsideUnprocessed(s.last().coltime);
+        const base::Status st = storage::setAsideUnprocessed(s.last().coltime);
         if (!st)
             pagekit::reportFailure(this, QStringLiteral("保存失败"), st.error);
         return;
@@ -122,7 +122,7 @@ void MainWindow::offerUnprocessedRun()
 
 void MainWindow::refreshSelection()
 {
-    const storage::Result<storage::Progress> p = storage::readProgress();
+    const base::Result<storage::Progress> p = storage::readProgress();
     QString text;
     if (!p) {
         text = QStringLiteral("数据库读取失败：%1").arg(p.error);

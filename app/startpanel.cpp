@@ -78,7 +78,7 @@ bool StartPanel::stepDone(int index) const
 
 void StartPanel::refresh()
 {
-    const storage::Result<storage::Progress> p = storage::readProgress();
+    const base::Result<storage::Progress> p = storage::readProgress();
     const bool done[] = {
         p.value.company, !p.value.collector.isEmpty(), !p.value.equipment.isEmpty(),
         p.value.layout,  p.value.processed > 0,        p.value.processed > 0};

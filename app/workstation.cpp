@@ -1,4 +1,5 @@
 #include "app/workstation.h"
+#include "base/paths.h"
 
 #include "app/instance.h"
 #include "app/mainwindow.h"
@@ -32,7 +33,7 @@ int runWorkstation(QApplication &application, const StartHooks &hooks)
         // A folder nobody may write in: nobody else can write the database
         // either, so it is opened for viewing and exports only.
         const QString folder = QFileInfo(database.path).absolutePath();
-        if (!QFileInfo::exists(database.path) || storage::folderIsWritable(folder)) {
+        if (!QFileInfo::exists(database.path) || base::folderIsWritable(folder)) {
             prompts::about(nullptr, QStringLiteral("提示"), why);
             return 1;
         }

@@ -97,7 +97,7 @@ static int resultsFromDatabase()
         clock.restart();
         storage::SampleReader second;
         second.open(db.path());
-        const storage::Result<storage::SampleReader::FoundHeader> h = second.header(begin);
+        const base::Result<storage::FoundHeader> h = second.header(begin);
         const results::Computed c = results::computeFromReader(second, h.value.header);
         const QVector<results::PointResult> &r = c.points;
         const qint64 full = clock.nsecsElapsed();

@@ -15,14 +15,20 @@ namespace office {
 
 namespace {
 
-// deviceA / deviceB columns of each list placeholder.
-const QList<QPair<QString, int>> kChannelLists{
-    {QStringLiteral("#R0201#"), 1},  {QStringLiteral("#R0301#"), 2},
-    {QStringLiteral("#R0401#"), 3},  {QStringLiteral("#R0501#"), 7},
-    {QStringLiteral("#R0601#"), 8},  {QStringLiteral("#R0701#"), 6},
-    {QStringLiteral("#R0801#"), 9},  {QStringLiteral("#R0901#"), 10},
-    {QStringLiteral("#R1001#"), 11}, {QStringLiteral("#R1101#"), 12},
-    {QStringLiteral("#R1201#"), 13}};
+// The channel field each list placeholder takes.
+using ChannelField = QString storage::ChannelRow::*;
+const QList<QPair<QString, ChannelField>> kChannelLists{
+    {QStringLiteral("#R0201#"), &storage::ChannelRow::headtype},
+    {QStringLiteral("#R0301#"), &storage::ChannelRow::chantype},
+    {QStringLiteral("#R0401#"), &storage::ChannelRow::wiring},
+    {QStringLiteral("#R0501#"), &storage::ChannelRow::compmode},
+    {QStringLiteral("#R0601#"), &storage::ChannelRow::cjtemp},
+    {QStringLiteral("#R0701#"), &storage::ChannelRow::r0},
+    {QStringLiteral("#R0801#"), &storage::ChannelRow::coefa},
+    {QStringLiteral("#R0901#"), &storage::ChannelRow::coefb},
+    {QStringLiteral("#R1001#"), &storage::ChannelRow::coefc},
+    {QStringLiteral("#R1101#"), &storage::ChannelRow::coefa4},
+    {QStringLiteral("#R1201#"), &storage::ChannelRow::coefb4}};
 
 int columnNumber(const QString &ref)
 {
@@ -58,53 +64,53 @@ QString escaped(const QString &text)
 
 Placeholders placeholderValues(const CustomReportJob &job)
 {
-    const storage::Row &e = job.equipment;
-    const storage::Row &c = job.collector;
+    const storage::Equipment &e = job.equipment;
+    const storage::Collector &c = job.collector;
     const storage::RunHeader &h = job.header;
     Placeholders p;
     p.scalars = {
-        {QStringLiteral("#R001#"), e.value(0)},
-        {QStringLiteral("#R002#"), e.value(2)},
-        {QStringLiteral("#R003#"), e.value(1)},
-        {QStringLiteral("#R004#"), e.value(3)},
-        {QStringLiteral("#R005#"), e.value(4)},
-        {QStringLiteral("#R006#"), e.value(5)},
-        {QStringLiteral("#R007#"), e.value(7)},
-        {QStringLiteral("#R008#"), e.value(8)},
+        {QStringLiteral("#R001#"), e.name},
+        {QStringLiteral("#R002#"), e.address},
+        {QStringLiteral("#R003#"), e.companyname},
+        {QStringLiteral("#R004#"), e.type},
+        {QStringLiteral("#R005#"), e.model},
+        {QStringLiteral("#R006#"), e.equipmodel},
+        {QStringLiteral("#R007#"), e.temnum},
+        {QStringLiteral("#R008#"), e.humnum},
         {QStringLiteral("#R009#"), h.envtem},
         {QStringLiteral("#R0010#"), h.envhum},
-        {QStringLiteral("#R0011#"), e.value(9)},
-        {QStringLiteral("#R0012#"), e.value(11) + QLatin1Char('-') + e.value(12)},
-        {QStringLiteral("#R0013#"), e.value(13) + QLatin1Char('-') + e.value(14)},
+        {QStringLiteral("#R0011#"), e.madecompanyname},
+        {QStringLiteral("#R0012#"), e.temdown + QLatin1Char('-') + e.temup},
+        {QStringLiteral("#R0013#"), e.humdown + QLatin1Char('-') + e.humup},
         {QStringLiteral("#R0014#"), QString::number(results::pointCount(h))},
         {QStringLiteral("#R0015#"), h.temset},
         {QStringLiteral("#R0016#"), h.humset},
-        {QStringLiteral("#R0017#"), c.value(0)},
-        {QStringLiteral("#R0018#"), c.value(1)},
-        {QStringLiteral("#R0019#"), c.value(2)},
-        {QStringLiteral("#R0020#"), c.value(4)},
-        {QStringLiteral("#R0021#"), c.value(5)},
-        {QStringLiteral("#R0022#"), c.value(6)},
-        {QStringLiteral("#R0023#"), c.value(7)},
-        {QStringLiteral("#R0024#"), c.value(8)},
-        {QStringLiteral("#R0025#"), c.value(9)},
-        {QStringLiteral("#R0026#"), c.value(10)},
-        {QStringLiteral("#R0027#"), c.value(11)},
-        {QStringLiteral("#R0028#"), c.value(14)},
+        {QStringLiteral("#R0017#"), c.num},
+        {QStringLiteral("#R0018#"), c.name},
+        {QStringLiteral("#R0019#"), c.type},
+        {QStringLiteral("#R0020#"), c.serialnum},
+        {QStringLiteral("#R0021#"), c.zqtem},
+        {QStringLiteral("#R0022#"), c.zqhum},
+        {QStringLiteral("#R0023#"), c.cltem},
+        {QStringLiteral("#R0024#"), c.clhum},
+        {QStringLiteral("#R0025#"), c.zhengshu},
+        {QStringLiteral("#R0026#"), c.temnosure},
+        {QStringLiteral("#R0027#"), c.temnosurek},
+        {QStringLiteral("#R0028#"), c.todata},
     };
     // The calibration's own channels, the empty entry after the last ";"
     // included; each channel's row looked up in its own collector's table.
     const QStringList numbers = h.chanlist.split(QLatin1Char(';'));
     p.lists.insert(QStringLiteral("#R0101#"), numbers);
     const results::ChannelLayout layout = results::ChannelLayout::fromHeader(h);
-    QList<storage::Row> rows;
+    QList<storage::ChannelRow> rows;
     for (int j = 0; j < numbers.size(); ++j) {
-        storage::Row found;
+        storage::ChannelRow found;
         const QString number = numbers[j].trimmed();
         if (!number.isEmpty()) {
             const bool two = j < layout.collectors.size() && layout.collectors[j] == 2;
-            for (const storage::Row &r : two ? job.channelsB : job.channelsA)
-                if (r.value(0).trimmed() == number) {
+            for (const storage::ChannelRow &r : two ? job.channelsB : job.channelsA)
+                if (r.num.trimmed() == number) {
                     found = r;
                     break;
                 }
@@ -113,8 +119,8 @@ Placeholders placeholderValues(const CustomReportJob &job)
     }
     for (const auto &list : kChannelLists) {
         QStringList entries;
-        for (const storage::Row &r : rows)
-            entries << r.value(list.second);
+        for (const storage::ChannelRow &r : rows)
+            entries << r.*(list.second);
         p.lists.insert(list.first, entries);
     }
     return p;
@@ -145,11 +151,11 @@ QStringList readSharedStrings(const QByteArray &xml)
     return out;
 }
 
-storage::Result<QByteArray> fillSheetXml(const QByteArray &sheetXml,
+base::Result<QByteArray> fillSheetXml(const QByteArray &sheetXml,
                                          const QStringList &sharedStrings,
                                          const Placeholders &values)
 {
-    using R = storage::Result<QByteArray>;
+    using R = base::Result<QByteArray>;
     struct Cell
     {
         QString raw;   // as in the file; empty for a cell written anew
@@ -343,9 +349,9 @@ static QString firstSheetPart(const QList<ZipEntry> &entries)
     return QString();
 }
 
-storage::Status writeCustomReport(const CustomReportJob &job, const Progress &progress)
+base::Status writeCustomReport(const CustomReportJob &job, const Progress &progress)
 {
-    using storage::Status;
+    using base::Status;
     const Status cancelled = Status::failure(QStringLiteral("已取消"));
     if (job.templatePath.isEmpty() || !QFileInfo(job.templatePath).isFile())
         return Status::failure(
@@ -371,7 +377,7 @@ storage::Status writeCustomReport(const CustomReportJob &job, const Progress &pr
         return Status::failure(error);
     if (progress.cancelled())
         return cancelled;
-    storage::Result<QList<ZipEntry>> package = readZip(toXlsx.output());
+    base::Result<QList<ZipEntry>> package = readZip(toXlsx.output());
     if (!package)
         return package.status();
     const QString sheet = firstSheetPart(package.value);
@@ -384,7 +390,7 @@ storage::Status writeCustomReport(const CustomReportJob &job, const Progress &pr
     for (ZipEntry &e : package.value) {
         if (e.name != sheet)
             continue;
-        const storage::Result<QByteArray> xml = fillSheetXml(e.data, shared, values);
+        const base::Result<QByteArray> xml = fillSheetXml(e.data, shared, values);
         if (!xml)
             return xml.status();
         e.data = xml.value;

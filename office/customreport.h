@@ -20,9 +20,9 @@ namespace office {
 struct CustomReportJob
 {
     storage::RunHeader header;
-    storage::Row equipment;             // select * from equipdata (empty: none)
-    storage::Row collector;             // select * from datacollect (empty: none)
-    storage::Rows channelsA, channelsB; // deviceA and deviceB
+    storage::Equipment equipment;                  // empty: none
+    storage::Collector collector;                  // empty: none
+    QList<storage::ChannelRow> channelsA, channelsB; // deviceA and deviceB
     QString templatePath;
     QString target; // .xls
     int timeoutMs = 180000;
@@ -37,7 +37,7 @@ Placeholders placeholderValues(const CustomReportJob &job);
 
 // The first sheet's XML with its placeholders replaced. `sharedStrings` are
 // the workbook's shared strings (the texts of cells of type "s").
-storage::Result<QByteArray> fillSheetXml(const QByteArray &sheetXml,
+base::Result<QByteArray> fillSheetXml(const QByteArray &sheetXml,
                                          const QStringList &sharedStrings,
                                          const Placeholders &values);
 QStringList readSharedStrings(const QByteArray &xml);
@@ -45,7 +45,7 @@ QStringList readSharedStrings(const QByteArray &xml);
 // Two files are the same when they resolve to one (links followed).
 bool sameFile(const QString &a, const QString &b);
 
-storage::Status writeCustomReport(const CustomReportJob &job,
+base::Status writeCustomReport(const CustomReportJob &job,
                                   const Progress &progress = Progress());
 
 } // namespace office

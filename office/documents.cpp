@@ -16,34 +16,6 @@ QString shown(const QString &figure)
     return figure.isEmpty() ? QStringLiteral("无数据") : figure;
 }
 
-// equipdata columns
-enum Equipment {
-    EName = 0,
-    ECompany = 1,
-    EAddress = 2,
-    EModel = 4,
-    ENumber = 5,
-    ETemProbes = 7,
-    EHumProbes = 8,
-    EMaker = 9
-};
-// datacollect columns
-enum Collector {
-    CNum = 0,
-    CName = 1,
-    CType = 2,
-    CTemAccuracy = 5,
-    CHumAccuracy = 6,
-    CCertificate = 9,
-    CTemUncertainty = 10,
-    CHumUncertainty = 11, // temnosurek
-    CTemK = 12,           // humnosure
-    CHumK = 13,
-    CValidity = 14
-};
-// company columns
-enum Company { LTel = 1, LAddress = 3, LPostcode = 4, LBook = 7 };
-
 QString setPointList(const QString &list, int count)
 {
     const QStringList items = storage::splitList(list);
@@ -180,31 +152,31 @@ QList<Insertion> recordInsertions(const results::Calibration &calibration,
                                   const DocumentSources &sources)
 {
     const storage::RunHeader &h = calibration.header;
-    const storage::Row &e = sources.equipment;
-    const storage::Row &c = sources.collector;
+    const storage::Equipment &e = sources.equipment;
+    const storage::Collector &c = sources.collector;
     // The count and set points are the calibration's own, not the
     // equipment's as it may have been edited since.
     const int count = results::pointCount(h);
-    const QString uncertainty = c.value(CTemUncertainty) + QStringLiteral("℃") +
-                                QStringLiteral("(k=") + c.value(CTemK) + QStringLiteral(")/") +
-                                c.value(CHumUncertainty) + QStringLiteral("%") +
-                                QStringLiteral("RH(k=") + c.value(CHumK) + QStringLiteral(")");
-    QList<Insertion> out{{QStringLiteral("mark1"), e.value(ECompany)},
-                         {QStringLiteral("mark2"), e.value(EName)},
-                         {QStringLiteral("mark3"), e.value(EAddress)},
-                         {QStringLiteral("mark4"), e.value(EMaker)},
-                         {QStringLiteral("mark5"), e.value(EModel)},
-                         {QStringLiteral("mark6"), e.value(ETemProbes)},
-                         {QStringLiteral("mark7"), e.value(EHumProbes)},
+    const QString uncertainty = c.temnosure + QStringLiteral("℃") +
+                                QStringLiteral("(k=") + c.humnosure + QStringLiteral(")/") +
+                                c.temnosurek + QStringLiteral("%") +
+                                QStringLiteral("RH(k=") + c.humnosurek + QStringLiteral(")");
+    QList<Insertion> out{{QStringLiteral("mark1"), e.companyname},
+                         {QStringLiteral("mark2"), e.name},
+                         {QStringLiteral("mark3"), e.address},
+                         {QStringLiteral("mark4"), e.madecompanyname},
+                         {QStringLiteral("mark5"), e.model},
+                         {QStringLiteral("mark6"), e.temnum},
+                         {QStringLiteral("mark7"), e.humnum},
                          {QStringLiteral("mark8"), QString::number(count)},
                          {QStringLiteral("mark9"), setPointList(h.temset, count)},
                          {QStringLiteral("mark10"), setPointList(h.humset, count)},
                          {QStringLiteral("mark11"), h.dtbegin},
-                         {QStringLiteral("mark12"), c.value(CName)},
-                         {QStringLiteral("mark13"), c.value(CType)},
+                         {QStringLiteral("mark12"), c.name},
+                         {QStringLiteral("mark13"), c.type},
                          {QStringLiteral("mark14"), uncertainty},
-                         {QStringLiteral("mark15"), c.value(CCertificate)},
-                         {QStringLiteral("mark16"), c.value(CValidity)}};
+                         {QStringLiteral("mark15"), c.zhengshu},
+                         {QStringLiteral("mark16"), c.todata}};
     const QVector<QVector<int>> byPoint = results::samplesByPoint(calibration);
     QString blocks;
     for (const results::PointResult &p : points)
@@ -217,27 +189,27 @@ QList<Insertion> certificateInsertions(const storage::RunHeader &h,
                                        const QVector<results::PointResult> &points,
                                        const DocumentSources &sources)
 {
-    const storage::Row &e = sources.equipment;
-    const storage::Row &c = sources.collector;
-    const storage::Row &l = sources.company;
-    const QString accuracy = QStringLiteral("±") + c.value(CTemAccuracy) + QStringLiteral("℃") +
-                             QLatin1Char('\n') + QStringLiteral("±") + c.value(CHumAccuracy) +
+    const storage::Equipment &e = sources.equipment;
+    const storage::Collector &c = sources.collector;
+    const storage::Company &l = sources.company;
+    const QString accuracy = QStringLiteral("±") + c.zqtem + QStringLiteral("℃") +
+                             QLatin1Char('\n') + QStringLiteral("±") + c.zqhum +
                              QStringLiteral("%RH");
-    QList<Insertion> out{{QStringLiteral("mark1"), e.value(ECompany)},
-                         {QStringLiteral("mark2"), e.value(EName)},
-                         {QStringLiteral("mark3"), e.value(EModel)},
-                         {QStringLiteral("mark4"), e.value(ENumber)},
-                         {QStringLiteral("mark5"), e.value(EMaker)},
+    QList<Insertion> out{{QStringLiteral("mark1"), e.companyname},
+                         {QStringLiteral("mark2"), e.name},
+                         {QStringLiteral("mark3"), e.model},
+                         {QStringLiteral("mark4"), e.equipmodel},
+                         {QStringLiteral("mark5"), e.madecompanyname},
                          {QStringLiteral("mark6"), h.dtbegin.left(10)},
-                         {QStringLiteral("mark7"), l.value(LBook)},
-                         {QStringLiteral("mark8"), l.value(LTel)},
-                         {QStringLiteral("mark9"), l.value(LAddress)},
-                         {QStringLiteral("mark10"), l.value(LPostcode)},
-                         {QStringLiteral("mark11"), c.value(CName)},
-                         {QStringLiteral("mark12"), c.value(CType)},
-                         {QStringLiteral("mark13"), c.value(CNum)},
-                         {QStringLiteral("mark14"), c.value(CValidity)},
-                         {QStringLiteral("mark15"), c.value(CCertificate)},
+                         {QStringLiteral("mark7"), l.booknum},
+                         {QStringLiteral("mark8"), l.tel},
+                         {QStringLiteral("mark9"), l.address},
+                         {QStringLiteral("mark10"), l.yzbm},
+                         {QStringLiteral("mark11"), c.name},
+                         {QStringLiteral("mark12"), c.type},
+                         {QStringLiteral("mark13"), c.num},
+                         {QStringLiteral("mark14"), c.todata},
+                         {QStringLiteral("mark15"), c.zhengshu},
                          {QStringLiteral("mark16"), accuracy},
                          {QStringLiteral("mark17"), h.envtem},
                          {QStringLiteral("mark18"), h.envhum},

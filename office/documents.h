@@ -13,14 +13,12 @@
 
 namespace office {
 
-// The records a document is written from, as stored (positional rows of
-// equipdata, datacollect and company); an empty row means the record is
-// missing.
+// The records a document is written from; an empty record is missing.
 struct DocumentSources
 {
-    storage::Row equipment;
-    storage::Row collector;
-    storage::Row company;
+    storage::Equipment equipment;
+    storage::Collector collector;
+    storage::Company company;
 };
 
 enum class DocumentKind { Record, Certificate };

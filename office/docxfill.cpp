@@ -86,10 +86,10 @@ QString withoutSection(QString pPr, const QString &prefix)
 
 } // namespace
 
-storage::Result<QByteArray>
+base::Result<QByteArray>
 fillDocumentXml(const QByteArray &xml, const QList<Insertion> &insertions, QStringList *missing)
 {
-    using R = storage::Result<QByteArray>;
+    using R = base::Result<QByteArray>;
     // Texts per bookmark in document order: the last inserted comes first.
     QHash<QString, QStringList> texts;
     QStringList order;
@@ -201,24 +201,24 @@ fillDocumentXml(const QByteArray &xml, const QList<Insertion> &insertions, QStri
     return result;
 }
 
-storage::Status fillDocx(const QString &templatePath, const QString &outPath,
+base::Status fillDocx(const QString &templatePath, const QString &outPath,
                          const QList<Insertion> &insertions, QStringList *missing)
 {
-    storage::Result<QList<ZipEntry>> package = readZip(templatePath);
+    base::Result<QList<ZipEntry>> package = readZip(templatePath);
     if (!package)
         return package.status();
     bool filled = false;
     for (ZipEntry &e : package.value) {
         if (e.name != QLatin1String("word/document.xml"))
             continue;
-        const storage::Result<QByteArray> xml = fillDocumentXml(e.data, insertions, missing);
+        const base::Result<QByteArray> xml = fillDocumentXml(e.data, insertions, missing);
         if (!xml)
             return xml.status();
         e.data = xml.value;
         filled = true;
     }
     if (!filled)
-        return storage::Status::failure(
+        return base::Status::failure(
             QStringLiteral("%1 不是 Word 文档：缺少 word/document.xml").arg(templatePath));
     // libzip writes a temporary file beside the target and renames it when
     // everything is written, so a failure leaves no half file.

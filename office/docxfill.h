@@ -25,13 +25,13 @@ struct Insertion
 };
 
 // The filled word/document.xml; `missing` receives bookmarks not found.
-storage::Result<QByteArray> fillDocumentXml(const QByteArray &xml,
+base::Result<QByteArray> fillDocumentXml(const QByteArray &xml,
                                             const QList<Insertion> &insertions,
                                             QStringList *missing = nullptr);
 
 // Reads `templatePath`, fills it and writes `outPath`. Nothing is written
 // when anything fails.
-storage::Status fillDocx(const QString &templatePath, const QString &outPath,
+base::Status fillDocx(const QString &templatePath, const QString &outPath,
                          const QList<Insertion> &insertions, QStringList *missing = nullptr);
 
 } // namespace office

@@ -29,12 +29,12 @@ QString withSuffix(const QString &name, const QString &selectedFilter, const QSt
     return add.isEmpty() ? name : name + QLatin1Char('.') + add;
 }
 
-storage::Status checkTarget(const QString &path)
+base::Status checkTarget(const QString &path)
 {
     const QFileInfo info(path);
     const QDir dir = info.absoluteDir();
     if (!dir.exists())
-        return storage::Status::failure(
+        return base::Status::failure(
             QStringLiteral("目标文件夹不存在：%1").arg(QDir::toNativeSeparators(dir.path())));
     const QString name = info.fileName();
     const QString busy = QStringLiteral("不能替换 %1（文件被占用或只读）");
@@ -42,7 +42,7 @@ storage::Status checkTarget(const QString &path)
         // Root may write anything; a file nobody may write is still read-only.
         const QFile::Permissions write = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
         if (!info.isWritable() || !(info.permissions() & write) || info.isDir())
-            return storage::Status::failure(busy.arg(QDir::toNativeSeparators(path)));
+            return base::Status::failure(busy.arg(QDir::toNativeSeparators(path)));
     }
     // LibreOffice's lock, and Microsoft Office's owner file, which drops up
     // to two leading characters of a long name.
@@ -52,39 +52,39 @@ storage::Status checkTarget(const QString &path)
         locks << QStringLiteral("~$") + name.mid(1) << QStringLiteral("~$") + name.mid(2);
     for (const QString &lock : locks)
         if (dir.exists(lock))
-            return storage::Status::failure(busy.arg(QDir::toNativeSeparators(path)) +
+            return base::Status::failure(busy.arg(QDir::toNativeSeparators(path)) +
                                             QStringLiteral("：它正在办公软件中打开（%1）").arg(lock));
     return {};
 }
 
-storage::Status replaceFile(const QString &from, const QString &to)
+base::Status replaceFile(const QString &from, const QString &to)
 {
     const QString part = to + QStringLiteral(".orven-part");
     QFile::remove(part);
     if (!QFile::copy(from, part))
-        return storage::Status::failure(QStringLiteral("不能写入 %1").arg(to));
+        return base::Status::failure(QStringLiteral("不能写入 %1").arg(to));
     if (QFile::exists(to) && !QFile::remove(to)) {
         QFile::remove(part);
-        return storage::Status::failure(QStringLiteral("不能替换 %1（文件被占用或只读）").arg(to));
+        return base::Status::failure(QStringLiteral("不能替换 %1（文件被占用或只读）").arg(to));
     }
     if (!QFile::rename(part, to)) {
         QFile::remove(part);
-        return storage::Status::failure(QStringLiteral("不能写入 %1").arg(to));
+        return base::Status::failure(QStringLiteral("不能写入 %1").arg(to));
     }
     return {};
 }
 
-storage::Status writeDocument(const DocumentJob &job, const Progress &progress)
+base::Status writeDocument(const DocumentJob &job, const Progress &progress)
 {
     auto stage = [&](const QString &s) {
         if (progress.stage)
             progress.stage(s);
     };
-    const storage::Status cancelled = storage::Status::failure(QStringLiteral("已取消"));
+    const base::Status cancelled = base::Status::failure(QStringLiteral("已取消"));
     if (job.templatePath.isEmpty() || !QFileInfo(job.templatePath).isFile())
-        return storage::Status::failure(
+        return base::Status::failure(
             QStringLiteral("找不到模板文件 %1").arg(QDir::toNativeSeparators(job.templatePath)));
-    if (const storage::Status st = checkTarget(job.target); !st)
+    if (const base::Status st = checkTarget(job.target); !st)
         return st;
 
     stage(QStringLiteral("正在生成文字…"));
@@ -102,22 +102,22 @@ storage::Status writeDocument(const DocumentJob &job, const Progress &progress)
     // A PDF: the Word file goes to a private folder first.
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/orven-export-XXXXXX"));
     if (!dir.isValid())
-        return storage::Status::failure(
+        return base::Status::failure(
             QStringLiteral("不能建立临时目录：%1").arg(dir.errorString()));
     const QString docx = dir.path() + QLatin1Char('/') + QFileInfo(job.target).completeBaseName() +
                          QStringLiteral(".docx");
-    storage::Status st = fillDocx(job.templatePath, docx, texts);
+    base::Status st = fillDocx(job.templatePath, docx, texts);
     if (!st)
         return st;
     if (progress.cancelled())
         return cancelled;
     if (findSoffice().isEmpty())
-        return storage::Status::failure(sofficeMissingText(true));
+        return base::Status::failure(sofficeMissingText(true));
     stage(QStringLiteral("正在用 LibreOffice 转换为 PDF…"));
     Conversion conversion(docx, QStringLiteral("pdf"), job.timeoutMs);
     QString error;
     if (!conversion.run(&error, progress.cancel))
-        return storage::Status::failure(error);
+        return base::Status::failure(error);
     return replaceFile(conversion.output(), job.target);
 }
 

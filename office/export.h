@@ -6,7 +6,8 @@
 // lives in a private temporary directory that is gone when it returns.
 
 #include "office/documents.h"
-#include "storage/result.h"
+#include "base/result.h"
+#include "base/task.h"
 
 #include <atomic>
 #include <functional>
@@ -30,22 +31,17 @@ bool isWordFile(const QString &path);
 // it has none of the suffixes `allowed` holds (compared without case).
 QString withSuffix(const QString &name, const QString &selectedFilter, const QStringList &allowed);
 
-struct Progress
-{
-    const std::atomic<bool> *cancel = nullptr;
-    std::function<void(const QString &stage)> stage;
-    bool cancelled() const { return cancel && cancel->load(); }
-};
+using base::Progress;
 
 // Whether an export may write `path`: its folder exists, and an existing
 // file is neither read-only nor open in an office program (a lock file
 // ".~lock.NAME#" or "~$NAME" beside it). Checked before any conversion.
-storage::Status checkTarget(const QString &path);
+base::Status checkTarget(const QString &path);
 
 // Copies `from` over `to` through a file beside `to`, so `to` is either the
 // old file or the whole new one.
-storage::Status replaceFile(const QString &from, const QString &to);
+base::Status replaceFile(const QString &from, const QString &to);
 
-storage::Status writeDocument(const DocumentJob &job, const Progress &progress = Progress());
+base::Status writeDocument(const DocumentJob &job, const Progress &progress = Progress());
 
 } // namespace office

@@ -39,9 +39,9 @@ QString excelError(lxw_error e)
 
 } // namespace
 
-storage::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &progress)
+base::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &progress)
 {
-    using storage::Status;
+    using base::Status;
     const results::Calibration &c = job.calibration;
     const storage::RunHeader &h = c.header;
     if (const Status st = checkTarget(job.target); !st)

@@ -18,6 +18,6 @@ struct RawWorkbookJob
     QString target; // .xlsx
 };
 
-storage::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &progress = Progress());
+base::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &progress = Progress());
 
 } // namespace office

@@ -1,4 +1,5 @@
 #include "office/templates.h"
+#include "base/paths.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -31,7 +32,7 @@ static QStringList searchFolders()
     if (!env.isEmpty())
         dirs << env;
     const QString program = QCoreApplication::applicationDirPath();
-    dirs << program << storage::userDataFolder() << installedDataFolder();
+    dirs << program << base::userDataFolder() << installedDataFolder();
     return dirs;
 }
 
@@ -54,7 +55,7 @@ QString editableTemplate(const QString &name, QString *error)
     if (QFileInfo(folder) != QFileInfo(installedDataFolder()))
         return found;
     // An installed template is read-only: the user edits a copy of it.
-    const QString copy = storage::userDataFolder() + QLatin1Char('/') + name;
+    const QString copy = base::userDataFolder() + QLatin1Char('/') + name;
     if (!QFile::copy(found, copy)) {
         if (error)
             *error = QStringLiteral("不能把模板复制到 %1").arg(copy);

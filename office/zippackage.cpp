@@ -19,9 +19,9 @@ static QString openError(int code)
     return text;
 }
 
-storage::Result<QList<ZipEntry>> readZip(const QString &path)
+base::Result<QList<ZipEntry>> readZip(const QString &path)
 {
-    using R = storage::Result<QList<ZipEntry>>;
+    using R = base::Result<QList<ZipEntry>>;
     if (!QFile::exists(path))
         return R::failure(QStringLiteral("文件不存在：%1").arg(path));
     int code = 0;
@@ -58,12 +58,12 @@ storage::Result<QList<ZipEntry>> readZip(const QString &path)
     return r;
 }
 
-storage::Status writeZip(const QString &path, const QList<ZipEntry> &entries)
+base::Status writeZip(const QString &path, const QList<ZipEntry> &entries)
 {
     int code = 0;
     zip_t *z = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
     if (!z)
-        return storage::Status::failure(
+        return base::Status::failure(
             QStringLiteral("不能写入 %1：%2").arg(path, openError(code)));
     for (const ZipEntry &e : entries) {
         // The data must live until zip_close: libzip reads it then.
@@ -74,13 +74,13 @@ storage::Status writeZip(const QString &path, const QList<ZipEntry> &entries)
                 zip_source_free(src);
             const QString why = zipError(z);
             zip_discard(z);
-            return storage::Status::failure(QStringLiteral("不能写入 %1：%2").arg(path, why));
+            return base::Status::failure(QStringLiteral("不能写入 %1：%2").arg(path, why));
         }
     }
     if (zip_close(z) != 0) {
         const QString why = zipError(z);
         zip_discard(z);
-        return storage::Status::failure(QStringLiteral("不能写入 %1：%2").arg(path, why));
+        return base::Status::failure(QStringLiteral("不能写入 %1：%2").arg(path, why));
     }
     return {};
 }

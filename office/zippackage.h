@@ -17,8 +17,8 @@ struct ZipEntry
     QByteArray data;
 };
 
-storage::Result<QList<ZipEntry>> readZip(const QString &path);
+base::Result<QList<ZipEntry>> readZip(const QString &path);
 // Writes the entries in order to `path` (replacing it).
-storage::Status writeZip(const QString &path, const QList<ZipEntry> &entries);
+base::Status writeZip(const QString &path, const QList<ZipEntry> &entries);
 
 } // namespace office

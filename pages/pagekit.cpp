@@ -108,7 +108,7 @@ void reportFailure(QWidget *parent, const QString &what, const QString &reason)
     prompts::about(parent, QStringLiteral("失败"), what + QStringLiteral("：") + reason);
 }
 
-bool reportOutcome(QWidget *parent, const storage::Status &status, const QString &what,
+bool reportOutcome(QWidget *parent, const base::Status &status, const QString &what,
                    const QString &success)
 {
     if (!status.ok) {

@@ -39,7 +39,7 @@ QString itemText(const QTableWidget *table, int row, int column);
 // The "失败" box for a storage action that did not succeed.
 void reportFailure(QWidget *parent, const QString &what, const QString &reason);
 // Shows `success` under "提示" when `status` is ok, otherwise the failure box.
-bool reportOutcome(QWidget *parent, const storage::Status &status, const QString &what,
+bool reportOutcome(QWidget *parent, const base::Status &status, const QString &what,
                    const QString &success);
 
 // Makes a page a frameless child widget.

@@ -108,7 +108,7 @@ QString SampleTableText::cell(const QVector<StoredSample> &samples, int row, int
     }
 }
 
-storage::Status checkHeader(const storage::RunHeader &h)
+base::Status checkHeader(const storage::RunHeader &h)
 {
     auto number = [](const QString &text, int *n) {
         bool ok = false;
@@ -118,20 +118,20 @@ storage::Status checkHeader(const storage::RunHeader &h)
     const QString damaged = QStringLiteral("校准记录 %1 已损坏：").arg(h.dtbegin);
     int n = 0;
     if (!number(h.pointnum, &n) || n < 1 || n > kMaxPoints)
-        return storage::Status::failure(
+        return base::Status::failure(
             damaged + QStringLiteral("校准点个数为“%1”，应为 1 到 %2。").arg(h.pointnum).arg(kMaxPoints));
     if (!number(h.channum, &n) || n < 1 || n > kMaxChannels)
-        return storage::Status::failure(
+        return base::Status::failure(
             damaged +
             QStringLiteral("通道个数为“%1”，应为 1 到 %2。").arg(h.channum).arg(kMaxChannels));
     if (!number(h.samplenum, &n) || n < 0)
-        return storage::Status::failure(damaged +
+        return base::Status::failure(damaged +
                                         QStringLiteral("样本个数为“%1”。").arg(h.samplenum));
     return {};
 }
 
 // The header's channel count against the values of a sample as stored.
-static storage::Status checkValues(const storage::RunHeader &h, const char *data, int size)
+static base::Status checkValues(const storage::RunHeader &h, const char *data, int size)
 {
     int values = 0;
     for (int i = 0; i < size; ++i)
@@ -141,7 +141,7 @@ static storage::Status checkValues(const storage::RunHeader &h, const char *data
     const int channels = h.channum.trimmed().toInt();
     if (values >= channels)
         return {};
-    return storage::Status::failure(
+    return base::Status::failure(
         QStringLiteral("校准记录 %1 已损坏：通道个数为 %2，而样本只有 %3 个数值。")
             .arg(h.dtbegin)
             .arg(channels)
@@ -152,11 +152,11 @@ LoadOutcome loadSamples(storage::SampleReader &reader, Calibration &out, const L
 {
     LoadOutcome outcome;
     const storage::RunHeader &h = out.header;
-    if (const storage::Status st = checkHeader(h); !st) {
+    if (const base::Status st = checkHeader(h); !st) {
         outcome.status = st;
         return outcome;
     }
-    const storage::Result<qint64> n = reader.countInWindow(h.dtbegin, h.dtend);
+    const base::Result<qint64> n = reader.countInWindow(h.dtbegin, h.dtend);
     if (!n) {
         outcome.status = n.status();
         return outcome;
@@ -168,7 +168,7 @@ LoadOutcome loadSamples(storage::SampleReader &reader, Calibration &out, const L
     QVector<StoredSample> batch;
     QByteArray lastPoint;
     qint64 done = 0;
-    storage::Status damaged;
+    base::Status damaged;
     auto flush = [&] {
         if (control.batch && !batch.isEmpty())
             control.batch(batch);
@@ -183,7 +183,7 @@ LoadOutcome loadSamples(storage::SampleReader &reader, Calibration &out, const L
                 return false;
             }
             if (done == 0) {
-                if (const storage::Status st = checkValues(h, data.data, data.size); !st) {
+                if (const base::Status st = checkValues(h, data.data, data.size); !st) {
                     damaged = st;
                     return false;
                 }
@@ -222,7 +222,7 @@ Loaded loadCalibration(const QString &databasePath, const QString &key, const Lo
     loaded.status = reader.open(databasePath);
     if (!loaded.status)
         return loaded;
-    const storage::Result<storage::SampleReader::FoundHeader> h = reader.header(key);
+    const base::Result<storage::FoundHeader> h = reader.header(key);
     if (!h) {
         loaded.status = h.status();
         return loaded;
@@ -230,7 +230,7 @@ Loaded loadCalibration(const QString &databasePath, const QString &key, const Lo
     if (!h.value.found)
         return loaded;
     loaded.found = true;
-    if (const storage::Status st = checkHeader(h.value.header); !st) {
+    if (const base::Status st = checkHeader(h.value.header); !st) {
         loaded.status = st;
         return loaded;
     }
@@ -309,7 +309,7 @@ Computed computeFromReader(storage::SampleReader &reader, const storage::RunHead
     int last = -1;
     bool known = false;
     QByteArray lastLabel;
-    storage::Status damaged;
+    base::Status damaged;
     c.status = reader.forEachInWindow(
         header.dtbegin, header.dtend,
         [&](storage::TextRef jd, storage::TextRef, storage::TextRef data) {

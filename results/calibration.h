@@ -74,7 +74,7 @@ int pointCount(const storage::RunHeader &header);
 // Whether a header's numbers are ones a calibration can hold: 1 to 10
 // points, 1 to 128 channels, a sample count that is not negative. A damaged
 // header is refused with the reason before anything is sized by it.
-storage::Status checkHeader(const storage::RunHeader &header);
+base::Status checkHeader(const storage::RunHeader &header);
 constexpr int kMaxPoints = 10;
 constexpr int kMaxChannels = 128;
 
@@ -94,7 +94,7 @@ struct LoadControl
 // open. Cancelled loads return ok with `cancelled` set.
 struct LoadOutcome
 {
-    storage::Status status;
+    base::Status status;
     bool cancelled = false;
 };
 LoadOutcome loadSamples(storage::SampleReader &reader, Calibration &out,
@@ -104,7 +104,7 @@ LoadOutcome loadSamples(storage::SampleReader &reader, Calibration &out,
 // `found` is false (and status ok) when no header has that key.
 struct Loaded
 {
-    storage::Status status;
+    base::Status status;
     bool found = false;
     bool cancelled = false;
     Calibration calibration;
@@ -121,7 +121,7 @@ QVector<PointResult> computeResults(const Calibration &calibration,
 // samples (orven-report, exports that need only the figures).
 struct Computed
 {
-    storage::Status status;
+    base::Status status;
     bool cancelled = false;
     QVector<PointResult> points;
 };

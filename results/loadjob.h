@@ -1,16 +1,14 @@
 #pragma once
 
-// Loads a calibration's samples and computes its results on a worker thread
-// of its own connection. Batches of samples, progress and the results come
-// back to the object's thread as signals, so the window keeps repainting and
-// a run keeps polling while a large calibration loads.
+// Loads a calibration's samples and computes its results on a worker task
+// with a connection of its own. Batches of samples, progress and the results
+// come back to the object's thread as signals, so the window keeps
+// repainting and a run keeps polling while a large calibration loads.
 
+#include "base/task.h"
 #include "results/calibration.h"
 
 #include <QObject>
-#include <QThread>
-#include <atomic>
-#include <memory>
 
 namespace results {
 
@@ -21,11 +19,10 @@ class LoadJob : public QObject
 public:
     LoadJob(const QString &databasePath, const storage::RunHeader &header,
             QObject *parent = nullptr);
-    ~LoadJob() override; // cancels and waits for the worker
 
-    void start();
-    void cancel();
-    bool isRunning() const;
+    void start() { m_task->start(); }
+    void cancel() { m_task->cancel(); }
+    bool isRunning() const { return m_task->isRunning(); }
     // Everything loaded, valid after finished() with ok.
     const Calibration &calibration() const { return m_calibration; }
 
@@ -36,10 +33,11 @@ signals:
     void finished(bool ok, const QString &error, bool cancelled);
 
 private:
+    base::Status work(const base::Progress &progress);
+
     QString m_path;
     Calibration m_calibration;
-    std::atomic<bool> m_cancel{false};
-    std::unique_ptr<QThread> m_thread;
+    base::Task *m_task; // a child: deleted, cancelled and waited for first
 };
 
 } // namespace results

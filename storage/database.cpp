@@ -1,5 +1,6 @@
 #include "storage/database.h"
 
+#include "base/paths.h"
 #include "storage/transaction.h"
 
 #include <QCoreApplication>
@@ -23,30 +24,15 @@ static void initStorageResources()
 
 namespace storage {
 
-bool folderIsWritable(const QString &dir)
-{
-    if (!QFileInfo(dir).isDir())
-        return false;
-    QTemporaryFile probe(dir + QStringLiteral("/.orven-write-XXXXXX"));
-    return probe.open();
-}
-
-QString userDataFolder()
-{
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QDir().mkpath(dir);
-    return dir;
-}
-
 DatabaseLocation databaseLocation(const QString &programDir)
 {
     const QString env = qEnvironmentVariable("ORVEN_DB");
     if (!env.isEmpty())
         return {QFileInfo(env).absoluteFilePath(), QStringLiteral("ORVEN_DB")};
     const QString dir = programDir.isEmpty() ? QCoreApplication::applicationDirPath() : programDir;
-    if (folderIsWritable(dir))
+    if (base::folderIsWritable(dir))
         return {dir + QStringLiteral("/ORVDB.db3"), QStringLiteral("program folder")};
-    return {userDataFolder() + QStringLiteral("/ORVDB.db3"), QStringLiteral("user data folder")};
+    return {base::userDataFolder() + QStringLiteral("/ORVDB.db3"), QStringLiteral("user data folder")};
 }
 
 QString defaultDatabasePath()

@@ -18,10 +18,6 @@ struct DatabaseLocation
 };
 DatabaseLocation databaseLocation(const QString &programDir = QString());
 QString defaultDatabasePath();
-// The user's data folder of the workstation (made when missing).
-QString userDataFolder();
-// True when a file can be made in `dir` (tried, not guessed from its mode).
-bool folderIsWritable(const QString &dir);
 
 // Opens `path` as the default connection and makes sure the nine tables, the
 // two single rows and the time indexes exist. Existing tables and rows are

@@ -2,6 +2,105 @@
 
 namespace storage {
 
+namespace {
+
+// Fills the fields in column order; missing trailing values read as empty.
+template <int N> void fill(QString *const (&fields)[N], const Row &row)
+{
+    for (int i = 0; i < N; ++i)
+        *fields[i] = row.value(i);
+}
+
+} // namespace
+
+Row Collector::toRow() const
+{
+    return Row{num,   name,     type,      portnum,    serialnum, zqtem,      zqhum, cltem,
+               clhum, zhengshu, temnosure, temnosurek, humnosure, humnosurek, todata};
+}
+
+Collector Collector::fromRow(const Row &row)
+{
+    Collector c;
+    QString *const fields[kColumns] = {&c.num,        &c.name,      &c.type,       &c.portnum,
+                                       &c.serialnum,  &c.zqtem,     &c.zqhum,      &c.cltem,
+                                       &c.clhum,      &c.zhengshu,  &c.temnosure,  &c.temnosurek,
+                                       &c.humnosure,  &c.humnosurek, &c.todata};
+    fill(fields, row);
+    return c;
+}
+
+Row Equipment::toRow() const
+{
+    Row row{name,   companyname,     address,  type,    model, equipmodel, listnum, temnum,
+            humnum, madecompanyname, madedate, temdown, temup, humdown,    humup,   adjustnum};
+    for (int i = 0; i < 10; ++i)
+        row << tem.value(i);
+    for (int i = 0; i < 10; ++i)
+        row << hum.value(i);
+    return row;
+}
+
+Equipment Equipment::fromRow(const Row &row)
+{
+    Equipment e;
+    QString *const fields[kListColumns] = {
+        &e.name,   &e.companyname,     &e.address,  &e.type,    &e.model, &e.equipmodel,
+        &e.listnum, &e.temnum,         &e.humnum,   &e.madecompanyname,   &e.madedate,
+        &e.temdown, &e.temup,          &e.humdown,  &e.humup,   &e.adjustnum};
+    fill(fields, row);
+    for (int i = 0; i < 10; ++i)
+        e.tem << row.value(kListColumns + i);
+    for (int i = 0; i < 10; ++i)
+        e.hum << row.value(kListColumns + 10 + i);
+    return e;
+}
+
+Row Company::toRow() const
+{
+    return Row{unitname, tel, fax, address, yzbm, website, place, booknum};
+}
+
+Company Company::fromRow(const Row &row)
+{
+    Company c;
+    QString *const fields[kColumns] = {&c.unitname, &c.tel,     &c.fax,   &c.address,
+                                       &c.yzbm,     &c.website, &c.place, &c.booknum};
+    fill(fields, row);
+    return c;
+}
+
+Row ChannelRow::toRow() const
+{
+    return Row{num,    headtype, chantype, wiring, mxm,   mxb,    r0,
+               compmode, cjtemp, coefa,    coefb,  coefc, coefa4, coefb4};
+}
+
+ChannelRow ChannelRow::fromRow(const Row &row)
+{
+    ChannelRow c;
+    QString *const fields[kColumns] = {&c.num,      &c.headtype, &c.chantype, &c.wiring, &c.mxm,
+                                       &c.mxb,      &c.r0,       &c.compmode, &c.cjtemp, &c.coefa,
+                                       &c.coefb,    &c.coefc,    &c.coefa4,   &c.coefb4};
+    fill(fields, row);
+    return c;
+}
+
+Row Selection::toRow() const
+{
+    return Row{datacollect, equipdata, secA, roadA, roadtypeA, secB, roadB, roadtypeB, comnum};
+}
+
+Selection Selection::fromRow(const Row &row)
+{
+    Selection s;
+    QString *const fields[kColumns] = {&s.datacollect, &s.equipdata, &s.secA,
+                                       &s.roadA,       &s.roadtypeA, &s.secB,
+                                       &s.roadB,       &s.roadtypeB, &s.comnum};
+    fill(fields, row);
+    return s;
+}
+
 Row RunHeader::toRow() const
 {
     return Row{num,      dtbegin, dtend,     pointnum,  temset,  humset,
@@ -12,12 +111,11 @@ Row RunHeader::toRow() const
 RunHeader RunHeader::fromRow(const Row &row)
 {
     RunHeader h;
-    QString *fields[kColumns] = {
+    QString *const fields[kColumns] = {
         &h.num,      &h.dtbegin, &h.dtend,     &h.pointnum,  &h.temset,  &h.humset,
         &h.kindsA,   &h.kindsB,  &h.collector, &h.equipname, &h.channum, &h.samplenum,
         &h.chanlist, &h.envtem,  &h.envhum,    &h.equiptype, &h.typesA,  &h.typesB};
-    for (int i = 0; i < kColumns; ++i)
-        *fields[i] = row.value(i);
+    fill(fields, row);
     return h;
 }
 

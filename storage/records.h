@@ -12,6 +12,78 @@ namespace storage {
 using Row = QStringList;
 using Rows = QList<Row>;
 
+// One datacollect row: a collector of the register.
+struct Collector
+{
+    QString num, name, type, portnum, serialnum;
+    QString zqtem, zqhum;           // accuracy, ± ℃ and ± %RH
+    QString cltem, clhum;           // resolution
+    QString zhengshu;               // its calibration certificate's number
+    QString temnosure, temnosurek;  // U of the temperature result, U of the humidity result
+    QString humnosure, humnosurek;  // their coverage factors k
+    QString todata;                 // the certificate is valid until, "yyyy-MM-dd"
+
+    static constexpr int kColumns = 15;
+    bool isEmpty() const { return serialnum.isEmpty() && num.isEmpty() && name.isEmpty(); }
+    Row toRow() const;
+    static Collector fromRow(const Row &row);
+};
+
+// One equipdata row: an equipment under calibration and its points.
+struct Equipment
+{
+    QString name, companyname, address, type, model, equipmodel, listnum;
+    QString temnum, humnum; // probe counts
+    QString madecompanyname, madedate;
+    QString temdown, temup, humdown, humup; // ranges
+    QString adjustnum;                      // number of calibration points
+    QStringList tem, hum;                   // ten set points each, as typed
+
+    static constexpr int kColumns = 36;
+    static constexpr int kListColumns = 16; // the columns before the set points
+    bool isEmpty() const { return name.isEmpty() && companyname.isEmpty(); }
+    Row toRow() const;
+    static Equipment fromRow(const Row &row);
+};
+
+// The company row: the laboratory.
+struct Company
+{
+    QString unitname, tel, fax, address, yzbm, website, place, booknum;
+
+    static constexpr int kColumns = 8;
+    bool isEmpty() const { return toRow().join(QString()).isEmpty(); }
+    Row toRow() const;
+    static Company fromRow(const Row &row);
+};
+
+// One deviceA / deviceB row: a channel of a collector's layout.
+struct ChannelRow
+{
+    QString num, headtype, chantype, wiring, mxm, mxb, r0, compmode, cjtemp;
+    QString coefa, coefb, coefc, coefa4, coefb4;
+
+    static constexpr int kColumns = 14;
+    Row toRow() const;
+    static ChannelRow fromRow(const Row &row);
+};
+
+// The secdevice row: what the pages hand each other.
+struct Selection
+{
+    QString datacollect, equipdata, secA, roadA, roadtypeA, secB, roadB, roadtypeB, comnum;
+
+    static constexpr int kColumns = 9;
+    Row toRow() const;
+    static Selection fromRow(const Row &row);
+};
+
+// The envirdata row: the ambient conditions.
+struct Ambient
+{
+    QString tem, hum;
+};
+
 // One datamark row: the header of a processed calibration.
 struct RunHeader
 {
@@ -51,6 +123,13 @@ struct Sample
     static constexpr int kColumns = 5;
     Row toRow() const;
     static Sample fromRow(const Row &row);
+};
+
+// A header looked up by its key.
+struct FoundHeader
+{
+    bool found = false;
+    RunHeader header;
 };
 
 // Items each followed by ";", the last one included.

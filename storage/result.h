@@ -1,34 +1,10 @@
 #pragma once
 
-#include <QString>
+// Storage calls report with the workstation's general result types.
+
+#include "base/result.h"
 
 namespace storage {
-
-// Outcome of one storage call: every statement's result reaches the caller.
-struct Status
-{
-    bool ok = true;
-    QString error;
-
-    static Status failure(const QString &reason) { return Status{false, reason}; }
-    explicit operator bool() const { return ok; }
-};
-
-template <typename T> struct Result
-{
-    bool ok = true;
-    QString error;
-    T value{};
-
-    static Result failure(const QString &reason)
-    {
-        Result r;
-        r.ok = false;
-        r.error = reason;
-        return r;
-    }
-    explicit operator bool() const { return ok; }
-    Status status() const { return Status{ok, error}; }
-};
-
+using base::Result;
+using base::Status;
 } // namespace storage

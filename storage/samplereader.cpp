@@ -81,9 +81,7 @@ Result<qint64> SampleReader::countInWindow(const QString &from, const QString &t
     st.bind(2, to);
     if (sqlite3_step(st.get()) != SQLITE_ROW)
         return Result<qint64>::failure(lastError());
-    Result<qint64> r;
-    r.value = sqlite3_column_int64(st.get(), 0);
-    return r;
+    return qint64(sqlite3_column_int64(st.get(), 0));
 }
 
 Status SampleReader::forEachInWindow(const QString &from, const QString &to, const Visitor &visit)
@@ -105,95 +103,85 @@ Status SampleReader::forEachInWindow(const QString &from, const QString &to, con
     }
 }
 
-Result<SampleReader::FoundHeader> SampleReader::header(const QString &dtbegin)
+Result<FoundHeader> SampleReader::header(const QString &dtbegin)
 {
-    Statement st(m_db, "select * from datamark where dtbegin=?");
-    if (!st.ok())
-        return Result<FoundHeader>::failure(lastError());
-    st.bind(1, dtbegin);
-    Result<FoundHeader> r;
-    const int rc = sqlite3_step(st.get());
-    if (rc == SQLITE_DONE)
-        return r;
-    if (rc != SQLITE_ROW)
-        return Result<FoundHeader>::failure(lastError());
-    Row row;
-    for (int i = 0; i < sqlite3_column_count(st.get()); ++i)
-        row << column(st.get(), i).text();
-    r.value.found = true;
-    r.value.header = RunHeader::fromRow(row);
-    return r;
+    const Result<QList<RunHeader>> found =
+        records<RunHeader>("select * from datamark where dtbegin=? limit 1", {dtbegin});
+    if (!found)
+        return base::failure(found.error);
+    FoundHeader h;
+    h.found = !found.value.isEmpty();
+    if (h.found)
+        h.header = found.value.first();
+    return h;
 }
 
 Result<QList<RunHeader>> SampleReader::headers()
 {
-    Statement st(m_db, "select * from datamark order by dtbegin");
-    if (!st.ok())
-        return Result<QList<RunHeader>>::failure(lastError());
-    Result<QList<RunHeader>> r;
-    for (;;) {
-        const int rc = sqlite3_step(st.get());
-        if (rc == SQLITE_DONE)
-            return r;
-        if (rc != SQLITE_ROW)
-            return Result<QList<RunHeader>>::failure(lastError());
-        Row row;
-        for (int i = 0; i < sqlite3_column_count(st.get()); ++i)
-            row << column(st.get(), i).text();
-        r.value << RunHeader::fromRow(row);
-    }
+    return records<RunHeader>("select * from datamark order by dtbegin", {});
 }
 
 Result<Rows> SampleReader::rows(const char *sql, const QStringList &binds, int limit)
 {
     Statement st(m_db, sql);
     if (!st.ok())
-        return Result<Rows>::failure(lastError());
+        return base::failure(lastError());
     for (int i = 0; i < binds.size(); ++i)
         st.bind(i + 1, binds[i]);
-    Result<Rows> r;
-    while (limit < 0 || r.value.size() < limit) {
+    Rows out;
+    while (limit < 0 || out.size() < limit) {
         const int rc = sqlite3_step(st.get());
         if (rc == SQLITE_DONE)
             break;
         if (rc != SQLITE_ROW)
-            return Result<Rows>::failure(lastError());
+            return base::failure(lastError());
         Row row;
         for (int i = 0; i < sqlite3_column_count(st.get()); ++i)
             row << column(st.get(), i).text();
-        r.value << row;
+        out << row;
     }
-    return r;
+    return out;
 }
 
-static Result<Row> first(const Result<Rows> &rows)
+template <typename R>
+Result<QList<R>> SampleReader::records(const char *sql, const QStringList &binds)
 {
-    if (!rows)
-        return Result<Row>::failure(rows.error);
-    Result<Row> r;
-    if (!rows.value.isEmpty())
-        r.value = rows.value.first();
-    return r;
+    const Result<Rows> found = rows(sql, binds);
+    if (!found)
+        return base::failure(found.error);
+    QList<R> out;
+    for (const Row &row : found.value)
+        out << R::fromRow(row);
+    return out;
 }
 
-Result<Row> SampleReader::equipmentRecord(const QString &name)
+template <typename R> Result<R> SampleReader::record(const char *sql, const QStringList &binds)
 {
-    return first(rows("select * from equipdata where name=?", {name}, 1));
+    const Result<QList<R>> found = records<R>(sql, binds);
+    if (!found)
+        return base::failure(found.error);
+    return found.value.isEmpty() ? R() : found.value.first();
 }
 
-Result<Row> SampleReader::collectorRecord(const QString &serial)
+Result<Equipment> SampleReader::equipmentRecord(const QString &name)
 {
-    return first(rows("select * from datacollect where serialnum=?", {serial}, 1));
+    return record<Equipment>("select * from equipdata where name=? limit 1", {name});
 }
 
-Result<Row> SampleReader::companyRecord()
+Result<Collector> SampleReader::collectorRecord(const QString &serial)
 {
-    return first(rows("select * from company", {}, 1));
+    return record<Collector>("select * from datacollect where serialnum=? limit 1", {serial});
 }
 
-Result<Rows> SampleReader::channelRows(bool collectorTwo)
+Result<Company> SampleReader::companyRecord()
 {
-    return rows(collectorTwo ? "select * from deviceB" : "select * from deviceA", {});
+    return record<Company>("select * from company limit 1", {});
+}
+
+Result<QList<ChannelRow>> SampleReader::channelRows(bool collectorTwo)
+{
+    return records<ChannelRow>(collectorTwo ? "select * from deviceB" : "select * from deviceA",
+                               {});
 }
 
 } // namespace storage

@@ -44,26 +44,23 @@ public:
     Status forEachInWindow(const QString &from, const QString &to, const Visitor &visit);
 
     // The first header with that dtbegin; ok with found = false when none.
-    struct FoundHeader
-    {
-        bool found = false;
-        RunHeader header;
-    };
     Result<FoundHeader> header(const QString &dtbegin);
     // Every header, ordered by dtbegin.
     Result<QList<RunHeader>> headers();
 
-    // Records the documents are written from, as stored (select *); an
-    // empty row when there is none.
-    Result<Row> equipmentRecord(const QString &name);
-    Result<Row> collectorRecord(const QString &serial);
-    Result<Row> companyRecord();
+    // Records the documents are written from, as stored; an empty record
+    // when there is none.
+    Result<Equipment> equipmentRecord(const QString &name);
+    Result<Collector> collectorRecord(const QString &serial);
+    Result<Company> companyRecord();
     // The channel rows of collector one or two, in table order.
-    Result<Rows> channelRows(bool collectorTwo);
+    Result<QList<ChannelRow>> channelRows(bool collectorTwo);
 
 private:
     QString lastError() const;
     Result<Rows> rows(const char *sql, const QStringList &binds, int limit = -1);
+    template <typename R> Result<QList<R>> records(const char *sql, const QStringList &binds);
+    template <typename R> Result<R> record(const char *sql, const QStringList &binds);
     sqlite3 *m_db = nullptr;
 };
 

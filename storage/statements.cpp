@@ -52,9 +52,7 @@ Result<int> execCount(const QString &sql, const QStringList &values = {})
     QSqlQuery q;
     if (!run(q, sql, values))
         return Result<int>::failure(reasonOf(q));
-    Result<int> r;
-    r.value = q.numRowsAffected();
-    return r;
+    return q.numRowsAffected();
 }
 
 Result<Rows> selectRows(const QString &sql, const QStringList &values = {})
@@ -63,18 +61,39 @@ Result<Rows> selectRows(const QString &sql, const QStringList &values = {})
     q.setForwardOnly(true);
     if (!run(q, sql, values))
         return Result<Rows>::failure(reasonOf(q));
-    Result<Rows> r;
+    Rows rows;
     const int columns = q.record().count();
     while (q.next()) {
         Row row;
         row.reserve(columns);
         for (int i = 0; i < columns; ++i)
             row << q.value(i).toString();
-        r.value << row;
+        rows << row;
     }
     if (q.lastError().isValid())
-        return Result<Rows>::failure(reasonOf(q));
-    return r;
+        return base::failure(reasonOf(q));
+    return rows;
+}
+
+// Every row of a select as records.
+template <typename R> Result<QList<R>> selectRecords(const QString &sql, const QStringList &values = {})
+{
+    const Result<Rows> rows = selectRows(sql, values);
+    if (!rows)
+        return base::failure(rows.error);
+    QList<R> out;
+    for (const Row &row : rows.value)
+        out << R::fromRow(row);
+    return out;
+}
+
+// The first row of a select as a record; an empty record when there is none.
+template <typename R> Result<R> selectRecord(const QString &sql, const QStringList &values = {})
+{
+    const Result<QList<R>> records = selectRecords<R>(sql, values);
+    if (!records)
+        return base::failure(records.error);
+    return records.value.isEmpty() ? R() : records.value.first();
 }
 
 // First row of a select, or a row of empty texts when there is none.
@@ -83,12 +102,10 @@ Result<Row> selectFirst(const QString &sql, int columns, const QStringList &valu
     Result<Rows> rows = selectRows(sql, values);
     if (!rows)
         return Result<Row>::failure(rows.error);
-    Result<Row> r;
-    if (!rows.value.isEmpty())
-        r.value = rows.value.first();
-    while (r.value.size() < columns)
-        r.value << QString();
-    return r;
+    Row row = rows.value.isEmpty() ? Row() : rows.value.first();
+    while (row.size() < columns)
+        row << QString();
+    return row;
 }
 
 // The first value of a select, empty text when there is no row.
@@ -97,21 +114,7 @@ Result<QString> selectValue(const QString &sql, const QStringList &values)
     Result<Row> row = selectFirst(sql, 1, values);
     if (!row)
         return Result<QString>::failure(row.error);
-    Result<QString> r;
-    r.value = row.value[0];
-    return r;
-}
-
-// The first row of a select of one value, or an empty row when there is none.
-Result<Row> firstOrEmpty(const QString &sql, const QString &value)
-{
-    const Result<Rows> rows = selectRows(sql, {value});
-    if (!rows)
-        return Result<Row>::failure(rows.error);
-    Result<Row> r;
-    if (!rows.value.isEmpty())
-        r.value = rows.value.first();
-    return r;
+    return row.value[0];
 }
 
 // A count(*) of one bound value.
@@ -119,10 +122,8 @@ Result<int> countOf(const QString &sql, const QString &value)
 {
     const Result<QString> n = selectValue(sql, {value});
     if (!n)
-        return Result<int>::failure(n.error);
-    Result<int> r;
-    r.value = n.value.toInt();
-    return r;
+        return base::failure(n.error);
+    return n.value.toInt();
 }
 
 // Deletes by one value and inserts, in one transaction.
@@ -143,16 +144,6 @@ QString placeholders(int n)
     for (int i = 0; i < n; ++i)
         marks << QStringLiteral("?");
     return marks.join(QLatin1Char(','));
-}
-
-Status checkWidth(const Row &row, int expected, const char *what)
-{
-    if (row.size() != expected)
-        return Status::failure(QStringLiteral("%1: %2 values expected, %3 given")
-                                   .arg(QLatin1String(what))
-                                   .arg(expected)
-                                   .arg(row.size()));
-    return {};
 }
 
 QString deviceTable(Device d)
@@ -201,16 +192,9 @@ static Status announce(const Status &st)
 
 Result<Selection> readSelection()
 {
-    Result<Row> row = selectFirst(
+    return selectRecord<Selection>(
         QStringLiteral("select datacollect,equipdata,secA,roadA,roadtypeA,secB,roadB,roadtypeB,"
-                       "comnum from secdevice"),
-        9);
-    if (!row)
-        return Result<Selection>::failure(row.error);
-    const Row &v = row.value;
-    Result<Selection> r;
-    r.value = Selection{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]};
-    return r;
+                       "comnum from secdevice"));
 }
 
 Status selectCollector(const QString &serial)
@@ -230,35 +214,29 @@ Status selectEquipment(const QString &name, const QString &tem, const QString &h
 
 Result<Ambient> readAmbient()
 {
-    Result<Row> row = selectFirst(QStringLiteral("select tem,hum from envirdata"), 2);
+    const Result<Row> row = selectFirst(QStringLiteral("select tem,hum from envirdata"), 2);
     if (!row)
-        return Result<Ambient>::failure(row.error);
-    Result<Ambient> r;
-    r.value = Ambient{row.value[0], row.value[1]};
-    return r;
+        return base::failure(row.error);
+    return Ambient{row.value[0], row.value[1]};
 }
 
 // ---- collectors ----
 
-Result<Rows> listCollectors()
+Result<QList<Collector>> listCollectors()
 {
-    return selectRows(QStringLiteral("select * from datacollect"));
+    return selectRecords<Collector>(QStringLiteral("select * from datacollect"));
 }
 
-Status insertCollector(const Row &row)
+Status insertCollector(const Collector &collector)
 {
-    if (Status st = checkWidth(row, kCollectorColumns, "collector"); !st)
-        return st;
-    return exec(
-        QStringLiteral("insert into datacollect values(%1)").arg(placeholders(kCollectorColumns)),
-        row);
+    return exec(QStringLiteral("insert into datacollect values(%1)")
+                    .arg(placeholders(Collector::kColumns)),
+                collector.toRow());
 }
 
-Result<int> updateCollector(const Row &row)
+Result<int> updateCollector(const Collector &collector)
 {
-    if (Status st = checkWidth(row, kCollectorColumns, "collector"); !st)
-        return Result<int>::failure(st.error);
-    return execCount(QLatin1String(kCollectorUpdate), Row(row) << row[0]);
+    return execCount(QLatin1String(kCollectorUpdate), collector.toRow() << collector.num);
 }
 
 Result<int> deleteCollectorsBySerial(const QString &serial)
@@ -271,12 +249,10 @@ Result<int> countCollectorsBySerial(const QString &serial)
     return countOf(QStringLiteral("select count(*) from datacollect where serialnum=?"), serial);
 }
 
-Status replaceCollector(const Row &row)
+Status replaceCollector(const Collector &collector)
 {
-    if (Status st = checkWidth(row, kCollectorColumns, "collector"); !st)
-        return st;
-    return deleteThenInsert(QStringLiteral("delete from datacollect where serialnum=?"), row[4],
-                            [&] { return insertCollector(row); });
+    return deleteThenInsert(QStringLiteral("delete from datacollect where serialnum=?"),
+                            collector.serialnum, [&] { return insertCollector(collector); });
 }
 
 Status deleteAllCollectors()
@@ -286,27 +262,21 @@ Status deleteAllCollectors()
 
 // ---- equipment ----
 
-Result<Rows> listEquipment()
+Result<QList<Equipment>> listEquipment()
 {
-    return selectRows(QStringLiteral(
-        "select companyname,address,name,type,model,equipmodel,listnum,temnum,humnum,"
-        "madecompanyname,madedate,temdown,temup,humdown,humup,adjustnum from equipdata"));
+    return selectRecords<Equipment>(QStringLiteral("select * from equipdata"));
 }
 
-Status insertEquipment(const Row &row)
+Status insertEquipment(const Equipment &equipment)
 {
-    if (Status st = checkWidth(row, kEquipmentColumns, "equipment"); !st)
-        return st;
-    return exec(
-        QStringLiteral("insert into equipdata values(%1)").arg(placeholders(kEquipmentColumns)),
-        row);
+    return exec(QStringLiteral("insert into equipdata values(%1)")
+                    .arg(placeholders(Equipment::kColumns)),
+                equipment.toRow());
 }
 
-Result<int> updateEquipment(const Row &row)
+Result<int> updateEquipment(const Equipment &equipment)
 {
-    if (Status st = checkWidth(row, kEquipmentColumns, "equipment"); !st)
-        return Result<int>::failure(st.error);
-    return execCount(equipmentUpdateSql(), Row(row) << row[0]);
+    return execCount(equipmentUpdateSql(), equipment.toRow() << equipment.name);
 }
 
 Result<int> deleteEquipmentByName(const QString &name)
@@ -319,17 +289,15 @@ Result<int> countEquipmentByName(const QString &name)
     return countOf(QStringLiteral("select count(*) from equipdata where name=?"), name);
 }
 
-Status replaceEquipment(const Row &row)
+Status replaceEquipment(const Equipment &equipment)
 {
-    if (Status st = checkWidth(row, kEquipmentColumns, "equipment"); !st)
-        return st;
-    return deleteThenInsert(QStringLiteral("delete from equipdata where name=?"), row[0],
-                            [&] { return insertEquipment(row); });
+    return deleteThenInsert(QStringLiteral("delete from equipdata where name=?"), equipment.name,
+                            [&] { return insertEquipment(equipment); });
 }
 
 Result<Progress> readProgress()
 {
-    Result<Progress> r;
+    Progress progress;
     const Result<Selection> sel = readSelection();
     if (!sel)
         return Result<Progress>::failure(sel.error);
@@ -347,13 +315,13 @@ Result<Progress> readProgress()
                              channels.status(), headers.status()})
         if (!st)
             return Result<Progress>::failure(st.error);
-    r.value.company = company.value.toInt() > 0;
-    r.value.collector = collector.value[0];
-    r.value.collectorName = collector.value[1];
-    r.value.equipment = equipment.value;
-    r.value.layout = channels.value.toInt() > 0;
-    r.value.processed = headers.value.toInt();
-    return r;
+    progress.company = company.value.toInt() > 0;
+    progress.collector = collector.value[0];
+    progress.collectorName = collector.value[1];
+    progress.equipment = equipment.value;
+    progress.layout = channels.value.toInt() > 0;
+    progress.processed = headers.value.toInt();
+    return progress;
 }
 
 Status deleteAllEquipment()
@@ -374,10 +342,8 @@ Result<SetPoints> equipmentSetPoints(const QString &name)
                        "where name=?"),
         10, {name});
     if (!hum)
-        return Result<SetPoints>::failure(hum.error);
-    Result<SetPoints> r;
-    r.value = SetPoints{tem.value, hum.value};
-    return r;
+        return base::failure(hum.error);
+    return SetPoints{tem.value, hum.value};
 }
 
 Result<QString> equipmentPointCount(const QString &name)
@@ -390,38 +356,36 @@ Result<QString> equipmentType(const QString &name)
     return selectValue(QStringLiteral("select type from equipdata where name=?"), {name});
 }
 
-Result<Row> equipmentRecord(const QString &name)
+Result<Equipment> equipmentRecord(const QString &name)
 {
-    return firstOrEmpty(QStringLiteral("select * from equipdata where name=? limit 1"), name);
+    return selectRecord<Equipment>(QStringLiteral("select * from equipdata where name=? limit 1"),
+                                   {name});
 }
 
-Result<Row> collectorRecord(const QString &serial)
+Result<Collector> collectorRecord(const QString &serial)
 {
-    return firstOrEmpty(QStringLiteral("select * from datacollect where serialnum=? limit 1"),
-                        serial);
+    return selectRecord<Collector>(
+        QStringLiteral("select * from datacollect where serialnum=? limit 1"), {serial});
 }
 
 // ---- channel layouts ----
 
-Result<Rows> loadChannelTable(Device device)
+Result<QList<ChannelRow>> loadChannelTable(Device device)
 {
-    return selectRows(QStringLiteral("select * from ") + deviceTable(device));
+    return selectRecords<ChannelRow>(QStringLiteral("select * from ") + deviceTable(device));
 }
 
-Status storeChannelLayout(Device device, const Rows &rows, const QString &count,
+Status storeChannelLayout(Device device, const QList<ChannelRow> &rows, const QString &count,
                           const QString &road, const QString &kinds)
 {
-    for (const Row &row : rows)
-        if (Status st = checkWidth(row, kChannelColumns, "channel"); !st)
-            return st;
     const QString table = deviceTable(device);
     const bool a = device == Device::A;
     return announce(inTransaction([&] {
         Status st = exec(QStringLiteral("delete from ") + table);
         const QString insert =
-            QStringLiteral("insert into %1 values(%2)").arg(table, placeholders(kChannelColumns));
+            QStringLiteral("insert into %1 values(%2)").arg(table, placeholders(ChannelRow::kColumns));
         for (int i = 0; st && i < rows.size(); ++i)
-            st = exec(insert, rows[i]);
+            st = exec(insert, rows[i].toRow());
         if (st)
             st = exec(a ? QStringLiteral("update secdevice set secA=?,roadA=?")
                         : QStringLiteral("update secdevice set secB=?,roadB=?"),
@@ -436,27 +400,19 @@ Status storeChannelLayout(Device device, const Rows &rows, const QString &count,
 
 // ---- organisation ----
 
-Result<Row> readCompany()
+Result<Company> readCompany()
 {
-    Result<Rows> rows = selectRows(QStringLiteral("select * from company"));
-    if (!rows)
-        return Result<Row>::failure(rows.error);
-    Result<Row> r;
-    if (!rows.value.isEmpty())
-        r.value = rows.value.first();
-    return r;
+    return selectRecord<Company>(QStringLiteral("select * from company"));
 }
 
-Status saveCompany(const Row &row)
+Status saveCompany(const Company &company)
 {
-    if (Status st = checkWidth(row, kCompanyColumns, "company"); !st)
-        return st;
     return announce(inTransaction([&] {
         Status st = exec(QStringLiteral("delete from company"));
         if (st)
             st = exec(
-                QStringLiteral("insert into company values(%1)").arg(placeholders(kCompanyColumns)),
-                row);
+                QStringLiteral("insert into company values(%1)").arg(placeholders(Company::kColumns)),
+                company.toRow());
         return st;
     }));
 }
@@ -472,10 +428,8 @@ Result<int> countHeaders()
 {
     const Result<QString> n = selectValue(QStringLiteral("select count(*) from datamark"), {});
     if (!n)
-        return Result<int>::failure(n.error);
-    Result<int> r;
-    r.value = n.value.toInt();
-    return r;
+        return base::failure(n.error);
+    return n.value.toInt();
 }
 
 Result<bool> headerExists(const QString &dtbegin)
@@ -483,10 +437,8 @@ Result<bool> headerExists(const QString &dtbegin)
     const Result<QString> n =
         selectValue(QStringLiteral("select count(*) from datamark where dtbegin=?"), {dtbegin});
     if (!n)
-        return Result<bool>::failure(n.error);
-    Result<bool> r;
-    r.value = n.value.toInt() > 0;
-    return r;
+        return base::failure(n.error);
+    return n.value.toInt() > 0;
 }
 
 Result<QString> headerNumber(const QString &dtbegin)
@@ -497,7 +449,7 @@ Result<QString> headerNumber(const QString &dtbegin)
 Status insertHeader(const RunHeader &header)
 {
     return announce(
-        exec(QStringLiteral("insert into datamark values(%1)").arg(placeholders(kHeaderColumns)),
+        exec(QStringLiteral("insert into datamark values(%1)").arg(placeholders(RunHeader::kColumns)),
              header.toRow()));
 }
 
@@ -513,32 +465,25 @@ Status replaceHeader(const RunHeader &header)
 
 Result<QList<RunHeader>> listHeaders()
 {
-    const Result<Rows> rows = selectRows(QStringLiteral("select * from datamark order by dtbegin"));
-    if (!rows)
-        return Result<QList<RunHeader>>::failure(rows.error);
-    Result<QList<RunHeader>> r;
-    for (const Row &row : rows.value)
-        r.value << RunHeader::fromRow(row);
-    return r;
+    return selectRecords<RunHeader>(QStringLiteral("select * from datamark order by dtbegin"));
 }
 
 Result<FoundHeader> readHeader(const QString &dtbegin)
 {
-    const Result<Rows> rows =
-        selectRows(QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin});
-    if (!rows)
-        return Result<FoundHeader>::failure(rows.error);
-    Result<FoundHeader> r;
-    if (!rows.value.isEmpty()) {
-        r.value.found = true;
-        r.value.header = RunHeader::fromRow(rows.value.first());
-    }
-    return r;
+    const Result<QList<RunHeader>> headers =
+        selectRecords<RunHeader>(QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin});
+    if (!headers)
+        return base::failure(headers.error);
+    FoundHeader found;
+    found.found = !headers.value.isEmpty();
+    if (found.found)
+        found.header = headers.value.first();
+    return found;
 }
 
 Result<int> deleteCalibration(const QString &dtbegin)
 {
-    Result<int> removed;
+    int removed = 0;
     const Status st = inTransaction([&] {
         // The window spans every header with this key (older files may hold two).
         const Result<QString> end = selectValue(
@@ -553,12 +498,12 @@ Result<int> deleteCalibration(const QString &dtbegin)
                 {dtbegin, end.value, dtbegin});
             if (!n)
                 return n.status();
-            removed.value = n.value;
+            removed = n.value;
         }
         return exec(QStringLiteral("delete from datamark where dtbegin=?"), {dtbegin});
     });
     if (!st)
-        return Result<int>::failure(st.error);
+        return base::failure(st.error);
     return removed;
 }
 
@@ -574,15 +519,9 @@ Status clearCalibrations()
 
 Result<QList<Sample>> samplesInWindow(const QString &from, const QString &to)
 {
-    const Result<Rows> rows = selectRows(
+    return selectRecords<Sample>(
         QStringLiteral("select * from data where coltime>=? and coltime<=? order by coltime"),
         {from, to});
-    if (!rows)
-        return Result<QList<Sample>>::failure(rows.error);
-    Result<QList<Sample>> r;
-    for (const Row &row : rows.value)
-        r.value << Sample::fromRow(row);
-    return r;
 }
 
 Result<QList<Sample>> unprocessedRun()
@@ -603,7 +542,7 @@ Result<QList<Sample>> unprocessedRun()
     if (!end)
         return R::failure(end.error);
     if (end.value.value(0).isEmpty())
-        return R();
+        return QList<Sample>();
     const QString point1 = QStringLiteral("检点1");
     const Result<Row> start = selectFirst(
         QStringLiteral(
@@ -613,16 +552,10 @@ Result<QList<Sample>> unprocessedRun()
         1, {after, after, point1, end.value.value(1), point1, end.value.value(1)});
     if (!start)
         return R::failure(start.error);
-    const Result<Rows> rows = selectRows(
+    return selectRecords<Sample>(
         QStringLiteral("select * from data where coltime>? and rowid>=? and equipname=? "
                        "order by rowid"),
         {after, start.value.value(0), end.value.value(1)});
-    if (!rows)
-        return R::failure(rows.error);
-    R r;
-    for (const Row &row : rows.value)
-        r.value << Sample::fromRow(row);
-    return r;
 }
 
 Status setAsideUnprocessed(const QString &through)

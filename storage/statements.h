@@ -15,26 +15,12 @@ namespace storage {
 
 enum class Device { A, B }; // collector one / collector two
 
-constexpr int kCollectorColumns = 15;
-constexpr int kEquipmentColumns = 36;
-constexpr int kEquipmentListColumns = 16;
-constexpr int kChannelColumns = 14;
-constexpr int kCompanyColumns = 8;
-constexpr int kHeaderColumns = 18;
 
 // ---- shared selection (secdevice, envirdata) ----
-struct Selection
-{
-    QString datacollect, equipdata, secA, roadA, roadtypeA, secB, roadB, roadtypeB, comnum;
-};
 Result<Selection> readSelection();
 Status selectCollector(const QString &serial);
 // Equipment name and the ambient values are written together or not at all.
 Status selectEquipment(const QString &name, const QString &tem, const QString &hum);
-struct Ambient
-{
-    QString tem, hum;
-};
 Result<Ambient> readAmbient();
 
 // Tells the program's windows that what a calibration's steps depend on
@@ -51,23 +37,23 @@ signals:
 };
 
 // ---- collectors (datacollect) ----
-Result<Rows> listCollectors();
+Result<QList<Collector>> listCollectors();
 Result<int> countCollectorsBySerial(const QString &serial);
-// Removes every collector with the row's serial number and inserts the row,
-// in one transaction.
-Status replaceCollector(const Row &row);
-Status insertCollector(const Row &row);
+// Removes every collector with the record's serial number and inserts the
+// record, in one transaction.
+Status replaceCollector(const Collector &collector);
+Status insertCollector(const Collector &collector);
 // Rows changed; 0 when the number matches no row (not a failure).
-Result<int> updateCollector(const Row &row);
+Result<int> updateCollector(const Collector &collector);
 Result<int> deleteCollectorsBySerial(const QString &serial);
 Status deleteAllCollectors();
 
 // ---- equipment (equipdata) ----
-Result<Rows> listEquipment(); // the 16 list columns, companyname first
-Status insertEquipment(const Row &row);
+Result<QList<Equipment>> listEquipment();
+Status insertEquipment(const Equipment &equipment);
 Result<int> countEquipmentByName(const QString &name);
-// Removes every equipment of that name and inserts the row, in one transaction.
-Status replaceEquipment(const Row &row);
+// Removes every equipment of that name and inserts the record, in one transaction.
+Status replaceEquipment(const Equipment &equipment);
 // Counts of what the start panel marks done.
 struct Progress
 {
@@ -79,7 +65,7 @@ struct Progress
     int processed = 0; // headers
 };
 Result<Progress> readProgress();
-Result<int> updateEquipment(const Row &row); // key: row[0], the name
+Result<int> updateEquipment(const Equipment &equipment); // key: the name
 Result<int> deleteEquipmentByName(const QString &name);
 Status deleteAllEquipment();
 struct SetPoints
@@ -90,20 +76,20 @@ Result<SetPoints> equipmentSetPoints(const QString &name);
 Result<QString> equipmentPointCount(const QString &name);
 Result<QString> equipmentType(const QString &name);
 
-// The whole record (select *), an empty row when there is none.
-Result<Row> equipmentRecord(const QString &name);
-Result<Row> collectorRecord(const QString &serial);
+// The whole record, an empty one when there is none.
+Result<Equipment> equipmentRecord(const QString &name);
+Result<Collector> collectorRecord(const QString &serial);
 
 // ---- channel layouts (deviceA, deviceB) ----
-Result<Rows> loadChannelTable(Device device);
+Result<QList<ChannelRow>> loadChannelTable(Device device);
 // Rewrites the whole layout of one collector with its counts and kinds in
 // one transaction; on failure the previous layout stays.
-Status storeChannelLayout(Device device, const Rows &rows, const QString &count,
+Status storeChannelLayout(Device device, const QList<ChannelRow> &rows, const QString &count,
                           const QString &road, const QString &kinds);
 
 // ---- organisation (company) ----
-Result<Row> readCompany();          // empty row when none saved yet
-Status saveCompany(const Row &row); // delete + insert, one transaction
+Result<Company> readCompany();              // empty when none saved yet
+Status saveCompany(const Company &company); // delete + insert, one transaction
 
 // ---- runs (data, datamark) ----
 Status insertSample(const Sample &sample);
@@ -117,11 +103,6 @@ Status replaceHeader(const RunHeader &header);
 
 // Every header, ordered by dtbegin (the run list of the query page).
 Result<QList<RunHeader>> listHeaders();
-struct FoundHeader
-{
-    bool found = false;
-    RunHeader header;
-};
 // The first header with that dtbegin.
 Result<FoundHeader> readHeader(const QString &dtbegin);
 // Removes every header with that dtbegin and, in the same transaction, the

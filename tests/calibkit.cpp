@@ -36,10 +36,10 @@ storage::RunHeader insertCalibration(const CalibrationFixture &fixture)
     h.equiptype = fixture.equipType;
     h.typesA = fixture.typesA;
     h.typesB = fixture.typesB;
-    const storage::Result<int> count = storage::countHeaders();
+    const base::Result<int> count = storage::countHeaders();
     h.num = QString::number(count.value + 1);
-    const storage::Status st = storage::inTransaction([&] {
-        storage::Status s;
+    const base::Status st = storage::inTransaction([&] {
+        base::Status s;
         for (int i = 0; s && i < fixture.samples.size(); ++i)
             s = storage::insertSample(
                 storage::Sample{fixture.equipment, fixture.samples[i].point,

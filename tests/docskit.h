@@ -11,7 +11,9 @@ struct DocumentRig
 {
     CalibrationFixture fixture;
     storage::RunHeader header;
-    storage::Row equipment, collector, company;
+    storage::Equipment equipment;
+    storage::Collector collector;
+    storage::Company company;
 
     DocumentRig();
     // Writes the records and the calibration into the open test database.

@@ -22,12 +22,12 @@ static bool storeLayout(storage::Device device, const QStringList &channels, rtu
 {
     if (flags.isEmpty())
         flags = QString(channels.size(), QLatin1Char('0'));
-    storage::Rows rows;
+    QList<storage::ChannelRow> rows;
     int humidity = 0;
     for (int i = 0; i < channels.size(); ++i) {
         const bool h = i < flags.size() && flags.at(i) == QLatin1Char('1');
         humidity += h;
-        rows << channelRow(channels[i], family, h);
+        rows << storage::ChannelRow::fromRow(channelRow(channels[i], family, h));
     }
     const QString road =
         family == rtu::Family::M702
@@ -42,7 +42,7 @@ bool RunRig::build(const Setup &setup)
 {
     if (!db.ok())
         return false;
-    const storage::Row equipment =
+    const storage::Equipment equipment =
         equipmentRow({"Chamber", "Client", "Addr", "温湿度", "M", "E", "<2立方米", "9", "3",
                       "Maker", "2020-01", "20", "40", "50", "70", "3"},
                      {"20", "30", "40"}, {"50", "60", "70"});
@@ -88,13 +88,13 @@ bool RunRig::build(const Setup &setup)
         return false;
     storage::Row c1{"1", "One", "M702", sim1->portPath(), "SIM0000001", "", "", "", "", "", "",
                     "",  "",    "",     "2030-01-01"};
-    if (!storage::insertCollector(c1).ok)
+    if (!storage::insertCollector(storage::Collector::fromRow(c1)).ok)
         return false;
     QStringList ports{sim1->portPath()};
     if (two) {
         storage::Row c2 = c1;
         c2[0] = "2", c2[3] = sim2->portPath(), c2[4] = "SIM0000002";
-        if (!storage::insertCollector(c2).ok)
+        if (!storage::insertCollector(storage::Collector::fromRow(c2)).ok)
             return false;
         ports << sim2->portPath();
     }

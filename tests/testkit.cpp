@@ -56,15 +56,32 @@ QStringList columnsOf(const QString &table)
     return names;
 }
 
-storage::Row equipmentRow(const storage::Row &head, const QStringList &tem, const QStringList &hum)
+storage::Equipment equipmentRow(const storage::Row &head, const QStringList &tem,
+                                const QStringList &hum)
 {
-    storage::Row row = head.mid(0, 16);
-    while (row.size() < 16)
+    storage::Row row = head.mid(0, storage::Equipment::kListColumns);
+    while (row.size() < storage::Equipment::kListColumns)
         row << QString();
     for (const QStringList &points : {tem, hum})
         for (int i = 0; i < 10; ++i)
             row << points.value(i);
-    return row;
+    return storage::Equipment::fromRow(row);
+}
+
+QList<storage::ChannelRow> channelRecords(const storage::Rows &rows)
+{
+    QList<storage::ChannelRow> out;
+    for (const storage::Row &row : rows)
+        out << storage::ChannelRow::fromRow(row);
+    return out;
+}
+
+storage::Rows channelTable(storage::Device device)
+{
+    storage::Rows out;
+    for (const storage::ChannelRow &r : storage::loadChannelTable(device).value)
+        out << r.toRow();
+    return out;
 }
 
 bool waitUntil(const std::function<bool()> &done, int ms)

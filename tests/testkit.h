@@ -40,7 +40,12 @@ QStringList columnsOf(const QString &table);
 
 // An equipment record: its first 16 columns, then the set points, each list
 // padded to ten.
-storage::Row equipmentRow(const storage::Row &head, const QStringList &tem, const QStringList &hum);
+storage::Equipment equipmentRow(const storage::Row &head, const QStringList &tem,
+                                const QStringList &hum);
+
+// Channel layouts as the tests write them: one row of texts per channel.
+QList<storage::ChannelRow> channelRecords(const storage::Rows &rows);
+storage::Rows channelTable(storage::Device device); // as stored
 
 // Processes events until `done` is true or `ms` pass; returns `done()`.
 bool waitUntil(const std::function<bool()> &done, int ms = 5000);

@@ -141,7 +141,7 @@ void ChannelsTest::m702FourResistanceChannels()
     QCOMPARE(s.secA, QString("4"));
     QCOMPARE(s.roadA, QString("4;0;0;"));
     QCOMPARE(s.roadtypeA, QString("0000"));
-    QCOMPARE(storage::loadChannelTable(storage::Device::A).value, rows);
+    QCOMPARE(channelTable(storage::Device::A), rows);
     QCOMPARE(d.collector->enabledChannels(), (QList<int>{101, 102, 103, 104}));
 }
 
@@ -236,13 +236,13 @@ void ChannelsTest::silentCollectorFailsAndStoresNothing()
 {
     TempDatabase db;
     const Row old = row("150", "铂电阻", "PT100-385", "四线制");
-    QVERIFY(storage::storeChannelLayout(storage::Device::A, {old}, "1", "1;0;0;", "0").ok);
+    QVERIFY(storage::storeChannelLayout(storage::Device::A, channelRecords({old}), "1", "1;0;0;", "0").ok);
     sim::Options opt;
     opt.silentAfter = 0;
     const Download d = download({row("101", "铂电阻", "PT100-385", "四线制")}, opt);
     QCOMPARE(d.frames.size(), 1);
     QCOMPARE(firstLines(), QStringList{"失败|设置失败!"});
-    QCOMPARE(storage::loadChannelTable(storage::Device::A).value, Rows{old});
+    QCOMPARE(channelTable(storage::Device::A), Rows{old});
     QCOMPARE(storage::readSelection().value.roadA, QString("1;0;0;"));
 }
 
@@ -259,7 +259,7 @@ void ChannelsTest::unconfirmedChannelsAreStoredButReported()
     QCOMPARE(boxes.size(), 1);
     QVERIFY2(boxes[0].startsWith("失败|") && boxes[0].contains("102") && !boxes[0].contains("101"),
              qPrintable(boxes[0]));
-    QCOMPARE(storage::loadChannelTable(storage::Device::A).value, rows);
+    QCOMPARE(channelTable(storage::Device::A), rows);
 }
 
 void ChannelsTest::corruptedTypeAckIsUnconfirmed()
@@ -281,7 +281,7 @@ void ChannelsTest::portThatCannotOpenSendsAndStoresNothing()
     choosePort(page, "/dev/orven-no-port");
     click(&page, "pushButton_2");
     QCOMPARE(firstLines(), QStringList{"提示|连接失败！"});
-    QVERIFY(storage::loadChannelTable(storage::Device::A).value.isEmpty());
+    QVERIFY(channelTable(storage::Device::A).isEmpty());
     QVERIFY(child<QPushButton>(&page, "pushButton_2")->isEnabled());
 }
 
@@ -296,21 +296,21 @@ void ChannelsTest::deviceTwoStoresIntoItsOwnTable()
     QCOMPARE(s.roadB, QString("0;2;0;"));
     QCOMPARE(s.roadtypeB, QString("11"));
     QCOMPARE(s.secA, QString());
-    QCOMPARE(storage::loadChannelTable(storage::Device::B).value, rows);
-    QVERIFY(storage::loadChannelTable(storage::Device::A).value.isEmpty());
+    QCOMPARE(channelTable(storage::Device::B), rows);
+    QVERIFY(channelTable(storage::Device::A).isEmpty());
 }
 
 void ChannelsTest::failingStoreKeepsThePreviousLayout()
 {
     TempDatabase db;
     const Row old = row("150", "铂电阻", "PT100-385", "四线制");
-    QVERIFY(storage::storeChannelLayout(storage::Device::A, {old}, "1", "1;0;0;", "0").ok);
+    QVERIFY(storage::storeChannelLayout(storage::Device::A, channelRecords({old}), "1", "1;0;0;", "0").ok);
     QVERIFY(sql("create trigger ro before update of roadtypeA on secdevice begin "
                 "select raise(abort, 'read-only'); end"));
     download({row("101", "铂电阻", "PT100-385", "四线制")});
     QCOMPARE(shown().size(), 1);
     QVERIFY(shown()[0].startsWith("失败|") && shown()[0].contains("read-only"));
-    QCOMPARE(storage::loadChannelTable(storage::Device::A).value, Rows{old});
+    QCOMPARE(channelTable(storage::Device::A), Rows{old});
     QCOMPARE(storage::readSelection().value.secA, QString("1"));
 }
 
@@ -398,7 +398,7 @@ void ChannelsTest::rowChecksRefuseBeforeSending()
     QCOMPARE(boxes.size(), 1);
     QVERIFY2(boxes[0].startsWith("失败|通道 ") && boxes[0].contains("“" + mentions + "”"),
              qPrintable(boxes[0]));
-    QVERIFY(storage::loadChannelTable(storage::Device::A).value.isEmpty());
+    QVERIFY(channelTable(storage::Device::A).isEmpty());
 }
 
 void ChannelsTest::emptyTableAndDuplicates()
@@ -444,8 +444,8 @@ void ChannelsTest::switchingDevicesLoadsEachTable()
     const Rows a{row("101", "铂电阻", "PT100-385", "四线制")};
     const Rows b{row("120", "直流电压-H", "", ""),
                  row("121", "热电偶", "K", "", {"1", "0", "", "内部补偿"})};
-    QVERIFY(storage::storeChannelLayout(storage::Device::A, a, "1", "1;0;0;", "0").ok);
-    QVERIFY(storage::storeChannelLayout(storage::Device::B, b, "2", "0;1;1;", "10").ok);
+    QVERIFY(storage::storeChannelLayout(storage::Device::A, channelRecords(a), "1", "1;0;0;", "0").ok);
+    QVERIFY(storage::storeChannelLayout(storage::Device::B, channelRecords(b), "2", "0;1;1;", "10").ok);
     Form3 page;
     QCOMPARE(child<QLineEdit>(&page, "lenum")->text(), QString("1"));
     QCOMPARE(page.cellText(0, 0), QString("101"));

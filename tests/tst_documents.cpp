@@ -274,7 +274,7 @@ void DocumentsTest::wordFileBySuffixWhateverItsCase()
     QVERIFY(exportFrom(page, DocumentKind::Record, upper));
     QCOMPARE(shown().last(), QString("提示|导出成功!"));
     QCOMPARE(head(upper, 2), QByteArray("PK"));
-    const storage::Result<QList<office::ZipEntry>> z = office::readZip(upper);
+    const base::Result<QList<office::ZipEntry>> z = office::readZip(upper);
     QVERIFY(z.ok);
     bool found = false;
     for (const office::ZipEntry &e : z.value)
@@ -334,7 +334,7 @@ void DocumentsTest::missingTemplate()
     office::DocumentJob job;
     job.templatePath = m_tmp.path() + "/none.docx";
     job.target = m_tmp.path() + "/out.docx";
-    const storage::Status st = office::writeDocument(job);
+    const base::Status st = office::writeDocument(job);
     QVERIFY(!st.ok);
     QVERIFY(st.error.contains("none.docx"));
     QVERIFY(!QFile::exists(job.target));
@@ -379,7 +379,7 @@ void DocumentsTest::conversionKilledByItsTimeLimit()
     job.templatePath = office::findTemplate("databook.docx");
     job.target = m_tmp.path() + "/late.pdf";
     job.timeoutMs = 1500;
-    const storage::Status st = office::writeDocument(job);
+    const base::Status st = office::writeDocument(job);
     QVERIFY(!st.ok);
     QVERIFY2(st.error.contains("超过"), qPrintable(st.error));
     QVERIFY(!QFile::exists(job.target));

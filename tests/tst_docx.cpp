@@ -29,7 +29,7 @@ QByteArray doc(const QByteArray &body)
 QByteArray fill(const QByteArray &body, const QList<Insertion> &insertions,
                 QStringList *missing = nullptr)
 {
-    const storage::Result<QByteArray> r = office::fillDocumentXml(doc(body), insertions, missing);
+    const base::Result<QByteArray> r = office::fillDocumentXml(doc(body), insertions, missing);
     if (!r)
         qWarning() << r.error;
     return r.value;
@@ -207,7 +207,7 @@ void DocxTest::packageCopiedExceptTheDocument()
             .ok);
     const QString out = dir.path() + "/out.docx";
     QVERIFY(office::fillDocx(in, out, {{"mark1", "hello"}}).ok);
-    const storage::Result<QList<office::ZipEntry>> z = office::readZip(out);
+    const base::Result<QList<office::ZipEntry>> z = office::readZip(out);
     QVERIFY(z.ok);
     QCOMPARE(z.value.size(), 3);
     QCOMPARE(z.value[0].name, QString("[Content_Types].xml"));
@@ -219,7 +219,7 @@ void DocxTest::brokenTemplatesAreReported()
 {
     QTemporaryDir dir;
     const QString out = dir.path() + "/out.docx";
-    storage::Status st = office::fillDocx(dir.path() + "/none.docx", out, {});
+    base::Status st = office::fillDocx(dir.path() + "/none.docx", out, {});
     QVERIFY(!st.ok);
     QVERIFY(st.error.contains("none.docx"));
     QVERIFY(!QFile::exists(out));

@@ -2,6 +2,7 @@
 // are found, one workstation per database, and the install tree.
 
 #include "app/instance.h"
+#include "base/paths.h"
 #include "office/templates.h"
 #include "pages/settings/about.h"
 #include "storage/database.h"
@@ -86,7 +87,7 @@ void InstallTest::templatesAreLookedUpInOrder()
     const QByteArray old = qgetenv("ORVEN_TEMPLATES");
     qputenv("ORVEN_TEMPLATES", chosen.toLocal8Bit());
     const QString name = "probe-order.xls";
-    const QString user = storage::userDataFolder() + "/" + name;
+    const QString user = base::userDataFolder() + "/" + name;
     QFile::remove(user);
     auto make = [](const QString &path) {
         QFile f(path);
@@ -110,7 +111,7 @@ void InstallTest::installedTemplateIsCopiedOnceForEditing()
     const QByteArray old = qgetenv("ORVEN_TEMPLATES");
     qunsetenv("ORVEN_TEMPLATES");
     const QString name = "probe-edit.xls";
-    const QString user = storage::userDataFolder() + "/" + name;
+    const QString user = base::userDataFolder() + "/" + name;
     QFile::remove(user);
     QFile f(installed.path() + "/" + name);
     QVERIFY(f.open(QIODevice::WriteOnly));

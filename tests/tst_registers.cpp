@@ -103,9 +103,9 @@ void RegistersTest::collectorSaveStoresTheFieldsInColumnOrder()
 void RegistersTest::collectorsWithTheSameNumberAreBothModified()
 {
     TempDatabase db;
-    QVERIFY(storage::insertCollector(collectorRow("1", "A")).ok);
-    QVERIFY(storage::insertCollector(collectorRow("1", "B")).ok);
-    QVERIFY(storage::insertCollector(collectorRow("2", "C")).ok);
+    QVERIFY(storage::insertCollector(storage::Collector::fromRow(collectorRow("1", "A"))).ok);
+    QVERIFY(storage::insertCollector(storage::Collector::fromRow(collectorRow("1", "B"))).ok);
+    QVERIFY(storage::insertCollector(storage::Collector::fromRow(collectorRow("2", "C"))).ok);
     Form1 page;
     fillCollector(page, collectorRow("1", "NEW", "Renamed"));
     click(&page, "pushButton_4");
@@ -118,7 +118,7 @@ void RegistersTest::collectorsWithTheSameNumberAreBothModified()
 void RegistersTest::collectorModifyAfterEditingTheNumberChangesNothing()
 {
     TempDatabase db;
-    QVERIFY(storage::insertCollector(collectorRow("1", "A")).ok);
+    QVERIFY(storage::insertCollector(storage::Collector::fromRow(collectorRow("1", "A"))).ok);
     const storage::Rows before = rows("select * from datacollect");
     Form1 page;
     fillCollector(page, collectorRow("99", "A", "Other"));
@@ -130,9 +130,9 @@ void RegistersTest::collectorModifyAfterEditingTheNumberChangesNothing()
 void RegistersTest::collectorDeleteRemovesEveryRowWithTheSerial()
 {
     TempDatabase db;
-    QVERIFY(storage::insertCollector(collectorRow("1", "SAME")).ok);
-    QVERIFY(storage::insertCollector(collectorRow("2", "SAME")).ok);
-    QVERIFY(storage::insertCollector(collectorRow("3", "OTHER")).ok);
+    QVERIFY(storage::insertCollector(storage::Collector::fromRow(collectorRow("1", "SAME"))).ok);
+    QVERIFY(storage::insertCollector(storage::Collector::fromRow(collectorRow("2", "SAME"))).ok);
+    QVERIFY(storage::insertCollector(storage::Collector::fromRow(collectorRow("3", "OTHER"))).ok);
     Form1 page;
     child<QLineEdit>(&page, "lineEdit_3")->setText("SAME");
     prompts::queueAnswer(true);
@@ -146,7 +146,7 @@ void RegistersTest::collectorDeleteRemovesEveryRowWithTheSerial()
 void RegistersTest::collectorDeleteAndClearAskFirst()
 {
     TempDatabase db;
-    QVERIFY(storage::insertCollector(collectorRow("1", "A")).ok);
+    QVERIFY(storage::insertCollector(storage::Collector::fromRow(collectorRow("1", "A"))).ok);
     Form1 page;
     click(&page, "pushButton_8");
     QCOMPARE(firstLines(), QStringList{"提示|未选择采集器！"});
@@ -169,7 +169,7 @@ void RegistersTest::collectorDeleteAndClearAskFirst()
 void RegistersTest::collectorRowClickFillsTheForm()
 {
     TempDatabase db;
-    QVERIFY(storage::insertCollector(collectorRow("5", "SN5", "Five")).ok);
+    QVERIFY(storage::insertCollector(storage::Collector::fromRow(collectorRow("5", "SN5", "Five"))).ok);
     Form1 page;
     auto *list = child<QTableWidget>(&page, "twshow");
     QMetaObject::invokeMethod(&page, "on_twshow_cellClicked", Q_ARG(int, 0), Q_ARG(int, 3));
@@ -186,7 +186,7 @@ void RegistersTest::collectorDateCellNotADate()
     TempDatabase db;
     storage::Row row = collectorRow("5", "SN5");
     row[14] = "30/06/2025";
-    QVERIFY(storage::insertCollector(row).ok);
+    QVERIFY(storage::insertCollector(storage::Collector::fromRow(row)).ok);
     Form1 page;
     auto *date = child<QDateEdit>(&page, "dateEdit");
     date->setDate(QDate(2024, 2, 3));
@@ -474,7 +474,7 @@ void RegistersTest::equipmentSavedTwiceGivesTwoRowsModifiedAndDeletedTogether()
     }
     // Two rows of one name come only from older files: modify updates both,
     // delete removes both.
-    QVERIFY(storage::insertEquipment(rows("select * from equipdata").value(0)).ok);
+    QVERIFY(storage::insertEquipment(storage::Equipment::fromRow(rows("select * from equipdata").value(0))).ok);
     prompts::clearRecords();
     Form2 page;
     fillEquipment(page, "Chamber", "5");
@@ -540,7 +540,7 @@ void RegistersTest::equipmentCountOutsideOneToTenIsRefused()
 void RegistersTest::equipmentRowClickShowsStoredPoints()
 {
     TempDatabase db;
-    const storage::Row row =
+    const storage::Equipment row =
         equipmentRow({"Oven", "Client", "Addr", "温湿度", "M-1", "E-1", "<2立方米", "9", "3",
                       "Maker", "2019-07", "10", "50", "30", "90", "3"},
                      {"11", "22", "33"}, {"31", "42", "53"});

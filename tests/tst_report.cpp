@@ -205,7 +205,7 @@ void ReportTest::recordAndCertificateFiles()
     const QString out = db.dir() + "/record.DOCX";
     Run r = runTool({"--db", db.path(), "record", rig.fixture.begin, out});
     QVERIFY2(r.code == 0, r.err.constData());
-    const storage::Result<QList<office::ZipEntry>> z = office::readZip(out);
+    const base::Result<QList<office::ZipEntry>> z = office::readZip(out);
     QVERIFY(z.ok);
     QByteArray document;
     for (const office::ZipEntry &e : z.value)

@@ -554,7 +554,7 @@ void RunTest::headerNamesTheRunsOwnEquipmentAndCollector()
     rig.start();
     QVERIFY(rig.waitRows(1));
     rig.stop();
-    const storage::Row other = equipmentRow({"Other", "", "", "温度"}, {}, {});
+    const storage::Equipment other = equipmentRow({"Other", "", "", "温度"}, {}, {});
     QVERIFY(storage::insertEquipment(other).ok);
     QVERIFY(storage::selectEquipment("Other", "19.5", "41").ok);
     QVERIFY(storage::selectCollector("SOMEONE-ELSE").ok);

@@ -141,16 +141,16 @@ void StorageTest::textsRoundTripThroughEveryWriter()
     QCOMPARE(amb.value.hum, text);
 
     storage::Row company;
-    for (int i = 0; i < storage::kCompanyColumns; ++i)
+    for (int i = 0; i < storage::Company::kColumns; ++i)
         company << text + QString::number(i);
-    QVERIFY(storage::saveCompany(company).ok);
-    QCOMPARE(storage::readCompany().value, company);
+    QVERIFY(storage::saveCompany(storage::Company::fromRow(company)).ok);
+    QCOMPARE(storage::readCompany().value.toRow(), company);
 
     storage::Row channel;
-    for (int i = 0; i < storage::kChannelColumns; ++i)
+    for (int i = 0; i < storage::ChannelRow::kColumns; ++i)
         channel << text;
-    QVERIFY(storage::storeChannelLayout(storage::Device::B, {channel}, text, text, text).ok);
-    QCOMPARE(storage::loadChannelTable(storage::Device::B).value, storage::Rows{channel});
+    QVERIFY(storage::storeChannelLayout(storage::Device::B, channelRecords({channel}), text, text, text).ok);
+    QCOMPARE(channelTable(storage::Device::B), storage::Rows{channel});
     const auto sel2 = storage::readSelection();
     QCOMPARE(sel2.value.secB, text);
     QCOMPARE(sel2.value.roadB, text);
@@ -180,10 +180,10 @@ void StorageTest::failingCompanyInsertKeepsThePreviousRow()
 {
     TempDatabase db;
     const storage::Row first{"Lab", "1", "2", "3", "4", "5", "6", "7"};
-    QVERIFY(storage::saveCompany(first).ok);
+    QVERIFY(storage::saveCompany(storage::Company::fromRow(first)).ok);
     QVERIFY(sql("create trigger no_company before insert on company begin "
                 "select raise(abort, 'company is read-only'); end"));
-    const storage::Status st = storage::saveCompany({"Other", "", "", "", "", "", "", ""});
+    const base::Status st = storage::saveCompany(storage::Company{"Other", "", "", "", "", "", "", ""});
     QVERIFY(!st.ok);
     QVERIFY2(st.error.contains("company is read-only"), qPrintable(st.error));
     QCOMPARE(rows("select * from company"), storage::Rows{first});
@@ -198,7 +198,7 @@ void StorageTest::unopenableDatabaseReportsItsReason()
     QVERIFY(junk.open(QIODevice::WriteOnly));
     junk.write(QByteArray(4096, 'x'));
     junk.close();
-    const storage::Status st = storage::openDatabase(path);
+    const base::Status st = storage::openDatabase(path);
     QVERIFY(!st.ok);
     QVERIFY(!st.error.isEmpty());
     // Statements then fail with a reason instead of crashing.
@@ -207,7 +207,7 @@ void StorageTest::unopenableDatabaseReportsItsReason()
     QVERIFY(!sel.error.isEmpty());
     storage::closeDatabase();
 
-    const storage::Status missingDir = storage::openDatabase(dir.path() + "/no/such/ORVDB.db3");
+    const base::Status missingDir = storage::openDatabase(dir.path() + "/no/such/ORVDB.db3");
     QVERIFY(!missingDir.ok);
     storage::closeDatabase();
 }
@@ -217,13 +217,13 @@ void StorageTest::layoutStoreIsAllOrNothing()
     TempDatabase db;
     const storage::Row row{"101", "铂电阻", "PT100-385", "四线制", "1", "0", "100",
                            "",    "",       "",          "",       "",  "",  ""};
-    QVERIFY(storage::storeChannelLayout(storage::Device::A, {row}, "1", "1;0;0;", "0").ok);
+    QVERIFY(storage::storeChannelLayout(storage::Device::A, channelRecords({row}), "1", "1;0;0;", "0").ok);
     QVERIFY(sql("create trigger no_kinds before update of roadtypeA on secdevice begin "
                 "select raise(abort, 'locked'); end"));
     storage::Row other = row;
     other[0] = "102";
-    QVERIFY(!storage::storeChannelLayout(storage::Device::A, {other, row}, "2", "2;0;0;", "00").ok);
-    QCOMPARE(storage::loadChannelTable(storage::Device::A).value, storage::Rows{row});
+    QVERIFY(!storage::storeChannelLayout(storage::Device::A, channelRecords({other, row}), "2", "2;0;0;", "00").ok);
+    QCOMPARE(channelTable(storage::Device::A), storage::Rows{row});
     QCOMPARE(storage::readSelection().value.secA, QString("1"));
 }
 

@@ -246,8 +246,9 @@ void WorkbooksTest::customReportFillsThePlaceholders()
                             "补偿" + n, "0",   "A" + n,     "B" + n,  "C" + n, "A4" + n, "B4" + n};
     };
     QVERIFY(storage::storeChannelLayout(storage::Device::A,
-                                        {channel("101", "铂电阻"), channel("102", "直流电压-T"),
-                                         channel("103", "直流电压-H")},
+                                        channelRecords({channel("101", "铂电阻"),
+                                                        channel("102", "直流电压-T"),
+                                                        channel("103", "直流电压-H")}),
                                         "3", "2;1;0;", "001")
                 .ok);
 
@@ -400,8 +401,7 @@ void WorkbooksTest::customReportCountsTheRunsOwnPoints()
     office::CustomReportJob job;
     job.header.pointnum = "6";
     job.header.temset = "20;25;30;35;40;45;";
-    for (int i = 0; i < 16; ++i)
-        job.equipment << (i == 15 ? "3" : "");
+    job.equipment.adjustnum = "3";
     const office::Placeholders p = office::placeholderValues(job);
     QCOMPARE(p.scalars.value("#R0014#"), QString("6"));
     QCOMPARE(p.scalars.value("#R0015#"), job.header.temset);

@@ -3,6 +3,7 @@
 #include "office/customreport.h"
 #include "office/export.h"
 #include "office/rawworkbook.h"
+#include "office/sources.h"
 #include "office/templates.h"
 #include "results/calibration.h"
 #include "storage/database.h"
@@ -72,13 +73,13 @@ QString resultsJson(const storage::RunHeader &header, const QVector<results::Poi
 }
 
 // The database must exist: a tool never creates an empty one.
-storage::Status checkDatabase(const QString &path)
+base::Status checkDatabase(const QString &path)
 {
     const QFileInfo info(path);
     if (!info.exists())
-        return storage::Status::failure(QStringLiteral("database not found: %1").arg(path));
+        return base::Status::failure(QStringLiteral("database not found: %1").arg(path));
     if (!info.isFile() || !info.isReadable())
-        return storage::Status::failure(QStringLiteral("database not readable: %1").arg(path));
+        return base::Status::failure(QStringLiteral("database not readable: %1").arg(path));
     return {};
 }
 
@@ -87,16 +88,16 @@ storage::Status checkDatabase(const QString &path)
 QString openCalibration(const QString &db, const QString &key, storage::SampleReader &reader,
                         storage::RunHeader *header)
 {
-    if (const storage::Status st = checkDatabase(db); !st)
+    if (const base::Status st = checkDatabase(db); !st)
         return st.error;
-    if (const storage::Status st = reader.open(db); !st)
+    if (const base::Status st = reader.open(db); !st)
         return st.error;
-    const storage::Result<storage::SampleReader::FoundHeader> h = reader.header(key);
+    const base::Result<storage::FoundHeader> h = reader.header(key);
     if (!h)
         return h.error;
     if (!h.value.found)
         return QStringLiteral("no calibration with key \"%1\"").arg(key);
-    if (const storage::Status st = results::checkHeader(h.value.header); !st)
+    if (const base::Status st = results::checkHeader(h.value.header); !st)
         return st.error;
     *header = h.value.header;
     return QString();
@@ -194,12 +195,12 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
     if (command == QLatin1String("list")) {
         if (!args.isEmpty())
             return bad();
-        if (const storage::Status st = checkDatabase(db); !st)
+        if (const base::Status st = checkDatabase(db); !st)
             return fail(st.error);
         storage::SampleReader reader;
-        if (const storage::Status st = reader.open(db); !st)
+        if (const base::Status st = reader.open(db); !st)
             return fail(st.error);
-        const storage::Result<QList<storage::RunHeader>> headers = reader.headers();
+        const base::Result<QList<storage::RunHeader>> headers = reader.headers();
         if (!headers)
             return fail(headers.error);
         for (const storage::RunHeader &h : headers.value)
@@ -256,13 +257,11 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         job.target = target;
         job.calibration.header = header;
         job.calibration.layout = results::ChannelLayout::fromHeader(header);
-        const storage::Result<storage::Row> equipment = reader.equipmentRecord(header.equipname);
-        const storage::Result<storage::Row> collector = reader.collectorRecord(header.collector);
-        const storage::Result<storage::Row> company = reader.companyRecord();
-        for (const storage::Status &st : {equipment.status(), collector.status(), company.status()})
-            if (!st)
-                return fail(st.error);
-        job.sources = office::DocumentSources{equipment.value, collector.value, company.value};
+        const base::Result<office::ExportRecords> records =
+            office::readExportRecords(reader, header);
+        if (!records)
+            return fail(records.error);
+        job.sources = records.value.sources;
         const QString missing = office::missingRecords(kind, header, job.sources);
         if (!missing.isEmpty())
             return fail(missing.section(QLatin1Char('\n'), 0, 0));
@@ -274,7 +273,7 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             err << "orven-report: warning: " << gap << "\n";
         err.flush();
         const WritingFiles writing;
-        const storage::Status written = office::writeDocument(job, writing.progress());
+        const base::Status written = office::writeDocument(job, writing.progress());
         if (!written)
             return fail(QString(written.error).replace(QLatin1Char('\n'), QLatin1Char(' ')));
         return 0;
@@ -306,7 +305,7 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         storage::RunHeader header;
         if (const QString why = openCalibration(db, key, reader, &header); !why.isEmpty())
             return fail(why);
-        storage::Status written;
+        base::Status written;
         const WritingFiles writing;
         if (!custom) {
             office::RawWorkbookJob job;
@@ -323,20 +322,14 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             job.header = header;
             job.templatePath = templatePath;
             job.target = target;
-            const storage::Result<storage::Row> equipment =
-                reader.equipmentRecord(header.equipname);
-            const storage::Result<storage::Row> collector =
-                reader.collectorRecord(header.collector);
-            const storage::Result<storage::Rows> a = reader.channelRows(false);
-            const storage::Result<storage::Rows> b = reader.channelRows(true);
-            for (const storage::Status &st :
-                 {equipment.status(), collector.status(), a.status(), b.status()})
-                if (!st)
-                    return fail(st.error);
-            job.equipment = equipment.value;
-            job.collector = collector.value;
-            job.channelsA = a.value;
-            job.channelsB = b.value;
+            const base::Result<office::ExportRecords> records =
+                office::readExportRecords(reader, header);
+            if (!records)
+                return fail(records.error);
+            job.equipment = records.value.sources.equipment;
+            job.collector = records.value.sources.collector;
+            job.channelsA = records.value.channelsA;
+            job.channelsB = records.value.channelsB;
             written = office::writeCustomReport(job, writing.progress());
         }
         if (!written)

@@ -28,14 +28,14 @@ Form3::Form3(QWidget *parent) : QWidget(parent), ui(new Ui::Form3)
 void Form3::showCollector()
 {
     // Which collector "设备一" is, and its port chosen already.
-    const storage::Result<storage::Selection> sel = storage::readSelection();
-    const storage::Result<storage::Row> c = storage::collectorRecord(sel.value.datacollect);
+    const base::Result<storage::Selection> sel = storage::readSelection();
+    const base::Result<storage::Collector> c = storage::collectorRecord(sel.value.datacollect);
     if (shownDevice() == storage::Device::A) {
         if (!c.value.isEmpty()) {
             ui->label_collector->setText(
                 QStringLiteral("设备一：%1  %2（串口 %3）")
-                    .arg(c.value.value(4), c.value.value(1), c.value.value(3)));
-            pagekit::selectText(ui->comboBox, c.value.value(3));
+                    .arg(c.value.serialnum, c.value.name, c.value.portnum));
+            pagekit::selectText(ui->comboBox, c.value.portnum);
         } else {
             ui->label_collector->setText(
                 QStringLiteral("设备一：还没有选定采集器（在“采集器”页面点“选定采集器”）"));
@@ -111,15 +111,17 @@ void Form3::rebuild(int rows)
 
 void Form3::load(storage::Device device)
 {
-    const storage::Result<storage::Rows> stored = storage::loadChannelTable(device);
+    const base::Result<QList<storage::ChannelRow>> stored = storage::loadChannelTable(device);
     if (!stored)
         pagekit::reportFailure(this, QStringLiteral("读取通道配置失败"), stored.error);
-    const storage::Rows rows = stored.value;
+    const QList<storage::ChannelRow> rows = stored.value;
     ui->lenum->setText(QString::number(rows.size()));
     rebuild(rows.size());
-    for (int r = 0; r < rows.size(); ++r)
+    for (int r = 0; r < rows.size(); ++r) {
+        const storage::Row cells = rows[r].toRow(); // the table's columns are the record's
         for (int c = 0; c < ColumnCount; ++c)
-            setCell(r, c, rows[r].value(c));
+            setCell(r, c, cells.value(c));
+    }
 }
 
 void Form3::on_lenum_textChanged(const QString &arg1)
@@ -363,8 +365,11 @@ void Form3::on_pushButton_2_clicked()
         return;
     }
     qCDebug(lcTrace) << "tongdaopeizhi ok";
-    const storage::Status stored =
-        storage::storeChannelLayout(device, rows, plan.count, plan.road, plan.kinds);
+    QList<storage::ChannelRow> records;
+    for (const storage::Row &row : rows)
+        records << storage::ChannelRow::fromRow(row);
+    const base::Status stored =
+        storage::storeChannelLayout(device, records, plan.count, plan.road, plan.kinds);
     if (!stored.ok) {
         pagekit::reportFailure(nullptr, QStringLiteral("通道配置已写入采集器，但保存失败"),
                                stored.error);

@@ -38,14 +38,25 @@ QList<QLineEdit *> Form1::measurementFields() const
             ui->lineEdit_9, ui->lineEdit_10, ui->lineEdit_11, ui->lineEdit_12};
 }
 
-storage::Row Form1::fieldsRow() const
+storage::Collector Form1::fieldsRecord() const
 {
-    storage::Row row{ui->lineEdit->text(), ui->lineEdit_2->text(), ui->comboBox->currentText(),
-                     ui->comboBox_2->currentText(), ui->lineEdit_3->text()};
-    for (QLineEdit *e : measurementFields())
-        row << e->text();
-    row << ui->dateEdit->date().toString(QLatin1String(kDateFormat));
-    return row;
+    storage::Collector c;
+    c.num = ui->lineEdit->text();
+    c.name = ui->lineEdit_2->text();
+    c.type = ui->comboBox->currentText();
+    c.portnum = ui->comboBox_2->currentText();
+    c.serialnum = ui->lineEdit_3->text();
+    c.zqtem = ui->lineEdit_4->text();
+    c.zqhum = ui->lineEdit_5->text();
+    c.cltem = ui->lineEdit_6->text();
+    c.clhum = ui->lineEdit_7->text();
+    c.zhengshu = ui->lineEdit_8->text();
+    c.temnosure = ui->lineEdit_9->text();
+    c.temnosurek = ui->lineEdit_10->text();
+    c.humnosure = ui->lineEdit_11->text();
+    c.humnosurek = ui->lineEdit_12->text();
+    c.todata = ui->dateEdit->date().toString(QLatin1String(kDateFormat));
+    return c;
 }
 
 void Form1::loadList()
@@ -57,16 +68,18 @@ void Form1::loadList()
     ui->twshow->clear();
     ui->twshow->setColumnCount(headers.size());
     ui->twshow->setHorizontalHeaderLabels(headers);
-    const storage::Result<storage::Rows> rows = storage::listCollectors();
-    if (!rows) {
+    const base::Result<QList<storage::Collector>> collectors = storage::listCollectors();
+    if (!collectors) {
         ui->twshow->setRowCount(0);
-        pagekit::reportFailure(this, QStringLiteral("读取采集器列表失败"), rows.error);
+        pagekit::reportFailure(this, QStringLiteral("读取采集器列表失败"), collectors.error);
         return;
     }
-    ui->twshow->setRowCount(rows.value.size());
-    for (int r = 0; r < rows.value.size(); ++r)
+    ui->twshow->setRowCount(collectors.value.size());
+    for (int r = 0; r < collectors.value.size(); ++r) {
+        const storage::Row cells = collectors.value[r].toRow(); // one column per field
         for (int c = 0; c < headers.size(); ++c)
-            ui->twshow->setItem(r, c, new QTableWidgetItem(rows.value[r].value(c)));
+            ui->twshow->setItem(r, c, new QTableWidgetItem(cells.value(c)));
+    }
 }
 
 void Form1::on_pushButton_clicked()
@@ -147,8 +160,8 @@ void Form1::on_pushButton_2_clicked()
 
 void Form1::on_pushButton_3_clicked()
 {
-    const storage::Row row = fieldsRow();
-    const QString serial = row[4].trimmed();
+    const storage::Collector record = fieldsRecord();
+    const QString serial = record.serialnum.trimmed();
     if (serial.isEmpty()) {
         prompts::about(
             this, QStringLiteral("提示"),
@@ -156,7 +169,7 @@ void Form1::on_pushButton_3_clicked()
         return;
     }
     // A serial number names one collector: saving it again replaces it.
-    const storage::Result<int> existing = storage::countCollectorsBySerial(serial);
+    const base::Result<int> existing = storage::countCollectorsBySerial(serial);
     if (!existing) {
         pagekit::reportFailure(this, QStringLiteral("保存失败"), existing.error);
         return;
@@ -166,26 +179,26 @@ void Form1::on_pushButton_3_clicked()
                            QStringLiteral("该序列号已存在，是否覆盖？\n序列号 %1").arg(serial),
                            true))
         return;
-    const storage::Status st =
-        existing.value > 0 ? storage::replaceCollector(row) : storage::insertCollector(row);
+    const base::Status st =
+        existing.value > 0 ? storage::replaceCollector(record) : storage::insertCollector(record);
     loadList();
     pagekit::reportOutcome(
         this, st, QStringLiteral("保存失败"),
-        QStringLiteral("保存成功！\n采集器 %1（序列号 %2）").arg(row[1], serial));
+        QStringLiteral("保存成功！\n采集器 %1（序列号 %2）").arg(record.name, serial));
 }
 
 void Form1::on_pushButton_4_clicked()
 {
     // The number is both the new value and the key, so it cannot be changed
     // here; a number that matches no row changes nothing.
-    const storage::Row row = fieldsRow();
-    const storage::Result<int> r = storage::updateCollector(row);
+    const storage::Collector record = fieldsRecord();
+    const base::Result<int> r = storage::updateCollector(record);
     loadList();
     if (r && r.value == 0) {
         prompts::about(this, QStringLiteral("提示"),
                        QStringLiteral("没有找到编号为“%1”的采集器，未修改。\n编号是修改的依据，"
                                       "请先在列表中点选要修改的采集器。")
-                           .arg(row[0]));
+                           .arg(record.num));
         return;
     }
     pagekit::reportOutcome(this, r.status(), QStringLiteral("修改失败"),
@@ -202,7 +215,7 @@ void Form1::on_pushButton_8_clicked()
     if (!prompts::question(this, QStringLiteral("提示"), QStringLiteral("确定删除指定设备？"),
                            true))
         return;
-    const storage::Result<int> r = storage::deleteCollectorsBySerial(serial);
+    const base::Result<int> r = storage::deleteCollectorsBySerial(serial);
     loadList();
     if (r && r.value == 0) {
         prompts::about(this, QStringLiteral("提示"),
@@ -218,7 +231,7 @@ void Form1::on_pushButton_5_clicked()
     if (!prompts::question(this, QStringLiteral("提示"),
                            QStringLiteral("该操作会清空所有设备数据，是否继续？"), true))
         return;
-    const storage::Status st = storage::deleteAllCollectors();
+    const base::Status st = storage::deleteAllCollectors();
     loadList();
     if (!st.ok) {
         pagekit::reportFailure(this, QStringLiteral("全清失败"), st.error);

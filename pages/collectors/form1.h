@@ -35,7 +35,7 @@ private slots:
     void recvMsg();
 
 private:
-    storage::Row fieldsRow() const;
+    storage::Collector fieldsRecord() const;
     QList<QLineEdit *> measurementFields() const; // lineEdit_4 .. lineEdit_12
     void loadList();
     QString scan(); // the message to show afterwards; empty when cancelled

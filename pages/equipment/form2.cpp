@@ -43,28 +43,30 @@ void Form2::setGridText(int row, int column, const QString &text)
     ui->twShow->setItem(row, column, new QTableWidgetItem(text));
 }
 
-storage::Row Form2::fieldsRow() const
+storage::Equipment Form2::fieldsRecord() const
 {
-    storage::Row row{ui->lineEdit_3->text(),
-                     ui->lineEdit->text(),
-                     ui->lineEdit_2->text(),
-                     ui->comboBox_2->currentText(),
-                     ui->lineEdit_6->text(),
-                     ui->lineEdit_5->text(),
-                     ui->comboBox->currentText(),
-                     ui->lineEdit_7->text(),
-                     ui->lineEdit_8->text(),
-                     ui->lineEdit_9->text(),
-                     ui->dateEdit->date().toString(QLatin1String(kMonthFormat)),
-                     ui->lineEdit_10->text(),
-                     ui->lineEdit_11->text(),
-                     ui->lineEdit_12->text(),
-                     ui->lineEdit_13->text(),
-                     ui->lineEdit_14->text()};
-    for (int r = 0; r < 2; ++r)
-        for (int k = 1; k <= 10; ++k)
-            row << gridText(r, k);
-    return row;
+    storage::Equipment e;
+    e.name = ui->lineEdit_3->text();
+    e.companyname = ui->lineEdit->text();
+    e.address = ui->lineEdit_2->text();
+    e.type = ui->comboBox_2->currentText();
+    e.model = ui->lineEdit_6->text();
+    e.equipmodel = ui->lineEdit_5->text();
+    e.listnum = ui->comboBox->currentText();
+    e.temnum = ui->lineEdit_7->text();
+    e.humnum = ui->lineEdit_8->text();
+    e.madecompanyname = ui->lineEdit_9->text();
+    e.madedate = ui->dateEdit->date().toString(QLatin1String(kMonthFormat));
+    e.temdown = ui->lineEdit_10->text();
+    e.temup = ui->lineEdit_11->text();
+    e.humdown = ui->lineEdit_12->text();
+    e.humup = ui->lineEdit_13->text();
+    e.adjustnum = ui->lineEdit_14->text();
+    for (int k = 1; k <= 10; ++k) {
+        e.tem << gridText(0, k);
+        e.hum << gridText(1, k);
+    }
+    return e;
 }
 
 void Form2::refreshList()
@@ -76,17 +78,22 @@ void Form2::refreshList()
     ui->twdetail->clear();
     ui->twdetail->setColumnCount(headers.size());
     ui->twdetail->setHorizontalHeaderLabels(headers);
-    const storage::Result<storage::Rows> rows = storage::listEquipment();
-    if (!rows) {
+    const base::Result<QList<storage::Equipment>> list = storage::listEquipment();
+    if (!list) {
         ui->twdetail->setRowCount(0);
-        pagekit::reportFailure(this, QStringLiteral("读取设备列表失败"), rows.error);
+        pagekit::reportFailure(this, QStringLiteral("读取设备列表失败"), list.error);
         return;
     }
-    ui->twdetail->setRowCount(rows.value.size());
-    for (int r = 0; r < rows.value.size(); ++r) {
+    ui->twdetail->setRowCount(list.value.size());
+    for (int r = 0; r < list.value.size(); ++r) {
+        const storage::Equipment &e = list.value[r];
+        const QStringList cells{e.companyname, e.address,     e.name,     e.type,
+                                e.model,       e.equipmodel,  e.listnum,  e.temnum,
+                                e.humnum,      e.madecompanyname, e.madedate, e.temdown,
+                                e.temup,       e.humdown,     e.humup,    e.adjustnum};
         ui->twdetail->setItem(r, 0, new QTableWidgetItem(QString::number(r + 1)));
-        for (int j = 0; j < storage::kEquipmentListColumns; ++j)
-            ui->twdetail->setItem(r, j + 1, new QTableWidgetItem(rows.value[r].value(j)));
+        for (int j = 0; j < cells.size(); ++j)
+            ui->twdetail->setItem(r, j + 1, new QTableWidgetItem(cells[j]));
         ui->twdetail->setItem(r, 17, new QTableWidgetItem(QStringLiteral("BLOB")));
     }
 }
@@ -163,14 +170,14 @@ void Form2::on_pushButton_clicked()
 {
     if (!countIsStorable())
         return;
-    const storage::Row row = fieldsRow();
-    const QString name = row[0].trimmed();
+    const storage::Equipment record = fieldsRecord();
+    const QString name = record.name.trimmed();
     if (name.isEmpty()) {
         prompts::about(this, QStringLiteral("提示"), QStringLiteral("未填写被校设备名称！"));
         return;
     }
     // A name names one equipment: saving it again replaces it.
-    const storage::Result<int> existing = storage::countEquipmentByName(name);
+    const base::Result<int> existing = storage::countEquipmentByName(name);
     if (!existing) {
         pagekit::reportFailure(this, QStringLiteral("保存失败"), existing.error);
         return;
@@ -179,8 +186,8 @@ void Form2::on_pushButton_clicked()
         !prompts::question(this, QStringLiteral("提示"),
                            QStringLiteral("该设备名称已存在，是否覆盖？\n%1").arg(name), true))
         return;
-    const storage::Status st =
-        existing.value > 0 ? storage::replaceEquipment(row) : storage::insertEquipment(row);
+    const base::Status st =
+        existing.value > 0 ? storage::replaceEquipment(record) : storage::insertEquipment(record);
     refreshList();
     pagekit::reportOutcome(this, st, QStringLiteral("保存失败"),
                            QStringLiteral("保存成功！\n试验设备 %1").arg(name));
@@ -190,12 +197,12 @@ void Form2::on_pushButton_2_clicked()
 {
     if (!countIsStorable())
         return;
-    const storage::Row row = fieldsRow();
-    const storage::Result<int> r = storage::updateEquipment(row);
+    const storage::Equipment record = fieldsRecord();
+    const base::Result<int> r = storage::updateEquipment(record);
     refreshList();
     if (r && r.value == 0) {
         prompts::about(this, QStringLiteral("提示"),
-                       QStringLiteral("没有找到名称为“%1”的试验设备，未修改。").arg(row[0]));
+                       QStringLiteral("没有找到名称为“%1”的试验设备，未修改。").arg(record.name));
         return;
     }
     pagekit::reportOutcome(this, r.status(), QStringLiteral("修改失败"),
@@ -212,7 +219,7 @@ void Form2::on_pushButton_7_clicked()
     if (!prompts::question(this, QStringLiteral("提示"), QStringLiteral("确定删除指定设备？"),
                            true))
         return;
-    const storage::Result<int> r = storage::deleteEquipmentByName(name);
+    const base::Result<int> r = storage::deleteEquipmentByName(name);
     refreshList();
     if (r && r.value == 0) {
         prompts::about(this, QStringLiteral("提示"),
@@ -228,7 +235,7 @@ void Form2::on_pushButton_3_clicked()
     if (!prompts::question(this, QStringLiteral("提示"),
                            QStringLiteral("该操作会清空所有设备数据，是否继续？"), true))
         return;
-    const storage::Status st = storage::deleteAllEquipment();
+    const base::Status st = storage::deleteAllEquipment();
     refreshList();
     if (!st.ok) {
         pagekit::reportFailure(this, QStringLiteral("全清失败"), st.error);
@@ -285,7 +292,7 @@ void Form2::on_twdetail_cellClicked(int row, int)
     // The stored set points replace whatever the count change generated.
     const int points = setpoints::wholeCount(cell(16));
     layoutGrid(points);
-    const storage::Result<storage::SetPoints> sp = storage::equipmentSetPoints(cell(3));
+    const base::Result<storage::SetPoints> sp = storage::equipmentSetPoints(cell(3));
     if (!sp) {
         pagekit::reportFailure(this, QStringLiteral("读取校准点失败"), sp.error);
         return;

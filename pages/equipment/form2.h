@@ -31,7 +31,7 @@ private slots:
     void on_comboBox_2_currentTextChanged(const QString &arg1);
 
 private:
-    storage::Row fieldsRow() const;
+    storage::Equipment fieldsRecord() const;
     bool countIsStorable();
     void refreshList();
     void layoutGrid(int points);

@@ -93,7 +93,7 @@ QString ask(QWidget *parent, const QString &what, const storage::RunHeader &head
     const int index = suffixes.indexOf(QFileInfo(file).suffix().toLower());
     if (chosen)
         *chosen = formats.value(qMax(0, index));
-    const storage::Status target = office::checkTarget(file);
+    const base::Status target = office::checkTarget(file);
     if (!target) {
         prompts::about(parent, QStringLiteral("失败"), target.error);
         return QString();

@@ -1,6 +1,8 @@
 #include "pages/reports/form6.h"
 
+#include "office/sources.h"
 #include "pages/reports/exporttarget.h"
+#include "storage/samplereader.h"
 
 #include "acquisition/runregistry.h"
 #include "pages/pagekit.h"
@@ -62,7 +64,7 @@ void Form6::fillList()
         {QStringLiteral("序号"), QStringLiteral("完成日期"), QStringLiteral("完成时间")});
     ui->tbnum->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     m_keys.clear();
-    const storage::Result<QList<storage::RunHeader>> headers = storage::listHeaders();
+    const base::Result<QList<storage::RunHeader>> headers = storage::listHeaders();
     if (!headers) {
         ui->tbnum->setRowCount(0);
         pagekit::reportFailure(this, QStringLiteral("读取校准列表失败"), headers.error);
@@ -114,7 +116,7 @@ void Form6::on_tbnum_cellClicked(int row, int)
     const QString key = m_keys.value(row);
     if (key.isEmpty())
         return;
-    const storage::Result<storage::FoundHeader> found = storage::readHeader(key);
+    const base::Result<storage::FoundHeader> found = storage::readHeader(key);
     if (!found) {
         ui->label_load->clear();
         pagekit::reportFailure(this, QStringLiteral("读取校准失败"), found.error);
@@ -122,7 +124,7 @@ void Form6::on_tbnum_cellClicked(int row, int)
     }
     const storage::RunHeader header = found.value.header; // empty when gone meanwhile
     if (found.value.found) {
-        if (const storage::Status st = results::checkHeader(header); !st) {
+        if (const base::Status st = results::checkHeader(header); !st) {
             ui->label_load->setText(QStringLiteral("校准记录已损坏"));
             pagekit::reportFailure(this, QStringLiteral("读取校准失败"), st.error);
             return;
@@ -272,7 +274,7 @@ void Form6::on_pushButton_3_clicked()
         return;
     const QString key = m_loadedKey; // the calibration shown, whatever row is current
     stopLoading();
-    const storage::Result<int> removed = storage::deleteCalibration(key);
+    const base::Result<int> removed = storage::deleteCalibration(key);
     if (!removed) {
         pagekit::reportFailure(this, QStringLiteral("删除失败"), removed.error);
         return;
@@ -295,7 +297,7 @@ void Form6::on_pushButton_4_clicked()
                            QStringLiteral("该操作会清空所有数据 确认继续？"), true))
         return;
     stopLoading();
-    const storage::Status st = storage::clearCalibrations();
+    const base::Status st = storage::clearCalibrations();
     resetTables();
     ui->label_load->clear();
     fillList();
@@ -316,6 +318,14 @@ void Form6::on_pushButton_clicked()
 void Form6::on_pushButton_2_clicked()
 {
     exportDocument(office::DocumentKind::Certificate);
+}
+
+base::Result<office::ExportRecords> Form6::exportRecords(const storage::RunHeader &header) const
+{
+    storage::SampleReader reader;
+    if (const base::Status st = reader.open(storage::databasePath()); !st)
+        return base::failure(st.error);
+    return office::readExportRecords(reader, header);
 }
 
 bool Form6::readyToExport()
@@ -342,16 +352,12 @@ void Form6::exportDocument(office::DocumentKind kind)
     if (!readyToExport())
         return;
     const storage::RunHeader header = loadedCalibration()->header;
-    const storage::Result<storage::Row> equipment = storage::equipmentRecord(header.equipname);
-    const storage::Result<storage::Row> collector = storage::collectorRecord(header.collector);
-    const storage::Result<storage::Row> company = storage::readCompany();
-    for (const storage::Status &st : {equipment.status(), collector.status(), company.status()}) {
-        if (!st) {
-            pagekit::reportFailure(this, QStringLiteral("读取导出数据失败"), st.error);
-            return;
-        }
+    const base::Result<office::ExportRecords> records = exportRecords(header);
+    if (!records) {
+        pagekit::reportFailure(this, QStringLiteral("读取导出数据失败"), records.error);
+        return;
     }
-    const office::DocumentSources sources{equipment.value, collector.value, company.value};
+    const office::DocumentSources sources = records.value.sources;
     const QString missing = office::missingRecords(kind, header, sources);
     if (!missing.isEmpty()) {
         prompts::about(this, QStringLiteral("失败"), missing);
@@ -399,7 +405,7 @@ void Form6::exportDocument(office::DocumentKind kind)
         [this] { prompts::about(this, QStringLiteral("提示"), QStringLiteral("导出成功!")); });
 }
 
-void Form6::runTask(const QString &title, office::BackgroundTask::Work work,
+void Form6::runTask(const QString &title, base::Task::Work work,
                     std::function<void()> done)
 {
     m_progress =
@@ -409,12 +415,12 @@ void Form6::runTask(const QString &title, office::BackgroundTask::Work work,
     m_progress->setMinimumDuration(0);
     m_progress->setAutoClose(false);
     m_progress->setAutoReset(false);
-    m_task = std::make_unique<office::BackgroundTask>(std::move(work));
-    connect(m_task.get(), &office::BackgroundTask::stage, m_progress,
+    m_task = std::make_unique<base::Task>(std::move(work));
+    connect(m_task.get(), &base::Task::stage, m_progress,
             &QProgressDialog::setLabelText);
-    connect(m_progress, &QProgressDialog::canceled, m_task.get(), &office::BackgroundTask::cancel);
+    connect(m_progress, &QProgressDialog::canceled, m_task.get(), &base::Task::cancel);
     connect(
-        m_task.get(), &office::BackgroundTask::finished, this,
+        m_task.get(), &base::Task::finished, this,
         [this, done](bool ok, const QString &error, bool cancelled) {
             // Hidden now: the box that follows would keep it on screen until
             // it closes.
@@ -507,23 +513,17 @@ void Form6::on_pushButton_8_clicked()
         return;
     }
     const storage::RunHeader header = loadedCalibration()->header;
-    const storage::Result<storage::Row> equipment = storage::equipmentRecord(header.equipname);
-    const storage::Result<storage::Row> collector = storage::collectorRecord(header.collector);
-    const storage::Result<storage::Rows> a = storage::loadChannelTable(storage::Device::A);
-    const storage::Result<storage::Rows> b = storage::loadChannelTable(storage::Device::B);
-    for (const storage::Status &st :
-         {equipment.status(), collector.status(), a.status(), b.status()}) {
-        if (!st) {
-            pagekit::reportFailure(this, QStringLiteral("读取导出数据失败"), st.error);
-            return;
-        }
+    const base::Result<office::ExportRecords> records = exportRecords(header);
+    if (!records) {
+        pagekit::reportFailure(this, QStringLiteral("读取导出数据失败"), records.error);
+        return;
     }
     office::CustomReportJob job;
     job.header = header;
-    job.equipment = equipment.value;
-    job.collector = collector.value;
-    job.channelsA = a.value;
-    job.channelsB = b.value;
+    job.equipment = records.value.sources.equipment;
+    job.collector = records.value.sources.collector;
+    job.channelsA = records.value.channelsA;
+    job.channelsB = records.value.channelsB;
     job.templatePath = templatePath;
     job.target = QFileInfo(file).absoluteFilePath();
     runTask(

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "office/backgroundtask.h"
+#include "base/task.h"
+#include "office/export.h"
+#include "office/sources.h"
 #include "office/documents.h"
 #include "results/loadjob.h"
 
@@ -61,10 +63,11 @@ private:
     bool hasSamples() const;
     // Ready for an export: loaded, with rows; says why not otherwise.
     bool readyToExport();
+    base::Result<office::ExportRecords> exportRecords(const storage::RunHeader &header) const;
     void exportDocument(office::DocumentKind kind);
     // Runs `work` on a worker thread with a progress dialog that can cancel
     // it; `done` runs on success.
-    void runTask(const QString &title, office::BackgroundTask::Work work,
+    void runTask(const QString &title, base::Task::Work work,
                  std::function<void()> done);
 
     Ui::Form6 *ui;
@@ -75,6 +78,6 @@ private:
     bool m_loadDone = false;
     bool m_loading = false; // from the start of a load to its finished signal
     QVector<results::PointResult> m_results;
-    std::unique_ptr<office::BackgroundTask> m_task;
+    std::unique_ptr<base::Task> m_task;
     QProgressDialog *m_progress = nullptr;
 };

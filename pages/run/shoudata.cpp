@@ -55,7 +55,7 @@ shoudata::shoudata(QWidget *parent)
     ui->tbLive->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     ui->tbLive->verticalHeader()->setDefaultSectionSize(22);
 
-    const storage::Status loaded = m_session->loadSelection();
+    const base::Status loaded = m_session->loadSelection();
     if (!loaded)
         pagekit::reportFailure(this, QStringLiteral("读取当前选择失败"), loaded.error);
     showSetPoints();
@@ -125,7 +125,7 @@ void shoudata::on_checkBox_2_stateChanged(int arg1)
     ui->comboBox_6->clear();
     if (arg1 == Qt::Checked) {
         ui->comboBox_6->setEnabled(true);
-        const storage::Status st = m_session->reloadCollectors();
+        const base::Status st = m_session->reloadCollectors();
         if (!st)
             pagekit::reportFailure(this, QStringLiteral("读取采集器列表失败"), st.error);
         ui->comboBox_6->addItems(m_session->collectorSerials());
@@ -247,8 +247,8 @@ bool shoudata::certificatesAccepted()
     for (const QString &serial : serials) {
         if (serial.isEmpty())
             continue;
-        const storage::Result<storage::Row> row = storage::collectorRecord(serial);
-        const QDate valid = QDate::fromString(row.value.value(14), QStringLiteral("yyyy-MM-dd"));
+        const base::Result<storage::Collector> record = storage::collectorRecord(serial);
+        const QDate valid = QDate::fromString(record.value.todata, QStringLiteral("yyyy-MM-dd"));
         if (!valid.isValid() || valid >= today)
             continue;
         if (!prompts::question(this, QStringLiteral("提示"),

@@ -9,14 +9,17 @@ Form5::Form5(QWidget *parent) : QWidget(parent), ui(new Ui::Form5)
     ui->setupUi(this);
     pagekit::makeFrameless(this);
 
-    const storage::Result<storage::Row> company = storage::readCompany();
+    const base::Result<storage::Company> company = storage::readCompany();
     if (!company) {
         pagekit::reportFailure(this, QStringLiteral("读取检定单位信息失败"), company.error);
         return;
     }
+    const storage::Company &c = company.value;
+    const QStringList values{c.unitname, c.tel,     c.fax,   c.address,
+                             c.yzbm,     c.website, c.place, c.booknum};
     const QList<QLineEdit *> edits = fields();
     for (int i = 0; i < edits.size(); ++i)
-        edits[i]->setText(company.value.value(i));
+        edits[i]->setText(values.value(i));
 }
 
 Form5::~Form5()
@@ -32,10 +35,16 @@ QList<QLineEdit *> Form5::fields() const
 
 void Form5::on_pushButton_clicked()
 {
-    storage::Row row;
-    for (QLineEdit *edit : fields())
-        row << edit->text();
-    pagekit::reportOutcome(this, storage::saveCompany(row), QStringLiteral("保存失败"),
+    storage::Company c;
+    c.unitname = ui->lineEdit->text();
+    c.tel = ui->lineEdit_2->text();
+    c.fax = ui->lineEdit_3->text();
+    c.address = ui->lineEdit_4->text();
+    c.yzbm = ui->lineEdit_5->text();
+    c.website = ui->lineEdit_6->text();
+    c.place = ui->lineEdit_7->text();
+    c.booknum = ui->lineEdit_8->text();
+    pagekit::reportOutcome(this, storage::saveCompany(c), QStringLiteral("保存失败"),
                            QStringLiteral("保存成功！"));
 }
 
