@@ -291,9 +291,8 @@ void RoadTest::narrowPortBoxesShowTheWholeName()
     RunRig rig;
     QVERIFY(rig.build(RunRig::Setup()));
     auto *box = child<QComboBox>(rig.page.get(), "comboBox_3");
-    // Too narrow for a pseudo-terminal's path: shortened on the left, whole
-    // in the tooltip and the list.
-    QVERIFY(box->fontMetrics().horizontalAdvance(rig.sim1->portPath()) > box->width() - 30);
+    // A name too long for the box is shortened on the left; it is whole in
+    // the tooltip and the list.
     QCOMPARE(box->toolTip(), rig.sim1->portPath());
     QVERIFY(box->property("orvenElided").toBool());
     QVERIFY(box->view()->minimumWidth() >
