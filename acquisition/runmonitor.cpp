@@ -8,8 +8,6 @@
 
 namespace acquisition {
 
-static const QString kWrongCount = QStringLiteral("通道数与配置不符，请重新设置通道");
-
 MonitorSettings MonitorSettings::load()
 {
     QSettings s;
@@ -76,6 +74,11 @@ QString RunMonitor::setPointH(int point) const
     return listItem(m_session->setPointsH(), point);
 }
 
+double RunMonitor::setValue(bool humidity, int point) const
+{
+    return m_session->setPoint(humidity, point);
+}
+
 void RunMonitor::onTableReset()
 {
     const QStringList names = m_session->channelNames();
@@ -112,21 +115,20 @@ void RunMonitor::onStarted()
 
 void RunMonitor::restartPoint()
 {
-    const QString point = m_session->currentPoint();
+    const int point = m_session->currentPoint();
     m_state.point = point;
-    m_state.pointNumber = results::pointNumberOf(point.toUtf8());
-    m_state.setT = setPointT(m_state.pointNumber);
-    m_state.setH = setPointH(m_state.pointNumber);
+    m_state.setT = setPointT(point);
+    m_state.setH = setPointH(point);
     m_state.pointStarted = m_session->pointStarted();
     m_state.stable = false;
-    m_state.stableSince = QDateTime();
+    m_state.stableSince = 0;
     // The point's samples so far, oldest first (a point may be run again).
     m_point = std::make_unique<results::PointAccumulator>(m_layout);
     m_state.pointSamples = 0;
     for (const RunSample &s : m_session->samples()) {
         if (s.point != point)
             continue;
-        m_point->add(storage::listText(s.texts));
+        m_point->add(s.values);
         ++m_state.pointSamples;
     }
     updateFigures();
@@ -136,11 +138,11 @@ void RunMonitor::restartPoint()
 void RunMonitor::onSample(int index)
 {
     const RunSample &s = m_session->samples().at(index);
-    m_curves.append(s.msecs, results::pointNumberOf(s.point.toUtf8()), s.values);
+    m_curves.append(s.msecs, s.point, s.values);
     // A sample means every collector's reply decoded.
     m_wrongCount[0] = m_wrongCount[1] = false;
     if (s.point == m_state.point && m_point) {
-        m_point->add(storage::listText(s.texts));
+        m_point->add(s.values);
         ++m_state.pointSamples;
         updateFigures();
     }
@@ -154,7 +156,7 @@ void RunMonitor::onCounters()
 {
     for (int c = 0; c < 2; ++c) {
         const CollectorCounters n = m_session->counters(c + 1);
-        if (n.rejected > m_rejected[c] && n.lastReason == kWrongCount)
+        if (n.rejected > m_rejected[c] && n.lastRefusal == Refusal::WrongCount)
             m_wrongCount[c] = true;
         m_rejected[c] = n.rejected;
     }
@@ -166,28 +168,26 @@ void RunMonitor::updateFigures()
 {
     if (!m_point)
         return;
-    const results::PointResult r = m_point->result(m_state.pointNumber, m_state.setT, m_state.setH);
-    auto fill = [&](LiveKind &k, const results::KindFigures &f, const QString &set) {
+    const results::PointResult r = m_point->result(m_state.point, m_state.setT, m_state.setH);
+    auto fill = [&](LiveKind &k, const results::KindFigures &f, bool humidity) {
         k.present = f.channels > 0;
         k.figures = f;
-        k.deviation.clear();
-        bool ok = false;
-        const double setValue = set.trimmed().toDouble(&ok);
-        if (ok && !f.mean.isEmpty())
-            k.deviation = QString::number(f.mean.toDouble() - setValue, 'f', 3);
+        const double set = setValue(humidity, m_state.point);
+        k.deviation = f.mean.ok && !std::isnan(set) ? results::Figure(f.mean.value - set)
+                                                     : results::Figure();
     };
-    fill(m_state.t, r.t, m_state.setT);
-    fill(m_state.h, r.h, m_state.setH);
+    fill(m_state.t, r.t, false);
+    fill(m_state.h, r.h, true);
 }
 
 void RunMonitor::updateStability()
 {
     const int n = m_curves.samples();
-    const int point = m_state.pointNumber;
+    const int point = m_state.point;
     m_state.stable = false;
+    m_state.stability = Stability();
     if (n == 0 || point == 0 || m_state.pointSamples == 0) {
-        m_state.stableSince = QDateTime();
-        m_state.stability = QStringLiteral("未稳定：本点还没有数据");
+        m_state.stableSince = 0;
         return;
     }
     const qint64 latest = m_curves.time(n - 1);
@@ -205,12 +205,13 @@ void RunMonitor::updateStability()
             inWindow << i;
     const qint64 covered = first < 0 ? 0 : latest - m_curves.time(first);
     if (covered < window || inWindow.size() < m_settings.minSamples) {
-        m_state.stableSince = QDateTime();
-        m_state.stability = QStringLiteral("未稳定：数据不足（已 %1 / %2 分钟，样本 %3 / %4）")
-                                .arg(covered / 60000.0, 0, 'f', 1)
-                                .arg(m_settings.windowSeconds / 60.0, 0, 'f', 1)
-                                .arg(inWindow.size())
-                                .arg(m_settings.minSamples);
+        m_state.stableSince = 0;
+        Stability &st = m_state.stability;
+        st.kind = Stability::TooFew;
+        st.coveredMinutes = covered / 60000.0;
+        st.windowMinutes = m_settings.windowSeconds / 60.0;
+        st.samples = inWindow.size();
+        st.minSamples = m_settings.minSamples;
         return;
     }
     // The channel whose range is largest against its limit.
@@ -239,20 +240,20 @@ void RunMonitor::updateStability()
     }
     // A hair of rounding on a range equal to the limit counts as within it.
     if (worst >= 0 && worstRatio > 1.0 + 1e-6) {
-        m_state.stableSince = QDateTime();
-        const bool humidity = m_curves.kind(worst) == results::Kind::Humidity;
-        m_state.stability = QStringLiteral("未稳定：%1 变化 %2 %3（限 %4）")
-                                .arg(m_curves.names().value(worst))
-                                .arg(worstRange, 0, 'f', 3)
-                                .arg(humidity ? QStringLiteral("%RH") : QStringLiteral("℃"))
-                                .arg(humidity ? m_settings.limitH : m_settings.limitT);
+        m_state.stableSince = 0;
+        Stability &st = m_state.stability;
+        st.kind = Stability::Unsettled;
+        st.humidity = m_curves.kind(worst) == results::Kind::Humidity;
+        st.channel = m_curves.names().value(worst);
+        st.range = worstRange;
+        st.limit = st.humidity ? m_settings.limitH : m_settings.limitT;
         return;
     }
     m_state.stable = true;
-    if (!m_state.stableSince.isValid())
-        m_state.stableSince = QDateTime::fromMSecsSinceEpoch(latest);
-    m_state.stability = QStringLiteral("稳定（%1 起）")
-                            .arg(m_state.stableSince.toString(QStringLiteral("HH:mm:ss")));
+    if (m_state.stableSince == 0)
+        m_state.stableSince = latest;
+    m_state.stability.kind = Stability::Stable;
+    m_state.stability.since = m_state.stableSince;
 }
 
 void RunMonitor::updateAlarms()
@@ -262,16 +263,10 @@ void RunMonitor::updateAlarms()
         return;
     for (int c = 0; c < (m_session->twoCollectors() ? 2 : 1); ++c) {
         const CollectorCounters n = m_session->counters(c + 1);
-        const QString name = c == 0 ? QStringLiteral("设备一") : QStringLiteral("设备二");
         if (n.consecutiveMissed >= qMax(1, m_settings.missAlarm))
-            m_state.alarms << QStringLiteral("%1连续 %2 次无应答（最后一次正常读数：%3）")
-                                  .arg(name)
-                                  .arg(n.consecutiveMissed)
-                                  .arg(n.lastGood.isValid()
-                                           ? n.lastGood.toString(QStringLiteral("HH:mm:ss"))
-                                           : QStringLiteral("无"));
+            m_state.alarms << Alarm{Alarm::Silent, c + 1, n.consecutiveMissed, n.lastGood};
         if (m_wrongCount[c])
-            m_state.alarms << name + QStringLiteral("：") + kWrongCount;
+            m_state.alarms << Alarm{Alarm::WrongCount, c + 1, 0, 0};
     }
 }
 

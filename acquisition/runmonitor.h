@@ -8,7 +8,6 @@
 #include "acquisition/curvestore.h"
 #include "results/statistics.h"
 
-#include <QDateTime>
 #include <QObject>
 #include <memory>
 
@@ -33,21 +32,49 @@ struct LiveKind
 {
     bool present = false; // the run has channels of this kind
     results::KindFigures figures;
-    QString deviation; // mean - set value
+    results::Figure deviation; // mean - set value
+};
+
+// Whether the point is stable, and if not, why.
+struct Stability
+{
+    enum Kind {
+        NoData,    // the point has no sample yet
+        TooFew,    // the window is not covered or holds too few samples
+        Unsettled, // a channel moves more than its limit
+        Stable,
+    } kind = NoData;
+    double coveredMinutes = 0, windowMinutes = 0; // TooFew
+    int samples = 0, minSamples = 0;              // TooFew
+    QString channel;                              // Unsettled: the channel that moves most
+    double range = 0, limit = 0;
+    bool humidity = false;
+    qint64 since = 0; // Stable: since when (ms since the epoch)
+};
+
+// Something the operator must see at once.
+struct Alarm
+{
+    enum Kind {
+        Silent,     // `count` ticks in a row without a reply
+        WrongCount, // the collector's values do not match its layout
+    } kind = Silent;
+    int collector = 1;
+    int count = 0;
+    qint64 lastGood = 0; // Silent: the last good reading, 0: none
 };
 
 struct LiveState
 {
-    QString point; // "检点k"
-    int pointNumber = 0;
-    QString setT, setH;
-    QDateTime pointStarted;
+    int point = 0; // the calibration point shown
+    QString setT, setH; // its set values as stored
+    qint64 pointStarted = 0;
     int pointSamples = 0;
     LiveKind t, h;
     bool stable = false;
-    QDateTime stableSince;
-    QString stability; // "稳定（…起）" or "未稳定：…"
-    QStringList alarms;
+    qint64 stableSince = 0;
+    Stability stability;
+    QVector<Alarm> alarms;
 };
 
 class RunMonitor : public QObject
@@ -64,9 +91,10 @@ public:
     void setCurves(const CurveStore &store);
     MonitorSettings settings() const { return m_settings; }
     void setSettings(const MonitorSettings &settings);
-    // Set values of point k as stored (curve reference lines).
+    // Set values of point k as stored, and as numbers (NaN: none).
     QString setPointT(int point) const;
     QString setPointH(int point) const;
+    double setValue(bool humidity, int point) const;
 
 signals:
     void changed();

@@ -1,8 +1,9 @@
 // Longest event-loop stall while a 64-channel M702 reading (261 bytes)
-// streams in at 9600 baud, measured with a 1 ms probe timer.
+// streams in at 9600 baud through the exchange, measured with a 1 ms probe
+// timer.
 
 #include "link/commands.h"
-#include "link/serialline.h"
+#include "link/exchange.h"
 #include "sim/collectorsim.h"
 
 #include <QCoreApplication>
@@ -21,16 +22,27 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
         return 1;
     }
-    rtu::SerialLine line;
-    if (!line.open(collector.portPath(), &error)) {
+    rtu::Exchange exchange(std::make_unique<rtu::SerialPort>());
+    if (!exchange.open(collector.portPath(), &error)) {
         std::fprintf(stderr, "open: %s\n", qPrintable(error));
         return 1;
     }
+    rtu::Reply last;
+    bool done = false;
+    QObject::connect(&exchange, &rtu::Exchange::replied, [&](const rtu::Reply &r) {
+        last = r;
+        done = true;
+    });
+    auto ask = [&](const QByteArray &frame, int values) {
+        done = false;
+        exchange.request(frame, 2000, values);
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    };
     QList<int> all;
     for (int ch = 101; ch <= 164; ++ch)
         all << ch;
-    line.sendHex(rtu::maskWrite(all).text);
-    rtu::pauseWithEvents(200);
+    ask(rtu::maskWrite(all).bytes, -1);
 
     const int rounds = 10;
     qint64 worst = 0;
@@ -38,23 +50,21 @@ int main(int argc, char *argv[])
     for (int r = 0; r < rounds; ++r) {
         QElapsedTimer probe;
         probe.start();
-        qint64 last = 0;
+        qint64 lastTick = 0;
         QTimer tick;
         tick.setTimerType(Qt::PreciseTimer);
         QObject::connect(&tick, &QTimer::timeout, [&] {
             const qint64 now = probe.elapsed();
-            worst = qMax(worst, now - last);
-            last = now;
+            worst = qMax(worst, now - lastTick);
+            lastTick = now;
         });
         tick.start(1);
         QElapsedTimer reply;
         reply.start();
-        line.sendHex(rtu::frame::measureM702);
-        while (!rtu::readReplyComplete(line.rxHex()) && reply.elapsed() < 2000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        ask(rtu::frame::measureM702(), 64);
         totalMs += reply.elapsed();
-        if (line.rxHex().size() != 522) {
-            std::fprintf(stderr, "incomplete reply: %d hex characters\n", int(line.rxHex().size()));
+        if (last.kind != rtu::Reply::Answered || last.bytes.size() != 261) {
+            std::fprintf(stderr, "incomplete reply: %d bytes\n", int(last.bytes.size()));
             return 1;
         }
     }

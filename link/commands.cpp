@@ -109,22 +109,53 @@ bool channelInRange(Family family, int channel)
     return channel >= firstChannel() && channel <= lastChannel(family);
 }
 
-QString identifyFrame(Family family)
+namespace frame {
+
+QByteArray identify(Family family)
 {
-    return family == Family::M702 ? frame::identifyM702 : frame::identifyM701;
+    return QByteArray::fromHex(family == Family::M702 ? "0103100000058109" : "0103100000050981");
 }
 
-QString tcTypeCode(const QString &type)
+QByteArray readM701()
 {
-    return lookup(tcTypeTable(), type);
+    return QByteArray::fromHex("010301000020EE45");
 }
 
-QString rtdWiringCode(const QString &wiring)
+QByteArray measureM702()
+{
+    return QByteArray::fromHex("0106101A00016D0D");
+}
+
+QByteArray speedM702()
+{
+    return QByteArray::fromHex("0106000e000129c9");
+}
+
+QByteArray speed2Echo()
+{
+    return QByteArray::fromHex("0106000e000269c8");
+}
+
+QByteArray speed3Echo()
+{
+    return QByteArray::fromHex("0106000e0003a808");
+}
+
+} // namespace frame
+
+int tcTypeCode(const QString &type)
+{
+    const QString code = lookup(tcTypeTable(), type);
+    return code.isEmpty() ? -1 : code.toInt(nullptr, 16);
+}
+
+int rtdWiringCode(const QString &wiring)
 {
     static const QList<QPair<QString, QString>> t = {{QStringLiteral("二线制"), "0000"},
                                                      {QStringLiteral("三线制"), "0001"},
                                                      {QStringLiteral("四线制"), "0002"}};
-    return lookup(t, wiring);
+    const QString code = lookup(t, wiring);
+    return code.isEmpty() ? -1 : code.toInt(nullptr, 16);
 }
 
 QString m702RtdDigit(const QString &sensorType)
@@ -170,29 +201,44 @@ QStringList m701TcTypes()
     return keysOf(tcTypeTable());
 }
 
+namespace {
+
+QByteArray singleWrite(quint16 address, quint16 value)
+{
+    return QByteArray("\x01\x06", 2) + be16(address) + be16(value);
+}
+
+QByteArray multipleWrite(quint16 address, const QByteArray &data)
+{
+    return QByteArray("\x01\x10", 2) + be16(address) + be16(quint16(data.size() / 2)) +
+           char(data.size()) + data;
+}
+
+} // namespace
+
 Frame tcTypeWrite(const QString &type)
 {
-    const QString code = tcTypeCode(type);
-    if (code.isEmpty())
+    const int code = tcTypeCode(type);
+    if (code < 0)
         return Frame::fail(QStringLiteral("unknown thermocouple type \"%1\"").arg(type));
-    return {withCrc(QStringLiteral("0106000D") + code, CrcOrder::HighFirst), QString()};
+    return {withCrc(singleWrite(0x000D, quint16(code)), CrcOrder::HighFirst), QString()};
 }
 
 Frame rtdWiringWrite(const QString &wiring)
 {
-    const QString code = rtdWiringCode(wiring);
-    if (code.isEmpty())
+    const int code = rtdWiringCode(wiring);
+    if (code < 0)
         return Frame::fail(QStringLiteral("unknown wiring \"%1\"").arg(wiring));
-    return {withCrc(QStringLiteral("0106000C") + code, CrcOrder::HighFirst), QString()};
+    return {withCrc(singleWrite(0x000C, quint16(code)), CrcOrder::HighFirst), QString()};
 }
 
 Frame mxbWrite(Family family, int channel, float m, float b)
 {
     if (Frame f = checkChannel(family, channel); !f.ok())
         return f;
-    const QString body = QStringLiteral("0110") + registerAddress(correctionAddress(channel)) +
-                         QStringLiteral("000408") + floatHexLE(m) + floatHexLE(b);
-    return {withCrc(body, crcOrderOf(family)), QString()};
+    return {withCrc(multipleWrite(quint16(correctionAddress(channel)), floatLE(m) + floatLE(b)),
+                    crcOrderOf(family)),
+            QString()};
 }
 
 Frame its90Write(Family family, int channel, float r0, float a, float b, float c, float a4,
@@ -200,38 +246,40 @@ Frame its90Write(Family family, int channel, float r0, float a, float b, float c
 {
     if (Frame f = checkChannel(family, channel); !f.ok())
         return f;
-    const QString body = QStringLiteral("0110") + registerAddress(correctionAddress(channel)) +
-                         QStringLiteral("000C18") + floatHexLE(r0) + floatHexLE(a) + floatHexLE(b) +
-                         floatHexLE(c) + floatHexLE(a4) + floatHexLE(b4);
-    return {withCrc(body, crcOrderOf(family)), QString()};
+    const QByteArray data =
+        floatLE(r0) + floatLE(a) + floatLE(b) + floatLE(c) + floatLE(a4) + floatLE(b4);
+    return {withCrc(multipleWrite(quint16(correctionAddress(channel)), data), crcOrderOf(family)),
+            QString()};
 }
 
 Frame channelMask(const QList<int> &channels)
 {
-    QString bits(64, QLatin1Char('0'));
+    quint64 mask = 0;
     for (int ch : channels) {
         if (Frame f = checkChannel(Family::M702, ch); !f.ok())
             return f;
-        bits[ch - 101] = QLatin1Char('1');
+        mask |= quint64(1) << (ch - 101);
     }
-    std::reverse(bits.begin(), bits.end());
-    QString digits;
-    for (int g = 0; g < 16; ++g)
-        digits += QString::number(bits.mid(g * 4, 4).toInt(nullptr, 2), 16).toUpper();
-    return {digits, QString()};
+    QByteArray bytes(8, '\0');
+    for (int i = 0; i < 8; ++i) // most significant (channels 157-164) first
+        bytes[i] = char((mask >> (8 * (7 - i))) & 0xFF);
+    return {bytes, QString()};
 }
 
 Frame maskWrite(const QList<int> &channels)
 {
-    Frame mask = channelMask(channels);
+    const Frame mask = channelMask(channels);
     if (!mask.ok())
         return mask;
-    return {withCrc(QStringLiteral("01101017000408") + mask.text, CrcOrder::LowFirst), QString()};
+    return {withCrc(multipleWrite(0x1017, mask.bytes), CrcOrder::LowFirst), QString()};
 }
 
 Frame m702TypeValue(const QString &probeType, const QString &sensorType, const QString &wiring,
                     const QString &compensation)
 {
+    auto value = [](const QString &digits) {
+        return Frame{be16(quint16(digits.toUInt(nullptr, 16))), QString()};
+    };
     if (probeType == QStringLiteral("铂电阻")) {
         const QString rtd = m702RtdDigit(sensorType);
         if (rtd.isEmpty())
@@ -239,7 +287,7 @@ Frame m702TypeValue(const QString &probeType, const QString &sensorType, const Q
         const QString wire = m702WiringDigit(wiring);
         if (wire.isEmpty())
             return Frame::fail(QStringLiteral("unknown wiring \"%1\"").arg(wiring));
-        return {QStringLiteral("8") + rtd + wire + QStringLiteral("0"), QString()};
+        return value(QStringLiteral("8") + rtd + wire + QStringLiteral("0"));
     }
     if (probeType == QStringLiteral("热电偶")) {
         const QString tc = m702TcDigit(sensorType);
@@ -248,45 +296,27 @@ Frame m702TypeValue(const QString &probeType, const QString &sensorType, const Q
         const QString comp = m702CompensationDigit(compensation);
         if (comp.isEmpty())
             return Frame::fail(QStringLiteral("unknown compensation \"%1\"").arg(compensation));
-        return {QStringLiteral("A") + tc + comp + QStringLiteral("0"), QString()};
+        return value(QStringLiteral("A") + tc + comp + QStringLiteral("0"));
     }
     if (probeType == QStringLiteral("直流电压-T") || probeType == QStringLiteral("直流电压-H"))
-        return {QStringLiteral("000F"), QString()};
+        return value(QStringLiteral("000F"));
     return Frame::fail(QStringLiteral("unknown probe type \"%1\"").arg(probeType));
 }
 
-Frame m702TypeWrite(int channel, const QString &typeValue)
+Frame m702TypeWrite(int channel, const QByteArray &typeValue)
 {
     if (Frame f = checkChannel(Family::M702, channel); !f.ok())
         return f;
-    if (typeValue.size() != 4)
-        return Frame::fail(QStringLiteral("type value \"%1\" is not four digits").arg(typeValue));
-    return {withCrc(QStringLiteral("0106") + registerAddress(channel + 4027) + typeValue,
+    if (typeValue.size() != 2)
+        return Frame::fail(QStringLiteral("type value of %1 bytes").arg(typeValue.size()));
+    return {withCrc(QByteArray("\x01\x06", 2) + be16(quint16(channel + 4027)) + typeValue,
                     CrcOrder::LowFirst),
             QString()};
 }
 
 Frame coldJunctionWrite(float temperature)
 {
-    return {withCrc(QStringLiteral("011001F0000204") + floatHexLE(temperature), CrcOrder::LowFirst),
-            QString()};
-}
-
-bool readReplyComplete(const QString &replyHex)
-{
-    const int length = replyHex.size();
-    if (length <= 16)
-        return false;
-    bool ok = false;
-    const int byteCount = replyHex.mid(4, 2).toInt(&ok, 16);
-    if (!ok)
-        return false;
-    return (((length - 10) / 8) * 4) % 256 == byteCount;
-}
-
-int readReplyValueCount(const QString &replyHex)
-{
-    return (replyHex.size() - 10) / 8;
+    return {withCrc(multipleWrite(0x01F0, floatLE(temperature)), CrcOrder::LowFirst), QString()};
 }
 
 } // namespace rtu

@@ -1,6 +1,5 @@
 #include "link/frames.h"
 
-#include <QRegularExpression>
 #include <cstring>
 
 namespace rtu {
@@ -20,62 +19,62 @@ quint16 modbusCrc16(const QByteArray &bytes)
     return crc;
 }
 
-QByteArray frameBytes(const QString &text)
+QByteArray withCrc(const QByteArray &body, CrcOrder order)
 {
-    return QByteArray::fromHex(text.toLatin1());
+    const quint16 crc = modbusCrc16(body);
+    const char low = char(crc & 0xFF), high = char(crc >> 8);
+    QByteArray out = body;
+    if (order == CrcOrder::LowFirst)
+        out.append(low).append(high);
+    else
+        out.append(high).append(low);
+    return out;
 }
 
-static QString byteHex(quint8 b)
+bool crcMatches(const QByteArray &frame)
 {
-    return QStringLiteral("%1").arg(uint(b), 2, 16, QLatin1Char('0')).toUpper();
+    if (frame.size() < 4)
+        return false;
+    const quint16 crc = modbusCrc16(QByteArray::fromRawData(frame.constData(), frame.size() - 2));
+    const quint8 a = quint8(frame[frame.size() - 2]);
+    const quint8 b = quint8(frame[frame.size() - 1]);
+    const quint8 low = crc & 0xff, high = crc >> 8;
+    return (a == low && b == high) || (a == high && b == low);
 }
 
-QString crcHex(const QString &frameText)
-{
-    const quint16 crc = modbusCrc16(frameBytes(frameText));
-    return byteHex(crc & 0xFF) + byteHex(crc >> 8);
-}
-
-QString crcHexSwapped(const QString &frameText)
-{
-    const quint16 crc = modbusCrc16(frameBytes(frameText));
-    return byteHex(crc >> 8) + byteHex(crc & 0xFF);
-}
-
-QString withCrc(const QString &frameText, CrcOrder order)
-{
-    return frameText + (order == CrcOrder::LowFirst ? crcHex(frameText) : crcHexSwapped(frameText));
-}
-
-QString floatHexLE(float value)
+QByteArray floatLE(float value)
 {
     quint32 bits = 0;
     std::memcpy(&bits, &value, sizeof bits);
-    const QString be = QStringLiteral("%1").arg(bits, 8, 16, QLatin1Char('0'));
-    return be.mid(6, 2) + be.mid(4, 2) + be.mid(2, 2) + be.mid(0, 2);
+    QByteArray out(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        out[i] = char((bits >> (8 * i)) & 0xFF);
+    return out;
 }
 
-bool floatFromHexLE(const QString &text, float *value)
+float floatAt(const QByteArray &bytes, int at)
 {
-    if (text.size() != 8)
-        return false;
-    const QString be = text.mid(6, 2) + text.mid(4, 2) + text.mid(2, 2) + text.mid(0, 2);
-    bool ok = false;
-    const quint32 bits = be.toUInt(&ok, 16);
-    if (!ok)
-        return false;
-    std::memcpy(value, &bits, sizeof bits);
-    return true;
-}
-
-float readingFromHexLE(const QString &text)
-{
-    QString t = text;
-    t.remove(QLatin1Char(' '));
-    float v = 0.0f;
-    if (t.size() < 8 || !floatFromHexLE(t.left(8), &v))
+    if (at < 0 || at + 4 > bytes.size())
         return 0.0f;
+    quint32 bits = 0;
+    for (int i = 0; i < 4; ++i)
+        bits |= quint32(quint8(bytes[at + i])) << (8 * i);
+    float v = 0;
+    std::memcpy(&v, &bits, sizeof v);
     return v;
+}
+
+QByteArray be16(quint16 value)
+{
+    QByteArray out(2, '\0');
+    out[0] = char(value >> 8);
+    out[1] = char(value & 0xFF);
+    return out;
+}
+
+QString hexText(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex()).toUpper();
 }
 
 QString formatValue(double value)
@@ -83,26 +82,12 @@ QString formatValue(double value)
     return QString::number(value, 'f', 3);
 }
 
-QString asciiFromHex(const QString &hex)
+QString asciiOf(const QByteArray &bytes)
 {
     QString out;
-    for (int i = 0; i + 1 < hex.size(); i += 2)
-        out += QChar(hex.mid(i, 2).toUShort(nullptr, 16));
+    for (char c : bytes)
+        out += QChar(quint8(c));
     return out;
-}
-
-QString registerAddress(int address)
-{
-    return QStringLiteral("%1").arg(address, 4, 16, QLatin1Char('0'));
-}
-
-bool replyCrcMatches(const QString &replyHex)
-{
-    if (replyHex.size() < 8 || replyHex.size() % 2 != 0)
-        return false;
-    const QString body = replyHex.left(replyHex.size() - 4);
-    const QString crc = replyHex.right(4).toUpper();
-    return crc == crcHex(body) || crc == crcHexSwapped(body);
 }
 
 } // namespace rtu

@@ -1,6 +1,7 @@
 #pragma once
 
-// Modbus RTU frames as hexadecimal text: CRC, float and text encodings.
+// Modbus RTU frames as bytes: the CRC, floats as the collectors carry them,
+// and hexadecimal text only for traces.
 
 #include <QByteArray>
 #include <QString>
@@ -13,36 +14,26 @@ enum class CrcOrder {
 };
 
 quint16 modbusCrc16(const QByteArray &bytes);
+// `body` followed by its CRC in the given byte order.
+QByteArray withCrc(const QByteArray &body, CrcOrder order);
+// True when the last two bytes are the CRC of the others, in either byte
+// order (the families order it differently).
+bool crcMatches(const QByteArray &frame);
 
-// The bytes a frame text denotes (case does not matter).
-QByteArray frameBytes(const QString &text);
+// The IEEE-754 single, least significant byte first.
+QByteArray floatLE(float value);
+// The float of the four bytes from `at` (least significant first).
+float floatAt(const QByteArray &bytes, int at);
+// A 16-bit value, most significant byte first (register addresses, counts).
+QByteArray be16(quint16 value);
 
-// Four upper-case digits: low byte then high byte.
-QString crcHex(const QString &frameText);
-// Four upper-case digits: high byte then low byte.
-QString crcHexSwapped(const QString &frameText);
-QString withCrc(const QString &frameText, CrcOrder order);
-
-// Eight hex digits of the IEEE-754 single, least significant byte first.
-QString floatHexLE(float value);
-// Inverse of floatHexLE; false when `text` is not eight hex digits.
-bool floatFromHexLE(const QString &text, float *value);
-
-// Reading from a reply: blanks are removed; text shorter than eight digits
-// or not hexadecimal gives 0.
-float readingFromHexLE(const QString &text);
+// Upper-case hexadecimal text of the bytes: traces and tests only.
+QString hexText(const QByteArray &bytes);
 
 // Measured values and results: fixed point, exactly three decimals.
 QString formatValue(double value);
 
-// Consecutive hex pairs as character codes.
-QString asciiFromHex(const QString &hex);
-
-// Four zero-padded lower-case hex digits.
-QString registerAddress(int address);
-
-// True when the last two bytes of the reply are its CRC in either byte order
-// (the families order it differently).
-bool replyCrcMatches(const QString &replyHex);
+// Bytes as character codes (the serial number a collector reports).
+QString asciiOf(const QByteArray &bytes);
 
 } // namespace rtu

@@ -16,6 +16,11 @@ QString shown(const QString &figure)
     return figure.isEmpty() ? QStringLiteral("无数据") : figure;
 }
 
+QString shown(const results::Figure &figure)
+{
+    return shown(figure.text());
+}
+
 QString setPointList(const QString &list, int count)
 {
     const QStringList items = storage::splitList(list);
@@ -62,11 +67,11 @@ QStringList figureGaps(const storage::RunHeader &header,
         }
         if (wantT && p.t.channels == 0)
             gaps << QStringLiteral("检点%1：没有温度通道").arg(p.point);
-        else if (wantT && p.t.fluctuation.isEmpty())
+        else if (wantT && !p.t.fluctuation.ok)
             gaps << QStringLiteral("检点%1：温度没有读数").arg(p.point);
         if (wantH && p.h.channels == 0)
             gaps << QStringLiteral("检点%1：没有湿度通道").arg(p.point);
-        else if (wantH && p.h.fluctuation.isEmpty())
+        else if (wantH && !p.h.fluctuation.ok)
             gaps << QStringLiteral("检点%1：湿度没有读数").arg(p.point);
     }
     return gaps;

@@ -174,7 +174,9 @@ base::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &progres
     bool wantH = results::typeWantsHumidity(h.equiptype);
     if (!wantT && !wantH)
         wantT = wantH = true;
-    auto figure = [&](lxw_col_t col, const QString &text) {
+    // A figure's cell holds the number the documents print, three decimals.
+    auto figure = [&](lxw_col_t col, const results::Figure &f) {
+        const QString text = f.text();
         if (text.isEmpty())
             worksheet_write_string(rs, row, col, utf8(QStringLiteral("无数据")).constData(),
                                    nullptr);
@@ -194,7 +196,7 @@ base::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &progres
                     .constData(),
                 nullptr);
             if (f.set.isEmpty())
-                figure(2, QString());
+                figure(2, results::Figure());
             else
                 writeCell(rs, row, 2, f.set, nullptr);
             figure(3, f.upper);

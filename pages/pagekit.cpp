@@ -1,6 +1,6 @@
 #include "pages/pagekit.h"
 
-#include "link/serialline.h"
+#include "link/port.h"
 #include "pages/prompts.h"
 
 #include <QAbstractItemView>

@@ -1,5 +1,6 @@
 #include "results/statistics.h"
 
+#include <QVarLengthArray>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -96,6 +97,28 @@ Value parseValue(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
     return parseValue(bytes.constData(), bytes.constData() + bytes.size());
+}
+
+Value valueOf(float reading)
+{
+    const double x = double(reading) * 1000.0; // exact: 24 + 10 bits
+    const double whole = std::floor(x);
+    if (!std::isfinite(x) || x - whole == 0.5 || std::fabs(x) >= 1e7)
+        return parseValue(figure(reading)); // a tie or a long number: as the text has it
+    const qint32 m = qint32(std::llround(x));
+    Value v;
+    v.ok = true;
+    v.f = float(m) / 1000.0f;
+    v.d = double(m) / 1000.0;
+    v.exact3 = std::fabs(v.f) < 8192.0f;
+    v.milliValid = true;
+    v.milli = m;
+    return v;
+}
+
+QString Figure::text() const
+{
+    return ok ? QString::number(value, 'f', 3) : QString();
 }
 
 QString figure(float v)
@@ -212,6 +235,34 @@ void PointAccumulator::add(const QString &coldata)
 
 void PointAccumulator::add(const char *coldata, int size)
 {
+    QVarLengthArray<Value, 128> values(m_channelCount);
+    const char *p = coldata;
+    const char *end = coldata + size;
+    int j = 0;
+    for (; j < m_channelCount && p <= end; ++j) {
+        const char *stop = static_cast<const char *>(memchr(p, ';', size_t(end - p)));
+        if (!stop)
+            stop = end;
+        // The usual "-23.057" takes the short road; anything else the full parse.
+        Value &v = values[j];
+        if (!parseShort(p, stop, &v))
+            v = parseValue(p, stop);
+        p = stop + 1;
+    }
+    addValues(values.constData(), j);
+}
+
+void PointAccumulator::add(const QVector<float> &readings)
+{
+    QVarLengthArray<Value, 128> values(m_channelCount);
+    const int n = qMin(m_channelCount, readings.size());
+    for (int j = 0; j < n; ++j)
+        values[j] = valueOf(readings[j]);
+    addValues(values.constData(), n);
+}
+
+void PointAccumulator::addValues(const Value *values, int count)
+{
     ++m_samples;
     struct Local
     {
@@ -220,19 +271,10 @@ void PointAccumulator::add(const char *coldata, int size)
         bool any = false;
     } local[2]; // humidity, temperature
 
-    const char *p = coldata;
-    const char *end = coldata + size;
     ChannelState *channels = m_channels.data();
     const char *isT = m_isT.data();
-    for (int j = 0; j < m_channelCount && p <= end; ++j) {
-        const char *stop = static_cast<const char *>(memchr(p, ';', size_t(end - p)));
-        if (!stop)
-            stop = end;
-        // The usual "-23.057" takes the short road; anything else the full parse.
-        Value v;
-        if (!parseShort(p, stop, &v))
-            v = parseValue(p, stop);
-        p = stop + 1;
+    for (int j = 0; j < count; ++j) {
+        const Value &v = values[j];
         if (!v.ok)
             continue;
         const int t = isT[j];
@@ -296,26 +338,26 @@ KindFigures PointAccumulator::figures(const KindState &s, int channels, const QS
     bool setOk = false;
     const float setValue = setText.toFloat(&setOk);
     if (setOk && std::isfinite(setValue)) {
-        f.upper = figure(max - setValue);
-        f.lower = figure(min - setValue);
+        f.upper = Figure(max - setValue);
+        f.lower = Figure(min - setValue);
     }
     if (!s.ranges.empty()) {
         float sum = 0;
         for (size_t i = s.ranges.size(); i-- > 0;)
             sum += s.ranges[i];
-        f.uniformity = figure(sum / float(s.ranges.size()));
+        f.uniformity = Figure(sum / float(s.ranges.size()));
     }
-    f.fluctuation = figure((max - min) * 0.5f);
+    f.fluctuation = Figure((max - min) * 0.5f);
     const double n = double(s.readings.size());
     double sum = 0;
     s.readings.newestFirst([&](double x) { sum += x; });
     const double m = sum / n;
     double squares = 0;
     s.readings.newestFirst([&](double x) { squares += (x - m) * (x - m); });
-    f.spread = QString::number(std::sqrt(squares / n), 'f', 3);
-    f.mean = QString::number(m, 'f', 3);
-    f.max = figure(max);
-    f.min = figure(min);
+    f.spread = Figure(std::sqrt(squares / n));
+    f.mean = Figure(m);
+    f.max = Figure(max);
+    f.min = Figure(min);
     return f;
 }
 
@@ -331,8 +373,8 @@ PointResult PointAccumulator::result(int point, const QString &setT, const QStri
         ChannelExtremes e;
         e.name = m_names.value(j);
         if (c.readings > 0) {
-            e.max = figure(c.maxExact ? c.max : round3(c.max));
-            e.min = figure(c.minExact ? c.min : round3(c.min));
+            e.max = Figure(c.maxExact ? c.max : round3(c.max));
+            e.min = Figure(c.minExact ? c.min : round3(c.min));
         }
         r.channels << e;
     }

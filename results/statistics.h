@@ -44,6 +44,9 @@ struct Value
 };
 Value parseValue(const char *begin, const char *end);
 Value parseValue(const QString &text);
+// The value a reading has once written with three decimals, as parsing
+// that text would give it (without making the text but in the rare tie).
+Value valueOf(float reading);
 
 // A float as the documents print it, and as a printed figure reads back.
 QString figure(float v);
@@ -65,25 +68,36 @@ struct ChannelLayout
     int count(Kind kind) const;
 };
 
-// The figures of one kind at one point; empty texts mean no value.
+// A figure: a number, or none ("无数据" where a document prints it).
+struct Figure
+{
+    bool ok = false;
+    double value = 0; // a float figure's exact value, or a double's
+    Figure() = default;
+    explicit Figure(double v) : ok(true), value(v) {}
+    // Fixed point with three decimals; empty when there is none.
+    QString text() const;
+};
+
+// The figures of one kind at one point.
 struct KindFigures
 {
-    QString set;         // the set point as stored
-    QString upper;       // max - set
-    QString lower;       // min - set
-    QString uniformity;  // mean of the per-sample ranges
-    QString fluctuation; // half the range of all readings
-    QString spread;      // population standard deviation of all readings
-    QString mean;        // mean of all readings (the live view)
-    QString max, min;    // the extremes (three decimals)
-    int channels = 0;    // channels of this kind
-    int readings = 0;    // readings that entered
+    QString set;        // the set point as stored
+    Figure upper;       // max - set
+    Figure lower;       // min - set
+    Figure uniformity;  // mean of the per-sample ranges
+    Figure fluctuation; // half the range of all readings
+    Figure spread;      // population standard deviation of all readings
+    Figure mean;        // mean of all readings (the live view)
+    Figure max, min;    // the extremes (three decimals)
+    int channels = 0;   // channels of this kind
+    int readings = 0;   // readings that entered
 };
 
 struct ChannelExtremes
 {
     QString name; // "1-101"
-    QString max, min;
+    Figure max, min;
 };
 
 struct PointResult
@@ -109,10 +123,13 @@ public:
     explicit PointAccumulator(const ChannelLayout &layout, ReadingArena *arena = nullptr);
     void add(const char *coldata, int size);
     void add(const QString &coldata);
+    // A sample's readings as numbers (a run in progress).
+    void add(const QVector<float> &values);
     int samples() const { return m_samples; }
     PointResult result(int point, const QString &setT, const QString &setH) const;
 
 private:
+    void addValues(const Value *values, int count);
     struct KindState
     {
         explicit KindState(ReadingArena *arena) : readings(arena) {}

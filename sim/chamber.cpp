@@ -91,6 +91,10 @@ void Chamber::runStarted(qint64 nowMs)
     if (!run.lastTime.isEmpty() && run.lastTime > run.lastEnd)
         next = pointNumber(run.lastPoint) + 1;
     m_point = next >= 1 && next <= run.points ? next : 1;
+    // The operator starts a point once the chamber holds it: the air is
+    // there at once; it settles only when the run turns out to be at
+    // another point.
+    m_lastMs = -1;
 }
 
 bool Chamber::air(qint64 nowMs, double *temperature, double *humidity)

@@ -49,7 +49,7 @@ float getFloat(const QByteArray &f, int at)
 
 bool crcOk(const QByteArray &frame)
 {
-    return rtu::replyCrcMatches(QString::fromLatin1(frame.toHex()));
+    return rtu::crcMatches(frame);
 }
 
 // Length of the request frame at the start of `in`, 0 when not yet known.
@@ -82,12 +82,18 @@ CollectorSim::CollectorSim(const Options &options, QObject *parent)
         m_offsets[ch] = m_opt.spread * offset(m_rng);
     if (!m_opt.chamberDatabase.isEmpty())
         m_chamber = std::make_unique<Chamber>(m_opt.chamberDatabase);
+    m_startMs = now();
+}
+
+qint64 CollectorSim::now() const
+{
+    return m_opt.clock ? m_opt.clock->now() : QDateTime::currentMSecsSinceEpoch();
 }
 
 void CollectorSim::runStarted()
 {
     if (m_chamber)
-        m_chamber->runStarted(QDateTime::currentMSecsSinceEpoch());
+        m_chamber->runStarted(now());
 }
 
 CollectorSim::~CollectorSim()
@@ -133,7 +139,6 @@ bool CollectorSim::start(QString *error, const QString &linkPath)
     }
     m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &CollectorSim::onReadable);
-    m_startMs = QDateTime::currentMSecsSinceEpoch();
     return true;
 }
 
@@ -183,7 +188,7 @@ QPair<float, float> CollectorSim::correction(int channel) const
 void CollectorSim::followChamber()
 {
     double t = 0, h = 0;
-    if (m_chamber && m_chamber->air(QDateTime::currentMSecsSinceEpoch(), &t, &h)) {
+    if (m_chamber && m_chamber->air(now(), &t, &h)) {
         m_opt.temperature = t;
         m_opt.humidity = h;
     }
@@ -191,7 +196,7 @@ void CollectorSim::followChamber()
 
 float CollectorSim::reading(int channel)
 {
-    const double minutes = (QDateTime::currentMSecsSinceEpoch() - m_startMs) / 60000.0;
+    const double minutes = (now() - m_startMs) / 60000.0;
     const double noise =
         m_opt.noise > 0 ? std::uniform_real_distribution<double>(-m_opt.noise, m_opt.noise)(m_rng)
                         : 0.0;
@@ -251,16 +256,13 @@ void CollectorSim::parse()
 
 QByteArray CollectorSim::reply(const QByteArray &body) const
 {
-    const quint16 crc = rtu::modbusCrc16(body);
     QByteArray out = body;
-    if (rtu::crcOrderOf(m_opt.family) == rtu::CrcOrder::LowFirst) {
-        out.append(static_cast<char>(crc & 0xFF));
-        out.append(static_cast<char>(crc >> 8));
-    } else {
-        out.append(static_cast<char>(crc >> 8));
-        out.append(static_cast<char>(crc & 0xFF));
-    }
-    return out;
+    // Faults: another slave's address, a function nobody asked for.
+    if (m_opt.replyAddress != 0 && !out.isEmpty())
+        out[0] = char(m_opt.replyAddress);
+    if (m_opt.replyFunction != 0 && out.size() > 1)
+        out[1] = char(m_opt.replyFunction);
+    return rtu::withCrc(out, rtu::crcOrderOf(m_opt.family));
 }
 
 void CollectorSim::handle(const QByteArray &frame)
@@ -322,7 +324,7 @@ void CollectorSim::handle(const QByteArray &frame)
         }
         else if (!m702 && (address == 0x000D || address == 0x000C))
             m_m701Setting = QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
-        send(frame); // the 8-byte echo
+        send(m_opt.replyAddress || m_opt.replyFunction ? reply(frame.left(6)) : frame); // the echo
         return;
     }
     if (function == 0x10) {
@@ -385,16 +387,18 @@ void CollectorSim::send(QByteArray bytes)
     for (int at = 0; at < bytes.size(); at += size)
         chunks << bytes.mid(at, size);
     if (m_opt.delayMs > 0)
-        QTimer::singleShot(m_opt.delayMs, this, [this, chunks] { writeChunks(chunks, 0); });
+        later(m_opt.delayMs, [this, chunks] { writeChunks(chunks, 0); });
     else
         writeChunks(chunks, 0);
 }
 
 void CollectorSim::writeChunks(const QList<QByteArray> &chunks, int index)
 {
-    if (index >= chunks.size() || m_master < 0)
+    if (index >= chunks.size() || (m_master < 0 && !m_sink))
         return;
-    if (m_opt.baud > 0) {
+    if (m_sink) {
+        m_sink(chunks[index]);
+    } else if (m_opt.baud > 0) {
         m_out.append(chunks[index]);
         if (!m_pace->isActive())
             m_pace->start();
@@ -404,8 +408,37 @@ void CollectorSim::writeChunks(const QList<QByteArray> &chunks, int index)
             return;
     }
     if (index + 1 < chunks.size())
-        QTimer::singleShot(m_opt.chunkGapMs, this,
-                           [this, chunks, index] { writeChunks(chunks, index + 1); });
+        later(m_opt.chunkGapMs, [this, chunks, index] { writeChunks(chunks, index + 1); });
+}
+
+void CollectorSim::later(int ms, std::function<void()> what)
+{
+    if (!m_opt.clock) {
+        QTimer::singleShot(ms, this, std::move(what));
+        return;
+    }
+    base::Timer *t = m_opt.clock->makeTimer(this);
+    t->setSingleShot(true);
+    connect(t, &base::Timer::timeout, this, [t, what] {
+        t->deleteLater();
+        what();
+    });
+    t->start(ms);
+}
+
+void CollectorSim::attach(std::function<void(const QByteArray &)> sink)
+{
+    m_sink = std::move(sink);
+    if (m_sink)
+        runStarted(); // a workstation opened the line
+}
+
+void CollectorSim::receive(const QByteArray &bytes)
+{
+    if (m_silent && m_opt.silentDropsRequests)
+        return;
+    m_in.append(bytes);
+    parse();
 }
 
 void CollectorSim::pump()

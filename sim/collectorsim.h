@@ -5,6 +5,7 @@
 // written (mask, types, corrections, coefficients, cold junction) and its
 // readings follow it. Usable in-process (tests) and from orven-sim.
 
+#include "base/clock.h"
 #include "link/commands.h"
 
 #include <QByteArray>
@@ -12,6 +13,7 @@
 #include <QObject>
 #include <QSet>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <random>
 
@@ -49,6 +51,12 @@ struct Options
     bool exceptionReplies = false; // answer every request with an exception reply
     QByteArray trailing;           // stray bytes sent after every reply
     int baud = 0;                  // pace reply bytes at this line speed (0: all at once)
+    bool silentDropsRequests = false;
+    quint8 replyAddress = 0;  // answer as this slave (0: as asked)
+    quint8 replyFunction = 0; // answer with this function code (0: as asked)
+
+    // Time for the readings' drift and the reply delays (null: the system's).
+    base::Clock *clock = nullptr;
 };
 
 class CollectorSim : public QObject
@@ -61,6 +69,10 @@ public:
 
     // Opens the pseudo-terminal; `linkPath`, when given, becomes a symlink to it.
     bool start(QString *error = nullptr, const QString &linkPath = QString());
+    // Without a pseudo-terminal: requests come by receive(), replies go to
+    // `sink` (sim::DirectPort uses this).
+    void attach(std::function<void(const QByteArray &)> sink);
+    void receive(const QByteArray &bytes);
     QString portPath() const { return m_slavePath; }
 
     Options &options() { return m_opt; }
@@ -104,6 +116,8 @@ private:
     void pump();
     void runStarted();
     void followChamber();
+    void later(int ms, std::function<void()> what);
+    qint64 now() const;
 
     Options m_opt;
     int m_master = -1;
@@ -124,6 +138,7 @@ private:
     QMap<int, double> m_offsets;
     std::unique_ptr<Chamber> m_chamber;
     bool m_clientGone = true; // the next bytes come over a new connection
+    std::function<void(const QByteArray &)> m_sink;
 
     quint64 m_mask = 0;
     QMap<int, QString> m_types;

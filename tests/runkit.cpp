@@ -50,23 +50,42 @@ bool RunRig::build(const Setup &setup)
         !storage::selectEquipment("Chamber", "23", "55").ok)
         return false;
 
+    real = setup.realSerial;
     sim::Options opt = setup.options;
     opt.family = setup.family;
+    if (!real)
+        opt.clock = &clock;
     if (setup.exactValues) {
         opt.noise = 0;
         opt.spread = 0;
         opt.driftPerMinute = 0;
     }
     opt.serial = "SIM0000001";
-    sim1 = startSim(opt);
+    auto make = [&]() -> std::unique_ptr<sim::CollectorSim> {
+        if (real)
+            return startSim(opt);
+        return std::make_unique<sim::CollectorSim>(opt);
+    };
+    sim1 = make();
     if (!sim1)
         return false;
     const bool two = !setup.channelsB.isEmpty();
     if (two) {
         opt.serial = "SIM0000002";
-        sim2 = startSim(opt);
+        sim2 = make();
         if (!sim2)
             return false;
+    }
+    const QString port1 = real ? sim1->portPath() : QStringLiteral("sim1");
+    const QString port2 = !two ? QString() : real ? sim2->portPath() : QStringLiteral("sim2");
+    acquisition::SessionParts parts;
+    if (!real) {
+        parts.clock = &clock;
+        parts.ports = sim::DirectPort::factory([this](const QString &name) {
+            return name == QLatin1String("sim1")   ? sim1.get()
+                   : name == QLatin1String("sim2") ? sim2.get()
+                                                   : nullptr;
+        });
     }
     auto configure = [&](sim::CollectorSim *s, const QStringList &channels) {
         QList<int> numbers;
@@ -86,40 +105,73 @@ bool RunRig::build(const Setup &setup)
     if (two &&
         !storeLayout(storage::Device::B, setup.channelsB, setup.family, setup.flagsB, QString()))
         return false;
-    storage::Row c1{"1", "One", "M702", sim1->portPath(), "SIM0000001", "", "", "", "", "", "",
+    storage::Row c1{"1", "One", "M702", port1, "SIM0000001", "", "", "", "", "", "",
                     "",  "",    "",     "2030-01-01"};
     if (!storage::insertCollector(storage::Collector::fromRow(c1)).ok)
         return false;
-    QStringList ports{sim1->portPath()};
+    QStringList ports{port1};
     if (two) {
         storage::Row c2 = c1;
-        c2[0] = "2", c2[3] = sim2->portPath(), c2[4] = "SIM0000002";
+        c2[0] = "2", c2[3] = port2, c2[4] = "SIM0000002";
         if (!storage::insertCollector(storage::Collector::fromRow(c2)).ok)
             return false;
-        ports << sim2->portPath();
+        ports << port2;
     }
     if (!storage::selectCollector("SIM0000001").ok)
         return false;
     setExtraPorts(ports);
 
     if (!setup.withPage) {
-        session = std::make_unique<acquisition::RunSession>();
+        session = std::make_unique<acquisition::RunSession>(nullptr, parts);
         return session->loadSelection().ok;
     }
-    page = std::make_unique<shoudata>();
+    page = std::make_unique<shoudata>(nullptr, parts);
     child<QLineEdit>(page.get(), "lineEdit")->setText("1");
     if (two) {
         child<QCheckBox>(page.get(), "checkBox_2")->setChecked(true);
         auto *serial2 = child<QComboBox>(page.get(), "comboBox_6");
         serial2->setCurrentIndex(serial2->findText("SIM0000002"));
     }
-    return child<QComboBox>(page.get(), "comboBox_3")->currentText() == sim1->portPath();
+    return child<QComboBox>(page.get(), "comboBox_3")->currentText() == port1;
+}
+
+QString RunRig::portName(int collector) const
+{
+    const sim::CollectorSim *sim = collector == 1 ? sim1.get() : sim2.get();
+    if (!sim)
+        return QString();
+    return real ? sim->portPath() : QStringLiteral("sim%1").arg(collector);
+}
+
+void RunRig::advance(qint64 ms)
+{
+    if (real) {
+        waitUntil([] { return false; }, int(ms));
+        return;
+    }
+    clock.advance(ms, [] { QCoreApplication::processEvents(); });
+    QCoreApplication::processEvents();
+}
+
+bool RunRig::advanceUntil(const std::function<bool()> &done, qint64 ms, qint64 stepMs)
+{
+    if (real)
+        return waitUntil(done, int(ms));
+    for (qint64 t = 0; t < ms && !done(); t += stepMs)
+        advance(stepMs);
+    return done();
+}
+
+int RunRig::samples() const
+{
+    return page ? page->session()->samples().size() : session->samples().size();
 }
 
 void RunRig::start()
 {
     click(page.get(), "pushButton");
-    waitUntil([&] { return page->session()->state() != acquisition::RunState::Starting; }, 5000);
+    advanceUntil([&] { return page->session()->state() != acquisition::RunState::Starting; }, 5000,
+                 50);
 }
 
 void RunRig::stop()
@@ -128,39 +180,40 @@ void RunRig::stop()
     if (page->isRunning() && page->monitor()->state().pointSamples == 0)
         prompts::queueAnswer(true);
     click(page.get(), "pushButton_2");
-    waitUntil([&] { return page->session()->state() != acquisition::RunState::Stopping; }, 5000);
+    advanceUntil([&] { return page->session()->state() != acquisition::RunState::Stopping; }, 5000,
+                 50);
 }
 
 bool RunRig::startSession(const QString &point, bool two)
 {
     acquisition::StartRequest r;
     r.two = two;
-    r.port1 = sim1->portPath();
-    r.port2 = sim2 ? sim2->portPath() : QString();
-    r.point = point;
+    r.port1 = real ? sim1->portPath() : QStringLiteral("sim1");
+    r.port2 = !sim2 ? QString() : real ? sim2->portPath() : QStringLiteral("sim2");
+    r.point = acquisition::pointOfLabel(point);
     r.intervalSeconds = 1;
     r.collectorSerial = QStringLiteral("SIM0000001");
     bool failed = false;
     QObject context;
     QObject::connect(session.get(), &acquisition::RunSession::startFailed, &context,
-                     [&](const QString &why) {
-                         qWarning() << "start failed:" << why;
+                     [&](const acquisition::StartFailure &why) {
+                         qWarning() << "start failed:" << int(why.kind) << why.detail;
                          failed = true;
                      });
     session->start(r);
-    waitUntil([&] { return session->state() != acquisition::RunState::Starting; }, 5000);
+    advanceUntil([&] { return session->state() != acquisition::RunState::Starting; }, 5000, 50);
     return !failed && session->state() == acquisition::RunState::Running;
 }
 
 void RunRig::stopSession()
 {
     session->stop();
-    waitUntil([&] { return session->state() == acquisition::RunState::Idle; }, 5000);
+    advanceUntil([&] { return session->state() == acquisition::RunState::Idle; }, 5000, 50);
 }
 
 bool RunRig::waitRows(int rows, int ms)
 {
-    return waitUntil([&] { return liveRows() >= rows; }, ms);
+    return advanceUntil([&] { return liveRows() >= rows; }, ms);
 }
 
 QStringList RunRig::row(int r) const

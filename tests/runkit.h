@@ -5,6 +5,7 @@
 // simulated collectors on their pseudo-terminals, and a run page.
 
 #include "pages/run/shoudata.h"
+#include "sim/directport.h"
 #include "tests/testkit.h"
 
 #include <QCheckBox>
@@ -19,6 +20,9 @@ namespace testkit {
 struct RunRig
 {
     TempDatabase db;
+    // The run's time: advanced by the rig unless the run is on real serial
+    // lines (Setup::realSerial), where the system's clock goes on by itself.
+    base::ManualClock clock;
     std::unique_ptr<sim::CollectorSim> sim1, sim2;
     std::unique_ptr<shoudata> page;
     std::unique_ptr<acquisition::RunSession> session; // when built without a page
@@ -33,7 +37,21 @@ struct RunRig
         sim::Options options;    // for both simulators
         bool exactValues = true; // channel n reads n / 4 (no noise)
         bool withPage = true;    // false: a RunSession alone, without widgets
+        // Simulators on pseudo-terminals and the system's clock; otherwise
+        // the run talks to them directly on the rig's clock.
+        bool realSerial = false;
     };
+    // A run on the simulators' pseudo-terminals and the system's clock: what
+    // the main window builds, and the timing of real lines.
+    static Setup realSetup()
+    {
+        Setup s;
+        s.realSerial = true;
+        return s;
+    }
+    bool real = false;
+    // The port names the run page is given for collector one and two.
+    QString portName(int collector) const;
 
     bool build(const Setup &setup);
     QTableView *live() const { return child<QTableView>(page.get(), "twshow"); }
@@ -48,8 +66,15 @@ struct RunRig
     void start();
     void stop();
     void process() { click(page.get(), "pushButton_4"); }
+    // Real serial: waits up to `ms`; otherwise advances the clock tick by
+    // tick, at most `ms` of the run's time.
     bool waitRows(int rows, int ms = 8000);
     QStringList row(int r) const;
+    // The run's time moves on `ms` (the rig's clock), or passes (real serial).
+    void advance(qint64 ms);
+    // Advances in steps of `stepMs` until `done`, at most `ms` of run time.
+    bool advanceUntil(const std::function<bool()> &done, qint64 ms, qint64 stepMs = 100);
+    int samples() const;
 
     // Without a page: starts the session at `point` and waits until it runs.
     bool startSession(const QString &point = QStringLiteral("检点1"), bool two = false);

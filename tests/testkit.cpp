@@ -138,6 +138,13 @@ void click(QObject *parent, const QString &button)
     child<QAbstractButton>(parent, button)->click();
 }
 
+bool clickAndWait(QObject *parent, const QString &button, int ms)
+{
+    const int before = shown().size();
+    click(parent, button);
+    return waitUntil([&] { return shown().size() > before; }, ms);
+}
+
 } // namespace testkit
 
 namespace testkit {

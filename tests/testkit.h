@@ -71,6 +71,9 @@ template <typename T> T *child(QObject *parent, const QString &name)
     return w;
 }
 void click(QObject *parent, const QString &button);
+// Clicks a button that starts an exchange with a collector and processes
+// events until the page has said how it ended (a new information box).
+bool clickAndWait(QObject *parent, const QString &button, int ms = 15000);
 // A label's whole text: a label too narrow for it shows it shortened and
 // carries it as its tooltip.
 QString fullText(const QObject *label);

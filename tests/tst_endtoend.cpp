@@ -56,7 +56,7 @@ void EndToEndTest::wholeCalibrationWithoutHardware()
     child<QLineEdit>(collectors, "lineEdit")->setText("1");
     child<QLineEdit>(collectors, "lineEdit_2")->setText("Logger");
     choose(child<QComboBox>(collectors, "comboBox_2"), collector->portPath());
-    click(collectors, "pushButton");
+    QVERIFY(clickAndWait(collectors, "pushButton"));
     QCOMPARE(child<QLineEdit>(collectors, "lineEdit_3")->text(), QString("ORV7020001"));
     click(collectors, "pushButton_3");
     click(collectors, "pushButton_6");
@@ -82,7 +82,7 @@ void EndToEndTest::wholeCalibrationWithoutHardware()
         table->item(r, 3)->setText("");
     }
     choose(child<QComboBox>(layout, "comboBox"), collector->portPath());
-    click(layout, "pushButton_2");
+    QVERIFY(clickAndWait(layout, "pushButton_2"));
     QCOMPARE(collector->enabledChannels(), (QList<int>{101, 102, 103, 104}));
 
     // Run points 1 and 2, then process.

@@ -161,7 +161,7 @@ void QueryTest::tenthPointShowsTenthSetPoints()
     QVERIFY(load(page, 0));
     QCOMPARE(data(page, 0, 2), QString("100℃  40%RH"));
     QCOMPARE(page.pointResults().size(), 10);
-    QCOMPARE(page.pointResults()[9].t.upper, QString("0.500"));
+    QCOMPARE(page.pointResults()[9].t.upper.text(), QString("0.500"));
 }
 
 void QueryTest::headersOfTwoCollectors()

@@ -3,7 +3,6 @@
 // sending behind the operator's back.
 
 #include "app/mainwindow.h"
-#include "link/serialline.h"
 #include "pages/channels/form3.h"
 #include "pages/collectors/form1.h"
 #include "pages/prompts.h"
@@ -24,7 +23,6 @@ private slots:
     void processingDuringAStartWritesNothing();
     void closingDuringADownloadAsksAndStopsSending();
     void toolbarKeepsABusyPageInFront();
-    void pauseEndsOnTimeInsideNestedWaits();
 };
 
 void ReentryTest::saveDuringAScanSavesNothing()
@@ -42,17 +40,13 @@ void ReentryTest::saveDuringAScanSavesNothing()
     auto *serial = child<QLineEdit>(&page, "lineEdit_3");
     serial->setText("OLD0000001");
 
-    QString serialDuring;
-    bool saveEnabled = true;
-    QTimer::singleShot(300, &page, [&] {
-        serialDuring = serial->text();
-        saveEnabled = child<QPushButton>(&page, "pushButton_3")->isEnabled();
-        click(&page, "pushButton_3"); // save, in the middle of the scan
-        click(&page, "pushButton_6"); // select, likewise
-    });
-    click(&page, "pushButton");
-    QVERIFY(!saveEnabled);
-    QCOMPARE(serialDuring, QString("OLD0000001")); // never an empty serial
+    click(&page, "pushButton"); // the scan goes on while the page answers
+    QTest::qWait(100);
+    QCOMPARE(serial->text(), QString("OLD0000001")); // never an empty serial
+    QVERIFY(!child<QPushButton>(&page, "pushButton_3")->isEnabled());
+    click(&page, "pushButton_3"); // save, in the middle of the scan
+    click(&page, "pushButton_6"); // select, likewise
+    QVERIFY(waitUntil([] { return !shown().isEmpty(); }, 5000));
     QCOMPARE(rows("select count(*) from datacollect").value(0).value(0), QString("0"));
     QCOMPARE(rows("select datacollect from secdevice").value(0).value(0), QString());
     QCOMPARE(shown(), QStringList{"提示|成功！\n序列号 ORV7020001"});
@@ -89,7 +83,9 @@ void ReentryTest::processingDuringAStartWritesNothing()
 void ReentryTest::closingDuringADownloadAsksAndStopsSending()
 {
     TempDatabase db;
-    auto collector = startSim();
+    sim::Options slow;
+    slow.delayMs = 60; // the download lasts a couple of seconds
+    auto collector = startSim(slow);
     QVERIFY(collector);
     setExtraPorts({collector->portPath()});
     MainWindow w(db.path());
@@ -102,16 +98,11 @@ void ReentryTest::closingDuringADownloadAsksAndStopsSending()
     auto *ports = child<QComboBox>(page, "comboBox");
     ports->setCurrentIndex(ports->findText(collector->portPath()));
 
-    bool closedAtOnce = true;
-    int framesAtClose = 0;
-    QTimer::singleShot(800, &w, [&] {
-        framesAtClose = collector->receivedFrames().size();
-        prompts::queueAnswer(true);
-        closedAtOnce = w.close();
-    });
-    click(page, "pushButton_2"); // returns when the download has ended
-    QVERIFY(framesAtClose > 0);
-    QVERIFY(!closedAtOnce); // the exchange ended first
+    click(page, "pushButton_2"); // the download goes on in the background
+    QVERIFY(waitUntil([&] { return collector->receivedFrames().size() > 2; }, 5000));
+    const int framesAtClose = collector->receivedFrames().size();
+    prompts::queueAnswer(true);
+    QVERIFY(!w.close()); // the exchange ends first
     QCOMPARE(asked(), QStringList{"提示|正在与采集器通信（扫描或设置通道），确定退出吗？"});
     QVERIFY(waitUntil([&] { return !w.isVisible(); }, 3000));
     const int framesAfter = collector->receivedFrames().size();
@@ -138,36 +129,14 @@ void ReentryTest::toolbarKeepsABusyPageInFront()
     click(page, "pushButton_2");
     auto *ports = child<QComboBox>(page, "comboBox_2");
     ports->setCurrentIndex(ports->findText(collector->portPath()));
-    int countDuring = 0;
-    QWidget *currentDuring = nullptr;
-    QTimer::singleShot(300, &w, [&] {
-        w.findChild<QAction *>("action_2")->trigger();
-        countDuring = w.pages()->count();
-        currentDuring = w.pages()->currentWidget();
-    });
     const int before = w.pages()->count();
     click(page, "pushButton");
-    QCOMPARE(countDuring, before);
-    QCOMPARE(currentDuring, static_cast<QWidget *>(page));
+    w.findChild<QAction *>("action_2")->trigger(); // while the scan waits
+    QCOMPARE(w.pages()->count(), before);
+    QCOMPARE(w.pages()->currentWidget(), static_cast<QWidget *>(page));
+    QVERIFY(waitUntil([] { return !shown().isEmpty(); }, 5000));
     w.findChild<QAction *>("action_2")->trigger();
     QCOMPARE(w.pages()->count(), before + 1);
-}
-
-void ReentryTest::pauseEndsOnTimeInsideNestedWaits()
-{
-    // An outer wait whose deadline passes while an inner wait runs returns
-    // right after the inner one, not at some later event.
-    QElapsedTimer clock;
-    clock.start();
-    qint64 inner = 0;
-    QTimer::singleShot(50, [&] {
-        rtu::pauseWithEvents(300);
-        inner = clock.elapsed();
-    });
-    rtu::pauseWithEvents(100);
-    const qint64 outer = clock.elapsed();
-    QVERIFY(inner >= 340);
-    QVERIFY2(outer - inner < 200, qPrintable(QString::number(outer - inner)));
 }
 
 QTEST_MAIN(ReentryTest)

@@ -2,7 +2,8 @@
 // one-second interval: acquisition, recording, the run page and its life cycle.
 
 #include "app/mainwindow.h"
-#include "link/serialline.h"
+#include "link/exchange.h"
+#include "link/frames.h"
 #include "pages/prompts.h"
 #include "tests/runkit.h"
 
@@ -13,6 +14,18 @@
 
 using namespace testkit;
 using Setup = RunRig::Setup;
+
+namespace {
+bool portIsFree(const QString &port)
+{
+    rtu::SerialPort probe;
+    QString error;
+    const bool ok = probe.open(port, &error);
+    if (!ok)
+        qWarning() << error;
+    return ok;
+}
+} // namespace
 
 class RunTest : public QObject
 {
@@ -72,7 +85,7 @@ void RunTest::m701OneCollectorRowPerTick()
     QCOMPARE(rig.liveColumns(), 5);
     for (int r = 0; r < rig.liveRows(); ++r)
         QCOMPARE(rig.row(r).mid(1), (QStringList{"检点1", "25.250", "25.500", "29.000"}));
-    QCOMPARE(rig.sim1->receivedFrames().first(), rtu::frame::readM701.toUpper());
+    QCOMPARE(rig.sim1->receivedFrames().first(), rtu::hexText(rtu::frame::readM701()));
     const shoudata::CollectorStats st = rig.page->stats(1);
     QCOMPARE(st.answered, rig.liveRows());
     QCOMPARE(st.rejected, 0);
@@ -106,7 +119,7 @@ void RunTest::valueBytesShowThreeDecimals()
     QVERIFY(rig.waitRows(1));
     rig.stop();
     QCOMPARE(rig.row(0).mid(2), (QStringList{"25.000", "24.875"}));
-    QCOMPARE(rtu::floatHexLE(25.0f), QString("0000c841"));
+    QCOMPARE(rtu::hexText(rtu::floatLE(25.0f)), QString("0000C841"));
 }
 
 void RunTest::twoM702CollectorsNeedBothReplies()
@@ -125,7 +138,7 @@ void RunTest::twoM702CollectorsNeedBothReplies()
     const int before = rig.liveRows();
     const int ticks = rig.sim1->receivedFrames().size();
     rig.sim2->setSilent(true);
-    QVERIFY(waitUntil([&] { return rig.sim1->receivedFrames().size() >= ticks + 2; }, 5000));
+    QVERIFY(rig.advanceUntil([&] { return rig.sim1->receivedFrames().size() >= ticks + 2; }, 5000));
     const int during = rig.liveRows();
     rig.sim2->setSilent(false);
     QVERIFY(during <= before + 1); // at most the pair already under way
@@ -182,7 +195,7 @@ void RunTest::twoM701Collectors()
 void RunTest::missingSpeedEchoLeavesNoPortOpen()
 {
     RunRig rig;
-    Setup s;
+    Setup s = RunRig::realSetup();
     s.options.silentAfter = 0;
     QVERIFY(rig.build(s));
     rig.start();
@@ -191,15 +204,13 @@ void RunTest::missingSpeedEchoLeavesNoPortOpen()
     QVERIFY(child<QPushButton>(rig.page.get(), "pushButton")->isEnabled());
     QVERIFY(!child<QPushButton>(rig.page.get(), "pushButton_2")->isEnabled());
     // The port is free again.
-    rtu::SerialLine probe;
-    QString error;
-    QVERIFY2(probe.open(rig.sim1->portPath(), &error), qPrintable(error));
+    QVERIFY(portIsFree(rig.sim1->portPath()));
 }
 
 void RunTest::secondPortThatCannotOpen()
 {
     RunRig rig;
-    Setup s;
+    Setup s = RunRig::realSetup();
     s.channelsB = QStringList{"101"};
     QVERIFY(rig.build(s));
     setExtraPorts({rig.sim1->portPath(), rig.sim2->portPath(), "/dev/orven-gone"});
@@ -209,8 +220,7 @@ void RunTest::secondPortThatCannotOpen()
     rig.start();
     QCOMPARE(firstLines(), QStringList{"提示|连接失败！"});
     QVERIFY(!rig.page->isRunning());
-    rtu::SerialLine probe;
-    QVERIFY(probe.open(rig.sim1->portPath()));
+    QVERIFY(portIsFree(rig.sim1->portPath()));
 }
 
 void RunTest::onlyDeviceTwoCheckedDoesNothing()
@@ -237,10 +247,12 @@ void RunTest::emptyIntervalStartsAt120()
     rig.start();
     QVERIFY2(rig.page->isRunning(), qPrintable(shown().join(',')));
     QCOMPARE(child<QLineEdit>(rig.page.get(), "lineEdit")->text(), QString("120"));
-    bool found = false;
-    for (QTimer *t : rig.page->findChildren<QTimer *>())
-        found = found || (t->isActive() && t->interval() == 120000 && !t->isSingleShot());
-    QVERIFY(found);
+    QCOMPARE(rig.page->session()->intervalSeconds(), 120);
+    // The first sample two minutes after the start, not before.
+    rig.advance(110000);
+    QCOMPARE(rig.liveRows(), 0);
+    rig.advance(15000);
+    QCOMPARE(rig.liveRows(), 1);
     rig.stop();
 }
 
@@ -320,7 +332,7 @@ void RunTest::corruptedRepliesAreCountedNotStored()
     QVERIFY(rig.build(s));
     rig.start();
     QVERIFY2(rig.page->isRunning(), qPrintable(shown().join(',')));
-    QVERIFY(waitUntil([&] { return rig.page->stats(1).rejected >= 2; }, 8000));
+    QVERIFY(rig.advanceUntil([&] { return rig.page->stats(1).rejected >= 2; }, 8000));
     rig.stop();
     for (int r = 0; r < rig.liveRows(); ++r)
         QCOMPARE(rig.row(r).mid(2), (QStringList{"25.250", "25.500"}));
@@ -330,12 +342,12 @@ void RunTest::corruptedRepliesAreCountedNotStored()
 void RunTest::lineClosingDuringARunIsShown()
 {
     RunRig rig;
-    QVERIFY(rig.build(Setup()));
+    QVERIFY(rig.build(RunRig::realSetup())); // the serial port's own fault
     rig.start();
     QVERIFY(rig.waitRows(1));
     rig.sim1->closeLine();
     auto *status = child<QLabel>(rig.page.get(), "label_status");
-    QVERIFY(waitUntil([&] { return fullText(status).contains("串口故障"); }, 5000));
+    QVERIFY(rig.advanceUntil([&] { return fullText(status).contains("串口故障"); }, 5000));
     // The fault in words, not the system's empty "unknown error".
     QVERIFY2(fullText(status).contains("断开"), qPrintable(fullText(status)));
     QVERIFY(!fullText(status).contains("未知错误") && !fullText(status).contains("Unknown error"));
@@ -458,7 +470,7 @@ void RunTest::humidityHeaders()
 void RunTest::doubleClicksStopDuringOffsetAndLateReplies()
 {
     RunRig rig;
-    Setup s;
+    Setup s = RunRig::realSetup();
     s.channelsB = QStringList{"101"};
     QVERIFY(rig.build(s));
     for (int round = 0; round < 3; ++round) {
@@ -471,7 +483,7 @@ void RunTest::doubleClicksStopDuringOffsetAndLateReplies()
         rig.sim1->options().delayMs = rig.sim2->options().delayMs = 150;
         // Stop right after a tick, while collector two's send is pending.
         const int frames = rig.sim1->receivedFrames().size();
-        QVERIFY(waitUntil([&] { return rig.sim1->receivedFrames().size() > frames; }, 3000));
+        QVERIFY(rig.advanceUntil([&] { return rig.sim1->receivedFrames().size() > frames; }, 3000));
         QTimer::singleShot(50, [&] { rig.stop(); }); // second click during the 200 ms wait
         rig.stop();
         QVERIFY(!rig.page->isRunning());
@@ -480,8 +492,8 @@ void RunTest::doubleClicksStopDuringOffsetAndLateReplies()
         QCOMPARE(rig.point()->currentIndex(), point);
     }
     QCOMPARE(rig.liveRows(), 0);
-    QVERIFY(rig.page->findChildren<rtu::SerialLine *>().isEmpty() ||
-            waitUntil([&] { return rig.page->findChildren<rtu::SerialLine *>().isEmpty(); }, 1000));
+    QVERIFY(rig.advanceUntil([&] { return rig.page->findChildren<rtu::Exchange *>().isEmpty(); },
+                             1000));
 }
 
 // ---- life cycle ----
@@ -489,7 +501,7 @@ void RunTest::doubleClicksStopDuringOffsetAndLateReplies()
 void RunTest::calibrationActionReturnsTheRunningPage()
 {
     RunRig rig;
-    QVERIFY(rig.build(Setup()));
+    QVERIFY(rig.build(RunRig::realSetup()));
     MainWindow w(rig.db.path());
     auto *action = w.findChild<QAction *>("action_3");
     action->trigger();
@@ -500,7 +512,7 @@ void RunTest::calibrationActionReturnsTheRunningPage()
     click(page, "pushButton");
     QVERIFY2(page->isRunning(), qPrintable(shown().join(',')));
     QVERIFY2(
-        waitUntil([&] { return page->session()->state() == acquisition::RunState::Running; }, 3000),
+        rig.advanceUntil([&] { return page->session()->state() == acquisition::RunState::Running; }, 3000),
         qPrintable(shown().join(',')));
     click(page, "pushButton_5"); // hide
     QVERIFY(!page->isVisible());
@@ -508,10 +520,10 @@ void RunTest::calibrationActionReturnsTheRunningPage()
     action->trigger();
     QCOMPARE(w.pages()->currentWidget(), page);
     QVERIFY(page->isRunning());
-    QVERIFY(waitUntil([&] { return child<QTableView>(page, "twshow")->model()->rowCount() >= 1; },
+    QVERIFY(rig.advanceUntil([&] { return child<QTableView>(page, "twshow")->model()->rowCount() >= 1; },
                       5000));
     click(page, "pushButton_2");
-    QVERIFY(waitUntil([&] { return !page->isRunning(); }, 2000));
+    QVERIFY(rig.advanceUntil([&] { return !page->isRunning(); }, 2000));
     click(page, "pushButton_4");
     QCOMPARE(firstLines().last(), QString("提示|处理完成！"));
     const int count = w.pages()->count();
@@ -596,11 +608,11 @@ void RunTest::silencedCollectorShowsMissedTicks()
     QVERIFY(rig.waitRows(1));
     // Let the tick under way finish, then silence exactly three ticks.
     const int frames = rig.sim1->receivedFrames().size();
-    QVERIFY(waitUntil([&] { return rig.page->stats(1).answered >= 1; }, 3000));
+    QVERIFY(rig.advanceUntil([&] { return rig.page->stats(1).answered >= 1; }, 3000));
     rig.sim1->setSilent(true);
-    QVERIFY(waitUntil([&] { return rig.sim1->receivedFrames().size() >= frames + 3; }, 6000));
+    QVERIFY(rig.advanceUntil([&] { return rig.sim1->receivedFrames().size() >= frames + 3; }, 6000));
     rig.sim1->setSilent(false);
-    QVERIFY(waitUntil([&] { return rig.page->stats(1).missed >= 3; }, 3000));
+    QVERIFY(rig.advanceUntil([&] { return rig.page->stats(1).missed >= 3; }, 3000));
     rig.stop();
     QVERIFY2(rig.page->stats(1).missed >= 3 && rig.page->stats(1).missed <= 4,
              qPrintable(QString::number(rig.page->stats(1).missed)));
@@ -611,7 +623,7 @@ void RunTest::silencedCollectorShowsMissedTicks()
 void RunTest::closingTheMainWindowAsksAndStopsTheRun()
 {
     RunRig rig;
-    QVERIFY(rig.build(Setup()));
+    QVERIFY(rig.build(RunRig::realSetup()));
     MainWindow w(rig.db.path());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -633,7 +645,7 @@ void RunTest::closingTheMainWindowAsksAndStopsTheRun()
 void RunTest::samplesWaitingAtStopAndCloseAreTriedAndCounted()
 {
     RunRig rig;
-    QVERIFY(rig.build(Setup()));
+    QVERIFY(rig.build(RunRig::realSetup()));
     MainWindow w(rig.db.path());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -641,14 +653,14 @@ void RunTest::samplesWaitingAtStopAndCloseAreTriedAndCounted()
     auto *page = qobject_cast<shoudata *>(w.pages()->currentWidget());
     child<QLineEdit>(page, "lineEdit")->setText("1");
     click(page, "pushButton");
-    QVERIFY(waitUntil([&] { return page->session()->samples().size() >= 1; }, 5000));
+    QVERIFY(rig.advanceUntil([&] { return page->session()->samples().size() >= 1; }, 5000));
     // The database may not grow: a full disk as far as SQLite can tell.
     QVERIFY(sql("pragma wal_checkpoint(truncate)"));
     const int pages = rows("pragma page_count").value(0).value(0).toInt();
     QVERIFY(sql(QStringLiteral("pragma max_page_count=%1").arg(pages)));
     while (sql("insert into data values('filler','','0000','','xxxxxxxxxxxxxxxxxxxxxxxxxxxx')")) {
     }
-    QVERIFY(waitUntil([&] { return page->unstoredSamples() >= 2; }, 8000));
+    QVERIFY(rig.advanceUntil([&] { return page->unstoredSamples() >= 2; }, 8000));
 
     // Closing says how many samples would be lost; Enter means No.
     prompts::clearRecords();
@@ -663,7 +675,7 @@ void RunTest::samplesWaitingAtStopAndCloseAreTriedAndCounted()
     QVERIFY(sql("delete from data where equipname='filler'"));
     QVERIFY(sql("pragma max_page_count=1000000"));
     click(page, "pushButton_2");
-    QVERIFY(waitUntil([&] { return !page->isRunning(); }, 5000));
+    QVERIFY(rig.advanceUntil([&] { return !page->isRunning(); }, 5000));
     QCOMPARE(page->unstoredSamples(), 0);
     QVERIFY(!fullText(child<QLabel>(page, "label_status")).contains("未能保存"));
     QCOMPARE(rows("select count(*) from data").value(0).value(0).toInt(),
@@ -718,7 +730,7 @@ void RunTest::runCutOffIsOfferedBackAtStart()
     case 0:
         QVERIFY(page);
         QCOMPARE(page->session()->samples().size(), 3);
-        QCOMPARE(page->session()->samples().last().texts, (QStringList{"25.250", "25.500"}));
+        QCOMPARE(page->session()->samples().last().values, (QVector<float>{25.25f, 25.5f}));
         QCOMPARE(child<QComboBox>(page, "comboBox_2")->currentText(), QString("检点3"));
         QVERIFY(page->hasUnprocessedRows());
         break;

@@ -1,17 +1,49 @@
-// The serial line through a real QSerialPort against the simulator on a
-// pseudo-terminal.
+// The exchange with a collector through a real serial port (QSerialPort on
+// the simulator's pseudo-terminal): whole replies however they arrive, noise
+// and faults, time limits, and the port list.
 
 #include "link/commands.h"
-#include "link/serialline.h"
+#include "link/exchange.h"
+#include "link/frames.h"
 #include "pages/pagekit.h"
 #include "tests/testkit.h"
 
 #include <QComboBox>
 #include <QSignalSpy>
-#include <QTimer>
 
 using namespace testkit;
 using namespace rtu;
+
+namespace {
+
+struct Line
+{
+    Exchange exchange{std::make_unique<SerialPort>()};
+    QList<Reply> replies, refusals;
+    QList<QByteArray> noise;
+
+    bool open(const QString &port)
+    {
+        QObject::connect(&exchange, &Exchange::replied, [this](const Reply &r) { replies << r; });
+        QObject::connect(&exchange, &Exchange::refused, [this](const Reply &r) { refusals << r; });
+        QObject::connect(&exchange, &Exchange::noise, [this](const QByteArray &b) { noise << b; });
+        QString error;
+        const bool ok = exchange.open(port, &error);
+        if (!ok)
+            qWarning() << error;
+        return ok;
+    }
+    // Sends `frame` and waits for its one reply.
+    Reply ask(const QByteArray &frame, int timeoutMs = 1000)
+    {
+        const int before = replies.size();
+        exchange.request(frame, timeoutMs);
+        waitUntil([&] { return replies.size() > before; }, timeoutMs + 2000);
+        return replies.size() > before ? replies.last() : Reply();
+    }
+};
+
+} // namespace
 
 class SerialTest : public QObject
 {
@@ -20,35 +52,23 @@ class SerialTest : public QObject
 private slots:
     void identificationOfEachFamily_data();
     void identificationOfEachFamily();
-    void replySplitIntoChunksArrivesWhole();
-    void corruptedReplyIsRejected();
-    void exceptionReplyIsShort();
+    void faults_data();
+    void faults();
     void emptyOrMissingPortFailsToOpen_data();
     void emptyOrMissingPortFailsToOpen();
     void extraPortsAreListedOnceAfterTwoRefreshes();
     void simulatorKeepsWhatIsWritten();
     void closedLineFailsOnceAndStopsSignalling();
     void closingTwiceAndSendingOnAClosedLineAreHarmless();
-    void pauseKeepsEventsRunningForItsDuration();
 };
-
-static QString identify(SerialLine &line, Family family, int waitMs = 2000)
-{
-    line.sendHex(identifyFrame(family));
-    waitUntil([&] { return line.rxHex().size() >= 30; }, waitMs);
-    return line.rxHex();
-}
 
 void SerialTest::identificationOfEachFamily_data()
 {
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("serial");
-    QTest::newRow("M702") << "M702"
-                          << "ORV7020001";
-    QTest::newRow("M701-TC") << "M701-TC"
-                             << "TC01234567";
-    QTest::newRow("M701-RTD") << "M701-RTD"
-                              << "RTD9876543";
+    QTest::newRow("M702") << "M702" << "ORV7020001";
+    QTest::newRow("M701-TC") << "M701-TC" << "TC01234567";
+    QTest::newRow("M701-RTD") << "M701-RTD" << "RTD9876543";
 }
 
 void SerialTest::identificationOfEachFamily()
@@ -60,60 +80,85 @@ void SerialTest::identificationOfEachFamily()
     opt.serial = serial;
     auto collector = startSim(opt);
     QVERIFY(collector);
-    SerialLine line;
-    QString error;
-    QVERIFY2(line.open(collector->portPath(), &error), qPrintable(error));
-    const QString reply = identify(line, opt.family);
-    QCOMPARE(reply.size(), 30);
-    QVERIFY(replyCrcMatches(reply));
-    QCOMPARE(asciiFromHex(reply.mid(6, 20)), serial);
-    QCOMPARE(collector->receivedFrames(), QStringList{identifyFrame(opt.family).toUpper()});
+    Line line;
+    QVERIFY(line.open(collector->portPath()));
+    const Reply r = line.ask(frame::identify(opt.family));
+    QCOMPARE(r.kind, Reply::Answered);
+    QCOMPARE(r.bytes.size(), 15);
+    QCOMPARE(asciiOf(r.bytes.mid(3, 10)), serial);
+    QCOMPARE(collector->receivedFrames(), QStringList{hexText(frame::identify(opt.family))});
 }
 
-void SerialTest::replySplitIntoChunksArrivesWhole()
+void SerialTest::faults_data()
 {
-    sim::Options opt;
-    opt.chunks = 3;
-    opt.chunkGapMs = 60; // far longer than any grace wait
-    auto collector = startSim(opt);
-    QVERIFY(collector);
-    SerialLine line;
-    QVERIFY(line.open(collector->portPath()));
-    QSignalSpy pieces(&line, &SerialLine::received);
-    const QString reply = identify(line, Family::M702);
-    QCOMPARE(reply.size(), 30);
-    QVERIFY(replyCrcMatches(reply));
-    QCOMPARE(asciiFromHex(reply.mid(6, 20)), opt.serial);
-    QVERIFY(pieces.count() >= 3);
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("kind");       // of the reply
+    QTest::addColumn<int>("refused");    // frames refused meanwhile
+    QTest::addColumn<bool>("noise");     // bytes given up as noise
+    enum { Split, Stray, WrongAddress, WrongFunction, Exception, Silent, Corrupt };
+    QTest::newRow("reply split across reads") << int(Split) << int(Reply::Answered) << 0 << false;
+    QTest::newRow("stray bytes after a reply") << int(Stray) << int(Reply::Answered) << 0 << true;
+    QTest::newRow("another slave's reply") << int(WrongAddress) << int(Reply::TimedOut) << 0
+                                           << true;
+    QTest::newRow("wrong function") << int(WrongFunction) << int(Reply::TimedOut) << 1 << false;
+    QTest::newRow("exception code") << int(Exception) << int(Reply::Exception) << 0 << false;
+    QTest::newRow("time-out") << int(Silent) << int(Reply::TimedOut) << 0 << false;
+    QTest::newRow("bad CRC") << int(Corrupt) << int(Reply::TimedOut) << 1 << false;
 }
 
-void SerialTest::corruptedReplyIsRejected()
+void SerialTest::faults()
 {
+    QFETCH(int, fault);
+    QFETCH(int, kind);
+    QFETCH(int, refused);
+    QFETCH(bool, noise);
     sim::Options opt;
-    opt.corruptEvery = 2;
+    switch (fault) {
+    case 0:
+        opt.chunks = 3;
+        opt.chunkGapMs = 60;
+        break;
+    case 1:
+        opt.trailing = QByteArray("\xaa\xbb\xcc", 3);
+        break;
+    case 2:
+        opt.replyAddress = 7;
+        break;
+    case 3:
+        opt.replyFunction = 0x04;
+        break;
+    case 4:
+        opt.exceptionReplies = true;
+        break;
+    case 5:
+        opt.silentAfter = 0;
+        break;
+    case 6:
+        opt.corruptEvery = 1;
+        break;
+    }
     auto collector = startSim(opt);
     QVERIFY(collector);
-    SerialLine line;
+    Line line;
     QVERIFY(line.open(collector->portPath()));
-    QVERIFY(replyCrcMatches(identify(line, Family::M702)));
-    const QString second = identify(line, Family::M702);
-    QCOMPARE(second.size(), 30);       // right length ...
-    QVERIFY(!replyCrcMatches(second)); // ... but not accepted
-}
-
-void SerialTest::exceptionReplyIsShort()
-{
-    sim::Options opt;
-    opt.exceptionReplies = true;
-    auto collector = startSim(opt);
-    QVERIFY(collector);
-    SerialLine line;
-    QVERIFY(line.open(collector->portPath()));
-    line.sendHex(frame::identifyM702);
-    QVERIFY(waitUntil([&] { return line.rxHex().size() >= 10; }));
-    QTest::qWait(100);
-    QCOMPARE(line.rxHex().size(), 10);
-    QCOMPARE(line.rxHex().mid(2, 2), QString("83"));
+    QSignalSpy pieces(line.exchange.port(), &Port::received);
+    const Reply r = line.ask(frame::identify(Family::M702), 500);
+    QCOMPARE(int(r.kind), kind);
+    QCOMPARE(line.refusals.size(), refused);
+    QCOMPARE(r.refusals, refused);
+    waitUntil([&] { return !line.noise.isEmpty(); }, noise ? 1000 : 100);
+    QCOMPARE(!line.noise.isEmpty(), noise);
+    if (kind == Reply::Answered)
+        QCOMPARE(asciiOf(r.bytes.mid(3, 10)), opt.serial);
+    if (kind == Reply::Exception)
+        QCOMPARE(r.exceptionCode, 2);
+    if (fault == 0)
+        QVERIFY(pieces.count() >= 3);
+    if (fault == 3)
+        QCOMPARE(line.refusals.first().fault, Fault::Function);
+    if (fault == 6)
+        QCOMPARE(r.fault, Fault::Crc);
+    QCOMPARE(line.replies.size(), 1); // one reply per request, however it ended
 }
 
 void SerialTest::emptyOrMissingPortFailsToOpen_data()
@@ -127,14 +172,16 @@ void SerialTest::emptyOrMissingPortFailsToOpen_data()
 void SerialTest::emptyOrMissingPortFailsToOpen()
 {
     QFETCH(QString, name);
-    SerialLine line;
-    QSignalSpy failed(&line, &SerialLine::lineFailed);
+    Exchange exchange(std::make_unique<SerialPort>());
+    QSignalSpy failed(&exchange, &Exchange::lineFailed);
+    QSignalSpy replied(&exchange, &Exchange::replied);
     QString error;
-    QVERIFY(!line.open(name, &error));
+    QVERIFY(!exchange.open(name, &error));
     QVERIFY(!error.isEmpty());
-    QVERIFY(!line.isOpen());
-    line.sendHex(frame::identifyM702); // nothing to write to; no crash
-    QCOMPARE(line.rxHex(), QString());
+    QVERIFY(!exchange.isOpen());
+    exchange.request(frame::identify(Family::M702), 50); // nothing to write to; no crash
+    QVERIFY(waitUntil([&] { return replied.count() == 1; }, 1000));
+    QCOMPARE(replied.first().first().value<Reply>().kind, Reply::TimedOut);
     QCOMPARE(failed.count(), 0);
 }
 
@@ -161,81 +208,62 @@ void SerialTest::simulatorKeepsWhatIsWritten()
 {
     auto collector = startSim();
     QVERIFY(collector);
-    SerialLine line;
+    Line line;
     QVERIFY(line.open(collector->portPath()));
-    auto exchange = [&](const QString &frame, int length) {
-        line.sendHex(frame);
-        return waitUntil([&] { return line.rxHex().size() >= length; }) &&
-               line.rxHex().size() == length;
+    auto answered = [&](const QByteArray &frame, int length) {
+        const Reply r = line.ask(frame);
+        return r.kind == Reply::Answered && r.bytes.size() == length;
     };
-    QVERIFY(exchange(maskWrite({101, 102, 164}).text, reply::mask));
+    QVERIFY(answered(maskWrite({101, 102, 164}).bytes, reply::mask));
     QCOMPARE(collector->enabledChannels(), (QList<int>{101, 102, 164}));
-    QVERIFY(exchange(m702TypeWrite(102, "8220").text, reply::typeAck));
+    QVERIFY(answered(m702TypeWrite(102, QByteArray::fromHex("8220")).bytes, reply::typeAck));
     QCOMPARE(collector->channelType(102), QString("8220"));
-    QVERIFY(exchange(mxbWrite(Family::M702, 102, 2.0f, 1.0f).text, reply::mxb));
+    QVERIFY(answered(mxbWrite(Family::M702, 102, 2.0f, 1.0f).bytes, reply::mxb));
     QCOMPARE(collector->correction(102), qMakePair(2.0f, 1.0f));
-    QVERIFY(exchange(its90Write(Family::M702, 101, 100, 1, 2, 3, 4, 5).text, reply::its90));
+    QVERIFY(answered(its90Write(Family::M702, 101, 100, 1, 2, 3, 4, 5).bytes, reply::its90));
     QCOMPARE(collector->its90(101), (QList<float>{100, 1, 2, 3, 4, 5}));
-    QVERIFY(exchange(coldJunctionWrite(25).text, reply::echo));
+    QVERIFY(answered(coldJunctionWrite(25).bytes, reply::echo));
     QCOMPARE(collector->coldJunction(), 25.0f);
-    QVERIFY(exchange(frame::speedM702, reply::echo));
-    QCOMPARE(line.rxHex(), frame::speedM702);
+    QVERIFY(answered(frame::speedM702(), reply::echo));
     // One reading per enabled channel, MX+B applied to 102.
-    QVERIFY(exchange(frame::measureM702, 6 + 3 * 8 + 4));
-    QVERIFY(readReplyComplete(line.rxHex()));
-    QVERIFY(replyCrcMatches(line.rxHex()));
-    const float ch101 = readingFromHexLE(line.rxHex().mid(6, 8));
-    const float ch102 = readingFromHexLE(line.rxHex().mid(14, 8));
-    QVERIFY(qAbs(ch101 - 25.0f) < 1.0f);
-    QVERIFY(qAbs(ch102 - 51.0f) < 2.0f);
+    const Reply r = line.ask(frame::measureM702());
+    QCOMPARE(r.bytes.size(), 5 + 3 * 4);
+    QVERIFY(crcMatches(r.bytes));
+    QVERIFY(qAbs(floatAt(r.bytes, 3) - 25.0f) < 1.0f);
+    QVERIFY(qAbs(floatAt(r.bytes, 7) - 51.0f) < 2.0f);
 }
 
 void SerialTest::closedLineFailsOnceAndStopsSignalling()
 {
     auto collector = startSim();
     QVERIFY(collector);
-    SerialLine line;
-    QVERIFY(line.open(collector->portPath()));
-    QSignalSpy failed(&line, &SerialLine::lineFailed);
+    Exchange exchange(std::make_unique<SerialPort>());
+    QVERIFY(exchange.open(collector->portPath()));
+    QSignalSpy failed(&exchange, &Exchange::lineFailed);
     collector->closeLine();
-    line.sendHex(frame::identifyM702);
+    exchange.request(frame::identify(Family::M702), 0);
     QVERIFY(waitUntil([&] { return failed.count() > 0; }, 3000));
     QTest::qWait(200);
     QCOMPARE(failed.count(), 1);
-    QVERIFY(!line.isOpen());
+    QVERIFY(!exchange.isOpen());
 }
 
 void SerialTest::closingTwiceAndSendingOnAClosedLineAreHarmless()
 {
     auto collector = startSim();
     QVERIFY(collector);
-    SerialLine line;
-    QSignalSpy failed(&line, &SerialLine::lineFailed);
+    Line line;
+    QSignalSpy failed(&line.exchange, &Exchange::lineFailed);
     QVERIFY(line.open(collector->portPath()));
-    line.close();
-    line.close();
-    line.sendHex(frame::identifyM702);
-    QTest::qWait(100);
+    line.exchange.close();
+    line.exchange.close();
+    line.exchange.request(frame::identify(Family::M702), 50);
+    QTest::qWait(150);
     QCOMPARE(failed.count(), 0);
     QVERIFY(collector->receivedFrames().isEmpty());
     // The same port opens again.
-    QVERIFY(line.open(collector->portPath()));
-    QCOMPARE(identify(line, Family::M702).size(), 30);
-}
-
-void SerialTest::pauseKeepsEventsRunningForItsDuration()
-{
-    int ticks = 0;
-    QTimer timer;
-    connect(&timer, &QTimer::timeout, [&] { ++ticks; });
-    timer.start(20);
-    QElapsedTimer clock;
-    clock.start();
-    pauseWithEvents(300);
-    const qint64 elapsed = clock.elapsed();
-    QVERIFY2(elapsed >= 300, qPrintable(QString::number(elapsed)));
-    QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
-    QVERIFY(ticks >= 5);
+    QVERIFY(line.exchange.open(collector->portPath()));
+    QCOMPARE(line.ask(frame::identify(Family::M702)).bytes.size(), 15);
 }
 
 QTEST_MAIN(SerialTest)

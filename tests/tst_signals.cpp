@@ -79,7 +79,7 @@ private slots:
 void SignalsTest::sigtermDuringARun()
 {
     RunRig rig;
-    RunRig::Setup s;
+    RunRig::Setup s = RunRig::realSetup(); // the workstation opens the real line
     s.withPage = false;
     QVERIFY(rig.build(s));
     rig.session.reset();

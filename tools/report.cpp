@@ -36,11 +36,11 @@ QString headerLine(const storage::RunHeader &h)
 void addKind(json::Object &o, const results::KindFigures &f, const QString &suffix)
 {
     o.raw(QStringLiteral("set") + suffix, json::textOrNull(f.set))
-        .raw(QStringLiteral("upper") + suffix, json::textOrNull(f.upper))
-        .raw(QStringLiteral("lower") + suffix, json::textOrNull(f.lower))
-        .raw(QStringLiteral("uniformity") + suffix, json::textOrNull(f.uniformity))
-        .raw(QStringLiteral("fluctuation") + suffix, json::textOrNull(f.fluctuation))
-        .raw(QStringLiteral("spread") + suffix, json::textOrNull(f.spread));
+        .raw(QStringLiteral("upper") + suffix, json::textOrNull(f.upper.text()))
+        .raw(QStringLiteral("lower") + suffix, json::textOrNull(f.lower.text()))
+        .raw(QStringLiteral("uniformity") + suffix, json::textOrNull(f.uniformity.text()))
+        .raw(QStringLiteral("fluctuation") + suffix, json::textOrNull(f.fluctuation.text()))
+        .raw(QStringLiteral("spread") + suffix, json::textOrNull(f.spread.text()));
 }
 
 QString resultsJson(const storage::RunHeader &header, const QVector<results::PointResult> &points)
@@ -59,8 +59,8 @@ QString resultsJson(const storage::RunHeader &header, const QVector<results::Poi
         for (const results::ChannelExtremes &e : p.channels)
             channels << json::Object()
                             .text(QStringLiteral("name"), e.name)
-                            .raw(QStringLiteral("max"), json::textOrNull(e.max))
-                            .raw(QStringLiteral("min"), json::textOrNull(e.min))
+                            .raw(QStringLiteral("max"), json::textOrNull(e.max.text()))
+                            .raw(QStringLiteral("min"), json::textOrNull(e.min.text()))
                             .str();
         o.raw(QStringLiteral("channels"), json::array(channels));
         items << o.str();

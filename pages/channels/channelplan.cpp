@@ -119,9 +119,9 @@ QString humidityFlags(const storage::Rows &rows)
     return flags;
 }
 
-bool confirms(const Step &step, const QString &replyHex)
+bool confirms(const Step &step, const QByteArray &reply)
 {
-    return step.expected > 0 && replyHex.size() == step.expected && rtu::replyCrcMatches(replyHex);
+    return step.expected > 0 && reply.size() == step.expected && rtu::crcMatches(reply);
 }
 
 namespace {
@@ -181,7 +181,7 @@ QString codeError(const storage::Row &row, int column)
 Step step(const rtu::Frame &f, const QString &trace, int expected, int channel)
 {
     Step s;
-    s.frame = f.text;
+    s.frame = f.bytes;
     s.trace = trace;
     s.expected = expected;
     s.channel = channel;
@@ -316,7 +316,7 @@ void planM702(const storage::Rows &rows, Plan &plan)
         }
         const rtu::Frame value = rtu::m702TypeValue(probe, row.value(SensorType), row.value(Wiring),
                                                     row.value(Compensation));
-        plan.steps << step(rtu::m702TypeWrite(channel, value.text), QStringLiteral("send:"),
+        plan.steps << step(rtu::m702TypeWrite(channel, value.bytes), QStringLiteral("send:"),
                            rtu::reply::typeAck, channel);
         if (probe == QStringLiteral("铂电阻") && row.value(SensorType) == QStringLiteral("ITS90"))
             if (!its90Step(plan.family, row, channel, QStringLiteral("sendR0:"), plan))

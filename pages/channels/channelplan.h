@@ -49,10 +49,10 @@ bool channelNumbersUnique(const QStringList &numbers);
 // One "1" per humidity row ("直流电压-H"), "0" otherwise.
 QString humidityFlags(const storage::Rows &rows);
 
-// How a reply to one frame is judged (hex characters; 0: not judged).
+// How a reply to one frame is judged (its length in bytes; 0: not judged).
 struct Step
 {
-    QString frame;
+    QByteArray frame;
     QString trace;      // debug prefix, e.g. "sendMB:"
     int expected = 0;   // reply length that confirms the frame
     bool fatal = false; // a wrong reply ends the download (first frame)
@@ -75,6 +75,6 @@ struct Plan
 Plan planDownload(const storage::Rows &rows);
 
 // A reply confirms a step when it has the expected length and a valid CRC.
-bool confirms(const Step &step, const QString &replyHex);
+bool confirms(const Step &step, const QByteArray &reply);
 
 } // namespace channels

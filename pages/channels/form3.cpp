@@ -1,6 +1,7 @@
 #include "pages/channels/form3.h"
 
-#include "link/serialline.h"
+#include "link/exchange.h"
+#include "link/frames.h"
 #include "pages/busyguard.h"
 #include "pages/channels/form4.h"
 #include "pages/pagekit.h"
@@ -9,6 +10,7 @@
 
 #include "link/trace.h"
 #include <QComboBox>
+#include <QTimer>
 #include <QItemSelectionModel>
 #include <memory>
 #include <utility>
@@ -264,83 +266,102 @@ void Form3::on_pushButton_2_clicked()
         return;
     }
 
-    rtu::SerialLine line;
-    QString error;
     const QString port = ui->comboBox->currentText();
-    if (!line.open(port, &error)) {
+    auto d = std::make_unique<Download>();
+    d->exchange = std::make_unique<rtu::Exchange>(std::make_unique<rtu::SerialPort>());
+    QString error;
+    if (!d->exchange->open(port, &error)) {
         qCDebug(lcTrace).noquote() << "download: cannot open" << port << error;
         prompts::about(nullptr, QStringLiteral("提示"), QStringLiteral("连接失败！\n") + error);
         return;
     }
-    m_port = &line;
+    connect(d->exchange.get(), &rtu::Exchange::replied, this, &Form3::onStepReply);
+    d->plan = plan;
+    d->rows = rows;
+    d->device = device;
+    d->port = port;
+    m_download = std::move(d);
     m_downloading = true;
-    connect(&line, &rtu::SerialLine::received, this, &Form3::recvMsg);
     setEditing(false);
-    auto guard = std::make_unique<BusyGuard>(
+    m_download->guard = std::make_unique<BusyGuard>(
         this, QList<QWidget *>{ui->comboBox, ui->pushButton_6, ui->pushButton_9});
     m_stopRequested = false;
     ui->pushButton_stop->setEnabled(true);
     ui->progressBar->setRange(0, plan.steps.size());
     ui->progressBar->setValue(0);
     ui->progressBar->show();
+    sendStep();
+}
 
-    bool accepted = true;
-    bool cancelled = false;
-    QString firstReply; // of the first frame, for the failure text
-    QStringList unconfirmed;
-    int sent = 0;
-    for (const Step &s : plan.steps) {
-        if (busy::cancelRequested(this) || m_stopRequested) {
-            cancelled = true;
-            break;
+void Form3::sendStep()
+{
+    Download &d = *m_download;
+    if (busy::cancelRequested(this) || m_stopRequested) {
+        finishDownload(true);
+        return;
+    }
+    if (d.step >= d.plan.steps.size()) {
+        // The last reply's time before the line closes, as after every frame.
+        QTimer::singleShot(200, this, [this] { finishDownload(false); });
+        return;
+    }
+    const Step &s = d.plan.steps[d.step];
+    ui->progressBar->setValue(d.step);
+    ui->label_progress->setText(s.channel > 0 ? QStringLiteral("正在写入通道 %1（第 %2 / %3 帧）")
+                                                    .arg(s.channel)
+                                                    .arg(d.step + 1)
+                                                    .arg(d.plan.steps.size())
+                                              : QStringLiteral("正在设置采集器（第 %1 / %2 帧）")
+                                                    .arg(d.step + 1)
+                                                    .arg(d.plan.steps.size()));
+    qCDebug(lcTrace).noquote() << s.trace + rtu::hexText(s.frame);
+    d.exchange->request(s.frame, s.pauseMs);
+}
+
+void Form3::onStepReply(const rtu::Reply &reply)
+{
+    if (!m_download)
+        return;
+    Download &d = *m_download;
+    const Step &s = d.plan.steps[d.step];
+    const QByteArray bytes = reply.kind == rtu::Reply::Answered ? reply.bytes : QByteArray();
+    qCDebug(lcTrace).noquote() << "rec:" + rtu::hexText(reply.bytes);
+    ++d.step;
+    if (s.fatal) {
+        if (!confirms(s, bytes)) {
+            d.firstReply = reply.bytes;
+            d.accepted = false;
+            finishDownload(false);
+            return;
         }
-        ui->progressBar->setValue(sent);
-        ui->label_progress->setText(s.channel > 0
-                                        ? QStringLiteral("正在写入通道 %1（第 %2 / %3 帧）")
-                                              .arg(s.channel)
-                                              .arg(sent + 1)
-                                              .arg(plan.steps.size())
-                                        : QStringLiteral("正在设置采集器（第 %1 / %2 帧）")
-                                              .arg(sent + 1)
-                                              .arg(plan.steps.size()));
-        ++sent;
-        line.clearRx();
-        line.sendHex(s.frame);
-        qCDebug(lcTrace).noquote() << s.trace + s.frame;
-        rtu::pauseWithEvents(s.pauseMs);
-        const QString reply = line.rxHex();
-        if (s.fatal) {
-            qCDebug(lcTrace).noquote() << reply.toUpper();
-            if (!confirms(s, reply)) {
-                firstReply = reply;
-                accepted = false;
-                break;
-            }
-            if (plan.family == rtu::Family::M702)
-                qCDebug(lcTrace) << "kai shi pei zhi tong dao!";
-            continue;
-        }
-        if (s.expected == 0)
-            continue;
-        if (confirms(s, reply)) {
+        if (d.plan.family == rtu::Family::M702)
+            qCDebug(lcTrace) << "kai shi pei zhi tong dao!";
+    } else if (s.expected > 0) {
+        if (confirms(s, bytes)) {
             qCDebug(lcTrace).noquote() << QString::number(s.channel) + QStringLiteral(" ok!");
         } else {
             const QString ch = QString::number(s.channel);
-            if (!unconfirmed.contains(ch))
-                unconfirmed << ch;
+            if (!d.unconfirmed.contains(ch))
+                d.unconfirmed << ch;
         }
     }
-    if (!cancelled)
-        rtu::pauseWithEvents(200);
-    line.close();
-    m_port = nullptr;
+    // The next frame from the event loop: the exchange has finished its signal.
+    QTimer::singleShot(0, this, &Form3::sendStep);
+}
+
+void Form3::finishDownload(bool cancelled)
+{
+    if (!m_download)
+        return;
+    std::unique_ptr<Download> d = std::move(m_download);
+    d->exchange->close();
     qCDebug(lcTrace) << "Port Close!";
     m_downloading = false;
     setEditing(true);
     ui->pushButton_stop->setEnabled(false);
     ui->progressBar->hide();
     ui->label_progress->clear();
-    guard.reset();
+    d->guard.reset();
     if (cancelled) {
         // Nothing is stored; the collector holds part of the new layout.
         if (m_stopRequested)
@@ -349,46 +370,39 @@ void Form3::on_pushButton_2_clicked()
                                           "校准前请重新设置通道。"));
         return;
     }
-
-    if (!accepted) {
-        const int seconds = qMax(1, plan.steps.value(0).pauseMs / 1000);
+    if (!d->accepted) {
+        const int seconds = qMax(1, d->plan.steps.value(0).pauseMs / 1000);
         prompts::about(
             nullptr, QStringLiteral("失败"),
-            firstReply.isEmpty()
+            d->firstReply.isEmpty()
                 ? QStringLiteral("设置失败!\n采集器没有应答（串口 %1，%2 秒），请检查采集器"
                                  "电源、连接线和所选串口。")
-                      .arg(port)
+                      .arg(d->port)
                       .arg(seconds)
                 : QStringLiteral("设置失败!\n应答校验错误（收到 %1 字节），请检查连接线"
                                  "后重试。")
-                      .arg(firstReply.size() / 2));
+                      .arg(d->firstReply.size()));
         return;
     }
     qCDebug(lcTrace) << "tongdaopeizhi ok";
     QList<storage::ChannelRow> records;
-    for (const storage::Row &row : rows)
+    for (const storage::Row &row : d->rows)
         records << storage::ChannelRow::fromRow(row);
     const base::Status stored =
-        storage::storeChannelLayout(device, records, plan.count, plan.road, plan.kinds);
+        storage::storeChannelLayout(d->device, records, d->plan.count, d->plan.road, d->plan.kinds);
     if (!stored.ok) {
         pagekit::reportFailure(nullptr, QStringLiteral("通道配置已写入采集器，但保存失败"),
                                stored.error);
         return;
     }
-    if (!unconfirmed.isEmpty()) {
+    if (!d->unconfirmed.isEmpty()) {
         prompts::about(nullptr, QStringLiteral("失败"),
                        QStringLiteral("通道 %1 未得到采集器确认，请重新设置。")
-                           .arg(unconfirmed.join(QStringLiteral("、"))));
+                           .arg(d->unconfirmed.join(QStringLiteral("、"))));
         return;
     }
     prompts::about(nullptr, QStringLiteral("成功"),
-                   QStringLiteral("设置完成!\n%1 个通道已写入采集器并保存").arg(rows.size()));
-}
-
-void Form3::recvMsg()
-{
-    if (m_port)
-        qCDebug(lcTrace).noquote() << "rec:" + m_port->rxHex();
+                   QStringLiteral("设置完成!\n%1 个通道已写入采集器并保存").arg(d->rows.size()));
 }
 
 void Form3::on_pushButton_6_clicked()

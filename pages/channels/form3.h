@@ -4,13 +4,16 @@
 #include "storage/statements.h"
 
 #include <QWidget>
+#include <memory>
 
 namespace Ui {
 class Form3;
 }
 namespace rtu {
-class SerialLine;
+class Exchange;
+struct Reply;
 }
+class BusyGuard;
 
 // The channel layouts of collector one and two: editing, batch setting and
 // writing a layout into the collector, which stores it once it was accepted.
@@ -47,7 +50,6 @@ private slots:
     void on_pushButton_6_clicked(); // refresh ports
     void on_pushButton_9_clicked(); // close
     void on_pushButton_stop_clicked();
-    void recvMsg();
 
 private:
     storage::Device shownDevice() const;
@@ -56,10 +58,28 @@ private:
     void setCell(int row, int column, const QString &text);
     void setEditing(bool enabled);
     void showCollector();
+    // The download, one frame after the other's reply (or its time).
+    void sendStep();
+    void onStepReply(const rtu::Reply &reply);
+    void finishDownload(bool cancelled);
 
     Ui::Form3 *ui;
     QList<int> m_batchRows;
-    rtu::SerialLine *m_port = nullptr; // exists only during a download
     bool m_downloading = false;
     bool m_stopRequested = false; // the operator pressed 停止
+    // What a download works on: a snapshot taken when it started.
+    struct Download
+    {
+        std::unique_ptr<rtu::Exchange> exchange;
+        std::unique_ptr<BusyGuard> guard;
+        channels::Plan plan;
+        storage::Rows rows;
+        storage::Device device = storage::Device::A;
+        QString port;
+        int step = 0;
+        bool accepted = true;
+        QByteArray firstReply; // of the first frame, for the failure text
+        QStringList unconfirmed;
+    };
+    std::unique_ptr<Download> m_download;
 };

@@ -1,13 +1,16 @@
 #include "pages/collectors/form1.h"
 
 #include "link/commands.h"
-#include "link/serialline.h"
+#include "link/exchange.h"
+#include "link/frames.h"
 #include "pages/busyguard.h"
 #include "pages/pagekit.h"
 #include "pages/prompts.h"
 #include "ui_form1.h"
 
 #include "link/trace.h"
+
+#include <QTimer>
 
 static const char *const kDateFormat = "yyyy-MM-dd";
 
@@ -82,75 +85,87 @@ void Form1::loadList()
     }
 }
 
+static constexpr int kSettleMs = 500; // after opening, before the request
+static constexpr int kReplyMs = 1000;
+
 void Form1::on_pushButton_clicked()
 {
     if (busy::isBusy(this))
         return;
-    QString message;
-    {
-        // Nothing that could start another exchange or change the record
-        // being written is live during the scan; the serial field keeps its
-        // text until the reply has been judged.
-        BusyGuard guard(this, {ui->pushButton, ui->pushButton_2, ui->pushButton_3, ui->pushButton_4,
+    // Nothing that could start another exchange or change the record being
+    // written is live during the scan; the serial field keeps its text until
+    // the reply has been judged.
+    m_guard = std::make_unique<BusyGuard>(
+        this, QList<QWidget *>{ui->pushButton, ui->pushButton_2, ui->pushButton_3, ui->pushButton_4,
                                ui->pushButton_5, ui->pushButton_6, ui->pushButton_8, ui->comboBox,
                                ui->comboBox_2, ui->lineEdit, ui->lineEdit_3, ui->twshow});
-        message = scan();
+    m_scanPort = ui->comboBox_2->currentText();
+    m_scan = std::make_unique<rtu::Exchange>(std::make_unique<rtu::SerialPort>());
+    QString error;
+    if (!m_scan->open(m_scanPort, &error)) {
+        qCDebug(lcTrace).noquote() << "scan: cannot open" << m_scanPort << error;
+        finishScan(QStringLiteral("连接失败！\n") + error);
+        return;
     }
-    if (!message.isEmpty())
-        prompts::about(this, QStringLiteral("提示"), message);
+    connect(m_scan.get(), &rtu::Exchange::replied, this, &Form1::onScanReply);
+    // Some adapters need a moment after opening.
+    QTimer::singleShot(kSettleMs, this, &Form1::sendIdentify);
 }
 
-QString Form1::scan()
+void Form1::sendIdentify()
 {
-    rtu::SerialLine line;
-    m_port = &line;
-    connect(&line, &rtu::SerialLine::received, this, &Form1::recvMsg);
-    auto done = [&](const QString &message) {
-        line.close();
-        m_port = nullptr;
-        return message;
-    };
-    QString error;
-    const QString port = ui->comboBox_2->currentText();
-    if (!line.open(port, &error)) {
-        qCDebug(lcTrace).noquote() << "scan: cannot open" << port << error;
-        return done(QStringLiteral("连接失败！\n") + error);
+    if (!m_scan)
+        return;
+    if (busy::cancelRequested(this)) {
+        finishScan(QString());
+        return;
     }
-    rtu::pauseWithEvents(500);
-    if (busy::cancelRequested(this))
-        return done(QString());
     rtu::Family family;
-    if (rtu::familyFromModel(ui->comboBox->currentText(), &family))
-        line.sendHex(rtu::identifyFrame(family));
-    rtu::pauseWithEvents(500);
-    if (busy::cancelRequested(this))
-        return done(QString());
-    const QString reply = line.rxHex();
-    qCDebug(lcTrace).noquote() << reply;
+    if (!rtu::familyFromModel(ui->comboBox->currentText(), &family))
+        family = rtu::Family::M702;
+    m_scan->request(rtu::frame::identify(family), kReplyMs);
+}
 
-    // A reply must carry all ten characters and its CRC; anything else is a failed scan.
-    if (reply.size() >= rtu::reply::identifyMin && rtu::replyCrcMatches(reply)) {
-        const QString serial = rtu::asciiFromHex(reply.mid(6, 20));
+void Form1::onScanReply(const rtu::Reply &reply)
+{
+    if (busy::cancelRequested(this)) {
+        finishScan(QString());
+        return;
+    }
+    qCDebug(lcTrace).noquote() << "rec:" + rtu::hexText(reply.bytes);
+    // A whole reply with its CRC; anything else is a failed scan.
+    if (reply.kind == rtu::Reply::Answered && reply.bytes.size() > 5) {
+        const int count = quint8(reply.bytes[2]);
+        const QString serial = rtu::asciiOf(reply.bytes.mid(3, qMin(count, rtu::reply::serial)));
         ui->lineEdit_3->setText(serial);
         qCDebug(lcTrace).noquote() << serial;
-        return done(QStringLiteral("成功！\n序列号 %1").arg(serial));
+        finishScan(QStringLiteral("成功！\n序列号 %1").arg(serial));
+        return;
     }
-    if (reply.isEmpty())
-        return done(QStringLiteral("扫描失败！\n采集器没有应答（串口 %1，1 秒）。请检查采集器电源、"
-                                   "连接线，以及“型号”是否与采集器相符。")
-                        .arg(port));
-    qCDebug(lcTrace).noquote() << "scan: rejected reply" << reply;
-    if (reply.size() < rtu::reply::identifyMin)
-        return done(QStringLiteral("扫描失败！\n应答不完整（收到 %1 字节），请重试。")
-                        .arg(reply.size() / 2));
-    return done(QStringLiteral("扫描失败！\n应答校验错误，请检查连接线后重试。"));
+    if (reply.kind == rtu::Reply::TimedOut && reply.refusals == 0 && reply.bytes.isEmpty()) {
+        finishScan(QStringLiteral("扫描失败！\n采集器没有应答（串口 %1，1 秒）。请检查采集器电源、"
+                                  "连接线，以及“型号”是否与采集器相符。")
+                       .arg(m_scanPort));
+        return;
+    }
+    qCDebug(lcTrace).noquote() << "scan: rejected reply" << rtu::hexText(reply.bytes);
+    if (reply.fault == rtu::Fault::Incomplete)
+        finishScan(QStringLiteral("扫描失败！\n应答不完整（收到 %1 字节），请重试。")
+                       .arg(reply.bytes.size()));
+    else
+        finishScan(QStringLiteral("扫描失败！\n应答校验错误，请检查连接线后重试。"));
 }
 
-void Form1::recvMsg()
+void Form1::finishScan(const QString &message)
 {
-    // The line keeps the whole reply; the scan judges it when its pause ends.
-    if (m_port)
-        qCDebug(lcTrace).noquote() << "rec:" + m_port->rxHex();
+    if (m_scan) {
+        m_scan->disconnect(this);
+        m_scan->close();
+        m_scan.reset();
+    }
+    m_guard.reset();
+    if (!message.isEmpty())
+        prompts::about(this, QStringLiteral("提示"), message);
 }
 
 void Form1::on_pushButton_2_clicked()

@@ -3,13 +3,16 @@
 #include "storage/statements.h"
 
 #include <QWidget>
+#include <memory>
 
 namespace Ui {
 class Form1;
 }
 namespace rtu {
-class SerialLine;
+class Exchange;
+struct Reply;
 }
+class BusyGuard;
 class QLineEdit;
 
 // The register of data collectors, the port scan that reads a collector's
@@ -32,14 +35,18 @@ private slots:
     void on_pushButton_6_clicked(); // select
     void on_pushButton_7_clicked(); // close
     void on_twshow_cellClicked(int row, int column);
-    void recvMsg();
 
 private:
     storage::Collector fieldsRecord() const;
     QList<QLineEdit *> measurementFields() const; // lineEdit_4 .. lineEdit_12
     void loadList();
-    QString scan(); // the message to show afterwards; empty when cancelled
+    // The scan: the port is given a moment, then asked for the serial number.
+    void sendIdentify();
+    void onScanReply(const rtu::Reply &reply);
+    void finishScan(const QString &message); // empty: cancelled, nothing to say
 
     Ui::Form1 *ui;
-    rtu::SerialLine *m_port = nullptr; // exists only during a scan
+    std::unique_ptr<rtu::Exchange> m_scan; // exists only during a scan
+    std::unique_ptr<BusyGuard> m_guard;
+    QString m_scanPort;
 };

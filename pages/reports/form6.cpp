@@ -240,11 +240,11 @@ void Form6::fillResults()
                                     kind == 0 ? QStringLiteral("温度(℃)")
                                               : QStringLiteral("湿度(%RH)"),
                                     shownFigure(f.set),
-                                    shownFigure(f.upper),
-                                    shownFigure(f.lower),
-                                    shownFigure(f.uniformity),
-                                    shownFigure(f.fluctuation),
-                                    shownFigure(f.spread),
+                                    shownFigure(f.upper.text()),
+                                    shownFigure(f.lower.text()),
+                                    shownFigure(f.uniformity.text()),
+                                    shownFigure(f.fluctuation.text()),
+                                    shownFigure(f.spread.text()),
                                     QString::number(p.samples)};
             ui->tbresult->insertRow(rows);
             for (int c = 0; c < cells.size(); ++c) {

@@ -109,11 +109,8 @@ void CurvePlot::layoutPane(Pane &pane, qint64 t0, qint64 t1, double lo, double h
     for (int i = from; i < to; ++i) {
         if (i > from && c.point(i) == c.point(i - 1))
             continue;
-        bool ok = false;
-        const double set =
-            (pane.humidity ? m_monitor->setPointH(c.point(i)) : m_monitor->setPointT(c.point(i)))
-                .toDouble(&ok);
-        if (ok) {
+        const double set = m_monitor->setValue(pane.humidity, c.point(i));
+        if (!std::isnan(set)) {
             lo = std::min(lo, set);
             hi = std::max(hi, set);
         }
@@ -199,19 +196,16 @@ void CurvePlot::paintEvent(QPaintEvent *)
             int j = i;
             while (j + 1 < to && c.point(j + 1) == c.point(i))
                 ++j;
-            bool ok = false;
-            const double set = (pane.humidity ? m_monitor->setPointH(c.point(i))
-                                              : m_monitor->setPointT(c.point(i)))
-                                   .toDouble(&ok);
-            if (ok)
+            const double set = m_monitor->setValue(pane.humidity, c.point(i));
+            if (!std::isnan(set))
                 p.drawLine(QPointF(xOf(c.time(i)), yOf(set)), QPointF(xOf(c.time(j)), yOf(set)));
             i = j + 1;
         }
         // Where the point became stable.
-        const QDateTime stable = m_monitor->state().stableSince;
-        if (stable.isValid() && stable.toMSecsSinceEpoch() >= t0) {
+        const qint64 stable = m_monitor->state().stableSince;
+        if (stable > 0 && stable >= t0) {
             // At the right edge (stable since the newest sample) it stays in sight.
-            const double x = qMin(xOf(stable.toMSecsSinceEpoch()), r.right() - 2);
+            const double x = qMin(xOf(stable), r.right() - 2);
             p.setPen(QPen(QColor(30, 140, 60), 1.5, Qt::DashLine));
             p.drawLine(QPointF(x, r.top()), QPointF(x, r.bottom()));
             const int w = fm.horizontalAdvance(QStringLiteral("稳定"));

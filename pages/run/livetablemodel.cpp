@@ -1,6 +1,7 @@
 #include "pages/run/livetablemodel.h"
 
 #include "acquisition/runsession.h"
+#include "link/frames.h"
 
 LiveTableModel::LiveTableModel(acquisition::RunSession *session, QObject *parent)
     : QAbstractTableModel(parent), m_session(session)
@@ -12,7 +13,12 @@ LiveTableModel::LiveTableModel(acquisition::RunSession *session, QObject *parent
 void LiveTableModel::onReset()
 {
     beginResetModel();
-    m_headers = m_session->headers();
+    // "时间", "检定点", then "101(℃)" or, with two collectors, "1-101(℃)".
+    m_headers = QStringList{QStringLiteral("时间"), QStringLiteral("检定点")};
+    const QStringList names = m_session->channelNames();
+    const QVector<bool> humidity = m_session->humidityChannels();
+    for (int i = 0; i < names.size(); ++i)
+        m_headers << names[i] + (humidity.value(i) ? QStringLiteral("(%RH)") : QStringLiteral("(℃)"));
     m_rows = m_session->samples().size();
     endResetModel();
 }
@@ -44,11 +50,13 @@ QVariant LiveTableModel::data(const QModelIndex &index, int role) const
     const acquisition::RunSample &s = m_session->samples().at(index.row());
     switch (index.column()) {
     case 0:
-        return s.time;
+        return s.timeText();
     case 1:
-        return s.point;
-    default:
-        return s.texts.value(index.column() - 2);
+        return acquisition::pointLabel(s.point);
+    default: {
+        const int j = index.column() - 2;
+        return j < s.values.size() ? rtu::formatValue(s.values[j]) : QString();
+    }
     }
 }
 

@@ -5,6 +5,7 @@
 #include "pages/prompts.h"
 #include "pages/run/curvewindow.h"
 #include "pages/run/livetablemodel.h"
+#include "pages/run/runtexts.h"
 #include "pages/run/stabilitydialog.h"
 #include "results/calibration.h"
 #include "storage/statements.h"
@@ -18,10 +19,11 @@
 using acquisition::RunSession;
 using acquisition::RunState;
 
-shoudata::shoudata(QWidget *parent)
-    : QWidget(parent), ui(new Ui::shoudata), m_session(new RunSession(this)),
+shoudata::shoudata(QWidget *parent, const acquisition::SessionParts &parts)
+    : QWidget(parent), ui(new Ui::shoudata), m_session(new RunSession(this, parts)),
       m_model(new LiveTableModel(m_session, this)),
-      m_monitor(new acquisition::RunMonitor(m_session, this)), m_countdown(new QTimer(this))
+      m_monitor(new acquisition::RunMonitor(m_session, this)),
+      m_countdown(m_session->clock()->makeTimer(this))
 {
     ui->setupUi(this);
     pagekit::makeFrameless(this);
@@ -46,9 +48,8 @@ shoudata::shoudata(QWidget *parent)
     connect(m_monitor, &acquisition::RunMonitor::changed, this, &shoudata::updatePanel);
     connect(m_session, &RunSession::stateChanged, this, &shoudata::updatePanel);
     // The countdown to the next sample.
-    m_countdown->setInterval(1000);
-    connect(m_countdown, &QTimer::timeout, this, &shoudata::updatePanel);
-    m_countdown->start();
+    connect(m_countdown, &base::Timer::timeout, this, &shoudata::updatePanel);
+    m_countdown->start(1000);
     connect(ui->comboBox_2, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &shoudata::updatePanel);
     ui->tbLive->verticalHeader()->hide();
@@ -214,7 +215,7 @@ void shoudata::on_pushButton_clicked()
     request.two = ui->checkBox_2->isChecked();
     request.port1 = ui->comboBox_3->currentText();
     request.port2 = ui->comboBox_4->currentText();
-    request.point = ui->comboBox_2->currentText();
+    request.point = qMax(1, acquisition::pointOfLabel(ui->comboBox_2->currentText()));
     request.intervalSeconds = qMax(1, ui->lineEdit->text().toInt());
     request.collectorSerial = ui->comboBox_5->currentText();
     m_busy = std::make_unique<BusyGuard>(this, exchangeControls());
@@ -230,12 +231,12 @@ void shoudata::onStarted()
     updateStatus();
 }
 
-void shoudata::onStartFailed(const QString &message)
+void shoudata::onStartFailed(const acquisition::StartFailure &failure)
 {
     m_busy.reset();
     setRunControls(false);
     updateStatus();
-    prompts::about(this, QStringLiteral("提示"), message);
+    prompts::about(this, QStringLiteral("提示"), runtexts::startFailure(failure));
 }
 
 bool shoudata::certificatesAccepted()
@@ -268,7 +269,7 @@ void shoudata::on_pushButton_2_clicked()
     if (m_monitor->state().pointSamples == 0 &&
         !prompts::question(this, QStringLiteral("提示"),
                            QStringLiteral("%1 还没有保存任何数据。\n确定停止并进入下一个校准点吗？")
-                               .arg(m_session->currentPoint()),
+                               .arg(acquisition::pointLabel(m_session->currentPoint())),
                            true))
         return;
     m_advanceOnStop = true;
@@ -289,7 +290,7 @@ bool shoudata::restoreRun(const QList<storage::Sample> &samples, QString *why)
     ui->comboBox_2->clear();
     showSetPoints();
     ui->checkBox_2->setChecked(m_session->tableHoldsTwo());
-    const int last = results::pointNumberOf(m_session->currentPoint().toUtf8());
+    const int last = m_session->currentPoint();
     ui->comboBox_2->setCurrentIndex(last < ui->comboBox_2->count() ? last : 0);
     setRunControls(false);
     updateStatus();
@@ -342,8 +343,9 @@ void shoudata::updateStatus()
                            .arg(s.answered)
                            .arg(s.missed)
                            .arg(s.rejected);
-        if (s.rejected > 0 && !s.lastReason.isEmpty())
-            text += QStringLiteral("（最近一次：%1）").arg(s.lastReason);
+        if (s.rejected > 0 && s.lastRefusal != acquisition::Refusal::None)
+            text += QStringLiteral("（最近一次：%1）")
+                        .arg(runtexts::refusal(s.lastRefusal, s.lastException));
         else if (s.lastException >= 0)
             text += QStringLiteral("（异常码 %1）").arg(s.lastException, 2, 16, QLatin1Char('0'));
         return text;
@@ -356,7 +358,9 @@ void shoudata::updateStatus()
                      .arg(m_session->unstoredCount())
                      .arg(m_session->lastStoreError());
     if (!m_session->lineError().isEmpty())
-        parts << m_session->lineError();
+        parts << QStringLiteral("%1串口故障：%2")
+                     .arg(runtexts::collectorName(m_session->lineFaultCollector()),
+                          m_session->lineError());
     pagekit::elideText(ui->label_status, parts.join(QStringLiteral("；")));
     const bool alarm = m_session->unstoredCount() > 0 || !m_session->lineError().isEmpty();
     ui->label_status->setStyleSheet(alarm ? QStringLiteral("color: #c0392b; font-weight: bold;")
@@ -377,22 +381,23 @@ void shoudata::updatePanel()
     const acquisition::LiveState &st = m_monitor->state();
     const bool running = m_session->state() == RunState::Running;
     QString setText;
-    const QString point = running ? m_session->currentPoint() : ui->comboBox_2->currentText();
-    const int number = results::pointNumberOf(point.toUtf8());
+    const QString point = running ? acquisition::pointLabel(m_session->currentPoint())
+                                  : ui->comboBox_2->currentText();
+    const int number = acquisition::pointOfLabel(point);
     const QString setT = m_monitor->setPointT(number), setH = m_monitor->setPointH(number);
     if (!point.isEmpty())
         setText = QStringLiteral("设定 %1℃ / %2%RH")
                       .arg(setT.isEmpty() ? QStringLiteral("—") : setT,
                            setH.isEmpty() ? QStringLiteral("—") : setH);
     if (running) {
-        const QDateTime now = QDateTime::currentDateTime();
-        const QDateTime next = m_session->nextTick();
-        pagekit::elideText(ui->label_point, QStringLiteral("%1  %2    本点已 %3，样本 %4    下次采样 %5")
-                                     .arg(point, setText, duration(st.pointStarted.secsTo(now)))
-                                     .arg(st.pointSamples)
-                                     .arg(next.isValid()
-                                              ? duration((now.msecsTo(next) + 999) / 1000)
-                                              : QStringLiteral("—")));
+        const qint64 now = m_session->clock()->now();
+        const qint64 next = m_session->nextTick();
+        pagekit::elideText(ui->label_point,
+                           QStringLiteral("%1  %2    本点已 %3，样本 %4    下次采样 %5")
+                               .arg(point, setText, duration((now - st.pointStarted) / 1000))
+                               .arg(st.pointSamples)
+                               .arg(next > 0 ? duration((next - now + 999) / 1000)
+                                             : QStringLiteral("—")));
     } else if (m_allDone && hasUnprocessedRows()) {
         pagekit::elideText(ui->label_point,
                            QStringLiteral("全部校准点已经完成。下一步：点“数据处理”保存这次校准。"));
@@ -403,12 +408,16 @@ void shoudata::updatePanel()
                 : QStringLiteral("未在校准。下一个校准点：%1（%2）").arg(point, setText));
     }
     const bool stable = st.stable;
-    pagekit::elideText(ui->label_stability,
-                       running || st.pointSamples > 0 ? st.stability : QString());
+    pagekit::elideText(ui->label_stability, running || st.pointSamples > 0
+                                                ? runtexts::stability(st.stability)
+                                                : QString());
     ui->label_stability->setStyleSheet(stable ? QStringLiteral("color: #1e8c3c; font-weight: bold;")
                                               : QStringLiteral("color: #b9770e;"));
-    ui->label_alarm->setText(st.alarms.join(QStringLiteral("；")));
-    ui->label_alarm->setToolTip(st.alarms.join(QLatin1Char('\n')));
+    QStringList alarms;
+    for (const acquisition::Alarm &a : st.alarms)
+        alarms << runtexts::alarm(a);
+    ui->label_alarm->setText(alarms.join(QStringLiteral("；")));
+    ui->label_alarm->setToolTip(alarms.join(QLatin1Char('\n')));
     ui->label_alarm->setStyleSheet(QStringLiteral("color: #c0392b; font-weight: bold;"));
     ui->frame_live->setStyleSheet(st.alarms.isEmpty()
                                       ? QString()
@@ -429,7 +438,7 @@ void shoudata::updatePanel()
     if (st.h.present)
         kinds << qMakePair(QStringLiteral("湿度(%RH)"), &st.h);
     ui->tbLive->setRowCount(kinds.size());
-    auto shown = [](const QString &v) { return v.isEmpty() ? QStringLiteral("—") : v; };
+    auto shown = [](const results::Figure &v) { return v.ok ? v.text() : QStringLiteral("—"); };
     for (int r = 0; r < kinds.size(); ++r) {
         const results::KindFigures &f = kinds[r].second->figures;
         const QStringList cells{kinds[r].first,
@@ -473,7 +482,7 @@ void shoudata::on_pushButton_4_clicked()
 {
     RunSession::Processing p = m_session->process(false);
     if (p.outcome == RunSession::Processing::NeedsConfirmation) {
-        if (!prompts::question(this, QStringLiteral("提示"), p.message, true))
+        if (!prompts::question(this, QStringLiteral("提示"), runtexts::processing(p), true))
             return;
         p = m_session->process(true);
     }
@@ -484,12 +493,12 @@ void shoudata::on_pushButton_4_clicked()
     case RunSession::Processing::Done:
     case RunSession::Processing::NoData:
     case RunSession::Processing::NoType:
-        prompts::about(this, QStringLiteral("提示"), p.message);
+        prompts::about(this, QStringLiteral("提示"), runtexts::processing(p));
         return;
     case RunSession::Processing::Unstored:
     case RunSession::Processing::Failed:
     case RunSession::Processing::NeedsConfirmation:
-        pagekit::reportFailure(this, QStringLiteral("处理失败"), p.message);
+        pagekit::reportFailure(this, QStringLiteral("处理失败"), runtexts::processing(p));
         return;
     }
 }

@@ -24,7 +24,9 @@ class shoudata : public QWidget
     Q_OBJECT
 
 public:
-    explicit shoudata(QWidget *parent = nullptr);
+    // `parts`: what the run works on (tests give a clock and ports of their own).
+    explicit shoudata(QWidget *parent = nullptr,
+                      const acquisition::SessionParts &parts = acquisition::SessionParts());
     ~shoudata() override;
 
     acquisition::RunSession *session() const { return m_session; }
@@ -50,7 +52,6 @@ public:
     };
     CollectorStats stats(int collector) const;
     int unstoredSamples() const { return m_session->unstoredCount(); }
-    QStringList channelList() const { return m_session->channelList(); }
     qint64 lastSampleLatencyNs() const { return m_session->lastSampleLatencyNs(); }
 
 signals:
@@ -76,7 +77,7 @@ private:
     void setRunControls(bool running);
     QList<QWidget *> exchangeControls() const;
     void onStarted();
-    void onStartFailed(const QString &message);
+    void onStartFailed(const acquisition::StartFailure &failure);
     void onStopped();
     void onTableReset();
     void onSampleAdded();
@@ -90,7 +91,7 @@ private:
     LiveTableModel *m_model;
     acquisition::RunMonitor *m_monitor;
     QPointer<CurveWindow> m_curves;
-    QTimer *m_countdown;
+    base::Timer *m_countdown;
     std::unique_ptr<BusyGuard> m_busy; // during a start or a stop
     bool m_advanceOnStop = false;
     bool m_allDone = false; // the stop after the last point went back to the first

@@ -1,14 +1,10 @@
-#include "link/serialline.h"
+#include "link/port.h"
 
-#include "link/frames.h"
 #include "link/trace.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
+#include <QPointer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
-#include <QTimer>
-#include <QtDebug>
 
 namespace rtu {
 
@@ -25,26 +21,21 @@ QStringList availablePortNames()
     return names;
 }
 
-void pauseWithEvents(int ms)
-{
-    // The loop's own timer ends it, whichever nested loop handles the timer
-    // event, so the wait can never sleep past its deadline for want of a wake-up.
-    QEventLoop loop;
-    QTimer::singleShot(qMax(0, ms), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+SerialPort::SerialPort(QObject *parent) : Port(parent) {}
 
-SerialLine::SerialLine(QObject *parent) : QObject(parent) {}
-
-SerialLine::~SerialLine()
+SerialPort::~SerialPort()
 {
     close();
 }
 
-bool SerialLine::open(const QString &portName, QString *error)
+PortFactory SerialPort::factory()
+{
+    return [] { return std::make_unique<SerialPort>(); };
+}
+
+bool SerialPort::open(const QString &portName, QString *error)
 {
     close();
-    m_rx.clear();
     m_name = portName;
     if (portName.trimmed().isEmpty()) {
         if (error)
@@ -80,26 +71,24 @@ bool SerialLine::open(const QString &portName, QString *error)
         return false;
     }
     m_port = port;
-    connect(port, &QSerialPort::readyRead, this, &SerialLine::onReadyRead);
+    connect(port, &QSerialPort::readyRead, this, &SerialPort::onReadyRead);
     connect(port, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError e) { onError(static_cast<int>(e)); });
     return true;
 }
 
-bool SerialLine::isOpen() const
+bool SerialPort::isOpen() const
 {
     return m_port && m_port->isOpen();
 }
 
-void SerialLine::sendHex(const QString &frameText)
+void SerialPort::write(const QByteArray &bytes)
 {
-    m_rx.clear();
-    if (!isOpen())
-        return;
-    m_port->write(frameBytes(frameText));
+    if (isOpen())
+        m_port->write(bytes);
 }
 
-void SerialLine::close()
+void SerialPort::close()
 {
     QSerialPort *port = m_port;
     if (!port)
@@ -117,7 +106,7 @@ void SerialLine::close()
         delete port;
 }
 
-void SerialLine::drain()
+void SerialPort::drain()
 {
     if (!m_port)
         return;
@@ -126,14 +115,16 @@ void SerialLine::drain()
         onReadyRead();
 }
 
-void SerialLine::onReadyRead()
+void SerialPort::onReadyRead()
 {
     if (!m_port)
         return;
+    // The listener may close this port, or delete it, on what it hears.
+    const QPointer<SerialPort> alive(this);
     ++m_signalDepth;
-    m_rx.append(m_port->readAll());
-    emit received();
-    --m_signalDepth;
+    emit received(m_port->readAll());
+    if (alive)
+        --m_signalDepth;
 }
 
 // The port's fault in the operator's words, with the system's own text when
@@ -170,7 +161,7 @@ static QString faultText(QSerialPort::SerialPortError error, const QString &syst
     return unknown ? what : what + QStringLiteral("：") + s;
 }
 
-void SerialLine::onError(int error)
+void SerialPort::onError(int error)
 {
     switch (static_cast<QSerialPort::SerialPortError>(error)) {
     case QSerialPort::NoError:
@@ -186,10 +177,12 @@ void SerialLine::onError(int error)
     const QString reason =
         faultText(static_cast<QSerialPort::SerialPortError>(error), m_port->errorString());
     qCDebug(lcTrace).noquote() << "line error on" << m_name << ":" << reason;
+    const QPointer<SerialPort> alive(this);
     ++m_signalDepth;
     close();
-    emit lineFailed(reason);
-    --m_signalDepth;
+    emit failed(reason);
+    if (alive)
+        --m_signalDepth;
 }
 
 } // namespace rtu

@@ -1,0 +1,108 @@
+// "数据处理": the header of the calibration, from the session's own data.
+
+#include "acquisition/runsession.h"
+#include "acquisition/runregistry.h"
+#include "storage/statements.h"
+
+namespace acquisition {
+
+storage::RunHeader RunSession::header() const
+{
+    storage::RunHeader h;
+    if (m_samples.isEmpty())
+        return h;
+    QStringList tem, hum;
+    for (int k = 0; k < m_pointCount; ++k) {
+        tem << m_setT.value(k);
+        hum << m_setH.value(k);
+    }
+    int stored = 0;
+    for (const RunSample &s : m_samples)
+        stored += s.stored;
+    QStringList channels;
+    for (int n : m_layout.channels(m_tableTwo))
+        channels << QString::number(n);
+    h.dtbegin = m_samples.first().timeText();
+    h.dtend = m_samples.last().timeText();
+    h.pointnum = QString::number(m_pointCount);
+    h.temset = storage::listText(tem);
+    h.humset = storage::listText(hum);
+    h.kindsA = m_layout.roadA;
+    h.kindsB = m_layout.roadB;
+    h.collector = m_capture.collector;
+    h.equipname = m_capture.equipment;
+    h.channum = QString::number(channels.size());
+    h.samplenum = QString::number(stored);
+    h.chanlist = storage::listText(channels);
+    h.typesA = m_layout.typesA;
+    h.typesB = m_layout.typesB;
+    return h;
+}
+
+RunSession::Processing RunSession::process(bool replace)
+{
+    Processing p;
+    auto failed = [&p](const QString &reason) {
+        p.outcome = Processing::Failed;
+        p.reason = reason;
+        return p;
+    };
+    if (m_state != RunState::Idle) {
+        p.outcome = Processing::Busy;
+        return p;
+    }
+    if (m_samples.isEmpty()) {
+        p.outcome = Processing::NoData;
+        return p;
+    }
+    retryStore();
+    if (m_store.waiting() > 0) {
+        p.outcome = Processing::Unstored;
+        p.waiting = m_store.waiting();
+        p.reason = m_store.lastError();
+        return p;
+    }
+    const base::Result<QString> type = storage::equipmentType(m_capture.equipment);
+    if (!type)
+        return failed(type.error);
+    if (type.value.isEmpty()) {
+        p.outcome = Processing::NoType;
+        p.equipment = m_capture.equipment;
+        return p;
+    }
+    storage::RunHeader h = header();
+    const base::Result<bool> exists = storage::headerExists(h.dtbegin);
+    if (!exists)
+        return failed(exists.error);
+    if (exists.value && !replace) {
+        p.outcome = Processing::NeedsConfirmation;
+        return p;
+    }
+    const base::Result<int> count = storage::countHeaders();
+    if (!count)
+        return failed(count.error);
+    const base::Result<storage::Ambient> ambient = storage::readAmbient();
+    if (!ambient)
+        return failed(ambient.error);
+    // A replaced header keeps its number.
+    if (exists.value) {
+        const base::Result<QString> number = storage::headerNumber(h.dtbegin);
+        if (!number)
+            return failed(number.error);
+        h.num = number.value;
+    } else {
+        h.num = QString::number(count.value + 1);
+    }
+    h.envtem = ambient.value.tem;
+    h.envhum = ambient.value.hum;
+    h.equiptype = type.value;
+    const base::Status st = exists.value ? storage::replaceHeader(h) : storage::insertHeader(h);
+    if (!st)
+        return failed(st.error);
+    m_processed = true;
+    setRunActive(this, isActive());
+    p.outcome = Processing::Done;
+    return p;
+}
+
+} // namespace acquisition
