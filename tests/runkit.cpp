@@ -79,6 +79,7 @@ bool RunRig::build(const Setup &setup)
     const QString port1 = real ? sim1->portPath() : QStringLiteral("sim1");
     const QString port2 = !two ? QString() : real ? sim2->portPath() : QStringLiteral("sim2");
     acquisition::SessionParts parts;
+    parts.writer = setup.writer;
     if (!real) {
         parts.clock = &clock;
         parts.ports = sim::DirectPort::factory([this](const QString &name) {

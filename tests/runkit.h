@@ -40,6 +40,8 @@ struct RunRig
         // Simulators on pseudo-terminals and the system's clock; otherwise
         // the run talks to them directly on the rig's clock.
         bool realSerial = false;
+        // Stores the samples; default: the database.
+        acquisition::SampleStore::Writer writer;
     };
     // A run on the simulators' pseudo-terminals and the system's clock: what
     // the main window builds, and the timing of real lines.

@@ -7,6 +7,7 @@
 #include "link/replyassembler.h"
 #include "tests/runkit.h"
 
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -98,6 +99,7 @@ private slots:
 
     void chamberSimulatorSettlesToEachPoint();
     void lockHeldElsewhereDelaysStoringButLosesNothing();
+    void thousandTicksOfTwoCollectors();
     void fullDiskRefusesProcessingUntilEverySampleIsStored();
 };
 
@@ -521,6 +523,77 @@ void SessionTest::fullDiskRefusesProcessingUntilEverySampleIsStored()
     QVERIFY(total > stored);
     QCOMPARE(total, sampleCount(rig));
     QCOMPARE(rows("select samplenum from datamark").value(0).value(0), QString::number(total));
+}
+
+// A long run on the rig's clock: collector two misses chosen ticks, the
+// database refuses every write for fifty ticks in the middle and again at
+// the end, and processing waits until every sample is stored.
+void SessionTest::thousandTicksOfTwoCollectors()
+{
+    bool locked = false;
+    int refusedWrites = 0;
+    RunRig rig;
+    Setup s;
+    s.withPage = false;
+    s.channelsB = QStringList{"110", "111"};
+    s.writer = [&](const storage::Sample &sample) {
+        if (locked) {
+            ++refusedWrites;
+            return base::Status(base::failure("database is locked"));
+        }
+        return storage::insertSample(sample);
+    };
+    QVERIFY(rig.build(s));
+    QVERIFY(rig.startSession("检点2", true));
+    const QSet<int> silentTicks{1, 100, 101, 102, 420, 777, 1000};
+    const int kLockFrom = 400, kLockTo = 450, kFinalLock = 990;
+    int mostWaiting = 0;
+    rig.advance(500); // halfway to the first tick
+    for (int tick = 1; tick <= 1000; ++tick) {
+        rig.sim2->setSilent(silentTicks.contains(tick));
+        locked = (tick >= kLockFrom && tick < kLockTo) || tick >= kFinalLock;
+        rig.advance(1000);
+        mostWaiting = qMax(mostWaiting, rig.session->unstoredCount());
+        if (tick == kLockTo + 1)
+            QCOMPARE(rig.session->unstoredCount(), 0); // the queue emptied at the first chance
+    }
+    rig.stopSession();
+
+    const int expected = 1000 - silentTicks.size();
+    QCOMPARE(sampleCount(rig), expected);
+    QCOMPARE(rig.session->counters(1).missed, 0);
+    QCOMPARE(rig.session->counters(2).missed, silentTicks.size());
+    QCOMPARE(rig.session->counters(2).answered, expected);
+    QCOMPARE(rig.session->counters(1).rejected + rig.session->counters(2).rejected, 0);
+    QCOMPARE(mostWaiting, kLockTo - kLockFrom - 1); // tick 420 gave no sample
+    QVERIFY(refusedWrites >= 50);
+    // One reading per tick, each a second after the one before unless a
+    // tick was missed, all at point 2 with both collectors' values.
+    const QVector<acquisition::RunSample> &samples = rig.session->samples();
+    for (int i = 1; i < samples.size(); ++i) {
+        const qint64 step = samples[i].msecs - samples[i - 1].msecs;
+        QVERIFY2(step % 1000 == 0 && step >= 1000 && step <= 4000, qPrintable(QString::number(step)));
+        QCOMPARE(samples[i].point, 2);
+        QCOMPARE(samples[i].values, (QVector<float>{25.25f, 25.5f, 27.5f, 27.75f}));
+    }
+
+    // The final lock still holds: processing is refused and says how many wait.
+    const int waiting = rig.session->unstoredCount();
+    QVERIFY(waiting >= 9);
+    RunSession::Processing p = rig.session->process(false);
+    QCOMPARE(p.outcome, RunSession::Processing::Unstored);
+    QCOMPARE(p.waiting, waiting);
+    QCOMPARE(rows("select count(*) from datamark").value(0).value(0), QString("0"));
+    locked = false;
+    p = rig.session->process(false);
+    QCOMPARE(p.outcome, RunSession::Processing::Done);
+    const storage::Rows stored = rows("select coltime, jdnum from data order by rowid");
+    QCOMPARE(stored.size(), expected); // none lost, none twice
+    for (int i = 0; i < stored.size(); ++i) {
+        QCOMPARE(stored[i][0], samples[i].timeText()); // in order
+        QCOMPARE(stored[i][1], QString("检点2"));
+    }
+    QCOMPARE(rows("select samplenum from datamark").value(0).value(0), QString::number(expected));
 }
 
 QTEST_GUILESS_MAIN(SessionTest)
