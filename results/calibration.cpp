@@ -2,8 +2,12 @@
 
 #include "storage/samplereader.h"
 
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace results {
 
@@ -290,6 +294,60 @@ QVector<PointResult> computeResults(const Calibration &calibration, const std::a
 
 namespace results {
 
+namespace {
+
+// Samples on their way from the reading thread to the one that computes:
+// rows of one point each, their texts back to back.
+struct Batch
+{
+    std::vector<int> points; // per row, 0-based
+    std::vector<int> ends;   // per row, the end of its text in `bytes`
+    QByteArray bytes;
+};
+
+// A short queue between the two: the reader waits when the figures fall
+// behind, so memory stays at a few batches however long the run.
+class BatchQueue
+{
+public:
+    void push(Batch &&b)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_room.wait(lock, [&] { return m_batches.size() < kDepth || m_closed; });
+        if (m_closed)
+            return;
+        m_batches.push_back(std::move(b));
+        m_ready.notify_one();
+    }
+    bool pop(Batch *b)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_ready.wait(lock, [&] { return !m_batches.empty() || m_closed; });
+        if (m_batches.empty())
+            return false;
+        *b = std::move(m_batches.front());
+        m_batches.pop_front();
+        m_room.notify_one();
+        return true;
+    }
+    void close()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        m_ready.notify_all();
+        m_room.notify_all();
+    }
+
+private:
+    static constexpr size_t kDepth = 4;
+    std::mutex m_mutex;
+    std::condition_variable m_ready, m_room;
+    std::deque<Batch> m_batches;
+    bool m_closed = false;
+};
+
+} // namespace
+
 Computed computeFromReader(storage::SampleReader &reader, const storage::RunHeader &header,
                            const std::atomic<bool> *cancel)
 {
@@ -306,6 +364,22 @@ Computed computeFromReader(storage::SampleReader &reader, const storage::RunHead
         points.push_back(std::make_unique<PointAccumulator>(layout, &arena));
         labels << kPointPrefix + QByteArray::number(p);
     }
+    // This thread reads the database while another turns the texts into
+    // figures: the two take about as long, so the whole takes little more
+    // than the read alone.
+    BatchQueue queue;
+    std::thread figures([&] {
+        Batch b;
+        while (queue.pop(&b)) {
+            int begin = 0;
+            for (size_t i = 0; i < b.points.size(); ++i) {
+                points[size_t(b.points[i])]->add(b.bytes.constData() + begin, b.ends[i] - begin);
+                begin = b.ends[i];
+            }
+        }
+    });
+    constexpr size_t kRows = 512;
+    Batch batch;
     int last = -1;
     bool known = false;
     QByteArray lastLabel;
@@ -326,10 +400,21 @@ Computed computeFromReader(storage::SampleReader &reader, const storage::RunHead
                 last = k >= 1 && k <= n && lastLabel == labels[k - 1] ? k - 1 : -1;
                 known = true;
             }
-            if (last >= 0)
-                points[size_t(last)]->add(data.data, data.size);
+            if (last >= 0) {
+                batch.points.push_back(last);
+                batch.bytes.append(data.data, data.size);
+                batch.ends.push_back(batch.bytes.size());
+                if (batch.points.size() >= kRows) {
+                    queue.push(std::move(batch));
+                    batch = Batch();
+                }
+            }
             return true;
         });
+    if (!batch.points.empty() && c.status && !c.cancelled && damaged)
+        queue.push(std::move(batch));
+    queue.close();
+    figures.join();
     if (!damaged)
         c.status = damaged;
     if (!c.status || c.cancelled)

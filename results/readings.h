@@ -40,6 +40,15 @@ public:
     explicit ReadingStore(ReadingArena *arena) : m_arena(arena) {}
     // `thousandths` valid: the reading is exactly that many thousandths.
     void add(double value, bool exact3, qint64 thousandths);
+    void addThousandths(qint32 thousandths)
+    {
+        if (m_doubles || m_count % kChunk == 0) {
+            add(double(thousandths) / 1000.0, true, thousandths);
+            return;
+        }
+        m_ints.back()[m_count % kChunk] = thousandths;
+        ++m_count;
+    }
     void endSample() { m_sampleEnds.push_back(m_count); }
     qint64 size() const { return m_count; }
     // Sample by sample from the newest, each sample's readings in order.

@@ -57,6 +57,79 @@ static bool parseShort(const char *p, const char *end, Value *v)
     return true;
 }
 
+// The fields of a sample as the run stores them ("25.250;-3.100;…": a
+// sign, up to four digits, a point and three decimals) in thousandths, up
+// to `count` of them: how many there were, or -1 when one has another form
+// (those take the full parse).
+static int readThousandths(const char *p, const char *end, qint32 *out, int count)
+{
+    auto digit = [](char c) { return unsigned(c) - unsigned('0'); };
+    int j = 0;
+    while (j < count) {
+        const bool negative = p < end && *p == '-';
+        p += negative;
+        qint32 whole = 0;
+        const char *first = p;
+        while (p < end && digit(*p) < 10) {
+            whole = whole * 10 + qint32(digit(*p));
+            if (++p - first > 4)
+                return -1;
+        }
+        if (p == first)
+            return -1;
+        qint32 m = whole * 1000;
+        if (p < end && *p == '.') {
+            if (end - p < 4 || digit(p[1]) >= 10 || digit(p[2]) >= 10 || digit(p[3]) >= 10)
+                return -1;
+            m += qint32(digit(p[1]) * 100 + digit(p[2]) * 10 + digit(p[3]));
+            p += 4;
+        }
+        if ((p < end && *p != ';') || m >= 8192000)
+            return -1;
+        out[j++] = negative ? -m : m;
+        if (p == end)
+            break;
+        ++p; // the separator
+    }
+    return j;
+}
+
+// Exact for |m| < 2^24: the float a text of m thousandths parses to.
+static inline float floatOfMilli(qint32 m)
+{
+    return float(m) / 1000.0f;
+}
+
+// The largest m with floatOfMilli(m) <= f, within the short range.
+static qint32 milliAtMost(float f)
+{
+    if (!(f > -8192.0f))
+        return PointAccumulator::kBelowAll;
+    if (f >= 8192.0f)
+        return PointAccumulator::kAboveAll;
+    qint32 m = qint32(std::floor(double(f) * 1000.0));
+    while (floatOfMilli(m + 1) <= f)
+        ++m;
+    while (floatOfMilli(m) > f)
+        --m;
+    return m;
+}
+
+// The smallest m with floatOfMilli(m) >= f, within the short range.
+static qint32 milliAtLeast(float f)
+{
+    if (!(f < 8192.0f))
+        return PointAccumulator::kAboveAll;
+    if (f <= -8192.0f)
+        return PointAccumulator::kBelowAll;
+    qint32 m = qint32(std::ceil(double(f) * 1000.0));
+    while (floatOfMilli(m - 1) >= f)
+        --m;
+    while (floatOfMilli(m) < f)
+        ++m;
+    return m;
+}
+
 Value parseValue(const char *begin, const char *end)
 {
     Value v;
@@ -235,9 +308,18 @@ void PointAccumulator::add(const QString &coldata)
 
 void PointAccumulator::add(const char *coldata, int size)
 {
+    const char *end = coldata + size;
+    {
+        // Nearly every sample: short decimals only, read as integers in one
+        // pass; anything else goes the full way below.
+        QVarLengthArray<qint32, 128> milli(m_channelCount);
+        if (const int n = readThousandths(coldata, end, milli.data(), m_channelCount); n >= 0) {
+            addThousandths(milli.constData(), n);
+            return;
+        }
+    }
     QVarLengthArray<Value, 128> values(m_channelCount);
     const char *p = coldata;
-    const char *end = coldata + size;
     int j = 0;
     for (; j < m_channelCount && p <= end; ++j) {
         const char *stop = static_cast<const char *>(memchr(p, ';', size_t(end - p)));
@@ -293,10 +375,12 @@ void PointAccumulator::addValues(const Value *values, int count)
         if (v.f > c.max) {
             c.max = v.f;
             c.maxExact = v.exact3;
+            c.maxMilli = milliAtMost(c.max);
         }
         if (v.f < c.min) {
             c.min = v.f;
             c.minExact = v.exact3;
+            c.minMilli = milliAtLeast(c.min);
         }
         ++c.readings;
         k.readings.add(v.d, v.milliValid, v.milli);
@@ -321,6 +405,54 @@ void PointAccumulator::addValues(const Value *values, int count)
         const float max = l.maxExact ? l.max : round3(l.max);
         const float min = l.minExact ? l.min : round3(l.min);
         k.ranges.push_back(max - min);
+    }
+}
+
+void PointAccumulator::addThousandths(const qint32 *values, int count)
+{
+    ++m_samples;
+    qint32 max[2] = {0, 0}, min[2] = {0, 0}; // humidity, temperature
+    bool any[2] = {false, false};
+    ChannelState *channels = m_channels.data();
+    const char *isT = m_isT.data();
+    for (int j = 0; j < count; ++j) {
+        const qint32 m = values[j];
+        const int t = isT[j];
+        ChannelState &c = channels[j];
+        if (m > c.maxMilli) {
+            c.maxMilli = m;
+            c.max = floatOfMilli(m);
+            c.maxExact = true;
+        }
+        if (m < c.minMilli) {
+            c.minMilli = m;
+            c.min = floatOfMilli(m);
+            c.minExact = true;
+        }
+        ++c.readings;
+        (t ? m_t : m_h).readings.addThousandths(m);
+        if (!any[t] || m > max[t])
+            max[t] = m;
+        if (!any[t] || m < min[t])
+            min[t] = m;
+        any[t] = true;
+    }
+    for (int t = 0; t < 2; ++t) {
+        KindState &k = t ? m_t : m_h;
+        k.readings.endSample();
+        if (!any[t])
+            continue;
+        // The first reading that reaches an extreme keeps it, as one by one.
+        const float fmax = floatOfMilli(max[t]), fmin = floatOfMilli(min[t]);
+        if (fmax > k.max) {
+            k.max = fmax;
+            k.maxExact = true;
+        }
+        if (fmin < k.min) {
+            k.min = fmin;
+            k.minExact = true;
+        }
+        k.ranges.push_back(fmax - fmin);
     }
 }
 

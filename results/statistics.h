@@ -127,9 +127,13 @@ public:
     void add(const QVector<float> &values);
     int samples() const { return m_samples; }
     PointResult result(int point, const QString &setT, const QString &setH) const;
+    // Bounds in thousandths beyond every short reading (|m| < 8192000).
+    static constexpr qint32 kBelowAll = -8192001, kAboveAll = 8192001;
 
 private:
     void addValues(const Value *values, int count);
+    // A sample whose readings are all short decimals, in thousandths.
+    void addThousandths(const qint32 *values, int count);
     struct KindState
     {
         explicit KindState(ReadingArena *arena) : readings(arena) {}
@@ -143,7 +147,11 @@ private:
         float max = -99999.0f, min = 99999.0f;
         bool maxExact = true, minExact = true;
         int readings = 0;
+        // The extremes as bounds in thousandths: a short reading m is above
+        // `max` exactly when m > maxMilli, below `min` when m < minMilli.
+        qint32 maxMilli = kBelowAll, minMilli = kAboveAll;
     };
+
     KindFigures figures(const KindState &s, int channels, const QString &set) const;
 
     int m_channelCount = 0;

@@ -53,6 +53,8 @@ private slots:
     void twoCollectorsShareOneRange();
     void floatRoundingAtTheHalfThousandth();
     void manySamplesAndManyChannels();
+    void storedFormAndOtherFormsGiveTheSameFigures_data();
+    void storedFormAndOtherFormsGiveTheSameFigures();
     void layoutFromHeader();
     void samplesGroupedByExactPointLabel();
     void axisTicksAtRoundValues_data();
@@ -232,6 +234,63 @@ void ResultsTest::manySamplesAndManyChannels()
     QCOMPARE(r.channels[68].max.text(), QString("21.000"));
     QCOMPARE(r.channels[69].min.text(), QString("20.500"));
     QCOMPARE(r.channels[69].name, QString("1-170"));
+}
+
+// Samples written the way runs store them are read by a shortcut; the same
+// samples with a blank before every field take the full parse. Every figure
+// must come out identical, bit for bit, whatever mix of forms a point has.
+void ResultsTest::storedFormAndOtherFormsGiveTheSameFigures_data()
+{
+    QTest::addColumn<QString>("types");
+    QTest::addColumn<QStringList>("samples");
+    QTest::newRow("plain") << "001" << QStringList{"25.000;-3.125;50.500", "24.999;-3.126;49.875"};
+    QTest::newRow("zero and sign") << "01" << QStringList{"-0.000;0.000", "0.001;-0.001"};
+    QTest::newRow("long decimals among short")
+        << "00" << QStringList{"25.0004;25.000", "25.000;24.9996", "25.001;25.0005"};
+    QTest::newRow("fewer decimals and integers")
+        << "00" << QStringList{"25.5;25", "25.500;26.000", "7;-7.25"};
+    QTest::newRow("near the float limit")
+        << "00" << QStringList{"8191.999;-8191.999", "8192.000;-8192.000", "8191.998;8192.001"};
+    QTest::newRow("large values") << "00" << QStringList{"99999.999;1234567.891", "5.000;6.000"};
+    QTest::newRow("missing and bad fields")
+        << "000" << QStringList{"25.000;;26.000", "x;25.125;", "25.250", "", "1e2;25.000;25.000"};
+    QTest::newRow("more fields than channels") << "0" << QStringList{"25.000;99.000", "24.000;1.000"};
+}
+
+void ResultsTest::storedFormAndOtherFormsGiveTheSameFigures()
+{
+    QFETCH(QString, types);
+    QFETCH(QStringList, samples);
+    QStringList padded;
+    for (const QString &s : samples) {
+        QStringList fields = s.split(';');
+        for (QString &f : fields)
+            if (!f.isEmpty())
+                f.prepend(' ');
+        padded << fields.join(';');
+    }
+    const storage::RunHeader h = header(types.size(), types,
+                                        QStringLiteral("%1;%2;0;")
+                                            .arg(types.count('0'))
+                                            .arg(types.count('1')));
+    const PointResult a = run(h, samples, "25");
+    const PointResult b = run(h, padded, "25");
+    auto same = [](const Figure &x, const Figure &y) {
+        return x.ok == y.ok && (!x.ok || x.value == y.value);
+    };
+    for (const auto &k : {std::make_pair(a.t, b.t), std::make_pair(a.h, b.h)}) {
+        QCOMPARE(k.first.readings, k.second.readings);
+        for (auto f : {&KindFigures::upper, &KindFigures::lower, &KindFigures::uniformity,
+                       &KindFigures::fluctuation, &KindFigures::spread, &KindFigures::mean,
+                       &KindFigures::max, &KindFigures::min})
+            QVERIFY2(same(k.first.*f, k.second.*f),
+                     qPrintable((k.first.*f).text() + " / " + (k.second.*f).text()));
+    }
+    QCOMPARE(a.channels.size(), b.channels.size());
+    for (int j = 0; j < a.channels.size(); ++j) {
+        QVERIFY2(same(a.channels[j].max, b.channels[j].max), qPrintable(QString::number(j)));
+        QVERIFY2(same(a.channels[j].min, b.channels[j].min), qPrintable(QString::number(j)));
+    }
 }
 
 void ResultsTest::layoutFromHeader()
