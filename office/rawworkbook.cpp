@@ -1,5 +1,6 @@
 #include "office/rawworkbook.h"
 
+#include "office/sheetrows.h"
 #include "results/axis.h"
 
 #include <QDir>
@@ -87,49 +88,30 @@ base::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &progres
         worksheet_write_string(ws, 0, lxw_col_t(col), utf8(headers[col]).constData(), nullptr);
     worksheet_set_column(ws, 1, 2, 18, nullptr);
     const results::SampleTableText table(h);
-    const int rows = table.rows();
-    // The range of each kind's readings, for the charts' value axes.
+    const int rows = qMin(table.rows(), c.samples.size()); // rows without a sample stay empty
+    // The range of each kind's readings, for the charts' value axes; the
+    // rows themselves are streamed in once the workbook is closed.
     double lowest[2] = {1e300, 1e300}, highest[2] = {-1e300, -1e300};
     for (int r = 0; r < rows; ++r) {
-        if (r % 2000 == 0) {
-            if (progress.cancelled())
-                return fail(QStringLiteral("已取消"));
-            if (progress.stage && r > 0)
-                progress.stage(QStringLiteral("正在写入原始数据… %1 / %2 行").arg(r).arg(rows));
-        }
-        if (r >= c.samples.size())
-            break; // rows without a sample stay empty
-        const results::StoredSample &s = c.samples[r];
-        const lxw_row_t row = lxw_row_t(r + 1);
-        worksheet_write_number(ws, row, 0, r + 1, nullptr);
-        worksheet_write_string(ws, row, 1, utf8(results::timeCell(s.coltime)).constData(), nullptr);
-        const QString point = table.cell(c.samples, r, 2);
-        if (!point.isEmpty())
-            worksheet_write_string(ws, row, 2, utf8(point).constData(), nullptr);
-        // The value cells straight from the stored text, entry by entry.
-        const char *p = s.coldata.constData();
-        const char *end = p + s.coldata.size();
+        if (r % 5000 == 0 && progress.cancelled())
+            return fail(QStringLiteral("已取消"));
+        const QByteArray &data = c.samples[r].coldata;
+        const char *p = data.constData();
+        const char *end = p + data.size();
         for (int j = 0; j < c.layout.channelCount && p <= end; ++j) {
             const char *stop = static_cast<const char *>(memchr(p, ';', size_t(end - p)));
             if (!stop)
                 stop = end;
-            if (stop > p) {
-                const results::Value v = results::parseValue(p, stop);
-                lxw_error e;
-                if (v.ok) {
-                    e = worksheet_write_number(ws, row, lxw_col_t(j + 3), v.d, number);
-                    const int k = c.layout.kinds.value(j) == results::Kind::Temperature ? 0 : 1;
-                    lowest[k] = qMin(lowest[k], v.d);
-                    highest[k] = qMax(highest[k], v.d);
-                } else
-                    e = worksheet_write_string(ws, row, lxw_col_t(j + 3),
-                                               QByteArray(p, int(stop - p)).constData(), nullptr);
-                if (e != LXW_NO_ERROR)
-                    return fail(excelError(e));
+            const results::Value v = results::parseValue(p, stop);
+            if (v.ok) {
+                const int k = c.layout.kinds.value(j) == results::Kind::Temperature ? 0 : 1;
+                lowest[k] = qMin(lowest[k], v.d);
+                highest[k] = qMax(highest[k], v.d);
             }
             p = stop + 1;
         }
     }
+    const int numberStyle = int(lxw_format_get_xf_index(number));
 
     // ---- sheet 2: what the calibration is and its results ----
     if (progress.stage)
@@ -286,6 +268,41 @@ base::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &progres
     const lxw_error e = workbook_close(wb);
     if (e != LXW_NO_ERROR)
         return Status::failure(QStringLiteral("不能写入工作簿：%1").arg(excelError(e)));
+
+    // ---- the sample rows of sheet 1, as shown, values as stored ----
+    int next = 0;
+    const RowSource source = [&](QByteArray *out) {
+        const int until = qMin(rows, next + 256);
+        for (; next < until; ++next) {
+            if (next % 2000 == 0 && next > 0 && progress.stage)
+                progress.stage(QStringLiteral("正在写入原始数据… %1 / %2 行").arg(next).arg(rows));
+            const results::StoredSample &s = c.samples[next];
+            RowText row(out);
+            row.begin(next + 2);
+            row.number(0, next + 1);
+            row.text(1, utf8(results::timeCell(s.coltime)));
+            const QString point = table.cell(c.samples, next, 2);
+            if (!point.isEmpty())
+                row.text(2, utf8(point));
+            const char *p = s.coldata.constData();
+            const char *end = p + s.coldata.size();
+            for (int j = 0; j < c.layout.channelCount && p <= end; ++j) {
+                const char *stop = static_cast<const char *>(memchr(p, ';', size_t(end - p)));
+                if (!stop)
+                    stop = end;
+                row.value(j + 3, p, stop, numberStyle);
+                p = stop + 1;
+            }
+            row.end();
+        }
+        return next < rows;
+    };
+    if (progress.stage)
+        progress.stage(QStringLiteral("正在写入原始数据…"));
+    const Status streamed = streamSheetRows(file, QByteArrayLiteral("xl/worksheets/sheet1.xml"),
+                                            rows + 1, headers.size() - 1, source, progress);
+    if (!streamed)
+        return streamed;
     return replaceFile(file, job.target);
 }
 

@@ -17,6 +17,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
+#include "office/sheetrows.h"
+
 #include <xlsxwriter.h>
 
 using namespace testkit;
@@ -89,6 +91,8 @@ class WorkbooksTest : public QObject
 private slots:
     void rawWorkbookIsTheTableAsShown();
     void rawWorkbookOfTwoCollectors();
+    void rowCellsKeepNumbersAndEscapeText_data();
+    void rowCellsKeepNumbersAndEscapeText();
     void rawWorkbookFromThePageOffersToOpenIt();
     void openTemplate();
     void customReportFillsThePlaceholders();
@@ -173,6 +177,45 @@ void WorkbooksTest::rawWorkbookIsTheTableAsShown()
     QCOMPARE(axes[0].toObject().value("y_max").toDouble(), 26.0);
     QVERIFY(qAbs(axes[1].toObject().value("y_min").toDouble() - 55.2) < 1e-9);
     QVERIFY(qAbs(axes[1].toObject().value("y_max").toDouble() - 55.8) < 1e-9);
+}
+
+// A stored value goes into the sheet as written when it is a plain
+// decimal, as the number it means when blanks or a sign surround it, and
+// as escaped text otherwise.
+void WorkbooksTest::rowCellsKeepNumbersAndEscapeText_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QByteArray>("cell");
+    QTest::newRow("stored form") << QByteArray("25.250") << QByteArray("<c r=\"D7\" s=\"3\"><v>25.250</v></c>");
+    QTest::newRow("negative zero") << QByteArray("-0.000") << QByteArray("<c r=\"D7\" s=\"3\"><v>-0.000</v></c>");
+    QTest::newRow("integer") << QByteArray("42") << QByteArray("<c r=\"D7\" s=\"3\"><v>42</v></c>");
+    QTest::newRow("plus and blanks") << QByteArray(" +3.5 ") << QByteArray("<c r=\"D7\" s=\"3\"><v>3.5</v></c>");
+    QTest::newRow("exponent") << QByteArray("1e2") << QByteArray("<c r=\"D7\" s=\"3\"><v>100</v></c>");
+    QTest::newRow("point without decimals")
+        << QByteArray("25.") << QByteArray("<c r=\"D7\" s=\"3\"><v>25</v></c>");
+    QTest::newRow("text") << QByteArray("a<&>b")
+                          << QByteArray("<c r=\"D7\" t=\"inlineStr\"><is><t xml:space=\"preserve\">"
+                                        "a&lt;&amp;&gt;b</t></is></c>");
+    QTest::newRow("not a number") << QByteArray("nan")
+                                  << QByteArray("<c r=\"D7\" t=\"inlineStr\"><is><t xml:space=\"preserve\">"
+                                                "nan</t></is></c>");
+    QTest::newRow("empty") << QByteArray("") << QByteArray("");
+}
+
+void WorkbooksTest::rowCellsKeepNumbersAndEscapeText()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QByteArray, cell);
+    QByteArray xml;
+    office::RowText row(&xml);
+    row.begin(7);
+    row.value(3, stored.constData(), stored.constData() + stored.size(), 3);
+    row.end();
+    QCOMPARE(xml, "<row r=\"7\">" + cell + "</row>");
+    QCOMPARE(office::columnName(0), QByteArray("A"));
+    QCOMPARE(office::columnName(25), QByteArray("Z"));
+    QCOMPARE(office::columnName(26), QByteArray("AA"));
+    QCOMPARE(office::columnName(66), QByteArray("BO"));
 }
 
 void WorkbooksTest::rawWorkbookOfTwoCollectors()
