@@ -74,7 +74,7 @@ int main(int argc, char *argv[])
 
     // The run page during a run against two simulated collectors.
     testkit::RunRig rig;
-    testkit::RunRig::Setup setup;
+    testkit::RunRig::Setup setup = testkit::RunRig::realSetup(); // shown as the program runs it
     setup.channelsA = QStringList{"101", "102", "103", "104"};
     setup.flagsA = QStringLiteral("0011");
     setup.channelsB = QStringList{"101", "102"};

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -212,34 +213,90 @@ void CurvePlot::paintEvent(QPaintEvent *)
             p.drawText(QPointF(x + 3 + w > r.right() ? x - w - 3 : x + 3, r.top() + fm.ascent() + 2),
                        QStringLiteral("稳定"));
         }
-        // The curves, min and max of each pixel column.
-        for (int pass = 0; pass < 2; ++pass) {
+        // The curves, min and max of each pixel column. Every channel but a
+        // highlighted one is a vertical span per column, joined to the
+        // column before, written straight into one layer: a hundred curves
+        // of a thousand columns cost no more than a blit.
+        const int layerW = int(r.width()), layerH = int(r.height());
+        if (layerW > 2 && layerH > 2) {
+            QImage layer(layerW, layerH, QImage::Format_ARGB32_Premultiplied);
+            layer.fill(Qt::transparent);
+            uchar *const bits = layer.bits();
+            const qsizetype stride = layer.bytesPerLine();
+            const double top = r.top();
             for (int ch = 0; ch < c.channels(); ++ch) {
-                if ((c.kind(ch) == results::Kind::Humidity) != pane.humidity)
+                if ((c.kind(ch) == results::Kind::Humidity) != pane.humidity || ch == m_highlight)
                     continue;
-                const bool highlighted = ch == m_highlight;
-                if ((pass == 1) != highlighted)
-                    continue; // the highlighted channel is drawn last, on top
+                const int alpha = m_highlight >= 0 ? 70 : 255;
+                const QColor colour = CurvePlot::colour(ch);
+                const quint32 src =
+                    qPremultiply(qRgba(colour.red(), colour.green(), colour.blue(), alpha));
                 const QVector<CurveStore::Column> &cols = decimated[ch];
-                QPolygonF line;
-                line.reserve(columns * 2);
-                for (int x = 0; x < cols.size(); ++x) {
+                auto span = [&](int x, double from, double to) {
+                    if (x < 1 || x > layerW - 2)
+                        return;
+                    const int y0 = qMax(1, int(std::lround(qMin(from, to))));
+                    const int y1 = qMin(layerH - 2, int(std::lround(qMax(from, to))));
+                    const quint32 keep = quint32(255 - alpha);
+                    for (int y = y0; y <= y1; ++y) {
+                        quint32 *px = reinterpret_cast<quint32 *>(bits + y * stride) + x;
+                        if (keep == 0) {
+                            *px = src;
+                            continue;
+                        }
+                        const quint32 d = *px;
+                        quint32 out = 0;
+                        for (int shift = 0; shift < 32; shift += 8)
+                            out |= ((((d >> shift) & 0xff) * keep / 255 + ((src >> shift) & 0xff)) &
+                                    0xff)
+                                   << shift;
+                        *px = out;
+                    }
+                };
+                // Columns without a reading are crossed by the straight line
+                // from the last reading to the next, a span per column.
+                int prevX = -1;
+                double prevEnd = 0;
+                const int n = qMin(layerW, int(cols.size()));
+                for (int x = 0; x < n; ++x) {
                     if (!cols[x].any())
                         continue;
-                    const double px = r.left() + x + 0.5;
-                    line << QPointF(px, yOf(cols[x].min));
-                    if (cols[x].max != cols[x].min)
-                        line << QPointF(px, yOf(cols[x].max));
+                    const double yMin = yOf(cols[x].min) - top, yMax = yOf(cols[x].max) - top;
+                    double from = yMax, to = yMin;
+                    if (prevX >= 0) {
+                        const double gap = x - prevX;
+                        for (int xi = prevX + 1; xi < x; ++xi)
+                            span(xi, prevEnd + (yMin - prevEnd) * (xi - 1 - prevX) / gap,
+                                 prevEnd + (yMin - prevEnd) * (xi - prevX) / gap);
+                        const double join = prevEnd + (yMin - prevEnd) * (gap - 1) / gap;
+                        from = qMin(from, qMin(join, yMin));
+                        to = qMax(to, qMax(join, yMin));
+                    }
+                    span(x, from, to);
+                    prevX = x;
+                    prevEnd = cols[x].max != cols[x].min ? yMax : yMin;
                 }
-                QColor colour = CurvePlot::colour(ch);
-                if (m_highlight >= 0 && !highlighted)
-                    colour.setAlpha(70);
-                // A cosmetic pen is drawn directly, without stroking the path.
-                QPen pen(colour, highlighted ? 2.5 : 0.0);
-                pen.setCosmetic(true);
-                p.setPen(pen);
-                p.drawPolyline(line);
             }
+            p.drawImage(QPointF(r.left(), top), layer);
+        }
+        // The highlighted channel on top, thicker.
+        if (m_highlight >= 0 && m_highlight < c.channels() &&
+            (c.kind(m_highlight) == results::Kind::Humidity) == pane.humidity) {
+            const QVector<CurveStore::Column> &cols = decimated[m_highlight];
+            QPolygonF line;
+            line.reserve(columns * 2);
+            for (int x = 0; x < cols.size(); ++x) {
+                if (!cols[x].any())
+                    continue;
+                const double px = r.left() + x + 0.5;
+                line << QPointF(px, yOf(cols[x].min));
+                if (cols[x].max != cols[x].min)
+                    line << QPointF(px, yOf(cols[x].max));
+            }
+            QPen pen(CurvePlot::colour(m_highlight), 2.5);
+            pen.setCosmetic(true);
+            p.setPen(pen);
+            p.drawPolyline(line);
         }
         p.restore();
     }
