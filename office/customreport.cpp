@@ -385,18 +385,12 @@ base::Status writeCustomReport(const CustomReportJob &job, const Progress &progr
     for (const ZipEntry &e : package.value)
         if (e.name == QLatin1String("xl/sharedStrings.xml"))
             shared = readSharedStrings(e.data);
-    bool patched = false;
     const Placeholders values = placeholderValues(job);
-    for (ZipEntry &e : package.value) {
-        if (e.name != sheet)
-            continue;
-        const base::Result<QByteArray> xml = fillSheetXml(e.data, shared, values);
-        if (!xml)
-            return xml.status();
-        e.data = xml.value;
-        patched = true;
-    }
+    const base::Result<bool> patched = fillEntry(
+        package.value, sheet, [&](const QByteArray &xml) { return fillSheetXml(xml, shared, values); });
     if (!patched)
+        return patched.status();
+    if (!patched.value)
         return Status::failure(QStringLiteral("模板里找不到第一张工作表"));
     const QString filled = dir.path() + QStringLiteral("/report.xlsx");
     if (const Status st = writeZip(filled, package.value); !st)

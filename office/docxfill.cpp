@@ -207,17 +207,13 @@ base::Status fillDocx(const QString &templatePath, const QString &outPath,
     base::Result<QList<ZipEntry>> package = readZip(templatePath);
     if (!package)
         return package.status();
-    bool filled = false;
-    for (ZipEntry &e : package.value) {
-        if (e.name != QLatin1String("word/document.xml"))
-            continue;
-        const base::Result<QByteArray> xml = fillDocumentXml(e.data, insertions, missing);
-        if (!xml)
-            return xml.status();
-        e.data = xml.value;
-        filled = true;
-    }
+    const base::Result<bool> filled =
+        fillEntry(package.value, QStringLiteral("word/document.xml"), [&](const QByteArray &xml) {
+            return fillDocumentXml(xml, insertions, missing);
+        });
     if (!filled)
+        return filled.status();
+    if (!filled.value)
         return base::Status::failure(
             QStringLiteral("%1 不是 Word 文档：缺少 word/document.xml").arg(templatePath));
     // libzip writes a temporary file beside the target and renames it when

@@ -28,7 +28,7 @@ base::Result<QList<ZipEntry>> readZip(const QString &path)
     zip_t *z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
     if (!z)
         return R::failure(QStringLiteral("%1 不是有效的文档包：%2").arg(path, openError(code)));
-    R r;
+    QList<ZipEntry> entries;
     const zip_int64_t n = zip_get_num_entries(z, 0);
     for (zip_int64_t i = 0; i < n; ++i) {
         zip_stat_t st;
@@ -52,10 +52,10 @@ base::Result<QList<ZipEntry>> readZip(const QString &path)
             zip_discard(z);
             return R::failure(QStringLiteral("%1：%2 读取不完整").arg(path, e.name));
         }
-        r.value << e;
+        entries << e;
     }
     zip_discard(z);
-    return r;
+    return entries;
 }
 
 base::Status writeZip(const QString &path, const QList<ZipEntry> &entries)
@@ -83,6 +83,21 @@ base::Status writeZip(const QString &path, const QList<ZipEntry> &entries)
         return base::Status::failure(QStringLiteral("不能写入 %1：%2").arg(path, why));
     }
     return {};
+}
+
+base::Result<bool> fillEntry(QList<ZipEntry> &entries, const QString &name,
+                             const std::function<base::Result<QByteArray>(const QByteArray &)> &fill)
+{
+    for (ZipEntry &e : entries) {
+        if (e.name != name)
+            continue;
+        const base::Result<QByteArray> data = fill(e.data);
+        if (!data)
+            return base::failure(data.error);
+        e.data = data.value;
+        return true;
+    }
+    return false;
 }
 
 } // namespace office

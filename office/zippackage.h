@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 
 namespace office {
 
@@ -18,6 +19,10 @@ struct ZipEntry
 };
 
 base::Result<QList<ZipEntry>> readZip(const QString &path);
+// Replaces the data of the entry `name` by what `fill` makes of it; false
+// when the package has no such entry, the failure of `fill` as it came.
+base::Result<bool> fillEntry(QList<ZipEntry> &entries, const QString &name,
+                             const std::function<base::Result<QByteArray>(const QByteArray &)> &fill);
 // Writes the entries in order to `path` (replacing it).
 base::Status writeZip(const QString &path, const QList<ZipEntry> &entries);
 

@@ -130,6 +130,19 @@ struct WritingFiles
         return p;
     }
 };
+
+// Takes "NAME VALUE" out of the arguments; false when NAME has no value.
+bool takeOption(QStringList &args, const QString &name, QString *value)
+{
+    const int at = args.indexOf(name);
+    if (at < 0)
+        return true;
+    if (at + 1 >= args.size())
+        return false;
+    *value = args.takeAt(at + 1);
+    args.removeAt(at);
+    return true;
+}
 } // namespace
 
 QString usage()
@@ -224,13 +237,8 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
     }
     if (command == QLatin1String("record") || command == QLatin1String("certificate")) {
         QString templatePath;
-        const int t = args.indexOf(QStringLiteral("--template"));
-        if (t >= 0) {
-            if (t + 1 >= args.size())
-                return bad();
-            templatePath = args.takeAt(t + 1);
-            args.removeAt(t);
-        }
+        if (!takeOption(args, QStringLiteral("--template"), &templatePath))
+            return bad();
         if (args.size() != 2)
             return bad();
         const QString key = args[0];
@@ -281,13 +289,9 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
     if (command == QLatin1String("raw") || command == QLatin1String("custom")) {
         const bool custom = command == QLatin1String("custom");
         QString templatePath;
-        const int t = args.indexOf(QStringLiteral("--template"));
-        if (t >= 0) {
-            if (!custom || t + 1 >= args.size())
-                return bad();
-            templatePath = args.takeAt(t + 1);
-            args.removeAt(t);
-        }
+        if (!takeOption(args, QStringLiteral("--template"), &templatePath) ||
+            (!custom && !templatePath.isEmpty()))
+            return bad();
         if (args.size() != 2)
             return bad();
         const QString key = args[0];

@@ -320,12 +320,20 @@ void Form6::on_pushButton_2_clicked()
     exportDocument(office::DocumentKind::Certificate);
 }
 
-base::Result<office::ExportRecords> Form6::exportRecords(const storage::RunHeader &header) const
+bool Form6::readExportRecords(office::ExportRecords *out)
 {
     storage::SampleReader reader;
-    if (const base::Status st = reader.open(storage::databasePath()); !st)
-        return base::failure(st.error);
-    return office::readExportRecords(reader, header);
+    base::Status st = reader.open(storage::databasePath());
+    if (st) {
+        const base::Result<office::ExportRecords> records =
+            office::readExportRecords(reader, loadedCalibration()->header);
+        if (records)
+            *out = records.value;
+        st = records.status();
+    }
+    if (!st)
+        pagekit::reportFailure(this, QStringLiteral("读取导出数据失败"), st.error);
+    return st.ok;
 }
 
 bool Form6::readyToExport()
@@ -352,12 +360,10 @@ void Form6::exportDocument(office::DocumentKind kind)
     if (!readyToExport())
         return;
     const storage::RunHeader header = loadedCalibration()->header;
-    const base::Result<office::ExportRecords> records = exportRecords(header);
-    if (!records) {
-        pagekit::reportFailure(this, QStringLiteral("读取导出数据失败"), records.error);
+    office::ExportRecords records;
+    if (!readExportRecords(&records))
         return;
-    }
-    const office::DocumentSources sources = records.value.sources;
+    const office::DocumentSources sources = records.sources;
     const QString missing = office::missingRecords(kind, header, sources);
     if (!missing.isEmpty()) {
         prompts::about(this, QStringLiteral("失败"), missing);
@@ -513,17 +519,15 @@ void Form6::on_pushButton_8_clicked()
         return;
     }
     const storage::RunHeader header = loadedCalibration()->header;
-    const base::Result<office::ExportRecords> records = exportRecords(header);
-    if (!records) {
-        pagekit::reportFailure(this, QStringLiteral("读取导出数据失败"), records.error);
+    office::ExportRecords records;
+    if (!readExportRecords(&records))
         return;
-    }
     office::CustomReportJob job;
     job.header = header;
-    job.equipment = records.value.sources.equipment;
-    job.collector = records.value.sources.collector;
-    job.channelsA = records.value.channelsA;
-    job.channelsB = records.value.channelsB;
+    job.equipment = records.sources.equipment;
+    job.collector = records.sources.collector;
+    job.channelsA = records.channelsA;
+    job.channelsB = records.channelsB;
     job.templatePath = templatePath;
     job.target = QFileInfo(file).absoluteFilePath();
     runTask(

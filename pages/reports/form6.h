@@ -63,7 +63,8 @@ private:
     bool hasSamples() const;
     // Ready for an export: loaded, with rows; says why not otherwise.
     bool readyToExport();
-    base::Result<office::ExportRecords> exportRecords(const storage::RunHeader &header) const;
+    // The records an export of the loaded calibration prints; says why not.
+    bool readExportRecords(office::ExportRecords *out);
     void exportDocument(office::DocumentKind kind);
     // Runs `work` on a worker thread with a progress dialog that can cancel
     // it; `done` runs on success.
