@@ -56,7 +56,6 @@ public:
 
 private:
     static constexpr qint64 kChunk = 16384;
-    double at(qint64 i) const;
     void toDoubles();
 
     ReadingArena *m_arena;
@@ -67,19 +66,27 @@ private:
     std::vector<qint64> m_sampleEnds;
 };
 
-inline double ReadingStore::at(qint64 i) const
-{
-    if (m_doubles)
-        return m_dbl[size_t(i / kChunk)][i % kChunk];
-    return double(m_ints[size_t(i / kChunk)][i % kChunk]) / 1000.0;
-}
-
 template <typename F> void ReadingStore::newestFirst(F f) const
 {
     for (size_t s = m_sampleEnds.size(); s-- > 0;) {
-        const qint64 from = s == 0 ? 0 : m_sampleEnds[s - 1];
-        for (qint64 i = from; i < m_sampleEnds[s]; ++i)
-            f(at(i));
+        qint64 i = s == 0 ? 0 : m_sampleEnds[s - 1];
+        const qint64 to = m_sampleEnds[s];
+        // A chunk at a time: the readings of a sample rarely cross one.
+        while (i < to) {
+            const size_t chunk = size_t(i / kChunk);
+            const qint64 offset = i % kChunk;
+            const qint64 n = qMin(to - i, kChunk - offset);
+            if (m_doubles) {
+                const double *d = m_dbl[chunk] + offset;
+                for (qint64 k = 0; k < n; ++k)
+                    f(d[k]);
+            } else {
+                const qint32 *m = m_ints[chunk] + offset;
+                for (qint64 k = 0; k < n; ++k)
+                    f(double(m[k]) / 1000.0);
+            }
+            i += n;
+        }
     }
 }
 
