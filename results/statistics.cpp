@@ -166,6 +166,32 @@ Value parseValue(const char *begin, const char *end)
     return v;
 }
 
+void readValues(const char *data, int size, double *out, int count)
+{
+    const char *end = data + size;
+    QVarLengthArray<qint32, 128> milli(qMax(1, count));
+    const int n = readThousandths(data, end, milli.data(), count);
+    if (n >= 0) {
+        for (int j = 0; j < n; ++j)
+            out[j] = double(milli[j]) / 1000.0;
+        for (int j = n; j < count; ++j)
+            out[j] = NAN;
+        return;
+    }
+    const char *p = data;
+    int j = 0;
+    for (; j < count && p <= end; ++j) {
+        const char *stop = static_cast<const char *>(memchr(p, ';', size_t(end - p)));
+        if (!stop)
+            stop = end;
+        const Value v = parseValue(p, stop);
+        out[j] = v.ok ? v.d : NAN;
+        p = stop + 1;
+    }
+    for (; j < count; ++j)
+        out[j] = NAN;
+}
+
 Value parseValue(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();

@@ -44,6 +44,9 @@ struct Value
 };
 Value parseValue(const char *begin, const char *end);
 Value parseValue(const QString &text);
+// The entries of a stored sample ("25.250;-3.100;…") as numbers, the first
+// `count` of them; NaN where an entry is missing or not a number.
+void readValues(const char *data, int size, double *out, int count);
 // The value a reading has once written with three decimals, as parsing
 // that text would give it (without making the text but in the rare tie).
 Value valueOf(float reading);

@@ -121,6 +121,21 @@ Result<QList<RunHeader>> SampleReader::headers()
     return records<RunHeader>("select * from datamark order by dtbegin", {});
 }
 
+Result<QString> SampleReader::evaluationSettings(const QString &dtbegin)
+{
+    const Result<Rows> exists =
+        rows("select 1 from sqlite_master where type='table' and name='evaluation'", {}, 1);
+    if (!exists)
+        return base::failure(exists.error);
+    if (exists.value.isEmpty())
+        return QString();
+    const Result<Rows> found =
+        rows("select settings from evaluation where dtbegin=?", {dtbegin}, 1);
+    if (!found)
+        return base::failure(found.error);
+    return found.value.isEmpty() ? QString() : found.value.first().value(0);
+}
+
 Result<Rows> SampleReader::rows(const char *sql, const QStringList &binds, int limit)
 {
     Statement st(m_db, sql);

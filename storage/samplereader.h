@@ -55,6 +55,9 @@ public:
     Result<Company> companyRecord();
     // The channel rows of collector one or two, in table order.
     Result<QList<ChannelRow>> channelRows(bool collectorTwo);
+    // The evaluation settings kept with a calibration; empty when there are
+    // none (or the file predates them).
+    Result<QString> evaluationSettings(const QString &dtbegin);
 
 private:
     QString lastError() const;

@@ -15,3 +15,7 @@ CREATE INDEX IF NOT EXISTS datamark_dtbegin ON datamark(dtbegin);
 -- Beside the nine tables: the workstation's own small state (a run set
 -- aside at start-up, ...), one value per key.
 CREATE TABLE IF NOT EXISTS orven_state (key TEXT PRIMARY KEY, value TEXT);
+-- How each processed calibration is evaluated (method, centre channels,
+-- window, indicated values, the operator's inputs), as JSON, keyed by the
+-- calibration's dtbegin; deleted with the calibration.
+CREATE TABLE IF NOT EXISTS evaluation (dtbegin TEXT PRIMARY KEY, settings TEXT);

@@ -500,11 +500,25 @@ Result<int> deleteCalibration(const QString &dtbegin)
                 return n.status();
             removed = n.value;
         }
+        const Status st = exec(QStringLiteral("delete from evaluation where dtbegin=?"), {dtbegin});
+        if (!st)
+            return st;
         return exec(QStringLiteral("delete from datamark where dtbegin=?"), {dtbegin});
     });
     if (!st)
         return base::failure(st.error);
     return removed;
+}
+
+Result<QString> evaluationSettings(const QString &dtbegin)
+{
+    return selectValue(QStringLiteral("select settings from evaluation where dtbegin=?"), {dtbegin});
+}
+
+Status storeEvaluationSettings(const QString &dtbegin, const QString &settings)
+{
+    return exec(QStringLiteral("insert or replace into evaluation (dtbegin, settings) values (?, ?)"),
+                {dtbegin, settings});
 }
 
 Status clearCalibrations()
@@ -513,6 +527,8 @@ Status clearCalibrations()
         Status st = exec(QStringLiteral("delete from datamark"));
         if (st)
             st = exec(QStringLiteral("delete from data"));
+        if (st)
+            st = exec(QStringLiteral("delete from evaluation"));
         return st;
     });
 }

@@ -110,6 +110,10 @@ Result<FoundHeader> readHeader(const QString &dtbegin);
 Result<int> deleteCalibration(const QString &dtbegin); // samples removed
 // Removes every header and every sample.
 Status clearCalibrations();
+// The evaluation settings kept with a calibration (JSON text); empty when
+// none were stored.
+Result<QString> evaluationSettings(const QString &dtbegin);
+Status storeEvaluationSettings(const QString &dtbegin, const QString &settings);
 // Samples of a window (test checks and small reads; bulk reads use SampleReader).
 Result<QList<Sample>> samplesInWindow(const QString &from, const QString &to);
 

@@ -8,6 +8,7 @@
 #include "results/calibration.h"
 #include "storage/database.h"
 #include "storage/samplereader.h"
+#include "tools/evaluationjson.h"
 #include "tools/json.h"
 
 #include <QFileInfo>
@@ -158,6 +159,12 @@ QString usage()
                "                             the calibration record, OUT ending in .docx or .pdf\n"
                "  certificate KEY OUT [--template FILE]\n"
                "                             the calibration certificate, .docx or .pdf\n"
+               "  evaluate KEY [--method NAME] [--window MIN]\n"
+               "                             every figure of every point under a method, with\n"
+               "                             its uncertainty budget; NAME: jjf1101, gbt5170,\n"
+               "                             iec60068, dkd or recorded (or the name the query\n"
+               "                             page shows), MIN: the last minutes of each point\n"
+               "                             (0: all); without them, as kept with the calibration\n"
                "  raw KEY OUT                the raw-data workbook, OUT ending in .xlsx\n"
                "  custom KEY OUT [--template FILE]\n"
                "                             the custom report filled from test.xls, OUT ending\n"
@@ -232,6 +239,45 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         if (!c.status)
             return fail(c.status.error);
         out << resultsJson(header, c.points) << "\n";
+        out.flush();
+        return 0;
+    }
+    if (command == QLatin1String("evaluate")) {
+        QString methodText, windowText;
+        if (!takeOption(args, QStringLiteral("--method"), &methodText) ||
+            !takeOption(args, QStringLiteral("--window"), &windowText) || args.size() != 1)
+            return bad();
+        results::Method method = results::Method::Recorded;
+        if (!methodText.isEmpty() && !results::methodFromText(methodText, &method))
+            return bad();
+        bool windowOk = true;
+        const int window = windowText.isEmpty() ? -1 : windowText.toInt(&windowOk);
+        if (!windowOk || (!windowText.isEmpty() && window < 0))
+            return bad();
+        storage::SampleReader reader;
+        results::Calibration calibration;
+        if (const QString why = openCalibration(db, args.first(), reader, &calibration.header);
+            !why.isEmpty())
+            return fail(why);
+        calibration.layout = results::ChannelLayout::fromHeader(calibration.header);
+        if (const results::LoadOutcome o = results::loadSamples(reader, calibration); !o.status)
+            return fail(o.status.error);
+        const base::Result<QString> kept = reader.evaluationSettings(calibration.header.dtbegin);
+        if (!kept)
+            return fail(kept.error);
+        results::EvaluationSettings settings = results::EvaluationSettings::fromJson(kept.value);
+        if (!methodText.isEmpty())
+            settings.method = method;
+        if (window >= 0)
+            settings.windowMinutes = window;
+        const base::Result<storage::Collector> collector =
+            reader.collectorRecord(calibration.header.collector);
+        if (!collector)
+            return fail(collector.error);
+        const results::Evaluation e = results::evaluate(
+            calibration, results::computeResults(calibration),
+            results::StandardData::fromCollector(collector.value), settings);
+        out << evaluationJson(calibration.header, e) << "\n";
         out.flush();
         return 0;
     }

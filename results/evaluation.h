@@ -1,0 +1,191 @@
+#pragma once
+
+// A calibration evaluated under a named method, every figure with its
+// uncertainty budget (GUM, JJF 1059.1). Plain functions without widgets.
+//
+// The methods work on the readings of each point as numbers, per channel
+// and scan (a scan is one stored sample), inside the evaluation window:
+//   JJF 1101-2019   deviations of the extremes from the set value, the
+//                   uniformity as the mean of the per-scan ranges, the
+//                   fluctuation as ± half the range of the centre channel;
+//   GB/T 5170.2     the same, with the fluctuation as ± half the largest
+//                   range of any channel;
+//   IEC 60068-3-5   the fluctuation as the largest range of any channel, the
+//                   gradient as the largest difference of channel means, the
+//                   achieved value (mean of the channel means) and its
+//                   deviation from the set value;
+//   DKD-R 5-7       the indication correction (centre mean − indicated
+//                   value), the inhomogeneity (largest |mean_j − mean_o|)
+//                   and the instability (largest |t_io − mean_o|);
+//   按原记录         the figures the record prints, as they are.
+// Both collectors' channels of a kind count as one set of locations.
+
+#include "results/calibration.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <atomic>
+#include <cmath>
+
+namespace storage {
+struct Collector;
+}
+
+namespace results {
+
+enum class Method { Recorded, Jjf1101, Gbt5170, Iec60068, Dkd57 };
+
+QList<Method> allMethods(); // the order the selector lists them
+// "按原记录", "JJF 1101-2019", "GB/T 5170.2", "IEC 60068-3-5", "DKD-R 5-7".
+QString methodName(Method method);
+// "recorded", "jjf1101", "gbt5170", "iec60068", "dkd".
+QString methodKey(Method method);
+// A method by its name, its key or "as recorded"; false when none.
+bool methodFromText(const QString &text, Method *method);
+
+enum class Distribution { Normal, Rectangular };
+
+// One input of a budget: the value it comes from (an expanded uncertainty,
+// a half-width, a resolution, a standard deviation), divided by its divisor
+// to a standard uncertainty, times its sensitivity coefficient.
+struct Component
+{
+    QString name;
+    QString note; // where the value comes from ("证书 U, k=2", "通道 1-103", ...)
+    bool known = true;
+    double value = 0;
+    Distribution distribution = Distribution::Normal;
+    double divisor = 1;
+    double coefficient = 1;
+
+    double standard() const { return known ? value / divisor : NAN; }
+    double contribution() const { return known ? std::fabs(coefficient) * value / divisor : NAN; }
+};
+
+struct Budget
+{
+    QList<Component> components;
+    double k = 2;
+    bool known() const;        // every component has its input
+    double combined() const;   // root sum of squares; NaN when not known
+    double expanded() const;   // k · combined
+};
+
+// A figure and its uncertainty as a certificate prints them: U with two
+// significant digits, the figure to the same decimal place.
+struct CertificateFigure
+{
+    QString value;       // empty: no figure
+    QString uncertainty; // empty: no U
+};
+CertificateFigure roundForCertificate(double value, double expanded);
+
+struct EvaluatedFigure
+{
+    QString id;   // "upper", "lower", "uniformity", "fluctuation", "spread", "gradient",
+                  // "achieved", "deviation", "correction", "inhomogeneity", "instability"
+    QString name; // as the results view heads it
+    Figure figure;
+    bool plusMinus = false; // printed after "±"
+    bool hasBudget = true;  // false: the figure is itself printed as an uncertainty
+    Budget budget;
+    QString why; // why there is no figure or no U, when there is none
+
+    bool hasUncertainty() const { return hasBudget && budget.known() && figure.ok; }
+};
+
+struct KindEvaluation
+{
+    Kind kind = Kind::Temperature;
+    QString set;    // the set point as stored
+    int channels = 0;
+    int scans = 0;  // scans in the window with a reading of this kind
+    QString centre; // the centre channel's name
+    double indicated = NAN; // the chamber's indicated value, when entered
+    QVector<EvaluatedFigure> figures;
+};
+
+struct PointEvaluation
+{
+    int point = 0;   // 1-based
+    int samples = 0; // samples of the point in the window
+    KindEvaluation t, h;
+};
+
+// What the standard (the collector and its probes) brings: as stored in
+// its record (temnosure with its k in humnosure, temnosurek with its k in
+// humnosurek, the resolutions cltem and clhum).
+struct StandardData
+{
+    QString uncertaintyT, kT, uncertaintyH, kH;
+    QString resolutionT, resolutionH;
+    static StandardData fromCollector(const storage::Collector &collector);
+};
+
+// Inputs the operator may give for a kind, each 0 until given. Half-widths
+// of rectangular distributions, but the display's resolution (its digit)
+// and the indication's standard uncertainty.
+struct ExtraInputs
+{
+    double drift = 0;             // the standard's drift, half-width
+    double selfHeating = 0;       // the probes' self-heating, half-width
+    double radiation = 0;         // radiation, half-width
+    double load = 0;              // load, half-width
+    double displayResolution = 0; // the chamber's display digit
+    double indication = 0;        // the indicated value's standard uncertainty
+    bool operator==(const ExtraInputs &o) const;
+};
+
+struct EvaluationSettings
+{
+    Method method = Method::Recorded;
+    QString centreT, centreH; // channel names ("1-101"); empty: the kind's first channel
+    int windowMinutes = 0;    // 0: the whole point; else its last minutes
+    QMap<int, double> indicatedT, indicatedH; // per point, when entered
+    ExtraInputs inputsT, inputsH;
+
+    QString toJson() const;
+    // Settings from their stored text; the defaults for anything missing.
+    static EvaluationSettings fromJson(const QString &json);
+    bool operator==(const EvaluationSettings &o) const;
+};
+
+struct Evaluation
+{
+    Method method = Method::Recorded;
+    int windowMinutes = 0;
+    QVector<PointEvaluation> points;
+    bool cancelled = false;
+};
+
+// `recorded`: the record's figures of the same calibration (computeResults),
+// used by "按原记录". The window does not apply to it: the record's figures
+// are those of the whole point.
+Evaluation evaluate(const Calibration &calibration, const QVector<PointResult> &recorded,
+                    const StandardData &standard, const EvaluationSettings &settings,
+                    const std::atomic<bool> *cancel = nullptr);
+// Every method at once over one reading of the samples.
+QVector<Evaluation> evaluateAll(const Calibration &calibration,
+                                const QVector<PointResult> &recorded,
+                                const StandardData &standard,
+                                const EvaluationSettings &settings);
+
+// The DKD-R 5-7 indication correction and its budget from its inputs.
+struct DkdCorrectionInputs
+{
+    double referenceMean = NAN; // centre channel's mean
+    double referenceSd = NAN;   // its experimental standard deviation
+    int referenceCount = 0;     // and its number of readings
+    double indicated = NAN;     // the chamber's indicated value
+    double standardU = NAN, standardK = NAN, standardResolution = NAN;
+    double inhomogeneity = NAN, instability = NAN; // half-widths
+    ExtraInputs extra;
+};
+EvaluatedFigure dkdCorrection(const DkdCorrectionInputs &in);
+
+// The channel names of a kind in channel order ("1-101", ...).
+QStringList channelsOfKind(const ChannelLayout &layout, Kind kind);
+
+} // namespace results
