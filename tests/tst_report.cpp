@@ -3,6 +3,7 @@
 
 #include "office/templates.h"
 #include "office/zippackage.h"
+#include "results/evaluation.h"
 #include "tests/calibkit.h"
 #include "tests/docskit.h"
 #include "tests/testkit.h"
@@ -53,6 +54,7 @@ private slots:
     void resultsOmitKindsTheTypeDoesNotAsk();
     void failuresExitOneWithAReason();
     void badUsageExitsTwo();
+    void evaluateGivesEveryFigureWithItsBudget();
     void recordAndCertificateFiles();
     void damagedHeaderIsRefused_data();
     void damagedHeaderIsRefused();
@@ -190,11 +192,88 @@ void ReportTest::badUsageExitsTwo()
     }
     const Run help = runTool({"--help"});
     QCOMPARE(help.code, 0);
-    for (const char *usage : {"list", "results KEY", "record KEY OUT [--template FILE]",
+    for (const char *usage : {"list", "results KEY", "evaluate KEY [--method NAME] [--window MIN]",
+                              "record KEY OUT [--template FILE]",
                               "certificate KEY OUT [--template FILE]", "raw KEY OUT",
                               "custom KEY OUT [--template FILE]", "--db FILE"})
         QVERIFY2(help.out.contains(usage), usage);
     QCOMPARE(runTool({}).err, help.out); // the usage text is the help
+}
+
+void ReportTest::evaluateGivesEveryFigureWithItsBudget()
+{
+    TempDatabase db;
+    DocumentRig rig; // U 0.05 ℃ (k=2), resolution 0.01 ℃; three samples at point 1
+    QVERIFY(rig.store());
+    Run r = runTool({"--db", db.path(), "evaluate", rig.fixture.begin, "--method", "jjf1101"});
+    QVERIFY2(r.code == 0, r.err.constData());
+    QJsonObject o = object(r.out);
+    QCOMPARE(o.value("method").toString(), QString("JJF 1101-2019"));
+    QCOMPARE(o.value("methodKey").toString(), QString("jjf1101"));
+    QCOMPARE(o.value("windowMinutes").toInt(), 0);
+    const QJsonArray points = o.value("points").toArray();
+    QCOMPARE(points.size(), 3);
+    const QJsonObject t = points[0].toObject().value("temperature").toObject();
+    QCOMPARE(t.value("set").toString(), QString("25"));
+    QCOMPARE(t.value("centre").toString(), QString("1-101"));
+    QCOMPARE(t.value("scans").toInt(), 3);
+    const QJsonArray figures = t.value("figures").toArray();
+    QStringList ids, values;
+    for (const QJsonValue &f : figures) {
+        ids << f.toObject().value("id").toString();
+        values << f.toObject().value("value").toString();
+    }
+    QCOMPARE(ids, (QStringList{"upper", "lower", "uniformity", "fluctuation"}));
+    QCOMPARE(values, (QStringList{"0.400", "0.000", "0.333", "0.050"}));
+    // The upper deviation: the standard (0.05 / 2), its resolution
+    // (0.01 / 2√3), the repeatability of 1-102 (25.4, 25.4, 25.3: s / √3).
+    const QJsonObject upper = figures[0].toObject();
+    const QJsonObject budget = upper.value("budget").toObject();
+    const QJsonArray components = budget.value("components").toArray();
+    QCOMPARE(components.size(), 3);
+    QCOMPARE(components[0].toObject().value("value").toDouble(), 0.05);
+    QCOMPARE(components[0].toObject().value("divisor").toDouble(), 2.0);
+    QCOMPARE(components[0].toObject().value("distribution").toString(), QString("normal"));
+    QCOMPARE(components[1].toObject().value("distribution").toString(), QString("rectangular"));
+    QVERIFY(components[2].toObject().value("source").toString().contains("1-102"));
+    QVERIFY(qAbs(budget.value("combined").toDouble() - 0.041766) < 1e-5);
+    QCOMPARE(budget.value("k").toDouble(), 2.0);
+    QCOMPARE(upper.value("certificate").toObject().value("U").toString(), QString("0.084"));
+    QCOMPARE(upper.value("certificate").toObject().value("value").toString(), QString("0.400"));
+    QVERIFY(upper.value("why").isNull());
+    // Humidity has its own standard (0.8 %RH, k=2).
+    const QJsonObject h = points[0].toObject().value("humidity").toObject();
+    QCOMPARE(h.value("figures").toArray()[0].toObject().value("budget").toObject().value(
+                 "components").toArray()[0].toObject().value("value").toDouble(),
+             0.8);
+
+    // The last minute of each point: the samples are a minute apart.
+    r = runTool({"--db", db.path(), "evaluate", rig.fixture.begin, "--method", "GB/T 5170.2",
+                 "--window", "1"});
+    QCOMPARE(r.code, 0);
+    o = object(r.out);
+    QCOMPARE(o.value("windowMinutes").toInt(), 1);
+    QCOMPARE(o.value("points").toArray()[0].toObject().value("samples").toInt(), 2);
+
+    // Without options: the method kept with the calibration.
+    results::EvaluationSettings kept;
+    kept.method = results::Method::Dkd57;
+    kept.indicatedT.insert(1, 25.0);
+    QVERIFY(storage::storeEvaluationSettings(rig.fixture.begin, kept.toJson()).ok);
+    r = runTool({"--db", db.path(), "evaluate", rig.fixture.begin});
+    QCOMPARE(r.code, 0);
+    o = object(r.out);
+    QCOMPARE(o.value("method").toString(), QString("DKD-R 5-7"));
+    const QJsonObject correction = o.value("points").toArray()[0].toObject().value(
+        "temperature").toObject().value("figures").toArray()[0].toObject();
+    QCOMPARE(correction.value("value").toString(), QString("0.033")); // 25.033 − 25.0
+    QCOMPARE(correction.value("budget").toObject().value("components").toArray().size(), 11);
+
+    QCOMPARE(runTool({"--db", db.path(), "evaluate", rig.fixture.begin, "--method", "nope"}).code, 2);
+    QCOMPARE(runTool({"--db", db.path(), "evaluate", rig.fixture.begin, "--window", "-3"}).code, 2);
+    r = runTool({"--db", db.path(), "evaluate", "2030-01-01 00:00:00"});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.err.contains("no calibration"));
 }
 
 void ReportTest::recordAndCertificateFiles()

@@ -1,0 +1,395 @@
+// Evaluation under the named methods, checked against figures worked out by
+// hand, and the budgets against the DKD-R 5-7 worked example.
+
+#include "results/evaluation.h"
+#include "storage/database.h"
+#include "tests/calibkit.h"
+#include "tests/testkit.h"
+
+#include <QtTest>
+#include <cmath>
+
+using namespace results;
+using namespace testkit;
+
+Q_DECLARE_METATYPE(results::Method)
+
+namespace {
+
+// A calibration in memory: one collector (or two) of temperature channels,
+// samples one second apart at the points given.
+struct Build
+{
+    QStringList channels{"101", "102"};
+    QString typesA = "00", typesB;
+    int countA = -1; // channels of collector one; -1: all
+    QStringList tem{"25", "30"}, hum{"50", "60"};
+    QList<QPair<int, QString>> samples;
+
+    Calibration make() const
+    {
+        Calibration c;
+        storage::RunHeader &h = c.header;
+        h.dtbegin = "2024-05-01 10:00:00";
+        h.pointnum = QString::number(tem.size());
+        h.temset = storage::listText(tem);
+        h.humset = storage::listText(hum);
+        h.channum = QString::number(channels.size());
+        const int a = countA < 0 ? channels.size() : countA;
+        h.kindsA = QStringLiteral("%1;0;0;").arg(a);
+        h.kindsB = QStringLiteral("%1;0;0;").arg(channels.size() - a);
+        h.typesA = typesA;
+        h.typesB = typesB;
+        h.chanlist = storage::listText(channels);
+        c.layout = ChannelLayout::fromHeader(h);
+        for (int i = 0; i < samples.size(); ++i)
+            c.samples << StoredSample{QStringLiteral("检点%1").arg(samples[i].first).toUtf8(),
+                                      timeAfter(h.dtbegin, i).toUtf8(),
+                                      samples[i].second.toUtf8()};
+        return c;
+    }
+};
+
+StandardData standard(const QString &u = "0.05", const QString &k = "2", const QString &r = "0.01")
+{
+    StandardData s;
+    s.uncertaintyT = u;
+    s.kT = k;
+    s.resolutionT = r;
+    s.uncertaintyH = "1.5";
+    s.kH = "2";
+    s.resolutionH = "0.1";
+    return s;
+}
+
+Evaluation run(const Calibration &c, const EvaluationSettings &s,
+               const StandardData &std = standard())
+{
+    return evaluate(c, computeResults(c), std, s);
+}
+
+// "id=value" for every figure of a kind, three decimals.
+QStringList figures(const KindEvaluation &k)
+{
+    QStringList out;
+    for (const EvaluatedFigure &f : k.figures)
+        out << f.id + "=" + (f.figure.ok ? f.figure.text() : QString("none"));
+    return out;
+}
+
+const EvaluatedFigure *figure(const KindEvaluation &k, const QString &id)
+{
+    for (const EvaluatedFigure &f : k.figures)
+        if (f.id == id)
+            return &f;
+    return nullptr;
+}
+
+} // namespace
+
+class EvaluationTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void dkdWorkedExample();
+    void certificateRounding_data();
+    void certificateRounding();
+    void partEightTwoCaseUnderEveryMethod_data();
+    void partEightTwoCaseUnderEveryMethod();
+    void threeChannelsWithACentreThatIsNotTheFirst_data();
+    void threeChannelsWithACentreThatIsNotTheFirst();
+    void windowLeavesTheFirstSamplesOut();
+    void missingStandardUncertaintyGivesNoU();
+    void twoCollectorsAreOneSetOfLocations();
+    void budgetsFollowTheStatedRules();
+    void settingsSurviveARestartAndGoWithTheCalibration();
+};
+
+void EvaluationTest::dkdWorkedExample()
+{
+    // The inputs as the example states them, as standard uncertainties with
+    // coefficient 1: half-widths are u·√3, resolutions u·2√3.
+    const double r3 = std::sqrt(3.0);
+    DkdCorrectionInputs in;
+    in.referenceMean = 252.22;
+    in.referenceSd = 0.024;
+    in.referenceCount = 1;
+    in.standardU = 0.050;
+    in.standardK = 2; // 25 mK
+    in.extra.drift = 0.029 * r3;
+    in.standardResolution = 0.003 * 2 * r3;
+    in.extra.selfHeating = 0.029 * r3;
+    in.indicated = 250.4;
+    in.extra.indication = 0.130;
+    in.inhomogeneity = 0.462 * r3;
+    in.instability = 0.346 * r3;
+    in.extra.radiation = 0.577 * r3;
+    in.extra.load = 0.092 * r3;
+    in.extra.displayResolution = 0.029 * 2 * r3;
+    const EvaluatedFigure f = dkdCorrection(in);
+    QCOMPARE(f.budget.components.size(), 11);
+    QVERIFY(f.hasUncertainty());
+    QVERIFY2(std::fabs(f.budget.combined() - 0.834) <= 0.001,
+             qPrintable(QString::number(f.budget.combined(), 'f', 6)));
+    const CertificateFigure c = roundForCertificate(f.figure.value, f.budget.expanded());
+    QCOMPARE(c.uncertainty, QString("1.7"));
+    QCOMPARE(c.value, QString("1.8"));
+}
+
+void EvaluationTest::certificateRounding_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<double>("U");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("uncertainty");
+    QTest::newRow("two digits") << 0.4 << 0.0834 << "0.400" << "0.083";
+    QTest::newRow("to the tenth") << 1.82 << 1.667 << "1.8" << "1.7";
+    QTest::newRow("up to the next power") << 0.5 << 0.0996 << "0.50" << "0.10";
+    QTest::newRow("whole numbers") << 12.345 << 12.3 << "12" << "12";
+    QTest::newRow("negative figure") << -0.3456 << 0.051 << "-0.346" << "0.051";
+    QTest::newRow("no U") << 0.4 << double(NAN) << "0.400" << "";
+}
+
+void EvaluationTest::certificateRounding()
+{
+    QFETCH(double, value);
+    QFETCH(double, U);
+    const CertificateFigure c = roundForCertificate(value, U);
+    QTEST(c.value, "shown");
+    QTEST(c.uncertainty, "uncertainty");
+}
+
+void EvaluationTest::partEightTwoCaseUnderEveryMethod_data()
+{
+    QTest::addColumn<Method>("method");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("as recorded") << Method::Recorded
+                                 << QStringList{"upper=0.400", "lower=0.000", "uniformity=0.400",
+                                                "fluctuation=0.200", "spread=0.200"};
+    QTest::newRow("JJF 1101") << Method::Jjf1101
+                              << QStringList{"upper=0.400", "lower=0.000", "uniformity=0.400",
+                                             "fluctuation=0.000"};
+    QTest::newRow("GB/T 5170.2") << Method::Gbt5170
+                                 << QStringList{"upper=0.400", "lower=0.000", "uniformity=0.400",
+                                                "fluctuation=0.000"};
+    QTest::newRow("IEC 60068-3-5")
+        << Method::Iec60068
+        << QStringList{"fluctuation=0.000", "gradient=0.400", "achieved=25.200", "deviation=0.200"};
+    QTest::newRow("DKD-R 5-7") << Method::Dkd57
+                               << QStringList{"correction=-0.100", "inhomogeneity=0.400",
+                                              "instability=0.000"};
+}
+
+void EvaluationTest::partEightTwoCaseUnderEveryMethod()
+{
+    QFETCH(Method, method);
+    QFETCH(QStringList, expected);
+    Build b;
+    for (int i = 0; i < 10; ++i)
+        b.samples << qMakePair(1, QString("25.000;25.400;"));
+    EvaluationSettings s;
+    s.method = method;
+    s.indicatedT.insert(1, 25.1);
+    const Evaluation e = run(b.make(), s);
+    QCOMPARE(e.points.size(), 2);
+    QCOMPARE(e.points[0].samples, 10);
+    QCOMPARE(figures(e.points[0].t), expected);
+    QCOMPARE(e.points[0].t.centre, QString("1-101"));
+    QVERIFY(e.points[0].h.figures.isEmpty()); // no humidity channel
+    for (const EvaluatedFigure &f : e.points[1].t.figures)
+        QVERIFY2(!f.figure.ok, qPrintable(f.id)); // point 2 has no samples
+}
+
+void EvaluationTest::threeChannelsWithACentreThatIsNotTheFirst_data()
+{
+    QTest::addColumn<Method>("method");
+    QTest::addColumn<QStringList>("expected");
+    // Channel means 20.15, 20.5 (the centre), 19.8; ranges 0.3, 0.2, 0.2;
+    // per-scan ranges 0.7, 0.5, 0.9, 0.7.
+    QTest::newRow("JJF 1101") << Method::Jjf1101
+                              << QStringList{"upper=0.600", "lower=-0.300", "uniformity=0.700",
+                                             "fluctuation=0.100"};
+    QTest::newRow("GB/T 5170.2") << Method::Gbt5170
+                                 << QStringList{"upper=0.600", "lower=-0.300", "uniformity=0.700",
+                                                "fluctuation=0.150"};
+    QTest::newRow("IEC 60068-3-5")
+        << Method::Iec60068
+        << QStringList{"fluctuation=0.300", "gradient=0.700", "achieved=20.150", "deviation=0.150"};
+    QTest::newRow("DKD-R 5-7") << Method::Dkd57
+                               << QStringList{"correction=0.200", "inhomogeneity=0.700",
+                                              "instability=0.100"};
+    QTest::newRow("as recorded") << Method::Recorded
+                                 << QStringList{"upper=0.600", "lower=-0.300", "uniformity=0.700",
+                                                "fluctuation=0.450", "spread=0.299"};
+}
+
+void EvaluationTest::threeChannelsWithACentreThatIsNotTheFirst()
+{
+    QFETCH(Method, method);
+    QFETCH(QStringList, expected);
+    Build b;
+    b.channels = QStringList{"101", "102", "103"};
+    b.typesA = "000";
+    b.tem = QStringList{"20"};
+    b.hum = QStringList{"50"};
+    for (const char *row : {"20.000;20.500;19.800", "20.200;20.400;19.900",
+                            "20.100;20.600;19.700", "20.300;20.500;19.800"})
+        b.samples << qMakePair(1, QString(row));
+    EvaluationSettings s;
+    s.method = method;
+    s.centreT = "1-102";
+    s.indicatedT.insert(1, 20.3);
+    const Evaluation e = run(b.make(), s);
+    QCOMPARE(figures(e.points[0].t), expected);
+    QCOMPARE(e.points[0].t.centre, QString("1-102"));
+}
+
+void EvaluationTest::windowLeavesTheFirstSamplesOut()
+{
+    Build b;
+    b.tem = QStringList{"25"};
+    for (int i = 0; i < 120; ++i)
+        b.samples << qMakePair(1, i < 59 ? QString("30.000;25.000") : QString("25.100;25.000"));
+    EvaluationSettings s;
+    s.method = Method::Jjf1101;
+    s.windowMinutes = 1; // from 10:00:59 to the last sample at 10:01:59
+    Evaluation e = run(b.make(), s);
+    QCOMPARE(e.windowMinutes, 1);
+    QCOMPARE(e.points[0].samples, 61);
+    QCOMPARE(figure(e.points[0].t, "upper")->figure.text(), QString("0.100"));
+    s.windowMinutes = 0;
+    e = run(b.make(), s);
+    QCOMPARE(e.points[0].samples, 120);
+    QCOMPARE(figure(e.points[0].t, "upper")->figure.text(), QString("5.000"));
+    // The record's figures are those of the whole point whatever the window.
+    s.method = Method::Recorded;
+    s.windowMinutes = 1;
+    e = run(b.make(), s);
+    QCOMPARE(e.windowMinutes, 0);
+    QCOMPARE(figure(e.points[0].t, "upper")->figure.text(), QString("5.000"));
+}
+
+void EvaluationTest::missingStandardUncertaintyGivesNoU()
+{
+    Build b;
+    for (int i = 0; i < 5; ++i)
+        b.samples << qMakePair(1, QString("25.000;25.400"));
+    for (Method m : allMethods()) {
+        EvaluationSettings s;
+        s.method = m;
+        s.indicatedT.insert(1, 25.0);
+        const Evaluation e = run(b.make(), s, standard(""));
+        for (const EvaluatedFigure &f : e.points[0].t.figures) {
+            if (!f.hasBudget)
+                continue;
+            QVERIFY2(!f.hasUncertainty(), qPrintable(f.id));
+            QVERIFY2(f.why.contains("未知") && f.why.contains("标准器校准"), qPrintable(f.why));
+            QVERIFY(std::isnan(f.budget.combined()));
+            QCOMPARE(roundForCertificate(f.figure.value, NAN).uncertainty, QString());
+            bool listed = false;
+            for (const Component &c : f.budget.components)
+                listed = listed || (c.name == "标准器校准" && !c.known);
+            QVERIFY(listed);
+        }
+    }
+}
+
+void EvaluationTest::twoCollectorsAreOneSetOfLocations()
+{
+    Build b;
+    b.channels = QStringList{"101", "102", "101", "102"};
+    b.countA = 2;
+    b.typesA = "00";
+    b.typesB = "00";
+    b.samples << qMakePair(1, QString("20.000;20.200;21.000;21.400"));
+    EvaluationSettings s;
+    s.method = Method::Jjf1101;
+    s.centreT = "2-102";
+    Evaluation e = run(b.make(), s);
+    QCOMPARE(e.points[0].t.channels, 4);
+    QCOMPARE(e.points[0].t.centre, QString("2-102"));
+    // One range over all four locations, as the record's figures have it too.
+    QCOMPARE(figure(e.points[0].t, "uniformity")->figure.text(), QString("1.400"));
+    QCOMPARE(figure(e.points[0].t, "upper")->figure.text(), QString("-3.600"));
+    QVERIFY(figure(e.points[0].t, "upper")->budget.components[2].note.contains("2-102"));
+    s.method = Method::Recorded;
+    e = run(b.make(), s);
+    QCOMPARE(figure(e.points[0].t, "uniformity")->figure.text(), QString("1.400"));
+}
+
+void EvaluationTest::budgetsFollowTheStatedRules()
+{
+    Build b;
+    b.channels = QStringList{"101", "102", "103"};
+    b.typesA = "000";
+    for (const char *row : {"20.000;20.500;19.800", "20.200;20.400;19.900"})
+        b.samples << qMakePair(1, QString(row));
+    EvaluationSettings s;
+    s.method = Method::Jjf1101;
+    const Evaluation e = run(b.make(), s);
+    const KindEvaluation &t = e.points[0].t;
+    // A deviation: the standard once, the repeatability of the channel that
+    // gave the extreme (20.5 on 1-102: s = 0.0707, n = 2).
+    const Budget &upper = figure(t, "upper")->budget;
+    QCOMPARE(upper.components.size(), 3);
+    QCOMPARE(upper.components[0].contribution(), 0.025);
+    QVERIFY(std::fabs(upper.components[1].contribution() - 0.01 / (2 * std::sqrt(3.0))) < 1e-12);
+    QVERIFY(upper.components[2].note.contains("1-102"));
+    QVERIFY(std::fabs(upper.components[2].contribution() - 0.05) < 1e-9);
+    // The uniformity is a difference of two readings: √2 times the standard.
+    const Budget &uniformity = figure(t, "uniformity")->budget;
+    QVERIFY(std::fabs(uniformity.components[0].contribution() - 0.025 * std::sqrt(2.0)) < 1e-12);
+    QVERIFY(std::fabs(uniformity.expanded() - 2 * uniformity.combined()) < 1e-15);
+    // The DKD correction lists every optional input, 0 until given.
+    s.method = Method::Dkd57;
+    s.indicatedT.insert(1, 20.0);
+    const Evaluation dkd = run(b.make(), s);
+    const EvaluatedFigure *correction = figure(dkd.points[0].t, "correction");
+    QStringList names;
+    for (const Component &c : correction->budget.components)
+        names << c.name;
+    QCOMPARE(names, (QStringList{"参考位置读数", "标准器校准", "标准器漂移", "标准器分辨力", "自热",
+                                 "示值", "不均匀性", "不稳定性", "辐射", "负载", "示值分辨力"}));
+    QVERIFY(correction->hasUncertainty());
+    // Without an indicated value there is no correction and no U.
+    s.indicatedT.clear();
+    const Evaluation bare = run(b.make(), s);
+    const EvaluatedFigure *none = figure(bare.points[0].t, "correction");
+    QVERIFY(!none->figure.ok && !none->hasUncertainty());
+}
+
+void EvaluationTest::settingsSurviveARestartAndGoWithTheCalibration()
+{
+    TempDatabase db;
+    CalibrationFixture fixture;
+    fixture.add(1, "25.000;25.400;", 3);
+    insertCalibration(fixture);
+    CalibrationFixture other = fixture;
+    other.begin = "2024-06-01 10:00:00";
+    insertCalibration(other);
+    EvaluationSettings s;
+    s.method = Method::Dkd57;
+    s.centreT = "1-102";
+    s.windowMinutes = 30;
+    s.indicatedT.insert(1, 25.05);
+    s.inputsT.radiation = 0.2;
+    s.inputsH.load = 0.5;
+    QVERIFY(storage::storeEvaluationSettings(fixture.begin, s.toJson()).ok);
+    QVERIFY(storage::storeEvaluationSettings(other.begin, s.toJson()).ok);
+    storage::closeDatabase();
+    QVERIFY(storage::openDatabase(db.path()).ok);
+    const base::Result<QString> kept = storage::evaluationSettings(fixture.begin);
+    QVERIFY(kept.ok);
+    QVERIFY(EvaluationSettings::fromJson(kept.value) == s);
+    QVERIFY(storage::deleteCalibration(fixture.begin).ok);
+    QCOMPARE(storage::evaluationSettings(fixture.begin).value, QString());
+    QVERIFY(!storage::evaluationSettings(other.begin).value.isEmpty());
+    QVERIFY(storage::clearCalibrations().ok);
+    QCOMPARE(rows("select count(*) from evaluation").value(0).value(0), QString("0"));
+    // Text that is not settings gives the defaults.
+    QVERIFY(EvaluationSettings::fromJson("not json") == EvaluationSettings());
+}
+
+QTEST_GUILESS_MAIN(EvaluationTest)
+#include "tst_evaluation.moc"
