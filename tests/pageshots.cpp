@@ -7,6 +7,8 @@
 #include "pages/collectors/form1.h"
 #include "pages/equipment/form2.h"
 #include "pages/prompts.h"
+#include "pages/reports/budgetdialog.h"
+#include "pages/reports/evaluationview.h"
 #include "pages/reports/form6.h"
 #include "pages/run/curvewindow.h"
 #include "pages/settings/about.h"
@@ -15,6 +17,8 @@
 #include "tests/runkit.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QTableWidget>
 #include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -119,11 +123,45 @@ int main(int argc, char *argv[])
         query.grab().save(out + QStringLiteral("/form6-results.png"));
 
         // The record and the certificate of that calibration, as PDF.
-        storage::insertCollector({"1", "采集器一", "M702", rig.sim1->portPath(), "SIM0000001",
+        storage::replaceCollector({"1", "采集器一", "M702", rig.sim1->portPath(), "SIM0000001",
                                   "0.1", "1.5", "0.01", "0.1", "ZS-2024-001", "0.05", "0.8", "2",
                                   "2", "2027-06-30"});
         storage::saveCompany({"某市计量测试研究院", "021-12345678", "021-87654321", "实验路 8 号",
                               "200000", "www.example.cn", "实验室", "(沪)法计(2024)01001号"});
+        // The results under every method, now that the collector is on
+        // record; the DKD-R 5-7 correction's budget.
+        QMetaObject::invokeMethod(&query, "on_tbnum_cellClicked", Q_ARG(int, 0), Q_ARG(int, 1));
+        testkit::waitUntil([&] { return query.loadedCalibration() != nullptr; }, 10000);
+        testkit::click(&query, QStringLiteral("pushButton_results"));
+        EvaluationView *ev = query.evaluationView();
+        auto *methods = query.findChild<QComboBox *>(QStringLiteral("comboBox_method"));
+        for (results::Method m : results::allMethods()) {
+            methods->setCurrentText(results::methodName(m));
+            testkit::waitUntil([&] { return !ev->isEvaluating() && ev->evaluation().method == m; },
+                               10000);
+            if (m == results::Method::Dkd57) {
+                auto *table = query.findChild<QTableWidget *>(QStringLiteral("tbresult"));
+                table->item(0, 3)->setText(QStringLiteral("19.900"));
+                testkit::waitUntil([&] { return false; }, 300);
+                testkit::waitUntil([&] { return !ev->isEvaluating(); }, 10000);
+                if (ev->openBudget(0, 4)) {
+                    ev->budgetDialog()->resize(900, 470);
+                    QApplication::processEvents();
+                    ev->budgetDialog()->grab().save(out + QStringLiteral("/budget-dkd.png"));
+                    ev->budgetDialog()->hide();
+                }
+                if (ev->openBudget(0, 6)) {
+                    QApplication::processEvents();
+                    ev->budgetDialog()->grab().save(out + QStringLiteral("/budget-inhomogeneity.png"));
+                    ev->budgetDialog()->hide();
+                }
+            }
+            QApplication::processEvents();
+            query.grab().save(out + QStringLiteral("/form6-") + results::methodKey(m) +
+                              QStringLiteral(".png"));
+        }
+        methods->setCurrentText(results::methodName(results::Method::Recorded));
+        testkit::waitUntil([&] { return !ev->isEvaluating(); }, 10000);
         for (const char *name : {"record", "certificate"}) {
             const QString file =
                 out + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".pdf");

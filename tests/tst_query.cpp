@@ -3,12 +3,17 @@
 
 #include "acquisition/runregistry.h"
 #include "pages/prompts.h"
+#include "pages/reports/budgetdialog.h"
+#include "pages/reports/evaluationview.h"
 #include "pages/reports/form6.h"
 #include "pages/reports/sampletablemodel.h"
 #include "tests/calibkit.h"
 #include "tests/testkit.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QSpinBox>
 #include <QHeaderView>
 #include <QTableView>
 #include <QTableWidget>
@@ -82,6 +87,7 @@ private slots:
     void clearAllEmptiesBothTables();
     void clearAllRefusedDuringARun();
     void resultsViewShowsFiguresAndNoData();
+    void evaluationSettingsAreKeptAndBudgetsOpen();
     void failedReadIsReportedAndPageStaysUsable();
     void rowCountFollowsTheHeader();
 };
@@ -342,17 +348,91 @@ void QueryTest::resultsViewShowsFiguresAndNoData()
     click(&page, "pushButton_results");
     auto *view = child<QTableWidget>(&page, "tbresult");
     QVERIFY(view->isVisibleTo(&page));
+    QVERIFY(child<QComboBox>(&page, "comboBox_method")->isVisibleTo(&page));
     QVERIFY(!child<QTableView>(&page, "tbdata")->isVisibleTo(&page));
+    QVERIFY(waitUntil([&] { return !page.evaluationView()->isEvaluating(); }, 10000));
     QCOMPARE(view->rowCount(), 4); // two points, two kinds
-    QStringList first;
-    for (int c = 0; c < view->columnCount(); ++c)
+    QStringList headers, first;
+    for (int c = 0; c < view->columnCount(); ++c) {
+        headers << view->horizontalHeaderItem(c)->text();
         first << cell(view, 0, c);
-    QCOMPARE(first, (QStringList{"检点1", "温度(℃)", "20", "5.400", "5.000", "0.400", "0.200",
-                                 "0.200", "10"}));
+    }
+    QCOMPARE(headers, (QStringList{"校准点", "参数", "设定值", "上偏差", "U(k=2)", "下偏差", "U(k=2)",
+                                   "均匀度", "U(k=2)", "波动度(±)", "U(k=2)", "不确定度(k=2)",
+                                   "样本数"}));
+    // The collector of this calibration is not on record: no U.
+    QCOMPARE(first, (QStringList{"检点1", "温度(℃)", "20", "5.400", "无数据", "5.000", "无数据",
+                                 "0.400", "无数据", "0.200", "无数据", "0.200", "10"}));
+    QVERIFY(view->item(0, 4)->toolTip().contains("标准器校准"));
     QCOMPARE(cell(view, 1, 1), QString("湿度(%RH)"));
     QCOMPARE(cell(view, 1, 3), QString("无数据"));
     QCOMPARE(cell(view, 2, 3), QString("无数据")); // point 2 without samples
-    QCOMPARE(cell(view, 2, 8), QString("0"));
+    QCOMPARE(cell(view, 2, 12), QString("0"));
+}
+
+// The method, centre, window and indicated values are kept with the
+// calibration; a figure's budget opens beside the page and takes the
+// operator's inputs.
+void QueryTest::evaluationSettingsAreKeptAndBudgetsOpen()
+{
+    TempDatabase db;
+    QVERIFY(storage::insertCollector(storage::Collector::fromRow(
+                                         {"1", "One", "M702", "/dev/x", "ORV7020001", "0.1", "1.5",
+                                          "0.01", "0.1", "ZS", "0.05", "0.8", "2", "2", "2030-01-01"}))
+                .ok);
+    CalibrationFixture fixture;
+    fixture.tem = QStringList{"25", "30"};
+    fixture.add(1, "25.000;25.400;", 10);
+    insertCalibration(fixture);
+    {
+        Form6 page;
+        QVERIFY(load(page, 0));
+        click(&page, "pushButton_results");
+        EvaluationView *ev = page.evaluationView();
+        QVERIFY(waitUntil([&] { return !ev->isEvaluating(); }, 10000));
+        auto *view = child<QTableWidget>(&page, "tbresult");
+        QCOMPARE(cell(view, 0, 4), QString("0.050")); // U of the upper deviation
+        child<QComboBox>(&page, "comboBox_method")->setCurrentText("DKD-R 5-7");
+        QVERIFY(waitUntil([&] { return !ev->isEvaluating() && ev->evaluation().method ==
+                                                                results::Method::Dkd57; },
+                          10000));
+        QCOMPARE(view->horizontalHeaderItem(3)->text(), QString("示值"));
+        QCOMPARE(cell(view, 0, 4), QString("无数据")); // no indicated value yet
+        view->item(0, 3)->setText("24.9");
+        QVERIFY(waitUntil([&] { return !ev->isEvaluating() && cell(view, 0, 4) == "0.100"; }, 10000));
+        child<QComboBox>(&page, "comboBox_window")->setCurrentIndex(1);
+        child<QSpinBox>(&page, "spinBox_window")->setValue(5);
+        QVERIFY(waitUntil([&] { return !ev->isEvaluating() && ev->evaluation().windowMinutes == 5; },
+                          10000));
+        // The correction's budget, with the inputs editable.
+        QVERIFY(ev->openBudget(0, 4));
+        BudgetDialog *dialog = ev->budgetDialog();
+        QVERIFY(dialog && dialog->isVisible());
+        auto *budget = child<QTableWidget>(dialog, "tbbudget");
+        QCOMPARE(budget->rowCount(), 11);
+        QCOMPARE(cell(budget, 8, 0), QString("辐射"));
+        QVERIFY(budget->item(8, 1)->flags() & Qt::ItemIsEditable);
+        QVERIFY(!(budget->item(1, 1)->flags() & Qt::ItemIsEditable));
+        budget->item(8, 1)->setText("0.5");
+        QVERIFY(waitUntil([&] { return !ev->isEvaluating() && ev->settings().inputsT.radiation == 0.5; },
+                          10000));
+        QVERIFY(child<QLabel>(dialog, "label_total")->text().contains("k = 2"));
+        QVERIFY(!ev->openBudget(0, 0)); // the point's name has no budget
+    }
+    // Another visit finds the settings as they were left.
+    Form6 again;
+    QVERIFY(load(again, 0));
+    EvaluationView *ev = again.evaluationView();
+    QVERIFY(waitUntil([&] { return !ev->isEvaluating() && !ev->evaluation().points.isEmpty(); },
+                      10000));
+    QCOMPARE(child<QComboBox>(&again, "comboBox_method")->currentText(), QString("DKD-R 5-7"));
+    QCOMPARE(child<QSpinBox>(&again, "spinBox_window")->value(), 5);
+    QCOMPARE(ev->settings().indicatedT.value(1), 24.9);
+    QCOMPARE(ev->settings().inputsT.radiation, 0.5);
+    // Deleting the calibration deletes its settings.
+    prompts::queueAnswer(true);
+    click(&again, "pushButton_3");
+    QCOMPARE(rows("select count(*) from evaluation").value(0).value(0), QString("0"));
 }
 
 void QueryTest::failedReadIsReportedAndPageStaysUsable()

@@ -1,6 +1,7 @@
 #include "pages/reports/form6.h"
 
 #include "office/sources.h"
+#include "pages/reports/evaluationview.h"
 #include "pages/reports/exporttarget.h"
 #include "storage/samplereader.h"
 
@@ -35,7 +36,21 @@ Form6::Form6(QWidget *parent)
     // Rows of one height let the view skip measuring a hundred thousand rows.
     ui->tbdata->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ui->tbdata->verticalHeader()->setDefaultSectionSize(ui->tbdata->fontMetrics().height() + 8);
-    ui->tbresult->hide();
+    EvaluationView::Widgets view;
+    view.method = ui->comboBox_method;
+    view.centreT = ui->comboBox_centreT;
+    view.centreH = ui->comboBox_centreH;
+    view.window = ui->comboBox_window;
+    view.minutes = ui->spinBox_window;
+    view.budget = ui->pushButton_budget;
+    view.table = ui->tbresult;
+    view.status = ui->label_evaluation;
+    view.controls = {ui->label_method,     ui->comboBox_method, ui->label_centreT,
+                     ui->comboBox_centreT, ui->label_centreH,   ui->comboBox_centreH,
+                     ui->label_window,     ui->comboBox_window, ui->spinBox_window,
+                     ui->pushButton_budget, ui->label_evaluation};
+    m_view = new EvaluationView(view, this);
+    m_view->setShown(false);
     showLoading(false);
     fillList();
 }
@@ -97,7 +112,7 @@ void Form6::resetTables()
     m_model->clear();
     m_loadedKey.clear();
     m_results.clear();
-    fillResults();
+    m_view->clear();
 }
 
 void Form6::showLoading(bool loading)
@@ -171,7 +186,6 @@ void Form6::onProgress(qint64 done, qint64 total)
 void Form6::onResults(const QVector<results::PointResult> &r)
 {
     m_results = r;
-    fillResults();
 }
 
 void Form6::onFinished(bool ok, const QString &error, bool cancelled)
@@ -194,6 +208,7 @@ void Form6::onFinished(bool ok, const QString &error, bool cancelled)
                                 .arg(m_loadedKey)
                                 .arg(m_model->loadedSamples())
                                 .arg(m_results.size()));
+    m_view->setCalibration(*loadedCalibration(), m_results);
     emit loaded();
 }
 
@@ -206,55 +221,7 @@ void Form6::on_pushButton_cancel_clicked()
 void Form6::on_pushButton_data_toggled(bool checked)
 {
     ui->tbdata->setVisible(checked);
-    ui->tbresult->setVisible(!checked);
-}
-
-static QString shownFigure(const QString &text)
-{
-    return text.isEmpty() ? QStringLiteral("无数据") : text;
-}
-
-void Form6::fillResults()
-{
-    const QStringList headers{
-        QStringLiteral("校准点"),    QStringLiteral("参数"),          QStringLiteral("设定值"),
-        QStringLiteral("上偏差"),    QStringLiteral("下偏差"),        QStringLiteral("均匀度"),
-        QStringLiteral("波动度(±)"), QStringLiteral("不确定度(k=2)"), QStringLiteral("样本数")};
-    ui->tbresult->clear();
-    ui->tbresult->setColumnCount(headers.size());
-    ui->tbresult->setHorizontalHeaderLabels(headers);
-    ui->tbresult->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    const QString type = m_model->header().equiptype;
-    bool wantT = results::typeWantsTemperature(type);
-    bool wantH = results::typeWantsHumidity(type);
-    if (!wantT && !wantH)
-        wantT = wantH = true; // an unknown type: show what there is
-    int rows = 0;
-    ui->tbresult->setRowCount(0);
-    for (const results::PointResult &p : std::as_const(m_results)) {
-        for (int kind = 0; kind < 2; ++kind) {
-            if ((kind == 0 && !wantT) || (kind == 1 && !wantH))
-                continue;
-            const results::KindFigures &f = kind == 0 ? p.t : p.h;
-            const QStringList cells{QStringLiteral("检点%1").arg(p.point),
-                                    kind == 0 ? QStringLiteral("温度(℃)")
-                                              : QStringLiteral("湿度(%RH)"),
-                                    shownFigure(f.set),
-                                    shownFigure(f.upper.text()),
-                                    shownFigure(f.lower.text()),
-                                    shownFigure(f.uniformity.text()),
-                                    shownFigure(f.fluctuation.text()),
-                                    shownFigure(f.spread.text()),
-                                    QString::number(p.samples)};
-            ui->tbresult->insertRow(rows);
-            for (int c = 0; c < cells.size(); ++c) {
-                auto *item = new QTableWidgetItem(cells[c]);
-                item->setTextAlignment(Qt::AlignCenter);
-                ui->tbresult->setItem(rows, c, item);
-            }
-            ++rows;
-        }
-    }
+    m_view->setShown(!checked);
 }
 
 bool Form6::hasSamples() const

@@ -12,6 +12,7 @@
 namespace Ui {
 class Form6;
 }
+class EvaluationView;
 class SampleTableModel;
 class QProgressDialog;
 
@@ -29,6 +30,7 @@ public:
     QString loadedKey() const { return m_loadedKey; }
     const SampleTableModel *sampleModel() const { return m_model; }
     const QVector<results::PointResult> &pointResults() const { return m_results; }
+    EvaluationView *evaluationView() const { return m_view; }
     // The calibration as loaded; valid when a load finished.
     const results::Calibration *loadedCalibration() const;
     // An export is being written in the background.
@@ -59,7 +61,6 @@ private:
     void onResults(const QVector<results::PointResult> &r);
     void onFinished(bool ok, const QString &error, bool cancelled);
     void showLoading(bool loading);
-    void fillResults();
     bool hasSamples() const;
     // Ready for an export: loaded, with rows; says why not otherwise.
     bool readyToExport();
@@ -73,6 +74,7 @@ private:
 
     Ui::Form6 *ui;
     SampleTableModel *m_model;
+    EvaluationView *m_view;
     std::unique_ptr<results::LoadJob> m_job;
     QStringList m_keys; // the full dtbegin of every listed calibration
     QString m_loadedKey;
