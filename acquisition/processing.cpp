@@ -96,7 +96,14 @@ RunSession::Processing RunSession::process(bool replace)
     h.envtem = ambient.value.tem;
     h.envhum = ambient.value.hum;
     h.equiptype = type.value;
-    const base::Status st = exists.value ? storage::replaceHeader(h) : storage::insertHeader(h);
+    // The records the documents will be written from, as they are now.
+    QStringList collectors{h.collector};
+    if (!m_capture.collector2.isEmpty() && m_capture.collector2 != h.collector)
+        collectors << m_capture.collector2;
+    const base::Result<storage::Snapshot> records = storage::currentRecords(h.equipname, collectors);
+    if (!records)
+        return failed(records.error);
+    const base::Status st = storage::storeCalibration(h, records.value, exists.value);
     if (!st)
         return failed(st.error);
     m_processed = true;

@@ -115,6 +115,7 @@ void RunSession::onStarted()
         rebuildTable(m_two);
         m_capture.equipment = m_equipment;
         m_capture.collector = m_request.collectorSerial;
+        m_capture.collector2 = m_request.two ? m_request.collectorSerial2 : QString();
     }
     m_store.setContext(m_capture.equipment.isEmpty() ? m_equipment : m_capture.equipment,
                        m_layout.storedNames(m_tableTwo));

@@ -160,7 +160,7 @@ private:
     // What the header records, captured at the start at the first point.
     struct HeaderCapture
     {
-        QString equipment, collector;
+        QString equipment, collector, collector2;
     } m_capture;
 };
 

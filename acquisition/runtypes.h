@@ -56,6 +56,7 @@ struct StartRequest
     int point = 1;
     int intervalSeconds = 120;
     QString collectorSerial; // collector one, recorded in the header
+    QString collectorSerial2; // collector two, when there is one
 };
 
 } // namespace acquisition

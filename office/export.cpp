@@ -96,29 +96,37 @@ base::Status writeDocument(const DocumentJob &job, const Progress &progress)
         return cancelled;
 
     stage(QStringLiteral("正在填写 Word 模板…"));
-    if (isWordFile(job.target))
-        return fillDocx(job.templatePath, job.target, texts);
+    return writeWordOrPdf(job.target, job.timeoutMs, progress, [&](const QString &docx) {
+        return fillDocx(job.templatePath, docx, texts);
+    });
+}
 
+base::Status writeWordOrPdf(const QString &target, int timeoutMs, const Progress &progress,
+                            const std::function<base::Status(const QString &docx)> &makeDocx)
+{
+    if (isWordFile(target))
+        return makeDocx(target);
     // A PDF: the Word file goes to a private folder first.
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/orven-export-XXXXXX"));
     if (!dir.isValid())
         return base::Status::failure(
             QStringLiteral("不能建立临时目录：%1").arg(dir.errorString()));
-    const QString docx = dir.path() + QLatin1Char('/') + QFileInfo(job.target).completeBaseName() +
+    const QString docx = dir.path() + QLatin1Char('/') + QFileInfo(target).completeBaseName() +
                          QStringLiteral(".docx");
-    base::Status st = fillDocx(job.templatePath, docx, texts);
+    base::Status st = makeDocx(docx);
     if (!st)
         return st;
     if (progress.cancelled())
-        return cancelled;
+        return base::Status::failure(QStringLiteral("已取消"));
     if (findSoffice().isEmpty())
         return base::Status::failure(sofficeMissingText(true));
-    stage(QStringLiteral("正在用 LibreOffice 转换为 PDF…"));
-    Conversion conversion(docx, QStringLiteral("pdf"), job.timeoutMs);
+    if (progress.stage)
+        progress.stage(QStringLiteral("正在用 LibreOffice 转换为 PDF…"));
+    Conversion conversion(docx, QStringLiteral("pdf"), timeoutMs);
     QString error;
     if (!conversion.run(&error, progress.cancel))
         return base::Status::failure(error);
-    return replaceFile(conversion.output(), job.target);
+    return replaceFile(conversion.output(), target);
 }
 
 } // namespace office

@@ -44,4 +44,9 @@ base::Status replaceFile(const QString &from, const QString &to);
 
 base::Status writeDocument(const DocumentJob &job, const Progress &progress = Progress());
 
+// Writes a Word file with `makeDocx` straight to `target` when it is one;
+// otherwise to a private folder, then converts it to PDF at `target`.
+base::Status writeWordOrPdf(const QString &target, int timeoutMs, const Progress &progress,
+                            const std::function<base::Status(const QString &docx)> &makeDocx);
+
 } // namespace office

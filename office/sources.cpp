@@ -4,9 +4,27 @@
 
 namespace office {
 
+QString todaysRecordsNote()
+{
+    return QStringLiteral("这次校准处理时没有保存当时的记录，文件按现在的设备、采集器和单位记录生成。");
+}
+
 base::Result<ExportRecords> readExportRecords(storage::SampleReader &reader,
                                               const storage::RunHeader &header)
 {
+    const base::Result<storage::FoundSnapshot> kept = reader.snapshot(header.dtbegin);
+    if (!kept)
+        return base::failure(kept.error);
+    ExportRecords r;
+    if (kept.value.found) {
+        const storage::Snapshot &s = kept.value.snapshot;
+        r.sources = DocumentSources{s.equipment, s.collectors.value(0), s.company};
+        r.collectors = s.collectors;
+        r.channelsA = s.channelsA;
+        r.channelsB = s.channelsB;
+        r.asProcessed = true;
+        return r;
+    }
     const base::Result<storage::Equipment> equipment = reader.equipmentRecord(header.equipname);
     const base::Result<storage::Collector> collector = reader.collectorRecord(header.collector);
     const base::Result<storage::Company> company = reader.companyRecord();
@@ -16,8 +34,8 @@ base::Result<ExportRecords> readExportRecords(storage::SampleReader &reader,
          {equipment.status(), collector.status(), company.status(), a.status(), b.status()})
         if (!st)
             return base::failure(st.error);
-    ExportRecords r;
     r.sources = DocumentSources{equipment.value, collector.value, company.value};
+    r.collectors << collector.value;
     r.channelsA = a.value;
     r.channelsB = b.value;
     return r;

@@ -15,8 +15,15 @@ namespace office {
 struct ExportRecords
 {
     DocumentSources sources;                         // equipment, collector, laboratory
+    QList<storage::Collector> collectors;            // every collector of the run
     QList<storage::ChannelRow> channelsA, channelsB; // the channel tables (custom report)
+    // True: the records as they were when the calibration was processed;
+    // false: today's (a calibration processed before they were kept).
+    bool asProcessed = false;
 };
+
+// What an export's success message adds for records that are today's.
+QString todaysRecordsNote();
 
 // The records of the calibration `header` from the open `reader`.
 base::Result<ExportRecords> readExportRecords(storage::SampleReader &reader,

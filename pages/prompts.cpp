@@ -2,6 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QFileDialog>
 #include <QLibraryInfo>
 #include <QMessageBox>
@@ -18,6 +23,7 @@ struct State
     bool scripted = false;
     QQueue<bool> answers;
     QQueue<int> choices;
+    QQueue<QStringList> fields;
     QQueue<QPair<QString, QString>> fileNames;
     QList<Record> records;
 };
@@ -77,6 +83,46 @@ int choose(QWidget *parent, const QString &title, const QString &text, const QSt
     box.exec();
     const int chosen = int(made.indexOf(box.clickedButton()));
     return chosen < 0 ? escapeIndex : chosen;
+}
+
+bool fields(QWidget *parent, const QString &title, const QString &text, const QStringList &labels,
+            QStringList *values)
+{
+    while (values->size() < labels.size())
+        *values << QString();
+    if (state().scripted) {
+        state().records << Record{Kind::Fields, title, text + QLatin1Char('|') +
+                                                           labels.join(QLatin1Char('/'))};
+        if (state().fields.isEmpty())
+            return true;
+        const QStringList given = state().fields.dequeue();
+        if (given.isEmpty())
+            return false;
+        for (int i = 0; i < labels.size(); ++i)
+            (*values)[i] = given.value(i);
+        return true;
+    }
+    QDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    auto *form = new QFormLayout(&dialog);
+    if (!text.isEmpty())
+        form->addRow(new QLabel(text));
+    QList<QLineEdit *> edits;
+    for (int i = 0; i < labels.size(); ++i) {
+        auto *edit = new QLineEdit(values->value(i));
+        edit->setMinimumWidth(220);
+        form->addRow(labels[i], edit);
+        edits << edit;
+    }
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    for (int i = 0; i < edits.size(); ++i)
+        (*values)[i] = edits[i]->text().trimmed();
+    return true;
 }
 
 bool loadQtTranslations()
@@ -145,8 +191,14 @@ void queueChoice(int index)
     state().choices.enqueue(index);
 }
 
+void queueFields(const QStringList &values)
+{
+    state().fields.enqueue(values);
+}
+
 void dropQueuedAnswers()
 {
+    state().fields.clear();
     state().answers.clear();
     state().choices.clear();
     state().fileNames.clear();

@@ -22,6 +22,10 @@ bool question(QWidget *parent, const QString &title, const QString &text,
 // takes Enter; `escapeIndex` takes Escape and closing the box.
 int choose(QWidget *parent, const QString &title, const QString &text, const QStringList &buttons,
            int defaultIndex, int escapeIndex);
+// A few lines of text to fill in: `values` holds the texts shown (one per
+// label) and receives what was entered; false when the operator cancels.
+bool fields(QWidget *parent, const QString &title, const QString &text, const QStringList &labels,
+            QStringList *values);
 // The question box as question() shows it (tests look at its buttons).
 QMessageBox *questionBox(QWidget *parent, const QString &title, const QString &text,
                          bool destructive);
@@ -35,7 +39,7 @@ QString saveFileName(QWidget *parent, const QString &caption, const QString &dir
 bool openUrl(const QUrl &url);
 
 // ---- scripting ----
-enum class Kind { About, Question, SaveFile, OpenUrl, Choice };
+enum class Kind { About, Question, SaveFile, OpenUrl, Choice, Fields };
 struct Record
 {
     Kind kind;
@@ -48,6 +52,9 @@ void setScripted(bool scripted); // also clears queues and records
 bool isScripted();
 void queueAnswer(bool yes); // next question; an empty queue answers No
 void queueChoice(int index); // next choose(); an empty queue answers its escape index
+// Next fields(): the texts entered; an empty list cancels. An empty queue
+// takes the texts shown.
+void queueFields(const QStringList &values);
 // Drops every answer not taken yet (an action that ended before its dialog
 // must not leave its answer to the next one).
 void dropQueuedAnswers();

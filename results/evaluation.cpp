@@ -130,6 +130,41 @@ StandardData StandardData::fromCollector(const storage::Collector &c)
     return s;
 }
 
+StandardData StandardData::fromCollectors(const QList<storage::Collector> &collectors)
+{
+    if (collectors.size() <= 1)
+        return fromCollector(collectors.value(0));
+    StandardData out = fromCollector(collectors.first());
+    auto number = [](const QString &t, bool *ok) { return t.trimmed().toDouble(ok); };
+    for (int i = 1; i < collectors.size(); ++i) {
+        const StandardData s = fromCollector(collectors[i]);
+        for (bool humidity : {false, true}) {
+            QString &u = humidity ? out.uncertaintyH : out.uncertaintyT;
+            QString &k = humidity ? out.kH : out.kT;
+            QString &r = humidity ? out.resolutionH : out.resolutionT;
+            const QString &su = humidity ? s.uncertaintyH : s.uncertaintyT;
+            const QString &sk = humidity ? s.kH : s.kT;
+            const QString &sr = humidity ? s.resolutionH : s.resolutionT;
+            bool ok1 = false, ok2 = false, ok3 = false, ok4 = false;
+            const double a = number(u, &ok1) / number(k, &ok2);
+            const double b = number(su, &ok3) / number(sk, &ok4);
+            if (!(ok1 && ok2) || !(ok3 && ok4)) {
+                u.clear(); // one without its input: unknown
+            } else if (b > a) {
+                u = su;
+                k = sk;
+            }
+            bool okr1 = false, okr2 = false;
+            const double ra = number(r, &okr1), rb = number(sr, &okr2);
+            if (!okr1 || !okr2)
+                r.clear();
+            else if (rb > ra)
+                r = sr;
+        }
+    }
+    return out;
+}
+
 bool ExtraInputs::operator==(const ExtraInputs &o) const
 {
     return drift == o.drift && selfHeating == o.selfHeating && radiation == o.radiation &&

@@ -122,6 +122,10 @@ struct StandardData
     QString uncertaintyT, kT, uncertaintyH, kH;
     QString resolutionT, resolutionH;
     static StandardData fromCollector(const storage::Collector &collector);
+    // The run's collectors: per kind the one with the largest standard
+    // uncertainty (U/k) and the largest resolution, so the budget holds for
+    // every channel; unknown when any collector lacks the input.
+    static StandardData fromCollectors(const QList<storage::Collector> &collectors);
 };
 
 // Inputs the operator may give for a kind, each 0 until given. Half-widths

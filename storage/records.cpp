@@ -1,5 +1,9 @@
 #include "storage/records.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 namespace storage {
 
 namespace {
@@ -152,6 +156,70 @@ QList<int> roadCounts(const QString &road)
     for (int i = 0; i < 3; ++i)
         counts << qMax(0, items.value(i).trimmed().toInt());
     return counts;
+}
+
+namespace {
+
+QJsonArray rowJson(const Row &row)
+{
+    QJsonArray a;
+    for (const QString &v : row)
+        a.append(v);
+    return a;
+}
+
+Row rowFrom(const QJsonValue &v)
+{
+    Row row;
+    for (const QJsonValue &x : v.toArray())
+        row << x.toString();
+    return row;
+}
+
+template <typename R> QJsonArray rowsJson(const QList<R> &records)
+{
+    QJsonArray a;
+    for (const R &r : records)
+        a.append(rowJson(r.toRow()));
+    return a;
+}
+
+template <typename R> QList<R> rowsFrom(const QJsonValue &v)
+{
+    QList<R> out;
+    for (const QJsonValue &x : v.toArray())
+        out << R::fromRow(rowFrom(x));
+    return out;
+}
+
+} // namespace
+
+QString Snapshot::toJson() const
+{
+    const QJsonObject o{{QStringLiteral("taken"), taken},
+                        {QStringLiteral("equipment"), rowJson(equipment.toRow())},
+                        {QStringLiteral("collectors"), rowsJson(collectors)},
+                        {QStringLiteral("company"), rowJson(company.toRow())},
+                        {QStringLiteral("channelsA"), rowsJson(channelsA)},
+                        {QStringLiteral("channelsB"), rowsJson(channelsB)}};
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+bool Snapshot::fromJson(const QString &json, Snapshot *out)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8());
+    if (!doc.isObject())
+        return false;
+    const QJsonObject o = doc.object();
+    Snapshot s;
+    s.taken = o.value(QStringLiteral("taken")).toString();
+    s.equipment = Equipment::fromRow(rowFrom(o.value(QStringLiteral("equipment"))));
+    s.collectors = rowsFrom<Collector>(o.value(QStringLiteral("collectors")));
+    s.company = Company::fromRow(rowFrom(o.value(QStringLiteral("company"))));
+    s.channelsA = rowsFrom<ChannelRow>(o.value(QStringLiteral("channelsA")));
+    s.channelsB = rowsFrom<ChannelRow>(o.value(QStringLiteral("channelsB")));
+    *out = s;
+    return true;
 }
 
 } // namespace storage

@@ -132,6 +132,27 @@ struct FoundHeader
     RunHeader header;
 };
 
+// The records a calibration's documents are written from, as they were when
+// it was processed (kept beside the header).
+struct Snapshot
+{
+    QString taken; // "yyyy-MM-dd HH:mm:ss"
+    Equipment equipment;
+    QList<Collector> collectors; // the run's collectors, collector one first
+    Company company;
+    QList<ChannelRow> channelsA, channelsB;
+
+    QString toJson() const;
+    // False when `json` is not a snapshot.
+    static bool fromJson(const QString &json, Snapshot *out);
+};
+
+struct FoundSnapshot
+{
+    bool found = false;
+    Snapshot snapshot;
+};
+
 // Items each followed by ";", the last one included.
 QString listText(const QStringList &items);
 // The items of a list text; the empty item after the last ";" is dropped.

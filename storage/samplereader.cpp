@@ -121,13 +121,55 @@ Result<QList<RunHeader>> SampleReader::headers()
     return records<RunHeader>("select * from datamark order by dtbegin", {});
 }
 
-Result<QString> SampleReader::evaluationSettings(const QString &dtbegin)
+// Whether the file has the table `name` (a file from before it was added
+// has not, and a read-only one cannot get it).
+static Result<bool> hasTable(const std::function<Result<Rows>(const char *, const QStringList &)> &rows,
+                             const QString &name)
 {
-    const Result<Rows> exists =
-        rows("select 1 from sqlite_master where type='table' and name='evaluation'", {}, 1);
+    const Result<Rows> found =
+        rows("select 1 from sqlite_master where type='table' and name=?", {name});
+    if (!found)
+        return base::failure(found.error);
+    return !found.value.isEmpty();
+}
+
+Result<FoundSnapshot> SampleReader::snapshot(const QString &dtbegin)
+{
+    auto query = [this](const char *sql, const QStringList &binds) { return rows(sql, binds, 1); };
+    const Result<bool> exists = hasTable(query, QStringLiteral("snapshot"));
     if (!exists)
         return base::failure(exists.error);
-    if (exists.value.isEmpty())
+    FoundSnapshot f;
+    if (!exists.value)
+        return f;
+    const Result<Rows> found = rows("select records from snapshot where dtbegin=?", {dtbegin}, 1);
+    if (!found)
+        return base::failure(found.error);
+    if (!found.value.isEmpty())
+        f.found = Snapshot::fromJson(found.value.first().value(0), &f.snapshot);
+    return f;
+}
+
+Result<Rows> SampleReader::certificates(const QString &dtbegin)
+{
+    auto query = [this](const char *sql, const QStringList &binds) { return rows(sql, binds, 1); };
+    const Result<bool> exists = hasTable(query, QStringLiteral("certificate"));
+    if (!exists)
+        return base::failure(exists.error);
+    if (!exists.value)
+        return Rows();
+    return rows("select number, prints, method, layout, issued from certificate where dtbegin=? "
+                "order by number",
+                {dtbegin});
+}
+
+Result<QString> SampleReader::evaluationSettings(const QString &dtbegin)
+{
+    auto query = [this](const char *sql, const QStringList &binds) { return rows(sql, binds, 1); };
+    const Result<bool> exists = hasTable(query, QStringLiteral("evaluation"));
+    if (!exists)
+        return base::failure(exists.error);
+    if (!exists.value)
         return QString();
     const Result<Rows> found =
         rows("select settings from evaluation where dtbegin=?", {dtbegin}, 1);

@@ -58,6 +58,11 @@ public:
     // The evaluation settings kept with a calibration; empty when there are
     // none (or the file predates them).
     Result<QString> evaluationSettings(const QString &dtbegin);
+    // The records kept when the calibration was processed; not found for a
+    // calibration processed before they were kept.
+    Result<FoundSnapshot> snapshot(const QString &dtbegin);
+    // The certificates issued for a calibration (number, prints, method).
+    Result<Rows> certificates(const QString &dtbegin);
 
 private:
     QString lastError() const;

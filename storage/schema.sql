@@ -19,3 +19,10 @@ CREATE TABLE IF NOT EXISTS orven_state (key TEXT PRIMARY KEY, value TEXT);
 -- window, indicated values, the operator's inputs), as JSON, keyed by the
 -- calibration's dtbegin; deleted with the calibration.
 CREATE TABLE IF NOT EXISTS evaluation (dtbegin TEXT PRIMARY KEY, settings TEXT);
+-- The records a calibration's documents are written from, as they were
+-- when it was processed (JSON), keyed by its dtbegin; deleted with it.
+CREATE TABLE IF NOT EXISTS snapshot (dtbegin TEXT PRIMARY KEY, taken TEXT, records TEXT);
+-- The certificate register: one number per calibration, never given twice.
+CREATE TABLE IF NOT EXISTS certificate (number TEXT PRIMARY KEY, dtbegin TEXT UNIQUE,
+  year INTEGER, seq INTEGER, issued TEXT, method TEXT, layout TEXT, prints INTEGER,
+  lastprint TEXT, files TEXT);

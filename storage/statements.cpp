@@ -500,14 +500,220 @@ Result<int> deleteCalibration(const QString &dtbegin)
                 return n.status();
             removed = n.value;
         }
-        const Status st = exec(QStringLiteral("delete from evaluation where dtbegin=?"), {dtbegin});
-        if (!st)
-            return st;
+        for (const char *table : {"evaluation", "snapshot"}) {
+            const Status st = exec(QStringLiteral("delete from %1 where dtbegin=?")
+                                       .arg(QLatin1String(table)),
+                                   {dtbegin});
+            if (!st)
+                return st;
+        }
         return exec(QStringLiteral("delete from datamark where dtbegin=?"), {dtbegin});
     });
     if (!st)
         return base::failure(st.error);
     return removed;
+}
+
+Status storeCalibration(const RunHeader &header, const Snapshot &snapshot, bool replace)
+{
+    return inTransaction([&] {
+        Status st = replace ? exec(QStringLiteral("delete from datamark where dtbegin=?"),
+                                   {header.dtbegin})
+                            : Status();
+        if (st)
+            st = insertHeader(header);
+        if (st)
+            st = exec(QStringLiteral("insert or replace into snapshot (dtbegin, taken, records) "
+                                     "values (?, ?, ?)"),
+                      {header.dtbegin, snapshot.taken, snapshot.toJson()});
+        return st;
+    });
+}
+
+Result<FoundSnapshot> snapshotOf(const QString &dtbegin)
+{
+    const Result<QString> json =
+        selectValue(QStringLiteral("select records from snapshot where dtbegin=?"), {dtbegin});
+    if (!json)
+        return base::failure(json.error);
+    FoundSnapshot f;
+    f.found = Snapshot::fromJson(json.value, &f.snapshot);
+    return f;
+}
+
+Result<Snapshot> currentRecords(const QString &equipment, const QStringList &collectors)
+{
+    Snapshot s;
+    s.taken = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const Result<Equipment> e = equipmentRecord(equipment);
+    if (!e)
+        return base::failure(e.error);
+    s.equipment = e.value;
+    for (const QString &serial : collectors) {
+        const Result<Collector> c = collectorRecord(serial);
+        if (!c)
+            return base::failure(c.error);
+        s.collectors << c.value;
+    }
+    const Result<Company> company = readCompany();
+    if (!company)
+        return base::failure(company.error);
+    s.company = company.value;
+    const Result<QList<ChannelRow>> a = loadChannelTable(Device::A);
+    const Result<QList<ChannelRow>> b = loadChannelTable(Device::B);
+    if (!a || !b)
+        return base::failure(!a ? a.error : b.error);
+    s.channelsA = a.value;
+    s.channelsB = b.value;
+    return s;
+}
+
+QString certificateNumber(const QString &pattern, const QDateTime &when, int sequence)
+{
+    QString out;
+    for (int i = 0; i < pattern.size();) {
+        if (pattern.mid(i, 4) == QLatin1String("yyyy")) {
+            out += when.toString(QStringLiteral("yyyy"));
+            i += 4;
+        } else if (pattern.mid(i, 2) == QLatin1String("yy")) {
+            out += when.toString(QStringLiteral("yy"));
+            i += 2;
+        } else if (pattern.mid(i, 2) == QLatin1String("MM")) {
+            out += when.toString(QStringLiteral("MM"));
+            i += 2;
+        } else if (pattern.at(i) == QLatin1Char('n')) {
+            int n = 0;
+            while (i < pattern.size() && pattern.at(i) == QLatin1Char('n')) {
+                ++n;
+                ++i;
+            }
+            out += QStringLiteral("%1").arg(sequence, n, 10, QLatin1Char('0'));
+        } else {
+            out += pattern.at(i++);
+        }
+    }
+    return out;
+}
+
+bool validCertificatePattern(const QString &pattern)
+{
+    return pattern.contains(QLatin1Char('n')) && pattern.size() <= 40 &&
+           !pattern.contains(QLatin1Char('/')) && !pattern.contains(QLatin1Char('\\'));
+}
+
+static const char kPatternKey[] = "certificatePattern";
+
+Result<QString> certificatePattern()
+{
+    const Result<QString> v = selectValue(
+        QStringLiteral("select value from orven_state where key=?"), {QLatin1String(kPatternKey)});
+    if (!v)
+        return v;
+    return validCertificatePattern(v.value) ? v.value : QStringLiteral("yyyy-nnnn");
+}
+
+Status setCertificatePattern(const QString &pattern)
+{
+    if (!validCertificatePattern(pattern))
+        return Status::failure(
+            QStringLiteral("证书编号格式须含流水号 n（例如 yyyy-nnnn），不含 / 或 \\"));
+    return exec(QStringLiteral("insert or replace into orven_state values(?, ?)"),
+                {QLatin1String(kPatternKey), pattern});
+}
+
+static Certificate certificateFrom(const Row &r)
+{
+    Certificate c;
+    c.number = r.value(0);
+    c.dtbegin = r.value(1);
+    c.year = r.value(2).toInt();
+    c.seq = r.value(3).toInt();
+    c.issued = r.value(4);
+    c.method = r.value(5);
+    c.layout = r.value(6);
+    c.prints = r.value(7).toInt();
+    c.lastPrint = r.value(8);
+    c.files = r.value(9);
+    return c;
+}
+
+static const char kCertificateColumns[] =
+    "number, dtbegin, year, seq, issued, method, layout, prints, lastprint, files";
+
+Result<Certificate> issueCertificate(const QString &dtbegin, const QString &method,
+                                     const QString &layout, const QDateTime &when)
+{
+    Certificate out;
+    const QString now = when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const Status st = inTransaction([&]() -> Status {
+        const Result<Rows> found = selectRows(
+            QStringLiteral("select %1 from certificate where dtbegin=?").arg(QLatin1String(kCertificateColumns)),
+            {dtbegin});
+        if (!found)
+            return found.status();
+        if (!found.value.isEmpty()) {
+            // A reprint: the same number, one print more.
+            out = certificateFrom(found.value.first());
+            ++out.prints;
+            out.lastPrint = now;
+            return exec(QStringLiteral("update certificate set prints=?, lastprint=? where number=?"),
+                        {QString::number(out.prints), now, out.number});
+        }
+        const Result<QString> pattern = certificatePattern();
+        if (!pattern)
+            return pattern.status();
+        const bool yearly = pattern.value.contains(QLatin1String("yy"));
+        const Result<QString> last = selectValue(
+            yearly ? QStringLiteral("select max(seq) from certificate where year=?")
+                   : QStringLiteral("select max(seq) from certificate where ?<>''"),
+            {QString::number(when.date().year())});
+        if (!last)
+            return last.status();
+        int seq = last.value.toInt() + 1;
+        // A number given before (under another pattern) is never given again.
+        for (;; ++seq) {
+            const Result<int> taken = countOf(
+                QStringLiteral("select count(*) from certificate where number=?"),
+                certificateNumber(pattern.value, when, seq));
+            if (!taken)
+                return taken.status();
+            if (taken.value == 0)
+                break;
+        }
+        out.number = certificateNumber(pattern.value, when, seq);
+        out.dtbegin = dtbegin;
+        out.year = when.date().year();
+        out.seq = seq;
+        out.issued = now;
+        out.method = method;
+        out.layout = layout;
+        out.prints = 1;
+        out.lastPrint = now;
+        return exec(QStringLiteral("insert into certificate (%1) values (?,?,?,?,?,?,?,?,?,?)")
+                        .arg(QLatin1String(kCertificateColumns)),
+                    {out.number, out.dtbegin, QString::number(out.year), QString::number(out.seq),
+                     out.issued, out.method, out.layout, QStringLiteral("1"), now, QString()});
+    });
+    if (!st)
+        return base::failure(st.error);
+    return out;
+}
+
+Status recordCertificateFiles(const QString &number, const QString &files)
+{
+    return exec(QStringLiteral("update certificate set files=? where number=?"), {files, number});
+}
+
+Result<QList<Certificate>> listCertificates()
+{
+    const Result<Rows> rows = selectRows(
+        QStringLiteral("select %1 from certificate order by year, seq").arg(QLatin1String(kCertificateColumns)));
+    if (!rows)
+        return base::failure(rows.error);
+    QList<Certificate> out;
+    for (const Row &r : rows.value)
+        out << certificateFrom(r);
+    return out;
 }
 
 Result<QString> evaluationSettings(const QString &dtbegin)
@@ -529,6 +735,8 @@ Status clearCalibrations()
             st = exec(QStringLiteral("delete from data"));
         if (st)
             st = exec(QStringLiteral("delete from evaluation"));
+        if (st)
+            st = exec(QStringLiteral("delete from snapshot"));
         return st;
     });
 }

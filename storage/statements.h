@@ -4,6 +4,8 @@
 // connection. Each call reports whether it succeeded and the driver's reason.
 
 #include "storage/records.h"
+
+#include <QDateTime>
 #include "storage/result.h"
 
 #include <QList>
@@ -110,6 +112,36 @@ Result<FoundHeader> readHeader(const QString &dtbegin);
 Result<int> deleteCalibration(const QString &dtbegin); // samples removed
 // Removes every header and every sample.
 Status clearCalibrations();
+// Stores a processed calibration: its header (replacing one with the same
+// dtbegin when `replace`) and the records its documents are written from,
+// in one transaction.
+Status storeCalibration(const RunHeader &header, const Snapshot &snapshot, bool replace);
+// The records of the calibration as stored, and today's records when it
+// has none (a calibration stored before they were kept).
+Result<FoundSnapshot> snapshotOf(const QString &dtbegin);
+// Today's records for a run of `equipment` with `collectors`.
+Result<Snapshot> currentRecords(const QString &equipment, const QStringList &collectors);
+
+// ---- the certificate register ----
+struct Certificate
+{
+    QString number, dtbegin, issued, method, layout, lastPrint, files;
+    int year = 0, seq = 0;
+    int prints = 0; // 1: the first print; more: this is a copy
+};
+// "yyyy-nnnn" and the like: yyyy / yy the year, MM the month, a run of n the
+// sequence with that many digits.
+QString certificateNumber(const QString &pattern, const QDateTime &when, int sequence);
+bool validCertificatePattern(const QString &pattern);
+Result<QString> certificatePattern(); // the default when none is set
+Status setCertificatePattern(const QString &pattern);
+// The calibration's certificate: its number when it has one (prints + 1, a
+// copy), else the next number of the pattern, never given before.
+Result<Certificate> issueCertificate(const QString &dtbegin, const QString &method,
+                                     const QString &layout, const QDateTime &when);
+Status recordCertificateFiles(const QString &number, const QString &files);
+Result<QList<Certificate>> listCertificates(); // by number
+
 // The evaluation settings kept with a calibration (JSON text); empty when
 // none were stored.
 Result<QString> evaluationSettings(const QString &dtbegin);

@@ -37,7 +37,14 @@ bool DocumentRig::store()
         !storage::saveCompany(company).ok)
         return false;
     header = insertCalibration(fixture);
-    return !header.dtbegin.isEmpty();
+    if (header.dtbegin.isEmpty())
+        return false;
+    if (!keepRecords)
+        return true;
+    // The records kept with it, as processing keeps them.
+    const base::Result<storage::Snapshot> records =
+        storage::currentRecords(header.equipname, {header.collector});
+    return records.ok && storage::storeCalibration(header, records.value, true).ok;
 }
 
 } // namespace testkit

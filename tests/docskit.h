@@ -15,6 +15,9 @@ struct DocumentRig
     storage::Collector collector;
     storage::Company company;
 
+    // False: a calibration processed before the records were kept with it.
+    bool keepRecords = true;
+
     DocumentRig();
     // Writes the records and the calibration into the open test database.
     bool store();

@@ -194,6 +194,7 @@ bool RunRig::startSession(const QString &point, bool two)
     r.point = acquisition::pointOfLabel(point);
     r.intervalSeconds = 1;
     r.collectorSerial = QStringLiteral("SIM0000001");
+    r.collectorSerial2 = two ? QStringLiteral("SIM0000002") : QString();
     bool failed = false;
     QObject context;
     QObject::connect(session.get(), &acquisition::RunSession::startFailed, &context,

@@ -297,6 +297,7 @@ void DocumentsTest::missingRecordsStopTheExport()
 {
     TempDatabase db;
     DocumentRig rig;
+    rig.keepRecords = false; // processed before the records were kept: today's count
     QVERIFY(rig.store());
     QVERIFY(sql("delete from equipdata"));
     Form6 page;

@@ -283,17 +283,18 @@ void WorkbooksTest::customReportFillsThePlaceholders()
     TempDatabase db;
     DocumentRig rig;
     rig.fixture.channels = QStringList{"103", "101", "105"}; // 105: no longer in the table
-    QVERIFY(rig.store());
     auto channel = [](const QString &n, const QString &probe) {
         return storage::Row{n,          probe, "PT100-385", "四线制", "1",     "0",      "100" + n,
                             "补偿" + n, "0",   "A" + n,     "B" + n,  "C" + n, "A4" + n, "B4" + n};
     };
+    // The channel table as it was when the calibration was processed.
     QVERIFY(storage::storeChannelLayout(storage::Device::A,
                                         channelRecords({channel("101", "铂电阻"),
                                                         channel("102", "直流电压-T"),
                                                         channel("103", "直流电压-H")}),
                                         "3", "2;1;0;", "001")
                 .ok);
+    QVERIFY(rig.store());
 
     // A template made here: formatting, a merged range, every placeholder.
     const QString made = db.dir() + "/mine.xlsx";

@@ -270,13 +270,13 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             settings.method = method;
         if (window >= 0)
             settings.windowMinutes = window;
-        const base::Result<storage::Collector> collector =
-            reader.collectorRecord(calibration.header.collector);
-        if (!collector)
-            return fail(collector.error);
+        const base::Result<office::ExportRecords> records =
+            office::readExportRecords(reader, calibration.header);
+        if (!records)
+            return fail(records.error);
         const results::Evaluation e = results::evaluate(
             calibration, results::computeResults(calibration),
-            results::StandardData::fromCollector(collector.value), settings);
+            results::StandardData::fromCollectors(records.value.collectors), settings);
         out << evaluationJson(calibration.header, e) << "\n";
         out.flush();
         return 0;

@@ -110,15 +110,22 @@ void EvaluationView::setCalibration(const results::Calibration &calibration,
     m_recorded = recorded;
     m_key = calibration.header.dtbegin;
     QStringList problems;
-    const base::Result<storage::Collector> collector =
-        storage::collectorRecord(calibration.header.collector);
-    if (!collector)
-        problems << QStringLiteral("读取采集器记录失败：") + collector.error;
-    m_standard = results::StandardData::fromCollector(collector.value);
-    const base::Result<QString> kept = storage::evaluationSettings(m_key);
-    if (!kept)
-        problems << QStringLiteral("读取评定设置失败：") + kept.error;
-    m_settings = results::EvaluationSettings::fromJson(kept.value);
+    // The standards as they were when the calibration was processed, or
+    // today's record of collector one for one processed before.
+    const base::Result<storage::FoundSnapshot> kept = storage::snapshotOf(m_key);
+    if (kept && kept.value.found) {
+        m_standard = results::StandardData::fromCollectors(kept.value.snapshot.collectors);
+    } else {
+        const base::Result<storage::Collector> collector =
+            storage::collectorRecord(calibration.header.collector);
+        if (!kept || !collector)
+            problems << QStringLiteral("读取采集器记录失败：") + (!kept ? kept.error : collector.error);
+        m_standard = results::StandardData::fromCollector(collector.value);
+    }
+    const base::Result<QString> settings = storage::evaluationSettings(m_key);
+    if (!settings)
+        problems << QStringLiteral("读取评定设置失败：") + settings.error;
+    m_settings = results::EvaluationSettings::fromJson(settings.value);
     fillControls();
     for (QWidget *c : w.controls)
         c->setEnabled(true);

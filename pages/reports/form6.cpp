@@ -1,6 +1,7 @@
 #include "pages/reports/form6.h"
 
 #include "office/sources.h"
+#include "office/standardcertificate.h"
 #include "pages/reports/evaluationview.h"
 #include "pages/reports/exporttarget.h"
 #include "storage/samplereader.h"
@@ -344,6 +345,15 @@ void Form6::exportDocument(office::DocumentKind kind)
                            "是否继续导出？")
                 .arg(gaps.join(QLatin1Char('\n')))))
         return;
+    if (kind == office::DocumentKind::Certificate) {
+        const QStringList problems = office::standardProblems(records.collectors, header.dtbegin);
+        if (!problems.isEmpty() &&
+            !prompts::question(this, QStringLiteral("提示"),
+                               problems.join(QLatin1Char('\n')) +
+                                   QStringLiteral("\n仍要出具证书吗？"),
+                               true))
+            return;
+    }
     const QString name = office::templateName(kind);
     const QString templatePath = office::findTemplate(name);
     if (templatePath.isEmpty()) {
@@ -375,7 +385,10 @@ void Form6::exportDocument(office::DocumentKind kind)
         kind == office::DocumentKind::Record ? QStringLiteral("导出校准记录")
                                              : QStringLiteral("导出校准证书"),
         [job](const office::Progress &progress) { return office::writeDocument(job, progress); },
-        [this] { prompts::about(this, QStringLiteral("提示"), QStringLiteral("导出成功!")); });
+        [this, records] {
+            prompts::about(this, QStringLiteral("提示"),
+                           exportedText(QStringLiteral("导出成功!"), records));
+        });
 }
 
 void Form6::runTask(const QString &title, base::Task::Work work,
@@ -502,5 +515,8 @@ void Form6::on_pushButton_8_clicked()
         [job](const office::Progress &progress) {
             return office::writeCustomReport(job, progress);
         },
-        [this] { prompts::about(this, QStringLiteral("提示"), QStringLiteral("报表导出成功")); });
+        [this, records] {
+            prompts::about(this, QStringLiteral("提示"),
+                           exportedText(QStringLiteral("报表导出成功"), records));
+        });
 }

@@ -51,6 +51,7 @@ private slots:
     void on_pushButton_8_clicked(); // custom report
     void on_pushButton_data_toggled(bool checked);
     void on_pushButton_cancel_clicked();
+    void on_pushButton_standard_clicked(); // the standard certificate
 
 private:
     void fillList();
@@ -67,6 +68,9 @@ private:
     // The records an export of the loaded calibration prints; says why not.
     bool readExportRecords(office::ExportRecords *out);
     void exportDocument(office::DocumentKind kind);
+    // What a successful export says, with a note when the records used are
+    // today's rather than those kept at processing.
+    QString exportedText(const QString &text, const office::ExportRecords &records) const;
     // Runs `work` on a worker thread with a progress dialog that can cancel
     // it; `done` runs on success.
     void runTask(const QString &title, base::Task::Work work,

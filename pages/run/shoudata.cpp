@@ -218,6 +218,7 @@ void shoudata::on_pushButton_clicked()
     request.point = qMax(1, acquisition::pointOfLabel(ui->comboBox_2->currentText()));
     request.intervalSeconds = qMax(1, ui->lineEdit->text().toInt());
     request.collectorSerial = ui->comboBox_5->currentText();
+    request.collectorSerial2 = ui->comboBox_6->currentText();
     m_busy = std::make_unique<BusyGuard>(this, exchangeControls());
     updateStatus();
     m_session->start(request);

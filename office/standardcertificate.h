@@ -1,0 +1,58 @@
+#pragma once
+
+// The workstation's own certificate layout ("标准格式证书"): a Word file
+// written part by part (WordprocessingML), with what ISO/IEC 17025 7.8
+// asks of a calibration certificate as far as the records allow: the
+// laboratory, the certificate number and "第 x 页 共 y 页" on every page, the
+// customer and the item, the dates, the method, the conditions, every
+// standard of the run with its certificate and U, the traceability, the
+// results as one table per kind with U (k=2), the closing statements and
+// the signatures.
+
+#include "base/result.h"
+#include "base/task.h"
+#include "office/sources.h"
+#include "office/zippackage.h"
+#include "results/evaluation.h"
+#include "storage/statements.h"
+
+namespace office {
+
+struct Signers
+{
+    QString calibrator, checker, approver;
+};
+
+struct StandardCertificateJob
+{
+    results::Calibration calibration; // its header (samples are not needed)
+    results::Evaluation evaluation;   // the method's figures with their budgets
+    ExportRecords records;
+    storage::Certificate certificate; // number; prints > 1: a copy
+    Signers signers;
+    QString issueDate;           // "yyyy-MM-dd"
+    QStringList standardRemarks; // e.g. a collector certificate expired before the run
+    QString target;              // .docx, or .pdf through LibreOffice
+    int timeoutMs = 180000;
+};
+
+// The method as the certificate names it ("JJF 1101-2019《…》"). The record's
+// own figures are certified under JJF 1101-2019.
+QString methodTitle(results::Method method);
+// The method a certificate is evaluated under.
+results::Method certifiedMethod(results::Method chosen);
+
+// Remarks on the run's standards: a certificate that expired before the
+// calibration's first sample, or that has no validity date. Empty when all
+// are in order.
+QStringList standardProblems(const QList<storage::Collector> &collectors,
+                             const QString &dtbegin);
+
+// The package's parts ([Content_Types].xml, document, header, footer,
+// styles, relationships).
+QList<ZipEntry> standardCertificatePackage(const StandardCertificateJob &job);
+
+base::Status writeStandardCertificate(const StandardCertificateJob &job,
+                                      const base::Progress &progress = base::Progress());
+
+} // namespace office

@@ -1,0 +1,134 @@
+// The query page's standard certificate: numbered in the register, signed
+// by the names entered (and remembered), evaluated under the method chosen
+// in the results view.
+
+#include "pages/reports/evaluationview.h"
+#include "pages/reports/exporttarget.h"
+#include "pages/reports/form6.h"
+
+#include "office/conversion.h"
+#include "office/standardcertificate.h"
+#include "pages/prompts.h"
+#include "storage/statements.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+
+namespace {
+
+QString sha256Of(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&f);
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+} // namespace
+
+QString Form6::exportedText(const QString &text, const office::ExportRecords &records) const
+{
+    return records.asProcessed ? text : text + QLatin1Char('\n') + office::todaysRecordsNote();
+}
+
+void Form6::on_pushButton_standard_clicked()
+{
+    if (!readyToExport())
+        return;
+    const storage::RunHeader header = loadedCalibration()->header;
+    office::ExportRecords records;
+    if (!readExportRecords(&records))
+        return;
+    // Points without samples are left out, with a remark.
+    const QStringList gaps = office::figureGaps(header, m_results);
+    if (!gaps.isEmpty() &&
+        !prompts::question(this, QStringLiteral("提示"),
+                           QStringLiteral("以下校准点没有可用的数据：\n%1\n证书中不列出这些数值，"
+                                          "并在结果表下注明。是否继续？")
+                               .arg(gaps.join(QLatin1Char('\n')))))
+        return;
+    // Standards out of date: asked, No by default; stated when going on.
+    const QStringList problems = office::standardProblems(records.collectors, header.dtbegin);
+    if (!problems.isEmpty() &&
+        !prompts::question(this, QStringLiteral("提示"),
+                           problems.join(QLatin1Char('\n')) +
+                               QStringLiteral("\n仍要出具证书吗？证书中将注明这一情况。"),
+                           true))
+        return;
+    QSettings remembered;
+    QStringList names{remembered.value(QStringLiteral("certificate/calibrator")).toString(),
+                      remembered.value(QStringLiteral("certificate/checker")).toString(),
+                      remembered.value(QStringLiteral("certificate/approver")).toString()};
+    if (!prompts::fields(this, QStringLiteral("证书签署"),
+                         QStringLiteral("证书上列出的人员（留空则印空白签名线）"),
+                         {QStringLiteral("校准员"), QStringLiteral("核验员"),
+                          QStringLiteral("批准人")},
+                         &names))
+        return;
+    remembered.setValue(QStringLiteral("certificate/calibrator"), names.value(0));
+    remembered.setValue(QStringLiteral("certificate/checker"), names.value(1));
+    remembered.setValue(QStringLiteral("certificate/approver"), names.value(2));
+    const QString file = exporttarget::ask(this, QStringLiteral("校准证书"), header,
+                                           {exporttarget::Format::Pdf, exporttarget::Format::Docx});
+    if (file.isEmpty())
+        return;
+    if (!office::isWordFile(file) && office::findSoffice().isEmpty()) {
+        prompts::about(this, QStringLiteral("失败"), office::sofficeMissingText(true));
+        return;
+    }
+    results::EvaluationSettings settings = m_view->settings();
+    settings.method = office::certifiedMethod(settings.method);
+    const QDateTime now = QDateTime::currentDateTime();
+    const base::Result<storage::Certificate> certificate = storage::issueCertificate(
+        header.dtbegin, results::methodName(settings.method), QStringLiteral("standard"), now);
+    if (!certificate) {
+        prompts::about(this, QStringLiteral("失败"),
+                       QStringLiteral("不能登记证书编号：%1").arg(certificate.error));
+        return;
+    }
+    office::StandardCertificateJob job;
+    job.calibration = *loadedCalibration();
+    job.records = records;
+    job.certificate = certificate.value;
+    job.signers = office::Signers{names.value(0), names.value(1), names.value(2)};
+    job.issueDate = now.toString(QStringLiteral("yyyy-MM-dd"));
+    job.standardRemarks = problems;
+    job.target = file;
+    const QVector<results::PointResult> recorded = m_results;
+    auto hash = std::make_shared<QString>();
+    runTask(
+        QStringLiteral("导出标准格式证书"),
+        [job, recorded, settings, hash](const office::Progress &progress) mutable {
+            if (progress.stage)
+                progress.stage(QStringLiteral("正在评定…"));
+            job.evaluation = results::evaluate(
+                job.calibration, recorded,
+                results::StandardData::fromCollectors(job.records.collectors), settings,
+                progress.cancel);
+            const base::Status st = office::writeStandardCertificate(job, progress);
+            if (st)
+                *hash = sha256Of(job.target);
+            return st;
+        },
+        [this, job, hash, records] {
+            const QJsonObject files{{QStringLiteral("file"), QFileInfo(job.target).fileName()},
+                                    {QStringLiteral("sha256"), *hash}};
+            const base::Status kept = storage::recordCertificateFiles(
+                job.certificate.number,
+                QString::fromUtf8(QJsonDocument(files).toJson(QJsonDocument::Compact)));
+            QString text = QStringLiteral("导出成功!\n证书编号 %1%2")
+                               .arg(job.certificate.number, job.certificate.prints > 1
+                                                                ? QStringLiteral("（副本）")
+                                                                : QString());
+            if (!kept)
+                text += QStringLiteral("\n证书登记未能记下文件摘要：") + kept.error;
+            prompts::about(this, QStringLiteral("提示"), exportedText(text, records));
+        });
+}
