@@ -3,6 +3,7 @@
 #include "office/export.h"
 
 #include <QDate>
+#include <QSettings>
 #include <QXmlStreamWriter>
 
 namespace office {
@@ -514,6 +515,22 @@ QByteArray plain(const char *text)
 }
 
 } // namespace
+
+Signers rememberedSigners()
+{
+    QSettings s;
+    return Signers{s.value(QStringLiteral("certificate/calibrator")).toString(),
+                   s.value(QStringLiteral("certificate/checker")).toString(),
+                   s.value(QStringLiteral("certificate/approver")).toString()};
+}
+
+void rememberSigners(const Signers &signers)
+{
+    QSettings s;
+    s.setValue(QStringLiteral("certificate/calibrator"), signers.calibrator);
+    s.setValue(QStringLiteral("certificate/checker"), signers.checker);
+    s.setValue(QStringLiteral("certificate/approver"), signers.approver);
+}
 
 results::Method certifiedMethod(results::Method chosen)
 {

@@ -22,6 +22,9 @@ struct Signers
 {
     QString calibrator, checker, approver;
 };
+// The names entered at the last export (per user), and keeping them.
+Signers rememberedSigners();
+void rememberSigners(const Signers &signers);
 
 struct StandardCertificateJob
 {

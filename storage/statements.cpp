@@ -405,14 +405,20 @@ Result<Company> readCompany()
     return selectRecord<Company>(QStringLiteral("select * from company"));
 }
 
-Status saveCompany(const Company &company)
+Status saveCompany(const Company &company, const QString &certificatePattern)
 {
+    if (!certificatePattern.isNull() && !validCertificatePattern(certificatePattern))
+        return Status::failure(
+            QStringLiteral("证书编号格式须含流水号 n（例如 yyyy-nnnn），不含 / 或 \\"));
     return announce(inTransaction([&] {
         Status st = exec(QStringLiteral("delete from company"));
         if (st)
             st = exec(
                 QStringLiteral("insert into company values(%1)").arg(placeholders(Company::kColumns)),
                 company.toRow());
+        if (st && !certificatePattern.isNull())
+            st = exec(QStringLiteral("insert or replace into orven_state values(?, ?)"),
+                      {QStringLiteral("certificatePattern"), certificatePattern});
         return st;
     }));
 }
@@ -601,7 +607,7 @@ bool validCertificatePattern(const QString &pattern)
            !pattern.contains(QLatin1Char('/')) && !pattern.contains(QLatin1Char('\\'));
 }
 
-static const char kPatternKey[] = "certificatePattern";
+static const char kPatternKey[] = "certificatePattern"; // also in saveCompany
 
 Result<QString> certificatePattern()
 {

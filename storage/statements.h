@@ -91,7 +91,9 @@ Status storeChannelLayout(Device device, const QList<ChannelRow> &rows, const QS
 
 // ---- organisation (company) ----
 Result<Company> readCompany();              // empty when none saved yet
-Status saveCompany(const Company &company); // delete + insert, one transaction
+// Delete + insert, one transaction; with the certificate number pattern
+// when one is given.
+Status saveCompany(const Company &company, const QString &certificatePattern = QString());
 
 // ---- runs (data, datamark) ----
 Status insertSample(const Sample &sample);

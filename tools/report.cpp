@@ -4,6 +4,7 @@
 #include "office/export.h"
 #include "office/rawworkbook.h"
 #include "office/sources.h"
+#include "office/standardcertificate.h"
 #include "office/templates.h"
 #include "results/calibration.h"
 #include "storage/database.h"
@@ -11,6 +12,9 @@
 #include "tools/evaluationjson.h"
 #include "tools/json.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 
 namespace report {
@@ -146,6 +150,89 @@ bool takeOption(QStringList &args, const QString &name, QString *value)
 }
 } // namespace
 
+// `certificate KEY OUT --layout standard`: numbered in the register (which
+// needs the database writable), evaluated under the method kept with the
+// calibration, signed by the names given or remembered.
+template <typename Bad, typename Fail>
+int standardCertificate(const QString &db, const QStringList &args, const office::Signers &signers,
+                        bool expiredOk, QTextStream &out, QTextStream &err, Bad bad, Fail fail)
+{
+    if (args.size() != 2)
+        return bad();
+    const QString key = args[0];
+    const QString target = QFileInfo(args[1]).absoluteFilePath();
+    if (!target.endsWith(QLatin1String(".docx"), Qt::CaseInsensitive) &&
+        !target.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+        return bad();
+    storage::SampleReader reader;
+    office::StandardCertificateJob job;
+    if (const QString why = openCalibration(db, key, reader, &job.calibration.header); !why.isEmpty())
+        return fail(why);
+    const storage::RunHeader &header = job.calibration.header;
+    job.calibration.layout = results::ChannelLayout::fromHeader(header);
+    const base::Result<office::ExportRecords> records = office::readExportRecords(reader, header);
+    if (!records)
+        return fail(records.error);
+    job.records = records.value;
+    if (!job.records.asProcessed)
+        err << "orven-report: note: " << office::todaysRecordsNote() << "\n";
+    job.standardRemarks = office::standardProblems(job.records.collectors, header.dtbegin);
+    if (!job.standardRemarks.isEmpty() && !expiredOk)
+        return fail(job.standardRemarks.join(QLatin1Char(' ')) +
+                    QStringLiteral(" (--expired-ok issues it with this remark)"));
+    const results::LoadOutcome loaded = results::loadSamples(reader, job.calibration);
+    if (!loaded.status)
+        return fail(loaded.status.error);
+    const base::Result<QString> kept = reader.evaluationSettings(header.dtbegin);
+    if (!kept)
+        return fail(kept.error);
+    results::EvaluationSettings settings = results::EvaluationSettings::fromJson(kept.value);
+    settings.method = office::certifiedMethod(settings.method);
+    job.evaluation = results::evaluate(job.calibration, results::computeResults(job.calibration),
+                                       results::StandardData::fromCollectors(job.records.collectors),
+                                       settings);
+    for (const QString &gap : office::figureGaps(header, results::computeResults(job.calibration)))
+        err << "orven-report: warning: " << gap << " (left out)\n";
+    err.flush();
+    // The register lives in the database itself.
+    if (const base::Status st = storage::openDatabase(db); !st)
+        return fail(st.error);
+    const QDateTime now = QDateTime::currentDateTime();
+    const base::Result<storage::Certificate> certificate = storage::issueCertificate(
+        header.dtbegin, results::methodName(settings.method), QStringLiteral("standard"), now);
+    if (!certificate)
+        return fail(certificate.error);
+    job.certificate = certificate.value;
+    job.signers = signers;
+    office::rememberSigners(signers);
+    job.issueDate = now.toString(QStringLiteral("yyyy-MM-dd"));
+    job.target = target;
+    const WritingFiles writing;
+    const base::Status written = office::writeStandardCertificate(job, writing.progress());
+    if (!written)
+        return fail(QString(written.error).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    QFile f(target);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (f.open(QIODevice::ReadOnly))
+        hash.addData(&f);
+    storage::recordCertificateFiles(
+        job.certificate.number,
+        json::Object()
+            .text(QStringLiteral("file"), QFileInfo(target).fileName())
+            .text(QStringLiteral("sha256"), QString::fromLatin1(hash.result().toHex()))
+            .str());
+    out << json::Object()
+               .text(QStringLiteral("number"), job.certificate.number)
+               .raw(QStringLiteral("copy"), job.certificate.prints > 1 ? QStringLiteral("true")
+                                                                       : QStringLiteral("false"))
+               .text(QStringLiteral("method"), results::methodName(settings.method))
+               .text(QStringLiteral("file"), target)
+               .str()
+        << "\n";
+    out.flush();
+    return 0;
+}
+
 QString usage()
 {
     return QStringLiteral(
@@ -159,6 +246,10 @@ QString usage()
                "                             the calibration record, OUT ending in .docx or .pdf\n"
                "  certificate KEY OUT [--template FILE]\n"
                "                             the calibration certificate, .docx or .pdf\n"
+               "  certificate KEY OUT --layout standard [--calibrator NAME] [--checker NAME]\n"
+               "              [--approver NAME] [--expired-ok]\n"
+               "                             the workstation's own certificate, numbered in\n"
+               "                             the register (a reprint is marked as a copy)\n"
                "  evaluate KEY [--method NAME] [--window MIN]\n"
                "                             every figure of every point under a method, with\n"
                "                             its uncertainty budget; NAME: jjf1101, gbt5170,\n"
@@ -223,8 +314,23 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         const base::Result<QList<storage::RunHeader>> headers = reader.headers();
         if (!headers)
             return fail(headers.error);
-        for (const storage::RunHeader &h : headers.value)
-            out << headerLine(h) << "\n";
+        for (const storage::RunHeader &h : headers.value) {
+            const base::Result<storage::Rows> issued = reader.certificates(h.dtbegin);
+            if (!issued)
+                return fail(issued.error);
+            QStringList certificates;
+            for (const storage::Row &c : issued.value)
+                certificates << json::Object()
+                                    .text(QStringLiteral("number"), c.value(0))
+                                    .number(QStringLiteral("prints"), c.value(1).toLongLong())
+                                    .text(QStringLiteral("method"), c.value(2))
+                                    .text(QStringLiteral("layout"), c.value(3))
+                                    .text(QStringLiteral("issued"), c.value(4))
+                                    .str();
+            QString line = headerLine(h);
+            line.chop(1);
+            out << line << ", \"certificates\": " << json::array(certificates) << "}\n";
+        }
         out.flush();
         return 0;
     }
@@ -280,6 +386,20 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         out << evaluationJson(calibration.header, e) << "\n";
         out.flush();
         return 0;
+    }
+    if (command == QLatin1String("certificate") && args.contains(QStringLiteral("--layout"))) {
+        QString layout;
+        office::Signers signers = office::rememberedSigners();
+        const bool expiredOk = args.removeAll(QStringLiteral("--expired-ok")) > 0;
+        if (!takeOption(args, QStringLiteral("--layout"), &layout) ||
+            !takeOption(args, QStringLiteral("--calibrator"), &signers.calibrator) ||
+            !takeOption(args, QStringLiteral("--checker"), &signers.checker) ||
+            !takeOption(args, QStringLiteral("--approver"), &signers.approver))
+            return bad();
+        if (layout == QLatin1String("standard"))
+            return standardCertificate(db, args, signers, expiredOk, out, err, bad, fail);
+        if (layout != QLatin1String("bookmark"))
+            return bad();
     }
     if (command == QLatin1String("record") || command == QLatin1String("certificate")) {
         QString templatePath;

@@ -17,7 +17,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSettings>
 
 namespace {
 
@@ -62,19 +61,15 @@ void Form6::on_pushButton_standard_clicked()
                                QStringLiteral("\n仍要出具证书吗？证书中将注明这一情况。"),
                            true))
         return;
-    QSettings remembered;
-    QStringList names{remembered.value(QStringLiteral("certificate/calibrator")).toString(),
-                      remembered.value(QStringLiteral("certificate/checker")).toString(),
-                      remembered.value(QStringLiteral("certificate/approver")).toString()};
+    const office::Signers last = office::rememberedSigners();
+    QStringList names{last.calibrator, last.checker, last.approver};
     if (!prompts::fields(this, QStringLiteral("证书签署"),
                          QStringLiteral("证书上列出的人员（留空则印空白签名线）"),
                          {QStringLiteral("校准员"), QStringLiteral("核验员"),
                           QStringLiteral("批准人")},
                          &names))
         return;
-    remembered.setValue(QStringLiteral("certificate/calibrator"), names.value(0));
-    remembered.setValue(QStringLiteral("certificate/checker"), names.value(1));
-    remembered.setValue(QStringLiteral("certificate/approver"), names.value(2));
+    office::rememberSigners(office::Signers{names.value(0), names.value(1), names.value(2)});
     const QString file = exporttarget::ask(this, QStringLiteral("校准证书"), header,
                                            {exporttarget::Format::Pdf, exporttarget::Format::Docx});
     if (file.isEmpty())

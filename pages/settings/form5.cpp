@@ -20,6 +20,8 @@ Form5::Form5(QWidget *parent) : QWidget(parent), ui(new Ui::Form5)
     const QList<QLineEdit *> edits = fields();
     for (int i = 0; i < edits.size(); ++i)
         edits[i]->setText(values.value(i));
+    const base::Result<QString> pattern = storage::certificatePattern();
+    ui->lineEdit_pattern->setText(pattern ? pattern.value : QStringLiteral("yyyy-nnnn"));
 }
 
 Form5::~Form5()
@@ -44,7 +46,8 @@ void Form5::on_pushButton_clicked()
     c.website = ui->lineEdit_6->text();
     c.place = ui->lineEdit_7->text();
     c.booknum = ui->lineEdit_8->text();
-    pagekit::reportOutcome(this, storage::saveCompany(c), QStringLiteral("保存失败"),
+    pagekit::reportOutcome(this, storage::saveCompany(c, ui->lineEdit_pattern->text().trimmed()),
+                           QStringLiteral("保存失败"),
                            QStringLiteral("保存成功！"));
 }
 
