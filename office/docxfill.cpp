@@ -84,6 +84,30 @@ QString withoutSection(QString pPr, const QString &prefix)
     return pPr.remove(from, to + close.size() - from);
 }
 
+// `pPr` with keep-with-next added (after the style, where the schema
+// wants it).
+QString keepingWithNext(const QString &pPr, const QString &prefix)
+{
+    const QString p = prefix.isEmpty() ? QString() : prefix + QLatin1Char(':');
+    const QString keep = QLatin1Char('<') + p + QStringLiteral("keepNext/>");
+    if (pPr.isEmpty())
+        return QLatin1Char('<') + p + QStringLiteral("pPr>") + keep + QStringLiteral("</") + p +
+               QStringLiteral("pPr>");
+    if (pPr.contains(keep))
+        return pPr;
+    const QString styleOpen = QLatin1Char('<') + p + QStringLiteral("pStyle");
+    int at = pPr.indexOf(styleOpen);
+    if (at >= 0) {
+        at = pPr.indexOf(QLatin1Char('>'), at) + 1;
+    } else {
+        at = pPr.indexOf(QLatin1Char('>')) + 1;
+        if (pPr.endsWith(QStringLiteral("/>")) && at == pPr.size()) // an empty <w:pPr/>
+            return QLatin1Char('<') + p + QStringLiteral("pPr>") + keep + QStringLiteral("</") + p +
+                   QStringLiteral("pPr>");
+    }
+    return pPr.left(at) + keep + pPr.mid(at);
+}
+
 } // namespace
 
 base::Result<QByteArray>
@@ -153,12 +177,20 @@ fillDocumentXml(const QByteArray &xml, const QList<Insertion> &insertions, QStri
         const QStringList lines = texts.value(name).join(QString()).split(QLatin1Char('\n'));
         Fragment f(closed.prefix);
         if (parent.ns == kW && parent.name == QLatin1String("p")) {
-            // Each further line starts a paragraph of its own.
+            // Each further line starts a paragraph of its own. Lines up to a
+            // gap of two or more empty lines are one block (a point's lines,
+            // with single empty lines inside): each keeps with the next, so
+            // a block is never split across two pages.
             const QString props = withoutSection(pPr, closed.prefix);
+            const QString kept = keepingWithNext(props, closed.prefix);
             for (int i = 0; i < lines.size(); ++i) {
                 if (i > 0) {
                     f.closeParagraph();
-                    f.openParagraph(props);
+                    const bool gapFollows =
+                        i + 1 >= lines.size() ||
+                        (lines[i + 1].isEmpty() && (i + 2 >= lines.size() || lines[i + 2].isEmpty()));
+                    const bool block = !gapFollows && !(lines[i].isEmpty() && lines[i + 1].isEmpty());
+                    f.openParagraph(block ? kept : props);
                 }
                 if (!lines[i].isEmpty())
                     f.run(rPr, lines[i], false);

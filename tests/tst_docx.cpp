@@ -86,6 +86,8 @@ private slots:
     void missingBookmarkIsSkipped();
     void blanksSpecialCharactersAndChinese();
     void newLinesStartParagraphsWithTheSameProperties();
+    void blocksKeepTogether_data();
+    void blocksKeepTogether();
     void bookmarkOutsideAParagraph();
     void restOfTheDocumentIsUnchanged();
     void packageCopiedExceptTheDocument();
@@ -169,6 +171,50 @@ void DocxTest::newLinesStartParagraphsWithTheSameProperties()
     const QByteArray sect = "<w:pPr><w:sectPr><w:pgSz w:w=\"1\"/></w:sectPr></w:pPr>";
     const QByteArray split = fill("<w:p>" + sect + bookmark("m", 0) + "</w:p>", {{"m", "a\nb"}});
     QCOMPARE(split.count("<w:pgSz w:w=\"1\"/>"), 1);
+}
+
+void DocxTest::blocksKeepTogether_data()
+{
+    QTest::addColumn<QByteArray>("pPr");
+    QTest::addColumn<QString>("text");
+    // One letter per line after the first: K keeps with the next, . does not.
+    QTest::addColumn<QString>("keeps");
+    const QByteArray styled = "<w:pPr><w:pStyle w:val=\"DataBlock\"/></w:pPr>";
+    // An empty line in front of a block keeps with it; the last line of a
+    // block and the first of a gap do not.
+    QTest::newRow("two blocks") << styled << "a\nb\nc\n\n\nd\ne" << "K..KK.";
+    QTest::newRow("single gap inside") << styled << "a\nb\n\nc\n\n\nd" << "KK..K.";
+    QTest::newRow("no properties") << QByteArray() << "a\nb\nc" << "K.";
+    QTest::newRow("empty properties") << QByteArray("<w:pPr/>") << "a\nb\nc" << "K.";
+    QTest::newRow("trailing gap") << styled << "a\nb\n\n" << "...";
+}
+
+void DocxTest::blocksKeepTogether()
+{
+    QFETCH(QByteArray, pPr);
+    QFETCH(QString, text);
+    QFETCH(QString, keeps);
+    const QByteArray out = fill("<w:p>" + pPr + bookmark("k", 0) + "</w:p>", {{"k", text}});
+    QXmlStreamReader r(out);
+    QString seen;
+    int paragraph = -1;
+    bool keep = false;
+    while (!r.atEnd()) {
+        r.readNext();
+        if (r.isStartElement() && r.name() == QLatin1String("p")) {
+            ++paragraph;
+            keep = false;
+        }
+        if (r.isStartElement() && r.name() == QLatin1String("keepNext"))
+            keep = true;
+        if (r.isEndElement() && r.name() == QLatin1String("p") && paragraph > 0)
+            seen += keep ? QLatin1Char('K') : QLatin1Char('.');
+    }
+    QVERIFY2(!r.hasError(), qPrintable(r.errorString()));
+    QCOMPARE(seen, keeps);
+    // The style stays first in the properties, as the schema orders them.
+    if (!pPr.isEmpty() && keeps.contains(QLatin1Char('K')) && pPr.contains("pStyle"))
+        QVERIFY(out.contains("<w:pStyle w:val=\"DataBlock\"/><w:keepNext/>"));
 }
 
 void DocxTest::bookmarkOutsideAParagraph()
