@@ -1,5 +1,7 @@
 #include "office/documents.h"
 
+#include <QDate>
+
 #include <QDateTime>
 
 namespace office {
@@ -162,10 +164,10 @@ QList<Insertion> recordInsertions(const results::Calibration &calibration,
     // The count and set points are the calibration's own, not the
     // equipment's as it may have been edited since.
     const int count = results::pointCount(h);
-    const QString uncertainty = c.temnosure + QStringLiteral("℃") +
-                                QStringLiteral("(k=") + c.humnosure + QStringLiteral(")/") +
-                                c.temnosurek + QStringLiteral("%") +
-                                QStringLiteral("RH(k=") + c.humnosurek + QStringLiteral(")");
+    const QString uncertainty = c.temnosure + QStringLiteral("℃") + QStringLiteral("(k=") +
+                                c.humnosure + QStringLiteral(")/") + c.temnosurek +
+                                QStringLiteral("%") + QStringLiteral("RH(k=") + c.humnosurek +
+                                QStringLiteral(")");
     QList<Insertion> out{{QStringLiteral("mark1"), e.companyname},
                          {QStringLiteral("mark2"), e.name},
                          {QStringLiteral("mark3"), e.address},
@@ -188,6 +190,20 @@ QList<Insertion> recordInsertions(const results::Calibration &calibration,
         blocks += recordBlock(calibration, p, byPoint.value(p.point - 1));
     out << Insertion{QStringLiteral("mark17"), blocks};
     return out;
+}
+
+// The standard's validity as the certificate states it: an operator who
+// issues a certificate with a standard out of date has it said there.
+static QString validityText(const storage::Collector &c, const QString &dtbegin)
+{
+    const QDate valid = QDate::fromString(c.todata.trimmed(), QStringLiteral("yyyy-MM-dd"));
+    const QDate run = QDate::fromString(dtbegin.left(10), QStringLiteral("yyyy-MM-dd"));
+    if (!valid.isValid())
+        return c.todata.trimmed().isEmpty() ? QStringLiteral("（无有效期）")
+                                            : c.todata + QStringLiteral("（有效期无法识别）");
+    if (run.isValid() && valid < run)
+        return c.todata + QStringLiteral("（校准时已过期）");
+    return c.todata;
 }
 
 QList<Insertion> certificateInsertions(const storage::RunHeader &h,
@@ -213,7 +229,7 @@ QList<Insertion> certificateInsertions(const storage::RunHeader &h,
                          {QStringLiteral("mark11"), c.name},
                          {QStringLiteral("mark12"), c.type},
                          {QStringLiteral("mark13"), c.num},
-                         {QStringLiteral("mark14"), c.todata},
+                         {QStringLiteral("mark14"), validityText(c, h.dtbegin)},
                          {QStringLiteral("mark15"), c.zhengshu},
                          {QStringLiteral("mark16"), accuracy},
                          {QStringLiteral("mark17"), h.envtem},

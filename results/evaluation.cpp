@@ -130,37 +130,63 @@ StandardData StandardData::fromCollector(const storage::Collector &c)
     return s;
 }
 
-StandardData StandardData::fromCollectors(const QList<storage::Collector> &collectors)
+StandardData StandardData::fromCollectors(const QList<storage::Collector> &collectors,
+                                          const ChannelLayout &layout)
 {
+    // Does collector i (1-based) measure this kind? Without a layout every
+    // collector counts.
+    auto measures = [&](int i, Kind kind) {
+        if (layout.kinds.isEmpty())
+            return true;
+        for (int c = 0; c < layout.kinds.size(); ++c)
+            if (layout.kinds[c] == kind && layout.collectors.value(c, 1) == i)
+                return true;
+        return false;
+    };
     if (collectors.size() <= 1)
         return fromCollector(collectors.value(0));
-    StandardData out = fromCollector(collectors.first());
     auto number = [](const QString &t, bool *ok) { return t.trimmed().toDouble(ok); };
-    for (int i = 1; i < collectors.size(); ++i) {
-        const StandardData s = fromCollector(collectors[i]);
-        for (bool humidity : {false, true}) {
-            QString &u = humidity ? out.uncertaintyH : out.uncertaintyT;
-            QString &k = humidity ? out.kH : out.kT;
-            QString &r = humidity ? out.resolutionH : out.resolutionT;
+    StandardData out;
+    for (bool humidity : {false, true}) {
+        const Kind kind = humidity ? Kind::Humidity : Kind::Temperature;
+        QString &u = humidity ? out.uncertaintyH : out.uncertaintyT;
+        QString &k = humidity ? out.kH : out.kT;
+        QString &r = humidity ? out.resolutionH : out.resolutionT;
+        bool first = true, uKnown = true, rKnown = true;
+        double worstU = 0, worstR = 0;
+        for (int i = 0; i < collectors.size(); ++i) {
+            if (!measures(i + 1, kind))
+                continue;
+            const StandardData s = fromCollector(collectors[i]);
             const QString &su = humidity ? s.uncertaintyH : s.uncertaintyT;
             const QString &sk = humidity ? s.kH : s.kT;
             const QString &sr = humidity ? s.resolutionH : s.resolutionT;
-            bool ok1 = false, ok2 = false, ok3 = false, ok4 = false;
-            const double a = number(u, &ok1) / number(k, &ok2);
-            const double b = number(su, &ok3) / number(sk, &ok4);
-            if (!(ok1 && ok2) || !(ok3 && ok4)) {
-                u.clear(); // one without its input: unknown
-            } else if (b > a) {
+            bool ok1 = false, ok2 = false, ok3 = false;
+            const double b = number(su, &ok1) / number(sk, &ok2);
+            const double rb = number(sr, &ok3);
+            if (first) {
+                u = su;
+                k = sk;
+                r = sr;
+            }
+            // One without its input makes the figure unknown.
+            uKnown = uKnown && ok1 && ok2;
+            rKnown = rKnown && ok3;
+            if (uKnown && (first || b > worstU)) {
+                worstU = b;
                 u = su;
                 k = sk;
             }
-            bool okr1 = false, okr2 = false;
-            const double ra = number(r, &okr1), rb = number(sr, &okr2);
-            if (!okr1 || !okr2)
-                r.clear();
-            else if (rb > ra)
+            if (rKnown && (first || rb > worstR)) {
+                worstR = rb;
                 r = sr;
+            }
+            first = false;
         }
+        if (!uKnown)
+            u.clear();
+        if (!rKnown)
+            r.clear();
     }
     return out;
 }
@@ -168,8 +194,7 @@ StandardData StandardData::fromCollectors(const QList<storage::Collector> &colle
 bool ExtraInputs::operator==(const ExtraInputs &o) const
 {
     return drift == o.drift && selfHeating == o.selfHeating && radiation == o.radiation &&
-           load == o.load && displayResolution == o.displayResolution &&
-           indication == o.indication;
+           load == o.load && displayResolution == o.displayResolution && indication == o.indication;
 }
 
 bool EvaluationSettings::operator==(const EvaluationSettings &o) const
@@ -395,8 +420,8 @@ Component calibrationTerm(const StandardData &s, Kind kind, double coefficient)
         c.divisor = k;
         c.note = QStringLiteral("证书 U=%1, k=%2").arg(uText.trimmed(), kText.trimmed());
     } else {
-        c.note = QStringLiteral("采集器记录中没有%1的扩展不确定度或 k").arg(t ? QStringLiteral("温度")
-                                                                        : QStringLiteral("湿度"));
+        c.note = QStringLiteral("采集器记录中没有%1的扩展不确定度或 k")
+                     .arg(t ? QStringLiteral("温度") : QStringLiteral("湿度"));
     }
     return c;
 }
@@ -555,9 +580,10 @@ QVector<EvaluatedFigure> deviationFigures(const KindContext &k)
 
 EvaluatedFigure uniformityFigure(const KindContext &k)
 {
-    return makeFigure(QStringLiteral("uniformity"), QStringLiteral("均匀度"),
-                      k.any() ? k.stats->rangeSum / k.stats->scans : NAN,
-                      readingBudget(*k.standard, k.kind, kSqrt2, k.at(k.centre), k.name(k.centre), 1));
+    return makeFigure(
+        QStringLiteral("uniformity"), QStringLiteral("均匀度"),
+        k.any() ? k.stats->rangeSum / k.stats->scans : NAN,
+        readingBudget(*k.standard, k.kind, kSqrt2, k.at(k.centre), k.name(k.centre), 1));
 }
 
 QVector<EvaluatedFigure> jjfFigures(const KindContext &k, bool gbt)
@@ -580,9 +606,10 @@ QVector<EvaluatedFigure> iecFigures(const KindContext &k)
                       k.any() ? k.at(wide).range() : NAN,
                       readingBudget(*k.standard, k.kind, kSqrt2, k.at(wide), k.name(wide), 1));
     const int hi = k.byMean(true), lo = k.byMean(false);
-    out << makeFigure(QStringLiteral("gradient"), QStringLiteral("梯度"),
-                      k.any() ? k.at(hi).average() - k.at(lo).average() : NAN,
-                      readingBudget(*k.standard, k.kind, kSqrt2, k.at(k.centre), k.name(k.centre), 1));
+    out << makeFigure(
+        QStringLiteral("gradient"), QStringLiteral("梯度"),
+        k.any() ? k.at(hi).average() - k.at(lo).average() : NAN,
+        readingBudget(*k.standard, k.kind, kSqrt2, k.at(k.centre), k.name(k.centre), 1));
     double sum = 0;
     int n = 0;
     for (const ChannelStats &c : k.stats->each)
@@ -591,10 +618,10 @@ QVector<EvaluatedFigure> iecFigures(const KindContext &k)
             ++n;
         }
     const double achieved = n ? sum / n : NAN;
-    const Budget b =
-        readingBudget(*k.standard, k.kind, 1, k.at(k.centre), k.name(k.centre), 1);
+    const Budget b = readingBudget(*k.standard, k.kind, 1, k.at(k.centre), k.name(k.centre), 1);
     out << makeFigure(QStringLiteral("achieved"), QStringLiteral("实现值"), achieved, b);
-    out << makeFigure(QStringLiteral("deviation"), QStringLiteral("实现值偏差"), achieved - k.set, b);
+    out << makeFigure(QStringLiteral("deviation"), QStringLiteral("实现值偏差"), achieved - k.set,
+                      b);
     if (k.any() && std::isnan(k.set))
         out.last().why = QStringLiteral("设定值不是数字");
     return out;
@@ -610,8 +637,7 @@ QVector<EvaluatedFigure> dkdFigures(const KindContext &k)
             if (c.n > 0)
                 inhomogeneity = qMax(inhomogeneity, std::fabs(c.average() - o.average()));
     }
-    const double instability =
-        o.n > 0 ? qMax(o.max - o.average(), o.average() - o.min) : NAN;
+    const double instability = o.n > 0 ? qMax(o.max - o.average(), o.average() - o.min) : NAN;
     DkdCorrectionInputs in;
     in.referenceMean = o.average();
     in.referenceSd = o.sd();
@@ -790,10 +816,9 @@ EvaluatedFigure dkdCorrection(const DkdCorrectionInputs &in)
     indication.name = QStringLiteral("示值");
     indication.known = std::isfinite(in.indicated);
     indication.value = in.extra.indication;
-    indication.note = indication.known
-                          ? QStringLiteral("示值 %1 的标准不确定度，操作者给出")
-                                .arg(QString::number(in.indicated, 'f', 3))
-                          : QStringLiteral("没有输入示值");
+    indication.note = indication.known ? QStringLiteral("示值 %1 的标准不确定度，操作者给出")
+                                             .arg(QString::number(in.indicated, 'f', 3))
+                                       : QStringLiteral("没有输入示值");
     b.components << indication;
     b.components << halfWidth(QStringLiteral("不均匀性"), in.inhomogeneity,
                               QStringLiteral("各位置平均值与参考位置之差的最大值"));
@@ -805,9 +830,8 @@ EvaluatedFigure dkdCorrection(const DkdCorrectionInputs &in)
                               QStringLiteral("半宽，操作者给出"));
     b.components << resolutionTerm(in.extra.displayResolution, true, QStringLiteral("示值分辨力"),
                                    QStringLiteral("设备显示的末位，操作者给出"), 1);
-    EvaluatedFigure f =
-        makeFigure(QStringLiteral("correction"), QStringLiteral("示值修正值"),
-                   in.referenceMean - in.indicated, std::move(b));
+    EvaluatedFigure f = makeFigure(QStringLiteral("correction"), QStringLiteral("示值修正值"),
+                                   in.referenceMean - in.indicated, std::move(b));
     if (!std::isfinite(in.indicated))
         f.why = QStringLiteral("没有输入示值");
     return f;
@@ -821,8 +845,9 @@ Evaluation evaluate(const Calibration &calibration, const QVector<PointResult> &
         .value(0);
 }
 
-QVector<Evaluation> evaluateAll(const Calibration &calibration, const QVector<PointResult> &recorded,
-                                const StandardData &standard, const EvaluationSettings &settings)
+QVector<Evaluation> evaluateAll(const Calibration &calibration,
+                                const QVector<PointResult> &recorded, const StandardData &standard,
+                                const EvaluationSettings &settings)
 {
     return evaluateMethods(calibration, recorded, standard, settings, allMethods(), nullptr);
 }

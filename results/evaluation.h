@@ -124,8 +124,10 @@ struct StandardData
     static StandardData fromCollector(const storage::Collector &collector);
     // The run's collectors: per kind the one with the largest standard
     // uncertainty (U/k) and the largest resolution, so the budget holds for
-    // every channel; unknown when any collector lacks the input.
-    static StandardData fromCollectors(const QList<storage::Collector> &collectors);
+    // every channel; unknown when any collector lacks the input. With a
+    // layout, only the collectors that have channels of the kind count.
+    static StandardData fromCollectors(const QList<storage::Collector> &collectors,
+                                       const ChannelLayout &layout = ChannelLayout());
 };
 
 // Inputs the operator may give for a kind, each 0 until given. Half-widths

@@ -24,11 +24,12 @@ DocumentRig::DocumentRig()
         equipmentRow({fixture.equipment, "客户 \"甲\"", "上海市 1 号", "温湿度", "HW-100", "EQ-7",
                       "<2立方米", "9", "3", "制造厂", "2020-01", "20", "60", "40", "80", "2"},
                      {"99", "98"}, {"97", "96"});
-    collector = storage::Collector::fromRow(storage::Row{"1",    "采集器一", "M702", "/dev/ttyS0", fixture.collector,
-                             "0.1",  "1.5",      "0.01", "0.1",        "ZS-2024-001",
-                             "0.05", "0.8",      "2",    "2",          "2025-06-30"});
-    company = storage::Company::fromRow(storage::Row{"某计量院", "021-1234", "021-5678", "实验路 8 号",
-                           "200000",   "www.x.cn", "实验室",   "(沪)法计(2024)01"});
+    collector = storage::Collector::fromRow(
+        storage::Row{"1", "采集器一", "M702", "/dev/ttyS0", fixture.collector, "0.1", "1.5", "0.01",
+                     "0.1", "ZS-2024-001", "0.05", "0.8", "2", "2", "2025-06-30"});
+    company =
+        storage::Company::fromRow(storage::Row{"某计量院", "021-1234", "021-5678", "实验路 8 号",
+                                               "200000", "www.x.cn", "实验室", "(沪)法计(2024)01"});
 }
 
 bool DocumentRig::store()
@@ -36,14 +37,19 @@ bool DocumentRig::store()
     if (!storage::insertEquipment(equipment).ok || !storage::insertCollector(collector).ok ||
         !storage::saveCompany(company).ok)
         return false;
+    if (!collector2.serialnum.isEmpty() && !storage::insertCollector(collector2).ok)
+        return false;
     header = insertCalibration(fixture);
     if (header.dtbegin.isEmpty())
         return false;
     if (!keepRecords)
         return true;
     // The records kept with it, as processing keeps them.
+    QStringList serials{header.collector};
+    if (!collector2.serialnum.isEmpty())
+        serials << collector2.serialnum;
     const base::Result<storage::Snapshot> records =
-        storage::currentRecords(header.equipname, {header.collector});
+        storage::currentRecords(header.equipname, serials);
     return records.ok && storage::storeCalibration(header, records.value, true).ok;
 }
 

@@ -13,6 +13,7 @@ struct DocumentRig
     storage::RunHeader header;
     storage::Equipment equipment;
     storage::Collector collector;
+    storage::Collector collector2; // a run's second collector, when its serial is set
     storage::Company company;
 
     // False: a calibration processed before the records were kept with it.

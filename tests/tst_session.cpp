@@ -14,8 +14,8 @@
 
 using namespace testkit;
 using Frame = rtu::ReplyFrame;
-using rtu::ReplyAssembler;
 using acquisition::RunSession;
+using rtu::ReplyAssembler;
 using Setup = RunRig::Setup;
 
 namespace {
@@ -202,7 +202,8 @@ void SessionTest::assemblerTellsReadingsFromEchoesAndNoise_data()
         << 6 << 64 << speedEcho + reading(64, 6) << Kinds{E, R} << false;
     QTest::newRow("an 06 reading refused on an M701 line")
         << 3 << 16 << reading(2, 6) << Kinds{X} << false;
-    QTest::newRow("bad CRC") << 6 << 2 << corrupted(reading(2)) + reading(2) << Kinds{X, R} << false;
+    QTest::newRow("bad CRC") << 6 << 2 << corrupted(reading(2)) + reading(2) << Kinds{X, R}
+                             << false;
     QTest::newRow("stray start before a reading")
         << 6 << 2 << QByteArray("\x01\x03\x00", 3) + reading(2) << Kinds{S, R} << false;
     QTest::newRow("stray byte between readings")
@@ -226,7 +227,7 @@ void SessionTest::assemblerTellsReadingsFromEchoesAndNoise()
     // Whole at once, and byte by byte as a slow line delivers it.
     for (int step : {int(stream.size()), 1}) {
         ReplyAssembler a(function == 6 ? reading06(values)
-                                          : rtu::Expect::of(rtu::frame::readM701(), values));
+                                       : rtu::Expect::of(rtu::frame::readM701(), values));
         QList<Frame> frames;
         for (int at = 0; at < stream.size(); at += step) {
             a.append(stream.mid(at, step));
@@ -261,7 +262,8 @@ void SessionTest::twoCollectorsWithTheSecondSilentForATick()
     QCOMPARE(rig.session->samples()[0].values, (QVector<float>{25.25f, 25.5f, 27.5f, 27.75f}));
     const int frames = rig.sim2->receivedFrames().size();
     rig.sim2->setSilent(true);
-    QVERIFY(rig.advanceUntil([&] { return rig.sim2->receivedFrames().size() >= frames + 2; }, 5000));
+    QVERIFY(
+        rig.advanceUntil([&] { return rig.sim2->receivedFrames().size() >= frames + 2; }, 5000));
     rig.sim2->setSilent(false);
     const int during = sampleCount(rig);
     QVERIFY(waitSamples(rig, during + 1));
@@ -572,7 +574,8 @@ void SessionTest::thousandTicksOfTwoCollectors()
     const QVector<acquisition::RunSample> &samples = rig.session->samples();
     for (int i = 1; i < samples.size(); ++i) {
         const qint64 step = samples[i].msecs - samples[i - 1].msecs;
-        QVERIFY2(step % 1000 == 0 && step >= 1000 && step <= 4000, qPrintable(QString::number(step)));
+        QVERIFY2(step % 1000 == 0 && step >= 1000 && step <= 4000,
+                 qPrintable(QString::number(step)));
         QCOMPARE(samples[i].point, 2);
         QCOMPARE(samples[i].values, (QVector<float>{25.25f, 25.5f, 27.5f, 27.75f}));
     }
@@ -594,6 +597,13 @@ void SessionTest::thousandTicksOfTwoCollectors()
         QCOMPARE(stored[i][1], QString("检点2"));
     }
     QCOMPARE(rows("select samplenum from datamark").value(0).value(0), QString::number(expected));
+    // Both collectors' records are kept with the calibration.
+    const base::Result<storage::FoundSnapshot> kept =
+        storage::snapshotOf(rows("select dtbegin from datamark").value(0).value(0));
+    QVERIFY(kept.ok && kept.value.found);
+    QCOMPARE(kept.value.snapshot.collectors.size(), 2);
+    QVERIFY(kept.value.snapshot.collectors[0].serialnum !=
+            kept.value.snapshot.collectors[1].serialnum);
 }
 
 QTEST_GUILESS_MAIN(SessionTest)

@@ -166,7 +166,8 @@ int standardCertificate(const QString &db, const QStringList &args, const office
         return bad();
     storage::SampleReader reader;
     office::StandardCertificateJob job;
-    if (const QString why = openCalibration(db, key, reader, &job.calibration.header); !why.isEmpty())
+    if (const QString why = openCalibration(db, key, reader, &job.calibration.header);
+        !why.isEmpty())
         return fail(why);
     const storage::RunHeader &header = job.calibration.header;
     job.calibration.layout = results::ChannelLayout::fromHeader(header);
@@ -188,10 +189,12 @@ int standardCertificate(const QString &db, const QStringList &args, const office
         return fail(kept.error);
     results::EvaluationSettings settings = results::EvaluationSettings::fromJson(kept.value);
     settings.method = office::certifiedMethod(settings.method);
-    job.evaluation = results::evaluate(job.calibration, results::computeResults(job.calibration),
-                                       results::StandardData::fromCollectors(job.records.collectors),
-                                       settings);
-    for (const QString &gap : office::figureGaps(header, results::computeResults(job.calibration)))
+    const QVector<results::PointResult> recorded = results::computeResults(job.calibration);
+    job.evaluation = results::evaluate(
+        job.calibration, recorded,
+        results::StandardData::fromCollectors(job.records.collectors, job.calibration.layout),
+        settings);
+    for (const QString &gap : office::figureGaps(header, recorded))
         err << "orven-report: warning: " << gap << " (left out)\n";
     err.flush();
     // The register lives in the database itself.
@@ -223,8 +226,8 @@ int standardCertificate(const QString &db, const QStringList &args, const office
             .str());
     out << json::Object()
                .text(QStringLiteral("number"), job.certificate.number)
-               .raw(QStringLiteral("copy"), job.certificate.prints > 1 ? QStringLiteral("true")
-                                                                       : QStringLiteral("false"))
+               .raw(QStringLiteral("copy"),
+                    job.certificate.prints > 1 ? QStringLiteral("true") : QStringLiteral("false"))
                .text(QStringLiteral("method"), results::methodName(settings.method))
                .text(QStringLiteral("file"), target)
                .str()
@@ -244,8 +247,10 @@ QString usage()
                "                             (\"yyyy-MM-dd HH:mm:ss\", as list shows it)\n"
                "  record KEY OUT [--template FILE]\n"
                "                             the calibration record, OUT ending in .docx or .pdf\n"
-               "  certificate KEY OUT [--template FILE]\n"
-               "                             the calibration certificate, .docx or .pdf\n"
+               "  certificate KEY OUT [--template FILE] [--expired-ok]\n"
+               "                             the calibration certificate, .docx or .pdf;\n"
+               "                             a standard out of date is refused unless\n"
+               "                             --expired-ok (then the certificate says so)\n"
                "  certificate KEY OUT --layout standard [--calibrator NAME] [--checker NAME]\n"
                "              [--approver NAME] [--expired-ok]\n"
                "                             the workstation's own certificate, numbered in\n"
@@ -382,15 +387,17 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             return fail(records.error);
         const results::Evaluation e = results::evaluate(
             calibration, results::computeResults(calibration),
-            results::StandardData::fromCollectors(records.value.collectors), settings);
+            results::StandardData::fromCollectors(records.value.collectors, calibration.layout),
+            settings);
         out << evaluationJson(calibration.header, e) << "\n";
         out.flush();
         return 0;
     }
+    const bool expiredOk = command == QLatin1String("certificate") &&
+                           args.removeAll(QStringLiteral("--expired-ok")) > 0;
     if (command == QLatin1String("certificate") && args.contains(QStringLiteral("--layout"))) {
         QString layout;
         office::Signers signers = office::rememberedSigners();
-        const bool expiredOk = args.removeAll(QStringLiteral("--expired-ok")) > 0;
         if (!takeOption(args, QStringLiteral("--layout"), &layout) ||
             !takeOption(args, QStringLiteral("--calibrator"), &signers.calibrator) ||
             !takeOption(args, QStringLiteral("--checker"), &signers.checker) ||
@@ -439,6 +446,15 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         const QString missing = office::missingRecords(kind, header, job.sources);
         if (!missing.isEmpty())
             return fail(missing.section(QLatin1Char('\n'), 0, 0));
+        if (kind == office::DocumentKind::Certificate && !expiredOk) {
+            const QStringList problems =
+                office::standardProblems(records.value.collectors, header.dtbegin);
+            if (!problems.isEmpty())
+                return fail(problems.join(QLatin1Char(' ')) +
+                            QStringLiteral(" (--expired-ok issues it with this remark)"));
+        }
+        if (!records.value.asProcessed)
+            err << "orven-report: note: " << office::todaysRecordsNote() << "\n";
         const results::LoadOutcome loaded = results::loadSamples(reader, job.calibration);
         if (!loaded.status)
             return fail(loaded.status.error);

@@ -114,12 +114,14 @@ void EvaluationView::setCalibration(const results::Calibration &calibration,
     // today's record of collector one for one processed before.
     const base::Result<storage::FoundSnapshot> kept = storage::snapshotOf(m_key);
     if (kept && kept.value.found) {
-        m_standard = results::StandardData::fromCollectors(kept.value.snapshot.collectors);
+        m_standard = results::StandardData::fromCollectors(kept.value.snapshot.collectors,
+                                                           calibration.layout);
     } else {
         const base::Result<storage::Collector> collector =
             storage::collectorRecord(calibration.header.collector);
         if (!kept || !collector)
-            problems << QStringLiteral("读取采集器记录失败：") + (!kept ? kept.error : collector.error);
+            problems << QStringLiteral("读取采集器记录失败：") +
+                            (!kept ? kept.error : collector.error);
         m_standard = results::StandardData::fromCollector(collector.value);
     }
     const base::Result<QString> settings = storage::evaluationSettings(m_key);
@@ -144,8 +146,8 @@ void EvaluationView::fillControls()
     for (bool humidity : {false, true}) {
         QComboBox *box = humidity ? w.centreH : w.centreT;
         box->clear();
-        box->addItems(results::channelsOfKind(m_calibration.layout, humidity ? results::Kind::Humidity
-                                                                            : results::Kind::Temperature));
+        box->addItems(results::channelsOfKind(
+            m_calibration.layout, humidity ? results::Kind::Humidity : results::Kind::Temperature));
         const int at = box->findText(humidity ? m_settings.centreH : m_settings.centreT);
         box->setCurrentIndex(qMax(0, at));
     }
@@ -311,11 +313,12 @@ void EvaluationView::fill()
         }
     }
     m_filling = false;
-    w.status->setText(QStringLiteral("评定方法：%1%2")
-                          .arg(results::methodName(m_evaluation.method),
-                               m_evaluation.windowMinutes > 0
-                                   ? QStringLiteral("，每点最后 %1 分钟").arg(m_evaluation.windowMinutes)
-                                   : QString()));
+    w.status->setText(
+        QStringLiteral("评定方法：%1%2")
+            .arg(results::methodName(m_evaluation.method),
+                 m_evaluation.windowMinutes > 0
+                     ? QStringLiteral("，每点最后 %1 分钟").arg(m_evaluation.windowMinutes)
+                     : QString()));
     if (m_dialog && m_dialog->isVisible()) {
         // The open budget follows the new figures.
         for (int r = 0; r < m_cells.size(); ++r)
@@ -372,9 +375,9 @@ void EvaluationView::onCellChanged(int row, int column)
     } else {
         w.status->setText(QStringLiteral("示值须为数字：“%1”").arg(text));
         m_filling = true;
-        w.table->item(row, column)->setText(values.contains(point)
-                                                ? QString::number(values.value(point), 'f', 3)
-                                                : QString());
+        w.table->item(row, column)
+            ->setText(values.contains(point) ? QString::number(values.value(point), 'f', 3)
+                                             : QString());
         m_filling = false;
         return;
     }

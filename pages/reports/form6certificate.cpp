@@ -63,11 +63,10 @@ void Form6::on_pushButton_standard_clicked()
         return;
     const office::Signers last = office::rememberedSigners();
     QStringList names{last.calibrator, last.checker, last.approver};
-    if (!prompts::fields(this, QStringLiteral("证书签署"),
-                         QStringLiteral("证书上列出的人员（留空则印空白签名线）"),
-                         {QStringLiteral("校准员"), QStringLiteral("核验员"),
-                          QStringLiteral("批准人")},
-                         &names))
+    if (!prompts::fields(
+            this, QStringLiteral("证书签署"),
+            QStringLiteral("证书上列出的人员（留空则印空白签名线）"),
+            {QStringLiteral("校准员"), QStringLiteral("核验员"), QStringLiteral("批准人")}, &names))
         return;
     office::rememberSigners(office::Signers{names.value(0), names.value(1), names.value(2)});
     const QString file = exporttarget::ask(this, QStringLiteral("校准证书"), header,
@@ -103,10 +102,10 @@ void Form6::on_pushButton_standard_clicked()
         [job, recorded, settings, hash](const office::Progress &progress) mutable {
             if (progress.stage)
                 progress.stage(QStringLiteral("正在评定…"));
-            job.evaluation = results::evaluate(
-                job.calibration, recorded,
-                results::StandardData::fromCollectors(job.records.collectors), settings,
-                progress.cancel);
+            job.evaluation = results::evaluate(job.calibration, recorded,
+                                               results::StandardData::fromCollectors(
+                                                   job.records.collectors, job.calibration.layout),
+                                               settings, progress.cancel);
             const base::Status st = office::writeStandardCertificate(job, progress);
             if (st)
                 *hash = sha256Of(job.target);
@@ -118,10 +117,10 @@ void Form6::on_pushButton_standard_clicked()
             const base::Status kept = storage::recordCertificateFiles(
                 job.certificate.number,
                 QString::fromUtf8(QJsonDocument(files).toJson(QJsonDocument::Compact)));
-            QString text = QStringLiteral("导出成功!\n证书编号 %1%2")
-                               .arg(job.certificate.number, job.certificate.prints > 1
-                                                                ? QStringLiteral("（副本）")
-                                                                : QString());
+            QString text =
+                QStringLiteral("导出成功!\n证书编号 %1%2")
+                    .arg(job.certificate.number,
+                         job.certificate.prints > 1 ? QStringLiteral("（副本）") : QString());
             if (!kept)
                 text += QStringLiteral("\n证书登记未能记下文件摘要：") + kept.error;
             prompts::about(this, QStringLiteral("提示"), exportedText(text, records));

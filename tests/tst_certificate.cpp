@@ -1,0 +1,494 @@
+// The certificate a laboratory signs: the standard layout read back from its
+// parts and its PDF, the number register, the records kept at processing,
+// standards out of date, and blocks and rows that never break across pages.
+
+#include "office/conversion.h"
+#include "office/sources.h"
+#include "office/standardcertificate.h"
+#include "office/zippackage.h"
+#include "pages/prompts.h"
+#include "pages/reports/form6.h"
+#include "storage/statements.h"
+#include "tests/docskit.h"
+#include "tests/testkit.h"
+
+#include <QDate>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QXmlStreamReader>
+
+using namespace testkit;
+
+namespace {
+
+struct Run
+{
+    int code = -1;
+    QByteArray out, err;
+};
+
+Run report(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(ORVEN_APP_DIR "/orven-report"), args);
+    Run r;
+    if (!p.waitForFinished(240000))
+        return r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QByteArray part(const QString &docx, const QString &name)
+{
+    const base::Result<QList<office::ZipEntry>> z = office::readZip(docx);
+    for (const office::ZipEntry &e : z.value)
+        if (e.name == name)
+            return e.data;
+    return QByteArray();
+}
+
+// A part's text: paragraphs end in "\n", table cells are separated by "|".
+QString text(const QByteArray &xml)
+{
+    QXmlStreamReader r(xml);
+    QString out;
+    while (!r.atEnd()) {
+        r.readNext();
+        if (r.isEndElement() && r.name() == QLatin1String("p"))
+            out += QLatin1Char('\n');
+        if (r.isEndElement() && r.name() == QLatin1String("tc"))
+            out += QLatin1Char('|');
+        if (r.isStartElement() && r.name() == QLatin1String("t"))
+            out += r.readElementText();
+    }
+    return r.hasError() ? QStringLiteral("XML ERROR ") + r.errorString() : out;
+}
+
+// The PDF's pages as pdftotext lays them out.
+QStringList pdfPages(const QString &pdf)
+{
+    QProcess info;
+    info.start("pdfinfo", {pdf});
+    info.waitForFinished(30000);
+    const QRegularExpressionMatch m = QRegularExpression("Pages:\\s+(\\d+)")
+                                          .match(QString::fromUtf8(info.readAllStandardOutput()));
+    QStringList pages;
+    for (int n = 1; m.hasMatch() && n <= m.captured(1).toInt(); ++n) {
+        QProcess t;
+        t.start("pdftotext",
+                {"-layout", "-f", QString::number(n), "-l", QString::number(n), pdf, "-"});
+        t.waitForFinished(30000);
+        pages << QString::fromUtf8(t.readAllStandardOutput());
+    }
+    return pages;
+}
+
+storage::Collector collectorTwo()
+{
+    return storage::Collector::fromRow({"2", "采集器二", "M701-TC", "/dev/ttyS1", "ORV7010002",
+                                        "0.2", "", "0.01", "", "ZS-2024-077", "0.12", "", "2", "",
+                                        "2025-09-30"});
+}
+
+// Two collectors, three temperature channels and one humidity channel on
+// collector one, two temperature channels on collector two; point 4 has
+// no samples.
+DocumentRig twoCollectorRig()
+{
+    DocumentRig rig;
+    rig.fixture.channels = QStringList{"101", "102", "103", "101", "102"};
+    rig.fixture.kindsA = "2;1;0;";
+    rig.fixture.typesA = "001";
+    rig.fixture.kindsB = "2;0;0;";
+    rig.fixture.typesB = "00";
+    rig.fixture.tem = QStringList{"25", "40", "60", "80"};
+    rig.fixture.hum = QStringList{"50", "60", "70", "80"};
+    rig.fixture.samples.clear();
+    rig.fixture.add(1, "25.000;25.400;50.000;25.200;24.900;", 2);
+    rig.fixture.add(1, "25.100;25.300;51.000;25.100;24.800;", 1);
+    rig.fixture.add(2, "40.000;40.200;60.500;40.100;39.900;", 2);
+    rig.fixture.add(3, "60.000;60.100;70.000;60.300;59.950;", 2);
+    rig.collector2 = collectorTwo();
+    return rig;
+}
+
+bool hasAll(const QString &haystack, const QStringList &needles, QString *missing)
+{
+    for (const QString &n : needles)
+        if (!haystack.contains(n)) {
+            *missing = n;
+            return false;
+        }
+    return true;
+}
+
+} // namespace
+
+class CertificateTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { prompts::setScripted(true); }
+    void standardCertificateCarriesEverything();
+    void numbersAreNeverGivenTwice();
+    void recordsAreFrozenAtProcessing();
+    void expiredStandardsAreAskedAboutAndStated();
+    void nothingBreaksAcrossPages();
+};
+
+void CertificateTest::standardCertificateCarriesEverything()
+{
+    TempDatabase db;
+    DocumentRig rig = twoCollectorRig();
+    QVERIFY(rig.store());
+    const QString docx = db.dir() + "/standard.docx";
+    Run r = report({"--db", db.path(), "certificate", rig.fixture.begin, docx, "--layout",
+                    "standard", "--calibrator", "张三", "--checker", "李四", "--approver", "王五"});
+    QVERIFY2(r.code == 0, r.err.constData());
+    const QJsonObject issued = QJsonDocument::fromJson(r.out).object();
+    const QString number = issued.value("number").toString();
+    QCOMPARE(number, QString("%1-0001").arg(QDate::currentDate().year()));
+    QCOMPARE(issued.value("copy").toBool(), false);
+
+    // Every page: the laboratory, the number, page x of y as fields.
+    const QString header = text(part(docx, "word/header1.xml"));
+    QVERIFY(header.contains("某计量院") && header.contains(number));
+    const QByteArray footer = part(docx, "word/footer1.xml");
+    QVERIFY(footer.contains("PAGE") && footer.contains("NUMPAGES"));
+    QVERIFY(text(footer).contains("第") && text(footer).contains("共"));
+    const QByteArray document = part(docx, "word/document.xml");
+    QVERIFY(document.contains("w:headerReference") && document.contains("w:footerReference"));
+
+    const QString body = text(document);
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    QString missing;
+    QVERIFY2(
+        hasAll(body,
+               {// title, laboratory, place
+                "校 准 证 书", "某计量院", "实验路 8 号", "021-1234", "(沪)法计(2024)01", "实验室",
+                // customer and item
+                "客户 \"甲\"", "上海市 1 号", "恒温恒湿箱 <A&B>", "HW-100", "EQ-7", "制造厂",
+                "2020-01", "20 ～ 60 ℃", "40 ～ 80 %RH",
+                // dates: calibration, issue, next
+                "2024-05-01", today, "2025-05-01",
+                // method, conditions, both standards, traceability
+                "JJF 1101-2019《环境试验设备温度、湿度参数校准规范》", "23", "55", "ORV7020001",
+                "ZS-2024-001", "2025-06-30", "ORV7010002", "ZS-2024-077", "2025-09-30", "溯源",
+                // closing statements and signatures
+                "仅对所校准的器具有效", "不得部分复制", "以下空白", "张三", "李四", "王五",
+                "校准员", "核验员", "批准人"},
+               &missing),
+        qPrintable(missing));
+    // The results: one table per kind, the unit in every heading.
+    for (const char *heading : {"设定值/℃", "上偏差/℃", "下偏差/℃", "均匀度/℃", "波动度(±)/℃",
+                                "U(k=2)/℃", "设定值/%RH", "U(k=2)/%RH"})
+        QVERIFY2(body.contains(QString::fromUtf8(heading)), heading);
+    // Point 1 over both collectors: temperature 24.800 … 25.400, U from
+    // collector two's standard (the larger, 0.12 ℃ k=2); humidity from
+    // collector one's alone (collector two has no humidity channel).
+    const QString cells = QString(body).remove('\n');
+    QVERIFY2(cells.contains("检点1|25|0.40|0.14|-0.20|0.14|0.50|0.18|±0.050|0.091|"),
+             qPrintable(cells));
+    QVERIFY(cells.contains("检点1|50|1.0|1.0|0.0|1.0|0.0|1.3|±0.50|0.66|"));
+    // Point 4 has no samples: no row, a remark.
+    QVERIFY(!cells.contains("|80|"));
+    QVERIFY(cells.contains("注：检点4 没有温度读数，未列出。"));
+    QVERIFY(!body.contains("无数据"));
+    // Rows never split, the heading repeats.
+    QVERIFY(document.contains("<w:cantSplit/>"));
+    QVERIFY(document.contains("<w:tblHeader/>"));
+
+    if (office::findSoffice().isEmpty())
+        QFAIL("LibreOffice is required (scripts/install-deps.sh installs it)");
+    const QString pdf = db.dir() + "/standard.pdf";
+    r = report({"--db", db.path(), "certificate", rig.fixture.begin, pdf, "--layout", "standard"});
+    QVERIFY2(r.code == 0, r.err.constData());
+    QCOMPARE(QJsonDocument::fromJson(r.out).object().value("number").toString(), number);
+    const QStringList pages = pdfPages(pdf);
+    QVERIFY(!pages.isEmpty());
+    for (int i = 0; i < pages.size(); ++i) {
+        const QString p = pages[i].simplified();
+        const QString packed = QString(p).remove(' ');
+        QVERIFY2(packed.contains(QString("第%1页共%2页").arg(i + 1).arg(pages.size())),
+                 qPrintable(p.right(300)));
+        QVERIFY(p.contains(number));
+    }
+    const QString all = pages.join('\n');
+    QVERIFY2(hasAll(QString(all).remove(' '),
+                    {"校准证书", "副本", "ORV7010002", "ZS-2024-077", "以下空白", "张三"},
+                    &missing),
+             qPrintable(missing));
+}
+
+void CertificateTest::numbersAreNeverGivenTwice()
+{
+    TempDatabase db;
+    DocumentRig first;
+    QVERIFY(first.store());
+    DocumentRig second;
+    second.fixture.begin = "2024-06-01 08:00:00";
+    QVERIFY(second.store());
+    const QDateTime now(QDate(2026, 3, 5), QTime(9, 0));
+
+    struct Step
+    {
+        QString dtbegin;
+        QDateTime when;
+        QString pattern; // set before the step when not empty
+        QString number;
+        int prints;
+    };
+    const QList<Step> steps{
+        {first.fixture.begin, now, QString(), "2026-0001", 1},
+        {second.fixture.begin, now, QString(), "2026-0002", 1},
+        {first.fixture.begin, now.addDays(3), QString(), "2026-0001", 2}, // a reprint
+        {second.fixture.begin, now.addDays(4), QString(), "2026-0002", 2},
+    };
+    for (const Step &s : steps) {
+        const base::Result<storage::Certificate> c =
+            storage::issueCertificate(s.dtbegin, "JJF 1101-2019", "standard", s.when);
+        QVERIFY2(c.ok, qPrintable(c.error));
+        QCOMPARE(c.value.number, s.number);
+        QCOMPARE(c.value.prints, s.prints);
+    }
+    // A new year starts the sequence again; a pattern with the month.
+    DocumentRig third;
+    third.fixture.begin = "2026-12-30 08:00:00";
+    QVERIFY(third.store());
+    QVERIFY(storage::setCertificatePattern("JZ-yy-MM-nnn").ok);
+    base::Result<storage::Certificate> c =
+        storage::issueCertificate(third.fixture.begin, "JJF 1101-2019", "standard",
+                                  QDateTime(QDate(2027, 1, 2), QTime(8, 0)));
+    QVERIFY(c.ok);
+    QCOMPARE(c.value.number, QString("JZ-27-01-001"));
+    // Patterns without a sequence, or with a path separator, are refused.
+    for (const char *bad : {"yyyy", "", "JZ/nnnn"})
+        QVERIFY2(!storage::setCertificatePattern(bad).ok, bad);
+    QVERIFY(!storage::validCertificatePattern("yyyy"));
+
+    // Through the tool: a third calibration's first print, then its copy.
+    DocumentRig fourth;
+    fourth.fixture.begin = "2024-07-01 08:00:00";
+    QVERIFY(fourth.store());
+    QVERIFY(storage::setCertificatePattern("yyyy-nnnn").ok);
+    const QString docx = db.dir() + "/c.docx";
+    const int year = QDate::currentDate().year();
+    for (int print = 1; print <= 2; ++print) {
+        const Run r = report(
+            {"--db", db.path(), "certificate", fourth.fixture.begin, docx, "--layout", "standard"});
+        QVERIFY2(r.code == 0, r.err.constData());
+        const QJsonObject o = QJsonDocument::fromJson(r.out).object();
+        QCOMPARE(o.value("copy").toBool(), print == 2);
+        const QString expected =
+            QString("%1-%2").arg(year).arg(year == 2026 ? 3 : 1, 4, 10, QLatin1Char('0'));
+        QCOMPARE(o.value("number").toString(), expected);
+        QCOMPARE(text(part(docx, "word/header1.xml")).contains("副本"), print == 2);
+    }
+    // The register keeps the files' digests, and list shows each calibration's.
+    const QList<storage::Certificate> all = storage::listCertificates().value;
+    QCOMPARE(all.size(), 4);
+    bool digested = false;
+    for (const storage::Certificate &cert : all)
+        digested = digested || cert.files.contains(QRegularExpression("[0-9a-f]{64}"));
+    QVERIFY(digested);
+    const Run list = report({"--db", db.path(), "list"});
+    QVERIFY(list.code == 0);
+    QVERIFY(list.out.contains("\"certificates\": [") && list.out.contains("2026-0001"));
+}
+
+void CertificateTest::recordsAreFrozenAtProcessing()
+{
+    TempDatabase db;
+    DocumentRig rig = twoCollectorRig();
+    QVERIFY(rig.store());
+    auto exportAll = [&](const QString &tag) {
+        QMap<QString, QByteArray> documents;
+        for (const QString &kind : {QString("record"), QString("certificate")}) {
+            const QString out = db.dir() + "/" + kind + tag + ".docx";
+            const Run r = report({"--db", db.path(), kind, rig.fixture.begin, out});
+            if (r.code != 0)
+                qWarning() << r.err;
+            documents[kind] = part(out, "word/document.xml");
+        }
+        const QString out = db.dir() + "/standard" + tag + ".docx";
+        const Run r = report(
+            {"--db", db.path(), "certificate", rig.fixture.begin, out, "--layout", "standard"});
+        if (r.code != 0)
+            qWarning() << r.err;
+        documents["standard"] = part(out, "word/document.xml");
+        return documents;
+    };
+    const QMap<QString, QByteArray> before = exportAll("-before");
+    QVERIFY(before["standard"].contains("ZS-2024-077"));
+
+    // The records change after the calibration.
+    storage::Collector one = rig.collector;
+    one.zhengshu = "ZS-2030-999";
+    one.todata = "2031-01-01";
+    storage::Collector two = rig.collector2;
+    two.zhengshu = "ZS-2030-888";
+    storage::Equipment equipment = rig.equipment;
+    equipment.companyname = "别的客户";
+    equipment.model = "HW-999";
+    QVERIFY(storage::replaceCollector(one).ok && storage::replaceCollector(two).ok &&
+            storage::replaceEquipment(equipment).ok);
+    const QMap<QString, QByteArray> after = exportAll("-after");
+    QCOMPARE(after["record"], before["record"]);
+    QCOMPARE(after["certificate"], before["certificate"]);
+    for (const char *changed : {"ZS-2030-999", "ZS-2030-888", "别的客户", "HW-999"})
+        QVERIFY2(!after["standard"].contains(changed), changed);
+    QVERIFY(after["standard"].contains("ZS-2024-077") && after["standard"].contains("HW-100"));
+
+    // A calibration processed before the records were kept: today's, said so.
+    CalibrationFixture older = rig.fixture;
+    older.begin = "2023-01-01 08:00:00";
+    QVERIFY(!insertCalibration(older).dtbegin.isEmpty());
+    const QString out = db.dir() + "/older.docx";
+    const Run r = report({"--db", db.path(), "certificate", older.begin, out});
+    QVERIFY2(r.code == 0, r.err.constData());
+    QVERIFY(QString::fromUtf8(r.err).contains(office::todaysRecordsNote()));
+    QVERIFY(part(out, "word/document.xml").contains("ZS-2030-999"));
+    const Run kept = report({"--db", db.path(), "certificate", rig.fixture.begin, out});
+    QVERIFY(!QString::fromUtf8(kept.err).contains(office::todaysRecordsNote()));
+}
+
+void CertificateTest::expiredStandardsAreAskedAboutAndStated()
+{
+    TempDatabase db;
+    DocumentRig rig;
+    rig.collector.todata = "2024-04-30"; // the day before the calibration
+    QVERIFY(rig.store());
+    QCOMPARE(office::standardProblems({rig.collector}, rig.fixture.begin).size(), 1);
+    QCOMPARE(office::standardProblems({rig.collector}, "2024-04-30 23:59:59").size(), 0);
+    storage::Collector undated = rig.collector;
+    undated.todata.clear();
+    QVERIFY(office::standardProblems({undated}, rig.fixture.begin).value(0).contains("没有有效期"));
+
+    Form6 page;
+    QMetaObject::invokeMethod(&page, "on_tbnum_cellClicked", Q_ARG(int, 0), Q_ARG(int, 1));
+    QVERIFY(waitUntil([&] { return page.loadedCalibration() != nullptr; }, 10000));
+    const QString standard = db.dir() + "/standard.docx";
+    const QString bookmark = db.dir() + "/bookmark.docx";
+    struct Case
+    {
+        const char *button;
+        QString target;
+        const char *remark; // as the certificate states it
+    };
+    for (const Case &c : {Case{"pushButton_standard", standard, "早于本次校准日期 2024-05-01"},
+                          Case{"pushButton_2", bookmark, "2024-04-30（校准时已过期）"}}) {
+        // The question comes first, No is its default: nothing is written.
+        prompts::clearRecords();
+        click(&page, c.button);
+        const QList<prompts::Record> questions = prompts::recordsOf(prompts::Kind::Question);
+        QCOMPARE(questions.size(), 1);
+        QVERIFY(questions[0].destructive);
+        QVERIFY2(questions[0].text.contains("2024-04-30"), qPrintable(questions[0].text));
+        QVERIFY(prompts::recordsOf(prompts::Kind::SaveFile).isEmpty());
+        QVERIFY(!QFile::exists(c.target));
+        // Going on: the certificate says so.
+        prompts::queueAnswer(true);
+        prompts::queueFields({"甲", "乙", "丙"});
+        prompts::queueFileName(c.target);
+        click(&page, c.button);
+        QVERIFY(waitUntil([&] { return !page.isExporting(); }, 60000));
+        QVERIFY2(shown().last().startsWith("提示|导出成功!"), qPrintable(shown().last()));
+        QVERIFY2(text(part(c.target, "word/document.xml")).contains(c.remark), c.remark);
+    }
+    // The tool refuses without --expired-ok.
+    for (const QStringList &layout : {QStringList{}, QStringList{"--layout", "standard"}}) {
+        const QString out = db.dir() + "/tool.docx";
+        Run r =
+            report(QStringList{"--db", db.path(), "certificate", rig.fixture.begin, out} + layout);
+        QCOMPARE(r.code, 1);
+        QVERIFY(QString::fromUtf8(r.err).contains("2024-04-30"));
+        QVERIFY(!QFile::exists(out));
+        r = report(
+            QStringList{"--db", db.path(), "certificate", rig.fixture.begin, out, "--expired-ok"} +
+            layout);
+        QVERIFY2(r.code == 0, r.err.constData());
+        QVERIFY(QFile::remove(out));
+    }
+}
+
+// 10 points of temperature and humidity to PDF: every results row of the
+// standard certificate on one page under a heading, every point block of
+// the record and the bookmark certificate on one page.
+void CertificateTest::nothingBreaksAcrossPages()
+{
+    if (office::findSoffice().isEmpty())
+        QFAIL("LibreOffice is required (scripts/install-deps.sh installs it)");
+    TempDatabase db;
+    DocumentRig rig;
+    rig.fixture.samples.clear();
+    rig.fixture.tem.clear();
+    rig.fixture.hum.clear();
+    for (int p = 1; p <= 10; ++p) {
+        rig.fixture.tem << QString::number(10 * p);
+        rig.fixture.hum << QString::number(30 + 5 * p);
+        for (int i = 0; i < 3; ++i)
+            rig.fixture.add(p, QString("%1;%2;%3;")
+                                   .arg(10 * p + 0.01 * i, 0, 'f', 3)
+                                   .arg(10 * p + 0.2, 0, 'f', 3)
+                                   .arg(30 + 5 * p + 0.1 * i, 0, 'f', 3));
+    }
+    QVERIFY(rig.store());
+
+    const QString standard = db.dir() + "/standard.pdf";
+    Run r = report(
+        {"--db", db.path(), "certificate", rig.fixture.begin, standard, "--layout", "standard"});
+    QVERIFY2(r.code == 0, r.err.constData());
+    const QStringList pages = pdfPages(standard);
+    QVERIFY(pages.size() >= 2);
+    const QRegularExpression row("检点\\s*(\\d+)((\\s+[-±]?\\d+(\\.\\d+)?){9})\\s*$",
+                                 QRegularExpression::MultilineOption);
+    int rows = 0;
+    for (const QString &page : pages) {
+        QRegularExpressionMatchIterator it = row.globalMatch(page);
+        if (it.hasNext())
+            QVERIFY2(page.contains("设定值/"), qPrintable(page)); // the heading repeats
+        while (it.hasNext()) {
+            it.next();
+            ++rows;
+        }
+    }
+    QCOMPARE(rows, 20);
+
+    for (const QString &kind : {QString("record"), QString("certificate")}) {
+        const QString pdf = db.dir() + "/" + kind + ".pdf";
+        r = report({"--db", db.path(), kind, rig.fixture.begin, pdf});
+        QVERIFY2(r.code == 0, r.err.constData());
+        const QStringList blocks = pdfPages(pdf);
+        QVERIFY(blocks.size() >= 2);
+        const QRegularExpression start("^\\s*校准点\\s*(\\d+)\\s*$",
+                                       QRegularExpression::MultilineOption);
+        QList<int> seen;
+        for (const QString &page : blocks) {
+            QList<QRegularExpressionMatch> starts;
+            for (QRegularExpressionMatchIterator it = start.globalMatch(page); it.hasNext();)
+                starts << it.next();
+            // Nothing of a block before the first start: no block continues here.
+            const QString before =
+                page.left(starts.isEmpty() ? page.size() : starts[0].capturedStart());
+            QVERIFY2(!before.contains("校准不确定度"), qPrintable(kind + ":\n" + page));
+            for (int i = 0; i < starts.size(); ++i) {
+                const int end = i + 1 < starts.size() ? starts[i + 1].capturedStart() : page.size();
+                const QString block =
+                    page.mid(starts[i].capturedStart(), end - starts[i].capturedStart());
+                seen << starts[i].captured(1).toInt();
+                QVERIFY2(block.count("校准不确定度") == 2, qPrintable(kind + ":\n" + block));
+                if (kind == "record")
+                    QVERIFY(block.contains("最大值") && block.contains("最小值"));
+            }
+        }
+        QCOMPARE(seen, (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    }
+}
+
+QTEST_MAIN(CertificateTest)
+#include "tst_certificate.moc"
