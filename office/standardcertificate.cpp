@@ -313,10 +313,13 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
             continue; // no channel or no reading of this kind
         d.heading(QStringLiteral("校准结果：%1").arg(humidity ? QStringLiteral("湿度")
                                                               : QStringLiteral("温度")));
-        QStringList head{QStringLiteral("校准点"), QStringLiteral("设定值/") + unit};
+        // The unit on a line of its own under each name, so that no
+        // heading breaks inside a word or a unit.
+        const QString below = QStringLiteral("\n(") + unit + QLatin1Char(')');
+        QStringList head{QStringLiteral("校准点"), QStringLiteral("设定值") + below};
         for (const results::EvaluatedFigure &f : columns) {
-            head << f.name + QLatin1Char('/') + unit;
-            head << QStringLiteral("U(k=2)/") + unit;
+            head << f.name + below;
+            head << QStringLiteral("U(k=2)") + below;
         }
         const int first = 900, set = 1100;
         const int each = (kTextW - first - set) / (2 * int(columns.size()));

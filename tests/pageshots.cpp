@@ -112,6 +112,15 @@ int main(int argc, char *argv[])
         rig.start();
         rig.waitRows(7, 10000);
         rig.stop();
+        // The records the documents are written from, kept at processing.
+        storage::replaceCollector({"1", "采集器一", "M702", rig.sim1->portPath(), "SIM0000001",
+                                  "0.1", "1.5", "0.01", "0.1", "ZS-2024-001", "0.05", "0.8", "2",
+                                  "2", "2027-06-30"});
+        storage::replaceCollector({"2", "采集器二", "M702", rig.sim2->portPath(), "SIM0000002",
+                                  "0.1", "1.5", "0.01", "0.1", "ZS-2024-002", "0.06", "1.0", "2",
+                                  "2", "2027-03-31"});
+        storage::saveCompany({"某市计量测试研究院", "021-12345678", "021-87654321", "实验路 8 号",
+                              "200000", "www.example.cn", "实验室", "(沪)法计(2024)01001号"});
         rig.process();
         Form6 query;
         query.show();
@@ -123,11 +132,6 @@ int main(int argc, char *argv[])
         query.grab().save(out + QStringLiteral("/form6-results.png"));
 
         // The record and the certificate of that calibration, as PDF.
-        storage::replaceCollector({"1", "采集器一", "M702", rig.sim1->portPath(), "SIM0000001",
-                                  "0.1", "1.5", "0.01", "0.1", "ZS-2024-001", "0.05", "0.8", "2",
-                                  "2", "2027-06-30"});
-        storage::saveCompany({"某市计量测试研究院", "021-12345678", "021-87654321", "实验路 8 号",
-                              "200000", "www.example.cn", "实验室", "(沪)法计(2024)01001号"});
         // The results under every method, now that the collector is on
         // record; the DKD-R 5-7 correction's budget.
         QMetaObject::invokeMethod(&query, "on_tbnum_cellClicked", Q_ARG(int, 0), Q_ARG(int, 1));
@@ -173,6 +177,13 @@ int main(int argc, char *argv[])
             testkit::waitUntil([&] { return !query.isExporting(); }, 120000);
             prompts::dropQueuedAnswers(); // a failed export leaves its name to nobody
         }
+        // The workstation's own certificate, signed.
+        prompts::queueAnswer(true); // points without samples
+        prompts::queueFields({QStringLiteral("张三"), QStringLiteral("李四"), QStringLiteral("王五")});
+        prompts::queueFileName(out + QStringLiteral("/standard.pdf"));
+        testkit::click(&query, QStringLiteral("pushButton_standard"));
+        testkit::waitUntil([&] { return !query.isExporting(); }, 120000);
+        prompts::dropQueuedAnswers();
         // The raw workbook and the custom report of the same calibration.
         prompts::queueFileName(out + QStringLiteral("/raw.xlsx"));
         testkit::click(&query, QStringLiteral("pushButton_6"));
