@@ -1,12 +1,14 @@
 #include "storage/database.h"
 
 #include "base/paths.h"
+#include "storage/server.h"
 #include "storage/transaction.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QSqlDatabase>
@@ -27,8 +29,13 @@ namespace storage {
 DatabaseLocation databaseLocation(const QString &programDir)
 {
     const QString env = qEnvironmentVariable("ORVEN_DB");
+    if (isServerUrl(env))
+        return {env, QStringLiteral("ORVEN_DB")};
     if (!env.isEmpty())
         return {QFileInfo(env).absoluteFilePath(), QStringLiteral("ORVEN_DB")};
+    const QString set = QSettings().value(QStringLiteral("database/url")).toString().trimmed();
+    if (isServerUrl(set))
+        return {set, QStringLiteral("settings")};
     const QString dir = programDir.isEmpty() ? QCoreApplication::applicationDirPath() : programDir;
     if (base::folderIsWritable(dir))
         return {dir + QStringLiteral("/ORVDB.db3"), QStringLiteral("program folder")};
@@ -38,6 +45,15 @@ DatabaseLocation databaseLocation(const QString &programDir)
 QString defaultDatabasePath()
 {
     return databaseLocation().path;
+}
+
+static bool g_readOnly = false;
+static bool g_server = false;
+static QString g_path; // the file of the default connection, never a URI; or the server's URL
+
+bool databaseIsServer()
+{
+    return g_server;
 }
 
 static Status runScript(QSqlDatabase &db, const QString &script)
@@ -84,7 +100,9 @@ Status ensureSchema()
     const QString script = QString::fromUtf8(file.readAll());
 
     return inTransaction([&] {
-        Status st = runScript(db, script);
+        // On a server the tables are there (made when connecting); this
+        // station's single rows may not be.
+        Status st = g_server ? Status() : runScript(db, script);
         if (st)
             st = ensureSingleRow(
                 db, QStringLiteral("secdevice"),
@@ -105,8 +123,6 @@ static bool isReadOnly(const QSqlDatabase &db)
     return h && sqlite3_db_readonly(h, "main") == 1;
 }
 
-static bool g_readOnly = false;
-static QString g_path; // the file of the default connection, never a URI
 
 QString openedDatabasePath()
 {
@@ -148,7 +164,13 @@ Status openDatabase(const QString &path, Access access)
 {
     closeDatabase();
     g_readOnly = false;
+    g_server = isServerUrl(path);
     g_path = path;
+    if (g_server) {
+        g_readOnly = access == Access::ReadOnly;
+        const Status st = openServerConnection(QString(), path, !g_readOnly);
+        return !st || g_readOnly ? st : ensureSchema();
+    }
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     if (access == Access::ReadOnly)
         return openReadOnly(db, path);
@@ -182,7 +204,7 @@ void closeDatabase()
     {
         QSqlDatabase db = QSqlDatabase::database(name, false);
         if (db.isOpen()) {
-            if (!g_readOnly) {
+            if (!g_readOnly && !g_server) {
                 QSqlQuery q(db);
                 q.exec(QStringLiteral("pragma wal_checkpoint(truncate)"));
             }

@@ -8,13 +8,15 @@ struct sqlite3;
 
 namespace storage {
 
-// Where ORVDB.db3 lives: $ORVEN_DB when set; else beside the program when
+// Where ORVDB.db3 lives: $ORVEN_DB when set (a file, or a server's
+// postgresql:// URL); else a server URL in the settings ("database/url");
+// else beside the program when
 // its folder can be written (as it always was, so existing folders keep
 // working); else in the user's data folder, which is made when missing.
 struct DatabaseLocation
 {
     QString path;
-    QString why; // "ORVEN_DB", "program folder" or "user data folder"
+    QString why; // "ORVEN_DB", "settings", "program folder" or "user data folder"
 };
 DatabaseLocation databaseLocation(const QString &programDir = QString());
 QString defaultDatabasePath();
@@ -29,6 +31,8 @@ Status openDatabase(const QString &path, Access access = Access::ReadWrite);
 QString openedDatabasePath();
 // True when the default connection was opened read-only.
 bool databaseIsReadOnly();
+// True when the default connection is the laboratory's server.
+bool databaseIsServer();
 
 // Creates what is missing on the default connection.
 Status ensureSchema();

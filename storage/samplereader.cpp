@@ -1,7 +1,14 @@
 #include "storage/samplereader.h"
 
 #include "storage/database.h"
+#include "storage/server.h"
 
+#include <QAtomicInt>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
 #include <sqlite3.h>
 
 namespace storage {
@@ -46,20 +53,42 @@ TextRef column(sqlite3_stmt *st, int i)
 
 SampleReader::~SampleReader()
 {
+    close();
+}
+
+void SampleReader::close()
+{
     if (m_db)
         sqlite3_close(m_db);
+    m_db = nullptr;
+    if (!m_connection.isEmpty()) {
+        QSqlDatabase::database(m_connection, false).close();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+    m_connection.clear();
+    m_run.clear();
 }
 
 QString SampleReader::lastError() const
 {
+    if (!m_connection.isEmpty())
+        return QSqlDatabase::database(m_connection, false).lastError().text();
     return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("database not open");
 }
 
 Status SampleReader::open(const QString &path)
 {
-    if (m_db) {
-        sqlite3_close(m_db);
-        m_db = nullptr;
+    close();
+    if (isServerUrl(path)) {
+        static QAtomicInt serial;
+        const QString name = QStringLiteral("orven-reader-%1").arg(serial.fetchAndAddRelaxed(1));
+        const Status st = openServerConnection(name, path, false);
+        if (!st) {
+            QSqlDatabase::removeDatabase(name);
+            return st;
+        }
+        m_connection = name;
+        return {};
     }
     QString why;
     sqlite3 *db = openForReading(path, &why);
@@ -74,6 +103,16 @@ Status SampleReader::open(const QString &path)
 
 Result<qint64> SampleReader::countInWindow(const QString &from, const QString &to)
 {
+    if (!m_connection.isEmpty()) {
+        const Result<Rows> n =
+            m_run.isEmpty()
+                ? rows("select count(*) from data where coltime>=? and coltime<=?", {from, to})
+                : rows("select count(*) from orven.data where run=? and coltime>=? and coltime<=?",
+                       {m_run, from, to});
+        if (!n)
+            return base::failure(n.error);
+        return n.value.value(0).value(0).toLongLong();
+    }
     Statement st(m_db, "select count(*) from data where coltime>=? and coltime<=?");
     if (!st.ok())
         return Result<qint64>::failure(lastError());
@@ -86,6 +125,31 @@ Result<qint64> SampleReader::countInWindow(const QString &from, const QString &t
 
 Status SampleReader::forEachInWindow(const QString &from, const QString &to, const Visitor &visit)
 {
+    if (!m_connection.isEmpty()) {
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        q.setForwardOnly(true);
+        const bool byRun = !m_run.isEmpty();
+        q.prepare(byRun ? QStringLiteral("select jdnum,coltime,coldata from orven.data where run=? "
+                                         "and coltime>=? and coltime<=? order by coltime, rowid")
+                        : QStringLiteral("select jdnum,coltime,coldata from data where "
+                                         "coltime>=? and coltime<=? order by coltime, rowid"));
+        if (byRun)
+            q.addBindValue(m_run);
+        q.addBindValue(from);
+        q.addBindValue(to);
+        if (!q.exec())
+            return Status::failure(q.lastError().text());
+        while (q.next()) {
+            const QByteArray a = q.value(0).toString().toUtf8(), b = q.value(1).toString().toUtf8(),
+                             c = q.value(2).toString().toUtf8();
+            if (!visit(TextRef{a.constData(), int(a.size())}, TextRef{b.constData(), int(b.size())},
+                       TextRef{c.constData(), int(c.size())}))
+                return {};
+        }
+        if (q.lastError().isValid())
+            return Status::failure(q.lastError().text());
+        return {};
+    }
     Statement st(m_db, "select jdnum,coltime,coldata from data where coltime>=? and coltime<=? "
                        "order by coltime");
     if (!st.ok())
@@ -113,6 +177,13 @@ Result<FoundHeader> SampleReader::header(const QString &dtbegin)
     h.found = !found.value.isEmpty();
     if (h.found)
         h.header = found.value.first();
+    if (h.found && !m_connection.isEmpty()) {
+        const Result<Rows> run =
+            rows("select run from orven.datamark where dtbegin=? order by run desc", {dtbegin}, 1);
+        if (!run)
+            return base::failure(run.error);
+        m_run = run.value.value(0).value(0);
+    }
     return h;
 }
 
@@ -180,6 +251,28 @@ Result<QString> SampleReader::evaluationSettings(const QString &dtbegin)
 
 Result<Rows> SampleReader::rows(const char *sql, const QStringList &binds, int limit)
 {
+    if (!m_connection.isEmpty()) {
+        // Tables a server always has, asked for as SQLite would be.
+        if (qstrncmp(sql, "select 1 from sqlite_master", 27) == 0)
+            return Rows{Row{QStringLiteral("1")}};
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        q.setForwardOnly(true);
+        if (!q.prepare(QString::fromUtf8(sql)))
+            return base::failure(q.lastError().text());
+        for (const QString &b : binds)
+            q.addBindValue(b);
+        if (!q.exec())
+            return base::failure(q.lastError().text());
+        Rows out;
+        const int columns = q.record().count();
+        while ((limit < 0 || out.size() < limit) && q.next()) {
+            Row row;
+            for (int i = 0; i < columns; ++i)
+                row << q.value(i).toString();
+            out << row;
+        }
+        return out;
+    }
     Statement st(m_db, sql);
     if (!st.ok())
         return base::failure(lastError());

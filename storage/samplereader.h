@@ -34,10 +34,13 @@ public:
     SampleReader &operator=(const SampleReader &) = delete;
 
     // Opens `path` read-only; a missing file is an error, never created.
+    // A server's postgresql:// URL opens a connection of this reader's own.
     Status open(const QString &path);
-    bool isOpen() const { return m_db != nullptr; }
+    bool isOpen() const { return m_db != nullptr || !m_connection.isEmpty(); }
 
-    // Samples whose coltime lies in [from, to], oldest first.
+    // Samples whose coltime lies in [from, to], oldest first. On a server,
+    // of the run of the header read last (a calibration's own samples,
+    // whichever station recorded at the same time).
     Result<qint64> countInWindow(const QString &from, const QString &to);
     using Visitor = std::function<bool(TextRef jdnum, TextRef coltime, TextRef coldata)>;
     // Stops early (without error) when the visitor returns false.
@@ -69,7 +72,10 @@ private:
     Result<Rows> rows(const char *sql, const QStringList &binds, int limit = -1);
     template <typename R> Result<QList<R>> records(const char *sql, const QStringList &binds);
     template <typename R> Result<R> record(const char *sql, const QStringList &binds);
+    void close();
     sqlite3 *m_db = nullptr;
+    QString m_connection; // a server connection's name
+    QString m_run;        // the run of the header read last (server)
 };
 
 } // namespace storage

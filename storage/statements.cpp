@@ -1,6 +1,7 @@
 #include "storage/statements.h"
 
 #include "storage/database.h"
+#include "storage/server.h"
 #include "storage/transaction.h"
 
 #include <QSqlDatabase>
@@ -115,6 +116,31 @@ Result<QString> selectValue(const QString &sql, const QStringList &values)
     if (!row)
         return Result<QString>::failure(row.error);
     return row.value[0];
+}
+
+// A row by its key: replaced when there, inserted when not. The first
+// `keys` columns are the key.
+Status upsert(const QString &table, const QStringList &columns, int keys, const QStringList &values)
+{
+    QStringList marks;
+    for (int i = 0; i < columns.size(); ++i)
+        marks << QStringLiteral("?");
+    const QString insert = QStringLiteral(" into %1 (%2) values (%3)")
+                               .arg(table, columns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+    if (!databaseIsServer())
+        return exec(QStringLiteral("insert or replace") + insert, values);
+    QStringList sets, where;
+    for (int i = keys; i < columns.size(); ++i)
+        sets << columns[i] + QStringLiteral("=?");
+    for (int i = 0; i < keys; ++i)
+        where << columns[i] + QStringLiteral("=?");
+    const Result<int> n = execCount(QStringLiteral("update %1 set %2 where %3")
+                                        .arg(table, sets.join(QLatin1Char(',')),
+                                             where.join(QStringLiteral(" and "))),
+                                    values.mid(keys) + values.mid(0, keys));
+    if (!n)
+        return n.status();
+    return n.value > 0 ? Status() : exec(QStringLiteral("insert") + insert, values);
 }
 
 // A count(*) of one bound value.
@@ -417,8 +443,8 @@ Status saveCompany(const Company &company, const QString &certificatePattern)
                 QStringLiteral("insert into company values(%1)").arg(placeholders(Company::kColumns)),
                 company.toRow());
         if (st && !certificatePattern.isNull())
-            st = exec(QStringLiteral("insert or replace into orven_state values(?, ?)"),
-                      {QStringLiteral("certificatePattern"), certificatePattern});
+            st = upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")},
+                        1, {QStringLiteral("certificatePattern"), certificatePattern});
         return st;
     }));
 }
@@ -427,6 +453,10 @@ Status saveCompany(const Company &company, const QString &certificatePattern)
 
 Status insertSample(const Sample &sample)
 {
+    // On a server every sample belongs to this station's current run.
+    if (databaseIsServer())
+        if (const Result<QString> run = currentRun(); !run)
+            return run.status();
     return exec(QStringLiteral("insert into data values(?,?,?,?,?)"), sample.toRow());
 }
 
@@ -496,7 +526,18 @@ Result<int> deleteCalibration(const QString &dtbegin)
             QStringLiteral("select max(dtend) from datamark where dtbegin=?"), {dtbegin});
         if (!end)
             return end.status();
-        if (!end.value.isEmpty()) {
+        if (databaseIsServer()) {
+            // Samples belong to their calibration by its run, whichever
+            // station recorded them.
+            const Result<int> n = execCount(
+                QStringLiteral("delete from orven.data d using orven.datamark m where "
+                               "m.dtbegin=? and d.run=m.run and d.coltime>=m.dtbegin and "
+                               "d.coltime<=m.dtend"),
+                {dtbegin});
+            if (!n)
+                return n.status();
+            removed = n.value;
+        } else if (!end.value.isEmpty()) {
             const Result<int> n = execCount(
                 QStringLiteral("delete from data where coltime>=? and coltime<=? and not exists "
                                "(select 1 from datamark m where m.dtbegin<>? and "
@@ -526,12 +567,18 @@ Status storeCalibration(const RunHeader &header, const Snapshot &snapshot, bool 
         Status st = replace ? exec(QStringLiteral("delete from datamark where dtbegin=?"),
                                    {header.dtbegin})
                             : Status();
+        // On a server the calibration takes the run of its samples, and
+        // the next sample starts a new run.
+        if (st && databaseIsServer())
+            st = currentRun().status();
         if (st)
             st = insertHeader(header);
+        if (st && databaseIsServer())
+            st = endRun();
         if (st)
-            st = exec(QStringLiteral("insert or replace into snapshot (dtbegin, taken, records) "
-                                     "values (?, ?, ?)"),
-                      {header.dtbegin, snapshot.taken, snapshot.toJson()});
+            st = upsert(QStringLiteral("snapshot"),
+                        {QStringLiteral("dtbegin"), QStringLiteral("taken"), QStringLiteral("records")},
+                        1, {header.dtbegin, snapshot.taken, snapshot.toJson()});
         return st;
     });
 }
@@ -623,8 +670,8 @@ Status setCertificatePattern(const QString &pattern)
     if (!validCertificatePattern(pattern))
         return Status::failure(
             QStringLiteral("证书编号格式须含流水号 n（例如 yyyy-nnnn），不含 / 或 \\"));
-    return exec(QStringLiteral("insert or replace into orven_state values(?, ?)"),
-                {QLatin1String(kPatternKey), pattern});
+    return upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")}, 1,
+                  {QLatin1String(kPatternKey), pattern});
 }
 
 static Certificate certificateFrom(const Row &r)
@@ -652,6 +699,11 @@ Result<Certificate> issueCertificate(const QString &dtbegin, const QString &meth
     Certificate out;
     const QString now = when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     const Status st = inTransaction([&]() -> Status {
+        // Stations sharing a server take numbers one after another.
+        if (databaseIsServer())
+            if (const Status locked = exec(QStringLiteral("select pg_advisory_xact_lock(70200002)"));
+                !locked)
+                return locked;
         const Result<Rows> found = selectRows(
             QStringLiteral("select %1 from certificate where dtbegin=?").arg(QLatin1String(kCertificateColumns)),
             {dtbegin});
@@ -729,12 +781,31 @@ Result<QString> evaluationSettings(const QString &dtbegin)
 
 Status storeEvaluationSettings(const QString &dtbegin, const QString &settings)
 {
-    return exec(QStringLiteral("insert or replace into evaluation (dtbegin, settings) values (?, ?)"),
-                {dtbegin, settings});
+    return upsert(QStringLiteral("evaluation"), {QStringLiteral("dtbegin"), QStringLiteral("settings")},
+                  1, {dtbegin, settings});
 }
 
 Status clearCalibrations()
 {
+    if (databaseIsServer()) {
+        // Only this station's calibrations and samples; the others' stay.
+        return inTransaction([&] {
+            Status st;
+            for (const char *table : {"evaluation", "snapshot"})
+                if (st)
+                    st = exec(QStringLiteral("delete from %1 where dtbegin in (select dtbegin from "
+                                             "orven.datamark where station=current_setting('orven.station'))")
+                                  .arg(QLatin1String(table)));
+            if (st)
+                st = exec(QStringLiteral(
+                    "delete from orven.datamark where station=current_setting('orven.station')"));
+            if (st)
+                st = exec(QStringLiteral("delete from data"));
+            if (st)
+                st = endRun();
+            return st;
+        });
+    }
     return inTransaction([&] {
         Status st = exec(QStringLiteral("delete from datamark"));
         if (st)
@@ -759,7 +830,7 @@ Result<QList<Sample>> unprocessedRun()
     using R = Result<QList<Sample>>;
     const Result<Row> last = selectFirst(
         QStringLiteral("select max(m), (select value from orven_state where key='setAsideThrough') "
-                       "from (select max(dtend) as m from datamark)"),
+                       "from (select max(dtend) as m from datamark) as last"),
         2);
     if (!last)
         return R::failure(last.error);
@@ -790,8 +861,8 @@ Result<QList<Sample>> unprocessedRun()
 
 Status setAsideUnprocessed(const QString &through)
 {
-    return exec(QStringLiteral("insert or replace into orven_state values('setAsideThrough', ?)"),
-                {through});
+    return upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")}, 1,
+                  {QStringLiteral("setAsideThrough"), through});
 }
 
 QString databasePath()

@@ -1,5 +1,9 @@
 #include "tests/testkit.h"
 
+#include <QCoreApplication>
+#include <QUrl>
+#include <QUrlQuery>
+
 #include "pages/prompts.h"
 #include "storage/database.h"
 
@@ -10,9 +14,57 @@
 
 namespace testkit {
 
+// $ORVEN_TEST_SERVER (a postgresql:// URL of a throw-away cluster) runs
+// the suite against a fresh database on it instead of a file.
+static QString testServer()
+{
+    return qEnvironmentVariable("ORVEN_TEST_SERVER");
+}
+
+bool onServer()
+{
+    return !testServer().isEmpty();
+}
+
+static bool onMaintenance(const QString &statement)
+{
+    const QString name = QStringLiteral("orven-test-maintenance");
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        const QUrl u(testServer());
+        db.setHostName(QUrlQuery(u).queryItemValue(QStringLiteral("host")));
+        db.setUserName(u.userName());
+        db.setDatabaseName(QStringLiteral("postgres"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            ok = q.exec(statement);
+            if (!ok)
+                qWarning() << statement << q.lastError().text();
+        } else {
+            qWarning() << "test server:" << db.lastError().text();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
 TempDatabase::TempDatabase()
 {
     prompts::setScripted(true);
+    if (onServer()) {
+        static int serial = 0;
+        m_server = QStringLiteral("orven_t%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial);
+        QUrl u(testServer());
+        u.setPath(QLatin1Char('/') + m_server);
+        m_path = u.toString();
+        m_ok = onMaintenance(QStringLiteral("create database ") + m_server);
+        const base::Status st = storage::openDatabase(m_path);
+        if (!st)
+            qWarning() << "test server:" << st.error;
+        m_ok = m_ok && st.ok;
+        return;
+    }
     m_path = m_dir.path() + QStringLiteral("/ORVDB.db3");
     m_ok = storage::openDatabase(m_path).ok;
 }
@@ -20,6 +72,22 @@ TempDatabase::TempDatabase()
 TempDatabase::~TempDatabase()
 {
     storage::closeDatabase();
+    if (!m_server.isEmpty())
+        onMaintenance(QStringLiteral("drop database if exists %1 with (force)").arg(m_server));
+}
+
+bool refuseWrites(const QString &name, const QString &event, const QString &table)
+{
+    if (!storage::databaseIsServer())
+        return sql(QStringLiteral("create trigger %1 before %2 on %3 begin "
+                                  "select raise(abort, 'refused by the test'); end")
+                       .arg(name, event, table));
+    return sql(QStringLiteral("create or replace function orven.refuse() returns trigger "
+                              "language plpgsql as $$ begin raise exception 'refused by the test'; "
+                              "end $$")) &&
+           sql(QStringLiteral("create trigger %1 before %2 on orven.%3 for each row execute "
+                              "function orven.refuse()")
+                   .arg(name, event, table));
 }
 
 bool sql(const QString &statement)
@@ -51,6 +119,16 @@ storage::Rows rows(const QString &select)
 QStringList columnsOf(const QString &table)
 {
     QStringList names;
+    if (storage::databaseIsServer()) {
+        // The shared table itself: the file's columns, then the station's.
+        for (const storage::Row &r :
+             rows(QStringLiteral("select column_name from information_schema.columns where "
+                                 "table_schema='orven' and table_name='%1' order by "
+                                 "ordinal_position")
+                      .arg(table.toLower())))
+            names << r.value(0);
+        return names;
+    }
     for (const storage::Row &r : rows(QStringLiteral("pragma table_info(%1)").arg(table)))
         names << r.value(1);
     return names;

@@ -29,11 +29,17 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_path;
+    QString m_server; // the database made on the test server
     bool m_ok = false;
 };
+// True when the suite runs against a PostgreSQL server.
+bool onServer();
 
 // Runs one statement on the default connection (test setup and checks only).
 bool sql(const QString &statement);
+// Makes the database refuse `event` ("insert", "update of roadtypeA") on
+// `table`, as a full disk or a locked row would.
+bool refuseWrites(const QString &name, const QString &event, const QString &table);
 // All rows of a select, values as text.
 storage::Rows rows(const QString &select);
 QStringList columnsOf(const QString &table);

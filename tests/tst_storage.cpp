@@ -67,7 +67,15 @@ void StorageTest::newDatabaseHasTheNineTablesInOrder()
     QFETCH(QStringList, columns);
     TempDatabase db;
     QVERIFY(db.ok());
-    QCOMPARE(columnsOf(table), columns);
+    if (!onServer()) {
+        QCOMPARE(columnsOf(table), columns);
+        return;
+    }
+    // On a server the same columns (as it spells names), then the station's.
+    QStringList lower;
+    for (const QString &c : columns)
+        lower << c.toLower();
+    QCOMPARE(columnsOf(table).mid(0, columns.size()), lower);
 }
 
 void StorageTest::newDatabaseHasTheTwoSingleRows()
@@ -79,7 +87,7 @@ void StorageTest::newDatabaseHasTheTwoSingleRows()
     const QStringList sec = columnsOf("secdevice");
     for (const char *c : {"datacollect", "equipdata", "secA", "roadA", "roadtypeA", "secB", "roadB",
                           "roadtypeB", "comnum"})
-        QVERIFY2(sec.contains(QLatin1String(c)), c);
+        QVERIFY2(sec.contains(QLatin1String(c), Qt::CaseInsensitive), c);
     // Reopening does not add a second row.
     QVERIFY(storage::openDatabase(db.path()).ok);
     QCOMPARE(rows("select count(*) from secdevice").value(0).value(0), QString("1"));
@@ -181,11 +189,10 @@ void StorageTest::failingCompanyInsertKeepsThePreviousRow()
     TempDatabase db;
     const storage::Row first{"Lab", "1", "2", "3", "4", "5", "6", "7"};
     QVERIFY(storage::saveCompany(storage::Company::fromRow(first)).ok);
-    QVERIFY(sql("create trigger no_company before insert on company begin "
-                "select raise(abort, 'company is read-only'); end"));
+    QVERIFY(refuseWrites("no_company", "insert", "company"));
     const base::Status st = storage::saveCompany(storage::Company{"Other", "", "", "", "", "", "", ""});
     QVERIFY(!st.ok);
-    QVERIFY2(st.error.contains("company is read-only"), qPrintable(st.error));
+    QVERIFY2(st.error.contains("refused by the test"), qPrintable(st.error));
     QCOMPARE(rows("select * from company"), storage::Rows{first});
 }
 
@@ -218,8 +225,7 @@ void StorageTest::layoutStoreIsAllOrNothing()
     const storage::Row row{"101", "铂电阻", "PT100-385", "四线制", "1", "0", "100",
                            "",    "",       "",          "",       "",  "",  ""};
     QVERIFY(storage::storeChannelLayout(storage::Device::A, channelRecords({row}), "1", "1;0;0;", "0").ok);
-    QVERIFY(sql("create trigger no_kinds before update of roadtypeA on secdevice begin "
-                "select raise(abort, 'locked'); end"));
+    QVERIFY(refuseWrites("no_kinds", "update of roadtypeA", "secdevice"));
     storage::Row other = row;
     other[0] = "102";
     QVERIFY(!storage::storeChannelLayout(storage::Device::A, channelRecords({other, row}), "2", "2;0;0;", "00").ok);

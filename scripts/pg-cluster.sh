@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# A throw-away PostgreSQL cluster for the tests: initdb in a temporary
+# folder, run as an unprivileged user, listening only on a Unix socket in
+# that folder (no TCP port).
+#   scripts/pg-cluster.sh start DIR   prints the server URL to use
+#   scripts/pg-cluster.sh stop DIR
+set -euo pipefail
+cmd="${1:?start or stop}"
+dir="${2:?folder}"
+bin="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)"
+[ -x "$bin/initdb" ] || { echo "PostgreSQL server not installed" >&2; exit 1; }
+
+as_owner() {
+  if [ "$(id -u)" -eq 0 ]; then
+    runuser -u postgres -- "$@"
+  else
+    "$@"
+  fi
+}
+owner=$(if [ "$(id -u)" -eq 0 ]; then echo postgres; else id -un; fi)
+
+case "$cmd" in
+  start)
+    mkdir -p "$dir"
+    [ "$(id -u)" -eq 0 ] && chown postgres: "$dir"
+    chmod 700 "$dir"
+    as_owner "$bin/initdb" -D "$dir/data" -U "$owner" --auth=trust -E UTF8 --locale=C.UTF-8 \
+      >"$dir/initdb.log" 2>&1
+    as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
+      -o "-c listen_addresses='' -k $dir -c fsync=off -c max_connections=200" start \
+      >"$dir/pg_ctl.log" 2>&1
+    # Test processes run as root but connect as the cluster's owner.
+    chmod 755 "$dir"
+    echo "postgresql://$owner@/postgres?host=$dir"
+    ;;
+  stop)
+    [ -d "$dir/data" ] && as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
+    rm -rf "$dir"
+    ;;
+  *)
+    echo "usage: $0 start|stop DIR" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,291 @@
+#include "storage/server.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QSysInfo>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QVariant>
+
+static void initServerResources()
+{
+    Q_INIT_RESOURCE(storage);
+}
+
+namespace storage {
+
+static QString g_run; // the default connection's run, once set on its session
+
+bool isServerUrl(const QString &text)
+{
+    return text.startsWith(QLatin1String("postgresql://")) ||
+           text.startsWith(QLatin1String("postgres://"));
+}
+
+QString serverDisplay(const QString &url)
+{
+    QUrl u(url);
+    u.setPassword(QString());
+    return u.toString();
+}
+
+QString stationName()
+{
+    const QString env = qEnvironmentVariable("ORVEN_STATION").trimmed();
+    if (!env.isEmpty())
+        return env;
+    const QString set = QSettings().value(QStringLiteral("database/station")).toString().trimmed();
+    if (!set.isEmpty())
+        return set;
+    const QString host = QSysInfo::machineHostName();
+    return host.isEmpty() ? QStringLiteral("station") : host;
+}
+
+namespace {
+
+QString connectionName(const QString &connection)
+{
+    return connection.isEmpty() ? QString::fromLatin1(QSqlDatabase::defaultConnection) : connection;
+}
+
+Status failed(const QSqlQuery &q, const QString &what)
+{
+    return Status::failure(what + QStringLiteral("：") + q.lastError().text().trimmed());
+}
+
+Status exec(QSqlDatabase &db, const QString &sql, const QVariantList &binds = {})
+{
+    QSqlQuery q(db);
+    // Definitions and settings cannot be prepared.
+    if (binds.isEmpty())
+        return q.exec(sql) ? Status() : failed(q, sql.left(60));
+    if (!q.prepare(sql))
+        return failed(q, sql.left(60));
+    for (const QVariant &v : binds)
+        q.addBindValue(v);
+    if (!q.exec())
+        return failed(q, sql.left(60));
+    return {};
+}
+
+Result<QString> value(QSqlDatabase &db, const QString &sql, const QVariantList &binds = {})
+{
+    QSqlQuery q(db);
+    if (!q.prepare(sql))
+        return base::failure(q.lastError().text());
+    for (const QVariant &v : binds)
+        q.addBindValue(v);
+    if (!q.exec())
+        return base::failure(q.lastError().text());
+    return q.next() ? q.value(0).toString() : QString();
+}
+
+// Creates what is missing, in one transaction that other stations wait for.
+Status ensureServerSchema(QSqlDatabase &db)
+{
+    initServerResources();
+    const Result<QString> known =
+        value(db, QStringLiteral("select to_regclass('orven.orven_schema') is not null"));
+    if (!known)
+        return base::failure(known.error);
+    if (known.value == QLatin1String("true")) {
+        const Result<QString> v =
+            value(db, QStringLiteral("select coalesce(max(version), 0) from orven.orven_schema"));
+        if (!v)
+            return base::failure(v.error);
+        if (v.value.toInt() > kServerSchemaVersion)
+            return Status::failure(
+                QStringLiteral("服务器上的数据库结构（版本 %1）比本程序新（本程序支持到版本 %2），"
+                               "请先升级本程序。")
+                    .arg(v.value.toInt())
+                    .arg(kServerSchemaVersion));
+        if (v.value.toInt() == kServerSchemaVersion)
+            return {};
+    }
+    QFile file(QStringLiteral(":/storage/schema-server.sql"));
+    if (!file.open(QIODevice::ReadOnly))
+        return Status::failure(QStringLiteral("schema script missing"));
+    QStringList kept;
+    for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')))
+        if (!line.trimmed().startsWith(QLatin1String("--")))
+            kept << line;
+    if (!db.transaction())
+        return Status::failure(db.lastError().text());
+    Status st = exec(db, QStringLiteral("select pg_advisory_xact_lock(70200001)"));
+    for (const QString &text : kept.join(QLatin1Char('\n')).split(QLatin1Char(';'))) {
+        if (!st)
+            break;
+        if (!text.trimmed().isEmpty())
+            st = exec(db, text.trimmed());
+    }
+    if (st)
+        st = exec(db, QStringLiteral("insert into orven.orven_schema select ? where not exists "
+                                     "(select 1 from orven.orven_schema)"),
+                  {kServerSchemaVersion});
+    if (!st) {
+        db.rollback();
+        return st;
+    }
+    if (!db.commit())
+        return Status::failure(db.lastError().text());
+    return {};
+}
+
+// The session's views: the usual table names, this station's rows of the
+// single-station tables, every station's calibrations.
+Status createViews(QSqlDatabase &db)
+{
+    struct View
+    {
+        const char *name, *columns;
+        bool ownStation;
+    };
+    const View views[] = {
+        {"secdevice", "datacollect,equipdata,secA,roadA,roadtypeA,secB,roadB,roadtypeB,comnum",
+         true},
+        {"envirdata", "tem,hum", true},
+        {"deviceA",
+         "num,headtype,chantype,wiring,mxm,mxb,r0,compmode,cjtemp,coefa,coefb,coefc,coefa4,coefb4",
+         true},
+        {"deviceB",
+         "num,headtype,chantype,wiring,mxm,mxb,r0,compmode,cjtemp,coefa,coefb,coefc,coefa4,coefb4",
+         true},
+        {"orven_state", "key,value", true},
+        {"data", "equipname,jdnum,coltime,colname,coldata,rowid", true},
+        {"datamark",
+         "num,dtbegin,dtend,pointnum,temset,humset,kindsA,kindsB,collector,equipname,channum,"
+         "samplenum,chanlist,envtem,envhum,equiptype,typesA,typesB",
+         false},
+    };
+    for (const View &v : views) {
+        const Status st =
+            exec(db, QStringLiteral("create or replace temp view %1 as select %2 from orven.%1%3")
+                         .arg(QLatin1String(v.name), QLatin1String(v.columns),
+                              v.ownStation
+                                  ? QStringLiteral(" where station=current_setting('orven.station')")
+                                  : QString()));
+        if (!st)
+            return st;
+    }
+    return {};
+}
+
+} // namespace
+
+Status openServerConnection(const QString &connection, const QString &url, bool create)
+{
+    const QUrl u(url);
+    if (!u.isValid() || !isServerUrl(url))
+        return Status::failure(QStringLiteral("数据库地址无效：%1").arg(serverDisplay(url)));
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName(connection));
+    if (!db.isValid())
+        return Status::failure(
+            QStringLiteral("没有 PostgreSQL 的 Qt 驱动（Debian 软件包 libqt5sql5-psql）"));
+    QString host = QUrl::fromPercentEncoding(u.host(QUrl::FullyEncoded).toUtf8());
+    const QUrlQuery query(u);
+    if (query.hasQueryItem(QStringLiteral("host")))
+        host = query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded);
+    if (!host.isEmpty())
+        db.setHostName(host);
+    if (u.port() > 0)
+        db.setPort(u.port());
+    db.setUserName(u.userName());
+    db.setPassword(u.password());
+    db.setDatabaseName(u.path().mid(1));
+    db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+    if (!db.open())
+        return Status::failure(QStringLiteral("连接数据库服务器 %1 失败：%2")
+                                   .arg(serverDisplay(url), db.lastError().text().trimmed()));
+    if (create) {
+        if (const Status st = ensureServerSchema(db); !st)
+            return st;
+    } else {
+        const Result<QString> v = value(
+            db, QStringLiteral("select case when to_regclass('orven.orven_schema') is null then 0 "
+                               "else (select coalesce(max(version),0) from orven.orven_schema) end"));
+        if (!v)
+            return base::failure(v.error);
+        if (v.value.toInt() != kServerSchemaVersion)
+            return Status::failure(
+                v.value.toInt() == 0
+                    ? QStringLiteral("服务器上还没有工作站的数据")
+                    : QStringLiteral("服务器上的数据库结构版本 %1，本程序为版本 %2")
+                          .arg(v.value.toInt())
+                          .arg(kServerSchemaVersion));
+    }
+    if (connection.isEmpty())
+        g_run.clear();
+    Status st = exec(db, QStringLiteral("set search_path = orven"));
+    if (st)
+        st = exec(db, QStringLiteral("select set_config('orven.station', ?, false)"),
+                  {stationName()});
+    if (st)
+        st = exec(db, QStringLiteral("select set_config('orven.run', '', false)"));
+    if (st)
+        st = createViews(db);
+    return st;
+}
+
+Status lockStation(const QString &connection)
+{
+    QSqlDatabase db = QSqlDatabase::database(connectionName(connection), false);
+    const Result<QString> got =
+        value(db, QStringLiteral("select pg_try_advisory_lock(hashtext('orven-station:' || ?))"),
+              {stationName()});
+    if (!got)
+        return base::failure(got.error);
+    if (got.value != QLatin1String("true"))
+        return Status::failure(QStringLiteral("工作站“%1”已经在另一台电脑或另一个窗口里运行，"
+                                              "一个工作站名只能由一个程序使用。\n"
+                                              "请在设置中给这台电脑另起一个工作站名。")
+                                   .arg(stationName()));
+    return {};
+}
+
+static const char kRunKey[] = "currentRun";
+
+Result<QString> currentRun()
+{
+    if (!g_run.isEmpty())
+        return g_run;
+    QSqlDatabase db = QSqlDatabase::database();
+    const Result<QString> kept = value(
+        db, QStringLiteral("select value from orven_state where key=?"), {QLatin1String(kRunKey)});
+    if (!kept)
+        return kept;
+    QString run = kept.value;
+    if (run.isEmpty()) {
+        // Unique across stations and restarts.
+        run = QStringLiteral("%1/%2/%3")
+                  .arg(stationName(),
+                       QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmsszzz")))
+                  .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        if (const Status st = exec(db, QStringLiteral("insert into orven_state values(?, ?)"),
+                                   {QLatin1String(kRunKey), run});
+            !st)
+            return base::failure(st.error);
+    }
+    if (const Status st =
+            exec(db, QStringLiteral("select set_config('orven.run', ?, false)"), {run});
+        !st)
+        return base::failure(st.error);
+    return run;
+}
+
+Status endRun()
+{
+    g_run.clear();
+    QSqlDatabase db = QSqlDatabase::database();
+    Status st = exec(db, QStringLiteral("delete from orven_state where key=?"),
+                     {QLatin1String(kRunKey)});
+    if (st)
+        st = exec(db, QStringLiteral("select set_config('orven.run', '', false)"));
+    return st;
+}
+
+} // namespace storage
