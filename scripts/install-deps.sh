@@ -15,6 +15,8 @@ PACKAGES=(
   poppler-utils python3-openpyxl
   # the install tree's desktop entry is checked
   desktop-file-utils
+  # the shared-database back end and the tests' own throw-away server
+  libqt5sql5-psql postgresql
   xvfb xauth imagemagick
 )
 

@@ -2,7 +2,8 @@
 # A throw-away PostgreSQL cluster for the tests: initdb in a temporary
 # folder, run as an unprivileged user, listening only on a Unix socket in
 # that folder (no TCP port).
-#   scripts/pg-cluster.sh start DIR   prints the server URL to use
+#   scripts/pg-cluster.sh start DIR     prints the server URL to use
+#   scripts/pg-cluster.sh restart DIR   stops one left there first
 #   scripts/pg-cluster.sh stop DIR
 set -euo pipefail
 cmd="${1:?start or stop}"
@@ -20,7 +21,8 @@ as_owner() {
 owner=$(if [ "$(id -u)" -eq 0 ]; then echo postgres; else id -un; fi)
 
 case "$cmd" in
-  start)
+  restart|start)
+    if [ "$cmd" = restart ]; then "$0" stop "$dir"; fi
     mkdir -p "$dir"
     [ "$(id -u)" -eq 0 ] && chown postgres: "$dir"
     chmod 700 "$dir"

@@ -197,7 +197,9 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
     db.setUserName(u.userName());
     db.setPassword(u.password());
     db.setDatabaseName(u.path().mid(1));
-    db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+    // A server that went away is noticed within seconds, not minutes.
+    db.setConnectOptions(QStringLiteral("connect_timeout=5;keepalives=1;keepalives_idle=5;"
+                                        "keepalives_interval=2;keepalives_count=2"));
     if (!db.open())
         return Status::failure(QStringLiteral("连接数据库服务器 %1 失败：%2")
                                    .arg(serverDisplay(url), db.lastError().text().trimmed()));
@@ -226,6 +228,10 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
                   {stationName()});
     if (st)
         st = exec(db, QStringLiteral("select set_config('orven.run', '', false)"));
+    // A lock held elsewhere must never freeze the window: give up after
+    // 100 ms and let the caller keep what it could not write.
+    if (st && connection.isEmpty())
+        st = exec(db, QStringLiteral("set lock_timeout = '100ms'"));
     if (st)
         st = createViews(db);
     return st;

@@ -90,6 +90,39 @@ bool refuseWrites(const QString &name, const QString &event, const QString &tabl
                    .arg(name, event, table));
 }
 
+bool allowWrites(const QString &name, const QString &table)
+{
+    return sql(storage::databaseIsServer()
+                   ? QStringLiteral("drop trigger %1 on orven.%2").arg(name, table)
+                   : QStringLiteral("drop trigger %1").arg(name));
+}
+
+bool fillTheDisk()
+{
+    if (storage::databaseIsServer())
+        return refuseWrites(QStringLiteral("disk_full"), QStringLiteral("insert"),
+                            QStringLiteral("data"));
+    // The file may not grow: a full disk as far as SQLite can tell.
+    if (!sql(QStringLiteral("pragma wal_checkpoint(truncate)")))
+        return false;
+    const int pages = rows(QStringLiteral("pragma page_count")).value(0).value(0).toInt();
+    if (!sql(QStringLiteral("pragma max_page_count=%1").arg(pages)))
+        return false;
+    // Fill the last page of the sample table too.
+    while (sql(QStringLiteral(
+        "insert into data values('filler','','0000','','xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx')"))) {
+    }
+    return true;
+}
+
+bool makeRoom()
+{
+    if (storage::databaseIsServer())
+        return allowWrites(QStringLiteral("disk_full"), QStringLiteral("data"));
+    return sql(QStringLiteral("delete from data where equipname='filler'")) &&
+           sql(QStringLiteral("pragma max_page_count=1000000"));
+}
+
 bool sql(const QString &statement)
 {
     QSqlQuery q;

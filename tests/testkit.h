@@ -40,6 +40,10 @@ bool sql(const QString &statement);
 // Makes the database refuse `event` ("insert", "update of roadtypeA") on
 // `table`, as a full disk or a locked row would.
 bool refuseWrites(const QString &name, const QString &event, const QString &table);
+bool allowWrites(const QString &name, const QString &table);
+// No sample can be stored until makeRoom(): a full disk.
+bool fillTheDisk();
+bool makeRoom();
 // All rows of a select, values as text.
 storage::Rows rows(const QString &select);
 QStringList columnsOf(const QString &table);

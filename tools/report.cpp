@@ -9,6 +9,7 @@
 #include "results/calibration.h"
 #include "storage/database.h"
 #include "storage/samplereader.h"
+#include "storage/server.h"
 #include "tools/evaluationjson.h"
 #include "tools/json.h"
 
@@ -80,6 +81,8 @@ QString resultsJson(const storage::RunHeader &header, const QVector<results::Poi
 // The database must exist: a tool never creates an empty one.
 base::Status checkDatabase(const QString &path)
 {
+    if (storage::isServerUrl(path))
+        return {}; // the connection says what is wrong
     const QFileInfo info(path);
     if (!info.exists())
         return base::Status::failure(QStringLiteral("database not found: %1").arg(path));
