@@ -52,6 +52,16 @@ static bool onMaintenance(const QString &statement)
 TempDatabase::TempDatabase()
 {
     prompts::setScripted(true);
+    const QString shared = qEnvironmentVariable("ORVEN_TEST_SHARED_DB");
+    if (!shared.isEmpty()) {
+        // Another process's test database: a second station on it.
+        m_path = shared;
+        const base::Status st = storage::openDatabase(m_path);
+        if (!st)
+            qWarning() << "shared test database:" << st.error;
+        m_ok = st.ok;
+        return;
+    }
     if (onServer()) {
         static int serial = 0;
         m_server = QStringLiteral("orven_t%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial);

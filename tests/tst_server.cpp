@@ -1,0 +1,165 @@
+// The laboratory's shared server: two stations recording at once, each
+// calibration with exactly its own samples; one workstation per station
+// name; a schema newer than the program refused; "全清" of one station.
+
+#include "results/calibration.h"
+#include "storage/database.h"
+#include "storage/samplereader.h"
+#include "storage/server.h"
+#include "tests/calibkit.h"
+#include "tests/runkit.h"
+
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+using namespace testkit;
+
+namespace {
+
+// One station's run: `ticks` samples at point 1, then processing. Station
+// B starts 30 s after A, so their samples interleave in time.
+bool recordAndProcess(RunRig &rig, int ticks)
+{
+    if (!rig.startSession())
+        return false;
+    if (!rig.advanceUntil([&] { return rig.samples() >= ticks; }, ticks * 1000 + 5000))
+        return false;
+    rig.stopSession();
+    const acquisition::RunSession::Processing p = rig.session->process(false);
+    if (p.outcome != acquisition::RunSession::Processing::Done)
+        qWarning() << "processing:" << int(p.outcome) << p.reason;
+    return p.outcome == acquisition::RunSession::Processing::Done;
+}
+
+RunRig::Setup quiet()
+{
+    RunRig::Setup s;
+    s.withPage = false;
+    return s;
+}
+
+} // namespace
+
+class ServerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        if (!onServer())
+            QSKIP("runs against a server (ORVEN_TEST_SERVER)");
+    }
+    void twoStationsRecordAtOnce();
+    void stationB();
+    void oneWorkstationPerStation();
+    void clearAllTakesOnlyThisStation();
+    void newerSchemaIsRefused();
+};
+
+void ServerTest::stationB()
+{
+    if (qEnvironmentVariableIsEmpty("ORVEN_TEST_SHARED_DB"))
+        QSKIP("the second station of twoStationsRecordAtOnce");
+    RunRig rig;
+    QVERIFY(rig.build(quiet()));
+    rig.advance(30000);
+    QVERIFY(recordAndProcess(rig, 40));
+}
+
+void ServerTest::twoStationsRecordAtOnce()
+{
+    qputenv("ORVEN_STATION", "A");
+    RunRig rig;
+    QVERIFY(rig.build(quiet()));
+    QProcess b;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ORVEN_STATION", "B");
+    env.insert("ORVEN_TEST_SHARED_DB", rig.db.path());
+    b.setProcessEnvironment(env);
+    b.start(QCoreApplication::applicationFilePath(), {"stationB"});
+    QVERIFY(b.waitForStarted());
+    QVERIFY(recordAndProcess(rig, 50));
+    QVERIFY(b.waitForFinished(120000));
+    QVERIFY2(b.exitCode() == 0, b.readAll().constData());
+    qunsetenv("ORVEN_STATION");
+
+    // Both calibrations, each with its station and its own samples, though
+    // their time windows overlap.
+    const storage::Rows marks =
+        rows("select m.dtbegin, m.dtend, m.samplenum, m.station, "
+             "(select count(*) from orven.data d where d.run=m.run) from orven.datamark m "
+             "order by m.dtbegin");
+    QCOMPARE(marks.size(), 2);
+    QCOMPARE(marks[0][3], QString("A"));
+    QCOMPARE(marks[1][3], QString("B"));
+    QVERIFY(marks[1][0] < marks[0][1]); // B began before A ended
+    QCOMPARE(marks[0][2], QString("50"));
+    QCOMPARE(marks[1][2], QString("40"));
+    QCOMPARE(marks[0][4], QString("50"));
+    QCOMPARE(marks[1][4], QString("40"));
+    for (int i = 0; i < 2; ++i) {
+        const results::Loaded loaded = results::loadCalibration(rig.db.path(), marks[i][0]);
+        QVERIFY2(loaded.status.ok, qPrintable(loaded.status.error));
+        QCOMPARE(QString::number(loaded.calibration.samples.size()), marks[i][2]);
+    }
+    // The list shows both stations' calibrations to each station.
+    storage::SampleReader reader;
+    QVERIFY(reader.open(rig.db.path()).ok);
+    QCOMPARE(reader.headers().value.size(), 2);
+    // Deleting one calibration deletes its samples only, for everybody.
+    QCOMPARE(storage::deleteCalibration(marks[1][0]).value, 40);
+    QCOMPARE(rows("select count(*) from orven.data").value(0).value(0), QString("50"));
+}
+
+void ServerTest::oneWorkstationPerStation()
+{
+    TempDatabase db;
+    qputenv("ORVEN_STATION", "S1");
+    QVERIFY(storage::openDatabase(db.path()).ok);
+    QVERIFY(storage::lockStation(QString()).ok);
+    // A second program of the same station is refused; another station is not.
+    QVERIFY(storage::openServerConnection("second", db.path(), false).ok);
+    const base::Status again = storage::lockStation("second");
+    QVERIFY(!again.ok);
+    QVERIFY(again.error.contains("S1"));
+    qputenv("ORVEN_STATION", "S2");
+    QVERIFY(storage::lockStation("second").ok);
+    QSqlDatabase::database("second").close();
+    QSqlDatabase::removeDatabase("second");
+    qunsetenv("ORVEN_STATION");
+}
+
+void ServerTest::clearAllTakesOnlyThisStation()
+{
+    TempDatabase db;
+    // Another station's calibration and samples.
+    QVERIFY(sql("insert into orven.data (equipname, jdnum, coltime, colname, coldata, station, run) "
+                "values ('E','检点1','2024-05-01 10:00:00','101;','1;','other','r1')"));
+    QVERIFY(sql("insert into orven.datamark (dtbegin, dtend, station, run) "
+                "values ('2024-05-01 10:00:00','2024-05-01 10:00:00','other','r1')"));
+    CalibrationFixture mine;
+    mine.begin = "2024-06-01 10:00:00";
+    mine.add(1, "20.000;20.100;", 3);
+    QVERIFY(!insertCalibration(mine).dtbegin.isEmpty());
+    QCOMPARE(rows("select count(*) from datamark").value(0).value(0), QString("2"));
+    QCOMPARE(rows("select count(*) from data").value(0).value(0), QString("3")); // this station's
+    QVERIFY(storage::clearCalibrations().ok);
+    QCOMPARE(rows("select station from orven.datamark"), (storage::Rows{{"other"}}));
+    QCOMPARE(rows("select station from orven.data"), (storage::Rows{{"other"}}));
+}
+
+void ServerTest::newerSchemaIsRefused()
+{
+    TempDatabase db;
+    QVERIFY(sql("update orven.orven_schema set version=version+1"));
+    const base::Status st = storage::openDatabase(db.path());
+    QVERIFY(!st.ok);
+    QVERIFY2(st.error.contains("比本程序新"), qPrintable(st.error));
+    storage::SampleReader reader;
+    QVERIFY(!reader.open(db.path()).ok);
+}
+
+QTEST_MAIN(ServerTest)
+#include "tst_server.moc"
