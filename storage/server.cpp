@@ -177,7 +177,8 @@ Status createViews(QSqlDatabase &db)
 
 } // namespace
 
-Status openServerConnection(const QString &connection, const QString &url, bool create)
+Status openServerConnection(const QString &connection, const QString &url, bool create,
+                            const QString &station)
 {
     const QUrl u(url);
     if (!u.isValid() || !isServerUrl(url))
@@ -225,7 +226,7 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
     Status st = exec(db, QStringLiteral("set search_path = orven"));
     if (st)
         st = exec(db, QStringLiteral("select set_config('orven.station', ?, false)"),
-                  {stationName()});
+                  {station.isEmpty() ? stationName() : station});
     if (st)
         st = exec(db, QStringLiteral("select set_config('orven.run', '', false)"));
     // A lock held elsewhere must never freeze the window: give up after

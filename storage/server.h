@@ -27,7 +27,9 @@ constexpr int kServerSchemaVersion = 1;
 // Opens the connection `connection` (Qt's default when empty) on the
 // server: creates the schema on an empty database (when `create`), refuses
 // a newer one, sets the station and the session's views.
-Status openServerConnection(const QString &connection, const QString &url, bool create);
+// `station`: the station the session records as (default stationName()).
+Status openServerConnection(const QString &connection, const QString &url, bool create,
+                            const QString &station = QString());
 // One workstation per station: a session lock on the server, held until
 // the connection closes.
 Status lockStation(const QString &connection);

@@ -9,7 +9,10 @@
 #include "tests/calibkit.h"
 #include "tests/runkit.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -56,6 +59,7 @@ private slots:
     void oneWorkstationPerStation();
     void clearAllTakesOnlyThisStation();
     void newerSchemaIsRefused();
+    void migrationCopiesOnceAndAgrees();
 };
 
 void ServerTest::stationB()
@@ -159,6 +163,90 @@ void ServerTest::newerSchemaIsRefused()
     QVERIFY2(st.error.contains("比本程序新"), qPrintable(st.error));
     storage::SampleReader reader;
     QVERIFY(!reader.open(db.path()).ok);
+}
+
+struct Run
+{
+    int code = -1;
+    QByteArray out, err;
+};
+
+static Run report(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(ORVEN_APP_DIR "/orven-report"), args);
+    Run r;
+    if (!p.waitForFinished(120000))
+        return r;
+    r.code = p.exitCode();
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+void ServerTest::migrationCopiesOnceAndAgrees()
+{
+    TempDatabase db;
+    QTemporaryDir dir;
+    // Two stations' files, one with a calibration of 1999.
+    struct File
+    {
+        QString path, station;
+        QList<CalibrationFixture> calibrations;
+    };
+    QList<File> files{{dir.path() + "/one.db3", "S1", {}}, {dir.path() + "/two.db3", "S2", {}}};
+    CalibrationFixture old;
+    old.begin = "1999-03-01 08:00:00";
+    old.add(1, "20.000;20.100;", 4);
+    old.add(2, "30.000;30.300;", 3);
+    CalibrationFixture recent;
+    recent.begin = "2024-05-01 10:00:00";
+    recent.add(1, "20.500;20.100;", 5);
+    CalibrationFixture other;
+    other.begin = "2024-06-01 09:00:00";
+    other.collector = "ORV7020009";
+    other.add(1, "19.900;20.000;", 6);
+    files[0].calibrations = {old, recent};
+    files[1].calibrations = {other};
+    for (const File &f : files) {
+        QVERIFY(storage::openDatabase(f.path).ok);
+        for (const CalibrationFixture &c : f.calibrations)
+            QVERIFY(!insertCalibration(c).dtbegin.isEmpty());
+        // A sample after the last calibration, never processed.
+        QVERIFY(storage::insertSample({"E", "检点1", "2030-01-01 00:00:00", "101;", "1;"}).ok);
+        QVERIFY(storage::insertCollector(storage::Collector::fromRow(
+                                             {"1", f.station, "M702", "", "SN-" + f.station}))
+                    .ok);
+        storage::closeDatabase();
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const File &f : files) {
+            const Run r = report({"migrate", "--from", f.path, "--to", db.path(), "--station",
+                                  f.station});
+            QVERIFY2(r.code == 0, r.err.constData());
+            const QJsonObject sum = QJsonDocument::fromJson(r.out).object();
+            const int n = f.calibrations.size();
+            QCOMPARE(sum.value("calibrations").toInt(), pass == 0 ? n : 0);
+            QCOMPARE(sum.value("calibrationsAlreadyThere").toInt(), pass == 0 ? 0 : n);
+            QCOMPARE(sum.value("samplesOutsideCalibrations").toInt(), 1);
+            QCOMPARE(sum.value("collectors").toInt(), pass == 0 ? 1 : 0);
+        }
+    }
+    QVERIFY(storage::openDatabase(db.path()).ok);
+    QCOMPARE(rows("select count(*) from orven.datamark").value(0).value(0), QString("3"));
+    QCOMPARE(rows("select count(*) from orven.data").value(0).value(0), QString("18"));
+    QCOMPARE(rows("select count(*) from orven.datacollect").value(0).value(0), QString("2"));
+    // Every figure read from the server is the file's.
+    for (const File &f : files)
+        for (const CalibrationFixture &c : f.calibrations) {
+            const Run fromFile = report({"--db", f.path, "results", c.begin});
+            const Run fromServer = report({"--db", db.path(), "results", c.begin});
+            QVERIFY2(fromFile.code == 0 && fromServer.code == 0, fromServer.err.constData());
+            QCOMPARE(fromServer.out, fromFile.out);
+        }
+    // Not a server, or no such file: refused.
+    QCOMPARE(report({"migrate", "--from", files[0].path, "--to", dir.path() + "/x.db3"}).code, 2);
+    QCOMPARE(report({"migrate", "--from", dir.path() + "/none.db3", "--to", db.path()}).code, 1);
 }
 
 QTEST_MAIN(ServerTest)
