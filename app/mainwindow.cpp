@@ -13,6 +13,7 @@
 #include "pages/settings/form5.h"
 #include "resources/resources.h"
 #include "storage/database.h"
+#include "storage/server.h"
 #include "storage/statements.h"
 #include "ui_mainwindow.h"
 
@@ -36,13 +37,25 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
                    Qt::CustomizeWindowHint);
 
     const QString path = databasePath.isEmpty() ? storage::defaultDatabasePath() : databasePath;
-    const base::Status opened = storage::openDatabase(
+    base::Status opened = storage::openDatabase(
         path, readOnly ? storage::Access::ReadOnly : storage::Access::ReadWrite);
+    // On a shared server one workstation per station name: another one
+    // already recording as this station leaves this one for viewing only.
+    if (opened && !readOnly && storage::databaseIsServer()) {
+        const base::Status locked = storage::lockStation(QString());
+        if (!locked) {
+            prompts::about(this, QStringLiteral("提示"),
+                           locked.error + QStringLiteral("\n本窗口只能查看校准记录和导出文件。"));
+            readOnly = true;
+            opened = storage::openDatabase(path, storage::Access::ReadOnly);
+            setWindowTitle(windowTitle() + QStringLiteral("（只读）"));
+        }
+    }
     if (!opened) {
         // Reported once; the program still starts and every page reports its own failures.
         prompts::about(this, QStringLiteral("失败"),
                        QStringLiteral("无法打开数据库 %1：%2").arg(path, opened.error));
-    } else if (readOnly) {
+    } else if (readOnly && !storage::databaseIsServer()) {
         prompts::about(this, QStringLiteral("提示"),
                        QStringLiteral("数据库所在的文件夹不能写入：\n%1\n"
                                       "数据库以只读方式打开，只能查看校准记录和导出文件，"

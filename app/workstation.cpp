@@ -8,6 +8,7 @@
 #include "office/conversion.h"
 #include "pages/prompts.h"
 #include "storage/database.h"
+#include "storage/server.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -27,9 +28,11 @@ int runWorkstation(QApplication &application, const StartHooks &hooks)
 
     const storage::DatabaseLocation database = storage::databaseLocation();
     QString why;
-    std::unique_ptr<QLockFile> lock = lockDatabase(database.path, &why);
+    // A server is locked per station once connected (the main window).
+    const bool server = storage::isServerUrl(database.path);
+    std::unique_ptr<QLockFile> lock = server ? nullptr : lockDatabase(database.path, &why);
     bool readOnly = false;
-    if (!lock) {
+    if (!lock && !server) {
         // A folder nobody may write in: nobody else can write the database
         // either, so it is opened for viewing and exports only.
         const QString folder = QFileInfo(database.path).absolutePath();

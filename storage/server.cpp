@@ -224,6 +224,7 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
     if (connection.isEmpty())
         g_run.clear();
     Status st = exec(db, QStringLiteral("set search_path = orven"));
+
     if (st)
         st = exec(db, QStringLiteral("select set_config('orven.station', ?, false)"),
                   {station.isEmpty() ? stationName() : station});
@@ -235,6 +236,9 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
         st = exec(db, QStringLiteral("set lock_timeout = '100ms'"));
     if (st)
         st = createViews(db);
+    // Readers, and a workstation opened for viewing, never write.
+    if (st && !create)
+        st = exec(db, QStringLiteral("set default_transaction_read_only = on"));
     return st;
 }
 

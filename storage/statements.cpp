@@ -517,6 +517,20 @@ Result<FoundHeader> readHeader(const QString &dtbegin)
     return found;
 }
 
+Result<QHash<QString, QString>> stationsOfCalibrations()
+{
+    QHash<QString, QString> out;
+    if (!databaseIsServer())
+        return out;
+    const Result<Rows> found =
+        selectRows(QStringLiteral("select dtbegin, station from orven.datamark"));
+    if (!found)
+        return base::failure(found.error);
+    for (const Row &r : found.value)
+        out.insert(r.value(0), r.value(1));
+    return out;
+}
+
 Result<int> deleteCalibration(const QString &dtbegin)
 {
     int removed = 0;

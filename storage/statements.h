@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+
 // Every statement the program issues, with bound parameters, on the default
 // connection. Each call reports whether it succeeded and the driver's reason.
 
@@ -107,6 +109,9 @@ Status replaceHeader(const RunHeader &header);
 
 // Every header, ordered by dtbegin (the run list of the query page).
 Result<QList<RunHeader>> listHeaders();
+// On a shared server: the station that recorded each calibration, by its
+// dtbegin; empty for a database file (one station).
+Result<QHash<QString, QString>> stationsOfCalibrations();
 // The first header with that dtbegin.
 Result<FoundHeader> readHeader(const QString &dtbegin);
 // Removes every header with that dtbegin and, in the same transaction, the

@@ -86,13 +86,21 @@ void Form6::fillList()
         pagekit::reportFailure(this, QStringLiteral("读取校准列表失败"), headers.error);
         return;
     }
+    // On a shared server every station's calibrations are listed; the
+    // station that recorded one is told by its tooltip.
+    const base::Result<QHash<QString, QString>> stations = storage::stationsOfCalibrations();
     ui->tbnum->setRowCount(headers.value.size());
     for (int i = 0; i < headers.value.size(); ++i) {
         const QString &begin = headers.value[i].dtbegin;
         m_keys << begin;
-        ui->tbnum->setItem(i, 0, new QTableWidgetItem(QString::number(i + 1)));
-        ui->tbnum->setItem(i, 1, new QTableWidgetItem(begin.left(10).right(8)));
-        ui->tbnum->setItem(i, 2, new QTableWidgetItem(begin.right(8)));
+        const QString station = stations.value.value(begin);
+        const QStringList cells{QString::number(i + 1), begin.left(10).right(8), begin.right(8)};
+        for (int c = 0; c < cells.size(); ++c) {
+            auto *item = new QTableWidgetItem(cells[c]);
+            if (!station.isEmpty())
+                item->setToolTip(QStringLiteral("工作站：%1\n开始：%2").arg(station, begin));
+            ui->tbnum->setItem(i, c, item);
+        }
     }
 }
 

@@ -1,6 +1,8 @@
 #include "pages/settings/about.h"
 
 #include "resources/resources.h"
+#include "storage/database.h"
+#include "storage/server.h"
 #include "storage/statements.h"
 #include "ui_about.h"
 
@@ -16,7 +18,10 @@ about::about(QWidget *parent) : QWidget(parent), ui(new Ui::about)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     // Which database this workstation uses, for support and backups.
-    const QString path = QDir::toNativeSeparators(storage::databasePath());
+    const QString path = storage::databaseIsServer()
+                             ? storage::serverDisplay(storage::databasePath()) +
+                                   QStringLiteral("（工作站 %1）").arg(storage::stationName())
+                             : QDir::toNativeSeparators(storage::databasePath());
     ui->label_db->setText(ui->label_db->fontMetrics().elidedText(
         QStringLiteral("数据库：") + path, Qt::ElideMiddle, ui->label_db->width()));
     ui->label_db->setToolTip(path);
