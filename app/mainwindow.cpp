@@ -37,8 +37,8 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
                    Qt::CustomizeWindowHint);
 
     const QString path = databasePath.isEmpty() ? storage::defaultDatabasePath() : databasePath;
-    base::Status opened = storage::openDatabase(
-        path, readOnly ? storage::Access::ReadOnly : storage::Access::ReadWrite);
+    base::Status opened = storage::openDatabase(path, readOnly ? storage::Access::ReadOnly
+                                                               : storage::Access::ReadWrite);
     // On a shared server one workstation per station name: another one
     // already recording as this station leaves this one for viewing only.
     if (opened && !readOnly && storage::databaseIsServer()) {
@@ -106,11 +106,11 @@ void MainWindow::offerUnprocessedRun()
             .arg(s.first().equipname, s.first().coltime, s.last().coltime)
             .arg(s.size())
             .arg(points.join(QStringLiteral("、")));
-    const int choice = prompts::choose(
-        this, QStringLiteral("提示"), text,
-        {QStringLiteral("继续校准"), QStringLiteral("按现有数据处理"), QStringLiteral("以后再说"),
-         QStringLiteral("不再提示")},
-        0, 2);
+    const int choice =
+        prompts::choose(this, QStringLiteral("提示"), text,
+                        {QStringLiteral("继续校准"), QStringLiteral("按现有数据处理"),
+                         QStringLiteral("以后再说"), QStringLiteral("不再提示")},
+                        0, 2);
     if (choice == 3) {
         const base::Status st = storage::setAsideUnprocessed(s.last().coltime);
         if (!st)

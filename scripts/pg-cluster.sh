@@ -4,6 +4,8 @@
 # that folder (no TCP port).
 #   scripts/pg-cluster.sh start DIR     prints the server URL to use
 #   scripts/pg-cluster.sh restart DIR   stops one left there first
+#   scripts/pg-cluster.sh halt DIR      the server goes away (a crash)
+#   scripts/pg-cluster.sh resume DIR    and comes back
 #   scripts/pg-cluster.sh stop DIR
 set -euo pipefail
 cmd="${1:?start or stop}"
@@ -35,12 +37,20 @@ case "$cmd" in
     chmod 755 "$dir"
     echo "postgresql://$owner@/postgres?host=$dir"
     ;;
+  halt)
+    as_owner "$bin/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1
+    ;;
+  resume)
+    as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
+      -o "-c listen_addresses='' -k $dir -c fsync=off -c max_connections=200" start \
+      >"$dir/pg_ctl.log" 2>&1
+    ;;
   stop)
     [ -d "$dir/data" ] && as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
     rm -rf "$dir"
     ;;
   *)
-    echo "usage: $0 start|stop DIR" >&2
+    echo "usage: $0 start|restart|halt|resume|stop DIR" >&2
     exit 2
     ;;
 esac

@@ -9,12 +9,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryFile>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QUrl>
 #include <QVariant>
 #include <sqlite3.h>
@@ -39,7 +39,8 @@ DatabaseLocation databaseLocation(const QString &programDir)
     const QString dir = programDir.isEmpty() ? QCoreApplication::applicationDirPath() : programDir;
     if (base::folderIsWritable(dir))
         return {dir + QStringLiteral("/ORVDB.db3"), QStringLiteral("program folder")};
-    return {base::userDataFolder() + QStringLiteral("/ORVDB.db3"), QStringLiteral("user data folder")};
+    return {base::userDataFolder() + QStringLiteral("/ORVDB.db3"),
+            QStringLiteral("user data folder")};
 }
 
 QString defaultDatabasePath()
@@ -122,7 +123,6 @@ static bool isReadOnly(const QSqlDatabase &db)
     sqlite3 *h = *static_cast<sqlite3 *const *>(handle.data());
     return h && sqlite3_db_readonly(h, "main") == 1;
 }
-
 
 QString openedDatabasePath()
 {
@@ -230,9 +230,8 @@ sqlite3 *openForReading(const QString &path, QString *why)
     for (const Try &t : tries) {
         sqlite3 *db = nullptr;
         const int rc = sqlite3_open_v2(t.name, &db, t.flags, nullptr);
-        if (rc == SQLITE_OK &&
-            sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr) ==
-                SQLITE_OK)
+        if (rc == SQLITE_OK && sqlite3_exec(db, "select count(*) from sqlite_master", nullptr,
+                                            nullptr, nullptr) == SQLITE_OK)
             return db;
         reason = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close(db);

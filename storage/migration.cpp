@@ -79,16 +79,14 @@ Result<int> copyMissing(sqlite3 *file, const QString &table, const QString &key)
     int copied = 0;
     for (Row row : rows.value) {
         const QString keyValue = row.takeFirst();
-        const Result<int> there = run(QStringLiteral("select count(*) from orven.%1 where %2=?")
-                                          .arg(table, key),
-                                      {keyValue});
+        const Result<int> there = run(
+            QStringLiteral("select count(*) from orven.%1 where %2=?").arg(table, key), {keyValue});
         if (!there)
             return there;
         if (there.value > 0)
             continue;
-        const Result<int> n = run(QStringLiteral("insert into orven.%1 values(%2)")
-                                      .arg(table, marks(row.size())),
-                                  row);
+        const Result<int> n = run(
+            QStringLiteral("insert into orven.%1 values(%2)").arg(table, marks(row.size())), row);
         if (!n)
             return n;
         ++copied;
@@ -135,7 +133,8 @@ Result<MigrationSummary> copyAll(sqlite3 *file, const QString &station,
         tell(QStringLiteral("records"), 0, 1);
         // Collectors by serial number, equipment by name, the laboratory
         // when the server has none.
-        Result<int> n = copyMissing(file, QStringLiteral("datacollect"), QStringLiteral("serialnum"));
+        Result<int> n =
+            copyMissing(file, QStringLiteral("datacollect"), QStringLiteral("serialnum"));
         if (!n)
             return base::failure(n.error);
         sum.collectors = n.value;
@@ -200,14 +199,15 @@ Result<MigrationSummary> copyAll(sqlite3 *file, const QString &station,
         const Row &h = headers.value[i];
         const QString dtbegin = h.value(1), dtend = h.value(2);
         tell(QStringLiteral("calibration %1").arg(dtbegin), i, headers.value.size());
-        const Result<int> there = run(
-            QStringLiteral("select count(*) from orven.datamark where station=? and dtbegin=?"),
-            {station, dtbegin});
+        const Result<int> there =
+            run(QStringLiteral("select count(*) from orven.datamark where station=? and dtbegin=?"),
+                {station, dtbegin});
         if (!there)
             return base::failure(there.error);
         const Result<Rows> samples = fileRows(
             file,
-            QStringLiteral("select * from data where coltime>=? and coltime<=? order by coltime, rowid"),
+            QStringLiteral(
+                "select * from data where coltime>=? and coltime<=? order by coltime, rowid"),
             {dtbegin, dtend});
         if (!samples)
             return base::failure(samples.error);
@@ -223,8 +223,9 @@ Result<MigrationSummary> copyAll(sqlite3 *file, const QString &station,
         Row header = h.mid(0, 18);
         while (header.size() < 18)
             header << QString();
-        Result<int> n = run(QStringLiteral("insert into orven.datamark values(%1,?,?)").arg(marks(18)),
-                            header + QStringList{station, runId});
+        Result<int> n =
+            run(QStringLiteral("insert into orven.datamark values(%1,?,?)").arg(marks(18)),
+                header + QStringList{station, runId});
         if (!n)
             return base::failure(n.error);
         // Samples in batches of 200 rows.
@@ -239,10 +240,11 @@ Result<MigrationSummary> copyAll(sqlite3 *file, const QString &station,
                     r << QString();
                 binds << r << station << runId;
             }
-            n = run(QStringLiteral("insert into orven.data (equipname,jdnum,coltime,colname,coldata,"
-                                   "station,run) values ") +
-                        values.join(QLatin1Char(',')),
-                    binds);
+            n = run(
+                QStringLiteral("insert into orven.data (equipname,jdnum,coltime,colname,coldata,"
+                               "station,run) values ") +
+                    values.join(QLatin1Char(',')),
+                binds);
             if (!n)
                 return base::failure(n.error);
         }

@@ -194,8 +194,9 @@ Result<QList<RunHeader>> SampleReader::headers()
 
 // Whether the file has the table `name` (a file from before it was added
 // has not, and a read-only one cannot get it).
-static Result<bool> hasTable(const std::function<Result<Rows>(const char *, const QStringList &)> &rows,
-                             const QString &name)
+static Result<bool>
+hasTable(const std::function<Result<Rows>(const char *, const QStringList &)> &rows,
+         const QString &name)
 {
     const Result<Rows> found =
         rows("select 1 from sqlite_master where type='table' and name=?", {name});

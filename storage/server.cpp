@@ -1,13 +1,15 @@
 #include "storage/server.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
-#include <QSysInfo>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
@@ -20,6 +22,20 @@ static void initServerResources()
 namespace storage {
 
 static QString g_run; // the default connection's run, once set on its session
+// How the default connection was opened, to open it again after the
+// server went away.
+static QString g_url, g_station;
+static bool g_create = false, g_locked = false;
+static bool g_needsSetUp = false;       // the default connection was lost
+static const void *g_session = nullptr; // the libpq connection the session was set up on
+
+static const void *handleOf(const QSqlDatabase &db)
+{
+    if (!db.isOpen() || !db.driver())
+        return nullptr;
+    const QVariant h = db.driver()->handle();
+    return h.isValid() && h.data() ? *static_cast<void *const *>(h.data()) : nullptr;
+}
 
 bool isServerUrl(const QString &text)
 {
@@ -124,8 +140,9 @@ Status ensureServerSchema(QSqlDatabase &db)
             st = exec(db, text.trimmed());
     }
     if (st)
-        st = exec(db, QStringLiteral("insert into orven.orven_schema select ? where not exists "
-                                     "(select 1 from orven.orven_schema)"),
+        st = exec(db,
+                  QStringLiteral("insert into orven.orven_schema select ? where not exists "
+                                 "(select 1 from orven.orven_schema)"),
                   {kServerSchemaVersion});
     if (!st) {
         db.rollback();
@@ -163,16 +180,38 @@ Status createViews(QSqlDatabase &db)
          false},
     };
     for (const View &v : views) {
-        const Status st =
-            exec(db, QStringLiteral("create or replace temp view %1 as select %2 from orven.%1%3")
-                         .arg(QLatin1String(v.name), QLatin1String(v.columns),
-                              v.ownStation
-                                  ? QStringLiteral(" where station=current_setting('orven.station')")
-                                  : QString()));
+        const Status st = exec(
+            db, QStringLiteral("create or replace temp view %1 as select %2 from orven.%1%3")
+                    .arg(QLatin1String(v.name), QLatin1String(v.columns),
+                         v.ownStation
+                             ? QStringLiteral(" where station=current_setting('orven.station')")
+                             : QString()));
         if (!st)
             return st;
     }
     return {};
+}
+
+// What every session needs: the schema on the path, the station, the
+// views; the default connection also never waits long for a lock.
+Status setUpSession(QSqlDatabase &db, bool isDefault, bool create, const QString &station)
+{
+    Status st = exec(db, QStringLiteral("set search_path = orven"));
+    if (st)
+        st = exec(db, QStringLiteral("select set_config('orven.station', ?, false)"),
+                  {station.isEmpty() ? stationName() : station});
+    if (st)
+        st = exec(db, QStringLiteral("select set_config('orven.run', '', false)"));
+    // A lock held elsewhere must never freeze the window: give up after
+    // 100 ms and let the caller keep what it could not write.
+    if (st && isDefault)
+        st = exec(db, QStringLiteral("set lock_timeout = '100ms'"));
+    if (st)
+        st = createViews(db);
+    // Readers, and a workstation opened for viewing, never write.
+    if (st && !create)
+        st = exec(db, QStringLiteral("set default_transaction_read_only = on"));
+    return st;
 }
 
 } // namespace
@@ -183,7 +222,8 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
     const QUrl u(url);
     if (!u.isValid() || !isServerUrl(url))
         return Status::failure(QStringLiteral("数据库地址无效：%1").arg(serverDisplay(url)));
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName(connection));
+    QSqlDatabase db =
+        QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName(connection));
     if (!db.isValid())
         return Status::failure(
             QStringLiteral("没有 PostgreSQL 的 Qt 驱动（Debian 软件包 libqt5sql5-psql）"));
@@ -208,9 +248,10 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
         if (const Status st = ensureServerSchema(db); !st)
             return st;
     } else {
-        const Result<QString> v = value(
-            db, QStringLiteral("select case when to_regclass('orven.orven_schema') is null then 0 "
-                               "else (select coalesce(max(version),0) from orven.orven_schema) end"));
+        const Result<QString> v =
+            value(db, QStringLiteral(
+                          "select case when to_regclass('orven.orven_schema') is null then 0 "
+                          "else (select coalesce(max(version),0) from orven.orven_schema) end"));
         if (!v)
             return base::failure(v.error);
         if (v.value.toInt() != kServerSchemaVersion)
@@ -221,24 +262,17 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
                           .arg(v.value.toInt())
                           .arg(kServerSchemaVersion));
     }
-    if (connection.isEmpty())
+    if (connection.isEmpty()) {
         g_run.clear();
-    Status st = exec(db, QStringLiteral("set search_path = orven"));
-
-    if (st)
-        st = exec(db, QStringLiteral("select set_config('orven.station', ?, false)"),
-                  {station.isEmpty() ? stationName() : station});
-    if (st)
-        st = exec(db, QStringLiteral("select set_config('orven.run', '', false)"));
-    // A lock held elsewhere must never freeze the window: give up after
-    // 100 ms and let the caller keep what it could not write.
-    if (st && connection.isEmpty())
-        st = exec(db, QStringLiteral("set lock_timeout = '100ms'"));
-    if (st)
-        st = createViews(db);
-    // Readers, and a workstation opened for viewing, never write.
-    if (st && !create)
-        st = exec(db, QStringLiteral("set default_transaction_read_only = on"));
+        g_url = url;
+        g_station = station;
+        g_create = create;
+        g_locked = false;
+        g_needsSetUp = false;
+    }
+    const Status st = setUpSession(db, connection.isEmpty(), create, station);
+    if (connection.isEmpty())
+        g_session = handleOf(db);
     return st;
 }
 
@@ -250,6 +284,8 @@ Status lockStation(const QString &connection)
               {stationName()});
     if (!got)
         return base::failure(got.error);
+    if (got.value == QLatin1String("true") && connection.isEmpty())
+        g_locked = true;
     if (got.value != QLatin1String("true"))
         return Status::failure(QStringLiteral("工作站“%1”已经在另一台电脑或另一个窗口里运行，"
                                               "一个工作站名只能由一个程序使用。\n"
@@ -272,10 +308,11 @@ Result<QString> currentRun()
     QString run = kept.value;
     if (run.isEmpty()) {
         // Unique across stations and restarts.
-        run = QStringLiteral("%1/%2/%3")
-                  .arg(stationName(),
-                       QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmsszzz")))
-                  .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        run =
+            QStringLiteral("%1/%2/%3")
+                .arg(stationName(),
+                     QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmsszzz")))
+                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
         if (const Status st = exec(db, QStringLiteral("insert into orven_state values(?, ?)"),
                                    {QLatin1String(kRunKey), run});
             !st)
@@ -292,11 +329,71 @@ Status endRun()
 {
     g_run.clear();
     QSqlDatabase db = QSqlDatabase::database();
-    Status st = exec(db, QStringLiteral("delete from orven_state where key=?"),
-                     {QLatin1String(kRunKey)});
+    Status st =
+        exec(db, QStringLiteral("delete from orven_state where key=?"), {QLatin1String(kRunKey)});
     if (st)
         st = exec(db, QStringLiteral("select set_config('orven.run', '', false)"));
     return st;
+}
+
+} // namespace storage
+
+namespace storage {
+
+bool reconnectIfLost()
+{
+    QSqlDatabase db =
+        QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
+    if (!db.isValid() || g_url.isEmpty())
+        return false;
+    if (!g_needsSetUp) {
+        QSqlQuery probe(db);
+        if (db.isOpen() && probe.exec(QStringLiteral("select 1")))
+            return true; // the connection holds; the statement failed on its own
+        g_needsSetUp = true;
+        db.close();
+    }
+    // Not more often than every two seconds: a server that is away costs
+    // the run a failed connection attempt now and then, no more.
+    static QElapsedTimer last;
+    if (!db.isOpen() && last.isValid() && last.elapsed() < 2000)
+        return false;
+    last.start();
+    if (!db.isOpen() && !db.open())
+        return false;
+    g_run.clear(); // set again on the new session by the next sample
+    Status st = setUpSession(db, true, g_create, g_station);
+    if (st && g_locked)
+        st = lockStation(QString());
+    if (!st) {
+        db.close();
+        return false;
+    }
+    g_needsSetUp = false;
+    g_session = handleOf(db);
+    return true;
+}
+
+QString serverAwayText()
+{
+    const QString why =
+        QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false)
+            .lastError()
+            .text()
+            .trimmed();
+    return QStringLiteral("数据库服务器暂时无法连接") +
+           (why.isEmpty() ? QString() : QStringLiteral("：") + why);
+}
+
+bool serverReady()
+{
+    // Qt opens a closed connection again by itself when a statement is
+    // made on it: such a session has none of this station's settings yet.
+    if (!g_needsSetUp &&
+        handleOf(QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection),
+                                        false)) != g_session)
+        g_needsSetUp = true;
+    return !g_needsSetUp || reconnectIfLost();
 }
 
 } // namespace storage

@@ -34,6 +34,15 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
 // the connection closes.
 Status lockStation(const QString &connection);
 
+// After a failed statement on the default connection: true when the
+// connection holds, or was opened again (the server was away); tried at
+// most every two seconds.
+bool reconnectIfLost();
+// Before a statement: false while the server is away (its session was lost
+// and could not be set up again yet).
+bool serverReady();
+QString serverAwayText();
+
 // The run the samples of this station belong to until the calibration is
 // processed: kept on the server, so a restart goes on with it.
 Result<QString> currentRun();

@@ -33,11 +33,25 @@ QString reasonOf(const QSqlQuery &q)
 
 bool run(QSqlQuery &q, const QString &sql, const QStringList &values)
 {
-    if (!q.prepare(sql))
+    if (databaseIsServer() && !serverReady())
         return false;
-    for (const QString &v : values)
-        q.addBindValue(v.isNull() ? QString(QLatin1String("")) : v);
-    return q.exec();
+    bool ok = q.prepare(sql);
+    if (ok) {
+        for (const QString &v : values)
+            q.addBindValue(v.isNull() ? QString(QLatin1String("")) : v);
+        ok = q.exec();
+    }
+    // A server that went away is connected to again for the next
+    // statement; this one stays failed (the caller keeps what it could not
+    // write, and a write is never sent twice).
+    if (!ok && databaseIsServer()) {
+        const QString why = q.lastError().text();
+        if (why.contains(QLatin1String("connection"), Qt::CaseInsensitive) ||
+            why.contains(QLatin1String("server"), Qt::CaseInsensitive) ||
+            why.contains(QLatin1String("terminat"), Qt::CaseInsensitive))
+            reconnectIfLost();
+    }
+    return ok;
 }
 
 Status exec(const QString &sql, const QStringList &values = {})
@@ -77,7 +91,8 @@ Result<Rows> selectRows(const QString &sql, const QStringList &values = {})
 }
 
 // Every row of a select as records.
-template <typename R> Result<QList<R>> selectRecords(const QString &sql, const QStringList &values = {})
+template <typename R>
+Result<QList<R>> selectRecords(const QString &sql, const QStringList &values = {})
 {
     const Result<Rows> rows = selectRows(sql, values);
     if (!rows)
@@ -125,8 +140,9 @@ Status upsert(const QString &table, const QStringList &columns, int keys, const 
     QStringList marks;
     for (int i = 0; i < columns.size(); ++i)
         marks << QStringLiteral("?");
-    const QString insert = QStringLiteral(" into %1 (%2) values (%3)")
-                               .arg(table, columns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+    const QString insert =
+        QStringLiteral(" into %1 (%2) values (%3)")
+            .arg(table, columns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
     if (!databaseIsServer())
         return exec(QStringLiteral("insert or replace") + insert, values);
     QStringList sets, where;
@@ -134,10 +150,10 @@ Status upsert(const QString &table, const QStringList &columns, int keys, const 
         sets << columns[i] + QStringLiteral("=?");
     for (int i = 0; i < keys; ++i)
         where << columns[i] + QStringLiteral("=?");
-    const Result<int> n = execCount(QStringLiteral("update %1 set %2 where %3")
-                                        .arg(table, sets.join(QLatin1Char(',')),
-                                             where.join(QStringLiteral(" and "))),
-                                    values.mid(keys) + values.mid(0, keys));
+    const Result<int> n =
+        execCount(QStringLiteral("update %1 set %2 where %3")
+                      .arg(table, sets.join(QLatin1Char(',')), where.join(QStringLiteral(" and "))),
+                  values.mid(keys) + values.mid(0, keys));
     if (!n)
         return n.status();
     return n.value > 0 ? Status() : exec(QStringLiteral("insert") + insert, values);
@@ -255,9 +271,9 @@ Result<QList<Collector>> listCollectors()
 
 Status insertCollector(const Collector &collector)
 {
-    return exec(QStringLiteral("insert into datacollect values(%1)")
-                    .arg(placeholders(Collector::kColumns)),
-                collector.toRow());
+    return exec(
+        QStringLiteral("insert into datacollect values(%1)").arg(placeholders(Collector::kColumns)),
+        collector.toRow());
 }
 
 Result<int> updateCollector(const Collector &collector)
@@ -295,9 +311,9 @@ Result<QList<Equipment>> listEquipment()
 
 Status insertEquipment(const Equipment &equipment)
 {
-    return exec(QStringLiteral("insert into equipdata values(%1)")
-                    .arg(placeholders(Equipment::kColumns)),
-                equipment.toRow());
+    return exec(
+        QStringLiteral("insert into equipdata values(%1)").arg(placeholders(Equipment::kColumns)),
+        equipment.toRow());
 }
 
 Result<int> updateEquipment(const Equipment &equipment)
@@ -408,8 +424,8 @@ Status storeChannelLayout(Device device, const QList<ChannelRow> &rows, const QS
     const bool a = device == Device::A;
     return announce(inTransaction([&] {
         Status st = exec(QStringLiteral("delete from ") + table);
-        const QString insert =
-            QStringLiteral("insert into %1 values(%2)").arg(table, placeholders(ChannelRow::kColumns));
+        const QString insert = QStringLiteral("insert into %1 values(%2)")
+                                   .arg(table, placeholders(ChannelRow::kColumns));
         for (int i = 0; st && i < rows.size(); ++i)
             st = exec(insert, rows[i].toRow());
         if (st)
@@ -439,12 +455,13 @@ Status saveCompany(const Company &company, const QString &certificatePattern)
     return announce(inTransaction([&] {
         Status st = exec(QStringLiteral("delete from company"));
         if (st)
-            st = exec(
-                QStringLiteral("insert into company values(%1)").arg(placeholders(Company::kColumns)),
-                company.toRow());
+            st = exec(QStringLiteral("insert into company values(%1)")
+                          .arg(placeholders(Company::kColumns)),
+                      company.toRow());
         if (st && !certificatePattern.isNull())
-            st = upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")},
-                        1, {QStringLiteral("certificatePattern"), certificatePattern});
+            st = upsert(QStringLiteral("orven_state"),
+                        {QStringLiteral("key"), QStringLiteral("value")}, 1,
+                        {QStringLiteral("certificatePattern"), certificatePattern});
         return st;
     }));
 }
@@ -454,9 +471,12 @@ Status saveCompany(const Company &company, const QString &certificatePattern)
 Status insertSample(const Sample &sample)
 {
     // On a server every sample belongs to this station's current run.
-    if (databaseIsServer())
+    if (databaseIsServer()) {
+        if (!serverReady())
+            return Status::failure(serverAwayText());
         if (const Result<QString> run = currentRun(); !run)
-            return run.status();
+            return Status::failure(run.error.isEmpty() ? serverAwayText() : run.error);
+    }
     return exec(QStringLiteral("insert into data values(?,?,?,?,?)"), sample.toRow());
 }
 
@@ -484,9 +504,9 @@ Result<QString> headerNumber(const QString &dtbegin)
 
 Status insertHeader(const RunHeader &header)
 {
-    return announce(
-        exec(QStringLiteral("insert into datamark values(%1)").arg(placeholders(RunHeader::kColumns)),
-             header.toRow()));
+    return announce(exec(
+        QStringLiteral("insert into datamark values(%1)").arg(placeholders(RunHeader::kColumns)),
+        header.toRow()));
 }
 
 Status replaceHeader(const RunHeader &header)
@@ -506,8 +526,8 @@ Result<QList<RunHeader>> listHeaders()
 
 Result<FoundHeader> readHeader(const QString &dtbegin)
 {
-    const Result<QList<RunHeader>> headers =
-        selectRecords<RunHeader>(QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin});
+    const Result<QList<RunHeader>> headers = selectRecords<RunHeader>(
+        QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin});
     if (!headers)
         return base::failure(headers.error);
     FoundHeader found;
@@ -543,11 +563,11 @@ Result<int> deleteCalibration(const QString &dtbegin)
         if (databaseIsServer()) {
             // Samples belong to their calibration by its run, whichever
             // station recorded them.
-            const Result<int> n = execCount(
-                QStringLiteral("delete from orven.data d using orven.datamark m where "
-                               "m.dtbegin=? and d.run=m.run and d.coltime>=m.dtbegin and "
-                               "d.coltime<=m.dtend"),
-                {dtbegin});
+            const Result<int> n =
+                execCount(QStringLiteral("delete from orven.data d using orven.datamark m where "
+                                         "m.dtbegin=? and d.run=m.run and d.coltime>=m.dtbegin and "
+                                         "d.coltime<=m.dtend"),
+                          {dtbegin});
             if (!n)
                 return n.status();
             removed = n.value;
@@ -562,9 +582,9 @@ Result<int> deleteCalibration(const QString &dtbegin)
             removed = n.value;
         }
         for (const char *table : {"evaluation", "snapshot"}) {
-            const Status st = exec(QStringLiteral("delete from %1 where dtbegin=?")
-                                       .arg(QLatin1String(table)),
-                                   {dtbegin});
+            const Status st =
+                exec(QStringLiteral("delete from %1 where dtbegin=?").arg(QLatin1String(table)),
+                     {dtbegin});
             if (!st)
                 return st;
         }
@@ -578,9 +598,9 @@ Result<int> deleteCalibration(const QString &dtbegin)
 Status storeCalibration(const RunHeader &header, const Snapshot &snapshot, bool replace)
 {
     return inTransaction([&] {
-        Status st = replace ? exec(QStringLiteral("delete from datamark where dtbegin=?"),
-                                   {header.dtbegin})
-                            : Status();
+        Status st =
+            replace ? exec(QStringLiteral("delete from datamark where dtbegin=?"), {header.dtbegin})
+                    : Status();
         // On a server the calibration takes the run of its samples, and
         // the next sample starts a new run.
         if (st && databaseIsServer())
@@ -590,9 +610,10 @@ Status storeCalibration(const RunHeader &header, const Snapshot &snapshot, bool 
         if (st && databaseIsServer())
             st = endRun();
         if (st)
-            st = upsert(QStringLiteral("snapshot"),
-                        {QStringLiteral("dtbegin"), QStringLiteral("taken"), QStringLiteral("records")},
-                        1, {header.dtbegin, snapshot.taken, snapshot.toJson()});
+            st = upsert(
+                QStringLiteral("snapshot"),
+                {QStringLiteral("dtbegin"), QStringLiteral("taken"), QStringLiteral("records")}, 1,
+                {header.dtbegin, snapshot.taken, snapshot.toJson()});
         return st;
     });
 }
@@ -684,8 +705,8 @@ Status setCertificatePattern(const QString &pattern)
     if (!validCertificatePattern(pattern))
         return Status::failure(
             QStringLiteral("证书编号格式须含流水号 n（例如 yyyy-nnnn），不含 / 或 \\"));
-    return upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")}, 1,
-                  {QLatin1String(kPatternKey), pattern});
+    return upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")},
+                  1, {QLatin1String(kPatternKey), pattern});
 }
 
 static Certificate certificateFrom(const Row &r)
@@ -715,12 +736,14 @@ Result<Certificate> issueCertificate(const QString &dtbegin, const QString &meth
     const Status st = inTransaction([&]() -> Status {
         // Stations sharing a server take numbers one after another.
         if (databaseIsServer())
-            if (const Status locked = exec(QStringLiteral("select pg_advisory_xact_lock(70200002)"));
+            if (const Status locked =
+                    exec(QStringLiteral("select pg_advisory_xact_lock(70200002)"));
                 !locked)
                 return locked;
-        const Result<Rows> found = selectRows(
-            QStringLiteral("select %1 from certificate where dtbegin=?").arg(QLatin1String(kCertificateColumns)),
-            {dtbegin});
+        const Result<Rows> found =
+            selectRows(QStringLiteral("select %1 from certificate where dtbegin=?")
+                           .arg(QLatin1String(kCertificateColumns)),
+                       {dtbegin});
         if (!found)
             return found.status();
         if (!found.value.isEmpty()) {
@@ -728,25 +751,26 @@ Result<Certificate> issueCertificate(const QString &dtbegin, const QString &meth
             out = certificateFrom(found.value.first());
             ++out.prints;
             out.lastPrint = now;
-            return exec(QStringLiteral("update certificate set prints=?, lastprint=? where number=?"),
-                        {QString::number(out.prints), now, out.number});
+            return exec(
+                QStringLiteral("update certificate set prints=?, lastprint=? where number=?"),
+                {QString::number(out.prints), now, out.number});
         }
         const Result<QString> pattern = certificatePattern();
         if (!pattern)
             return pattern.status();
         const bool yearly = pattern.value.contains(QLatin1String("yy"));
-        const Result<QString> last = selectValue(
-            yearly ? QStringLiteral("select max(seq) from certificate where year=?")
-                   : QStringLiteral("select max(seq) from certificate where ?<>''"),
-            {QString::number(when.date().year())});
+        const Result<QString> last =
+            selectValue(yearly ? QStringLiteral("select max(seq) from certificate where year=?")
+                               : QStringLiteral("select max(seq) from certificate where ?<>''"),
+                        {QString::number(when.date().year())});
         if (!last)
             return last.status();
         int seq = last.value.toInt() + 1;
         // A number given before (under another pattern) is never given again.
         for (;; ++seq) {
-            const Result<int> taken = countOf(
-                QStringLiteral("select count(*) from certificate where number=?"),
-                certificateNumber(pattern.value, when, seq));
+            const Result<int> taken =
+                countOf(QStringLiteral("select count(*) from certificate where number=?"),
+                        certificateNumber(pattern.value, when, seq));
             if (!taken)
                 return taken.status();
             if (taken.value == 0)
@@ -778,8 +802,9 @@ Status recordCertificateFiles(const QString &number, const QString &files)
 
 Result<QList<Certificate>> listCertificates()
 {
-    const Result<Rows> rows = selectRows(
-        QStringLiteral("select %1 from certificate order by year, seq").arg(QLatin1String(kCertificateColumns)));
+    const Result<Rows> rows =
+        selectRows(QStringLiteral("select %1 from certificate order by year, seq")
+                       .arg(QLatin1String(kCertificateColumns)));
     if (!rows)
         return base::failure(rows.error);
     QList<Certificate> out;
@@ -790,13 +815,14 @@ Result<QList<Certificate>> listCertificates()
 
 Result<QString> evaluationSettings(const QString &dtbegin)
 {
-    return selectValue(QStringLiteral("select settings from evaluation where dtbegin=?"), {dtbegin});
+    return selectValue(QStringLiteral("select settings from evaluation where dtbegin=?"),
+                       {dtbegin});
 }
 
 Status storeEvaluationSettings(const QString &dtbegin, const QString &settings)
 {
-    return upsert(QStringLiteral("evaluation"), {QStringLiteral("dtbegin"), QStringLiteral("settings")},
-                  1, {dtbegin, settings});
+    return upsert(QStringLiteral("evaluation"),
+                  {QStringLiteral("dtbegin"), QStringLiteral("settings")}, 1, {dtbegin, settings});
 }
 
 Status clearCalibrations()
@@ -807,8 +833,9 @@ Status clearCalibrations()
             Status st;
             for (const char *table : {"evaluation", "snapshot"})
                 if (st)
-                    st = exec(QStringLiteral("delete from %1 where dtbegin in (select dtbegin from "
-                                             "orven.datamark where station=current_setting('orven.station'))")
+                    st = exec(QStringLiteral(
+                                  "delete from %1 where dtbegin in (select dtbegin from "
+                                  "orven.datamark where station=current_setting('orven.station'))")
                                   .arg(QLatin1String(table)));
             if (st)
                 st = exec(QStringLiteral(
@@ -852,7 +879,8 @@ Result<QList<Sample>> unprocessedRun()
     // The newest sample after that, and the start of its run: the first of
     // the last block of first-point samples before it.
     const Result<Row> end = selectFirst(
-        QStringLiteral("select rowid, equipname from data where coltime>? order by rowid desc limit 1"),
+        QStringLiteral(
+            "select rowid, equipname from data where coltime>? order by rowid desc limit 1"),
         2, {after});
     if (!end)
         return R::failure(end.error);
@@ -860,10 +888,9 @@ Result<QList<Sample>> unprocessedRun()
         return QList<Sample>();
     const QString point1 = QStringLiteral("检点1");
     const Result<Row> start = selectFirst(
-        QStringLiteral(
-            "select coalesce((select max(rowid) from data where coltime>? and rowid<"
-            "  (select max(rowid) from data where coltime>? and jdnum=? and equipname=?)"
-            "  and (jdnum<>? or equipname<>?)) + 1, 0)"),
+        QStringLiteral("select coalesce((select max(rowid) from data where coltime>? and rowid<"
+                       "  (select max(rowid) from data where coltime>? and jdnum=? and equipname=?)"
+                       "  and (jdnum<>? or equipname<>?)) + 1, 0)"),
         1, {after, after, point1, end.value.value(1), point1, end.value.value(1)});
     if (!start)
         return R::failure(start.error);
@@ -875,8 +902,8 @@ Result<QList<Sample>> unprocessedRun()
 
 Status setAsideUnprocessed(const QString &through)
 {
-    return upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")}, 1,
-                  {QStringLiteral("setAsideThrough"), through});
+    return upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")},
+                  1, {QStringLiteral("setAsideThrough"), through});
 }
 
 QString databasePath()

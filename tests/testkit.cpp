@@ -64,7 +64,8 @@ TempDatabase::TempDatabase()
     }
     if (onServer()) {
         static int serial = 0;
-        m_server = QStringLiteral("orven_t%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial);
+        m_server =
+            QStringLiteral("orven_t%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial);
         QUrl u(testServer());
         u.setPath(QLatin1Char('/') + m_server);
         m_path = u.toString();

@@ -12,9 +12,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 
 using namespace testkit;
 
@@ -60,6 +60,7 @@ private slots:
     void clearAllTakesOnlyThisStation();
     void newerSchemaIsRefused();
     void migrationCopiesOnceAndAgrees();
+    void serverAwayDuringARun();
 };
 
 void ServerTest::stationB()
@@ -139,8 +140,9 @@ void ServerTest::clearAllTakesOnlyThisStation()
 {
     TempDatabase db;
     // Another station's calibration and samples.
-    QVERIFY(sql("insert into orven.data (equipname, jdnum, coltime, colname, coldata, station, run) "
-                "values ('E','检点1','2024-05-01 10:00:00','101;','1;','other','r1')"));
+    QVERIFY(
+        sql("insert into orven.data (equipname, jdnum, coltime, colname, coldata, station, run) "
+            "values ('E','检点1','2024-05-01 10:00:00','101;','1;','other','r1')"));
     QVERIFY(sql("insert into orven.datamark (dtbegin, dtend, station, run) "
                 "values ('2024-05-01 10:00:00','2024-05-01 10:00:00','other','r1')"));
     CalibrationFixture mine;
@@ -214,15 +216,15 @@ void ServerTest::migrationCopiesOnceAndAgrees()
             QVERIFY(!insertCalibration(c).dtbegin.isEmpty());
         // A sample after the last calibration, never processed.
         QVERIFY(storage::insertSample({"E", "检点1", "2030-01-01 00:00:00", "101;", "1;"}).ok);
-        QVERIFY(storage::insertCollector(storage::Collector::fromRow(
-                                             {"1", f.station, "M702", "", "SN-" + f.station}))
+        QVERIFY(storage::insertCollector(
+                    storage::Collector::fromRow({"1", f.station, "M702", "", "SN-" + f.station}))
                     .ok);
         storage::closeDatabase();
     }
     for (int pass = 0; pass < 2; ++pass) {
         for (const File &f : files) {
-            const Run r = report({"migrate", "--from", f.path, "--to", db.path(), "--station",
-                                  f.station});
+            const Run r =
+                report({"migrate", "--from", f.path, "--to", db.path(), "--station", f.station});
             QVERIFY2(r.code == 0, r.err.constData());
             const QJsonObject sum = QJsonDocument::fromJson(r.out).object();
             const int n = f.calibrations.size();
@@ -247,6 +249,73 @@ void ServerTest::migrationCopiesOnceAndAgrees()
     // Not a server, or no such file: refused.
     QCOMPARE(report({"migrate", "--from", files[0].path, "--to", dir.path() + "/x.db3"}).code, 2);
     QCOMPARE(report({"migrate", "--from", dir.path() + "/none.db3", "--to", db.path()}).code, 1);
+}
+
+static bool cluster(const QString &command, const QString &dir, QString *out = nullptr)
+{
+    QProcess p;
+    p.start("bash", {ORVEN_SOURCE_DIR "/scripts/pg-cluster.sh", command, dir});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+        qWarning() << command << p.readAllStandardError();
+        return false;
+    }
+    if (out)
+        *out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    return true;
+}
+
+// The server goes away for several ticks of a run and comes back: the
+// samples wait in order, processing is refused meanwhile, and every one is
+// stored once, in order.
+void ServerTest::serverAwayDuringARun()
+{
+    // A cluster of this test's own: the suite's is shared with other tests.
+    const QString dir =
+        QStringLiteral("/tmp/orven-pg-away-%1").arg(QCoreApplication::applicationPid());
+    QString url;
+    QVERIFY(cluster("restart", dir, &url));
+    struct Stop
+    {
+        QString dir;
+        ~Stop() { cluster("stop", dir); }
+    } stop{dir};
+    qputenv("ORVEN_TEST_SHARED_DB", url.toUtf8());
+    RunRig rig;
+    qunsetenv("ORVEN_TEST_SHARED_DB");
+    QVERIFY(rig.db.ok());
+    QVERIFY(rig.build(quiet()));
+    QVERIFY(rig.startSession());
+    QVERIFY(rig.advanceUntil([&] { return rig.samples() >= 5; }, 10000));
+    QCOMPARE(rig.session->unstoredCount(), 0);
+
+    QVERIFY(cluster("halt", dir));
+    const int before = rig.samples();
+    QVERIFY(rig.advanceUntil([&] { return rig.samples() >= before + 8; }, 20000));
+    QVERIFY(rig.session->unstoredCount() >= 8);
+    QVERIFY(!rig.session->lastStoreError().isEmpty());
+    rig.stopSession();
+    acquisition::RunSession::Processing p = rig.session->process(false);
+    QCOMPARE(p.outcome, acquisition::RunSession::Processing::Unstored);
+
+    QVERIFY(cluster("resume", dir));
+    // The waiting samples go when the next attempt finds the server.
+    // (Connecting again is tried every two seconds of real time.)
+    bool done = false;
+    QVERIFY2(waitUntil(
+                 [&] {
+                     done = done || rig.session->process(false).outcome ==
+                                        acquisition::RunSession::Processing::Done;
+                     return done;
+                 },
+                 15000),
+             qPrintable(rig.session->lastStoreError()));
+    QCOMPARE(rig.session->unstoredCount(), 0);
+    const storage::Rows stored = rows("select coltime from data order by rowid");
+    QCOMPARE(stored.size(), rig.samples()); // none lost, none twice
+    for (int i = 0; i < stored.size(); ++i)
+        QCOMPARE(stored[i][0], rig.session->samples()[i].timeText()); // in order
+    QCOMPARE(rows("select samplenum from datamark").value(0).value(0),
+             QString::number(rig.samples()));
 }
 
 QTEST_MAIN(ServerTest)

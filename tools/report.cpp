@@ -330,8 +330,8 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             return fail(st.error);
         if (station.isEmpty())
             station = storage::stationName();
-        const base::Result<storage::MigrationSummary> done = storage::migrateToServer(
-            from, to, station, [&](const QString &what, int n, int total) {
+        const base::Result<storage::MigrationSummary> done =
+            storage::migrateToServer(from, to, station, [&](const QString &what, int n, int total) {
                 err << "orven-report: " << what << " (" << n << "/" << total << ")\n";
                 err.flush();
             });

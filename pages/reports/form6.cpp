@@ -46,9 +46,9 @@ Form6::Form6(QWidget *parent)
     view.budget = ui->pushButton_budget;
     view.table = ui->tbresult;
     view.status = ui->label_evaluation;
-    view.controls = {ui->label_method,     ui->comboBox_method, ui->label_centreT,
-                     ui->comboBox_centreT, ui->label_centreH,   ui->comboBox_centreH,
-                     ui->label_window,     ui->comboBox_window, ui->spinBox_window,
+    view.controls = {ui->label_method,      ui->comboBox_method, ui->label_centreT,
+                     ui->comboBox_centreT,  ui->label_centreH,   ui->comboBox_centreH,
+                     ui->label_window,      ui->comboBox_window, ui->spinBox_window,
                      ui->pushButton_budget, ui->label_evaluation};
     m_view = new EvaluationView(view, this);
     m_view->setShown(false);
@@ -355,11 +355,10 @@ void Form6::exportDocument(office::DocumentKind kind)
         return;
     if (kind == office::DocumentKind::Certificate) {
         const QStringList problems = office::standardProblems(records.collectors, header.dtbegin);
-        if (!problems.isEmpty() &&
-            !prompts::question(this, QStringLiteral("提示"),
-                               problems.join(QLatin1Char('\n')) +
-                                   QStringLiteral("\n仍要出具证书吗？"),
-                               true))
+        if (!problems.isEmpty() && !prompts::question(this, QStringLiteral("提示"),
+                                                      problems.join(QLatin1Char('\n')) +
+                                                          QStringLiteral("\n仍要出具证书吗？"),
+                                                      true))
             return;
     }
     const QString name = office::templateName(kind);
@@ -371,11 +370,11 @@ void Form6::exportDocument(office::DocumentKind kind)
                 .arg(QDir::toNativeSeparators(office::expectedTemplatePath(name)), name));
         return;
     }
-    const QString file = exporttarget::ask(
-        this,
-        kind == office::DocumentKind::Record ? QStringLiteral("校准记录")
-                                             : QStringLiteral("校准证书"),
-        header, {exporttarget::Format::Pdf, exporttarget::Format::Docx});
+    const QString file =
+        exporttarget::ask(this,
+                          kind == office::DocumentKind::Record ? QStringLiteral("校准记录")
+                                                               : QStringLiteral("校准证书"),
+                          header, {exporttarget::Format::Pdf, exporttarget::Format::Docx});
     if (file.isEmpty())
         return;
     if (!office::isWordFile(file) && office::findSoffice().isEmpty()) {
@@ -399,8 +398,7 @@ void Form6::exportDocument(office::DocumentKind kind)
         });
 }
 
-void Form6::runTask(const QString &title, base::Task::Work work,
-                    std::function<void()> done)
+void Form6::runTask(const QString &title, base::Task::Work work, std::function<void()> done)
 {
     m_progress =
         new QProgressDialog(title + QStringLiteral("…"), QStringLiteral("取消"), 0, 0, this);
@@ -410,8 +408,7 @@ void Form6::runTask(const QString &title, base::Task::Work work,
     m_progress->setAutoClose(false);
     m_progress->setAutoReset(false);
     m_task = std::make_unique<base::Task>(std::move(work));
-    connect(m_task.get(), &base::Task::stage, m_progress,
-            &QProgressDialog::setLabelText);
+    connect(m_task.get(), &base::Task::stage, m_progress, &QProgressDialog::setLabelText);
     connect(m_progress, &QProgressDialog::canceled, m_task.get(), &base::Task::cancel);
     connect(
         m_task.get(), &base::Task::finished, this,
@@ -441,9 +438,9 @@ void Form6::on_pushButton_6_clicked()
 {
     if (!readyToExport())
         return;
-    const QString file = exporttarget::ask(this, QStringLiteral("原始数据"),
-                                           loadedCalibration()->header,
-                                           {exporttarget::Format::Xlsx});
+    const QString file =
+        exporttarget::ask(this, QStringLiteral("原始数据"), loadedCalibration()->header,
+                          {exporttarget::Format::Xlsx});
     if (file.isEmpty())
         return;
     office::RawWorkbookJob job;
@@ -492,9 +489,9 @@ void Form6::on_pushButton_8_clicked()
                                office::expectedTemplatePath(QStringLiteral("test.xls")))));
         return;
     }
-    const QString file = exporttarget::ask(this, QStringLiteral("自定义报表"),
-                                           loadedCalibration()->header,
-                                           {exporttarget::Format::Xls});
+    const QString file =
+        exporttarget::ask(this, QStringLiteral("自定义报表"), loadedCalibration()->header,
+                          {exporttarget::Format::Xls});
     if (file.isEmpty())
         return;
     if (office::sameFile(file, templatePath)) {
