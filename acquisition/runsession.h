@@ -78,6 +78,12 @@ public:
     bool twoCollectors() const { return m_two; }
     int unstoredCount() const { return m_store.waiting(); }
     QString lastStoreError() const { return m_store.lastError(); }
+    // When the oldest sample still waiting was taken; empty when none waits.
+    QString unstoredSince() const
+    {
+        const int i = m_store.oldestWaiting();
+        return i < 0 ? QString() : m_samples[i].timeText();
+    }
     QString lineError() const { return m_lineError; }
     int lineFaultCollector() const { return m_lineFaultCollector; }
     qint64 lastSampleLatencyNs() const { return m_poller->lastLatencyNs(); }

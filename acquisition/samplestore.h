@@ -33,6 +33,8 @@ public:
     void clear();
 
     int waiting() const { return m_pending.size(); }
+    // The index of the oldest sample waiting; -1 when none waits.
+    int oldestWaiting() const { return m_pending.isEmpty() ? -1 : m_pending.first(); }
     QString lastError() const { return m_error; }
 
 private:

@@ -401,7 +401,8 @@ void RunTest::failedInsertsAreShownAndTheRunGoesOn()
     QVERIFY(rig.waitRows(2));
     rig.stop();
     QCOMPARE(rig.page->unstoredSamples(), rig.liveRows());
-    QVERIFY(fullText(child<QLabel>(rig.page.get(), "label_status")).contains("refused by the test"));
+    const QString status = fullText(child<QLabel>(rig.page.get(), "label_status"));
+    QVERIFY2(status.contains("refused by the test") && status.contains("起等待重试"), qPrintable(status));
     QVERIFY(prompts::records().isEmpty()); // no box per tick
 }
 

@@ -355,9 +355,9 @@ void shoudata::updateStatus()
     if (m_session->twoCollectors())
         parts << part(QStringLiteral("设备二"), m_session->counters(2));
     if (m_session->unstoredCount() > 0)
-        parts << QStringLiteral("未能保存 %1 条（等待重试）：%2")
+        parts << QStringLiteral("未能保存 %1 条（自 %2 起等待重试）：%3")
                      .arg(m_session->unstoredCount())
-                     .arg(m_session->lastStoreError());
+                     .arg(m_session->unstoredSince().mid(11), m_session->lastStoreError());
     if (!m_session->lineError().isEmpty())
         parts << QStringLiteral("%1串口故障：%2")
                      .arg(runtexts::collectorName(m_session->lineFaultCollector()),
