@@ -2,6 +2,7 @@
 // calibration with exactly its own samples; one workstation per station
 // name; a schema newer than the program refused; "全清" of one station.
 
+#include "pages/reports/form6.h"
 #include "results/calibration.h"
 #include "storage/database.h"
 #include "storage/samplereader.h"
@@ -10,6 +11,8 @@
 #include "tests/runkit.h"
 
 #include <QJsonDocument>
+#include <QLabel>
+#include <QTableWidget>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -113,6 +116,16 @@ void ServerTest::twoStationsRecordAtOnce()
     storage::SampleReader reader;
     QVERIFY(reader.open(rig.db.path()).ok);
     QCOMPARE(reader.headers().value.size(), 2);
+    // The query page lists both and tells each one's station.
+    {
+        Form6 page;
+        auto *list = child<QTableWidget>(&page, "tbnum");
+        QCOMPARE(list->rowCount(), 2);
+        QVERIFY(list->item(1, 1)->toolTip().contains("工作站：B"));
+        QMetaObject::invokeMethod(&page, "on_tbnum_cellClicked", Q_ARG(int, 1), Q_ARG(int, 1));
+        QVERIFY(waitUntil([&] { return page.loadedCalibration() != nullptr; }, 10000));
+        QVERIFY(child<QLabel>(&page, "label_load")->text().endsWith("工作站 B"));
+    }
     // Deleting one calibration deletes its samples only, for everybody.
     QCOMPARE(storage::deleteCalibration(marks[1][0]).value, 40);
     QCOMPARE(rows("select count(*) from orven.data").value(0).value(0), QString("50"));

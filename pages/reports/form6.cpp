@@ -213,10 +213,15 @@ void Form6::onFinished(bool ok, const QString &error, bool cancelled)
     }
     m_loadDone = true;
     m_model->finish();
-    ui->label_load->setText(QStringLiteral("%1  共 %2 条样本，%3 个校准点")
-                                .arg(m_loadedKey)
-                                .arg(m_model->loadedSamples())
-                                .arg(m_results.size()));
+    QString line = QStringLiteral("%1  共 %2 条样本，%3 个校准点")
+                       .arg(m_loadedKey)
+                       .arg(m_model->loadedSamples())
+                       .arg(m_results.size());
+    // On a shared server: which station recorded it.
+    const QString station = storage::stationsOfCalibrations().value.value(m_loadedKey);
+    if (!station.isEmpty())
+        line += QStringLiteral("，工作站 %1").arg(station);
+    ui->label_load->setText(line);
     m_view->setCalibration(*loadedCalibration(), m_results);
     emit loaded();
 }
