@@ -53,8 +53,8 @@ int main(int argc, char *argv[])
     job.certificate.number = QStringLiteral("2026-0001");
     job.certificate.prints = 1;
     job.issueDate = QStringLiteral("2026-12-08");
-    job.signers = office::Signers{QStringLiteral("张三"), QStringLiteral("李四"),
-                                  QStringLiteral("王五")};
+    job.signers =
+        office::Signers{QStringLiteral("张三"), QStringLiteral("李四"), QStringLiteral("王五")};
 
     QElapsedTimer clock;
     clock.start();

@@ -51,7 +51,8 @@ QString values(int channels, int i)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QString dir = QStringLiteral("/tmp/orven-pg-bench-%1").arg(QCoreApplication::applicationPid());
+    const QString dir =
+        QStringLiteral("/tmp/orven-pg-bench-%1").arg(QCoreApplication::applicationPid());
     const QString url = cluster(QStringLiteral("restart"), dir);
     if (url.isEmpty()) {
         std::fprintf(stderr, "bench_server: no PostgreSQL cluster (scripts/pg-cluster.sh)\n");
@@ -76,8 +77,8 @@ int main(int argc, char *argv[])
     std::atomic<bool> done{false};
     std::thread stationB([&] {
         {
-            const base::Status st = storage::openServerConnection(
-                QStringLiteral("station-b"), url, false, QStringLiteral("B"));
+            const base::Status st = storage::openServerConnection(QStringLiteral("station-b"), url,
+                                                                  false, QStringLiteral("B"));
             QSqlDatabase db = QSqlDatabase::database(QStringLiteral("station-b"));
             QSqlQuery q(db);
             q.exec(QStringLiteral("set default_transaction_read_only = off"));
@@ -86,7 +87,8 @@ int main(int argc, char *argv[])
                                          "coldata,station,run) values (?,?,?,?,?,'B','b')"));
                 q.addBindValue(QStringLiteral("E"));
                 q.addBindValue(QStringLiteral("检点1"));
-                q.addBindValue(QStringLiteral("2024-05-01 10:00:%1").arg(i % 60, 2, 10, QLatin1Char('0')));
+                q.addBindValue(
+                    QStringLiteral("2024-05-01 10:00:%1").arg(i % 60, 2, 10, QLatin1Char('0')));
                 q.addBindValue(names);
                 q.addBindValue(values(128, i));
                 q.exec();
@@ -99,12 +101,11 @@ int main(int argc, char *argv[])
     for (int i = 0; i < 500; ++i) {
         QElapsedTimer t;
         t.start();
-        const base::Status st = storage::insertSample(
-            {QStringLiteral("E"), QStringLiteral("检点1"),
-             QStringLiteral("2024-05-01 10:%1:%2")
-                 .arg(i / 60, 2, 10, QLatin1Char('0'))
-                 .arg(i % 60, 2, 10, QLatin1Char('0')),
-             names, values(128, i)});
+        const base::Status st = storage::insertSample({QStringLiteral("E"), QStringLiteral("检点1"),
+                                                       QStringLiteral("2024-05-01 10:%1:%2")
+                                                           .arg(i / 60, 2, 10, QLatin1Char('0'))
+                                                           .arg(i % 60, 2, 10, QLatin1Char('0')),
+                                                       names, values(128, i)});
         store << t.nsecsElapsed() / 1e6;
         if (!st) {
             std::fprintf(stderr, "bench_server: %s\n", qPrintable(st.error));
@@ -122,17 +123,21 @@ int main(int argc, char *argv[])
     QString sixteen = values(16, 0), chan;
     for (int c = 0; c < 16; ++c)
         chan += QString::number(101 + c) + QLatin1Char(';');
-    testkit::sql(QStringLiteral(
-        "insert into orven.data (equipname,jdnum,coltime,colname,coldata,station,run) "
-        "select 'Chamber', '检点' || (1 + g / 10000), to_char(timestamp '2025-01-01' + g * "
-        "interval '1 second', 'YYYY-MM-DD HH24:MI:SS'), '%1', '%2', 'A', 'big' "
-        "from generate_series(0, 99999) g")
-                     .arg(chan, sixteen));
-    testkit::sql(QStringLiteral(
-        "insert into orven.datamark values ('1','2025-01-01 00:00:00','2025-01-02 03:46:39','10',"
-        "'21;22;23;24;25;26;27;28;29;30;','51;52;53;54;55;56;57;58;59;60;','16;0;0;','',"
-        "'ORV7020001','Chamber','16','100000','%1','23','55','温度','0000000000000000','','A','big')")
-                     .arg(chan));
+    testkit::sql(
+        QStringLiteral(
+            "insert into orven.data (equipname,jdnum,coltime,colname,coldata,station,run) "
+            "select 'Chamber', '检点' || (1 + g / 10000), to_char(timestamp '2025-01-01' + g * "
+            "interval '1 second', 'YYYY-MM-DD HH24:MI:SS'), '%1', '%2', 'A', 'big' "
+            "from generate_series(0, 99999) g")
+            .arg(chan, sixteen));
+    testkit::sql(
+        QStringLiteral(
+            "insert into orven.datamark values ('1','2025-01-01 00:00:00','2025-01-02 "
+            "03:46:39','10',"
+            "'21;22;23;24;25;26;27;28;29;30;','51;52;53;54;55;56;57;58;59;60;','16;0;0;','',"
+            "'ORV7020001','Chamber','16','100000','%1','23','55','温度','0000000000000000','','A','"
+            "big')")
+            .arg(chan));
     testkit::sql(QStringLiteral(
         "insert into orven.datamark (num, dtbegin, dtend, pointnum, station, run) "
         "select g::text, to_char(timestamp '2010-01-01' + g * interval '1 hour', "

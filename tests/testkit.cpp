@@ -1,6 +1,7 @@
 #include "tests/testkit.h"
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -99,6 +100,19 @@ bool refuseWrites(const QString &name, const QString &event, const QString &tabl
            sql(QStringLiteral("create trigger %1 before %2 on orven.%3 for each row execute "
                               "function orven.refuse()")
                    .arg(name, event, table));
+}
+
+ToolRun runReport(const QStringList &args, int timeoutMs)
+{
+    QProcess p;
+    p.start(QStringLiteral(ORVEN_APP_DIR "/orven-report"), args);
+    ToolRun r;
+    if (!p.waitForFinished(timeoutMs))
+        return r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
 }
 
 bool allowWrites(const QString &name, const QString &table)

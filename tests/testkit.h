@@ -35,6 +35,15 @@ private:
 // True when the suite runs against a PostgreSQL server.
 bool onServer();
 
+// orven-report run as scripts run it: exit code, standard output and error
+// (code -1 when it did not finish in time).
+struct ToolRun
+{
+    int code = -1;
+    QByteArray out, err;
+};
+ToolRun runReport(const QStringList &args, int timeoutMs = 240000);
+
 // Runs one statement on the default connection (test setup and checks only).
 bool sql(const QString &statement);
 // Makes the database refuse `event` ("insert", "update of roadtypeA") on

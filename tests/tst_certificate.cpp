@@ -23,25 +23,6 @@ using namespace testkit;
 
 namespace {
 
-struct Run
-{
-    int code = -1;
-    QByteArray out, err;
-};
-
-Run report(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral(ORVEN_APP_DIR "/orven-report"), args);
-    Run r;
-    if (!p.waitForFinished(240000))
-        return r;
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
-
 QByteArray part(const QString &docx, const QString &name)
 {
     const base::Result<QList<office::ZipEntry>> z = office::readZip(docx);
@@ -147,8 +128,9 @@ void CertificateTest::standardCertificateCarriesEverything()
     DocumentRig rig = twoCollectorRig();
     QVERIFY(rig.store());
     const QString docx = db.dir() + "/standard.docx";
-    Run r = report({"--db", db.path(), "certificate", rig.fixture.begin, docx, "--layout",
-                    "standard", "--calibrator", "张三", "--checker", "李四", "--approver", "王五"});
+    ToolRun r =
+        runReport({"--db", db.path(), "certificate", rig.fixture.begin, docx, "--layout",
+                   "standard", "--calibrator", "张三", "--checker", "李四", "--approver", "王五"});
     QVERIFY2(r.code == 0, r.err.constData());
     const QJsonObject issued = QJsonDocument::fromJson(r.out).object();
     const QString number = issued.value("number").toString();
@@ -185,8 +167,8 @@ void CertificateTest::standardCertificateCarriesEverything()
                &missing),
         qPrintable(missing));
     // The results: one table per kind, the unit in every heading.
-    for (const char *heading : {"设定值(℃)", "上偏差(℃)", "下偏差(℃)", "均匀度(℃)",
-                                "波动度(±)(℃)", "U(k=2)(℃)", "设定值(%RH)", "U(k=2)(%RH)"})
+    for (const char *heading : {"设定值(℃)", "上偏差(℃)", "下偏差(℃)", "均匀度(℃)", "波动度(±)(℃)",
+                                "U(k=2)(℃)", "设定值(%RH)", "U(k=2)(%RH)"})
         QVERIFY2(body.contains(QString::fromUtf8(heading)), heading);
     // Point 1 over both collectors: temperature 24.800 … 25.400, U from
     // collector two's standard (the larger, 0.12 ℃ k=2); humidity from
@@ -206,7 +188,8 @@ void CertificateTest::standardCertificateCarriesEverything()
     if (office::findSoffice().isEmpty())
         QFAIL("LibreOffice is required (scripts/install-deps.sh installs it)");
     const QString pdf = db.dir() + "/standard.pdf";
-    r = report({"--db", db.path(), "certificate", rig.fixture.begin, pdf, "--layout", "standard"});
+    r = runReport(
+        {"--db", db.path(), "certificate", rig.fixture.begin, pdf, "--layout", "standard"});
     QVERIFY2(r.code == 0, r.err.constData());
     QCOMPARE(QJsonDocument::fromJson(r.out).object().value("number").toString(), number);
     const QStringList pages = pdfPages(pdf);
@@ -279,7 +262,7 @@ void CertificateTest::numbersAreNeverGivenTwice()
     const QString docx = db.dir() + "/c.docx";
     const int year = QDate::currentDate().year();
     for (int print = 1; print <= 2; ++print) {
-        const Run r = report(
+        const ToolRun r = runReport(
             {"--db", db.path(), "certificate", fourth.fixture.begin, docx, "--layout", "standard"});
         QVERIFY2(r.code == 0, r.err.constData());
         const QJsonObject o = QJsonDocument::fromJson(r.out).object();
@@ -296,7 +279,7 @@ void CertificateTest::numbersAreNeverGivenTwice()
     for (const storage::Certificate &cert : all)
         digested = digested || cert.files.contains(QRegularExpression("[0-9a-f]{64}"));
     QVERIFY(digested);
-    const Run list = report({"--db", db.path(), "list"});
+    const ToolRun list = runReport({"--db", db.path(), "list"});
     QVERIFY(list.code == 0);
     QVERIFY(list.out.contains("\"certificates\": [") && list.out.contains("2026-0001"));
 }
@@ -310,13 +293,13 @@ void CertificateTest::recordsAreFrozenAtProcessing()
         QMap<QString, QByteArray> documents;
         for (const QString &kind : {QString("record"), QString("certificate")}) {
             const QString out = db.dir() + "/" + kind + tag + ".docx";
-            const Run r = report({"--db", db.path(), kind, rig.fixture.begin, out});
+            const ToolRun r = runReport({"--db", db.path(), kind, rig.fixture.begin, out});
             if (r.code != 0)
                 qWarning() << r.err;
             documents[kind] = part(out, "word/document.xml");
         }
         const QString out = db.dir() + "/standard" + tag + ".docx";
-        const Run r = report(
+        const ToolRun r = runReport(
             {"--db", db.path(), "certificate", rig.fixture.begin, out, "--layout", "standard"});
         if (r.code != 0)
             qWarning() << r.err;
@@ -349,11 +332,11 @@ void CertificateTest::recordsAreFrozenAtProcessing()
     older.begin = "2023-01-01 08:00:00";
     QVERIFY(!insertCalibration(older).dtbegin.isEmpty());
     const QString out = db.dir() + "/older.docx";
-    const Run r = report({"--db", db.path(), "certificate", older.begin, out});
+    const ToolRun r = runReport({"--db", db.path(), "certificate", older.begin, out});
     QVERIFY2(r.code == 0, r.err.constData());
     QVERIFY(QString::fromUtf8(r.err).contains(office::todaysRecordsNote()));
     QVERIFY(part(out, "word/document.xml").contains("ZS-2030-999"));
-    const Run kept = report({"--db", db.path(), "certificate", rig.fixture.begin, out});
+    const ToolRun kept = runReport({"--db", db.path(), "certificate", rig.fixture.begin, out});
     QVERIFY(!QString::fromUtf8(kept.err).contains(office::todaysRecordsNote()));
 }
 
@@ -403,12 +386,12 @@ void CertificateTest::expiredStandardsAreAskedAboutAndStated()
     // The tool refuses without --expired-ok.
     for (const QStringList &layout : {QStringList{}, QStringList{"--layout", "standard"}}) {
         const QString out = db.dir() + "/tool.docx";
-        Run r =
-            report(QStringList{"--db", db.path(), "certificate", rig.fixture.begin, out} + layout);
+        ToolRun r = runReport(
+            QStringList{"--db", db.path(), "certificate", rig.fixture.begin, out} + layout);
         QCOMPARE(r.code, 1);
         QVERIFY(QString::fromUtf8(r.err).contains("2024-04-30"));
         QVERIFY(!QFile::exists(out));
-        r = report(
+        r = runReport(
             QStringList{"--db", db.path(), "certificate", rig.fixture.begin, out, "--expired-ok"} +
             layout);
         QVERIFY2(r.code == 0, r.err.constData());
@@ -440,7 +423,7 @@ void CertificateTest::nothingBreaksAcrossPages()
     QVERIFY(rig.store());
 
     const QString standard = db.dir() + "/standard.pdf";
-    Run r = report(
+    ToolRun r = runReport(
         {"--db", db.path(), "certificate", rig.fixture.begin, standard, "--layout", "standard"});
     QVERIFY2(r.code == 0, r.err.constData());
     const QStringList pages = pdfPages(standard);
@@ -461,7 +444,7 @@ void CertificateTest::nothingBreaksAcrossPages()
 
     for (const QString &kind : {QString("record"), QString("certificate")}) {
         const QString pdf = db.dir() + "/" + kind + ".pdf";
-        r = report({"--db", db.path(), kind, rig.fixture.begin, pdf});
+        r = runReport({"--db", db.path(), kind, rig.fixture.begin, pdf});
         QVERIFY2(r.code == 0, r.err.constData());
         const QStringList blocks = pdfPages(pdf);
         QVERIFY(blocks.size() >= 2);

@@ -18,25 +18,6 @@ using namespace testkit;
 
 namespace {
 
-struct Run
-{
-    int code = -1;
-    QByteArray out, err;
-};
-
-Run runTool(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral(ORVEN_APP_DIR "/orven-report"), args);
-    Run r;
-    if (!p.waitForFinished(30000))
-        return r;
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
-
 QJsonObject object(const QByteArray &line)
 {
     return QJsonDocument::fromJson(line).object();
@@ -77,7 +58,7 @@ void ReportTest::listPrintsOneObjectPerCalibration()
     b.add(2, "30.000;30.100;", 2);
     insertCalibration(b);
 
-    const Run r = runTool({"--db", db.path(), "list"});
+    const ToolRun r = runReport({"--db", db.path(), "list"});
     QCOMPARE(r.code, 0);
     const QList<QByteArray> lines = r.out.trimmed().split('\n');
     QCOMPARE(lines.size(), 2);
@@ -107,7 +88,7 @@ void ReportTest::resultsCarryTheDocumentFigures()
     fixture.add(1, "25.000;25.400;50.000;", 10);
     insertCalibration(fixture);
 
-    const Run r = runTool({"--db", db.path(), "results", fixture.begin});
+    const ToolRun r = runReport({"--db", db.path(), "results", fixture.begin});
     QCOMPARE(r.code, 0);
     const QJsonObject o = object(r.out);
     QCOMPARE(o.value("key").toString(), fixture.begin);
@@ -160,14 +141,14 @@ void ReportTest::resultsOmitKindsTheTypeDoesNotAsk()
 void ReportTest::failuresExitOneWithAReason()
 {
     TempDatabase db;
-    Run r = runTool({"--db", db.path(), "results", "2024-01-01 00:00:00"});
+    ToolRun r = runReport({"--db", db.path(), "results", "2024-01-01 00:00:00"});
     QCOMPARE(r.code, 1);
     QVERIFY(r.out.isEmpty());
     QCOMPARE(r.err.count('\n'), 1);
     QVERIFY(r.err.contains("no calibration with key \"2024-01-01 00:00:00\""));
 
     const QString missing = db.dir() + "/nothing/ORVDB.db3";
-    r = runTool({"--db", missing, "list"});
+    r = runReport({"--db", missing, "list"});
     QCOMPARE(r.code, 1);
     QVERIFY(r.err.contains("database not found"));
     QVERIFY(!QFile::exists(missing)); // never created
@@ -176,7 +157,7 @@ void ReportTest::failuresExitOneWithAReason()
     QVERIFY(junk.open(QIODevice::WriteOnly));
     junk.write(QByteArray(4096, 'x'));
     junk.close();
-    r = runTool({"--db", junk.fileName(), "list"});
+    r = runReport({"--db", junk.fileName(), "list"});
     QCOMPARE(r.code, 1);
     QCOMPARE(r.err.count('\n'), 1);
 }
@@ -186,18 +167,18 @@ void ReportTest::badUsageExitsTwo()
     for (const QStringList &args :
          {QStringList{}, QStringList{"results"}, QStringList{"frobnicate"}, QStringList{"--db"},
           QStringList{"list", "extra"}}) {
-        const Run r = runTool(args);
+        const ToolRun r = runReport(args);
         QCOMPARE(r.code, 2);
         QVERIFY(r.err.contains("usage: orven-report"));
     }
-    const Run help = runTool({"--help"});
+    const ToolRun help = runReport({"--help"});
     QCOMPARE(help.code, 0);
-    for (const char *usage : {"list", "results KEY", "evaluate KEY [--method NAME] [--window MIN]",
-                              "record KEY OUT [--template FILE]",
-                              "certificate KEY OUT [--template FILE]", "raw KEY OUT",
-                              "custom KEY OUT [--template FILE]", "--db FILE"})
+    for (const char *usage :
+         {"list", "results KEY", "evaluate KEY [--method NAME] [--window MIN]",
+          "record KEY OUT [--template FILE]", "certificate KEY OUT [--template FILE]",
+          "raw KEY OUT", "custom KEY OUT [--template FILE]", "--db FILE"})
         QVERIFY2(help.out.contains(usage), usage);
-    QCOMPARE(runTool({}).err, help.out); // the usage text is the help
+    QCOMPARE(runReport({}).err, help.out); // the usage text is the help
 }
 
 void ReportTest::evaluateGivesEveryFigureWithItsBudget()
@@ -205,7 +186,8 @@ void ReportTest::evaluateGivesEveryFigureWithItsBudget()
     TempDatabase db;
     DocumentRig rig; // U 0.05 ℃ (k=2), resolution 0.01 ℃; three samples at point 1
     QVERIFY(rig.store());
-    Run r = runTool({"--db", db.path(), "evaluate", rig.fixture.begin, "--method", "jjf1101"});
+    ToolRun r =
+        runReport({"--db", db.path(), "evaluate", rig.fixture.begin, "--method", "jjf1101"});
     QVERIFY2(r.code == 0, r.err.constData());
     QJsonObject o = object(r.out);
     QCOMPARE(o.value("method").toString(), QString("JJF 1101-2019"));
@@ -243,13 +225,21 @@ void ReportTest::evaluateGivesEveryFigureWithItsBudget()
     QVERIFY(upper.value("why").isNull());
     // Humidity has its own standard (0.8 %RH, k=2).
     const QJsonObject h = points[0].toObject().value("humidity").toObject();
-    QCOMPARE(h.value("figures").toArray()[0].toObject().value("budget").toObject().value(
-                 "components").toArray()[0].toObject().value("value").toDouble(),
+    QCOMPARE(h.value("figures")
+                 .toArray()[0]
+                 .toObject()
+                 .value("budget")
+                 .toObject()
+                 .value("components")
+                 .toArray()[0]
+                 .toObject()
+                 .value("value")
+                 .toDouble(),
              0.8);
 
     // The last minute of each point: the samples are a minute apart.
-    r = runTool({"--db", db.path(), "evaluate", rig.fixture.begin, "--method", "GB/T 5170.2",
-                 "--window", "1"});
+    r = runReport({"--db", db.path(), "evaluate", rig.fixture.begin, "--method", "GB/T 5170.2",
+                   "--window", "1"});
     QCOMPARE(r.code, 0);
     o = object(r.out);
     QCOMPARE(o.value("windowMinutes").toInt(), 1);
@@ -260,18 +250,26 @@ void ReportTest::evaluateGivesEveryFigureWithItsBudget()
     kept.method = results::Method::Dkd57;
     kept.indicatedT.insert(1, 25.0);
     QVERIFY(storage::storeEvaluationSettings(rig.fixture.begin, kept.toJson()).ok);
-    r = runTool({"--db", db.path(), "evaluate", rig.fixture.begin});
+    r = runReport({"--db", db.path(), "evaluate", rig.fixture.begin});
     QCOMPARE(r.code, 0);
     o = object(r.out);
     QCOMPARE(o.value("method").toString(), QString("DKD-R 5-7"));
-    const QJsonObject correction = o.value("points").toArray()[0].toObject().value(
-        "temperature").toObject().value("figures").toArray()[0].toObject();
+    const QJsonObject correction = o.value("points")
+                                       .toArray()[0]
+                                       .toObject()
+                                       .value("temperature")
+                                       .toObject()
+                                       .value("figures")
+                                       .toArray()[0]
+                                       .toObject();
     QCOMPARE(correction.value("value").toString(), QString("0.033")); // 25.033 − 25.0
     QCOMPARE(correction.value("budget").toObject().value("components").toArray().size(), 11);
 
-    QCOMPARE(runTool({"--db", db.path(), "evaluate", rig.fixture.begin, "--method", "nope"}).code, 2);
-    QCOMPARE(runTool({"--db", db.path(), "evaluate", rig.fixture.begin, "--window", "-3"}).code, 2);
-    r = runTool({"--db", db.path(), "evaluate", "2030-01-01 00:00:00"});
+    QCOMPARE(runReport({"--db", db.path(), "evaluate", rig.fixture.begin, "--method", "nope"}).code,
+             2);
+    QCOMPARE(runReport({"--db", db.path(), "evaluate", rig.fixture.begin, "--window", "-3"}).code,
+             2);
+    r = runReport({"--db", db.path(), "evaluate", "2030-01-01 00:00:00"});
     QCOMPARE(r.code, 1);
     QVERIFY(r.err.contains("no calibration"));
 }
@@ -283,7 +281,7 @@ void ReportTest::recordAndCertificateFiles()
     rig.keepRecords = false; // today's records: a missing collector stops the export
     QVERIFY(rig.store());
     const QString out = db.dir() + "/record.DOCX";
-    Run r = runTool({"--db", db.path(), "record", rig.fixture.begin, out});
+    ToolRun r = runReport({"--db", db.path(), "record", rig.fixture.begin, out});
     QVERIFY2(r.code == 0, r.err.constData());
     const base::Result<QList<office::ZipEntry>> z = office::readZip(out);
     QVERIFY(z.ok);
@@ -297,22 +295,22 @@ void ReportTest::recordAndCertificateFiles()
     // Another template with the same bookmarks.
     const QString other = db.dir() + "/mine.docx";
     QVERIFY(QFile::copy(office::findTemplate("databook.docx"), other));
-    r = runTool({"--db", db.path(), "certificate", rig.fixture.begin, db.dir() + "/c.docx",
-                 "--template", other});
+    r = runReport({"--db", db.path(), "certificate", rig.fixture.begin, db.dir() + "/c.docx",
+                   "--template", other});
     QVERIFY2(r.code == 0, r.err.constData());
 
-    r = runTool({"--db", db.path(), "certificate", "2000-01-01 00:00:00", db.dir() + "/n.docx"});
+    r = runReport({"--db", db.path(), "certificate", "2000-01-01 00:00:00", db.dir() + "/n.docx"});
     QCOMPARE(r.code, 1);
     QVERIFY(!QFile::exists(db.dir() + "/n.docx"));
-    r = runTool({"--db", db.path(), "certificate", rig.fixture.begin, db.dir() + "/n.docx",
-                 "--template", db.dir() + "/none.docx"});
+    r = runReport({"--db", db.path(), "certificate", rig.fixture.begin, db.dir() + "/n.docx",
+                   "--template", db.dir() + "/none.docx"});
     QCOMPARE(r.code, 1);
     QVERIFY(r.err.contains("none.docx"));
     QVERIFY(sql("delete from datacollect"));
-    r = runTool({"--db", db.path(), "record", rig.fixture.begin, db.dir() + "/n.docx"});
+    r = runReport({"--db", db.path(), "record", rig.fixture.begin, db.dir() + "/n.docx"});
     QCOMPARE(r.code, 1);
     QVERIFY(r.err.contains("采集器"));
-    QCOMPARE(runTool({"--db", db.path(), "record", rig.fixture.begin, db.dir() + "/n.txt"}).code,
+    QCOMPARE(runReport({"--db", db.path(), "record", rig.fixture.begin, db.dir() + "/n.txt"}).code,
              2);
 }
 
@@ -321,12 +319,24 @@ void ReportTest::damagedHeaderIsRefused_data()
     QTest::addColumn<QString>("column");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("points beyond ten") << "pointnum" << "999999999" << "校准点个数为“999999999”";
-    QTest::newRow("no points") << "pointnum" << "0" << "校准点个数为“0”";
-    QTest::newRow("points not a number") << "pointnum" << "x" << "校准点个数为“x”";
-    QTest::newRow("channels beyond 128") << "channum" << "2000000000" << "通道个数为“2000000000”";
-    QTest::newRow("more channels than values") << "channum" << "5" << "而样本只有 2 个数值";
-    QTest::newRow("negative samples") << "samplenum" << "-4" << "样本个数为“-4”";
+    QTest::newRow("points beyond ten") << "pointnum"
+                                       << "999999999"
+                                       << "校准点个数为“999999999”";
+    QTest::newRow("no points") << "pointnum"
+                               << "0"
+                               << "校准点个数为“0”";
+    QTest::newRow("points not a number") << "pointnum"
+                                         << "x"
+                                         << "校准点个数为“x”";
+    QTest::newRow("channels beyond 128") << "channum"
+                                         << "2000000000"
+                                         << "通道个数为“2000000000”";
+    QTest::newRow("more channels than values") << "channum"
+                                               << "5"
+                                               << "而样本只有 2 个数值";
+    QTest::newRow("negative samples") << "samplenum"
+                                      << "-4"
+                                      << "样本个数为“-4”";
 }
 
 void ReportTest::damagedHeaderIsRefused()
@@ -339,16 +349,15 @@ void ReportTest::damagedHeaderIsRefused()
     fixture.add(1, "25.000;25.400;", 2);
     insertCalibration(fixture);
     QVERIFY(sql(QString("update datamark set %1='%2'").arg(column, value)));
-    for (const QStringList &args :
-         {QStringList{"results", fixture.begin},
-          QStringList{"raw", fixture.begin, db.dir() + "/raw.xlsx"}}) {
-        const Run r = runTool(QStringList{"--db", db.path()} + args);
+    for (const QStringList &args : {QStringList{"results", fixture.begin},
+                                    QStringList{"raw", fixture.begin, db.dir() + "/raw.xlsx"}}) {
+        const ToolRun r = runReport(QStringList{"--db", db.path()} + args);
         QCOMPARE(r.code, 1);
         QVERIFY2(QString::fromUtf8(r.err).contains(reason), r.err.constData());
     }
     QVERIFY(!QFile::exists(db.dir() + "/raw.xlsx"));
     // The list still shows it, so it can be found and deleted.
-    QCOMPARE(runTool({"--db", db.path(), "list"}).out.count('\n'), 1);
+    QCOMPARE(runReport({"--db", db.path(), "list"}).out.count('\n'), 1);
 }
 
 void ReportTest::targetsReadOnlyOrOpenElsewhereAreRefused()
@@ -380,7 +389,7 @@ void ReportTest::targetsReadOnlyOrOpenElsewhereAreRefused()
             QFile l(lock);
             QVERIFY(l.open(QIODevice::WriteOnly));
         }
-        const Run r = runTool({"--db", db.path(), c.command, rig.fixture.begin, target});
+        const ToolRun r = runReport({"--db", db.path(), c.command, rig.fixture.begin, target});
         QCOMPARE(r.code, 1);
         QVERIFY2(QString::fromUtf8(r.err).contains("被占用或只读"), r.err.constData());
         QVERIFY(old.open(QIODevice::ReadOnly));
@@ -392,7 +401,8 @@ void ReportTest::targetsReadOnlyOrOpenElsewhereAreRefused()
             QFile::remove(lock);
     }
     // Without the lock the same target is written.
-    const Run r = runTool({"--db", db.path(), "raw", rig.fixture.begin, db.dir() + "/raw.xlsx"});
+    const ToolRun r =
+        runReport({"--db", db.path(), "raw", rig.fixture.begin, db.dir() + "/raw.xlsx"});
     QVERIFY2(r.code == 0, r.err.constData());
 }
 
@@ -401,18 +411,19 @@ void ReportTest::rawAndCustomWorkbooks()
     TempDatabase db;
     DocumentRig rig;
     QVERIFY(rig.store());
-    Run r = runTool({"--db", db.path(), "raw", rig.fixture.begin, db.dir() + "/raw.xlsx"});
+    ToolRun r = runReport({"--db", db.path(), "raw", rig.fixture.begin, db.dir() + "/raw.xlsx"});
     QVERIFY2(r.code == 0, r.err.constData());
     bool sheet1 = false;
     for (const office::ZipEntry &e : office::readZip(db.dir() + "/raw.xlsx").value)
         sheet1 = sheet1 || (e.name == "xl/worksheets/sheet1.xml" && e.data.contains("25.4"));
     QVERIFY(sheet1);
-    QCOMPARE(runTool({"--db", db.path(), "raw", rig.fixture.begin, db.dir() + "/raw.xls"}).code, 2);
-    r = runTool({"--db", db.path(), "custom", rig.fixture.begin, db.dir() + "/r.xls", "--template",
-                 db.dir() + "/missing.xls"});
+    QCOMPARE(runReport({"--db", db.path(), "raw", rig.fixture.begin, db.dir() + "/raw.xls"}).code,
+             2);
+    r = runReport({"--db", db.path(), "custom", rig.fixture.begin, db.dir() + "/r.xls",
+                   "--template", db.dir() + "/missing.xls"});
     QCOMPARE(r.code, 1);
     QVERIFY(r.err.contains("missing.xls"));
-    r = runTool({"--db", db.path(), "custom", rig.fixture.begin, db.dir() + "/r.xls"});
+    r = runReport({"--db", db.path(), "custom", rig.fixture.begin, db.dir() + "/r.xls"});
     QVERIFY2(r.code == 0, r.err.constData());
     QCOMPARE(QFile(db.dir() + "/r.xls").open(QIODevice::ReadOnly), true);
 }

@@ -11,12 +11,12 @@
 #include "tests/runkit.h"
 
 #include <QJsonDocument>
-#include <QLabel>
-#include <QTableWidget>
 #include <QJsonObject>
+#include <QLabel>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTableWidget>
 #include <QTemporaryDir>
 
 using namespace testkit;
@@ -180,25 +180,6 @@ void ServerTest::newerSchemaIsRefused()
     QVERIFY(!reader.open(db.path()).ok);
 }
 
-struct Run
-{
-    int code = -1;
-    QByteArray out, err;
-};
-
-static Run report(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral(ORVEN_APP_DIR "/orven-report"), args);
-    Run r;
-    if (!p.waitForFinished(120000))
-        return r;
-    r.code = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
-
 void ServerTest::migrationCopiesOnceAndAgrees()
 {
     TempDatabase db;
@@ -236,8 +217,8 @@ void ServerTest::migrationCopiesOnceAndAgrees()
     }
     for (int pass = 0; pass < 2; ++pass) {
         for (const File &f : files) {
-            const Run r =
-                report({"migrate", "--from", f.path, "--to", db.path(), "--station", f.station});
+            const ToolRun r =
+                runReport({"migrate", "--from", f.path, "--to", db.path(), "--station", f.station});
             QVERIFY2(r.code == 0, r.err.constData());
             const QJsonObject sum = QJsonDocument::fromJson(r.out).object();
             const int n = f.calibrations.size();
@@ -254,14 +235,15 @@ void ServerTest::migrationCopiesOnceAndAgrees()
     // Every figure read from the server is the file's.
     for (const File &f : files)
         for (const CalibrationFixture &c : f.calibrations) {
-            const Run fromFile = report({"--db", f.path, "results", c.begin});
-            const Run fromServer = report({"--db", db.path(), "results", c.begin});
+            const ToolRun fromFile = runReport({"--db", f.path, "results", c.begin});
+            const ToolRun fromServer = runReport({"--db", db.path(), "results", c.begin});
             QVERIFY2(fromFile.code == 0 && fromServer.code == 0, fromServer.err.constData());
             QCOMPARE(fromServer.out, fromFile.out);
         }
     // Not a server, or no such file: refused.
-    QCOMPARE(report({"migrate", "--from", files[0].path, "--to", dir.path() + "/x.db3"}).code, 2);
-    QCOMPARE(report({"migrate", "--from", dir.path() + "/none.db3", "--to", db.path()}).code, 1);
+    QCOMPARE(runReport({"migrate", "--from", files[0].path, "--to", dir.path() + "/x.db3"}).code,
+             2);
+    QCOMPARE(runReport({"migrate", "--from", dir.path() + "/none.db3", "--to", db.path()}).code, 1);
 }
 
 static bool cluster(const QString &command, const QString &dir, QString *out = nullptr)
