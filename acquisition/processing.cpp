@@ -1,7 +1,9 @@
 // "数据处理": the header of the calibration, from the session's own data.
 
 #include "acquisition/runsession.h"
+
 #include "acquisition/runregistry.h"
+#include "storage/spool.h"
 #include "storage/statements.h"
 
 namespace acquisition {
@@ -62,6 +64,15 @@ RunSession::Processing RunSession::process(bool replace)
         p.reason = m_store.lastError();
         return p;
     }
+    // Samples kept on this station's disk while the server was away go
+    // first; a calibration is made only of what the server holds.
+    storage::flushSpool();
+    if (const storage::SpoolState spooled = storage::spoolState(); spooled.waiting > 0) {
+        p.outcome = Processing::Unstored;
+        p.waiting = spooled.waiting;
+        p.reason = QStringLiteral("样本暂存在本机，等服务器恢复后发送：") + spooled.lastError;
+        return p;
+    }
     const base::Result<QString> type = storage::equipmentType(m_capture.equipment);
     if (!type)
         return failed(type.error);
@@ -100,7 +111,8 @@ RunSession::Processing RunSession::process(bool replace)
     QStringList collectors{h.collector};
     if (!m_capture.collector2.isEmpty() && m_capture.collector2 != h.collector)
         collectors << m_capture.collector2;
-    const base::Result<storage::Snapshot> records = storage::currentRecords(h.equipname, collectors);
+    const base::Result<storage::Snapshot> records =
+        storage::currentRecords(h.equipname, collectors);
     if (!records)
         return failed(records.error);
     const base::Status st = storage::storeCalibration(h, records.value, exists.value);

@@ -2,6 +2,7 @@
 
 #include "base/paths.h"
 #include "storage/server.h"
+#include "storage/spool.h"
 #include "storage/transaction.h"
 
 #include <QCoreApplication>
@@ -169,7 +170,14 @@ Status openDatabase(const QString &path, Access access)
     if (g_server) {
         g_readOnly = access == Access::ReadOnly;
         const Status st = openServerConnection(QString(), path, !g_readOnly);
-        return !st || g_readOnly ? st : ensureSchema();
+        if (!st || g_readOnly)
+            return st;
+        const Status schema = ensureSchema();
+        // Samples a station kept while the server was away (before a cut,
+        // even) go first.
+        if (schema)
+            flushSpool();
+        return schema;
     }
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     if (access == Access::ReadOnly)
@@ -198,6 +206,7 @@ Status openDatabase(const QString &path, Access access)
 
 void closeDatabase()
 {
+    closeSpool();
     const QString name = QString::fromLatin1(QSqlDatabase::defaultConnection);
     if (!QSqlDatabase::contains(name))
         return;

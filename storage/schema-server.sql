@@ -19,9 +19,11 @@ CREATE TABLE IF NOT EXISTS orven.deviceB (num TEXT, headtype TEXT, chantype TEXT
 CREATE TABLE IF NOT EXISTS orven.orven_state (key TEXT NOT NULL, value TEXT, station TEXT NOT NULL DEFAULT current_setting('orven.station'), PRIMARY KEY (station, key));
 -- Calibrations and samples of every station, each with its station and run.
 CREATE TABLE IF NOT EXISTS orven.datamark (num TEXT, dtbegin TEXT, dtend TEXT, pointnum TEXT, temset TEXT, humset TEXT, kindsA TEXT, kindsB TEXT, collector TEXT, equipname TEXT, channum TEXT, samplenum TEXT, chanlist TEXT, envtem TEXT, envhum TEXT, equiptype TEXT, typesA TEXT, typesB TEXT, station TEXT NOT NULL DEFAULT current_setting('orven.station'), run TEXT NOT NULL DEFAULT current_setting('orven.run', true));
-CREATE TABLE IF NOT EXISTS orven.data (equipname TEXT, jdnum TEXT, coltime TEXT, colname TEXT, coldata TEXT, station TEXT NOT NULL DEFAULT current_setting('orven.station'), run TEXT NOT NULL DEFAULT current_setting('orven.run', true), rowid BIGSERIAL PRIMARY KEY);
+CREATE TABLE IF NOT EXISTS orven.data (equipname TEXT, jdnum TEXT, coltime TEXT, colname TEXT, coldata TEXT, station TEXT NOT NULL DEFAULT current_setting('orven.station'), run TEXT NOT NULL DEFAULT current_setting('orven.run', true), rowid BIGSERIAL PRIMARY KEY, spoolkey TEXT);
 CREATE INDEX IF NOT EXISTS data_run ON orven.data(run, coltime);
 CREATE INDEX IF NOT EXISTS data_station ON orven.data(station, coltime);
+-- A sample sent from a station's spool is stored once, however often sent.
+CREATE UNIQUE INDEX IF NOT EXISTS data_spool ON orven.data(station, spoolkey) WHERE spoolkey IS NOT NULL;
 CREATE INDEX IF NOT EXISTS datamark_dtbegin ON orven.datamark(dtbegin);
 CREATE INDEX IF NOT EXISTS datamark_station ON orven.datamark(station, dtbegin);
 -- Beside them, shared: evaluation settings, the records kept at

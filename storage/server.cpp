@@ -325,6 +325,11 @@ Result<QString> currentRun()
     return run;
 }
 
+QString knownRun()
+{
+    return g_run;
+}
+
 Status endRun()
 {
     g_run.clear();

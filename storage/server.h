@@ -47,5 +47,8 @@ QString serverAwayText();
 // processed: kept on the server, so a restart goes on with it.
 Result<QString> currentRun();
 Status endRun(); // processing stored the calibration: the next sample starts a new run
+// The run as this session knows it, without asking the server (empty when
+// not known yet).
+QString knownRun();
 
 } // namespace storage

@@ -2,6 +2,7 @@
 
 #include "storage/database.h"
 #include "storage/server.h"
+#include "storage/spool.h"
 #include "storage/transaction.h"
 
 #include <QSqlDatabase>
@@ -471,13 +472,23 @@ Status saveCompany(const Company &company, const QString &certificatePattern)
 Status insertSample(const Sample &sample)
 {
     // On a server every sample belongs to this station's current run.
-    if (databaseIsServer()) {
-        if (!serverReady())
-            return Status::failure(serverAwayText());
-        if (const Result<QString> run = currentRun(); !run)
-            return Status::failure(run.error.isEmpty() ? serverAwayText() : run.error);
-    }
-    return exec(QStringLiteral("insert into data values(?,?,?,?,?)"), sample.toRow());
+    if (!databaseIsServer())
+        return exec(QStringLiteral("insert into data values(?,?,?,?,?)"), sample.toRow());
+    // On a server: a sample that cannot reach it waits on this station's
+    // disk, behind those already waiting, until it answers again.
+    if (spoolState().waiting > 0)
+        flushSpool();
+    if (spoolState().waiting > 0 || !serverReady())
+        return spoolSample(sample, knownRun());
+    // Every sample belongs to this station's current run.
+    Status st = currentRun().status();
+    if (st)
+        st = exec(QStringLiteral("insert into data values(?,?,?,?,?)"), sample.toRow());
+    // Refused by the server (a lock, a trigger): it waits in the run, as on a
+    // file; the server gone away: it waits on disk.
+    if (!st && !serverReady())
+        return spoolSample(sample, knownRun());
+    return st;
 }
 
 Result<int> countHeaders()

@@ -1,5 +1,7 @@
 #include "pages/run/shoudata.h"
 
+#include "storage/spool.h"
+
 #include "pages/busyguard.h"
 #include "pages/pagekit.h"
 #include "pages/prompts.h"
@@ -314,10 +316,11 @@ void shoudata::onStopped()
     updateStatus();
     updatePanel();
     if (allDone)
-        prompts::about(this, QStringLiteral("提示"),
-                       QStringLiteral("全部 %1 个校准点已经完成。\n下一步：点“数据处理”保存这次校准。"
-                                      "（从检点1重新开始将清空表格。）")
-                           .arg(ui->comboBox_2->count()));
+        prompts::about(
+            this, QStringLiteral("提示"),
+            QStringLiteral("全部 %1 个校准点已经完成。\n下一步：点“数据处理”保存这次校准。"
+                           "（从检点1重新开始将清空表格。）")
+                .arg(ui->comboBox_2->count()));
 }
 
 void shoudata::onTableReset()
@@ -358,6 +361,10 @@ void shoudata::updateStatus()
         parts << QStringLiteral("未能保存 %1 条（自 %2 起等待重试）：%3")
                      .arg(m_session->unstoredCount())
                      .arg(m_session->unstoredSince().mid(11), m_session->lastStoreError());
+    if (const storage::SpoolState spooled = storage::spoolState(); spooled.waiting > 0)
+        parts << QStringLiteral("%1 条样本暂存在本机（自 %2 起，服务器恢复后发送）")
+                     .arg(spooled.waiting)
+                     .arg(spooled.since.mid(11));
     if (!m_session->lineError().isEmpty())
         parts << QStringLiteral("%1串口故障：%2")
                      .arg(runtexts::collectorName(m_session->lineFaultCollector()),
@@ -393,17 +400,19 @@ void shoudata::updatePanel()
     if (running) {
         const qint64 now = m_session->clock()->now();
         const qint64 next = m_session->nextTick();
-        pagekit::elideText(ui->label_point,
-                           QStringLiteral("%1  %2    本点已 %3，样本 %4    下次采样 %5")
-                               .arg(point, setText, duration((now - st.pointStarted) / 1000))
-                               .arg(st.pointSamples)
-                               .arg(next > 0 ? duration((next - now + 999) / 1000)
-                                             : QStringLiteral("—")));
+        pagekit::elideText(
+            ui->label_point,
+            QStringLiteral("%1  %2    本点已 %3，样本 %4    下次采样 %5")
+                .arg(point, setText, duration((now - st.pointStarted) / 1000))
+                .arg(st.pointSamples)
+                .arg(next > 0 ? duration((next - now + 999) / 1000) : QStringLiteral("—")));
     } else if (m_allDone && hasUnprocessedRows()) {
-        pagekit::elideText(ui->label_point,
-                           QStringLiteral("全部校准点已经完成。下一步：点“数据处理”保存这次校准。"));
+        pagekit::elideText(
+            ui->label_point,
+            QStringLiteral("全部校准点已经完成。下一步：点“数据处理”保存这次校准。"));
     } else {
-        pagekit::elideText(ui->label_point,
+        pagekit::elideText(
+            ui->label_point,
             point.isEmpty()
                 ? QStringLiteral("未在校准。")
                 : QStringLiteral("未在校准。下一个校准点：%1（%2）").arg(point, setText));
