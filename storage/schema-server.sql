@@ -28,6 +28,8 @@ CREATE INDEX IF NOT EXISTS datamark_dtbegin ON orven.datamark(dtbegin);
 CREATE INDEX IF NOT EXISTS datamark_station ON orven.datamark(station, dtbegin);
 -- Beside them, shared: evaluation settings, the records kept at
 -- processing, the certificate register.
+-- The laboratory's own settings (the certificate number's pattern).
+CREATE TABLE IF NOT EXISTS orven.lab_state (key TEXT PRIMARY KEY, value TEXT);
 CREATE TABLE IF NOT EXISTS orven.evaluation (dtbegin TEXT PRIMARY KEY, settings TEXT);
 CREATE TABLE IF NOT EXISTS orven.snapshot (dtbegin TEXT PRIMARY KEY, taken TEXT, records TEXT);
 CREATE TABLE IF NOT EXISTS orven.certificate (number TEXT PRIMARY KEY, dtbegin TEXT UNIQUE, year INTEGER, seq INTEGER, issued TEXT, method TEXT, layout TEXT, prints INTEGER, lastprint TEXT, files TEXT);

@@ -160,6 +160,13 @@ Status upsert(const QString &table, const QStringList &columns, int keys, const 
     return n.value > 0 ? Status() : exec(QStringLiteral("insert") + insert, values);
 }
 
+// Where the laboratory's own settings live (the certificate number's
+// pattern): beside the file's tables, or shared by every station of a server.
+QString labStateTable()
+{
+    return databaseIsServer() ? QStringLiteral("orven.lab_state") : QStringLiteral("orven_state");
+}
+
 // A count(*) of one bound value.
 Result<int> countOf(const QString &sql, const QString &value)
 {
@@ -460,8 +467,7 @@ Status saveCompany(const Company &company, const QString &certificatePattern)
                           .arg(placeholders(Company::kColumns)),
                       company.toRow());
         if (st && !certificatePattern.isNull())
-            st = upsert(QStringLiteral("orven_state"),
-                        {QStringLiteral("key"), QStringLiteral("value")}, 1,
+            st = upsert(labStateTable(), {QStringLiteral("key"), QStringLiteral("value")}, 1,
                         {QStringLiteral("certificatePattern"), certificatePattern});
         return st;
     }));
@@ -704,8 +710,9 @@ static const char kPatternKey[] = "certificatePattern"; // also in saveCompany
 
 Result<QString> certificatePattern()
 {
-    const Result<QString> v = selectValue(
-        QStringLiteral("select value from orven_state where key=?"), {QLatin1String(kPatternKey)});
+    const Result<QString> v =
+        selectValue(QStringLiteral("select value from %1 where key=?").arg(labStateTable()),
+                    {QLatin1String(kPatternKey)});
     if (!v)
         return v;
     return validCertificatePattern(v.value) ? v.value : QStringLiteral("yyyy-nnnn");
@@ -716,8 +723,8 @@ Status setCertificatePattern(const QString &pattern)
     if (!validCertificatePattern(pattern))
         return Status::failure(
             QStringLiteral("证书编号格式须含流水号 n（例如 yyyy-nnnn），不含 / 或 \\"));
-    return upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")},
-                  1, {QLatin1String(kPatternKey), pattern});
+    return upsert(labStateTable(), {QStringLiteral("key"), QStringLiteral("value")}, 1,
+                  {QLatin1String(kPatternKey), pattern});
 }
 
 static Certificate certificateFrom(const Row &r)

@@ -148,6 +148,10 @@ void ServerTest::oneWorkstationPerStation()
     QVERIFY(again.error.contains("S1"));
     qputenv("ORVEN_STATION", "S2");
     QVERIFY(storage::lockStation("second").ok);
+    // The certificate number's pattern is the laboratory's, for every station.
+    QVERIFY(storage::setCertificatePattern("JZ-yy-nnn").ok);
+    QVERIFY(storage::openDatabase(db.path()).ok); // now as S2
+    QCOMPARE(storage::certificatePattern().value, QString("JZ-yy-nnn"));
     QSqlDatabase::database("second").close();
     QSqlDatabase::removeDatabase("second");
     qunsetenv("ORVEN_STATION");
