@@ -128,6 +128,11 @@ void Form6::showLoading(bool loading)
 {
     ui->progress_load->setVisible(loading);
     ui->pushButton_cancel->setVisible(loading);
+    // The header line takes the room of the progress bar once it is gone.
+    ui->label_load->resize(loading
+                               ? ui->progress_load->x() - ui->label_load->x() - 4
+                               : ui->pushButton_cancel->geometry().right() - ui->label_load->x(),
+                           ui->label_load->height());
     if (loading) {
         ui->progress_load->setRange(0, 0);
         ui->label_load->setText(QStringLiteral("正在加载…"));
@@ -221,7 +226,7 @@ void Form6::onFinished(bool ok, const QString &error, bool cancelled)
     const QString station = storage::stationsOfCalibrations().value.value(m_loadedKey);
     if (!station.isEmpty())
         line += QStringLiteral("，工作站 %1").arg(station);
-    ui->label_load->setText(line);
+    pagekit::elideText(ui->label_load, line);
     m_view->setCalibration(*loadedCalibration(), m_results);
     emit loaded();
 }
