@@ -93,7 +93,8 @@ static Status ensureSingleRow(QSqlDatabase &db, const QString &table, const QStr
 Status ensureSchema()
 {
     initStorageResources();
-    QSqlDatabase db = QSqlDatabase::database();
+    QSqlDatabase db =
+        QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
     if (!db.isOpen())
         return Status::failure(db.lastError().text());
     QFile file(QStringLiteral(":/storage/schema.sql"));
@@ -207,6 +208,7 @@ Status openDatabase(const QString &path, Access access)
 void closeDatabase()
 {
     closeSpool();
+    stopProbe();
     const QString name = QString::fromLatin1(QSqlDatabase::defaultConnection);
     if (!QSqlDatabase::contains(name))
         return;

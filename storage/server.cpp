@@ -13,6 +13,9 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 static void initServerResources()
 {
@@ -192,6 +195,25 @@ Status createViews(QSqlDatabase &db)
     return {};
 }
 
+// Host (or socket folder), port, user, password and database of `u`.
+void configure(QSqlDatabase &db, const QUrl &u)
+{
+    QString host = QUrl::fromPercentEncoding(u.host(QUrl::FullyEncoded).toUtf8());
+    const QUrlQuery query(u);
+    if (query.hasQueryItem(QStringLiteral("host")))
+        host = query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded);
+    if (!host.isEmpty())
+        db.setHostName(host);
+    if (u.port() > 0)
+        db.setPort(u.port());
+    db.setUserName(u.userName());
+    db.setPassword(u.password());
+    db.setDatabaseName(u.path().mid(1));
+    // A server that went away is noticed within seconds, not minutes.
+    db.setConnectOptions(QStringLiteral("connect_timeout=5;keepalives=1;keepalives_idle=5;"
+                                        "keepalives_interval=2;keepalives_count=2"));
+}
+
 // What every session needs: the schema on the path, the station, the
 // views; the default connection also never waits long for a lock.
 Status setUpSession(QSqlDatabase &db, bool isDefault, bool create, const QString &station)
@@ -227,20 +249,7 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
     if (!db.isValid())
         return Status::failure(
             QStringLiteral("没有 PostgreSQL 的 Qt 驱动（Debian 软件包 libqt5sql5-psql）"));
-    QString host = QUrl::fromPercentEncoding(u.host(QUrl::FullyEncoded).toUtf8());
-    const QUrlQuery query(u);
-    if (query.hasQueryItem(QStringLiteral("host")))
-        host = query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded);
-    if (!host.isEmpty())
-        db.setHostName(host);
-    if (u.port() > 0)
-        db.setPort(u.port());
-    db.setUserName(u.userName());
-    db.setPassword(u.password());
-    db.setDatabaseName(u.path().mid(1));
-    // A server that went away is noticed within seconds, not minutes.
-    db.setConnectOptions(QStringLiteral("connect_timeout=5;keepalives=1;keepalives_idle=5;"
-                                        "keepalives_interval=2;keepalives_count=2"));
+    configure(db, u);
     if (!db.open())
         return Status::failure(QStringLiteral("连接数据库服务器 %1 失败：%2")
                                    .arg(serverDisplay(url), db.lastError().text().trimmed()));
@@ -300,7 +309,8 @@ Result<QString> currentRun()
 {
     if (!g_run.isEmpty())
         return g_run;
-    QSqlDatabase db = QSqlDatabase::database();
+    QSqlDatabase db =
+        QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
     const Result<QString> kept = value(
         db, QStringLiteral("select value from orven_state where key=?"), {QLatin1String(kRunKey)});
     if (!kept)
@@ -333,7 +343,8 @@ QString knownRun()
 Status endRun()
 {
     g_run.clear();
-    QSqlDatabase db = QSqlDatabase::database();
+    QSqlDatabase db =
+        QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
     Status st =
         exec(db, QStringLiteral("delete from orven_state where key=?"), {QLatin1String(kRunKey)});
     if (st)
@@ -344,6 +355,46 @@ Status endRun()
 } // namespace storage
 
 namespace storage {
+
+// Whether the server answers, found out on a thread of its own: a host
+// that does not answer must never hold up the window for the connection
+// timeout.
+static std::atomic<bool> g_answers{false};
+static std::atomic<bool> g_probing{false};
+static std::thread g_probe;
+
+static void startProbe()
+{
+    if (g_probing.exchange(true))
+        return;
+    if (g_probe.joinable())
+        g_probe.join();
+    const QString url = g_url;
+    g_probe = std::thread([url] {
+        const QString name = QStringLiteral("orven-probe");
+        bool ok = false;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+            configure(db, QUrl(url));
+            db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+            ok = db.open();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+        if (!ok)
+            std::this_thread::sleep_for(std::chrono::seconds(1)); // not more than once a second
+        g_answers = ok;
+        g_probing = false;
+    });
+}
+
+void stopProbe()
+{
+    if (g_probe.joinable())
+        g_probe.join();
+    g_probing = false;
+    g_answers = false;
+}
 
 bool reconnectIfLost()
 {
@@ -356,16 +407,18 @@ bool reconnectIfLost()
         if (db.isOpen() && probe.exec(QStringLiteral("select 1")))
             return true; // the connection holds; the statement failed on its own
         g_needsSetUp = true;
+        g_answers = false;
         db.close();
     }
-    // Not more often than every two seconds: a server that is away costs
-    // the run a failed connection attempt now and then, no more.
-    static QElapsedTimer last;
-    if (!db.isOpen() && last.isValid() && last.elapsed() < 2000)
-        return false;
-    last.start();
-    if (!db.isOpen() && !db.open())
-        return false;
+    if (!db.isOpen()) {
+        if (!g_answers) {
+            startProbe();
+            return false;
+        }
+        g_answers = false;
+        if (!db.open())
+            return false;
+    }
     g_run.clear(); // set again on the new session by the next sample
     Status st = setUpSession(db, true, g_create, g_station);
     if (st && g_locked)

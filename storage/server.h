@@ -35,9 +35,12 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
 Status lockStation(const QString &connection);
 
 // After a failed statement on the default connection: true when the
-// connection holds, or was opened again (the server was away); tried at
-// most every two seconds.
+// connection holds, or was opened again (the server was away). Whether the
+// server answers again is found out on a thread of its own, so this never
+// waits for a connection timeout.
 bool reconnectIfLost();
+// Ends that thread (the database is closed).
+void stopProbe();
 // Before a statement: false while the server is away (its session was lost
 // and could not be set up again yet).
 bool serverReady();

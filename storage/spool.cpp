@@ -143,7 +143,8 @@ Status flushSpool()
         g_lastError = serverAwayText();
         return Status::failure(g_lastError);
     }
-    QSqlDatabase server = QSqlDatabase::database();
+    QSqlDatabase server =
+        QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
     for (;;) {
         // A hundred at a time, oldest first.
         QSqlQuery rows(db);

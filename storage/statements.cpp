@@ -32,6 +32,14 @@ QString reasonOf(const QSqlQuery &q)
     return QStringLiteral("数据库语句失败（驱动没有给出原因）");
 }
 
+// The default connection as it is: never opened again behind our back (a
+// server that went away is connected to again by reconnectIfLost, off the
+// window's thread).
+QSqlDatabase defaultConnection()
+{
+    return QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
+}
+
 bool run(QSqlQuery &q, const QString &sql, const QStringList &values)
 {
     if (databaseIsServer() && !serverReady())
@@ -57,7 +65,7 @@ bool run(QSqlQuery &q, const QString &sql, const QStringList &values)
 
 Status exec(const QString &sql, const QStringList &values = {})
 {
-    QSqlQuery q;
+    QSqlQuery q(defaultConnection());
     if (!run(q, sql, values))
         return Status::failure(reasonOf(q));
     return {};
@@ -65,7 +73,7 @@ Status exec(const QString &sql, const QStringList &values = {})
 
 Result<int> execCount(const QString &sql, const QStringList &values = {})
 {
-    QSqlQuery q;
+    QSqlQuery q(defaultConnection());
     if (!run(q, sql, values))
         return Result<int>::failure(reasonOf(q));
     return q.numRowsAffected();
@@ -73,7 +81,7 @@ Result<int> execCount(const QString &sql, const QStringList &values = {})
 
 Result<Rows> selectRows(const QString &sql, const QStringList &values = {})
 {
-    QSqlQuery q;
+    QSqlQuery q(defaultConnection());
     q.setForwardOnly(true);
     if (!run(q, sql, values))
         return Result<Rows>::failure(reasonOf(q));
@@ -492,7 +500,7 @@ Status insertSample(const Sample &sample)
         st = exec(QStringLiteral("insert into data values(?,?,?,?,?)"), sample.toRow());
     // Refused by the server (a lock, a trigger): it waits in the run, as on a
     // file; the server gone away: it waits on disk.
-    if (!st && !serverReady())
+    if (!st && !reconnectIfLost())
         return spoolSample(sample, knownRun());
     return st;
 }

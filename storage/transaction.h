@@ -12,7 +12,7 @@ namespace storage {
 
 template <typename F> Status inTransaction(F body)
 {
-    QSqlDatabase db = QSqlDatabase::database();
+    QSqlDatabase db = QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
     if (!db.transaction()) {
         const QString reason = db.lastError().text().trimmed();
         return Status::failure(reason.isEmpty() ? QStringLiteral("cannot begin a transaction")

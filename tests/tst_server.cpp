@@ -339,6 +339,19 @@ void ServerTest::serverAwayDuringARun()
                  .value(0)
                  .value(0),
              QString::number(rig.samples()));
+
+    // Away again while the program runs: the connection comes back by
+    // itself (found out off this thread) and the spool goes.
+    QVERIFY(cluster("halt", dir));
+    const storage::Sample late{"E", "检点1", "2030-01-01 00:00:00", "101;", "1;"};
+    QVERIFY(storage::insertSample(late).ok); // kept on disk
+    QCOMPARE(storage::spoolState().waiting, 1);
+    QVERIFY(cluster("resume", dir));
+    QVERIFY(waitUntil([] { return storage::flushSpool().ok && storage::spoolState().waiting == 0; },
+                      15000));
+    QCOMPARE(
+        rows("select count(*) from data where coltime='2030-01-01 00:00:00'").value(0).value(0),
+        QString("1"));
 }
 
 QTEST_MAIN(ServerTest)
