@@ -3,6 +3,7 @@
 #include "storage/database.h"
 #include "storage/records.h"
 #include "storage/server.h"
+#include "storage/sqlkit.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -52,21 +53,10 @@ Result<Rows> fileRows(sqlite3 *db, const QString &sql, const QStringList &binds 
 Result<int> run(const QString &sql, const QStringList &binds = {})
 {
     QSqlQuery q(QSqlDatabase::database(QLatin1String(kConnection), false));
-    if (!q.prepare(sql))
-        return base::failure(q.lastError().text());
-    for (const QString &b : binds)
-        q.addBindValue(b);
-    if (!q.exec())
-        return base::failure(q.lastError().text());
+    QString why;
+    if (!runQuery(q, sql, QVariantList(binds.cbegin(), binds.cend()), &why))
+        return base::failure(why);
     return q.isSelect() ? (q.next() ? q.value(0).toInt() : 0) : q.numRowsAffected();
-}
-
-QString marks(int n)
-{
-    QStringList m;
-    for (int i = 0; i < n; ++i)
-        m << QStringLiteral("?");
-    return m.join(QLatin1Char(','));
 }
 
 // Rows of a shared table that the server does not have by `key` yet.
@@ -86,7 +76,8 @@ Result<int> copyMissing(sqlite3 *file, const QString &table, const QString &key)
         if (there.value > 0)
             continue;
         const Result<int> n = run(
-            QStringLiteral("insert into orven.%1 values(%2)").arg(table, marks(row.size())), row);
+            QStringLiteral("insert into orven.%1 values(%2)").arg(table, placeholders(row.size())),
+            row);
         if (!n)
             return n;
         ++copied;
@@ -167,7 +158,7 @@ Result<MigrationSummary> copyAll(sqlite3 *file, const QString &station,
                 return base::failure(rows.error);
             for (const Row &row : rows.value) {
                 n = run(QStringLiteral("insert into orven.%1 values(%2,?)")
-                            .arg(QLatin1String(table), marks(row.size())),
+                            .arg(QLatin1String(table), placeholders(row.size())),
                         row + QStringList{station});
                 if (!n)
                     return base::failure(n.error);
@@ -224,7 +215,7 @@ Result<MigrationSummary> copyAll(sqlite3 *file, const QString &station,
         while (header.size() < 18)
             header << QString();
         Result<int> n =
-            run(QStringLiteral("insert into orven.datamark values(%1,?,?)").arg(marks(18)),
+            run(QStringLiteral("insert into orven.datamark values(%1,?,?)").arg(placeholders(18)),
                 header + QStringList{station, runId});
         if (!n)
             return base::failure(n.error);

@@ -2,12 +2,12 @@
 
 #include "storage/database.h"
 #include "storage/server.h"
+#include "storage/sqlkit.h"
 
 #include <QAtomicInt>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QVariant>
 #include <sqlite3.h>
 
@@ -256,23 +256,8 @@ Result<Rows> SampleReader::rows(const char *sql, const QStringList &binds, int l
         // Tables a server always has, asked for as SQLite would be.
         if (qstrncmp(sql, "select 1 from sqlite_master", 27) == 0)
             return Rows{Row{QStringLiteral("1")}};
-        QSqlQuery q(QSqlDatabase::database(m_connection, false));
-        q.setForwardOnly(true);
-        if (!q.prepare(QString::fromUtf8(sql)))
-            return base::failure(q.lastError().text());
-        for (const QString &b : binds)
-            q.addBindValue(b);
-        if (!q.exec())
-            return base::failure(q.lastError().text());
-        Rows out;
-        const int columns = q.record().count();
-        while ((limit < 0 || out.size() < limit) && q.next()) {
-            Row row;
-            for (int i = 0; i < columns; ++i)
-                row << q.value(i).toString();
-            out << row;
-        }
-        return out;
+        return rowsOn(QSqlDatabase::database(m_connection, false), QString::fromUtf8(sql),
+                      QVariantList(binds.cbegin(), binds.cend()), limit);
     }
     Statement st(m_db, sql);
     if (!st.ok())

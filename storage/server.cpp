@@ -1,5 +1,7 @@
 #include "storage/server.h"
 
+#include "storage/sqlkit.h"
+
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
@@ -72,36 +74,21 @@ QString connectionName(const QString &connection)
     return connection.isEmpty() ? QString::fromLatin1(QSqlDatabase::defaultConnection) : connection;
 }
 
-Status failed(const QSqlQuery &q, const QString &what)
-{
-    return Status::failure(what + QStringLiteral("：") + q.lastError().text().trimmed());
-}
-
 Status exec(QSqlDatabase &db, const QString &sql, const QVariantList &binds = {})
 {
     QSqlQuery q(db);
-    // Definitions and settings cannot be prepared.
-    if (binds.isEmpty())
-        return q.exec(sql) ? Status() : failed(q, sql.left(60));
-    if (!q.prepare(sql))
-        return failed(q, sql.left(60));
-    for (const QVariant &v : binds)
-        q.addBindValue(v);
-    if (!q.exec())
-        return failed(q, sql.left(60));
-    return {};
+    QString why;
+    return runQuery(q, sql, binds, &why)
+               ? Status()
+               : Status::failure(sql.left(60) + QStringLiteral("：") + why);
 }
 
 Result<QString> value(QSqlDatabase &db, const QString &sql, const QVariantList &binds = {})
 {
-    QSqlQuery q(db);
-    if (!q.prepare(sql))
-        return base::failure(q.lastError().text());
-    for (const QVariant &v : binds)
-        q.addBindValue(v);
-    if (!q.exec())
-        return base::failure(q.lastError().text());
-    return q.next() ? q.value(0).toString() : QString();
+    const Result<Rows> rows = rowsOn(db, sql, binds, 1);
+    if (!rows)
+        return base::failure(rows.error);
+    return rows.value.value(0).value(0);
 }
 
 // Creates what is missing, in one transaction that other stations wait for.

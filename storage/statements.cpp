@@ -3,6 +3,7 @@
 #include "storage/database.h"
 #include "storage/server.h"
 #include "storage/spool.h"
+#include "storage/sqlkit.h"
 #include "storage/transaction.h"
 
 #include <QSqlDatabase>
@@ -146,12 +147,9 @@ Result<QString> selectValue(const QString &sql, const QStringList &values)
 // `keys` columns are the key.
 Status upsert(const QString &table, const QStringList &columns, int keys, const QStringList &values)
 {
-    QStringList marks;
-    for (int i = 0; i < columns.size(); ++i)
-        marks << QStringLiteral("?");
     const QString insert =
         QStringLiteral(" into %1 (%2) values (%3)")
-            .arg(table, columns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+            .arg(table, columns.join(QLatin1Char(',')), placeholders(columns.size()));
     if (!databaseIsServer())
         return exec(QStringLiteral("insert or replace") + insert, values);
     QStringList sets, where;
@@ -194,14 +192,6 @@ Status deleteThenInsert(const QString &deleteSql, const QString &key, Insert ins
             st = insert();
         return st;
     });
-}
-
-QString placeholders(int n)
-{
-    QStringList marks;
-    for (int i = 0; i < n; ++i)
-        marks << QStringLiteral("?");
-    return marks.join(QLatin1Char(','));
 }
 
 QString deviceTable(Device d)

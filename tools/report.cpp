@@ -154,6 +154,16 @@ bool takeOption(QStringList &args, const QString &name, QString *value)
 }
 } // namespace
 
+// Why a certificate is not issued: a standard out of date, and no
+// --expired-ok; empty when it may be.
+static QString expiredRefusal(const QStringList &problems, bool expiredOk)
+{
+    if (problems.isEmpty() || expiredOk)
+        return QString();
+    return problems.join(QLatin1Char(' ')) +
+           QStringLiteral(" (--expired-ok issues it with this remark)");
+}
+
 // `certificate KEY OUT --layout standard`: numbered in the register (which
 // needs the database writable), evaluated under the method kept with the
 // calibration, signed by the names given or remembered.
@@ -182,9 +192,8 @@ int standardCertificate(const QString &db, const QStringList &args, const office
     if (!job.records.asProcessed)
         err << "orven-report: note: " << office::todaysRecordsNote() << "\n";
     job.standardRemarks = office::standardProblems(job.records.collectors, header.dtbegin);
-    if (!job.standardRemarks.isEmpty() && !expiredOk)
-        return fail(job.standardRemarks.join(QLatin1Char(' ')) +
-                    QStringLiteral(" (--expired-ok issues it with this remark)"));
+    if (const QString why = expiredRefusal(job.standardRemarks, expiredOk); !why.isEmpty())
+        return fail(why);
     const results::LoadOutcome loaded = results::loadSamples(reader, job.calibration);
     if (!loaded.status)
         return fail(loaded.status.error);
@@ -493,12 +502,11 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         const QString missing = office::missingRecords(kind, header, job.sources);
         if (!missing.isEmpty())
             return fail(missing.section(QLatin1Char('\n'), 0, 0));
-        if (kind == office::DocumentKind::Certificate && !expiredOk) {
-            const QStringList problems =
-                office::standardProblems(records.value.collectors, header.dtbegin);
-            if (!problems.isEmpty())
-                return fail(problems.join(QLatin1Char(' ')) +
-                            QStringLiteral(" (--expired-ok issues it with this remark)"));
+        if (kind == office::DocumentKind::Certificate) {
+            const QString why = expiredRefusal(
+                office::standardProblems(records.value.collectors, header.dtbegin), expiredOk);
+            if (!why.isEmpty())
+                return fail(why);
         }
         if (!records.value.asProcessed)
             err << "orven-report: note: " << office::todaysRecordsNote() << "\n";

@@ -363,14 +363,9 @@ void Form6::exportDocument(office::DocumentKind kind)
                            "是否继续导出？")
                 .arg(gaps.join(QLatin1Char('\n')))))
         return;
-    if (kind == office::DocumentKind::Certificate) {
-        const QStringList problems = office::standardProblems(records.collectors, header.dtbegin);
-        if (!problems.isEmpty() && !prompts::question(this, QStringLiteral("提示"),
-                                                      problems.join(QLatin1Char('\n')) +
-                                                          QStringLiteral("\n仍要出具证书吗？"),
-                                                      true))
-            return;
-    }
+    if (kind == office::DocumentKind::Certificate &&
+        !standardsAccepted(records, header.dtbegin, QStringLiteral("仍要出具证书吗？")))
+        return;
     const QString name = office::templateName(kind);
     const QString templatePath = office::findTemplate(name);
     if (templatePath.isEmpty()) {

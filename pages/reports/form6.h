@@ -1,9 +1,9 @@
 #pragma once
 
 #include "base/task.h"
+#include "office/documents.h"
 #include "office/export.h"
 #include "office/sources.h"
-#include "office/documents.h"
 #include "results/loadjob.h"
 
 #include <QWidget>
@@ -68,13 +68,16 @@ private:
     // The records an export of the loaded calibration prints; says why not.
     bool readExportRecords(office::ExportRecords *out);
     void exportDocument(office::DocumentKind kind);
+    // A certificate's standards out of date (into `problems`) are asked
+    // about, No by default, ending with `question`. True to go on.
+    bool standardsAccepted(const office::ExportRecords &records, const QString &dtbegin,
+                           const QString &question, QStringList *problems = nullptr);
     // What a successful export says, with a note when the records used are
     // today's rather than those kept at processing.
     QString exportedText(const QString &text, const office::ExportRecords &records) const;
     // Runs `work` on a worker thread with a progress dialog that can cancel
     // it; `done` runs on success.
-    void runTask(const QString &title, base::Task::Work work,
-                 std::function<void()> done);
+    void runTask(const QString &title, base::Task::Work work, std::function<void()> done);
 
     Ui::Form6 *ui;
     SampleTableModel *m_model;

@@ -32,6 +32,17 @@ QString sha256Of(const QString &path)
 
 } // namespace
 
+bool Form6::standardsAccepted(const office::ExportRecords &records, const QString &dtbegin,
+                              const QString &question, QStringList *problems)
+{
+    const QStringList found = office::standardProblems(records.collectors, dtbegin);
+    if (problems)
+        *problems = found;
+    return found.isEmpty() ||
+           prompts::question(this, QStringLiteral("提示"),
+                             found.join(QLatin1Char('\n')) + QLatin1Char('\n') + question, true);
+}
+
 QString Form6::exportedText(const QString &text, const office::ExportRecords &records) const
 {
     return records.asProcessed ? text : text + QLatin1Char('\n') + office::todaysRecordsNote();
@@ -53,13 +64,10 @@ void Form6::on_pushButton_standard_clicked()
                                           "并在结果表下注明。是否继续？")
                                .arg(gaps.join(QLatin1Char('\n')))))
         return;
-    // Standards out of date: asked, No by default; stated when going on.
-    const QStringList problems = office::standardProblems(records.collectors, header.dtbegin);
-    if (!problems.isEmpty() &&
-        !prompts::question(this, QStringLiteral("提示"),
-                           problems.join(QLatin1Char('\n')) +
-                               QStringLiteral("\n仍要出具证书吗？证书中将注明这一情况。"),
-                           true))
+    // Standards out of date: asked; stated when going on.
+    QStringList problems;
+    if (!standardsAccepted(records, header.dtbegin,
+                           QStringLiteral("仍要出具证书吗？证书中将注明这一情况。"), &problems))
         return;
     const office::Signers last = office::rememberedSigners();
     QStringList names{last.calibrator, last.checker, last.approver};

@@ -1,0 +1,55 @@
+#include "storage/sqlkit.h"
+
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QVariant>
+
+namespace storage {
+
+QString placeholders(int n)
+{
+    QStringList marks;
+    for (int i = 0; i < n; ++i)
+        marks << QStringLiteral("?");
+    return marks.join(QLatin1Char(','));
+}
+
+bool runQuery(QSqlQuery &q, const QString &sql, const QVariantList &binds, QString *why)
+{
+    bool ok;
+    if (binds.isEmpty()) {
+        ok = q.exec(sql);
+    } else {
+        ok = q.prepare(sql);
+        for (int i = 0; ok && i < binds.size(); ++i)
+            q.addBindValue(binds[i]);
+        ok = ok && q.exec();
+    }
+    if (!ok && why)
+        *why = q.lastError().text().trimmed();
+    return ok;
+}
+
+Result<Rows> rowsOn(const QSqlDatabase &db, const QString &sql, const QVariantList &binds,
+                    int limit)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    QString why;
+    if (!runQuery(q, sql, binds, &why))
+        return base::failure(why);
+    Rows out;
+    const int columns = q.record().count();
+    while ((limit < 0 || out.size() < limit) && q.next()) {
+        Row row;
+        row.reserve(columns);
+        for (int i = 0; i < columns; ++i)
+            row << q.value(i).toString();
+        out << row;
+    }
+    if (q.lastError().isValid())
+        return base::failure(q.lastError().text().trimmed());
+    return out;
+}
+
+} // namespace storage

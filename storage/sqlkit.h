@@ -1,0 +1,27 @@
+#pragma once
+
+// Running a statement on a given connection (the server's sessions, the
+// migration's, a reader's): used inside the storage layer only.
+
+#include "storage/records.h"
+#include "storage/result.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVariantList>
+
+namespace storage {
+
+// "?,?,?" for `n` values.
+QString placeholders(int n);
+
+// Prepares `sql` on the query's connection, binds `binds` and runs it; a
+// statement without values (a definition, a setting) is run unprepared.
+// False with the driver's reason in `why`.
+bool runQuery(QSqlQuery &q, const QString &sql, const QVariantList &binds, QString *why);
+
+// Every row of a select (at most `limit`, all when negative), values as text.
+Result<Rows> rowsOn(const QSqlDatabase &db, const QString &sql, const QVariantList &binds = {},
+                    int limit = -1);
+
+} // namespace storage
