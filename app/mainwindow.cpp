@@ -51,7 +51,16 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
             setWindowTitle(windowTitle() + QStringLiteral("（只读）"));
         }
     }
-    if (!opened) {
+    if (opened && storage::serverOffline()) {
+        const storage::OfflineState off = storage::offlineState();
+        prompts::about(
+            this, QStringLiteral("提示"),
+            QStringLiteral("%1\n\n工作站用本机的记录副本（%2 取自服务器）启动：可以校准，"
+                           "样本暂存在本机，服务器恢复后按顺序送出；"
+                           "采集器、试验设备、通道等记录要等服务器恢复后才能修改，"
+                           "校准记录也要等那时才能查看和处理。")
+                .arg(off.why, off.taken));
+    } else if (!opened) {
         // Reported once; the program still starts and every page reports its own failures.
         prompts::about(this, QStringLiteral("失败"),
                        QStringLiteral("无法打开数据库 %1：%2").arg(path, opened.error));
@@ -78,8 +87,21 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
     connect(storage::Changes::instance(), &storage::Changes::changed, this,
             &MainWindow::refreshSelection);
     refreshSelection();
-    if (opened && !readOnly)
+    if (opened && !readOnly && !storage::serverOffline())
         QTimer::singleShot(0, this, &MainWindow::offerUnprocessedRun);
+    if (storage::serverOffline()) {
+        // Asked every few seconds whether the server answers again (the
+        // asking itself runs on a thread of its own); a run asks with every
+        // sample anyway.
+        auto *retry = new QTimer(this);
+        connect(retry, &QTimer::timeout, this, [this, retry] {
+            if (storage::serverOffline() && !storage::serverReady())
+                return;
+            retry->stop();
+            refreshSelection();
+        });
+        retry->start(3000);
+    }
 }
 
 void MainWindow::offerUnprocessedRun()
@@ -147,6 +169,10 @@ void MainWindow::refreshSelection()
             QStringLiteral("    试验设备：%1")
                 .arg(p.value.equipment.isEmpty() ? QStringLiteral("未选定") : p.value.equipment);
     }
+    if (storage::serverOffline())
+        text = QStringLiteral("数据库服务器无法连接，记录取自本机副本（%1）；样本暂存在本机    ")
+                   .arg(storage::offlineState().taken) +
+               text;
     m_selection->setText(text);
     m_start->refresh();
 }

@@ -1,8 +1,10 @@
 #include "storage/database.h"
 
 #include "base/paths.h"
+#include "storage/localcopy.h"
 #include "storage/server.h"
 #include "storage/spool.h"
+#include "storage/sqlkit.h"
 #include "storage/transaction.h"
 
 #include <QCoreApplication>
@@ -58,7 +60,7 @@ bool databaseIsServer()
     return g_server;
 }
 
-static Status runScript(QSqlDatabase &db, const QString &script)
+static Status runScript(const QSqlDatabase &db, const QString &script)
 {
     // Comment lines first, then one statement per ';'.
     QStringList kept;
@@ -90,22 +92,35 @@ static Status ensureSingleRow(QSqlDatabase &db, const QString &table, const QStr
     return {};
 }
 
-Status ensureSchema()
+static Result<QString> fileSchema()
 {
     initStorageResources();
+    QFile file(QStringLiteral(":/storage/schema.sql"));
+    if (!file.open(QIODevice::ReadOnly))
+        return base::failure(QStringLiteral("schema script missing"));
+    return QString::fromUtf8(file.readAll());
+}
+
+Status createFileTables(const QSqlDatabase &db)
+{
+    const Result<QString> script = fileSchema();
+    return script ? runScript(db, script.value) : script.status();
+}
+
+Status ensureSchema()
+{
     QSqlDatabase db =
         QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
     if (!db.isOpen())
         return Status::failure(db.lastError().text());
-    QFile file(QStringLiteral(":/storage/schema.sql"));
-    if (!file.open(QIODevice::ReadOnly))
-        return Status::failure(QStringLiteral("schema script missing"));
-    const QString script = QString::fromUtf8(file.readAll());
+    const Result<QString> script = fileSchema();
+    if (!script)
+        return script.status();
 
     return inTransaction([&] {
         // On a server the tables are there (made when connecting); this
         // station's single rows may not be.
-        Status st = g_server ? Status() : runScript(db, script);
+        Status st = g_server ? Status() : runScript(db, script.value);
         if (st)
             st = ensureSingleRow(
                 db, QStringLiteral("secdevice"),
@@ -162,6 +177,23 @@ static Status openReadOnly(QSqlDatabase &db, const QString &path)
     return Status::failure(why.isEmpty() ? QStringLiteral("无法打开") : why);
 }
 
+// The server does not answer: the station starts on its copy of the
+// records, and goes back to the server when it answers.
+static Status openOffline(const QString &url, const QString &why)
+{
+    QSqlDatabase::removeDatabase(QString::fromLatin1(QSqlDatabase::defaultConnection));
+    QString taken;
+    const Status copy = openLocalCopy(&taken);
+    if (!copy)
+        return Status::failure(why + QStringLiteral("\n") + copy.error);
+    const Result<Rows> run =
+        rowsOn(QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false),
+               QStringLiteral("select value from orven_state where key='currentRun'"), {}, 1);
+    enterOffline(url, true, run && !run.value.isEmpty() ? run.value.first().value(0) : QString(),
+                 taken, why);
+    return {};
+}
+
 Status openDatabase(const QString &path, Access access)
 {
     closeDatabase();
@@ -170,9 +202,16 @@ Status openDatabase(const QString &path, Access access)
     g_path = path;
     if (g_server) {
         g_readOnly = access == Access::ReadOnly;
-        const Status st = openServerConnection(QString(), path, !g_readOnly);
+        bool unreachable = false;
+        const Status st =
+            openServerConnection(QString(), path, !g_readOnly, QString(), &unreachable);
+        if (!st && unreachable && !g_readOnly)
+            return openOffline(path, st.error);
         if (!st || g_readOnly)
             return st;
+        // Taken whenever the server answers: what the station starts on
+        // when it does not.
+        refreshLocalCopy();
         const Status schema = ensureSchema();
         // Samples a station kept while the server was away (before a cut,
         // even) go first.
@@ -207,8 +246,12 @@ Status openDatabase(const QString &path, Access access)
 
 void closeDatabase()
 {
+    // The copy follows what the station last saw on the server.
+    if (g_server && !g_readOnly && !serverOffline())
+        refreshLocalCopy();
     closeSpool();
     stopProbe();
+    endOffline();
     const QString name = QString::fromLatin1(QSqlDatabase::defaultConnection);
     if (!QSqlDatabase::contains(name))
         return;

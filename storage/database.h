@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class QSqlDatabase;
 struct sqlite3;
 
 namespace storage {
@@ -33,6 +34,9 @@ QString openedDatabasePath();
 bool databaseIsReadOnly();
 // True when the default connection is the laboratory's server.
 bool databaseIsServer();
+
+// The tables of the file format (and those beside them) on `db`.
+Status createFileTables(const QSqlDatabase &db);
 
 // Creates what is missing on the default connection.
 Status ensureSchema();

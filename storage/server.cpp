@@ -1,10 +1,17 @@
 #include "storage/server.h"
 
+#include "base/paths.h"
+#include "storage/database.h"
+#include "storage/localcopy.h"
+#include "storage/spool.h"
 #include "storage/sqlkit.h"
+#include "storage/statements.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLockFile>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QSqlDatabase>
@@ -12,11 +19,13 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
+#include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 static void initServerResources()
@@ -31,6 +40,11 @@ static QString g_run; // the default connection's run, once set on its session
 // server went away.
 static QString g_url, g_station;
 static bool g_create = false, g_locked = false;
+// Started without the server: running on the station's copy of its records.
+static bool g_offline = false;
+static bool g_wantsLock = false; // the station lock is taken once the server answers
+static QString g_taken, g_offlineWhy;
+static std::unique_ptr<QLockFile> g_offlineLock;
 static bool g_needsSetUp = false;       // the default connection was lost
 static const void *g_session = nullptr; // the libpq connection the session was set up on
 
@@ -226,7 +240,7 @@ Status setUpSession(QSqlDatabase &db, bool isDefault, bool create, const QString
 } // namespace
 
 Status openServerConnection(const QString &connection, const QString &url, bool create,
-                            const QString &station)
+                            const QString &station, bool *unreachable)
 {
     const QUrl u(url);
     if (!u.isValid() || !isServerUrl(url))
@@ -237,9 +251,12 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
         return Status::failure(
             QStringLiteral("没有 PostgreSQL 的 Qt 驱动（Debian 软件包 libqt5sql5-psql）"));
     configure(db, u);
-    if (!db.open())
+    if (!db.open()) {
+        if (unreachable)
+            *unreachable = true;
         return Status::failure(QStringLiteral("连接数据库服务器 %1 失败：%2")
                                    .arg(serverDisplay(url), db.lastError().text().trimmed()));
+    }
     if (create) {
         if (const Status st = ensureServerSchema(db); !st)
             return st;
@@ -272,8 +289,48 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
     return st;
 }
 
+QString stationFilePath(const QString &kind)
+{
+    QString station = stationName();
+    for (QChar &c : station)
+        if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('_'))
+            c = QLatin1Char('_');
+    const QByteArray server = QCryptographicHash::hash(serverDisplay(openedDatabasePath()).toUtf8(),
+                                                       QCryptographicHash::Sha1)
+                                  .toHex()
+                                  .left(10);
+    return base::userDataFolder() +
+           QStringLiteral("/%1-%2-%3.db3").arg(kind, station, QString::fromLatin1(server));
+}
+
+static QString lockedText()
+{
+    return QStringLiteral("工作站“%1”已经在另一台电脑或另一个窗口里运行，"
+                          "一个工作站名只能由一个程序使用。\n"
+                          "请在设置中给这台电脑另起一个工作站名。")
+        .arg(stationName());
+}
+
+// Without the server, two programs of one station on this computer are
+// kept apart by a lock file beside the copy; the server's lock is taken
+// when it answers.
+static Status lockOffline()
+{
+    if (!g_offlineLock) {
+        auto lock = std::make_unique<QLockFile>(localCopyPath() + QStringLiteral(".lock"));
+        lock->setStaleLockTime(0);
+        if (!lock->tryLock(0))
+            return Status::failure(lockedText());
+        g_offlineLock = std::move(lock);
+    }
+    g_wantsLock = true;
+    return {};
+}
+
 Status lockStation(const QString &connection)
 {
+    if (connection.isEmpty() && g_offline)
+        return lockOffline();
     QSqlDatabase db = QSqlDatabase::database(connectionName(connection), false);
     const Result<QString> got =
         value(db, QStringLiteral("select pg_try_advisory_lock(hashtext('orven-station:' || ?))"),
@@ -283,10 +340,7 @@ Status lockStation(const QString &connection)
     if (got.value == QLatin1String("true") && connection.isEmpty())
         g_locked = true;
     if (got.value != QLatin1String("true"))
-        return Status::failure(QStringLiteral("工作站“%1”已经在另一台电脑或另一个窗口里运行，"
-                                              "一个工作站名只能由一个程序使用。\n"
-                                              "请在设置中给这台电脑另起一个工作站名。")
-                                   .arg(stationName()));
+        return Status::failure(lockedText());
     return {};
 }
 
@@ -383,8 +437,92 @@ void stopProbe()
     g_answers = false;
 }
 
+void enterOffline(const QString &url, bool create, const QString &run, const QString &taken,
+                  const QString &why)
+{
+    g_url = url;
+    g_station.clear();
+    g_create = create;
+    g_locked = false;
+    g_wantsLock = false;
+    g_needsSetUp = true;
+    g_session = nullptr;
+    g_run = run;
+    g_offline = true;
+    g_taken = taken;
+    g_offlineWhy = why;
+    g_answers = false;
+}
+
+void endOffline()
+{
+    g_offline = false;
+    g_wantsLock = false;
+    g_offlineLock.reset();
+}
+
+bool serverOffline()
+{
+    return g_offline;
+}
+
+OfflineState offlineState()
+{
+    return {g_offline, g_taken, g_offlineWhy};
+}
+
+QString offlineWriteText()
+{
+    return QStringLiteral("数据库服务器现在无法连接，工作站用本机的记录副本（%1 取自服务器）运行："
+                          "可以校准，样本暂存在本机；记录要等服务器恢复后才能修改，"
+                          "校准记录要等服务器恢复后才能查看和处理。")
+        .arg(g_taken);
+}
+
+// The server answers again: the default connection goes back to it, the
+// station's lock and single rows with it; the pages read again.
+static bool goOnline()
+{
+    const QString run = g_run;
+    closeLocalCopy();
+    g_offline = false;
+    Status st = openServerConnection(QString(), g_url, g_create, g_station);
+    if (st)
+        st = ensureSchema();
+    if (st && g_wantsLock)
+        st = lockStation(QString());
+    if (!st) {
+        // Back on the copy; tried again later.
+        closeLocalCopy();
+        QString taken;
+        openLocalCopy(&taken);
+        g_run = run;
+        g_needsSetUp = true;
+        g_offline = true;
+        g_offlineWhy = st.error;
+        return false;
+    }
+    g_offlineLock.reset();
+    refreshLocalCopy();
+    // Once the statement that found the server back is done: what waits in
+    // the spool goes first, then the pages read again.
+    QTimer::singleShot(0, Changes::instance(), [] {
+        flushSpool();
+        emit Changes::instance()->changed();
+    });
+    return true;
+}
+
 bool reconnectIfLost()
 {
+    if (g_offline) {
+        if (!g_answers) {
+            startProbe();
+            return false;
+        }
+        g_answers = false;
+        return goOnline();
+    }
     QSqlDatabase db =
         QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
     if (!db.isValid() || g_url.isEmpty())

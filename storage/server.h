@@ -28,8 +28,10 @@ constexpr int kServerSchemaVersion = 1;
 // server: creates the schema on an empty database (when `create`), refuses
 // a newer one, sets the station and the session's views.
 // `station`: the station the session records as (default stationName()).
+// `unreachable`: set when the server did not answer at all (as opposed to
+// answering with a refusal).
 Status openServerConnection(const QString &connection, const QString &url, bool create,
-                            const QString &station = QString());
+                            const QString &station = QString(), bool *unreachable = nullptr);
 // One workstation per station: a session lock on the server, held until
 // the connection closes.
 Status lockStation(const QString &connection);
@@ -53,5 +55,28 @@ Status endRun(); // processing stored the calibration: the next sample starts a 
 // The run as this session knows it, without asking the server (empty when
 // not known yet).
 QString knownRun();
+
+// A file of this station's own beside its settings ("spool", "copy"): one
+// per station and server.
+QString stationFilePath(const QString &kind);
+
+// The server did not answer when the workstation started: the default
+// connection is the station's copy of its records (see localcopy.h) until
+// the server answers; samples wait in the spool meanwhile.
+// `run`: the run the copy knows; `taken`: when the copy was taken.
+void enterOffline(const QString &url, bool create, const QString &run, const QString &taken,
+                  const QString &why);
+bool serverOffline();
+// The database is closed: nothing of the offline start is kept.
+void endOffline();
+struct OfflineState
+{
+    bool offline = false;
+    QString taken; // when the copy the workstation runs on was taken
+    QString why;   // why the server could not be reached
+};
+OfflineState offlineState();
+// What a change refused while offline says.
+QString offlineWriteText();
 
 } // namespace storage

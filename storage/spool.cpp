@@ -4,7 +4,6 @@
 #include "storage/database.h"
 #include "storage/server.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
@@ -68,17 +67,7 @@ int countWaiting(QSqlDatabase &db)
 
 QString spoolPath()
 {
-    // One per station and server.
-    QString station = stationName();
-    for (QChar &c : station)
-        if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('_'))
-            c = QLatin1Char('_');
-    const QByteArray server = QCryptographicHash::hash(serverDisplay(openedDatabasePath()).toUtf8(),
-                                                       QCryptographicHash::Sha1)
-                                  .toHex()
-                                  .left(10);
-    return base::userDataFolder() +
-           QStringLiteral("/spool-%1-%2.db3").arg(station, QString::fromLatin1(server));
+    return stationFilePath(QStringLiteral("spool"));
 }
 
 Status spoolSample(const Sample &sample, const QString &run)

@@ -16,11 +16,15 @@ namespace storage {
 
 namespace {
 
+QString g_refusal; // why the last statement was not even sent
+
 QString reasonOf(const QSqlQuery &q)
 {
     const QString text = q.lastError().text().trimmed();
     if (!text.isEmpty())
         return text;
+    if (!g_refusal.isEmpty())
+        return g_refusal;
     const QSqlDatabase db =
         QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
     if (!db.isValid())
@@ -41,10 +45,21 @@ QSqlDatabase defaultConnection()
     return QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
 }
 
+bool isRead(const QString &sql)
+{
+    return sql.startsWith(QLatin1String("select"), Qt::CaseInsensitive);
+}
+
 bool run(QSqlQuery &q, const QString &sql, const QStringList &values)
 {
-    if (databaseIsServer() && !serverReady())
+    g_refusal.clear();
+    // Started without the server: the station's records are read from its
+    // copy, and nothing is changed until the server answers.
+    if (databaseIsServer() && !serverReady() && (!serverOffline() || !isRead(sql))) {
+        if (serverOffline())
+            g_refusal = offlineWriteText();
         return false;
+    }
     bool ok = q.prepare(sql);
     if (ok) {
         for (const QString &v : values)
@@ -536,11 +551,17 @@ Status replaceHeader(const RunHeader &header)
 
 Result<QList<RunHeader>> listHeaders()
 {
+    // Calibrations stay on the server: the station's copy has none.
+    if (serverOffline())
+        return base::failure(offlineWriteText());
     return selectRecords<RunHeader>(QStringLiteral("select * from datamark order by dtbegin"));
 }
 
 Result<FoundHeader> readHeader(const QString &dtbegin)
 {
+    // Calibrations stay on the server: the station's copy has none.
+    if (serverOffline())
+        return base::failure(offlineWriteText());
     const Result<QList<RunHeader>> headers = selectRecords<RunHeader>(
         QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin});
     if (!headers)
@@ -877,6 +898,9 @@ Status clearCalibrations()
 
 Result<QList<Sample>> samplesInWindow(const QString &from, const QString &to)
 {
+    // Calibrations stay on the server: the station's copy has none.
+    if (serverOffline())
+        return base::failure(offlineWriteText());
     return selectRecords<Sample>(
         QStringLiteral("select * from data where coltime>=? and coltime<=? order by coltime"),
         {from, to});
@@ -884,6 +908,9 @@ Result<QList<Sample>> samplesInWindow(const QString &from, const QString &to)
 
 Result<QList<Sample>> unprocessedRun()
 {
+    // Calibrations stay on the server: the station's copy has none.
+    if (serverOffline())
+        return base::failure(offlineWriteText());
     using R = Result<QList<Sample>>;
     const Result<Row> last = selectFirst(
         QStringLiteral("select max(m), (select value from orven_state where key='setAsideThrough') "

@@ -65,6 +65,7 @@ private slots:
     void newerSchemaIsRefused();
     void migrationCopiesOnceAndAgrees();
     void serverAwayDuringARun();
+    void startsWhileServerDown();
 };
 
 void ServerTest::stationB()
@@ -352,6 +353,86 @@ void ServerTest::serverAwayDuringARun()
     QCOMPARE(
         rows("select count(*) from data where coltime='2030-01-01 00:00:00'").value(0).value(0),
         QString("1"));
+}
+
+// The server is down when the workstation starts: it starts on the
+// station's copy of its records, records into the spool, changes nothing,
+// and goes back to the server by itself when it answers.
+void ServerTest::startsWhileServerDown()
+{
+    const QString dir =
+        QStringLiteral("/tmp/orven-pg-down-%1").arg(QCoreApplication::applicationPid());
+    QString url;
+    QVERIFY(cluster("restart", dir, &url));
+    struct Stop
+    {
+        QString dir;
+        ~Stop() { cluster("stop", dir); }
+    } stop{dir};
+    qputenv("ORVEN_TEST_SHARED_DB", url.toUtf8());
+    RunRig rig;
+    qunsetenv("ORVEN_TEST_SHARED_DB");
+    QVERIFY(rig.db.ok());
+    QVERIFY(rig.build(quiet()));
+    const storage::Selection selected = storage::readSelection().value;
+    const QList<storage::ChannelRow> layout = storage::loadChannelTable(storage::Device::A).value;
+    QVERIFY(!selected.equipdata.isEmpty());
+    QVERIFY(!layout.isEmpty());
+
+    // Closed while the server answered (the copy follows), down at start.
+    storage::closeDatabase();
+    QVERIFY(cluster("halt", dir));
+    QVERIFY(storage::openDatabase(url).ok);
+    QVERIFY(storage::serverOffline());
+    QVERIFY(storage::lockStation(QString()).ok);
+
+    // What a run reads is there; changes and calibrations wait for the server.
+    QCOMPARE(storage::readSelection().value.toRow(), selected.toRow());
+    QCOMPARE(storage::loadChannelTable(storage::Device::A).value.size(), layout.size());
+    QVERIFY(storage::equipmentRecord(selected.equipdata).ok);
+    struct Refused
+    {
+        const char *what;
+        base::Status status;
+    };
+    storage::Equipment e;
+    e.name = "offline";
+    const Refused refused[] = {
+        {"insert", storage::insertEquipment(e)},
+        {"select", storage::selectEquipment(selected.equipdata, "1", "0")},
+        {"list", storage::listHeaders().status()},
+        {"clear", storage::clearCalibrations()},
+    };
+    for (const Refused &r : refused) {
+        QVERIFY2(!r.status.ok, r.what);
+        QVERIFY2(r.status.error.contains("服务器"), qPrintable(r.status.error));
+    }
+    QCOMPARE(storage::listEquipment().value.size(), 1); // nothing written into the copy
+
+    QVERIFY(rig.startSession());
+    QVERIFY(rig.advanceUntil([&] { return rig.samples() >= 6; }, 10000));
+    rig.stopSession();
+    QCOMPARE(rig.session->unstoredCount(), 0);
+    QCOMPARE(storage::spoolState().waiting, rig.samples());
+    QCOMPARE(rig.session->process(false).outcome, acquisition::RunSession::Processing::Unstored);
+
+    // The server answers: the workstation goes back to it by itself.
+    QVERIFY(cluster("resume", dir));
+    QVERIFY(waitUntil([] { return storage::serverReady() && !storage::serverOffline(); }, 15000));
+    QVERIFY(waitUntil([] { return storage::spoolState().waiting == 0; }, 5000));
+    const storage::Rows all = rows("select coltime from data order by rowid");
+    QCOMPARE(all.size(), rig.samples());
+    for (int i = 0; i < all.size(); ++i)
+        QCOMPARE(all[i][0], rig.session->samples()[i].timeText());
+    const acquisition::RunSession::Processing p = rig.session->process(false);
+    QVERIFY2(p.outcome == acquisition::RunSession::Processing::Done, qPrintable(p.reason));
+    QVERIFY(storage::insertEquipment(e).ok);
+    // The station's lock came with it: a second program of this station is refused.
+    QCOMPARE(rows("select count(*) from pg_locks where locktype='advisory' and "
+                  "pid=pg_backend_pid()")
+                 .value(0)
+                 .value(0),
+             QString("1"));
 }
 
 QTEST_MAIN(ServerTest)

@@ -1,0 +1,30 @@
+#pragma once
+
+// What a station needs to calibrate, as it last saw it on the laboratory's
+// server: the collectors, the equipment, the laboratory, this station's
+// selection, ambient values and channel tables. Kept in an SQLite file on
+// the station's own disk (beside its spool), taken whenever the server
+// answers, so the workstation can start and record while the server is
+// down; the samples then wait in the spool.
+
+#include "storage/result.h"
+
+#include <QString>
+
+namespace storage {
+
+QString localCopyPath();
+
+// Copies the records from the default connection (the server) to the
+// station's file, in one transaction.
+Status refreshLocalCopy();
+
+// Opens the station's file as the default connection (records are read
+// from it; nothing is written to it). `taken`: when it was copied.
+// Fails when this station never had a copy.
+Status openLocalCopy(QString *taken);
+
+// Removes the default connection opened on the copy.
+void closeLocalCopy();
+
+} // namespace storage
