@@ -1,8 +1,13 @@
 #include "sim/chamber.h"
 
 #include "storage/database.h"
+#include "storage/server.h"
 
 #include <QDateTime>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
 #include <cmath>
 #include <sqlite3.h>
 
@@ -24,7 +29,9 @@ int pointNumber(const QString &label)
 } // namespace
 
 Chamber::Chamber(const QString &databasePath, double settleSeconds)
-    : m_path(databasePath), m_tau(settleSeconds)
+    : m_path(databasePath),
+      m_connection(QStringLiteral("orven-chamber-%1").arg(quintptr(this), 0, 16)),
+      m_tau(settleSeconds)
 {
 }
 
@@ -32,10 +39,24 @@ Chamber::~Chamber()
 {
     if (m_db)
         sqlite3_close(m_db);
+    if (QSqlDatabase::contains(m_connection)) {
+        QSqlDatabase::database(m_connection, false).close();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
 }
 
 bool Chamber::open()
 {
+    if (storage::isServerUrl(m_path)) {
+        if (QSqlDatabase::database(m_connection, false).isOpen())
+            return true;
+        // A session of the station whose run it follows, reading only.
+        if (!storage::openServerConnection(m_connection, m_path, false)) {
+            QSqlDatabase::removeDatabase(m_connection);
+            return false;
+        }
+        return true;
+    }
     if (m_db)
         return true;
     m_db = storage::openForReading(m_path, nullptr);
@@ -44,43 +65,69 @@ bool Chamber::open()
     return m_db != nullptr;
 }
 
-bool Chamber::read(Run *run)
+// The selected equipment's set points, the last sample's point and time,
+// the end of the last processed calibration: one row.
+static const char kSetPoints[] =
+    "select e.adjustnum, e.tem1, e.tem2, e.tem3, e.tem4, e.tem5, e.tem6, e.tem7, e.tem8, "
+    "e.tem9, e.tem10, e.hum1, e.hum2, e.hum3, e.hum4, e.hum5, e.hum6, e.hum7, e.hum8, e.hum9, "
+    "e.hum10, (select jdnum from data order by rowid desc limit 1), "
+    "(select coltime from data order by rowid desc limit 1), "
+    "(select max(dtend) from %1) "
+    "from secdevice s join equipdata e on e.name = s.equipdata limit 1";
+
+QStringList Chamber::readRow()
 {
+    QStringList row;
     if (!open())
-        return false;
-    static const char *const sql =
-        "select e.adjustnum, e.tem1, e.tem2, e.tem3, e.tem4, e.tem5, e.tem6, e.tem7, e.tem8, "
-        "e.tem9, e.tem10, e.hum1, e.hum2, e.hum3, e.hum4, e.hum5, e.hum6, e.hum7, e.hum8, e.hum9, "
-        "e.hum10, (select jdnum from data order by rowid desc limit 1), "
-        "(select coltime from data order by rowid desc limit 1), "
-        "(select max(dtend) from datamark) "
-        "from secdevice s join equipdata e on e.name = s.equipdata limit 1";
+        return row;
+    if (storage::isServerUrl(m_path)) {
+        // The calibrations of this station only: others' do not end its run.
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        if (q.exec(QString::fromLatin1(kSetPoints)
+                       .arg(QLatin1String(
+                           "orven.datamark where station=current_setting('orven.station')"))) &&
+            q.next())
+            for (int i = 0; i < 24; ++i)
+                row << q.value(i).toString();
+        else if (q.lastError().type() == QSqlError::ConnectionError)
+            QSqlDatabase::database(m_connection, false).close(); // opened again next time
+        return row;
+    }
+    const QByteArray sql = QString::fromLatin1(kSetPoints).arg(QLatin1String("datamark")).toUtf8();
     sqlite3_stmt *st = nullptr;
-    if (sqlite3_prepare_v2(m_db, sql, -1, &st, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
         sqlite3_close(m_db); // perhaps not made yet: try again next time
         m_db = nullptr;
-        return false;
+        return row;
     }
-    bool ok = false;
-    if (sqlite3_step(st) == SQLITE_ROW) {
-        run->points = qBound(0, text(st, 0).trimmed().toInt(), 10);
-        for (int k = 0; k < 10; ++k) {
-            run->setT[k] = text(st, 1 + k).toDouble();
-            run->setH[k] = text(st, 11 + k).toDouble();
-        }
-        run->lastPoint = text(st, 21);
-        run->lastTime = text(st, 22);
-        run->lastEnd = text(st, 23);
-        ok = run->points > 0;
-    }
+    if (sqlite3_step(st) == SQLITE_ROW)
+        for (int i = 0; i < 24; ++i)
+            row << text(st, i);
     sqlite3_finalize(st);
-    return ok;
+    return row;
+}
+
+bool Chamber::read(Run *run)
+{
+    const QStringList row = readRow();
+    if (row.size() < 24)
+        return false;
+    run->points = qBound(0, row[0].trimmed().toInt(), 10);
+    for (int k = 0; k < 10; ++k) {
+        run->setT[k] = row[1 + k].toDouble();
+        run->setH[k] = row[11 + k].toDouble();
+    }
+    run->lastPoint = row[21];
+    run->lastTime = row[22];
+    run->lastEnd = row[23];
+    return run->points > 0;
 }
 
 void Chamber::runStarted(qint64 nowMs)
 {
     Run run;
-    m_startTime = QDateTime::fromMSecsSinceEpoch(nowMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    m_startTime =
+        QDateTime::fromMSecsSinceEpoch(nowMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     if (!read(&run)) {
         m_point = 0;
         return;
@@ -104,8 +151,7 @@ bool Chamber::air(qint64 nowMs, double *temperature, double *humidity)
         return false;
     // A sample of this run names its point: the operator chose another one.
     const int stored = pointNumber(run.lastPoint);
-    if (!m_startTime.isEmpty() && run.lastTime > m_startTime && stored >= 1 &&
-        stored <= run.points)
+    if (!m_startTime.isEmpty() && run.lastTime > m_startTime && stored >= 1 && stored <= run.points)
         m_point = stored;
     if (m_point < 1 || m_point > run.points)
         m_point = 1;

@@ -1,12 +1,14 @@
 #pragma once
 
 // A simulated chamber that follows a calibration run: it reads the
-// workstation's database (read-only) for the selected equipment's set
+// workstation's database (read-only; a file, or the laboratory's server as
+// the station named by $ORVEN_STATION or the host name) for the selected equipment's set
 // points and the point being run, and its air settles towards that point's
 // set values. The collector simulator's channels read this air plus their
 // own offset and noise.
 
 #include <QString>
+#include <QStringList>
 
 struct sqlite3;
 
@@ -37,13 +39,15 @@ private:
         QString lastPoint, lastTime, lastEnd;
     };
     bool read(Run *run);
+    QStringList readRow();
     bool open();
 
     QString m_path;
+    QString m_connection; // on a server
     sqlite3 *m_db = nullptr;
     double m_tau;
-    int m_point = 0;           // 1-based; 0: not known yet
-    QString m_startTime;       // when the current run started, "yyyy-MM-dd HH:mm:ss"
+    int m_point = 0;     // 1-based; 0: not known yet
+    QString m_startTime; // when the current run started, "yyyy-MM-dd HH:mm:ss"
     qint64 m_lastMs = -1;
     double m_t = 25.0, m_h = 60.0;
 };
