@@ -211,8 +211,12 @@ void configure(QSqlDatabase &db, const QUrl &u)
     db.setPassword(u.password());
     db.setDatabaseName(u.path().mid(1));
     // A server that went away is noticed within seconds, not minutes.
+    // A network that drops while a statement is under way ends it within
+    // two seconds (what was sent but not acknowledged), rather than after
+    // the system's retransmissions (minutes).
     db.setConnectOptions(QStringLiteral("connect_timeout=5;keepalives=1;keepalives_idle=5;"
-                                        "keepalives_interval=2;keepalives_count=2"));
+                                        "keepalives_interval=2;keepalives_count=2;"
+                                        "tcp_user_timeout=2000"));
 }
 
 // What every session needs: the schema on the path, the station, the
@@ -479,6 +483,18 @@ QString offlineWriteText()
         .arg(g_taken);
 }
 
+// Sends what waits a part at a time between the window's other work, until
+// it is all sent or the server goes away again (samples of a run go on
+// sending it too).
+static void drainSpool()
+{
+    if (!databaseIsServer() || serverOffline())
+        return;
+    if (!flushSpool(40) || spoolState().waiting == 0)
+        return;
+    QTimer::singleShot(100, Changes::instance(), &drainSpool);
+}
+
 // The server answers again: the default connection goes back to it, the
 // station's lock and single rows with it; the pages read again.
 static bool goOnline()
@@ -507,7 +523,7 @@ static bool goOnline()
     // Once the statement that found the server back is done: what waits in
     // the spool goes first, then the pages read again.
     QTimer::singleShot(0, Changes::instance(), [] {
-        flushSpool();
+        drainSpool();
         emit Changes::instance()->changed();
     });
     return true;

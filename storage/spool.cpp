@@ -5,6 +5,7 @@
 #include "storage/server.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -118,8 +119,10 @@ SpoolState spoolState()
     return s;
 }
 
-Status flushSpool()
+Status flushSpool(int budgetMs)
 {
+    QElapsedTimer spent;
+    spent.start();
     if (!databaseIsServer() || nothingWaits())
         return {};
     QString why;
@@ -207,6 +210,8 @@ Status flushSpool()
         if (!del.exec())
             return Status::failure(del.lastError().text());
         g_waiting = countWaiting(db);
+        if (budgetMs >= 0 && spent.elapsed() >= budgetMs)
+            return {};
     }
 }
 

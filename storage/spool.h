@@ -28,8 +28,10 @@ struct SpoolState
 };
 SpoolState spoolState();
 // Sends what waits, oldest first, while the server takes it. The spool is
-// empty after when everything went.
-Status flushSpool();
+// empty after when everything went. With `budgetMs` it stops after the
+// batch that used up that time (a run's tick sends a part, the next tick
+// goes on), so a long spool never holds up the window.
+Status flushSpool(int budgetMs = -1);
 
 // Closes the spool's own connection (the program ends, or a test starts
 // afresh).

@@ -66,6 +66,7 @@ private slots:
     void migrationCopiesOnceAndAgrees();
     void serverAwayDuringARun();
     void startsWhileServerDown();
+    void spoolSentAPartAtATime();
 };
 
 void ServerTest::stationB()
@@ -433,6 +434,31 @@ void ServerTest::startsWhileServerDown()
                  .value(0)
                  .value(0),
              QString("1"));
+}
+
+// A long spool is sent a batch at a time when the time is short, oldest
+// first, each once.
+void ServerTest::spoolSentAPartAtATime()
+{
+    TempDatabase db;
+    QVERIFY(db.ok());
+    for (int i = 0; i < 250; ++i)
+        QVERIFY(storage::spoolSample({"E", "检点1",
+                                      QString("2030-01-01 00:%1:%2")
+                                          .arg(i / 60, 2, 10, QChar('0'))
+                                          .arg(i % 60, 2, 10, QChar('0')),
+                                      "101;", "1;"},
+                                     QString())
+                    .ok);
+    const int expected[] = {150, 50, 0};
+    for (int left : expected) {
+        QVERIFY(storage::flushSpool(0).ok);
+        QCOMPARE(storage::spoolState().waiting, left);
+    }
+    const storage::Rows stored = rows("select coltime from data order by rowid");
+    QCOMPARE(stored.size(), 250);
+    for (int i = 1; i < stored.size(); ++i)
+        QVERIFY(stored[i - 1][0] < stored[i][0]);
 }
 
 QTEST_MAIN(ServerTest)
