@@ -66,6 +66,7 @@ void SampleReader::close()
         QSqlDatabase::removeDatabase(m_connection);
     }
     m_connection.clear();
+    m_window.clear();
     m_run.clear();
 }
 
@@ -104,6 +105,8 @@ Status SampleReader::open(const QString &path)
 Result<qint64> SampleReader::countInWindow(const QString &from, const QString &to)
 {
     if (!m_connection.isEmpty()) {
+        if (const Result<QString> run = runOf(from, to); !run)
+            return base::failure(run.error);
         const Result<Rows> n =
             m_run.isEmpty()
                 ? rows("select count(*) from data where coltime>=? and coltime<=?", {from, to})
@@ -126,6 +129,8 @@ Result<qint64> SampleReader::countInWindow(const QString &from, const QString &t
 Status SampleReader::forEachInWindow(const QString &from, const QString &to, const Visitor &visit)
 {
     if (!m_connection.isEmpty()) {
+        if (const Result<QString> run = runOf(from, to); !run)
+            return run.status();
         QSqlQuery q(QSqlDatabase::database(m_connection, false));
         q.setForwardOnly(true);
         const bool byRun = !m_run.isEmpty();
@@ -177,14 +182,22 @@ Result<FoundHeader> SampleReader::header(const QString &dtbegin)
     h.found = !found.value.isEmpty();
     if (h.found)
         h.header = found.value.first();
-    if (h.found && !m_connection.isEmpty()) {
-        const Result<Rows> run =
-            rows("select run from orven.datamark where dtbegin=? order by run desc", {dtbegin}, 1);
-        if (!run)
-            return base::failure(run.error);
-        m_run = run.value.value(0).value(0);
-    }
     return h;
+}
+
+Result<QString> SampleReader::runOf(const QString &from, const QString &to)
+{
+    const QString window = from + QLatin1Char('|') + to;
+    if (window == m_window)
+        return m_run;
+    const Result<Rows> run =
+        rows("select run from orven.datamark where dtbegin=? and dtend=? order by run desc",
+             {from, to}, 1);
+    if (!run)
+        return base::failure(run.error);
+    m_window = window;
+    m_run = run.value.value(0).value(0);
+    return m_run;
 }
 
 Result<QList<RunHeader>> SampleReader::headers()

@@ -39,8 +39,9 @@ public:
     bool isOpen() const { return m_db != nullptr || !m_connection.isEmpty(); }
 
     // Samples whose coltime lies in [from, to], oldest first. On a server,
-    // of the run of the header read last (a calibration's own samples,
-    // whichever station recorded at the same time).
+    // when a calibration spans exactly that window, of its run: its own
+    // samples, whichever station recorded at the same time, and whichever
+    // station reads them; otherwise this station's.
     Result<qint64> countInWindow(const QString &from, const QString &to);
     using Visitor = std::function<bool(TextRef jdnum, TextRef coltime, TextRef coldata)>;
     // Stops early (without error) when the visitor returns false.
@@ -75,7 +76,9 @@ private:
     void close();
     sqlite3 *m_db = nullptr;
     QString m_connection; // a server connection's name
-    QString m_run;        // the run of the header read last (server)
+    // The run of the calibration spanning a window (server), found once.
+    Result<QString> runOf(const QString &from, const QString &to);
+    QString m_window, m_run;
 };
 
 } // namespace storage

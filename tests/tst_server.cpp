@@ -128,9 +128,20 @@ void ServerTest::twoStationsRecordAtOnce()
         auto *list = child<QTableWidget>(&page, "tbnum");
         QCOMPARE(list->rowCount(), 2);
         QVERIFY(list->item(1, 1)->toolTip().contains("工作站：B"));
-        QMetaObject::invokeMethod(&page, "on_tbnum_cellClicked", Q_ARG(int, 1), Q_ARG(int, 1));
-        QVERIFY(waitUntil([&] { return page.loadedCalibration() != nullptr; }, 10000));
-        QVERIFY(fullText(child<QLabel>(&page, "label_load")).endsWith("工作站 B"));
+        // Each with its own samples, whichever station's page loads it.
+        for (int row : {1, 0}) {
+            QMetaObject::invokeMethod(&page, "on_tbnum_cellClicked", Q_ARG(int, row),
+                                      Q_ARG(int, 1));
+            QVERIFY(waitUntil(
+                [&] {
+                    return page.loadedCalibration() &&
+                           page.loadedCalibration()->header.dtbegin == marks[row][0];
+                },
+                10000));
+            QCOMPARE(QString::number(page.loadedCalibration()->samples.size()), marks[row][2]);
+            QVERIFY(fullText(child<QLabel>(&page, "label_load"))
+                        .endsWith(QString("工作站 ") + marks[row][3]));
+        }
     }
     // Deleting one calibration deletes its samples only, for everybody.
     QCOMPARE(storage::deleteCalibration(marks[1][0]).value, 40);
