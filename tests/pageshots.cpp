@@ -122,20 +122,6 @@ int main(int argc, char *argv[])
         storage::saveCompany({"某市计量测试研究院", "021-12345678", "021-87654321", "实验路 8 号",
                               "200000", "www.example.cn", "实验室", "(沪)法计(2024)01001号"});
         rig.process();
-        if (testkit::onServer()) {
-            // Run against a server: a second station's calibration beside
-            // this one (its samples and header, ten minutes later).
-            testkit::sql(QStringLiteral(
-                "insert into orven.data (equipname,jdnum,coltime,colname,coldata,station,run) "
-                "select equipname, jdnum, to_char(coltime::timestamp + interval '10 minutes', "
-                "'YYYY-MM-DD HH24:MI:SS'), colname, coldata, '二号工作站', 'second' from orven.data"));
-            testkit::sql(QStringLiteral(
-                "insert into orven.datamark select num, to_char(dtbegin::timestamp + interval "
-                "'10 minutes', 'YYYY-MM-DD HH24:MI:SS'), to_char(dtend::timestamp + interval "
-                "'10 minutes', 'YYYY-MM-DD HH24:MI:SS'), pointnum, temset, humset, kindsA, kindsB, "
-                "collector, equipname, channum, samplenum, chanlist, envtem, envhum, equiptype, "
-                "typesA, typesB, '二号工作站', 'second' from orven.datamark"));
-        }
         Form6 query;
         query.show();
         QMetaObject::invokeMethod(&query, "on_tbnum_cellClicked", Q_ARG(int, 0), Q_ARG(int, 1));

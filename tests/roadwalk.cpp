@@ -1,0 +1,85 @@
+// One station walking the operator's road against the laboratory's server,
+// on the display, with a simulated collector of its own whose chamber
+// follows the run; then the query page once the server holds as many
+// calibrations as asked for. Run two at once (two station names) under
+// Xvfb to see the stations share the server:
+//   ORVEN_STATION=一号工作站 roadwalk URL SERIAL EQUIPMENT CALIBRATIONS SHOT.png [X Y]
+
+#include "app/mainwindow.h"
+#include "pages/prompts.h"
+#include "pages/reports/form6.h"
+#include "storage/server.h"
+#include "storage/statements.h"
+#include "tests/roadkit.h"
+#include "tests/testkit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QStackedWidget>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("orven"));
+    QCoreApplication::setApplicationName(QStringLiteral("orven-m70x"));
+    const QStringList args = app.arguments();
+    if (args.size() < 6) {
+        std::fprintf(stderr, "usage: roadwalk URL SERIAL EQUIPMENT CALIBRATIONS SHOT.png [X Y]\n");
+        return 2;
+    }
+    prompts::setScripted(true);
+    sim::Options opt;
+    opt.serial = args[2];
+    opt.humidityChannels = {103, 104};
+    opt.chamberDatabase = args[1]; // the chamber follows this station's run on the server
+    auto collector = testkit::startSim(opt);
+    if (!collector) {
+        std::fprintf(stderr, "no simulated collector\n");
+        return 1;
+    }
+    testkit::setExtraPorts({collector->portPath()});
+    MainWindow w(args[1]);
+    if (args.size() >= 8)
+        w.move(args[6].toInt(), args[7].toInt());
+    w.resize(1180, 700);
+    w.show();
+    testkit::Road road;
+    road.equipment = args[3];
+    road.rowsPerPoint = 5;
+    road.waitMs = 20000;
+    const QString stopped = testkit::walkTheRoad(w, *collector, road);
+    if (!stopped.isEmpty()) {
+        std::fprintf(stderr, "road stopped: %s\n", qPrintable(stopped));
+        return 1;
+    }
+    for (const QString &line : testkit::firstLines())
+        std::printf("%s\n", qPrintable(line));
+    // The other station may still be on its road.
+    const int wanted = args[4].toInt();
+    testkit::waitUntil([&] { return storage::countHeaders().value >= wanted; }, 180000);
+    w.findChild<QAction *>(QStringLiteral("action_4"))->trigger();
+    // The other station's calibration, loaded: its station in the header line.
+    auto *query = qobject_cast<Form6 *>(w.pages()->currentWidget());
+    const auto headers = storage::listHeaders();
+    const auto stations = storage::stationsOfCalibrations();
+    if (query && headers && stations) {
+        for (int row = 0; row < headers.value.size(); ++row) {
+            if (stations.value.value(headers.value[row].dtbegin) == storage::stationName())
+                continue;
+            QMetaObject::invokeMethod(query, "on_tbnum_cellClicked", Q_ARG(int, row),
+                                      Q_ARG(int, 1));
+            testkit::waitUntil([&] { return query->loadedCalibration() != nullptr; }, 10000);
+            break;
+        }
+    }
+    testkit::waitUntil([] { return false; }, 1500);
+    w.grab().save(args[5]);
+    std::printf("calibrations on the server: %d\n", storage::countHeaders().value);
+    // Left on the display a little longer, for a look at both windows.
+    testkit::waitUntil([] { return false; }, 4000);
+    testkit::setExtraPorts({});
+    return 0;
+}
