@@ -3,12 +3,14 @@
 #include "storage/database.h"
 #include "storage/server.h"
 #include "storage/sqlkit.h"
+#include "storage/statements.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTimer>
 
 namespace storage {
 
@@ -97,6 +99,19 @@ Status refreshLocalCopy()
         return Status::failure(
             QStringLiteral("本机记录副本 %1 没有更新：%2").arg(localCopyPath(), st.error));
     return st;
+}
+
+void refreshLocalCopySoon()
+{
+    static bool pending = false;
+    if (pending)
+        return;
+    pending = true;
+    QTimer::singleShot(1000, Changes::instance(), [] {
+        pending = false;
+        if (databaseIsServer() && !serverOffline())
+            refreshLocalCopy();
+    });
 }
 
 Status openLocalCopy(QString *taken)

@@ -19,6 +19,10 @@ QString localCopyPath();
 // station's file, in one transaction.
 Status refreshLocalCopy();
 
+// A record changed on the server: the copy follows a moment later (once
+// for many changes).
+void refreshLocalCopySoon();
+
 // Opens the station's file as the default connection (records are read
 // from it; nothing is written to it). `taken`: when it was copied.
 // Fails when this station never had a copy.

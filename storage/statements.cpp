@@ -1,6 +1,7 @@
 #include "storage/statements.h"
 
 #include "storage/database.h"
+#include "storage/localcopy.h"
 #include "storage/server.h"
 #include "storage/spool.h"
 #include "storage/sqlkit.h"
@@ -66,6 +67,11 @@ bool run(QSqlQuery &q, const QString &sql, const QStringList &values)
             q.addBindValue(v.isNull() ? QString(QLatin1String("")) : v);
         ok = q.exec();
     }
+    // What a station starts on when the server is down follows every
+    // change of its records (not the samples: they have a spool).
+    if (ok && databaseIsServer() && !isRead(sql) &&
+        !sql.startsWith(QLatin1String("insert into data ")))
+        refreshLocalCopySoon();
     // A server that went away is connected to again for the next
     // statement; this one stays failed (the caller keeps what it could not
     // write, and a write is never sent twice).
