@@ -78,8 +78,9 @@ int main(int argc, char **argv)
     testkit::waitUntil([] { return false; }, 1500);
     w.grab().save(args[5]);
     std::printf("calibrations on the server: %d\n", storage::countHeaders().value);
+    std::fflush(stdout); // a script waits for this line to look at the display
     // Left on the display a little longer, for a look at both windows.
-    testkit::waitUntil([] { return false; }, 4000);
+    testkit::waitUntil([] { return false; }, 6000);
     testkit::setExtraPorts({});
     return 0;
 }
