@@ -36,6 +36,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption hum("hum", "Chamber humidity, %RH.", "value", "60");
     const QCommandLineOption humid("humidity-channels", "Channels reading humidity, e.g. 103,104.",
                                    "list");
+    const QCommandLineOption channels(
+        "channels", "Channels already set up, as a collector keeps its layout, e.g. 101,102.",
+        "list");
     const QCommandLineOption seed("seed", "Noise seed.", "n", "1");
     const QCommandLineOption chamber(
         "chamber",
@@ -52,8 +55,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption exception("exception", "Answer every request with an exception.");
     const QCommandLineOption baud("baud", "Pace replies at this line speed (0: at once).", "n",
                                   "0");
-    parser.addOptions({model, serial, link, temp, hum, humid, seed, readingFunction, chamber, chunks, gap, delay, corrupt,
-                       silent, exception, baud});
+    parser.addOptions({model, serial, link, temp, hum, humid, channels, seed, readingFunction,
+                       chamber, chunks, gap, delay, corrupt, silent, exception, baud});
     parser.process(app);
 
     sim::Options opt;
@@ -93,6 +96,12 @@ int main(int argc, char *argv[])
     if (!collector.start(&error, parser.value(link))) {
         std::fprintf(stderr, "cannot start: %s\n", qPrintable(error));
         return 1;
+    }
+    if (parser.isSet(channels)) {
+        QList<int> enabled;
+        for (const QString &ch : parser.value(channels).split(QLatin1Char(','), Qt::SkipEmptyParts))
+            enabled << ch.trimmed().toInt();
+        collector.setEnabledChannels(enabled);
     }
     std::printf("%s\n", qPrintable(parser.isSet(link) ? parser.value(link) : collector.portPath()));
     std::fflush(stdout);
