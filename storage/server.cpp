@@ -490,7 +490,7 @@ static void drainSpool()
 {
     if (!databaseIsServer() || serverOffline())
         return;
-    if (!flushSpool(40) || spoolState().waiting == 0)
+    if (!flushSpool(kSpoolPartMs) || spoolState().waiting == 0)
         return;
     QTimer::singleShot(100, Changes::instance(), &drainSpool);
 }

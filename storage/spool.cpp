@@ -3,6 +3,7 @@
 #include "base/paths.h"
 #include "storage/database.h"
 #include "storage/server.h"
+#include "storage/sqlkit.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -164,7 +165,11 @@ Status flushSpool(int budgetMs)
             reconnectIfLost();
             return Status::failure(g_lastError);
         }
+        // One statement per batch (one round trip to the server); rows
+        // take their numbers in the order of the list, the spool's order.
         bool ok = true;
+        QStringList tuples;
+        QVariantList binds;
         for (const QVariantList &r : batch) {
             QString rowRun = r.value(6).toString();
             if (rowRun.isEmpty()) {
@@ -180,20 +185,23 @@ Status flushSpool(int budgetMs)
                 }
                 rowRun = run;
             }
-            QSqlQuery q(server);
-            q.prepare(QStringLiteral(
-                "insert into orven.data (equipname, jdnum, coltime, colname, coldata, station, "
-                "run, spoolkey) values (?,?,?,?,?,current_setting('orven.station'),?,?) "
-                "on conflict (station, spoolkey) where spoolkey is not null do nothing"));
+            tuples << QStringLiteral("(?,?,?,?,?,current_setting('orven.station'),?,?)");
             for (int i = 1; i <= 5; ++i)
-                q.addBindValue(r.value(i).toString());
-            q.addBindValue(rowRun);
-            q.addBindValue(g_token + QLatin1Char(':') + r.value(0).toString());
-            if (!q.exec()) {
-                g_lastError = q.lastError().text();
-                ok = false;
-                break;
-            }
+                binds << r.value(i).toString();
+            binds << rowRun << g_token + QLatin1Char(':') + r.value(0).toString();
+        }
+        if (ok) {
+            QSqlQuery q(server);
+            QString why;
+            ok = runQuery(q,
+                          QStringLiteral("insert into orven.data (equipname, jdnum, coltime, "
+                                         "colname, coldata, station, run, spoolkey) values ") +
+                              tuples.join(QLatin1Char(',')) +
+                              QStringLiteral(" on conflict (station, spoolkey) where spoolkey is "
+                                             "not null do nothing"),
+                          binds, &why);
+            if (!ok)
+                g_lastError = why;
         }
         if (!ok || !server.commit()) {
             if (ok)

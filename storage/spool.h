@@ -32,6 +32,8 @@ SpoolState spoolState();
 // batch that used up that time (a run's tick sends a part, the next tick
 // goes on), so a long spool never holds up the window.
 Status flushSpool(int budgetMs = -1);
+// What a tick may spend sending: a batch or two.
+constexpr int kSpoolPartMs = 10;
 
 // Closes the spool's own connection (the program ends, or a test starts
 // afresh).

@@ -494,9 +494,6 @@ Status saveCompany(const Company &company, const QString &certificatePattern)
 
 // ---- runs ----
 
-// What one sample may spend sending those that wait before it.
-constexpr int kSpoolBudgetMs = 40;
-
 Status insertSample(const Sample &sample)
 {
     // On a server every sample belongs to this station's current run.
@@ -505,7 +502,7 @@ Status insertSample(const Sample &sample)
     // On a server: a sample that cannot reach it waits on this station's
     // disk, behind those already waiting, until it answers again.
     if (spoolState().waiting > 0)
-        flushSpool(kSpoolBudgetMs);
+        flushSpool(kSpoolPartMs);
     if (spoolState().waiting > 0 || !serverReady())
         return spoolSample(sample, knownRun());
     // Every sample belongs to this station's current run.
