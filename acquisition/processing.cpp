@@ -82,6 +82,16 @@ RunSession::Processing RunSession::process(bool replace)
         return p;
     }
     storage::RunHeader h = header();
+    // A calibration is known by the time it began: another station's of the
+    // same second is never replaced nor mixed with this one.
+    const base::Result<QString> other = storage::otherStationAt(h.dtbegin);
+    if (!other)
+        return failed(other.error);
+    if (!other.value.isEmpty())
+        return failed(QStringLiteral("工作站“%1”已有一次在同一时刻（%2）开始的校准，"
+                                     "两次校准不能同用一个开始时刻。这次的样本留在数据库中，"
+                                     "没有处理。")
+                          .arg(other.value, h.dtbegin));
     const base::Result<bool> exists = storage::headerExists(h.dtbegin);
     if (!exists)
         return failed(exists.error);

@@ -526,11 +526,24 @@ Result<int> countHeaders()
 
 Result<bool> headerExists(const QString &dtbegin)
 {
-    const Result<QString> n =
-        selectValue(QStringLiteral("select count(*) from datamark where dtbegin=?"), {dtbegin});
+    // On a server: this station's; another station's is never replaced.
+    const Result<QString> n = selectValue(
+        databaseIsServer() ? QStringLiteral("select count(*) from orven.datamark where dtbegin=? "
+                                            "and station=current_setting('orven.station')")
+                           : QStringLiteral("select count(*) from datamark where dtbegin=?"),
+        {dtbegin});
     if (!n)
         return base::failure(n.error);
     return n.value.toInt() > 0;
+}
+
+Result<QString> otherStationAt(const QString &dtbegin)
+{
+    if (!databaseIsServer())
+        return QString();
+    return selectValue(QStringLiteral("select station from orven.datamark where dtbegin=? and "
+                                      "station<>current_setting('orven.station') limit 1"),
+                       {dtbegin});
 }
 
 Result<QString> headerNumber(const QString &dtbegin)
@@ -641,8 +654,12 @@ Status storeCalibration(const RunHeader &header, const Snapshot &snapshot, bool 
 {
     return inTransaction([&] {
         Status st =
-            replace ? exec(QStringLiteral("delete from datamark where dtbegin=?"), {header.dtbegin})
-                    : Status();
+            !replace ? Status()
+            : databaseIsServer()
+                ? exec(QStringLiteral("delete from orven.datamark where dtbegin=? and "
+                                      "station=current_setting('orven.station')"),
+                       {header.dtbegin})
+                : exec(QStringLiteral("delete from datamark where dtbegin=?"), {header.dtbegin});
         // On a server the calibration takes the run of its samples, and
         // the next sample starts a new run.
         if (st && databaseIsServer())

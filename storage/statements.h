@@ -7,8 +7,8 @@
 
 #include "storage/records.h"
 
-#include <QDateTime>
 #include "storage/result.h"
+#include <QDateTime>
 
 #include <QList>
 #include <QObject>
@@ -18,7 +18,6 @@
 namespace storage {
 
 enum class Device { A, B }; // collector one / collector two
-
 
 // ---- shared selection (secdevice, envirdata) ----
 Result<Selection> readSelection();
@@ -92,7 +91,7 @@ Status storeChannelLayout(Device device, const QList<ChannelRow> &rows, const QS
                           const QString &road, const QString &kinds);
 
 // ---- organisation (company) ----
-Result<Company> readCompany();              // empty when none saved yet
+Result<Company> readCompany(); // empty when none saved yet
 // Delete + insert, one transaction; with the certificate number pattern
 // when one is given.
 Status saveCompany(const Company &company, const QString &certificatePattern = QString());
@@ -103,6 +102,9 @@ Result<int> countHeaders();
 Result<bool> headerExists(const QString &dtbegin);
 // The number of the first header with that dtbegin; empty when there is none.
 Result<QString> headerNumber(const QString &dtbegin);
+// On a server: the station of another station's calibration that began at
+// `dtbegin` (calibrations are known by their beginning); empty when none.
+Result<QString> otherStationAt(const QString &dtbegin);
 Status insertHeader(const RunHeader &header);
 // Removes every header with the same dtbegin and inserts `header`, atomically.
 Status replaceHeader(const RunHeader &header);

@@ -67,6 +67,7 @@ private slots:
     void serverAwayDuringARun();
     void startsWhileServerDown();
     void spoolSentAPartAtATime();
+    void sameBeginningAsAnotherStation();
 };
 
 void ServerTest::stationB()
@@ -471,6 +472,29 @@ void ServerTest::spoolSentAPartAtATime()
     QCOMPARE(stored.size(), 250);
     for (int i = 1; i < stored.size(); ++i)
         QVERIFY(stored[i - 1][0] < stored[i][0]);
+}
+
+// Calibrations are known by the second they began: another station's of
+// the same second is neither replaced nor mixed with this station's.
+void ServerTest::sameBeginningAsAnotherStation()
+{
+    RunRig rig;
+    QVERIFY(rig.build(quiet()));
+    QVERIFY(rig.startSession());
+    QVERIFY(rig.advanceUntil([&] { return rig.samples() >= 3; }, 10000));
+    rig.stopSession();
+    const QString begin = rig.session->samples().first().timeText();
+    QVERIFY(sql(QString("insert into orven.datamark (num, dtbegin, dtend, station, run) values "
+                        "('1', '%1', '%1', 'other', 'theirs')")
+                    .arg(begin)));
+    QCOMPARE(storage::headerExists(begin).value, false);
+    acquisition::RunSession::Processing p = rig.session->process(true);
+    QCOMPARE(p.outcome, acquisition::RunSession::Processing::Failed);
+    QVERIFY2(p.reason.contains("工作站“other”"), qPrintable(p.reason));
+    QCOMPARE(rows("select station from orven.datamark"), (storage::Rows{{"other"}}));
+    QVERIFY(sql("delete from orven.datamark where station='other'"));
+    p = rig.session->process(true);
+    QVERIFY2(p.outcome == acquisition::RunSession::Processing::Done, qPrintable(p.reason));
 }
 
 QTEST_MAIN(ServerTest)
