@@ -6,6 +6,8 @@
 #   scripts/pg-cluster.sh restart DIR   stops one left there first
 #   scripts/pg-cluster.sh halt DIR      the server goes away (a crash)
 #   scripts/pg-cluster.sh resume DIR    and comes back
+#   scripts/pg-cluster.sh freeze DIR    the server hangs (stopped, its sockets open)
+#   scripts/pg-cluster.sh thaw DIR      and goes on
 #   scripts/pg-cluster.sh stop DIR
 set -euo pipefail
 cmd="${1:?start or stop}"
@@ -45,12 +47,18 @@ case "$cmd" in
       -o "-c listen_addresses='' -k $dir -c fsync=off -c max_connections=200" start \
       >"$dir/pg_ctl.log" 2>&1
     ;;
+  freeze|thaw)
+    signal=$([ "$cmd" = freeze ] && echo STOP || echo CONT)
+    pid=$(head -1 "$dir/data/postmaster.pid")
+    pkill -"$signal" -P "$pid" || true
+    kill -"$signal" "$pid"
+    ;;
   stop)
     [ -d "$dir/data" ] && as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
     rm -rf "$dir"
     ;;
   *)
-    echo "usage: $0 start|restart|halt|resume|stop DIR" >&2
+    echo "usage: $0 start|restart|halt|resume|freeze|thaw|stop DIR" >&2
     exit 2
     ;;
 esac

@@ -191,6 +191,9 @@ static Status openOffline(const QString &url, const QString &why)
                QStringLiteral("select value from orven_state where key='currentRun'"), {}, 1);
     enterOffline(url, true, run && !run.value.isEmpty() ? run.value.first().value(0) : QString(),
                  taken, why);
+    // What a station kept goes as soon as the server takes it.
+    if (spoolState().waiting > 0)
+        sendSpoolSoon();
     return {};
 }
 
@@ -213,10 +216,14 @@ Status openDatabase(const QString &path, Access access)
         // when it does not.
         refreshLocalCopy();
         const Status schema = ensureSchema();
-        // Samples a station kept while the server was away (before a cut,
-        // even) go first.
-        if (schema)
+        if (schema) {
+            // Samples a station kept (before a cut, even) go first, so what
+            // the window reads at start is complete; what the server does
+            // not take yet goes later.
             flushSpool();
+            if (spoolState().waiting > 0)
+                sendSpoolSoon();
+        }
         return schema;
     }
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));

@@ -350,33 +350,42 @@ Status lockStation(const QString &connection)
 
 static const char kRunKey[] = "currentRun";
 
+Result<QString> stationRunOn(const QSqlDatabase &db)
+{
+    // Unique across stations and restarts; whoever asks first (the window
+    // or the spool's sender) makes it.
+    const QString fresh =
+        QStringLiteral("%1/%2/%3")
+            .arg(stationName(),
+                 QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmsszzz")))
+            .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+    QSqlDatabase on = db;
+    if (const Status st = exec(on,
+                               QStringLiteral("insert into orven.orven_state (key, value) values "
+                                              "(?, ?) on conflict do nothing"),
+                               {QLatin1String(kRunKey), fresh});
+        !st)
+        return base::failure(st.error);
+    return value(on,
+                 QStringLiteral("select value from orven.orven_state where "
+                                "station=current_setting('orven.station') and key=?"),
+                 {QLatin1String(kRunKey)});
+}
+
 Result<QString> currentRun()
 {
     if (!g_run.isEmpty())
         return g_run;
     QSqlDatabase db =
         QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
-    const Result<QString> kept = value(
-        db, QStringLiteral("select value from orven_state where key=?"), {QLatin1String(kRunKey)});
-    if (!kept)
-        return kept;
-    QString run = kept.value;
-    if (run.isEmpty()) {
-        // Unique across stations and restarts.
-        run =
-            QStringLiteral("%1/%2/%3")
-                .arg(stationName(),
-                     QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmsszzz")))
-                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-        if (const Status st = exec(db, QStringLiteral("insert into orven_state values(?, ?)"),
-                                   {QLatin1String(kRunKey), run});
-            !st)
-            return base::failure(st.error);
-    }
+    const Result<QString> run = stationRunOn(db);
+    if (!run)
+        return run;
     if (const Status st =
-            exec(db, QStringLiteral("select set_config('orven.run', ?, false)"), {run});
+            exec(db, QStringLiteral("select set_config('orven.run', ?, false)"), {run.value});
         !st)
         return base::failure(st.error);
+    g_run = run.value;
     return run;
 }
 
@@ -483,18 +492,6 @@ QString offlineWriteText()
         .arg(g_taken);
 }
 
-// Sends what waits a part at a time between the window's other work, until
-// it is all sent or the server goes away again (samples of a run go on
-// sending it too).
-static void drainSpool()
-{
-    if (!databaseIsServer() || serverOffline())
-        return;
-    if (!flushSpool(kSpoolPartMs) || spoolState().waiting == 0)
-        return;
-    QTimer::singleShot(100, Changes::instance(), &drainSpool);
-}
-
 // The server answers again: the default connection goes back to it, the
 // station's lock and single rows with it; the pages read again.
 static bool goOnline()
@@ -520,12 +517,10 @@ static bool goOnline()
     }
     g_offlineLock.reset();
     refreshLocalCopy();
-    // Once the statement that found the server back is done: what waits in
-    // the spool goes first, then the pages read again.
-    QTimer::singleShot(0, Changes::instance(), [] {
-        drainSpool();
-        emit Changes::instance()->changed();
-    });
+    // What waits in the spool goes; once the statement that found the
+    // server back is done, the pages read again.
+    sendSpoolSoon();
+    QTimer::singleShot(0, Changes::instance(), [] { emit Changes::instance()->changed(); });
     return true;
 }
 

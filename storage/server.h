@@ -11,6 +11,8 @@
 
 #include <QString>
 
+class QSqlDatabase;
+
 namespace storage {
 
 bool isServerUrl(const QString &text);
@@ -55,6 +57,9 @@ Status endRun(); // processing stored the calibration: the next sample starts a 
 // The run as this session knows it, without asking the server (empty when
 // not known yet).
 QString knownRun();
+// The station's current run as the session on `db` finds it (made when
+// there is none); for a connection other than the window's.
+Result<QString> stationRunOn(const QSqlDatabase &db);
 
 // A file of this station's own beside its settings ("spool", "copy"): one
 // per station and server.

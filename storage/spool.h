@@ -1,11 +1,13 @@
 #pragma once
 
-// Samples that could not reach the laboratory's server wait on this
-// station's disk (an SQLite file in the user's data folder, one per
-// station), in order, until the server answers again; they are sent oldest
-// first and each exactly once (the server keeps the spool's number with the
-// row and ignores a row it already has, so a send cut between the server's
-// commit and the spool's delete is harmless). Only used on a server.
+// On a server every sample is first kept on this station's disk (an
+// SQLite file in the user's data folder, one per station and server), in
+// order, and sent from there by a thread of its own as soon as the server
+// takes it: the window never waits for the network, and what the server
+// cannot take (it is away, it refuses) waits there until it can. Samples
+// are sent oldest first and each exactly once (the server keeps the
+// spool's number with the row and ignores a row it already has, so a send
+// cut between the server's commit and the spool's delete is harmless).
 
 #include "storage/records.h"
 #include "storage/result.h"
@@ -27,16 +29,18 @@ struct SpoolState
     QString lastError; // why the last send failed
 };
 SpoolState spoolState();
-// Sends what waits, oldest first, while the server takes it. The spool is
-// empty after when everything went. With `budgetMs` it stops after the
-// batch that used up that time (a run's tick sends a part, the next tick
-// goes on), so a long spool never holds up the window.
-Status flushSpool(int budgetMs = -1);
-// What a tick may spend sending: a batch or two.
-constexpr int kSpoolPartMs = 10;
+// Sends what waits from the window's thread, oldest first, while the
+// server takes it (before processing: a calibration is made only of what
+// the server holds). The spool is empty after when everything went.
+Status flushSpool();
 
-// Closes the spool's own connection (the program ends, or a test starts
-// afresh).
+// Wakes the sender: a thread with a session of its own on the server that
+// sends what waits as soon as the server takes it, so the window never
+// waits for the server. Started by the first call.
+void sendSpoolSoon();
+
+// Stops the sender and closes the spool's own connection (the program
+// ends, or a test starts afresh).
 void closeSpool();
 
 } // namespace storage

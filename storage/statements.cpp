@@ -496,23 +496,14 @@ Status saveCompany(const Company &company, const QString &certificatePattern)
 
 Status insertSample(const Sample &sample)
 {
-    // On a server every sample belongs to this station's current run.
     if (!databaseIsServer())
         return exec(QStringLiteral("insert into data values(?,?,?,?,?)"), sample.toRow());
-    // On a server: a sample that cannot reach it waits on this station's
-    // disk, behind those already waiting, until it answers again.
-    if (spoolState().waiting > 0)
-        flushSpool(kSpoolPartMs);
-    if (spoolState().waiting > 0 || !serverReady())
-        return spoolSample(sample, knownRun());
-    // Every sample belongs to this station's current run.
-    Status st = currentRun().status();
+    // On a server: kept on this station's disk, behind those already
+    // waiting, and sent from there; a sample spooled before its run is
+    // known gets the station's current run when it is sent.
+    const Status st = spoolSample(sample, knownRun());
     if (st)
-        st = exec(QStringLiteral("insert into data values(?,?,?,?,?)"), sample.toRow());
-    // Refused by the server (a lock, a trigger): it waits in the run, as on a
-    // file; the server gone away: it waits on disk.
-    if (!st && !reconnectIfLost())
-        return spoolSample(sample, knownRun());
+        sendSpoolSoon();
     return st;
 }
 

@@ -1,6 +1,7 @@
 #include "tests/runkit.h"
 
 #include "pages/prompts.h"
+#include "storage/spool.h"
 
 namespace testkit {
 
@@ -106,8 +107,8 @@ bool RunRig::build(const Setup &setup)
     if (two &&
         !storeLayout(storage::Device::B, setup.channelsB, setup.family, setup.flagsB, QString()))
         return false;
-    storage::Row c1{"1", "One", "M702", port1, "SIM0000001", "", "", "", "", "", "",
-                    "",  "",    "",     "2030-01-01"};
+    storage::Row c1{"1", "One", "M702", port1, "SIM0000001", "", "",          "",
+                    "",  "",    "",     "",    "",           "", "2030-01-01"};
     if (!storage::insertCollector(storage::Collector::fromRow(c1)).ok)
         return false;
     QStringList ports{port1};
@@ -183,6 +184,14 @@ void RunRig::stop()
     click(page.get(), "pushButton_2");
     advanceUntil([&] { return page->session()->state() != acquisition::RunState::Stopping; }, 5000,
                  50);
+    sent();
+}
+
+void RunRig::sent()
+{
+    // On a server the samples go through the spool, sent by a thread of
+    // its own: what the run stored is read once they are there.
+    storage::flushSpool();
 }
 
 bool RunRig::startSession(const QString &point, bool two)
@@ -211,6 +220,7 @@ void RunRig::stopSession()
 {
     session->stop();
     advanceUntil([&] { return session->state() == acquisition::RunState::Idle; }, 5000, 50);
+    sent();
 }
 
 bool RunRig::waitRows(int rows, int ms)

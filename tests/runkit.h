@@ -81,6 +81,9 @@ struct RunRig
     // Without a page: starts the session at `point` and waits until it runs.
     bool startSession(const QString &point = QStringLiteral("检点1"), bool two = false);
     void stopSession();
+    // On a server: the samples the run kept in the spool sent (when the
+    // server takes them).
+    void sent();
 };
 
 } // namespace testkit

@@ -361,10 +361,19 @@ void shoudata::updateStatus()
         parts << QStringLiteral("未能保存 %1 条（自 %2 起等待重试）：%3")
                      .arg(m_session->unstoredCount())
                      .arg(m_session->unstoredSince().mid(11), m_session->lastStoreError());
-    if (const storage::SpoolState spooled = storage::spoolState(); spooled.waiting > 0)
-        parts << QStringLiteral("%1 条样本暂存在本机（自 %2 起，服务器恢复后发送）")
+    // On a server every sample passes through the spool on its way: said
+    // once the server does not take them (or they wait a while).
+    if (const storage::SpoolState spooled = storage::spoolState();
+        spooled.waiting > 0 &&
+        (!spooled.lastError.isEmpty() ||
+         QDateTime::fromString(spooled.since, QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                 .secsTo(QDateTime::currentDateTime()) > 5))
+        parts << QStringLiteral("%1 条样本暂存在本机（自 %2 起，服务器接收后发送%3）")
                      .arg(spooled.waiting)
-                     .arg(spooled.since.mid(11));
+                     .arg(spooled.since.mid(11),
+                          spooled.lastError.isEmpty()
+                              ? QString()
+                              : QStringLiteral("；") + spooled.lastError.left(80));
     if (!m_session->lineError().isEmpty())
         parts << QStringLiteral("%1串口故障：%2")
                      .arg(runtexts::collectorName(m_session->lineFaultCollector()),
