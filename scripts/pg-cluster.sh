@@ -49,6 +49,8 @@ case "$cmd" in
     ;;
   freeze|thaw)
     signal=$([ "$cmd" = freeze ] && echo STOP || echo CONT)
+    # Nothing to let go on when no server runs there.
+    [ "$cmd" = thaw ] && [ ! -f "$dir/data/postmaster.pid" ] && exit 0
     pid=$(head -1 "$dir/data/postmaster.pid")
     pkill -"$signal" -P "$pid" || true
     kill -"$signal" "$pid"

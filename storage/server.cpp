@@ -9,7 +9,6 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLockFile>
 #include <QRandomGenerator>

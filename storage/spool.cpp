@@ -1,6 +1,5 @@
 #include "storage/spool.h"
 
-#include "base/paths.h"
 #include "storage/database.h"
 #include "storage/server.h"
 #include "storage/sqlkit.h"

@@ -30,14 +30,8 @@ bool runQuery(QSqlQuery &q, const QString &sql, const QVariantList &binds, QStri
     return ok;
 }
 
-Result<Rows> rowsOn(const QSqlDatabase &db, const QString &sql, const QVariantList &binds,
-                    int limit)
+Rows fetchRows(QSqlQuery &q, int limit)
 {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    QString why;
-    if (!runQuery(q, sql, binds, &why))
-        return base::failure(why);
     Rows out;
     const int columns = q.record().count();
     while ((limit < 0 || out.size() < limit) && q.next()) {
@@ -47,6 +41,18 @@ Result<Rows> rowsOn(const QSqlDatabase &db, const QString &sql, const QVariantLi
             row << q.value(i).toString();
         out << row;
     }
+    return out;
+}
+
+Result<Rows> rowsOn(const QSqlDatabase &db, const QString &sql, const QVariantList &binds,
+                    int limit)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    QString why;
+    if (!runQuery(q, sql, binds, &why))
+        return base::failure(why);
+    const Rows out = fetchRows(q, limit);
     if (q.lastError().isValid())
         return base::failure(q.lastError().text().trimmed());
     return out;

@@ -20,6 +20,10 @@ QString placeholders(int n);
 // False with the driver's reason in `why`.
 bool runQuery(QSqlQuery &q, const QString &sql, const QVariantList &binds, QString *why);
 
+// The rows of a select that ran on `q` (at most `limit`, all when
+// negative), values as text; the query's error says whether all came.
+Rows fetchRows(QSqlQuery &q, int limit = -1);
+
 // Every row of a select (at most `limit`, all when negative), values as text.
 Result<Rows> rowsOn(const QSqlDatabase &db, const QString &sql, const QVariantList &binds = {},
                     int limit = -1);

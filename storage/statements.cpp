@@ -10,7 +10,6 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QVariant>
 
 namespace storage {
@@ -107,15 +106,7 @@ Result<Rows> selectRows(const QString &sql, const QStringList &values = {})
     q.setForwardOnly(true);
     if (!run(q, sql, values))
         return Result<Rows>::failure(reasonOf(q));
-    Rows rows;
-    const int columns = q.record().count();
-    while (q.next()) {
-        Row row;
-        row.reserve(columns);
-        for (int i = 0; i < columns; ++i)
-            row << q.value(i).toString();
-        rows << row;
-    }
+    const Rows rows = fetchRows(q);
     if (q.lastError().isValid())
         return base::failure(reasonOf(q));
     return rows;

@@ -281,6 +281,27 @@ static bool cluster(const QString &command, const QString &dir, QString *out = n
     return true;
 }
 
+// A cluster of a test's own (the suite's is shared with other tests), to
+// stop, freeze and start again; gone with the test.
+struct OwnCluster
+{
+    explicit OwnCluster(const char *name)
+        : dir(QStringLiteral("/tmp/orven-pg-%1-%2")
+                  .arg(QLatin1String(name))
+                  .arg(QCoreApplication::applicationPid()))
+    {
+        ok = cluster("restart", dir, &url);
+    }
+    ~OwnCluster()
+    {
+        cluster("thaw", dir); // a test that failed while it was frozen
+        cluster("stop", dir);
+    }
+    bool operator()(const char *command) const { return cluster(command, dir); }
+    QString dir, url;
+    bool ok = false;
+};
+
 // The server goes away for several ticks of a run and comes back: the
 // samples wait in order on the station's disk (also across a restart of
 // the program), processing is refused meanwhile, and every one is stored
@@ -288,15 +309,9 @@ static bool cluster(const QString &command, const QString &dir, QString *out = n
 void ServerTest::serverAwayDuringARun()
 {
     // A cluster of this test's own: the suite's is shared with other tests.
-    const QString dir =
-        QStringLiteral("/tmp/orven-pg-away-%1").arg(QCoreApplication::applicationPid());
-    QString url;
-    QVERIFY(cluster("restart", dir, &url));
-    struct Stop
-    {
-        QString dir;
-        ~Stop() { cluster("stop", dir); }
-    } stop{dir};
+    OwnCluster server("away");
+    QVERIFY(server.ok);
+    const QString &url = server.url;
     qputenv("ORVEN_TEST_SHARED_DB", url.toUtf8());
     RunRig rig;
     qunsetenv("ORVEN_TEST_SHARED_DB");
@@ -306,7 +321,7 @@ void ServerTest::serverAwayDuringARun()
     QVERIFY(rig.advanceUntil([&] { return rig.samples() >= 5; }, 10000));
     QCOMPARE(rig.session->unstoredCount(), 0);
 
-    QVERIFY(cluster("halt", dir));
+    QVERIFY(server("halt"));
     const int before = rig.samples();
     QVERIFY(rig.advanceUntil([&] { return rig.samples() >= before + 8; }, 20000));
     rig.stopSession();
@@ -323,11 +338,11 @@ void ServerTest::serverAwayDuringARun()
     storage::closeDatabase();
     const QString spool = storage::spoolPath();
     QVERIFY(QFile::exists(spool));
-    QFile::remove(dir + "-spool.copy");
-    QVERIFY(QFile::copy(spool, dir + "-spool.copy"));
+    QFile::remove(server.dir + "-spool.copy");
+    QVERIFY(QFile::copy(spool, server.dir + "-spool.copy"));
 
     // The server is back and the program starts again: the spool goes first.
-    QVERIFY(cluster("resume", dir));
+    QVERIFY(server("resume"));
     QVERIFY(storage::openDatabase(url).ok);
     QCOMPARE(storage::spoolState().waiting, 0); // sent at start, before the window reads
     auto stored = [] { return rows("select coltime from data order by rowid"); };
@@ -336,8 +351,8 @@ void ServerTest::serverAwayDuringARun()
     // delete): the server keeps each once.
     storage::closeSpool();
     QFile::remove(spool);
-    QVERIFY(QFile::copy(dir + "-spool.copy", spool));
-    QFile::remove(dir + "-spool.copy");
+    QVERIFY(QFile::copy(server.dir + "-spool.copy", spool));
+    QFile::remove(server.dir + "-spool.copy");
     QVERIFY(storage::flushSpool().ok);
     QCOMPARE(storage::spoolState().waiting, 0);
     const storage::Rows all = stored();
@@ -356,11 +371,11 @@ void ServerTest::serverAwayDuringARun()
 
     // Away again while the program runs: the connection comes back by
     // itself (found out off this thread) and the spool goes.
-    QVERIFY(cluster("halt", dir));
+    QVERIFY(server("halt"));
     const storage::Sample late{"E", "检点1", "2030-01-01 00:00:00", "101;", "1;"};
     QVERIFY(storage::insertSample(late).ok); // kept on disk
     QCOMPARE(storage::spoolState().waiting, 1);
-    QVERIFY(cluster("resume", dir));
+    QVERIFY(server("resume"));
     QVERIFY(waitUntil([] { return storage::flushSpool().ok && storage::spoolState().waiting == 0; },
                       15000));
     QCOMPARE(
@@ -373,15 +388,9 @@ void ServerTest::serverAwayDuringARun()
 // and goes back to the server by itself when it answers.
 void ServerTest::startsWhileServerDown()
 {
-    const QString dir =
-        QStringLiteral("/tmp/orven-pg-down-%1").arg(QCoreApplication::applicationPid());
-    QString url;
-    QVERIFY(cluster("restart", dir, &url));
-    struct Stop
-    {
-        QString dir;
-        ~Stop() { cluster("stop", dir); }
-    } stop{dir};
+    OwnCluster server("down");
+    QVERIFY(server.ok);
+    const QString &url = server.url;
     qputenv("ORVEN_TEST_SHARED_DB", url.toUtf8());
     RunRig rig;
     qunsetenv("ORVEN_TEST_SHARED_DB");
@@ -395,7 +404,7 @@ void ServerTest::startsWhileServerDown()
     // The copy follows the records a moment after they change; the server
     // goes away without the program closing, and it starts again.
     waitUntil([] { return false; }, 1500);
-    QVERIFY(cluster("halt", dir));
+    QVERIFY(server("halt"));
     QVERIFY(storage::openDatabase(url).ok);
     QVERIFY(storage::serverOffline());
     QVERIFY(storage::lockStation(QString()).ok);
@@ -431,7 +440,7 @@ void ServerTest::startsWhileServerDown()
     QCOMPARE(rig.session->process(false).outcome, acquisition::RunSession::Processing::Unstored);
 
     // The server answers: the workstation goes back to it by itself.
-    QVERIFY(cluster("resume", dir));
+    QVERIFY(server("resume"));
     QVERIFY(waitUntil([] { return storage::serverReady() && !storage::serverOffline(); }, 15000));
     QVERIFY(waitUntil([] { return storage::spoolState().waiting == 0; }, 5000));
     const storage::Rows all = rows("select coltime from data order by rowid");
@@ -455,19 +464,9 @@ void ServerTest::startsWhileServerDown()
 // window's thread, this test would hang.)
 void ServerTest::hungServerNeverHoldsUpTheWindow()
 {
-    const QString dir =
-        QStringLiteral("/tmp/orven-pg-hung-%1").arg(QCoreApplication::applicationPid());
-    QString url;
-    QVERIFY(cluster("restart", dir, &url));
-    struct Stop
-    {
-        QString dir;
-        ~Stop()
-        {
-            cluster("thaw", dir);
-            cluster("stop", dir);
-        }
-    } stop{dir};
+    OwnCluster server("hung");
+    QVERIFY(server.ok);
+    const QString &url = server.url;
     qputenv("ORVEN_TEST_SHARED_DB", url.toUtf8());
     TempDatabase db;
     qunsetenv("ORVEN_TEST_SHARED_DB");
@@ -482,12 +481,12 @@ void ServerTest::hungServerNeverHoldsUpTheWindow()
     QVERIFY(storage::insertSample(sample(0)).ok);
     QVERIFY(waitUntil([] { return storage::spoolState().waiting == 0; }, 10000));
 
-    QVERIFY(cluster("freeze", dir));
+    QVERIFY(server("freeze"));
     for (int i = 1; i < 250; ++i)
         QVERIFY(storage::insertSample(sample(i)).ok);
     waitUntil([] { return false; }, 500);
     QVERIFY(storage::spoolState().waiting > 0);
-    QVERIFY(cluster("thaw", dir));
+    QVERIFY(server("thaw"));
     QVERIFY(waitUntil([] { return storage::spoolState().waiting == 0; }, 20000));
     const storage::Rows stored = rows("select coldata from data order by rowid");
     QCOMPARE(stored.size(), 250);
