@@ -67,6 +67,28 @@ int correctionAddress(int channel)
 
 } // namespace
 
+int writeReplyLength(const QByteArray &request)
+{
+    if (request.size() < 8)
+        return 0;
+    const quint8 function = quint8(request[1]);
+    const int address = (quint8(request[2]) << 8) | quint8(request[3]);
+    const int count = (quint8(request[4]) << 8) | quint8(request[5]);
+    if (function == 0x06)
+        return address >= 0x1020 && address <= 0x105F ? reply::typeAck : reply::echo;
+    if (function != 0x10)
+        return 0;
+    if (address == 0x1017 && count == 4)
+        return reply::mask;
+    if (address == 0x01F0)
+        return 0;
+    if (count == 4)
+        return reply::mxb;
+    if (count == 12)
+        return reply::its90;
+    return 0;
+}
+
 bool familyFromModel(const QString &model, Family *family)
 {
     if (model == QLatin1String("M702"))

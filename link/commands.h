@@ -43,6 +43,15 @@ constexpr int readM701 = 69;  // header, 16 floats, CRC
 constexpr int serial = 10;    // characters of a serial number
 } // namespace reply
 
+// The length in bytes of the reply that answers a write request, as the
+// command table gives it for that request: the single-register echo (8), the
+// M702 type acknowledgement (7), the mask (13), the linear correction (17),
+// the ITS-90 coefficients (33). 0 when the table judges no reply (the
+// cold-junction write) or the frame is none of its writes. Only the length is
+// given: a reply of that length with the request's slave and function and a
+// valid CRC answers it, whatever the bytes in between.
+int writeReplyLength(const QByteArray &request);
+
 // A built frame, or the reason none could be built.
 struct Frame
 {

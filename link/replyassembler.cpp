@@ -1,6 +1,10 @@
 #include "link/replyassembler.h"
 
+#include "link/commands.h"
 #include "link/frames.h"
+
+#include <QVector>
+#include <algorithm>
 
 #include <QtGlobal>
 
@@ -80,20 +84,27 @@ ReplyAssembler::Probe ReplyAssembler::probe(int at) const
     return p;
 }
 
-// The reply to a write: the 8-byte echo or a frame with a byte count,
-// whichever is whole and valid first.
+// The reply to a write: a frame of the length the request's reply has; when
+// no length is given, the first whole one of the usual lengths.
 ReplyAssembler::Probe ReplyAssembler::probeWrite(int at, int avail) const
 {
     Probe p;
     const quint8 function = quint8(m_buffer[at + 1]);
     if (function != m_expect.function)
         return p;
-    if (avail < 3) {
-        p.look = Look::Partial;
-        return p;
+    QVector<int> lengths;
+    if (m_expect.length > 0) {
+        lengths << m_expect.length;
+    } else {
+        if (avail < 3) {
+            p.look = Look::Partial;
+            return p;
+        }
+        lengths << 5 + quint8(m_buffer[at + 2]) << 8;
+        if (m_expect.requestLength > 0)
+            lengths << m_expect.requestLength;
+        std::sort(lengths.begin(), lengths.end());
     }
-    const int counted = 5 + quint8(m_buffer[at + 2]);
-    const int lengths[2] = {qMin(counted, 8), qMax(counted, 8)};
     bool pending = false;
     for (int length : lengths) {
         if (avail < length) {
@@ -107,7 +118,7 @@ ReplyAssembler::Probe ReplyAssembler::probeWrite(int at, int avail) const
             return p;
         }
     }
-    p.length = lengths[1];
+    p.length = lengths.last();
     p.look = pending ? Look::Partial : Look::BadCrc;
     return p;
 }
@@ -199,6 +210,10 @@ Expect Expect::of(const QByteArray &request, int values)
     // The M702 answers its measure request (a write of 0x101A) with readings.
     e.reading = e.function == 0x03 || (e.function == 0x06 && address == 0x101A);
     e.values = values;
+    if (!e.reading) {
+        e.length = writeReplyLength(request);
+        e.requestLength = request.size();
+    }
     return e;
 }
 

@@ -13,9 +13,13 @@
 //   single-register write: when both fit, the reading is preferred when its
 //   CRC holds, the echo otherwise; the expected number of values decides
 //   whether to wait for a longer reading.
-// - the reply to a write (function 06 or 0x10): the 8-byte echo, or a frame
-//   with a byte count (the M702's acknowledgements), whichever is whole and
-//   valid first.
+// - the reply to a write (function 06 or 0x10): judged by the one length the
+//   command table gives for that request (rtu::writeReplyLength), with the
+//   request's slave and function and a valid CRC, whatever the bytes in
+//   between: collectors answer a correction write with the request echoed
+//   whole or with a byte count, both 17 bytes. A write whose reply the table
+//   does not judge takes the first whole frame of the usual lengths (the
+//   8-byte reply, a counted frame, the request echoed).
 //
 // Line noise never swallows a reply: before waiting for more bytes the
 // assembler looks for a whole valid frame at any later offset, and the bytes
@@ -58,6 +62,8 @@ struct Expect
     quint8 function = 0x03; // the request's function code
     bool reading = true;    // a reading; false: the reply to a write
     int values = -1;        // values a reading carries, -1 when not known
+    int length = 0;         // a write's reply length; 0: not given
+    int requestLength = 0;  // the request's own length (an echo of it)
 
     // The expectation that goes with a request frame.
     static Expect of(const QByteArray &request, int values = -1);

@@ -250,6 +250,7 @@ void CollectorSim::parse()
         const QString hex = QString::fromLatin1(frame.toHex()).toUpper();
         m_frames << hex;
         emit frameReceived(hex);
+        m_request = frame;
         handle(frame);
     }
 }
@@ -343,7 +344,8 @@ void CollectorSim::handle(const QByteArray &frame)
         if (m702 && address == 0x01F0 && count == 2) {
             m_hasColdJunction = true;
             m_coldJunction = getFloat(data, 0);
-            send(reply(frame.left(6)));
+            send(m_opt.writeReplies == Options::WriteReplies::Echo ? frame
+                                                                    : reply(frame.left(6)));
             return;
         }
         if (address >= 0x0010 && address % 2 == 0 && (count == 4 || count == 12)) {
@@ -355,6 +357,10 @@ void CollectorSim::handle(const QByteArray &frame)
                 for (int i = 0; i < 6; ++i)
                     coefficients << getFloat(data, 4 * i);
                 m_its90[channel] = coefficients;
+            }
+            if (m_opt.writeReplies == Options::WriteReplies::Echo) {
+                send(frame);
+                return;
             }
             // Address, register count and the data written, after a byte count.
             body.append('\x10');
@@ -377,6 +383,8 @@ void CollectorSim::send(QByteArray bytes)
     if (m_opt.silentAfter >= 0 && m_replies >= m_opt.silentAfter)
         return;
     ++m_replies;
+    if (m_opt.alterReply)
+        bytes = m_opt.alterReply(m_request, bytes);
     if (m_opt.corruptEvery > 0 && m_replies % m_opt.corruptEvery == 0 && bytes.size() > 4)
         bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x5A);
 

@@ -38,6 +38,12 @@ struct Options
     // Function code of the M702's reading (its answer to the function-06
     // measure request): 0x03 or 0x06; collectors differ.
     quint8 readingFunction = 0x03;
+    // How a register-block write (function 0x10) whose reply the command
+    // table gives only by its length is answered: a byte count before the
+    // address, count and data written, or the request echoed whole. The
+    // mask write's reply has its layout given and keeps it either way.
+    enum class WriteReplies { Counted, Echo };
+    WriteReplies writeReplies = WriteReplies::Counted;
     // A chamber that follows the run in this workstation database (read
     // only): the channels read its air instead of the fixed set point.
     QString chamberDatabase;
@@ -54,6 +60,9 @@ struct Options
     bool silentDropsRequests = false;
     quint8 replyAddress = 0;  // answer as this slave (0: as asked)
     quint8 replyFunction = 0; // answer with this function code (0: as asked)
+    // Changes the reply to one request before it is sent (tests: a reply of
+    // the wrong length or with a bad CRC for one channel).
+    std::function<QByteArray(const QByteArray &request, const QByteArray &reply)> alterReply;
 
     // Time for the readings' drift and the reply delays (null: the system's).
     base::Clock *clock = nullptr;
@@ -128,6 +137,7 @@ private:
     QTimer *m_idle = nullptr;
     QTimer *m_pace = nullptr;
     QByteArray m_in;
+    QByteArray m_request; // the frame being answered
     QByteArray m_out; // paced output not yet written
     double m_paceCredit = 0;
     QStringList m_frames;

@@ -47,6 +47,11 @@ int main(int argc, char *argv[])
         "database");
     const QCommandLineOption readingFunction(
         "reading-function", "Function code of the M702 reading reply: 03 or 06.", "code", "03");
+    const QCommandLineOption writeReplies(
+        "write-replies",
+        "How register-block writes are answered: counted (a byte count, then the address, "
+        "count and data) or echo (the request echoed whole).",
+        "layout", "counted");
     const QCommandLineOption chunks("chunks", "Split every reply into N pieces.", "n", "1");
     const QCommandLineOption gap("chunk-gap", "Milliseconds between pieces.", "ms", "30");
     const QCommandLineOption delay("delay", "Milliseconds before each reply.", "ms", "0");
@@ -56,7 +61,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption baud("baud", "Pace replies at this line speed (0: at once).", "n",
                                   "0");
     parser.addOptions({model, serial, link, temp, hum, humid, channels, seed, readingFunction,
-                       chamber, chunks, gap, delay, corrupt, silent, exception, baud});
+                       writeReplies, chamber, chunks, gap, delay, corrupt, silent, exception, baud});
     parser.process(app);
 
     sim::Options opt;
@@ -81,6 +86,15 @@ int main(int argc, char *argv[])
         opt.readingFunction = 0x06;
     else {
         std::fprintf(stderr, "--reading-function must be 03 or 06\n");
+        return 2;
+    }
+    const QString layout = parser.value(writeReplies);
+    if (layout == QLatin1String("counted"))
+        opt.writeReplies = sim::Options::WriteReplies::Counted;
+    else if (layout == QLatin1String("echo"))
+        opt.writeReplies = sim::Options::WriteReplies::Echo;
+    else {
+        std::fprintf(stderr, "--write-replies must be counted or echo\n");
         return 2;
     }
     opt.chunks = parser.value(chunks).toInt();

@@ -8,6 +8,7 @@
 #include "tests/testkit.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QStackedWidget>
@@ -33,21 +34,100 @@ bool choose(QComboBox *box, const QString &text)
 
 } // namespace
 
+QList<QStringList> roadLayout(rtu::Family family)
+{
+    QList<QStringList> rows;
+    for (int i = 0; i < 4; ++i) {
+        QStringList row;
+        const QString ch = QString::number(101 + i);
+        switch (family) {
+        case rtu::Family::M702:
+            row = i < 2 ? QStringList{ch, QStringLiteral("铂电阻"), QStringLiteral("PT100-385"),
+                                      QStringLiteral("四线制")}
+                        : QStringList{ch, QStringLiteral("直流电压-H"), QString(), QString()};
+            break;
+        case rtu::Family::M701TC:
+            row = QStringList{ch, QStringLiteral("TC"), QStringLiteral("K"), QString()};
+            break;
+        case rtu::Family::M701RTD:
+            row = QStringList{ch, QStringLiteral("RTD"),
+                              i == 1 ? QStringLiteral("ITS90") : QStringLiteral("RTD"),
+                              QStringLiteral("四线制")};
+            break;
+        }
+        row << QStringLiteral("1") << QStringLiteral("0")
+            << (family == rtu::Family::M701TC ? QString() : QStringLiteral("100"));
+        while (row.size() < 14)
+            row << QString();
+        if (row[2] == QLatin1String("ITS90"))
+            for (int c = 9; c < 14; ++c)
+                row[c] = QStringLiteral("0.001");
+        rows << row;
+    }
+    return rows;
+}
+
+namespace {
+
+QString modelOf(rtu::Family family)
+{
+    switch (family) {
+    case rtu::Family::M701TC:
+        return QStringLiteral("M701-TC");
+    case rtu::Family::M701RTD:
+        return QStringLiteral("M701-RTD");
+    case rtu::Family::M702:
+        break;
+    }
+    return QStringLiteral("M702");
+}
+
+// Records one collector by scanning its port; empty when it worked.
+QString recordCollector(Form1 *page, sim::CollectorSim &collector, int number)
+{
+    child<QLineEdit>(page, "lineEdit")->setText(QString::number(number));
+    child<QLineEdit>(page, "lineEdit_2")->setText(QStringLiteral("Logger %1").arg(number));
+    if (!choose(child<QComboBox>(page, "comboBox"), modelOf(collector.options().family)))
+        return QStringLiteral("the model is not offered");
+    if (!choose(child<QComboBox>(page, "comboBox_2"), collector.portPath()))
+        return QStringLiteral("the collector's port is not listed");
+    if (!clickAndWait(page, QStringLiteral("pushButton")))
+        return QStringLiteral("the scan did not end");
+    if (child<QLineEdit>(page, "lineEdit_3")->text() != collector.options().serial)
+        return QStringLiteral("the scan found no serial number");
+    click(page, QStringLiteral("pushButton_3"));
+    return {};
+}
+
+// Writes the family's layout into one collector as the shown device.
+QString downloadLayout(Form3 *layout, sim::CollectorSim &collector)
+{
+    const QList<QStringList> rows = roadLayout(collector.options().family);
+    child<QLineEdit>(layout, "lenum")->setText(QString::number(rows.size()));
+    auto *table = child<QTableWidget>(layout, "twShow");
+    for (int r = 0; r < rows.size(); ++r)
+        for (int c = 0; c < rows[r].size(); ++c)
+            table->item(r, c)->setText(rows[r][c]);
+    if (!choose(child<QComboBox>(layout, "comboBox"), collector.portPath()))
+        return QStringLiteral("the layout page does not list the collector's port");
+    if (!clickAndWait(layout, QStringLiteral("pushButton_2")))
+        return QStringLiteral("the download did not end");
+    return {};
+}
+
+} // namespace
+
 QString walkTheRoad(MainWindow &w, sim::CollectorSim &collector, const Road &road)
 {
-    // Collector: scan, save, select.
+    // Collectors: scan, save; the first one selected.
     auto *collectors = open<Form1>(w, "action");
     if (!collectors)
         return QStringLiteral("no collector page");
-    child<QLineEdit>(collectors, "lineEdit")->setText(QStringLiteral("1"));
-    child<QLineEdit>(collectors, "lineEdit_2")->setText(QStringLiteral("Logger"));
-    if (!choose(child<QComboBox>(collectors, "comboBox_2"), collector.portPath()))
-        return QStringLiteral("the collector's port is not listed");
-    if (!clickAndWait(collectors, QStringLiteral("pushButton")))
-        return QStringLiteral("the scan did not end");
-    if (child<QLineEdit>(collectors, "lineEdit_3")->text() != collector.options().serial)
-        return QStringLiteral("the scan found no serial number");
-    click(collectors, QStringLiteral("pushButton_3"));
+    if (road.second)
+        if (QString e = recordCollector(collectors, *road.second, 2); !e.isEmpty())
+            return QStringLiteral("second collector: ") + e;
+    if (QString e = recordCollector(collectors, collector, 1); !e.isEmpty())
+        return e;
     click(collectors, QStringLiteral("pushButton_6"));
 
     // Equipment with its calibration points, selected with the ambient values.
@@ -61,23 +141,26 @@ QString walkTheRoad(MainWindow &w, sim::CollectorSim &collector, const Road &roa
     click(equipment, QStringLiteral("pushButton"));
     click(equipment, QStringLiteral("pushButton_4"));
 
-    // Layout: two resistance thermometers and two humidity transmitters.
+    // Layouts: device one, then device two on the second collector.
     auto *layout = open<Form3>(w, "action_7");
-    child<QLineEdit>(layout, "lenum")->setText(QStringLiteral("4"));
-    auto *table = child<QTableWidget>(layout, "twShow");
-    for (int r = 2; r < 4; ++r) {
-        table->item(r, 1)->setText(QStringLiteral("直流电压-H"));
-        table->item(r, 2)->setText(QString());
-        table->item(r, 3)->setText(QString());
+    if (QString e = downloadLayout(layout, collector); !e.isEmpty())
+        return e;
+    if (road.second) {
+        click(layout, QStringLiteral("pushButton_5"));
+        if (QString e = downloadLayout(layout, *road.second); !e.isEmpty())
+            return QStringLiteral("second collector: ") + e;
     }
-    if (!choose(child<QComboBox>(layout, "comboBox"), collector.portPath()))
-        return QStringLiteral("the layout page does not list the collector's port");
-    if (!clickAndWait(layout, QStringLiteral("pushButton_2")))
-        return QStringLiteral("the download did not end");
 
     // Every point, then processing.
     auto *run = open<shoudata>(w, "action_3");
     child<QLineEdit>(run, "lineEdit")->setText(QStringLiteral("1"));
+    if (road.second) {
+        child<QCheckBox>(run, "checkBox_2")->setChecked(true);
+        if (!choose(child<QComboBox>(run, "comboBox_6"), road.second->options().serial))
+            return QStringLiteral("the run page does not offer the second collector");
+        if (!choose(child<QComboBox>(run, "comboBox_4"), road.second->portPath()))
+            return QStringLiteral("the run page does not list the second collector's port");
+    }
     const QAbstractItemModel *live = child<QTableView>(run, "twshow")->model();
     for (int point = 0; point < road.points; ++point) {
         const int before = live->rowCount();

@@ -14,11 +14,20 @@ namespace testkit {
 
 struct Road
 {
+    // A second collector, recorded, given its layout as device two and run
+    // beside the first.
+    sim::CollectorSim *second = nullptr;
     QString equipment = QStringLiteral("Climatic chamber");
     int points = 2;       // 20 ℃ / 40 %RH, then 40 ℃ / 80 %RH
     int rowsPerPoint = 2; // live rows before the point is stopped
     int waitMs = 8000;    // for each point's rows
 };
+
+// The layout the road writes into a collector of `family`: four channels
+// (an M702 with two resistance thermometers and two humidity transmitters;
+// an M701-TC with type K thermocouples; an M701-RTD in four-wire connection
+// with ITS-90 coefficients on its second channel).
+QList<QStringList> roadLayout(rtu::Family family);
 
 // Empty when the road was walked to the end; otherwise where it stopped.
 QString walkTheRoad(MainWindow &w, sim::CollectorSim &collector, const Road &road = Road());

@@ -35,6 +35,10 @@ private slots:
     void silentCollectorFailsAndStoresNothing();
     void unconfirmedChannelsAreStoredButReported();
     void corruptedTypeAckIsUnconfirmed();
+    void everyProbeTypeInEitherWriteLayout_data();
+    void everyProbeTypeInEitherWriteLayout();
+    void oneBadReplyLeavesOnlyItsChannelUnconfirmed_data();
+    void oneBadReplyLeavesOnlyItsChannelUnconfirmed();
     void portThatCannotOpenSendsAndStoresNothing();
     void deviceTwoStoresIntoItsOwnTable();
     void failingStoreKeepsThePreviousLayout();
@@ -288,6 +292,134 @@ void ChannelsTest::corruptedTypeAckIsUnconfirmed()
     QCOMPARE(d.frames.size(), 3);
     QVERIFY(shown().value(0).startsWith("失败|"));
     QVERIFY(shown().value(0).contains("101"));
+}
+
+using WriteReplies = sim::Options::WriteReplies;
+Q_DECLARE_METATYPE(WriteReplies)
+Q_DECLARE_METATYPE(rtu::Family)
+
+namespace {
+
+// A table of every probe type the family takes: a resistance thermometer
+// with ITS-90 coefficients, a thermocouple with fixed compensation, the two
+// DC-voltage transmitters.
+Rows everyProbeType(rtu::Family family)
+{
+    const QStringList its90{"1", "0", "100.2", "", "", "0.0039", "-5.8e-7", "0", "1e-5", "2e-6"};
+    switch (family) {
+    case rtu::Family::M701TC:
+        return {row("101", "TC", "K", "", {"1.01", "-0.2"}), row("102", "TC", "K", ""),
+                row("103", "TC", "K", "", {"0.99", "0.1"})};
+    case rtu::Family::M701RTD:
+        return {row("101", "RTD", "ITS90", "四线制", its90), row("102", "RTD", "RTD", "四线制"),
+                row("103", "RTD", "ITS90", "四线制", its90)};
+    case rtu::Family::M702:
+        break;
+    }
+    return {row("101", "铂电阻", "PT100-385", "四线制", {"1.5", "-0.25"}),
+            row("102", "铂电阻", "ITS90", "三线制", its90), row("103", "直流电压-T", "", ""),
+            row("104", "直流电压-H", "", ""),
+            row("105", "热电偶", "K", "", {"1", "0", "", "固定补偿", "22.5"})};
+}
+
+void addFamilyLayoutRows()
+{
+    QTest::addColumn<rtu::Family>("family");
+    QTest::addColumn<WriteReplies>("layout");
+    const QList<QPair<const char *, rtu::Family>> families{{"M702", rtu::Family::M702},
+                                                           {"M701-TC", rtu::Family::M701TC},
+                                                           {"M701-RTD", rtu::Family::M701RTD}};
+    for (const auto &f : families)
+        for (WriteReplies layout : {WriteReplies::Counted, WriteReplies::Echo})
+            QTest::addRow("%s, %s", f.first, layout == WriteReplies::Echo ? "echo" : "counted")
+                << f.second << layout;
+}
+
+// The channel a register-block write configures (0: none).
+int channelOfBlockWrite(const QByteArray &request)
+{
+    if (request.size() < 8 || quint8(request[1]) != 0x10)
+        return 0;
+    const int address = (quint8(request[2]) << 8) | quint8(request[3]);
+    if (address < 0x10 || address > 0x8E)
+        return 0;
+    return (address + 186) / 2;
+}
+
+} // namespace
+
+void ChannelsTest::everyProbeTypeInEitherWriteLayout_data()
+{
+    addFamilyLayoutRows();
+}
+
+void ChannelsTest::everyProbeTypeInEitherWriteLayout()
+{
+    QFETCH(rtu::Family, family);
+    QFETCH(WriteReplies, layout);
+    TempDatabase db;
+    sim::Options opt;
+    opt.family = family;
+    opt.writeReplies = layout;
+    const Rows rows = everyProbeType(family);
+    const Download d = download(rows, opt);
+    QVERIFY(d.collector);
+    QCOMPARE(firstLines(), QStringList{"成功|设置完成!"});
+    QCOMPARE(channelTable(storage::Device::A), rows);
+    // What the collector keeps is what the table says.
+    if (family == rtu::Family::M702) {
+        QCOMPARE(d.frames.size(), 1 + 5 * 2 + 1 + 1); // mask, type+MX+B each, ITS-90, cold junction
+        QCOMPARE(d.collector->correction(101), qMakePair(1.5f, -0.25f));
+        QCOMPARE(d.collector->its90(102).value(0), 100.2f);
+        QCOMPARE(d.collector->coldJunction(), 22.5f);
+        QCOMPARE(d.collector->channelType(105), QString("A740"));
+        QCOMPARE(storage::readSelection().value.roadA, QString("3;1;1;"));
+    } else if (family == rtu::Family::M701TC) {
+        QCOMPARE(d.frames.size(), 1 + 3);
+        QCOMPARE(d.collector->correction(103), qMakePair(0.99f, 0.1f));
+    } else {
+        QCOMPARE(d.frames.size(), 1 + 2);
+        QCOMPARE(d.collector->its90(103).value(1), 0.0039f);
+        QVERIFY(d.collector->its90(102).isEmpty());
+    }
+}
+
+void ChannelsTest::oneBadReplyLeavesOnlyItsChannelUnconfirmed_data()
+{
+    addFamilyLayoutRows();
+}
+
+void ChannelsTest::oneBadReplyLeavesOnlyItsChannelUnconfirmed()
+{
+    QFETCH(rtu::Family, family);
+    QFETCH(WriteReplies, layout);
+    TempDatabase db;
+    sim::Options opt;
+    opt.family = family;
+    opt.writeReplies = layout;
+    // The first register-block reply of 101 one byte short (a wrong length),
+    // that of 103 with its last byte changed (a bad CRC).
+    QSet<int> altered;
+    opt.alterReply = [&altered](const QByteArray &request, QByteArray reply) {
+        const int channel = channelOfBlockWrite(request);
+        if (altered.contains(channel))
+            return reply;
+        if (channel == 101) {
+            reply.chop(1);
+            altered << channel;
+        } else if (channel == 103) {
+            reply[reply.size() - 1] = char(reply[reply.size() - 1] ^ 0x01);
+            altered << channel;
+        }
+        return reply;
+    };
+    const Rows rows = everyProbeType(family);
+    const Download d = download(rows, opt);
+    QVERIFY(d.collector);
+    QCOMPARE(altered, (QSet<int>{101, 103}));
+    QCOMPARE(shown(), QStringList{"失败|通道 101、103 未得到采集器确认，请重新设置。"});
+    // The table is stored all the same: the collector holds the rest of it.
+    QCOMPARE(channelTable(storage::Device::A), rows);
 }
 
 void ChannelsTest::portThatCannotOpenSendsAndStoresNothing()

@@ -25,7 +25,92 @@ class EndToEndTest : public QObject
 
 private slots:
     void wholeCalibrationWithoutHardware();
+    void everyFamilyAndReplyLayout_data();
+    void everyFamilyAndReplyLayout();
 };
+
+using WriteReplies = sim::Options::WriteReplies;
+Q_DECLARE_METATYPE(WriteReplies)
+Q_DECLARE_METATYPE(rtu::Family)
+
+void EndToEndTest::everyFamilyAndReplyLayout_data()
+{
+    QTest::addColumn<rtu::Family>("family");
+    QTest::addColumn<int>("function"); // of the M702's reading
+    QTest::addColumn<WriteReplies>("layout");
+    QTest::addColumn<bool>("two");
+    const QList<QPair<const char *, rtu::Family>> families{{"M702", rtu::Family::M702},
+                                                           {"M701-TC", rtu::Family::M701TC},
+                                                           {"M701-RTD", rtu::Family::M701RTD}};
+    for (const auto &f : families)
+        for (int function : {3, 6}) {
+            if (function == 6 && f.second != rtu::Family::M702)
+                continue; // an M701 reads with function 03 only
+            for (WriteReplies layout : {WriteReplies::Counted, WriteReplies::Echo})
+                for (bool two : {false, true})
+                    QTest::addRow("%s, reading %02d, %s, %s", f.first, function,
+                                  layout == WriteReplies::Echo ? "echo" : "counted",
+                                  two ? "two collectors" : "one")
+                        << f.second << function << layout << two;
+        }
+}
+
+// The road on every collector family, reading function and write-reply
+// layout a collector may have, with one and two collectors.
+void EndToEndTest::everyFamilyAndReplyLayout()
+{
+    if (onServer())
+        QSKIP("the replies a collector sends do not depend on the database");
+    QFETCH(rtu::Family, family);
+    QFETCH(int, function);
+    QFETCH(WriteReplies, layout);
+    QFETCH(bool, two);
+    prompts::setScripted(true);
+    TempDatabase db;
+    QVERIFY(db.ok());
+    std::unique_ptr<sim::CollectorSim> collectors[2];
+    for (int i = 0; i < (two ? 2 : 1); ++i) {
+        sim::Options opt;
+        opt.family = family;
+        opt.serial = QStringLiteral("ORV70") + QString::number(int(family)) + QStringLiteral("000") +
+                     QString::number(i + 1);
+        opt.readingFunction = quint8(function);
+        opt.writeReplies = layout;
+        opt.temperature = 20;
+        if (family == rtu::Family::M702)
+            opt.humidityChannels = {103, 104};
+        collectors[i] = startSim(opt);
+        QVERIFY(collectors[i]);
+    }
+    setExtraPorts(two ? QStringList{collectors[0]->portPath(), collectors[1]->portPath()}
+                      : QStringList{collectors[0]->portPath()});
+    MainWindow w(db.path());
+    Road road;
+    road.points = 1;
+    road.rowsPerPoint = 1;
+    road.second = collectors[1].get();
+    const QString stopped = walkTheRoad(w, *collectors[0], road);
+    setExtraPorts({});
+    QVERIFY2(stopped.isEmpty(), qPrintable(stopped));
+    QVERIFY2(!shown().join('\n').contains("失败"), qPrintable(shown().join('\n')));
+    QCOMPARE(firstLines().count("成功|设置完成!"), two ? 2 : 1);
+    QCOMPARE(firstLines().last(), QString("提示|处理完成！"));
+
+    const storage::Row header = rows("select * from datamark").value(0);
+    const storage::Rows samples = rows("select coldata from data");
+    QVERIFY(samples.size() >= road.rowsPerPoint);
+    QCOMPARE(header.value(11), QString::number(samples.size()));
+    for (const storage::Row &sample : samples) {
+        const QStringList values = sample.value(0).split(';', Qt::SkipEmptyParts);
+        QCOMPARE(values.size(), two ? 8 : 4);
+        // Temperatures near the chamber's 20 ℃, the M702's humidity near 60 %RH.
+        for (int i = 0; i < values.size(); ++i) {
+            const bool humidity = family == rtu::Family::M702 && i % 4 >= 2;
+            QVERIFY2(qAbs(values[i].toDouble() - (humidity ? 60.0 : 20.0)) < 2.0,
+                     qPrintable(sample.value(0)));
+        }
+    }
+}
 
 void EndToEndTest::wholeCalibrationWithoutHardware()
 {
