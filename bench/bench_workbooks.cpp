@@ -26,18 +26,27 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("ORVEN_TEMPLATES"))
         qputenv("ORVEN_TEMPLATES", QByteArray(ORVEN_APP_DIR));
     testkit::TempDatabase db;
-    const int samples = 100000, channels = 64;
-    if (!fillCalibration(db.path(), QStringLiteral("2024-05-01 00:00:00"), samples, channels, 10000,
-                         true))
+    const int samples = sized(100000, 2000), channels = 64;
+    if (!fillCalibration(db.path(), QStringLiteral("2024-05-01 00:00:00"), samples, channels,
+                         samples / 10, true))
         return 1;
     storage::insertEquipment(
         testkit::equipmentRow({"Chamber", "Client", "Addr", "温度", "M", "E", "<2立方米", "64", "0",
                                "Maker", "2020-01", "20", "40", "", "", "10"},
                               {}, {}));
+    storage::insertCollector({"1", "One", "M702", "/dev/null", "ORV7020001", "0.1", "1", "0.01",
+                              "0.1", "C-1", "0.05", "0.8", "2", "2", "2030-01-01"});
+    if (!keepRecords(QStringLiteral("2024-05-01 00:00:00"))) {
+        std::fprintf(stderr, "bench_workbooks: the records could not be kept with the run\n");
+        return 1;
+    }
     Form6 page;
     page.show();
     QMetaObject::invokeMethod(&page, "on_tbnum_cellClicked", Q_ARG(int, 0), Q_ARG(int, 1));
-    testkit::waitUntil([&] { return page.loadedCalibration() != nullptr; }, 60000);
+    if (!testkit::waitUntil([&] { return page.loadedCalibration() != nullptr; }, 60000)) {
+        std::fprintf(stderr, "bench_workbooks: the calibration did not load\n");
+        return 1;
+    }
 
     qint64 peak = residentBytes();
     const qint64 before = peak;

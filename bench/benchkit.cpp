@@ -1,5 +1,9 @@
 #include "bench/benchkit.h"
 
+#include "storage/statements.h"
+#include "tests/testkit.h"
+
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <sqlite3.h>
@@ -60,6 +64,24 @@ bool fillCalibration(const QString &dbPath, const QString &begin, int samples, i
     ok = ok && sqlite3_exec(db, "commit", nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
     return ok;
+}
+
+bool keepRecords(const QString &dtbegin)
+{
+    const storage::Rows headers = testkit::rows(
+        QStringLiteral("select * from datamark where dtbegin='%1'").arg(dtbegin));
+    if (headers.size() != 1)
+        return false;
+    const storage::RunHeader header = storage::RunHeader::fromRow(headers.first());
+    const base::Result<storage::Snapshot> records =
+        storage::currentRecords(header.equipname, {header.collector});
+    return records.ok && storage::storeCalibration(header, records.value, true).ok;
+}
+
+bool quick()
+{
+    return QCoreApplication::arguments().contains(QStringLiteral("--quick")) ||
+           qEnvironmentVariableIntValue("ORVEN_BENCH_QUICK") == 1;
 }
 
 qint64 residentBytes()

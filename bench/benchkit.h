@@ -15,6 +15,20 @@ namespace benchkit {
 // them when `header` is set. Returns false on any SQLite error.
 bool fillCalibration(const QString &dbPath, const QString &begin, int samples, int channels,
                      int perPoint, bool header);
+// Keeps the current equipment, collector and laboratory records with the
+// calibration that begins at `dtbegin`, as processing keeps them; false when
+// they could not be stored.
+bool keepRecords(const QString &dtbegin);
+
+// The quick form (--quick on the command line, or ORVEN_BENCH_QUICK=1): the
+// same measurements on less data, for CI to see that every benchmark still
+// measures. A benchmark fails when it cannot measure, never on its timing.
+bool quick();
+inline int sized(int full, int small)
+{
+    return quick() ? small : full;
+}
+
 // Resident set size of this process, bytes.
 qint64 residentBytes();
 
