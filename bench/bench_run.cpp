@@ -71,13 +71,13 @@ int main(int argc, char *argv[])
     });
     tick.start(1);
     rig.start();
-    const int samples = sized(15, 5);
+    const int samples = benchkit::sized(15, 5);
     testkit::waitUntil([&] { return latencies.size() >= samples; }, 60000);
     tick.stop();
     const qint64 runWorst = worst;
     // Allocations per sample over ten more samples: the whole program
     // (reading the replies, the table, the curves, the monitor, storing).
-    const int counted = sized(10, 3), from = latencies.size();
+    const int counted = benchkit::sized(10, 3), from = latencies.size();
     allocations = 0;
     counting = true;
     testkit::waitUntil([&] { return latencies.size() >= from + counted; }, 30000);
