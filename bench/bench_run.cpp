@@ -2,6 +2,7 @@
 // replies paced at 9600 baud: the longest event-loop stall and the time from
 // a sample's completing bytes to its row being shown and stored.
 
+#include "bench/benchkit.h"
 #include "tests/runkit.h"
 
 #include <QApplication>
