@@ -20,12 +20,14 @@ trap cleanup EXIT
 # behaves like a chamber: it follows the run in the workstation's database
 # (read only) and its channels settle to the set values of the point being
 # run, a few tenths apart, moving by a few hundredths. It answers the
-# measurement request with function 06, as the collectors' reply layout has it.
+# measurement request with function 06, as the collectors' reply layout has it,
+# and echoes its correction and coefficient writes whole.
+# ORVEN_SIM_ARGS adds options (e.g. "--write-replies counted").
 SIM_LINK=${ORVEN_SIM_LINK:-/tmp/orven-m702}
 DB=${ORVEN_DB:-$ROOT/build/app/ORVDB.db3}
 build/sim/orven-sim --model M702 --serial ORV7020001 --link "$SIM_LINK" \
   --humidity-channels 103,104 --chamber "$DB" --reading-function 06 \
-  2> build/orven-sim.log > build/orven-sim.port &
+  --write-replies echo ${ORVEN_SIM_ARGS:-} 2> build/orven-sim.log > build/orven-sim.port &
 pids+=($!)
 for _ in $(seq 50); do [ -s build/orven-sim.port ] && break; sleep 0.1; done
 echo "simulated M702 on $(cat build/orven-sim.port)"

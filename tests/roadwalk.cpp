@@ -1,4 +1,5 @@
-// One station walking the operator's road against the laboratory's server,
+// One station walking the operator's road against the laboratory's server
+// (or a database file),
 // on the display, with a simulated collector of its own whose chamber
 // follows the run; then the query page once the server holds as many
 // calibrations as asked for. Run two at once (two station names) under
@@ -34,6 +35,9 @@ int main(int argc, char **argv)
     sim::Options opt;
     opt.serial = args[2];
     opt.humidityChannels = {103, 104};
+    // As the run command starts it: readings with function 06, writes echoed.
+    opt.readingFunction = 0x06;
+    opt.writeReplies = sim::Options::WriteReplies::Echo;
     opt.chamberDatabase = args[1]; // the chamber follows this station's run on the server
     auto collector = testkit::startSim(opt);
     if (!collector) {
