@@ -917,9 +917,17 @@ Result<QList<Sample>> unprocessedRun()
     if (serverOffline())
         return base::failure(offlineWriteText());
     using R = Result<QList<Sample>>;
+    // After this station's last calibration: on a server other stations
+    // process theirs whenever they like, and their ends say nothing of this
+    // station's samples.
+    const QString ownEnd = databaseIsServer()
+                               ? QStringLiteral("select max(dtend) as m from orven.datamark "
+                                                "where station=current_setting('orven.station')")
+                               : QStringLiteral("select max(dtend) as m from datamark");
     const Result<Row> last = selectFirst(
         QStringLiteral("select max(m), (select value from orven_state where key='setAsideThrough') "
-                       "from (select max(dtend) as m from datamark) as last"),
+                       "from (%1) as last")
+            .arg(ownEnd),
         2);
     if (!last)
         return R::failure(last.error);

@@ -11,6 +11,7 @@
 #include "tests/calibkit.h"
 #include "tests/runkit.h"
 
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -68,7 +69,32 @@ private slots:
     void startsWhileServerDown();
     void hungServerNeverHoldsUpTheWindow();
     void sameBeginningAsAnotherStation();
+    void unprocessedRunIsThisStationsOwn();
 };
+
+// Station S2 left 60 samples unprocessed; S1 then processed a calibration
+// that ended later. S2 is still offered its 60 samples.
+void ServerTest::unprocessedRunIsThisStationsOwn()
+{
+    qputenv("ORVEN_STATION", "S2");
+    TempDatabase db;
+    QVERIFY(db.ok());
+    const QDateTime t0 = QDateTime::fromString("2026-01-01 10:00:00", "yyyy-MM-dd HH:mm:ss");
+    for (int i = 0; i < 60; ++i)
+        QVERIFY(sql(QString("insert into orven.data (equipname, jdnum, coltime, colname, coldata, "
+                            "station, run) values ('Chamber', '检点1', '%1', '1-101;', '25.000;', "
+                            "'S2', 'S2/1')")
+                        .arg(t0.addSecs(i).toString("yyyy-MM-dd HH:mm:ss"))));
+    QVERIFY(sql("insert into orven.datamark (num, dtbegin, dtend, pointnum, equipname, station, "
+                "run) values ('1', '2026-01-01 10:30:00', '2026-01-01 11:00:00', '1', 'Oven', "
+                "'S1', 'S1/1')"));
+    const base::Result<QList<storage::Sample>> run = storage::unprocessedRun();
+    qunsetenv("ORVEN_STATION");
+    QVERIFY2(run.ok, qPrintable(run.error));
+    QCOMPARE(run.value.size(), 60);
+    QCOMPARE(run.value.first().coltime, QString("2026-01-01 10:00:00"));
+    QCOMPARE(run.value.last().equipname, QString("Chamber"));
+}
 
 void ServerTest::stationB()
 {
