@@ -63,7 +63,9 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
     } else if (!opened) {
         // Reported once; the program still starts and every page reports its own failures.
         prompts::about(this, QStringLiteral("失败"),
-                       QStringLiteral("无法打开数据库 %1：%2").arg(path, opened.error));
+                       QStringLiteral("无法打开数据库 %1：%2")
+                           .arg(storage::databaseDisplay(path),
+                                storage::withoutPassword(opened.error, path)));
     } else if (readOnly && !storage::databaseIsServer()) {
         prompts::about(this, QStringLiteral("提示"),
                        QStringLiteral("数据库所在的文件夹不能写入：\n%1\n"

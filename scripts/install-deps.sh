@@ -17,6 +17,8 @@ PACKAGES=(
   desktop-file-utils
   # the shared-database back end and the tests' own throw-away server
   libqt5sql5-psql postgresql
+  # whether a server answers at all (a refused login is no outage)
+  libpq-dev
   xvfb xauth imagemagick
 )
 

@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLockFile>
+#include <QMutex>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QSqlDatabase>
@@ -23,6 +24,7 @@
 #include <QUrlQuery>
 #include <QVariant>
 #include <atomic>
+#include <libpq-fe.h>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -66,6 +68,61 @@ QString serverDisplay(const QString &url)
     QUrl u(url);
     u.setPassword(QString());
     return u.toString();
+}
+
+QString databaseDisplay(const QString &pathOrUrl)
+{
+    return isServerUrl(pathOrUrl) ? serverDisplay(pathOrUrl) : pathOrUrl;
+}
+
+QString withoutPassword(const QString &text, const QString &pathOrUrl)
+{
+    if (!isServerUrl(pathOrUrl))
+        return text;
+    const QUrl u(pathOrUrl);
+    QString out = text;
+    out.replace(pathOrUrl, serverDisplay(pathOrUrl));
+    const QString password = u.password();
+    if (password.isEmpty())
+        return out;
+    const QString encoded = u.password(QUrl::FullyEncoded);
+    for (const QString &p : {encoded, password})
+        out.replace(QLatin1Char(':') + p + QLatin1Char('@'), QStringLiteral("@"));
+    // A password of some length is never shown, whatever stands around it.
+    if (password.size() >= 4) {
+        out.replace(password, QStringLiteral("******"));
+        out.replace(encoded, QStringLiteral("******"));
+    }
+    return out;
+}
+
+namespace {
+QMutex g_refusalMutex;
+QString g_refusal; // why the server refused this station's login
+} // namespace
+
+bool serverAnswers(const QString &url)
+{
+    QUrl u(url);
+    QUrlQuery query(u);
+    if (!query.hasQueryItem(QStringLiteral("connect_timeout")))
+        query.addQueryItem(QStringLiteral("connect_timeout"), QStringLiteral("5"));
+    u.setQuery(query);
+    // PQping says whether a server accepts connections at all, without
+    // logging in: a refused login, a missing database still answer.
+    return PQping(u.toString(QUrl::FullyEncoded).toUtf8().constData()) == PQPING_OK;
+}
+
+void noteRefusal(const QString &why)
+{
+    QMutexLocker lock(&g_refusalMutex);
+    g_refusal = why;
+}
+
+QString serverRefusal()
+{
+    QMutexLocker lock(&g_refusalMutex);
+    return g_refusal;
 }
 
 QString stationName()
@@ -255,10 +312,20 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
             QStringLiteral("没有 PostgreSQL 的 Qt 驱动（Debian 软件包 libqt5sql5-psql）"));
     configure(db, u);
     if (!db.open()) {
+        const QString why = withoutPassword(db.lastError().text().trimmed(), url);
+        // A server that answers but refuses (the password, the user, the
+        // database) is no outage: waiting for it changes nothing.
+        if (serverAnswers(url)) {
+            noteRefusal(why);
+            return Status::failure(
+                QStringLiteral("数据库服务器 %1 拒绝了连接（用户名、密码或数据库名不对？）：%2\n"
+                               "请改正数据库设置后重新启动工作站。")
+                    .arg(serverDisplay(url), why));
+        }
         if (unreachable)
             *unreachable = true;
-        return Status::failure(QStringLiteral("连接数据库服务器 %1 失败：%2")
-                                   .arg(serverDisplay(url), db.lastError().text().trimmed()));
+        return Status::failure(
+            QStringLiteral("连接数据库服务器 %1 失败：%2").arg(serverDisplay(url), why));
     }
     if (create) {
         if (const Status st = ensureServerSchema(db); !st)
@@ -431,6 +498,8 @@ static void startProbe()
             configure(db, QUrl(url));
             db.setConnectOptions(QStringLiteral("connect_timeout=5"));
             ok = db.open();
+            if (!ok && serverAnswers(url))
+                noteRefusal(withoutPassword(db.lastError().text().trimmed(), url));
             db.close();
         }
         QSqlDatabase::removeDatabase(name);
@@ -447,6 +516,7 @@ void stopProbe()
         g_probe.join();
     g_probing = false;
     g_answers = false;
+    noteRefusal(QString()); // the settings may have changed: ask again
 }
 
 void enterOffline(const QString &url, bool create, const QString &run, const QString &taken,
@@ -525,6 +595,9 @@ static bool goOnline()
 
 bool reconnectIfLost()
 {
+    // Refused, not away: asking again would only be refused again.
+    if (!serverRefusal().isEmpty())
+        return false;
     if (g_offline) {
         if (!g_answers) {
             startProbe();
@@ -569,6 +642,10 @@ bool reconnectIfLost()
 
 QString serverAwayText()
 {
+    if (const QString refused = serverRefusal(); !refused.isEmpty())
+        return QStringLiteral("数据库服务器拒绝了这个工作站的登录（用户名、密码或数据库名不对？），"
+                              "请改正数据库设置后重新启动工作站：") +
+               refused;
     const QString why =
         QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false)
             .lastError()

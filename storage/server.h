@@ -18,6 +18,20 @@ namespace storage {
 bool isServerUrl(const QString &text);
 // The URL without its password, for the About box and messages.
 QString serverDisplay(const QString &url);
+// A database as messages name it: a file as it is, a server's URL without
+// its password.
+QString databaseDisplay(const QString &pathOrUrl);
+// `text` (a message, a driver's reason) with every spelling of the
+// password of `pathOrUrl` taken out.
+QString withoutPassword(const QString &text, const QString &pathOrUrl);
+
+// True when a server answers at `url` at all (it may still refuse the
+// login); false when nothing answers in time.
+bool serverAnswers(const QString &url);
+// Why the server refused this station's login (empty when it did not): no
+// outage, so nobody tries again until the settings change.
+QString serverRefusal();
+void noteRefusal(const QString &why);
 
 // The station this workstation records as: $ORVEN_STATION, else the
 // settings' "database/station", else the host name.

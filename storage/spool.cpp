@@ -191,7 +191,9 @@ void senderLoop(const QString &url, const QString &station, const QString &path)
         const bool waiting = from.isOpen() && countWaiting(from) > 0;
         if (waiting) {
             QSqlDatabase server = QSqlDatabase::database(QLatin1String(kSenderServer), false);
-            if (!server.isOpen()) {
+            if (!server.isOpen() && !serverRefusal().isEmpty()) {
+                setLastError(serverAwayText()); // refused: no login again until restarted
+            } else if (!server.isOpen()) {
                 server = QSqlDatabase();
                 QSqlDatabase::removeDatabase(QLatin1String(kSenderServer));
                 const Status st =

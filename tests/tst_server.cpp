@@ -2,6 +2,8 @@
 // calibration with exactly its own samples; one workstation per station
 // name; a schema newer than the program refused; "全清" of one station.
 
+#include "app/mainwindow.h"
+#include "pages/prompts.h"
 #include "pages/reports/form6.h"
 #include "results/calibration.h"
 #include "storage/database.h"
@@ -20,6 +22,7 @@
 #include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QUrl>
 
 using namespace testkit;
 
@@ -70,7 +73,36 @@ private slots:
     void hungServerNeverHoldsUpTheWindow();
     void sameBeginningAsAnotherStation();
     void unprocessedRunIsThisStationsOwn();
+    void refusedLoginIsNoOutageAndNoPasswordIsShown();
 };
+
+// A database that does not exist on a server that answers: refused, not
+// away. The workstation says so once (no password anywhere), does not start
+// on its copy and does not try again; orven-report fails the same way.
+void ServerTest::refusedLoginIsNoOutageAndNoPasswordIsShown()
+{
+    QUrl url(qEnvironmentVariable("ORVEN_TEST_SERVER"));
+    url.setPassword("Geheim-2026");
+    url.setPath("/no_such_database");
+    prompts::setScripted(true);
+    prompts::clearRecords();
+    {
+        MainWindow w(url.toString());
+        const QStringList boxes = shown();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].startsWith("失败|") && boxes[0].contains("拒绝"), qPrintable(boxes[0]));
+        QVERIFY2(!boxes[0].contains("Geheim"), qPrintable(boxes[0]));
+        QVERIFY(!storage::serverOffline());
+        QVERIFY(!storage::serverRefusal().isEmpty());
+        QVERIFY(!storage::reconnectIfLost());
+        QVERIFY(!storage::serverAwayText().contains("Geheim"));
+    }
+    storage::closeDatabase();
+    const ToolRun r = runReport({"--db", url.toString(QUrl::FullyEncoded), "list"});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(!r.err.contains("Geheim") && QString::fromUtf8(r.err).contains("拒绝"),
+             r.err.constData());
+}
 
 // Station S2 left 60 samples unprocessed; S1 then processed a calibration
 // that ended later. S2 is still offered its 60 samples.

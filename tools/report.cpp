@@ -292,7 +292,8 @@ QString usage()
                "  --help        this text\n"
                "\n"
                "Exit status: 0 done, 1 failed (reason on standard error), 2 bad usage.\n")
-        .arg(storage::databaseLocation().path, storage::databaseLocation().why);
+        .arg(storage::databaseDisplay(storage::databaseLocation().path),
+             storage::databaseLocation().why);
 }
 
 int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
@@ -305,8 +306,11 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         return 2;
     };
     auto fail = [&](const QString &reason) {
-        err << "orven-report: " << QString(reason).replace(QLatin1Char('\n'), QLatin1Char(' '))
-            << "\n";
+        // A server named anywhere (--db, migrate --to) is never shown with its password.
+        QString text = storage::withoutPassword(reason, db);
+        for (const QString &arg : argsIn)
+            text = storage::withoutPassword(text, arg.mid(arg.indexOf(QLatin1String("postgres"))));
+        err << "orven-report: " << text.replace(QLatin1Char('\n'), QLatin1Char(' ')) << "\n";
         err.flush();
         return 1;
     };
