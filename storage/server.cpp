@@ -593,19 +593,50 @@ static bool goOnline()
     return true;
 }
 
-bool reconnectIfLost()
+// Whether the server answers, as the probe thread found out; asked for
+// again, and waited for up to `waitMs`.
+static bool serverAnswered(int waitMs)
+{
+    if (!g_answers) {
+        startProbe();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        while (g_probing && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (!g_answers)
+        return false;
+    g_answers = false;
+    return true;
+}
+
+bool connectionBroken()
+{
+    QSqlDatabase db =
+        QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
+    const void *conn = handleOf(db);
+    if (!conn)
+        return false;
+    if (PQstatus(static_cast<const PGconn *>(conn)) == CONNECTION_BAD)
+        return true;
+    // libpq does not always mark a session the server closed: one that
+    // cannot run the smallest statement is cut off (a closed socket fails
+    // at once).
+    QSqlQuery probe(db);
+    return !probe.exec(QStringLiteral("select 1"));
+}
+
+bool reopenIfBroken()
+{
+    return databaseIsServer() && !g_offline && connectionBroken() && reconnectIfLost(150);
+}
+
+bool reconnectIfLost(int waitMs)
 {
     // Refused, not away: asking again would only be refused again.
     if (!serverRefusal().isEmpty())
         return false;
-    if (g_offline) {
-        if (!g_answers) {
-            startProbe();
-            return false;
-        }
-        g_answers = false;
-        return goOnline();
-    }
+    if (g_offline)
+        return serverAnswered(waitMs) && goOnline();
     QSqlDatabase db =
         QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
     if (!db.isValid() || g_url.isEmpty())
@@ -619,12 +650,7 @@ bool reconnectIfLost()
         db.close();
     }
     if (!db.isOpen()) {
-        if (!g_answers) {
-            startProbe();
-            return false;
-        }
-        g_answers = false;
-        if (!db.open())
+        if (!serverAnswered(waitMs) || !db.open())
             return false;
     }
     g_run.clear(); // set again on the new session by the next sample

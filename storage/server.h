@@ -56,7 +56,16 @@ Status lockStation(const QString &connection);
 // connection holds, or was opened again (the server was away). Whether the
 // server answers again is found out on a thread of its own, so this never
 // waits for a connection timeout.
-bool reconnectIfLost();
+// `waitMs`: how long the caller may wait for that thread's answer (a server
+// that restarted answers within milliseconds; one that does not answer is
+// left to the thread).
+bool reconnectIfLost(int waitMs = 0);
+// The default connection's session was cut (the server restarted, the
+// network dropped): libpq says so.
+bool connectionBroken();
+// After a statement failed on a cut session: opened and set up again within
+// a moment, so the statement can be tried once more.
+bool reopenIfBroken();
 // Ends that thread (the database is closed).
 void stopProbe();
 // Before a statement: false while the server is away (its session was lost

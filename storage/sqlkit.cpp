@@ -1,10 +1,23 @@
 #include "storage/sqlkit.h"
+#include "storage/transaction.h"
 
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QVariant>
 
 namespace storage {
+
+static int g_transactionDepth = 0;
+
+bool inTransactionNow()
+{
+    return g_transactionDepth > 0;
+}
+
+void enterTransaction(bool entering)
+{
+    g_transactionDepth += entering ? 1 : -1;
+}
 
 QString placeholders(int n)
 {

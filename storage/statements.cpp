@@ -50,7 +50,7 @@ bool isRead(const QString &sql)
     return sql.startsWith(QLatin1String("select"), Qt::CaseInsensitive);
 }
 
-bool run(QSqlQuery &q, const QString &sql, const QStringList &values)
+bool run(QSqlQuery &q, const QString &sql, const QStringList &values, bool retry = true)
 {
     g_refusal.clear();
     // Started without the server: the station's records are read from its
@@ -71,12 +71,22 @@ bool run(QSqlQuery &q, const QString &sql, const QStringList &values)
     if (ok && databaseIsServer() && !isRead(sql) &&
         !sql.startsWith(QLatin1String("insert into data ")))
         refreshLocalCopySoon();
+    // A session cut off (the server restarted) is opened again and the
+    // statement tried once more: it never reached the server. Inside a
+    // transaction the whole transaction is tried again instead.
+    if (!ok && databaseIsServer() && !inTransactionNow() && retry && reopenIfBroken()) {
+        // A query of the closed session is no use on the new one.
+        const bool forwardOnly = q.isForwardOnly();
+        q = QSqlQuery(defaultConnection());
+        q.setForwardOnly(forwardOnly);
+        return run(q, sql, values, false);
+    }
     // A server that went away is connected to again for the next
     // statement; this one stays failed (the caller keeps what it could not
     // write, and a write is never sent twice).
-    if (!ok && databaseIsServer()) {
+    if (!ok && databaseIsServer() && !inTransactionNow()) {
         const QString why = q.lastError().text();
-        if (why.contains(QLatin1String("connection"), Qt::CaseInsensitive) ||
+        if (connectionBroken() || why.contains(QLatin1String("connection"), Qt::CaseInsensitive) ||
             why.contains(QLatin1String("server"), Qt::CaseInsensitive) ||
             why.contains(QLatin1String("terminat"), Qt::CaseInsensitive))
             reconnectIfLost();

@@ -1,34 +1,59 @@
 #pragma once
 
 // Runs a storage body inside one transaction on the default connection:
-// commits when it succeeds, rolls back otherwise.
+// commits when it succeeds, rolls back otherwise. On a server whose session
+// was cut before the commit (it restarted), nothing of the body was stored:
+// the session is opened again and the whole body tried once more.
 
 #include "storage/result.h"
+#include "storage/server.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
 
 namespace storage {
 
+// True while a body of inTransaction runs: a statement that fails then is
+// not tried again on its own.
+bool inTransactionNow();
+void enterTransaction(bool entering);
+
 template <typename F> Status inTransaction(F body)
 {
-    QSqlDatabase db = QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
-    if (!db.transaction()) {
-        const QString reason = db.lastError().text().trimmed();
-        return Status::failure(reason.isEmpty() ? QStringLiteral("cannot begin a transaction")
-                                                : reason);
+    struct Scope
+    {
+        Scope() { enterTransaction(true); }
+        ~Scope() { enterTransaction(false); }
+    };
+    for (int attempt = 0;; ++attempt) {
+        QSqlDatabase db =
+            QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
+        Status st;
+        {
+            Scope scope;
+            if (!db.transaction()) {
+                const QString reason = db.lastError().text().trimmed();
+                st = Status::failure(reason.isEmpty() ? QStringLiteral("cannot begin a transaction")
+                                                      : reason);
+            } else {
+                st = body();
+                if (!st)
+                    db.rollback();
+            }
+        }
+        if (!st) {
+            if (attempt == 0 && reopenIfBroken())
+                continue;
+            return st;
+        }
+        // A commit cut off is not tried again: it may have been stored.
+        if (!db.commit()) {
+            const QString reason = db.lastError().text();
+            db.rollback();
+            return Status::failure(reason);
+        }
+        return {};
     }
-    Status st = body();
-    if (!st) {
-        db.rollback();
-        return st;
-    }
-    if (!db.commit()) {
-        const QString reason = db.lastError().text();
-        db.rollback();
-        return Status::failure(reason);
-    }
-    return {};
 }
 
 } // namespace storage

@@ -74,6 +74,7 @@ private slots:
     void sameBeginningAsAnotherStation();
     void unprocessedRunIsThisStationsOwn();
     void refusedLoginIsNoOutageAndNoPasswordIsShown();
+    void firstStatementAfterARestart();
 };
 
 // A database that does not exist on a server that answers: refused, not
@@ -359,6 +360,41 @@ struct OwnCluster
     QString dir, url;
     bool ok = false;
 };
+
+// The server restarted under the window's open session: the next read, the
+// next single write and the next transaction each work the first time.
+void ServerTest::firstStatementAfterARestart()
+{
+    OwnCluster server("restart");
+    QVERIFY(server.ok);
+    QVERIFY(storage::openDatabase(server.url).ok);
+    QVERIFY(storage::listEquipment().ok);
+    struct Step
+    {
+        const char *what;
+        std::function<base::Status()> act;
+    };
+    const Step steps[] = {
+        {"a read", [] { return storage::listEquipment().status(); }},
+        {"a transaction",
+         [] { return storage::saveCompany(storage::Company::fromRow({"Lab"}), QString()); }},
+        {"a single write",
+         [] {
+             storage::Equipment e;
+             e.name = "Oven";
+             return storage::insertEquipment(e);
+         }},
+    };
+    for (const Step &step : steps) {
+        QVERIFY(server("halt"));
+        QVERIFY(server("resume"));
+        const base::Status st = step.act();
+        QVERIFY2(st.ok, qPrintable(QString(step.what) + ": " + st.error));
+    }
+    QCOMPARE(storage::readCompany().value.unitname, QString("Lab"));
+    QCOMPARE(storage::listEquipment().value.size(), 1);
+    storage::closeDatabase();
+}
 
 // The server goes away for several ticks of a run and comes back: the
 // samples wait in order on the station's disk (also across a restart of
