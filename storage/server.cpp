@@ -7,6 +7,7 @@
 #include "storage/sqlkit.h"
 #include "storage/statements.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
@@ -483,10 +484,22 @@ static std::atomic<bool> g_answers{false};
 static std::atomic<bool> g_probing{false};
 static std::thread g_probe;
 
+static void stopProbeAtExit()
+{
+    if (g_probe.joinable())
+        g_probe.join();
+}
+
 static void startProbe()
 {
     if (g_probing.exchange(true))
         return;
+    // Joined before the application object goes, whoever forgets to close.
+    static bool registered = false;
+    if (!registered && QCoreApplication::instance()) {
+        qAddPostRoutine(stopProbeAtExit);
+        registered = true;
+    }
     if (g_probe.joinable())
         g_probe.join();
     const QString url = g_url;

@@ -4,6 +4,7 @@
 #include "storage/server.h"
 #include "storage/sqlkit.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QMutex>
 #include <QSqlDatabase>
@@ -167,6 +168,8 @@ Status sendFrom(const QSqlDatabase &from, QSqlDatabase &server, const QString &t
 
 std::thread g_sender;
 std::atomic<bool> g_senderStop{false};
+std::atomic<bool> g_senderDone{false};
+std::atomic<int> g_senderSocket{-1}; // the sender's session on the server, while open
 std::mutex g_wakeMutex;
 std::condition_variable g_wake;
 bool g_kicked = false;
@@ -206,6 +209,7 @@ void senderLoop(const QString &url, const QString &station, const QString &path)
                     setLastError(st.error);
                 else if (!set.exec(QStringLiteral("set lock_timeout = '2s'")))
                     server.close();
+                g_senderSocket = server.isOpen() ? socketOf(server) : -1;
             }
             if (server.isOpen()) {
                 std::unique_lock<std::timed_mutex> sending(g_sending);
@@ -215,27 +219,22 @@ void senderLoop(const QString &url, const QString &station, const QString &path)
                     setLastError(QString());
                 } else {
                     setLastError(st.error);
+                    g_senderSocket = -1;
                     server.close(); // opened again next time
                 }
             }
         }
         from.close();
     }
+    g_senderSocket = -1;
     QSqlDatabase::removeDatabase(QLatin1String(kSenderSpool));
     QSqlDatabase::removeDatabase(QLatin1String(kSenderServer));
+    g_senderDone = true;
 }
 
-// A program that ends without closing the database (a tool) does not
-// wait for the sender.
-struct SenderAtExit
-{
-    ~SenderAtExit()
-    {
-        if (g_sender.joinable())
-            g_sender.detach();
-    }
-} g_senderAtExit;
-
+// Asks the sender to stop and waits for it. A statement under way on a
+// server that does not answer is cut off by closing its socket under it,
+// so the program never waits on the network to end.
 void stopSender()
 {
     if (!g_sender.joinable())
@@ -245,9 +244,27 @@ void stopSender()
         g_senderStop = true;
     }
     g_wake.notify_all();
+    for (int i = 0; i < 100 && !g_senderDone; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!g_senderDone)
+        cutOff(g_senderSocket);
     g_sender.join();
     g_senderStop = false;
 }
+
+// A program that ends without closing the database (a tool, a window that
+// is simply destroyed) still stops the sender before anything it uses is
+// torn down: when the application object goes, and at the latest with the
+// program's statics.
+void stopSenderAtExit()
+{
+    stopSender();
+}
+
+struct SenderAtExit
+{
+    ~SenderAtExit() { stopSender(); }
+} g_senderAtExit;
 
 } // namespace
 
@@ -260,8 +277,15 @@ void sendSpoolSoon()
 {
     if (!databaseIsServer() || databaseIsReadOnly())
         return;
-    if (!g_sender.joinable())
+    if (!g_sender.joinable()) {
+        static bool registered = false;
+        if (!registered && QCoreApplication::instance()) {
+            qAddPostRoutine(stopSenderAtExit);
+            registered = true;
+        }
+        g_senderDone = false;
         g_sender = std::thread(senderLoop, openedDatabasePath(), stationName(), spoolPath());
+    }
     {
         std::lock_guard<std::mutex> lock(g_wakeMutex);
         g_kicked = true;

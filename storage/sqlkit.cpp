@@ -1,7 +1,10 @@
 #include "storage/sqlkit.h"
 #include "storage/transaction.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
+#include <libpq-fe.h>
+#include <sys/socket.h>
 #include <QSqlRecord>
 #include <QVariant>
 
@@ -69,6 +72,23 @@ Result<Rows> rowsOn(const QSqlDatabase &db, const QString &sql, const QVariantLi
     if (q.lastError().isValid())
         return base::failure(q.lastError().text().trimmed());
     return out;
+}
+
+int socketOf(const QSqlDatabase &db)
+{
+    if (!db.isOpen() || !db.driver() || db.driverName() != QLatin1String("QPSQL"))
+        return -1;
+    const QVariant h = db.driver()->handle();
+    if (!h.isValid() || !h.data())
+        return -1;
+    const PGconn *conn = *static_cast<PGconn *const *>(h.data());
+    return conn ? PQsocket(conn) : -1;
+}
+
+void cutOff(int socket)
+{
+    if (socket >= 0)
+        ::shutdown(socket, SHUT_RDWR);
 }
 
 } // namespace storage

@@ -28,4 +28,10 @@ Rows fetchRows(QSqlQuery &q, int limit = -1);
 Result<Rows> rowsOn(const QSqlDatabase &db, const QString &sql, const QVariantList &binds = {},
                     int limit = -1);
 
+// The socket of a server session (-1 for another driver or a closed one),
+// and cutting it off from another thread: a statement blocked on a server
+// that does not answer then ends at once with an error.
+int socketOf(const QSqlDatabase &db);
+void cutOff(int socket);
+
 } // namespace storage

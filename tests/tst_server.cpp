@@ -18,6 +18,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableWidget>
@@ -75,7 +76,49 @@ private slots:
     void unprocessedRunIsThisStationsOwn();
     void refusedLoginIsNoOutageAndNoPasswordIsShown();
     void firstStatementAfterARestart();
+    void exitWhileSending();
+    void endsCleanlyWhileSending();
 };
+
+// Run by endsCleanlyWhileSending as a program of its own: samples wait,
+// the spool's thread sends them, and the program ends without closing the
+// database (as a tool, or a window simply destroyed).
+void ServerTest::exitWhileSending()
+{
+    const QString url = qEnvironmentVariable("ORVEN_TEST_EXIT_CHILD");
+    if (url.isEmpty())
+        QSKIP("run by endsCleanlyWhileSending");
+    QVERIFY(storage::openDatabase(url).ok);
+    const QDateTime t0 = QDateTime::currentDateTime();
+    for (int i = 0; i < 300; ++i)
+        QVERIFY(storage::spoolSample(storage::Sample::fromRow(
+                                         {"Oven", "检点1",
+                                          t0.addSecs(i).toString("yyyy-MM-dd HH:mm:ss"),
+                                          "1-101;", "25.000;"}),
+                                     QString())
+                    .ok);
+    storage::sendSpoolSoon();
+    QTest::qWait(QRandomGenerator::global()->bounded(30));
+}
+
+// Twenty programs end while their spool's thread is sending: each ends
+// normally, its thread stopped and joined before the program goes.
+void ServerTest::endsCleanlyWhileSending()
+{
+    TempDatabase db;
+    QVERIFY(db.ok());
+    for (int i = 0; i < 20; ++i) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ORVEN_TEST_EXIT_CHILD", db.path());
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {"exitWhileSending"});
+        QVERIFY(child.waitForFinished(60000));
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                 child.readAll().right(3000).constData());
+    }
+}
 
 // A database that does not exist on a server that answers: refused, not
 // away. The workstation says so once (no password anywhere), does not start

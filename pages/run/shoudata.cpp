@@ -363,23 +363,28 @@ void shoudata::updateStatus()
                      .arg(m_session->unstoredSince().mid(11), m_session->lastStoreError());
     // On a server every sample passes through the spool on its way: said
     // once the server does not take them (or they wait a while).
-    if (const storage::SpoolState spooled = storage::spoolState();
+    const storage::SpoolState spooled = storage::spoolState();
+    const bool spoolShown =
         spooled.waiting > 0 &&
         (!spooled.lastError.isEmpty() ||
          QDateTime::fromString(spooled.since, QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                 .secsTo(QDateTime::currentDateTime()) > 5))
+                 .secsTo(QDateTime::currentDateTime()) > 5);
+    // The whole reason: the label shortens it and keeps it whole in its tooltip.
+    if (spoolShown)
         parts << QStringLiteral("%1 条样本暂存在本机（自 %2 起，服务器接收后发送%3）")
                      .arg(spooled.waiting)
                      .arg(spooled.since.mid(11),
                           spooled.lastError.isEmpty()
                               ? QString()
-                              : QStringLiteral("；") + spooled.lastError.left(80));
+                              : QStringLiteral("；") +
+                                    spooled.lastError.simplified());
     if (!m_session->lineError().isEmpty())
         parts << QStringLiteral("%1串口故障：%2")
                      .arg(runtexts::collectorName(m_session->lineFaultCollector()),
                           m_session->lineError());
     pagekit::elideText(ui->label_status, parts.join(QStringLiteral("；")));
-    const bool alarm = m_session->unstoredCount() > 0 || !m_session->lineError().isEmpty();
+    const bool alarm =
+        m_session->unstoredCount() > 0 || !m_session->lineError().isEmpty() || spoolShown;
     ui->label_status->setStyleSheet(alarm ? QStringLiteral("color: #c0392b; font-weight: bold;")
                                           : QString());
 }
