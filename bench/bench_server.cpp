@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QString dir =
-        QStringLiteral("/tmp/orven-pg-bench-%1").arg(QCoreApplication::applicationPid());
+        QStringLiteral("/tmp/orven-pg-own-bench-%1").arg(QCoreApplication::applicationPid());
     const QString url = cluster(QStringLiteral("restart"), dir);
     if (url.isEmpty()) {
         std::fprintf(stderr, "bench_server: no PostgreSQL cluster (scripts/pg-cluster.sh)\n");

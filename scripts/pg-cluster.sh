@@ -9,8 +9,23 @@
 #   scripts/pg-cluster.sh freeze DIR    the server hangs (stopped, its sockets open)
 #   scripts/pg-cluster.sh thaw DIR      and goes on
 #   scripts/pg-cluster.sh stop DIR
+#   scripts/pg-cluster.sh sweep         thaws and stops every test's own cluster
+#                                       (/tmp/orven-pg-own-NAME-PID) whose test
+#                                       process is gone (killed, timed out)
 set -euo pipefail
 cmd="${1:?start or stop}"
+if [ "$cmd" = sweep ]; then
+  for own in /tmp/orven-pg-own-*-*; do
+    [ -d "$own" ] || continue
+    pid="${own##*-}"
+    case "$pid" in ''|*[!0-9]*) continue ;; esac
+    kill -0 "$pid" 2>/dev/null && continue
+    "$0" thaw "$own" || true
+    "$0" stop "$own" || true
+    echo "swept $own"
+  done
+  exit 0
+fi
 dir="${2:?folder}"
 bin="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)"
 [ -x "$bin/initdb" ] || { echo "PostgreSQL server not installed" >&2; exit 1; }
@@ -27,6 +42,9 @@ owner=$(if [ "$(id -u)" -eq 0 ]; then echo postgres; else id -un; fi)
 case "$cmd" in
   restart|start)
     if [ "$cmd" = restart ]; then "$0" stop "$dir"; fi
+    # Interrupted half way (a time-out, a failed step): nothing is left running.
+    trap '"$0" stop "$dir"' INT TERM
+    trap '[ $? -eq 0 ] || "$0" stop "$dir"' EXIT
     mkdir -p "$dir"
     [ "$(id -u)" -eq 0 ] && chown postgres: "$dir"
     chmod 700 "$dir"
@@ -37,6 +55,7 @@ case "$cmd" in
       >"$dir/pg_ctl.log" 2>&1
     # Test processes run as root but connect as the cluster's owner.
     chmod 755 "$dir"
+    trap - INT TERM EXIT
     echo "postgresql://$owner@/postgres?host=$dir"
     ;;
   halt)
@@ -56,11 +75,17 @@ case "$cmd" in
     kill -"$signal" "$pid"
     ;;
   stop)
+    # A frozen server does not stop: it goes on first.
+    if [ -f "$dir/data/postmaster.pid" ]; then
+      pid=$(head -1 "$dir/data/postmaster.pid")
+      pkill -CONT -P "$pid" 2>/dev/null || true
+      kill -CONT "$pid" 2>/dev/null || true
+    fi
     [ -d "$dir/data" ] && as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
     rm -rf "$dir"
     ;;
   *)
-    echo "usage: $0 start|restart|halt|resume|freeze|thaw|stop DIR" >&2
+    echo "usage: $0 start|restart|halt|resume|freeze|thaw|stop DIR, or sweep" >&2
     exit 2
     ;;
 esac

@@ -384,11 +384,12 @@ static bool cluster(const QString &command, const QString &dir, QString *out = n
 }
 
 // A cluster of a test's own (the suite's is shared with other tests), to
-// stop, freeze and start again; gone with the test.
+// stop, freeze and start again; gone with the test, and swept by CTest's
+// cleanup (pg-cluster.sh sweep) when the test was killed before its end.
 struct OwnCluster
 {
     explicit OwnCluster(const char *name)
-        : dir(QStringLiteral("/tmp/orven-pg-%1-%2")
+        : dir(QStringLiteral("/tmp/orven-pg-own-%1-%2")
                   .arg(QLatin1String(name))
                   .arg(QCoreApplication::applicationPid()))
     {
