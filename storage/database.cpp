@@ -256,6 +256,7 @@ void closeDatabase()
     // The copy follows what the station last saw on the server.
     if (g_server && !g_readOnly && !serverOffline())
         refreshLocalCopy();
+    endLocalCopies();
     closeSpool();
     stopProbe();
     endOffline();

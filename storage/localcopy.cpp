@@ -5,12 +5,16 @@
 #include "storage/sqlkit.h"
 #include "storage/statements.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTimer>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace storage {
 
@@ -69,49 +73,142 @@ QString localCopyPath()
     return stationFilePath(QStringLiteral("copy"));
 }
 
-Status refreshLocalCopy()
+namespace {
+
+// The copier: a thread with its own session on the server and its own
+// connection to the copy, so a server that hangs holds up nobody.
+const char kCopierServer[] = "orven-copy-server";
+
+struct Copier
 {
-    const QSqlDatabase server = QSqlDatabase::database(defaultName(), false);
-    if (!databaseIsServer() || !server.isOpen() || server.driverName() != QLatin1String("QPSQL"))
-        return {};
-    Status st;
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable wake, finished;
+    bool stop = false;
+    quint64 asked = 0, done = 0; // requests made and served
+    Status last;
+    QString url, station, path;
+    std::atomic<int> socket{-1}; // its session's, while a copy is under way
+} g_copier;
+
+Status copyOnce(const QString &url, const QString &station, const QString &path)
+{
+    Status st = openServerConnection(QLatin1String(kCopierServer), url, false, station);
     {
-        QSqlDatabase copy =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QLatin1String(kCopyConnection));
-        copy.setDatabaseName(localCopyPath());
-        copy.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=100"));
-        if (!copy.open()) {
-            st = Status::failure(copy.lastError().text());
-        } else if (!copy.transaction()) {
-            st = Status::failure(copy.lastError().text());
-        } else {
-            st = copyInto(copy, server);
-            if (!st || !copy.commit()) {
-                if (st)
-                    st = Status::failure(copy.lastError().text());
-                copy.rollback();
+        QSqlDatabase server = QSqlDatabase::database(QLatin1String(kCopierServer), false);
+        g_copier.socket = socketOf(server);
+        if (st) {
+            QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                          QLatin1String(kCopyConnection));
+            copy.setDatabaseName(path);
+            copy.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
+            if (!copy.open()) {
+                st = Status::failure(copy.lastError().text());
+            } else if (!copy.transaction()) {
+                st = Status::failure(copy.lastError().text());
+            } else {
+                st = copyInto(copy, server);
+                if (!st || !copy.commit()) {
+                    if (st)
+                        st = Status::failure(copy.lastError().text());
+                    copy.rollback();
+                }
             }
+            copy.close();
         }
-        copy.close();
+        g_copier.socket = -1;
+        server.close();
     }
     QSqlDatabase::removeDatabase(QLatin1String(kCopyConnection));
+    QSqlDatabase::removeDatabase(QLatin1String(kCopierServer));
     if (!st)
         return Status::failure(
-            QStringLiteral("本机记录副本 %1 没有更新：%2").arg(localCopyPath(), st.error));
+            QStringLiteral("本机记录副本 %1 没有更新：%2").arg(path, st.error));
     return st;
+}
+
+void copierLoop()
+{
+    std::unique_lock<std::mutex> lock(g_copier.mutex);
+    for (;;) {
+        g_copier.wake.wait(lock, [] { return g_copier.stop || g_copier.asked > g_copier.done; });
+        if (g_copier.stop)
+            break;
+        const quint64 serving = g_copier.asked;
+        const QString url = g_copier.url, station = g_copier.station, path = g_copier.path;
+        lock.unlock();
+        const Status st = copyOnce(url, station, path);
+        lock.lock();
+        g_copier.last = st;
+        g_copier.done = serving;
+        g_copier.finished.notify_all();
+    }
+}
+
+void stopCopier()
+{
+    if (!g_copier.thread.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(g_copier.mutex);
+        g_copier.stop = true;
+    }
+    g_copier.wake.notify_all();
+    cutOff(g_copier.socket); // a copy under way on a server that hangs ends now
+    g_copier.thread.join();
+    g_copier.stop = false;
+    g_copier.asked = g_copier.done = 0;
+}
+
+struct CopierAtExit
+{
+    ~CopierAtExit() { stopCopier(); }
+} g_copierAtExit;
+
+// Asks for a copy of what the server holds now; returns the request's number.
+quint64 askForCopy()
+{
+    std::lock_guard<std::mutex> lock(g_copier.mutex);
+    if (!g_copier.thread.joinable()) {
+        static bool registered = false;
+        if (!registered && QCoreApplication::instance()) {
+            qAddPostRoutine(stopCopier);
+            registered = true;
+        }
+        g_copier.thread = std::thread(copierLoop);
+    }
+    // The station's session settings, as the window opened the server.
+    g_copier.url = openedDatabasePath();
+    g_copier.station = stationName();
+    g_copier.path = localCopyPath();
+    g_copier.wake.notify_all();
+    return ++g_copier.asked;
+}
+
+} // namespace
+
+Status refreshLocalCopy(int waitMs)
+{
+    if (!databaseIsServer() || databaseIsReadOnly())
+        return {};
+    const quint64 asked = askForCopy();
+    std::unique_lock<std::mutex> lock(g_copier.mutex);
+    if (!g_copier.finished.wait_for(lock, std::chrono::milliseconds(waitMs),
+                                    [asked] { return g_copier.done >= asked; }))
+        return Status::failure(
+            QStringLiteral("本机记录副本还在更新（服务器 %1 毫秒内没有给完）").arg(waitMs));
+    return g_copier.last;
 }
 
 void refreshLocalCopySoon()
 {
-    static bool pending = false;
-    if (pending)
-        return;
-    pending = true;
-    QTimer::singleShot(1000, Changes::instance(), [] {
-        pending = false;
-        if (databaseIsServer() && !serverOffline())
-            refreshLocalCopy();
-    });
+    if (databaseIsServer() && !databaseIsReadOnly() && !serverOffline())
+        askForCopy();
+}
+
+void endLocalCopies()
+{
+    stopCopier();
 }
 
 Status openLocalCopy(QString *taken)

@@ -15,13 +15,18 @@ namespace storage {
 
 QString localCopyPath();
 
-// Copies the records from the default connection (the server) to the
-// station's file, in one transaction.
-Status refreshLocalCopy();
+// Copies the records from the server to the station's file, in one
+// transaction, on a thread of its own with its own session (a server that
+// hangs holds up nobody); waits up to `waitMs` for it to end.
+Status refreshLocalCopy(int waitMs = 3000);
 
-// A record changed on the server: the copy follows a moment later (once
-// for many changes).
+// A record changed on the server: the copy follows a moment later, on that
+// thread (many changes in a row make few copies).
 void refreshLocalCopySoon();
+
+// Stops that thread (a copy under way on a server that hangs is cut off);
+// the database closes.
+void endLocalCopies();
 
 // Opens the station's file as the default connection (records are read
 // from it; nothing is written to it). `taken`: when it was copied.

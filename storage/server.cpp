@@ -598,7 +598,7 @@ static bool goOnline()
         return false;
     }
     g_offlineLock.reset();
-    refreshLocalCopy();
+    refreshLocalCopySoon();
     // What waits in the spool goes; once the statement that found the
     // server back is done, the pages read again.
     sendSpoolSoon();
