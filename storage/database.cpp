@@ -258,6 +258,7 @@ void closeDatabase()
         refreshLocalCopy();
     endLocalCopies();
     closeSpool();
+    stopWatchdog();
     stopProbe();
     endOffline();
     const QString name = QString::fromLatin1(QSqlDatabase::defaultConnection);

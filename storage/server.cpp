@@ -20,14 +20,18 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
 #include <atomic>
-#include <libpq-fe.h>
 #include <chrono>
+#include <condition_variable>
+#include <libpq-fe.h>
 #include <memory>
+#include <optional>
+#include <mutex>
 #include <thread>
 
 static void initServerResources()
@@ -402,6 +406,9 @@ Status lockStation(const QString &connection)
 {
     if (connection.isEmpty() && g_offline)
         return lockOffline();
+    std::optional<WindowDeadline> deadline;
+    if (connection.isEmpty())
+        deadline.emplace();
     QSqlDatabase db = QSqlDatabase::database(connectionName(connection), false);
     const Result<QString> got =
         value(db, QStringLiteral("select pg_try_advisory_lock(hashtext('orven-station:' || ?))"),
@@ -443,6 +450,7 @@ Result<QString> currentRun()
 {
     if (!g_run.isEmpty())
         return g_run;
+    WindowDeadline deadline;
     QSqlDatabase db =
         QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
     const Result<QString> run = stationRunOn(db);
@@ -464,6 +472,7 @@ QString knownRun()
 Status endRun()
 {
     g_run.clear();
+    WindowDeadline deadline;
     QSqlDatabase db =
         QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
     Status st =
@@ -703,6 +712,127 @@ bool serverReady()
                                         false)) != g_session)
         g_needsSetUp = true;
     return !g_needsSetUp || reconnectIfLost();
+}
+
+// ---- the window's deadline: a watchdog thread that cuts off a statement
+// the server does not answer in time ----
+
+namespace {
+
+struct Watchdog
+{
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stop = false, armed = false, fired = false;
+    quint64 generation = 0;
+    std::chrono::steady_clock::time_point until;
+    int socket = -1;
+} g_watchdog;
+
+thread_local int g_deadlineDepth = 0; // guards open on this thread
+bool g_lastExpired = false;        // the last guarded statement was cut off
+int g_allowMs = kWindowDeadlineMs; // of the outermost guard
+
+void watchdogLoop()
+{
+    std::unique_lock<std::mutex> lock(g_watchdog.mutex);
+    while (!g_watchdog.stop) {
+        if (!g_watchdog.armed) {
+            g_watchdog.wake.wait(lock);
+            continue;
+        }
+        const quint64 generation = g_watchdog.generation;
+        if (g_watchdog.wake.wait_until(lock, g_watchdog.until, [generation] {
+                return g_watchdog.stop || !g_watchdog.armed ||
+                       g_watchdog.generation != generation;
+            }))
+            continue;
+        // Still waiting on the server: its socket is closed under the
+        // statement, which then ends at once with an error.
+        cutOff(g_watchdog.socket);
+        g_watchdog.fired = true;
+        g_watchdog.armed = false;
+    }
+}
+
+} // namespace
+
+void stopWatchdog()
+{
+    if (!g_watchdog.thread.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(g_watchdog.mutex);
+        g_watchdog.stop = true;
+    }
+    g_watchdog.wake.notify_all();
+    g_watchdog.thread.join();
+    g_watchdog.stop = false;
+    g_watchdog.armed = false;
+}
+
+WindowDeadline::WindowDeadline(int allowMs)
+{
+    // The window's thread only: other threads have sessions and limits of
+    // their own.
+    if (g_deadlineDepth++ > 0 || !databaseIsServer() || g_offline ||
+        !QCoreApplication::instance() ||
+        QThread::currentThread() != QCoreApplication::instance()->thread())
+        return;
+    const int socket = socketOf(
+        QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false));
+    if (socket < 0)
+        return;
+    g_allowMs = allowMs > 0 ? allowMs : kWindowDeadlineMs;
+    std::lock_guard<std::mutex> lock(g_watchdog.mutex);
+    if (!g_watchdog.thread.joinable()) {
+        static bool registered = false;
+        if (!registered && QCoreApplication::instance()) {
+            qAddPostRoutine(stopWatchdog);
+            registered = true;
+        }
+        g_watchdog.thread = std::thread(watchdogLoop);
+    }
+    g_watchdog.armed = true;
+    g_watchdog.fired = false;
+    ++g_watchdog.generation;
+    g_watchdog.until = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_allowMs);
+    g_watchdog.socket = socket;
+    g_watchdog.wake.notify_all();
+    m_armed = true;
+    g_lastExpired = false;
+}
+
+WindowDeadline::~WindowDeadline()
+{
+    --g_deadlineDepth;
+    if (!m_armed)
+        return;
+    std::lock_guard<std::mutex> lock(g_watchdog.mutex);
+    g_watchdog.armed = false;
+    g_lastExpired = g_watchdog.fired;
+    g_watchdog.wake.notify_all();
+}
+
+bool WindowDeadline::expired() const
+{
+    if (!m_armed)
+        return false;
+    std::lock_guard<std::mutex> lock(g_watchdog.mutex);
+    return g_watchdog.fired;
+}
+
+bool lastDeadlineExpired()
+{
+    return g_lastExpired;
+}
+
+QString deadlineText()
+{
+    return QStringLiteral("数据库服务器 %1 秒内没有应答（服务器可能停住了，或网络中断），"
+                          "这一步没有完成；服务器恢复后请再试一次。")
+        .arg(g_allowMs / 1000.0, 0, 'g', 3);
 }
 
 } // namespace storage

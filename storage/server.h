@@ -33,6 +33,37 @@ bool serverAnswers(const QString &url);
 QString serverRefusal();
 void noteRefusal(const QString &why);
 
+// How long a statement of the window's may wait for the server. Past it the
+// statement's socket is cut off from a watchdog thread: the statement fails
+// with the reason, the server counts as away (statements are refused at
+// once) until the probe thread finds it answering again, so a server that
+// hangs never freezes the window for longer.
+constexpr int kWindowDeadlineMs = 1000;
+
+// Arms the watchdog over the default connection for the guard's life (the
+// outermost guard counts; nothing happens off a server). `allowMs`: a
+// statement known to be long (deleting a calibration's samples) may take
+// this long instead.
+class WindowDeadline
+{
+public:
+    explicit WindowDeadline(int allowMs = 0);
+    ~WindowDeadline();
+    WindowDeadline(const WindowDeadline &) = delete;
+    WindowDeadline &operator=(const WindowDeadline &) = delete;
+    // The server did not answer in time: the statement was cut off.
+    bool expired() const;
+
+private:
+    bool m_armed = false;
+};
+// Whether the last statement guarded on this thread was cut off, and what
+// a page says then.
+bool lastDeadlineExpired();
+QString deadlineText();
+// Ends the watchdog (the database closes).
+void stopWatchdog();
+
 // The station this workstation records as: $ORVEN_STATION, else the
 // settings' "database/station", else the host name.
 QString stationName();

@@ -357,7 +357,12 @@ Status flushSpool()
         return Status::failure(QStringLiteral("样本正在送往服务器，请稍候再试"));
     QSqlDatabase server =
         QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
-    const Status st = sendFrom(db, server, g_token, [] { return currentRun(); });
+    // From the window's thread: within its deadline, a little longer for a
+    // long spool (an hour of samples goes in a few tenths of a second).
+    WindowDeadline deadline(kWindowDeadlineMs + countWaiting(db) / 5);
+    Status st = sendFrom(db, server, g_token, [] { return currentRun(); });
+    if (!st && deadline.expired())
+        st = Status::failure(deadlineText());
     if (!st) {
         setLastError(st.error);
         reconnectIfLost();

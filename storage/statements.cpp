@@ -20,6 +20,8 @@ QString g_refusal; // why the last statement was not even sent
 
 QString reasonOf(const QSqlQuery &q)
 {
+    if (lastDeadlineExpired())
+        return deadlineText();
     const QString text = q.lastError().text().trimmed();
     if (!text.isEmpty())
         return text;
@@ -56,15 +58,19 @@ bool run(QSqlQuery &q, const QString &sql, const QStringList &values, bool retry
     // Started without the server: the station's records are read from its
     // copy, and nothing is changed until the server answers.
     if (databaseIsServer() && !serverReady() && (!serverOffline() || !isRead(sql))) {
-        if (serverOffline())
-            g_refusal = offlineWriteText();
+        g_refusal = serverOffline() ? offlineWriteText() : serverAwayText();
         return false;
     }
-    bool ok = q.prepare(sql);
-    if (ok) {
-        for (const QString &v : values)
-            q.addBindValue(v.isNull() ? QString(QLatin1String("")) : v);
-        ok = q.exec();
+    bool ok;
+    {
+        // A server that hangs holds the window up for the deadline at most.
+        WindowDeadline deadline;
+        ok = q.prepare(sql);
+        if (ok) {
+            for (const QString &v : values)
+                q.addBindValue(v.isNull() ? QString(QLatin1String("")) : v);
+            ok = q.exec();
+        }
     }
     // What a station starts on when the server is down follows every
     // change of its records (not the samples: they have a spool).
@@ -598,9 +604,13 @@ Result<QHash<QString, QString>> stationsOfCalibrations()
     return out;
 }
 
+// Deleting samples by the hundred thousand takes its time on a server.
+constexpr int kLongDeleteMs = 30000;
+
 Result<int> deleteCalibration(const QString &dtbegin)
 {
     int removed = 0;
+    WindowDeadline allow(kLongDeleteMs);
     const Status st = inTransaction([&] {
         // The window spans every header with this key (older files may hold two).
         const Result<QString> end = selectValue(
@@ -879,6 +889,7 @@ Status storeEvaluationSettings(const QString &dtbegin, const QString &settings)
 
 Status clearCalibrations()
 {
+    WindowDeadline allow(kLongDeleteMs);
     if (databaseIsServer()) {
         // Only this station's calibrations and samples; the others' stay.
         return inTransaction([&] {

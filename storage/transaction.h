@@ -29,6 +29,9 @@ template <typename F> Status inTransaction(F body)
         QSqlDatabase db =
             QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
         Status st;
+        // The whole transaction within the window's deadline (a caller that
+        // knows it is long has opened a longer one around it).
+        WindowDeadline deadline;
         {
             Scope scope;
             if (!db.transaction()) {
@@ -42,13 +45,15 @@ template <typename F> Status inTransaction(F body)
             }
         }
         if (!st) {
+            if (deadline.expired())
+                return Status::failure(deadlineText());
             if (attempt == 0 && reopenIfBroken())
                 continue;
             return st;
         }
         // A commit cut off is not tried again: it may have been stored.
         if (!db.commit()) {
-            const QString reason = db.lastError().text();
+            const QString reason = deadline.expired() ? deadlineText() : db.lastError().text();
             db.rollback();
             return Status::failure(reason);
         }

@@ -14,6 +14,7 @@
 #include "tests/runkit.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -76,6 +77,7 @@ private slots:
     void unprocessedRunIsThisStationsOwn();
     void refusedLoginIsNoOutageAndNoPasswordIsShown();
     void firstStatementAfterARestart();
+    void frozenServerHoldsNoActionPastTheDeadline();
     void exitWhileSending();
     void endsCleanlyWhileSending();
 };
@@ -630,6 +632,70 @@ void ServerTest::hungServerNeverHoldsUpTheWindow()
     QCOMPARE(stored.size(), 250);
     for (int i = 0; i < stored.size(); ++i)
         QCOMPARE(stored[i][0], QString("%1;").arg(i));
+}
+
+// The server hangs (stopped, its sockets open) during each action of the
+// window: none waits for it longer than the window's deadline; each fails
+// with the reason, and works again once the server goes on.
+void ServerTest::frozenServerHoldsNoActionPastTheDeadline()
+{
+    OwnCluster server("frozen");
+    QVERIFY(server.ok);
+    qputenv("ORVEN_TEST_SHARED_DB", server.url.toUtf8());
+    RunRig rig;
+    qunsetenv("ORVEN_TEST_SHARED_DB");
+    QVERIFY(rig.db.ok());
+    QVERIFY(rig.build(quiet()));
+    QVERIFY(rig.startSession());
+    QVERIFY(rig.advanceUntil([&] { return rig.samples() >= 3; }, 10000));
+    rig.stopSession();
+    QVERIFY(waitUntil([] { return storage::spoolState().waiting == 0; }, 5000));
+
+    using acquisition::RunSession;
+    struct Action
+    {
+        const char *what;
+        std::function<base::Status()> act;
+    };
+    const Action actions[] = {
+        {"query list", [] { return storage::listHeaders().status(); }},
+        {"laboratory",
+         [] { return storage::saveCompany(storage::Company::fromRow({"Lab"}), QString()); }},
+        {"collector",
+         [] {
+             return storage::insertCollector(
+                 storage::Collector::fromRow({"9", "N", "M702", "", "SN-9"}));
+         }},
+        {"equipment",
+         [] {
+             storage::Equipment e;
+             e.name = "Oven";
+             return storage::insertEquipment(e);
+         }},
+        {"processing",
+         [&] {
+             const RunSession::Processing p = rig.session->process(false);
+             return p.outcome == RunSession::Processing::Done ? base::Status()
+                                                              : base::Status::failure(p.reason);
+         }},
+    };
+    for (const Action &a : actions) {
+        QVERIFY(server("freeze"));
+        QElapsedTimer clock;
+        clock.start();
+        const base::Status during = a.act();
+        const qint64 took = clock.elapsed();
+        QVERIFY(server("thaw"));
+        qInfo("%s with the server frozen: %lld ms", a.what, took);
+        QVERIFY2(took < storage::kWindowDeadlineMs + 400,
+                 qPrintable(QString("%1 held the window %2 ms").arg(a.what).arg(took)));
+        QVERIFY2(!during.ok && during.error.contains("服务器"), qPrintable(during.error));
+        // Back on the server a moment after it goes on.
+        QVERIFY(waitUntil([] { return storage::listHeaders().ok; }, 8000));
+        const base::Status after = a.act();
+        QVERIFY2(after.ok, qPrintable(QString(a.what) + ": " + after.error));
+    }
+    QCOMPARE(rows("select count(*) from orven.datamark").value(0).value(0), QString("1"));
 }
 
 // Calibrations are known by the second they began: another station's of
