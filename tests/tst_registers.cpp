@@ -41,6 +41,7 @@ private slots:
     void scanButtonIsDisabledDuringTheScan();
 
     void equipmentGridFollowsTheCount();
+    void equipmentYearOfManufactureStaysEmptyUntilEntered();
     void equipmentEmptyRangeMessageOnEveryChange();
     void equipmentCategorySwitchesFields();
     void equipmentSavedTwiceGivesTwoRowsModifiedAndDeletedTogether();
@@ -406,7 +407,6 @@ void RegistersTest::equipmentGridFollowsTheCount()
     Form2 page;
     QCOMPARE(child<QLineEdit>(&page, "lineEdit_15")->text(), QString("25"));
     QCOMPARE(child<QLineEdit>(&page, "lineEdit_4")->text(), QString("60"));
-    QCOMPARE(child<QDateEdit>(&page, "dateEdit")->date().toString("yyyy-MM"), QString("2022-01"));
     setRanges(page, "10", "50", "30", "90");
     child<QLineEdit>(&page, "lineEdit_14")->setText("5");
     auto *grid = child<QTableWidget>(&page, "twShow");
@@ -421,6 +421,29 @@ void RegistersTest::equipmentGridFollowsTheCount()
         ->setText("abc"); // the validator would refuse; the slot copes
     QCOMPARE(grid->columnCount(), 0);
     QVERIFY(shown().isEmpty());
+}
+
+// No year of manufacture until one is entered: the record keeps it empty
+// (a certificate then prints "—"), and one entered is kept and shown again.
+void RegistersTest::equipmentYearOfManufactureStaysEmptyUntilEntered()
+{
+    TempDatabase db;
+    Form2 page;
+    auto *date = child<QDateEdit>(&page, "dateEdit");
+    QCOMPARE(date->text(), QString("未填写"));
+    fillEquipment(page, "Untouched", "2");
+    click(&page, "pushButton");
+    date->setDate(QDate(2021, 3, 1));
+    fillEquipment(page, "Dated", "2");
+    click(&page, "pushButton");
+    QCOMPARE(storage::equipmentRecord("Untouched").value.madedate, QString());
+    QCOMPARE(storage::equipmentRecord("Dated").value.madedate, QString("2021-03"));
+    auto *list = child<QTableWidget>(&page, "twdetail");
+    for (int row = 0; row < list->rowCount(); ++row) {
+        QMetaObject::invokeMethod(&page, "on_twdetail_cellClicked", Q_ARG(int, row), Q_ARG(int, 0));
+        const bool dated = list->item(row, 3)->text() == "Dated";
+        QCOMPARE(date->text(), dated ? QString("2021-03") : QString("未填写"));
+    }
 }
 
 void RegistersTest::equipmentEmptyRangeMessageOnEveryChange()

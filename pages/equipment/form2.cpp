@@ -8,6 +8,7 @@
 #include <QHeaderView>
 
 static const char *const kMonthFormat = "yyyy-MM";
+static const QDate kNoDate(1900, 1, 1); // the year of manufacture was not entered
 
 Form2::Form2(QWidget *parent) : QWidget(parent), ui(new Ui::Form2)
 {
@@ -24,7 +25,12 @@ Form2::Form2(QWidget *parent) : QWidget(parent), ui(new Ui::Form2)
     ui->lineEdit_15->setText(QStringLiteral("25"));
     ui->lineEdit_4->setText(QStringLiteral("60"));
     ui->dateEdit->setDisplayFormat(QLatin1String(kMonthFormat));
-    ui->dateEdit->setDate(QDate(2022, 1, 1));
+    // Nobody entered a year of manufacture yet: the field shows a hint and
+    // the record keeps it empty (a certificate prints "—", never a made-up
+    // date). The earliest date stands for "not entered".
+    ui->dateEdit->setMinimumDate(kNoDate);
+    ui->dateEdit->setSpecialValueText(QStringLiteral("未填写"));
+    ui->dateEdit->setDate(kNoDate);
     refreshList();
 }
 
@@ -56,7 +62,9 @@ storage::Equipment Form2::fieldsRecord() const
     e.temnum = ui->lineEdit_7->text();
     e.humnum = ui->lineEdit_8->text();
     e.madecompanyname = ui->lineEdit_9->text();
-    e.madedate = ui->dateEdit->date().toString(QLatin1String(kMonthFormat));
+    e.madedate = ui->dateEdit->date() <= kNoDate
+                     ? QString()
+                     : ui->dateEdit->date().toString(QLatin1String(kMonthFormat));
     e.temdown = ui->lineEdit_10->text();
     e.temup = ui->lineEdit_11->text();
     e.humdown = ui->lineEdit_12->text();
@@ -282,7 +290,8 @@ void Form2::on_twdetail_cellClicked(int row, int)
     ui->lineEdit_7->setText(cell(8));
     ui->lineEdit_8->setText(cell(9));
     ui->lineEdit_9->setText(cell(10));
-    ui->dateEdit->setDate(QDate::fromString(cell(11), QLatin1String(kMonthFormat)));
+    const QDate made = QDate::fromString(cell(11), QLatin1String(kMonthFormat));
+    ui->dateEdit->setDate(made.isValid() ? made : kNoDate);
     ui->lineEdit_10->setText(cell(12));
     ui->lineEdit_11->setText(cell(13));
     ui->lineEdit_12->setText(cell(14));
