@@ -604,6 +604,21 @@ Result<QHash<QString, QString>> stationsOfCalibrations()
     return out;
 }
 
+Result<QHash<QString, QString>> customersOfCalibrations()
+{
+    QHash<QString, QString> out;
+    if (serverOffline())
+        return base::failure(offlineWriteText());
+    const Result<Rows> found = selectRows(
+        QStringLiteral("select d.dtbegin, e.companyname from datamark d join equipdata e on "
+                       "e.name=d.equipname"));
+    if (!found)
+        return base::failure(found.error);
+    for (const Row &r : found.value)
+        out.insert(r.value(0), r.value(1));
+    return out;
+}
+
 // Deleting samples by the hundred thousand takes its time on a server.
 constexpr int kLongDeleteMs = 30000;
 

@@ -114,6 +114,9 @@ Result<QList<RunHeader>> listHeaders();
 // On a shared server: the station that recorded each calibration, by its
 // dtbegin; empty for a database file (one station).
 Result<QHash<QString, QString>> stationsOfCalibrations();
+// The customer of each calibration's equipment (as its record says now), by
+// the calibration's beginning.
+Result<QHash<QString, QString>> customersOfCalibrations();
 // The first header with that dtbegin.
 Result<FoundHeader> readHeader(const QString &dtbegin);
 // Removes every header with that dtbegin and, in the same transaction, the

@@ -75,7 +75,7 @@ class QueryTest : public QObject
 
 private slots:
     void layoutOfThePage();
-    void listShowsShortDateAndTimeAndLoadsByFullKey();
+    void listShowsStartEndCustomerAndEquipmentAndLoadsByFullKey();
     void sampleRowsAsTheTableShowsThem();
     void tenthPointShowsTenthSetPoints();
     void headersOfTwoCollectors();
@@ -107,13 +107,15 @@ void QueryTest::layoutOfThePage()
         {"pushButton_7", "打开自定义模板"}, {"pushButton_8", "导出自定义报表"}};
     for (const auto &b : buttons)
         QCOMPARE(child<QAbstractButton>(&page, b.first)->text(), b.second);
-    QCOMPARE(list(page)->columnCount(), 3);
-    QCOMPARE(list(page)->horizontalHeaderItem(1)->text(), QString("完成日期"));
-    QCOMPARE(list(page)->horizontalHeader()->sectionResizeMode(0), QHeaderView::Stretch);
+    QCOMPARE(list(page)->columnCount(), 5);
+    QStringList headings;
+    for (int c = 0; c < 5; ++c)
+        headings << list(page)->horizontalHeaderItem(c)->text();
+    QCOMPARE(headings, (QStringList{"序号", "开始", "结束", "委托单位", "试验设备"}));
     QVERIFY(list(page)->verticalHeader()->isHidden());
 }
 
-void QueryTest::listShowsShortDateAndTimeAndLoadsByFullKey()
+void QueryTest::listShowsStartEndCustomerAndEquipmentAndLoadsByFullKey()
 {
     TempDatabase db;
     CalibrationFixture a;
@@ -127,9 +129,19 @@ void QueryTest::listShowsShortDateAndTimeAndLoadsByFullKey()
     QCOMPARE(list(page)->rowCount(), 2);
     // Ordered by start time; the stored number is not shown.
     QCOMPARE(cell(list(page), 0, 0), QString("1"));
-    QCOMPARE(cell(list(page), 0, 1), QString("23-01-02"));
-    QCOMPARE(cell(list(page), 1, 1), QString("24-05-01"));
-    QCOMPARE(cell(list(page), 1, 2), QString("10:00:00"));
+    QCOMPARE(cell(list(page), 0, 1), QString("2023-01-02 08:30:00"));
+    QCOMPARE(cell(list(page), 1, 1), QString("2024-05-01 10:00:00"));
+    QCOMPARE(cell(list(page), 1, 2), rows("select dtend from datamark where dtbegin='2024-05-01 "
+                                          "10:00:00'")
+                                         .value(0)
+                                         .value(0));
+    // The customer comes from the equipment's record.
+    QVERIFY(sql("insert into equipdata (name, companyname) select equipname, '某客户' from "
+                "datamark limit 1"));
+    Form6 again;
+    QCOMPARE(cell(list(again), 1, 3), QString("某客户"));
+    QCOMPARE(cell(list(again), 1, 4),
+             rows("select equipname from datamark limit 1").value(0).value(0));
     QVERIFY(load(page, 1));
     QCOMPARE(page.loadedKey(), QString("2024-05-01 10:00:00"));
     QCOMPARE(rowsShown(page), 3);
@@ -220,7 +232,7 @@ void QueryTest::yearOutsideTwoThousandsLoadsAndDeletes()
     fixture.add(1, "20.000;20.100;", 3); // crosses into 2000
     insertCalibration(fixture);
     Form6 page;
-    QCOMPARE(cell(list(page), 0, 1), QString("99-12-31"));
+    QCOMPARE(cell(list(page), 0, 1), QString("1999-12-31 23:59:58"));
     QVERIFY(load(page, 0));
     QCOMPARE(rowsShown(page), 3);
     QCOMPARE(data(page, 2, 1), QString("01-01 00:00:00   "));

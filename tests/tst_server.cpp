@@ -460,6 +460,8 @@ void ServerTest::serverAwayDuringARun()
     QVERIFY(rig.startSession());
     QVERIFY(rig.advanceUntil([&] { return rig.samples() >= 5; }, 10000));
     QCOMPARE(rig.session->unstoredCount(), 0);
+    // The spool's thread has sent them (a few milliseconds after each tick).
+    QVERIFY(waitUntil([] { return storage::spoolState().waiting == 0; }, 5000));
 
     QVERIFY(server("halt"));
     const int before = rig.samples();

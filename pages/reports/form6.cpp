@@ -75,10 +75,16 @@ const results::Calibration *Form6::loadedCalibration() const
 void Form6::fillList()
 {
     ui->tbnum->clear();
-    ui->tbnum->setColumnCount(3);
-    ui->tbnum->setHorizontalHeaderLabels(
-        {QStringLiteral("序号"), QStringLiteral("完成日期"), QStringLiteral("完成时间")});
-    ui->tbnum->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // Start and end in full (four-digit years), the customer and the
+    // equipment: enough to tell calibrations apart. The list scrolls
+    // sideways; each row's tooltip says it all at once.
+    const QStringList headings{QStringLiteral("序号"), QStringLiteral("开始"),
+                               QStringLiteral("结束"), QStringLiteral("委托单位"),
+                               QStringLiteral("试验设备")};
+    ui->tbnum->setColumnCount(headings.size());
+    ui->tbnum->setHorizontalHeaderLabels(headings);
+    ui->tbnum->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    ui->tbnum->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_keys.clear();
     const base::Result<QList<storage::RunHeader>> headers = storage::listHeaders();
     if (!headers) {
@@ -89,16 +95,22 @@ void Form6::fillList()
     // On a shared server every station's calibrations are listed; the
     // station that recorded one is told by its tooltip.
     const base::Result<QHash<QString, QString>> stations = storage::stationsOfCalibrations();
+    const base::Result<QHash<QString, QString>> customers = storage::customersOfCalibrations();
     ui->tbnum->setRowCount(headers.value.size());
     for (int i = 0; i < headers.value.size(); ++i) {
-        const QString &begin = headers.value[i].dtbegin;
-        m_keys << begin;
-        const QString station = stations.value.value(begin);
-        const QStringList cells{QString::number(i + 1), begin.left(10).right(8), begin.right(8)};
+        const storage::RunHeader &h = headers.value[i];
+        m_keys << h.dtbegin;
+        const QString station = stations.value.value(h.dtbegin);
+        const QString customer = customers.value.value(h.dtbegin);
+        const QStringList cells{QString::number(i + 1), h.dtbegin, h.dtend, customer, h.equipname};
+        QString tip = QStringLiteral("开始：%1\n结束：%2\n委托单位：%3\n试验设备：%4")
+                          .arg(h.dtbegin, h.dtend, customer.isEmpty() ? QStringLiteral("—") : customer,
+                               h.equipname);
+        if (!station.isEmpty())
+            tip = QStringLiteral("工作站：%1\n").arg(station) + tip;
         for (int c = 0; c < cells.size(); ++c) {
             auto *item = new QTableWidgetItem(cells[c]);
-            if (!station.isEmpty())
-                item->setToolTip(QStringLiteral("工作站：%1\n开始：%2").arg(station, begin));
+            item->setToolTip(tip);
             ui->tbnum->setItem(i, c, item);
         }
     }
