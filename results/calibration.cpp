@@ -16,7 +16,11 @@ static const QByteArray kPointPrefix = QByteArrayLiteral("\xe6\xa3\x80\xe7\x82\x
 QStringList sampleHeaders(const ChannelLayout &layout)
 {
     QStringList headers{QStringLiteral("序号"), QStringLiteral("时间"), QStringLiteral("校准点")};
-    headers += layout.names;
+    // Each channel with its unit, as the live table shows it: "1-103(%RH)".
+    for (int i = 0; i < layout.names.size(); ++i)
+        headers << layout.names[i] + (layout.kinds.value(i) == Kind::Humidity
+                                          ? QStringLiteral("(%RH)")
+                                          : QStringLiteral("(℃)"));
     return headers;
 }
 

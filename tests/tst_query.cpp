@@ -157,7 +157,7 @@ void QueryTest::sampleRowsAsTheTableShowsThem()
     insertCalibration(fixture);
     Form6 page;
     QVERIFY(load(page, 0));
-    QCOMPARE(headers(page), (QStringList{"序号", "时间", "校准点", "1-101", "1-102"}));
+    QCOMPARE(headers(page), (QStringList{"序号", "时间", "校准点", "1-101(℃)", "1-102(℃)"}));
     QCOMPARE(data(page, 0, 0), QString("1"));
     QCOMPARE(data(page, 2, 1), QString("05-01 10:02:00   "));
     QCOMPARE(data(page, 0, 2), QString("20℃  50%RH"));
@@ -195,8 +195,9 @@ void QueryTest::headersOfTwoCollectors()
     insertCalibration(fixture);
     Form6 page;
     QVERIFY(load(page, 0));
-    QCOMPARE(headers(page), (QStringList{"序号", "时间", "校准点", "1-101", "1-102", "1-103",
-                                         "1-104", "2-101", "2-102"}));
+    // Each channel with its unit: humidity where the kinds say so.
+    QCOMPARE(headers(page), (QStringList{"序号", "时间", "校准点", "1-101(℃)", "1-102(℃)",
+                                         "1-103(%RH)", "1-104(℃)", "2-101(℃)", "2-102(%RH)"}));
 }
 
 void QueryTest::oddRowsShowEmptyCells()
@@ -370,8 +371,11 @@ void QueryTest::resultsViewShowsFiguresAndNoData()
         first << cell(view, 0, c);
     }
     QCOMPARE(headers, (QStringList{"校准点", "参数", "设定值", "上偏差", "U(k=2)", "下偏差", "U(k=2)",
-                                   "均匀度", "U(k=2)", "波动度(±)", "U(k=2)", "不确定度(k=2)",
+                                   "均匀度", "U(k=2)", "波动度\n(±)", "U(k=2)", "不确定度\n(k=2)",
                                    "样本数"}));
+    // No heading or figure is cut: every column is as wide as its contents.
+    for (int c = 0; c + 1 < view->columnCount(); ++c)
+        QVERIFY(view->columnWidth(c) >= view->horizontalHeader()->sectionSizeHint(c));
     // The collector of this calibration is not on record: no U.
     QCOMPARE(first, (QStringList{"检点1", "温度(℃)", "20", "5.400", "无数据", "5.000", "无数据",
                                  "0.400", "无数据", "0.200", "无数据", "0.200", "10"}));

@@ -142,7 +142,8 @@ void WorkbooksTest::rawWorkbookIsTheTableAsShown()
     QStringList headers;
     for (const char *c : {"A1", "B1", "C1", "D1", "E1", "F1", "G1"})
         headers << valueOf(s1, c);
-    QCOMPARE(headers, (QStringList{"序号", "时间", "校准点", "1-101", "1-102", "1-103", "1-104"}));
+    QCOMPARE(headers, (QStringList{"序号", "时间", "校准点", "1-101(℃)", "1-102(℃)", "1-103(℃)",
+                                   "1-104(%RH)"}));
     QCOMPARE(valueOf(s1, "A2"), QString("1"));
     QCOMPARE(valueOf(s1, "B2"), QString("05-01 10:00:00   "));
     QCOMPARE(valueOf(s1, "C2"), QString("20℃  50%RH"));
@@ -234,8 +235,8 @@ void WorkbooksTest::rawWorkbookOfTwoCollectors()
     job.target = db.dir() + "/two.xlsx";
     QVERIFY(office::writeRawWorkbook(job).ok);
     const QJsonObject s1 = sheet(readWorkbook(job.target), "原始数据");
-    QCOMPARE(valueOf(s1, "D1"), QString("1-101"));
-    QCOMPARE(valueOf(s1, "F1"), QString("2-101"));
+    QCOMPARE(valueOf(s1, "D1"), QString("1-101(℃)"));
+    QCOMPARE(valueOf(s1, "F1"), QString("2-101(℃)"));
     QCOMPARE(valueOf(s1, "F3"), QString("3"));
 }
 

@@ -247,8 +247,15 @@ void EvaluationView::fill()
     QStringList headers{QStringLiteral("校准点"), QStringLiteral("参数"), QStringLiteral("设定值")};
     if (dkd)
         headers << QStringLiteral("示值");
+    // A long heading goes on two lines before its bracket ("不确定度" over
+    // "(k=2)"); the columns are as wide as their contents: no heading or
+    // figure is cut (the table scrolls sideways when it must).
+    auto wrapped = [](const QString &name) {
+        const int bracket = name.indexOf(QLatin1Char('('));
+        return bracket >= 3 ? name.left(bracket) + QLatin1Char('\n') + name.mid(bracket) : name;
+    };
     for (const EvaluatedFigure &f : std::as_const(columns)) {
-        headers << f.name;
+        headers << wrapped(f.name);
         if (f.hasBudget)
             headers << QStringLiteral("U(k=2)");
     }
@@ -257,7 +264,8 @@ void EvaluationView::fill()
     t->clear();
     t->setColumnCount(headers.size());
     t->setHorizontalHeaderLabels(headers);
-    t->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    t->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    t->horizontalHeader()->setStretchLastSection(true);
     t->setRowCount(0);
     m_cells.clear();
     for (int pi = 0; pi < m_evaluation.points.size(); ++pi) {
