@@ -116,9 +116,13 @@ void ServerTest::endsCleanlyWhileSending()
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(QCoreApplication::applicationFilePath(), {"exitWhileSending"});
-        QVERIFY(child.waitForFinished(60000));
-        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
-                 child.readAll().right(3000).constData());
+        const bool finished = child.waitForFinished(60000);
+        QVERIFY2(finished && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                 qPrintable(QString("run %1: %2 (%3)\n%4")
+                                .arg(i)
+                                .arg(child.exitCode())
+                                .arg(child.errorString(),
+                                     QString::fromUtf8(child.readAll().right(3000)))));
     }
 }
 
