@@ -104,6 +104,10 @@ void RunSession::start(const StartRequest &request)
     // The layout is the one at the first point, for the whole run.
     if (request.point == 1 || !m_hasTable)
         m_layout = RunLayout::read();
+    // Said before the first frame goes out: a chamber that follows the run
+    // moves to this point now, not when the last one was stopped. Nothing of
+    // the run depends on it, so a refusal only leaves the note as it was.
+    storage::notePointStarted(request.point);
     m_poller->start(request, m_layout);
 }
 

@@ -107,6 +107,27 @@ QStringList Chamber::readRow()
     return row;
 }
 
+QStringList Chamber::readColumn(const QString &sql)
+{
+    QStringList out;
+    if (!open())
+        return out;
+    if (storage::isServerUrl(m_path)) {
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        if (q.exec(sql))
+            while (q.next())
+                out << q.value(0).toString();
+        return out;
+    }
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &st, nullptr) != SQLITE_OK)
+        return out;
+    while (sqlite3_step(st) == SQLITE_ROW)
+        out << text(st, 0);
+    sqlite3_finalize(st);
+    return out;
+}
+
 bool Chamber::read(Run *run)
 {
     const QStringList row = readRow();
@@ -120,6 +141,16 @@ bool Chamber::read(Run *run)
     run->lastPoint = row[21];
     run->lastTime = row[22];
     run->lastEnd = row[23];
+    run->started = readColumn(QStringLiteral("select value from orven_state where "
+                                             "key='pointStarted'"))
+                       .value(0);
+    // Humidity where the channel tables say 直流电压-H: the type written into
+    // the collector (000F) is the same for temperature transmitters.
+    m_humidity.clear();
+    for (const QString &n :
+         readColumn(QStringLiteral("select num from deviceA where headtype='直流电压-H' union "
+                                   "select num from deviceB where headtype='直流电压-H'")))
+        m_humidity.insert(n.toInt());
     return run->points > 0;
 }
 
@@ -135,7 +166,9 @@ void Chamber::runStarted(qint64 nowMs)
     // Samples newer than the last processed calibration belong to the run
     // in progress: it goes on at the next point.
     int next = 1;
-    if (!run.lastTime.isEmpty() && run.lastTime > run.lastEnd)
+    if (pointNumber(run.started) >= 1)
+        next = pointNumber(run.started); // the point the operator started
+    else if (!run.lastTime.isEmpty() && run.lastTime > run.lastEnd)
         next = pointNumber(run.lastPoint) + 1;
     m_point = next >= 1 && next <= run.points ? next : 1;
     // The operator starts a point once the chamber holds it: the air is

@@ -7,6 +7,7 @@
 // set values. The collector simulator's channels read this air plus their
 // own offset and noise.
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -23,13 +24,16 @@ public:
     Chamber &operator=(const Chamber &) = delete;
 
     // A run starts (the sampling-speed write, or a new connection): the
-    // point it starts at is the one after the last point of the run in
-    // progress, or the first.
+    // point it starts at is the one the run page says it started, else the
+    // one after the last point of the run in progress, or the first.
     void runStarted(qint64 nowMs);
     // The air now; false while the database holds no selected equipment
     // with set points.
     bool air(qint64 nowMs, double *temperature, double *humidity);
     int point() const { return m_point; }
+    // The channels the workstation's channel tables give to humidity
+    // transmitters ("直流电压-H"); empty when it has none or cannot be read.
+    QSet<int> humidityChannels() const { return m_humidity; }
 
 private:
     struct Run
@@ -37,9 +41,11 @@ private:
         int points = 0;
         double setT[10] = {}, setH[10] = {};
         QString lastPoint, lastTime, lastEnd;
+        QString started; // the point the run page started last ("检点2")
     };
     bool read(Run *run);
     QStringList readRow();
+    QStringList readColumn(const QString &sql);
     bool open();
 
     QString m_path;
@@ -50,6 +56,7 @@ private:
     QString m_startTime; // when the current run started, "yyyy-MM-dd HH:mm:ss"
     qint64 m_lastMs = -1;
     double m_t = 25.0, m_h = 60.0;
+    QSet<int> m_humidity;
 };
 
 } // namespace sim

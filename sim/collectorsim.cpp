@@ -200,7 +200,17 @@ float CollectorSim::reading(int channel)
     const double noise =
         m_opt.noise > 0 ? std::uniform_real_distribution<double>(-m_opt.noise, m_opt.noise)(m_rng)
                         : 0.0;
-    const bool humid = m_opt.humidityChannels.contains(channel);
+    // Humidity only on a DC-voltage channel (type 000F) that is a humidity
+    // transmitter: the workstation's channel table says which when the
+    // simulator follows it, else --humidity-channels. A channel written as
+    // a thermometer reads temperature whatever the options say.
+    const QString type = m_types.value(channel);
+    const bool transmitter = type.isEmpty() || type == QLatin1String("000F");
+    const QSet<int> humidity =
+        m_chamber && !m_chamber->humidityChannels().isEmpty() ? m_chamber->humidityChannels()
+                                                              : m_opt.humidityChannels;
+    const bool humid = m_opt.family == rtu::Family::M702 && transmitter &&
+                       humidity.contains(channel);
     const double base = humid ? m_opt.humidity : m_opt.temperature + m_opt.driftPerMinute * minutes;
     const double raw = base + m_offsets.value(channel) + noise;
     const QPair<float, float> mb = correction(channel);

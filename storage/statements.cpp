@@ -998,6 +998,12 @@ Status setAsideUnprocessed(const QString &through)
                   1, {QStringLiteral("setAsideThrough"), through});
 }
 
+Status notePointStarted(int point)
+{
+    return upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")},
+                  1, {QStringLiteral("pointStarted"), QStringLiteral("检点%1").arg(point)});
+}
+
 QString databasePath()
 {
     return openedDatabasePath();

@@ -168,6 +168,9 @@ Result<QList<Sample>> samplesInWindow(const QString &from, const QString &to);
 Result<QList<Sample>> unprocessedRun();
 // Sets the unprocessed samples up to `through` aside: not offered again.
 Status setAsideUnprocessed(const QString &through);
+// The point the run page has just started ("检点2"): kept in orven_state
+// for whoever follows the run (the simulated chamber moves to it).
+Status notePointStarted(int point);
 
 // The file of the default connection.
 QString databasePath();

@@ -58,6 +58,8 @@ private slots:
     void emptyOrMissingPortFailsToOpen();
     void extraPortsAreListedOnceAfterTwoRefreshes();
     void simulatorKeepsWhatIsWritten();
+    void simulatorReadsHumidityOnlyOnATransmitter_data();
+    void simulatorReadsHumidityOnlyOnATransmitter();
     void closedLineFailsOnceAndStopsSignalling();
     void closingTwiceAndSendingOnAClosedLineAreHarmless();
 };
@@ -231,6 +233,42 @@ void SerialTest::simulatorKeepsWhatIsWritten()
     QVERIFY(crcMatches(r.bytes));
     QVERIFY(qAbs(floatAt(r.bytes, 3) - 25.0f) < 1.0f);
     QVERIFY(qAbs(floatAt(r.bytes, 7) - 51.0f) < 2.0f);
+}
+
+void SerialTest::simulatorReadsHumidityOnlyOnATransmitter_data()
+{
+    QTest::addColumn<QString>("type"); // written into channel 101; empty: none
+    QTest::addColumn<bool>("humidity");
+    QTest::newRow("nothing written yet") << QString() << true;
+    QTest::newRow("DC voltage") << "000F" << true;
+    QTest::newRow("platinum resistance") << "8220" << false;
+    QTest::newRow("thermocouple") << "A700" << false;
+}
+
+// Channel 101 is listed as a humidity channel; it reads humidity only while
+// it is a DC-voltage transmitter.
+void SerialTest::simulatorReadsHumidityOnlyOnATransmitter()
+{
+    QFETCH(QString, type);
+    QFETCH(bool, humidity);
+    sim::Options opt;
+    opt.humidityChannels = {101};
+    opt.temperature = 25;
+    opt.humidity = 60;
+    opt.noise = 0;
+    opt.spread = 0;
+    auto collector = startSim(opt);
+    QVERIFY(collector);
+    Line line;
+    QVERIFY(line.open(collector->portPath()));
+    QCOMPARE(line.ask(maskWrite({101}).bytes).kind, Reply::Answered);
+    if (!type.isEmpty())
+        QCOMPARE(line.ask(m702TypeWrite(101, QByteArray::fromHex(type.toLatin1())).bytes).kind,
+                 Reply::Answered);
+    const Reply r = line.ask(frame::measureM702());
+    QCOMPARE(r.bytes.size(), 5 + 4);
+    QVERIFY2(qAbs(floatAt(r.bytes, 3) - (humidity ? 60.0f : 25.0f)) < 0.5f,
+             qPrintable(QString::number(floatAt(r.bytes, 3))));
 }
 
 void SerialTest::closedLineFailsOnceAndStopsSignalling()
