@@ -81,6 +81,7 @@ double RunMonitor::setValue(bool humidity, int point) const
 
 void RunMonitor::onTableReset()
 {
+    m_implausible.clear();
     const QStringList names = m_session->channelNames();
     const QVector<bool> humidity = m_session->humidityChannels();
     QVector<results::Kind> kinds;
@@ -135,10 +136,30 @@ void RunMonitor::restartPoint()
     updateStability();
 }
 
+bool plausibleReading(bool humidity, double value)
+{
+    if (!std::isfinite(value))
+        return false;
+    return humidity ? value >= -5.0 && value <= 105.0 : value >= -200.0 && value <= 1372.0;
+}
+
 void RunMonitor::onSample(int index)
 {
     const RunSample &s = m_session->samples().at(index);
     m_curves.append(s.msecs, s.point, s.values);
+    m_implausible.clear();
+    for (int i = 0; i < s.values.size(); ++i) {
+        const bool humidity = m_curves.kind(i) == results::Kind::Humidity;
+        if (plausibleReading(humidity, s.values[i]))
+            continue;
+        Alarm a;
+        a.kind = Alarm::Implausible;
+        a.channel = m_curves.names().value(i);
+        a.collector = a.channel.startsWith(QLatin1String("2-")) ? 2 : 1;
+        a.humidity = humidity;
+        a.value = s.values[i];
+        m_implausible << a;
+    }
     // A sample means every collector's reply decoded.
     m_wrongCount[0] = m_wrongCount[1] = false;
     if (s.point == m_state.point && m_point) {
@@ -263,11 +284,21 @@ void RunMonitor::updateAlarms()
         return;
     for (int c = 0; c < (m_session->twoCollectors() ? 2 : 1); ++c) {
         const CollectorCounters n = m_session->counters(c + 1);
-        if (n.consecutiveMissed >= qMax(1, m_settings.missAlarm))
-            m_state.alarms << Alarm{Alarm::Silent, c + 1, n.consecutiveMissed, n.lastGood};
-        if (m_wrongCount[c])
-            m_state.alarms << Alarm{Alarm::WrongCount, c + 1, 0, 0};
+        if (n.consecutiveMissed >= qMax(1, m_settings.missAlarm)) {
+            Alarm a;
+            a.collector = c + 1;
+            a.count = n.consecutiveMissed;
+            a.lastGood = n.lastGood;
+            m_state.alarms << a;
+        }
+        if (m_wrongCount[c]) {
+            Alarm a;
+            a.kind = Alarm::WrongCount;
+            a.collector = c + 1;
+            m_state.alarms << a;
+        }
     }
+    m_state.alarms += m_implausible;
 }
 
 } // namespace acquisition

@@ -56,13 +56,25 @@ struct Stability
 struct Alarm
 {
     enum Kind {
-        Silent,     // `count` ticks in a row without a reply
-        WrongCount, // the collector's values do not match its layout
+        Silent,      // `count` ticks in a row without a reply
+        WrongCount,  // the collector's values do not match its layout
+        Implausible, // a channel reads what its kind cannot mean
     } kind = Silent;
     int collector = 1;
     int count = 0;
     qint64 lastGood = 0; // Silent: the last good reading, 0: none
+    // Implausible: the channel ("1-103"), its kind and its last reading.
+    QString channel;
+    bool humidity = false;
+    double value = 0;
 };
+
+// What a reading of a kind can mean: a relative humidity between 0 and
+// 100 %RH (a transmitter's few percent beyond included), a temperature
+// within what the collectors' probes measure (platinum resistance from
+// -200 ℃, thermocouples up to 1372 ℃). Outside: the probe type, the wiring
+// or the channel's kind is wrong.
+bool plausibleReading(bool humidity, double value);
 
 struct LiveState
 {
@@ -116,6 +128,7 @@ private:
     CurveStore m_curves;
     results::ChannelLayout m_layout;
     std::unique_ptr<results::PointAccumulator> m_point;
+    QVector<Alarm> m_implausible; // channels of the last sample
     int m_rejected[2] = {0, 0};
     bool m_wrongCount[2] = {false, false};
 };

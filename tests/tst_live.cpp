@@ -7,6 +7,8 @@
 #include "results/calibration.h"
 #include "tests/runkit.h"
 
+#include <cmath>
+
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
@@ -45,6 +47,9 @@ private slots:
     void stableAfterTheWindowAndNotAfterAStepOrAFastDrift();
     void silentCollectorRaisesAndClearsTheAlarm();
     void wrongChannelCountIsAnAlarm();
+    void plausibleReadings_data();
+    void plausibleReadings();
+    void implausibleReadingIsAnAlarm();
     void stopAtAPointWithoutSamplesAsks();
     void expiredCertificateIsWarnedAtStart();
     void twoCollectorsHeadersArePrefixed();
@@ -175,6 +180,50 @@ void LiveTest::wrongChannelCountIsAnAlarm()
     auto *alarm = child<QLabel>(rig.page.get(), "label_alarm");
     QVERIFY(rig.advanceUntil(
         [&] { return alarm->text().contains("通道数与配置不符，请重新设置通道"); }, 4000));
+    rig.stop();
+}
+
+void LiveTest::plausibleReadings_data()
+{
+    QTest::addColumn<bool>("humidity");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<bool>("plausible");
+    QTest::newRow("dry air") << true << 0.0 << true;
+    QTest::newRow("a transmitter a little over") << true << 102.5 << true;
+    QTest::newRow("960 %RH") << true << 960.0 << false;
+    QTest::newRow("below zero %RH") << true << -20.0 << false;
+    QTest::newRow("freezer") << false << -80.0 << true;
+    QTest::newRow("below absolute zero") << false << -300.0 << false;
+    QTest::newRow("open thermocouple") << false << 9999.0 << false;
+    QTest::newRow("not a number") << false << std::nan("") << false;
+}
+
+void LiveTest::plausibleReadings()
+{
+    QFETCH(bool, humidity);
+    QFETCH(double, value);
+    QFETCH(bool, plausible);
+    QCOMPARE(acquisition::plausibleReading(humidity, value), plausible);
+}
+
+// A humidity channel that reads 999.5 %RH is said at once, in red with the
+// other alarms, and goes when the reading is plausible again.
+void LiveTest::implausibleReadingIsAnAlarm()
+{
+    RunRig rig;
+    Setup s;
+    s.flagsA = "01";
+    QVERIFY(rig.build(s));
+    rig.sim1->setCorrection(102, 1, 974.5f); // 25 + 974.5
+    rig.start();
+    auto *alarm = child<QLabel>(rig.page.get(), "label_alarm");
+    QVERIFY(rig.advanceUntil(
+        [&] {
+            return alarm->text().contains("通道 102 读数 999.500 %RH，不是湿度可能的读数");
+        },
+        4000));
+    rig.sim1->setCorrection(102, 1, 0);
+    QVERIFY(rig.advanceUntil([&] { return alarm->text().isEmpty(); }, 4000));
     rig.stop();
 }
 

@@ -1,5 +1,7 @@
 #include "pages/run/runtexts.h"
 
+#include "link/frames.h"
+
 #include <QDateTime>
 
 namespace runtexts {
@@ -73,6 +75,12 @@ QString stability(const acquisition::Stability &s)
 
 QString alarm(const acquisition::Alarm &a)
 {
+    if (a.kind == acquisition::Alarm::Implausible)
+        return QStringLiteral("通道 %1 读数 %2 %3，不是%4可能的读数（%5），请检查探头类型、接线和通道配置")
+            .arg(a.channel, rtu::formatValue(a.value),
+                 a.humidity ? QStringLiteral("%RH") : QStringLiteral("℃"),
+                 a.humidity ? QStringLiteral("湿度") : QStringLiteral("温度"),
+                 a.humidity ? QStringLiteral("0～100 %RH") : QStringLiteral("-200～1372 ℃"));
     if (a.kind == acquisition::Alarm::WrongCount)
         return collectorName(a.collector) + QStringLiteral("：") +
                refusal(Refusal::WrongCount);
