@@ -134,4 +134,22 @@ RunSession::Processing RunSession::process(bool replace)
     return p;
 }
 
+base::Status RunSession::discard()
+{
+    if (m_state != RunState::Idle)
+        return base::Status::failure(QStringLiteral("校准正在进行，请先停止。"));
+    if (!hasUnprocessedSamples())
+        return base::Status::failure(QStringLiteral("没有尚未处理的校准。"));
+    // Recorded as set aside through its last sample: the next start offers
+    // nothing of it.
+    const base::Status st = storage::setAsideUnprocessed(m_samples.last().timeText());
+    if (!st)
+        return st;
+    rebuildTable(m_tableTwo);
+    m_hasTable = false;
+    setRunActive(this, isActive());
+    emit stateChanged();
+    return {};
+}
+
 } // namespace acquisition

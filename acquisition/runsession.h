@@ -118,6 +118,10 @@ public:
         QString equipment;
     };
     Processing process(bool replace);
+    // Gives up the run that was not processed: its samples stay in the
+    // database, set aside (in no calibration, never offered again), and the
+    // table starts afresh at the first point. Refused while a run goes on.
+    base::Status discard();
     // The header processing would write now.
     storage::RunHeader header() const;
 

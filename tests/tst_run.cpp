@@ -36,6 +36,7 @@ private slots:
     void cleanup() { setExtraPorts({}); }
 
     void m701OneCollectorRowPerTick();
+    void discardingTheRunKeepsItsSamplesOutOfEveryCalibration();
     void m701ReplySplitOverTwoReadsIsDecodedOnce();
     void valueBytesShowThreeDecimals();
     void twoM702CollectorsNeedBothReplies();
@@ -90,6 +91,35 @@ void RunTest::m701OneCollectorRowPerTick()
     const shoudata::CollectorStats st = rig.page->stats(1);
     QCOMPARE(st.answered, rig.liveRows());
     QCOMPARE(st.rejected, 0);
+}
+
+// "放弃本次校准": asked first (否 keeps everything); then the samples stay in
+// the database but belong to no calibration and are never offered again,
+// and the page starts afresh.
+void RunTest::discardingTheRunKeepsItsSamplesOutOfEveryCalibration()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    auto *discard = child<QPushButton>(rig.page.get(), "pushButton_discard");
+    QVERIFY(!discard->isEnabled());
+    rig.start();
+    QVERIFY(rig.waitRows(2));
+    rig.stop();
+    const int taken = rig.liveRows();
+    QVERIFY(discard->isEnabled());
+    prompts::queueAnswer(false);
+    discard->click();
+    QCOMPARE(rig.liveRows(), taken);
+    QCOMPARE(storage::unprocessedRun().value.size(), taken);
+    prompts::queueAnswer(true);
+    discard->click();
+    QVERIFY(asked().last().contains(QString("已采集的 %1 条样本").arg(taken)));
+    QCOMPARE(rig.liveRows(), 0);
+    QVERIFY(!discard->isEnabled());
+    QVERIFY(storage::unprocessedRun().value.isEmpty());
+    QCOMPARE(rows("select count(*) from data").value(0).value(0), QString::number(taken));
+    QCOMPARE(rig.page->session()->process(false).outcome,
+             acquisition::RunSession::Processing::NoData);
 }
 
 void RunTest::m701ReplySplitOverTwoReadsIsDecodedOnce()

@@ -178,6 +178,7 @@ void shoudata::setRunControls(bool running)
     ui->comboBox_2->setEnabled(!running);
     ui->pushButton->setEnabled(!running);
     ui->pushButton_4->setEnabled(!running);
+    ui->pushButton_discard->setEnabled(!running && m_session->hasUnprocessedSamples());
     ui->pushButton_2->setEnabled(running);
     // The mode, collectors, ports and interval are fixed while a run goes on.
     const QList<QWidget *> setup{ui->checkBox,   ui->checkBox_2,   ui->comboBox_3,   ui->comboBox_4,
@@ -341,6 +342,8 @@ void shoudata::onSampleAdded()
 
 void shoudata::updateStatus()
 {
+    ui->pushButton_discard->setEnabled(!m_session->isActive() &&
+                                       m_session->hasUnprocessedSamples());
     auto part = [](const QString &name, const acquisition::CollectorCounters &s) {
         QString text = QStringLiteral("%1：应答 %2 次，未应答 %3 次，拒收 %4 次")
                            .arg(name)
@@ -500,6 +503,30 @@ void shoudata::on_pushButton_settings_clicked()
     auto *dialog = new StabilityDialog(m_monitor, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
+}
+
+void shoudata::on_pushButton_discard_clicked()
+{
+    if (!m_session->hasUnprocessedSamples() || m_session->isActive())
+        return;
+    const int n = m_session->samples().size();
+    if (!prompts::question(this, QStringLiteral("提示"),
+                           QStringLiteral("放弃本次校准？\n已采集的 %1 条样本不用于任何校准，"
+                                          "也不再提示处理（样本仍留在数据库中）。")
+                               .arg(n),
+                           true))
+        return;
+    const base::Status st = m_session->discard();
+    if (!st) {
+        pagekit::reportFailure(this, QStringLiteral("放弃失败"), st.error);
+        return;
+    }
+    ui->comboBox_2->setCurrentIndex(0);
+    setRunControls(false);
+    prompts::about(this, QStringLiteral("提示"),
+                   QStringLiteral("已放弃本次校准：%1 条样本留在数据库中，不用于任何校准。"
+                                  "\n下一次从检点1开始。")
+                       .arg(n));
 }
 
 void shoudata::on_pushButton_4_clicked()
