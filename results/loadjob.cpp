@@ -17,6 +17,18 @@ LoadJob::LoadJob(const QString &databasePath, const storage::RunHeader &header, 
     connect(m_task, &base::Task::finished, this, &LoadJob::finished);
 }
 
+LoadJob::~LoadJob()
+{
+    cancel(); // the task, a child, then waits for the worker
+}
+
+void LoadJob::cancel()
+{
+    m_task->cancel();
+    std::lock_guard<std::mutex> lock(m_socketMutex);
+    storage::SampleReader::interrupt(m_socket);
+}
+
 // On the worker thread: signals emitted here are queued to the receivers,
 // and the task's destructor waits for this function.
 base::Status LoadJob::work(const base::Progress &progress)
@@ -35,7 +47,19 @@ base::Status LoadJob::work(const base::Progress &progress)
     storage::SampleReader reader;
     if (const base::Status st = reader.open(m_path); !st)
         return st;
+    {
+        std::lock_guard<std::mutex> lock(m_socketMutex);
+        m_socket = reader.serverSocket();
+    }
     const LoadOutcome o = loadSamples(reader, m_calibration, control);
+    {
+        // Before the reader closes it: nobody cuts a socket that is no longer ours.
+        std::lock_guard<std::mutex> lock(m_socketMutex);
+        m_socket = -1;
+    }
+    // Given up: a read cut off on the way is no failure.
+    if (progress.cancelled())
+        return {};
     if (!o.status || o.cancelled)
         return o.status;
     const QVector<PointResult> r = computeResults(m_calibration, progress.cancel);

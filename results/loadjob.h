@@ -9,6 +9,7 @@
 #include "results/calibration.h"
 
 #include <QObject>
+#include <mutex>
 
 namespace results {
 
@@ -20,8 +21,12 @@ public:
     LoadJob(const QString &databasePath, const storage::RunHeader &header,
             QObject *parent = nullptr);
 
+    ~LoadJob() override;
+
     void start() { m_task->start(); }
-    void cancel() { m_task->cancel(); }
+    // Stops the load; a read that waits on a server that does not answer is
+    // cut off, so cancelling never waits on the network.
+    void cancel();
     bool isRunning() const { return m_task->isRunning(); }
     // Everything loaded, valid after finished() with ok.
     const Calibration &calibration() const { return m_calibration; }
@@ -37,6 +42,8 @@ private:
 
     QString m_path;
     Calibration m_calibration;
+    std::mutex m_socketMutex;
+    int m_socket = -1; // the worker's server session while it reads
     base::Task *m_task; // a child: deleted, cancelled and waited for first
 };
 

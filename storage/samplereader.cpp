@@ -333,4 +333,14 @@ Result<QList<ChannelRow>> SampleReader::channelRows(bool collectorTwo)
                                {});
 }
 
+int SampleReader::serverSocket() const
+{
+    return m_connection.isEmpty() ? -1 : socketOf(QSqlDatabase::database(m_connection, false));
+}
+
+void SampleReader::interrupt(int socket)
+{
+    cutOff(socket);
+}
+
 } // namespace storage

@@ -36,6 +36,11 @@ public:
     // Opens `path` read-only; a missing file is an error, never created.
     // A server's postgresql:// URL opens a connection of this reader's own.
     Status open(const QString &path);
+    // The socket of this reader's server session (-1 on a file), and ending
+    // a read blocked on it from another thread (a server that hangs, the
+    // reader cancelled): the read fails at once.
+    int serverSocket() const;
+    static void interrupt(int socket);
     bool isOpen() const { return m_db != nullptr || !m_connection.isEmpty(); }
 
     // Samples whose coltime lies in [from, to], oldest first. On a server,

@@ -21,9 +21,11 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 
 using namespace testkit;
@@ -702,6 +704,44 @@ void ServerTest::frozenServerHoldsNoActionPastTheDeadline()
         QVERIFY2(after.ok, qPrintable(QString(a.what) + ": " + after.error));
     }
     QCOMPARE(rows("select count(*) from orven.datamark").value(0).value(0), QString("1"));
+
+    // Opening a calibration: its samples are read on a worker, and giving
+    // the load up (取消, the page closed) never waits for a worker the server
+    // holds back (here behind another session's lock).
+    {
+        QVERIFY(storage::openServerConnection("locker", server.url, false).ok);
+        QSqlDatabase locker = QSqlDatabase::database("locker");
+        QSqlQuery lock(locker);
+        QVERIFY(lock.exec("begin"));
+        QVERIFY(lock.exec("set transaction read write"));
+        QVERIFY2(lock.exec("lock table orven.data in access exclusive mode"),
+                 qPrintable(lock.lastError().text()));
+        auto page = std::make_unique<Form6>();
+        QMetaObject::invokeMethod(page.get(), "on_tbnum_cellClicked", Q_ARG(int, 0),
+                                  Q_ARG(int, 1));
+        waitUntil([] { return false; }, 300);
+        QVERIFY(page->isLoading());
+        QElapsedTimer clock;
+        clock.start();
+        click(page.get(), "pushButton_cancel");
+        const qint64 cancelled = clock.elapsed();
+        QVERIFY(!page->isLoading());
+        QVERIFY(fullText(child<QLabel>(page.get(), "label_load")).startsWith("已取消加载"));
+        QMetaObject::invokeMethod(page.get(), "on_tbnum_cellClicked", Q_ARG(int, 0),
+                                  Q_ARG(int, 1));
+        waitUntil([] { return false; }, 100);
+        clock.restart();
+        page.reset();
+        const qint64 closed = clock.elapsed();
+        QVERIFY(lock.exec("rollback"));
+        locker.close();
+        qInfo("a load held back by the server: given up in %lld ms, the page gone in %lld ms",
+              cancelled, closed);
+        QVERIFY2(cancelled < 200 && closed < 400, qPrintable(QString::number(closed)));
+        // The jobs given up end by themselves once the server lets them.
+        waitUntil([] { return false; }, 500);
+    }
+    QSqlDatabase::removeDatabase("locker");
 }
 
 // Calibrations are known by the second they began: another station's of

@@ -20,6 +20,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QProgressDialog>
 #include <QStandardPaths>
@@ -121,7 +122,17 @@ void Form6::stopLoading()
     if (!m_job)
         return;
     m_job->disconnect(this);
-    m_job.reset(); // cancels and waits; the worker checks for cancel per sample
+    // Given up without waiting for it: a read on a server that holds it back
+    // is cut off, a connection being made ends within its time-out, and the
+    // job goes once its worker is done. The window never waits on it.
+    results::LoadJob *job = m_job.release();
+    job->cancel();
+    if (job->isRunning()) {
+        job->setParent(QCoreApplication::instance());
+        connect(job, &results::LoadJob::finished, job, &QObject::deleteLater);
+    } else {
+        delete job;
+    }
     m_loadDone = false;
     m_loading = false;
     showLoading(false);
@@ -245,8 +256,11 @@ void Form6::onFinished(bool ok, const QString &error, bool cancelled)
 
 void Form6::on_pushButton_cancel_clicked()
 {
-    if (m_job)
-        m_job->cancel();
+    if (!m_job)
+        return;
+    const int shown = m_model->loadedSamples();
+    stopLoading();
+    ui->label_load->setText(QStringLiteral("已取消加载，显示了 %1 条").arg(shown));
 }
 
 void Form6::on_pushButton_data_toggled(bool checked)
