@@ -1,6 +1,7 @@
 #include "storage/server.h"
 
 #include "base/paths.h"
+#include "base/sharedtext.h"
 #include "storage/database.h"
 #include "storage/localcopy.h"
 #include "storage/spool.h"
@@ -12,7 +13,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLockFile>
-#include <QMutex>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QSqlDatabase>
@@ -102,8 +102,7 @@ QString withoutPassword(const QString &text, const QString &pathOrUrl)
 }
 
 namespace {
-QMutex g_refusalMutex;
-QString g_refusal; // why the server refused this station's login
+base::SharedText g_refusal; // why the server refused this station's login
 } // namespace
 
 bool serverAnswers(const QString &url)
@@ -120,14 +119,12 @@ bool serverAnswers(const QString &url)
 
 void noteRefusal(const QString &why)
 {
-    QMutexLocker lock(&g_refusalMutex);
-    g_refusal = why;
+    g_refusal.set(why);
 }
 
 QString serverRefusal()
 {
-    QMutexLocker lock(&g_refusalMutex);
-    return g_refusal;
+    return g_refusal.get();
 }
 
 QString stationName()

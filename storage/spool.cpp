@@ -1,12 +1,12 @@
 #include "storage/spool.h"
 
+#include "base/sharedtext.h"
 #include "storage/database.h"
 #include "storage/server.h"
 #include "storage/sqlkit.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QMutex>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -28,21 +28,18 @@ const char kSenderSpool[] = "orven-spool-sender";  // the sender's own
 const char kSenderServer[] = "orven-spool-server"; // the sender's session on the server
 
 QString g_token; // the window's spool file's own
-QMutex g_errorMutex;
-QString g_lastError;
+base::SharedText g_lastError;
 // One sender at a time: the thread, or the window before processing.
 std::timed_mutex g_sending;
 
 void setLastError(const QString &why)
 {
-    QMutexLocker lock(&g_errorMutex);
-    g_lastError = why;
+    g_lastError.set(why);
 }
 
 QString lastError()
 {
-    QMutexLocker lock(&g_errorMutex);
-    return g_lastError;
+    return g_lastError.get();
 }
 
 // The spool file on the connection `name` (made on first use).

@@ -335,6 +335,17 @@ void addFamilyLayoutRows()
                 << f.second << layout;
 }
 
+// A collector of the row's family answering in the row's write layout.
+sim::Options fetchedCollector()
+{
+    QFETCH(rtu::Family, family);
+    QFETCH(WriteReplies, layout);
+    sim::Options opt;
+    opt.family = family;
+    opt.writeReplies = layout;
+    return opt;
+}
+
 // The channel a register-block write configures (0: none).
 int channelOfBlockWrite(const QByteArray &request)
 {
@@ -356,11 +367,8 @@ void ChannelsTest::everyProbeTypeInEitherWriteLayout_data()
 void ChannelsTest::everyProbeTypeInEitherWriteLayout()
 {
     QFETCH(rtu::Family, family);
-    QFETCH(WriteReplies, layout);
     TempDatabase db;
-    sim::Options opt;
-    opt.family = family;
-    opt.writeReplies = layout;
+    const sim::Options opt = fetchedCollector();
     const Rows rows = everyProbeType(family);
     const Download d = download(rows, opt);
     QVERIFY(d.collector);
@@ -392,11 +400,8 @@ void ChannelsTest::oneBadReplyLeavesOnlyItsChannelUnconfirmed_data()
 void ChannelsTest::oneBadReplyLeavesOnlyItsChannelUnconfirmed()
 {
     QFETCH(rtu::Family, family);
-    QFETCH(WriteReplies, layout);
     TempDatabase db;
-    sim::Options opt;
-    opt.family = family;
-    opt.writeReplies = layout;
+    sim::Options opt = fetchedCollector();
     // The first register-block reply of 101 one byte short (a wrong length),
     // that of 103 with its last byte changed (a bad CRC).
     QSet<int> altered;
