@@ -1,5 +1,6 @@
 #include "results/evaluation.h"
 
+#include "results/rounding.h"
 #include "storage/records.h"
 
 #include <QDateTime>
@@ -100,19 +101,14 @@ CertificateFigure roundForCertificate(double value, double expanded)
     CertificateFigure out;
     if (!std::isfinite(expanded) || expanded <= 0) {
         if (std::isfinite(value))
-            out.value = QString::number(value, 'f', 3);
+            out.value = roundDecimal(value, 3);
         return out;
     }
-    // Two significant digits; a rounding that reaches the next power of
-    // ten (0.0996 → 0.100) is taken again at that power.
-    int decimals = 1 - int(std::floor(std::log10(expanded)));
-    double u = std::round(expanded * std::pow(10.0, decimals)) / std::pow(10.0, decimals);
-    decimals = 1 - int(std::floor(std::log10(u)));
-    decimals = qBound(0, decimals, 6);
-    u = std::round(expanded * std::pow(10.0, decimals)) / std::pow(10.0, decimals);
-    out.uncertainty = QString::number(u, 'f', decimals);
+    // Two significant digits of U at any size; the figure to the same place.
+    const int decimals = uncertaintyPlace(expanded);
+    out.uncertainty = roundDecimal(expanded, decimals);
     if (std::isfinite(value))
-        out.value = QString::number(value, 'f', decimals);
+        out.value = roundDecimal(value, decimals);
     return out;
 }
 

@@ -149,6 +149,20 @@ void EvaluationTest::certificateRounding_data()
     QTest::newRow("whole numbers") << 12.345 << 12.3 << "12" << "12";
     QTest::newRow("negative figure") << -0.3456 << 0.051 << "-0.346" << "0.051";
     QTest::newRow("no U") << 0.4 << double(NAN) << "0.400" << "";
+    // On the decimal value, by GB/T 8170: half to the even digit, never the
+    // binary double's 40.04149999...
+    QTest::newRow("half, odd digit up") << 40.0415 << double(NAN) << "40.042" << "";
+    QTest::newRow("half, even digit stays") << 40.0425 << double(NAN) << "40.042" << "";
+    QTest::newRow("beyond half") << 40.04251 << double(NAN) << "40.043" << "";
+    QTest::newRow("U half, odd digit up") << 2.0 << 0.1455 << "2.00" << "0.15";
+    QTest::newRow("figure half at U's place") << 0.14555 << 0.0021 << "0.1456" << "0.0021";
+    QTest::newRow("figure to U's place") << 0.1455 << 0.011 << "0.146" << "0.011";
+    QTest::newRow("carry through nines") << 9.9995 << 0.012 << "10.000" << "0.012";
+    QTest::newRow("negative half") << -0.0125 << 0.011 << "-0.012" << "0.011";
+    QTest::newRow("rounds to zero") << -0.0004 << 0.011 << "0.000" << "0.011";
+    // Two significant digits of U at any size.
+    QTest::newRow("U in the hundreds") << 12345.6 << 481.0 << "12350" << "480";
+    QTest::newRow("U in the thousands") << 25000.0 << 1250.0 << "25000" << "1200";
 }
 
 void EvaluationTest::certificateRounding()
