@@ -805,8 +805,77 @@ static Certificate certificateFrom(const Row &r)
 static const char kCertificateColumns[] =
     "number, dtbegin, year, seq, issued, method, layout, prints, lastprint, files";
 
+namespace {
+
+// The certificate issuing would give now: the calibration's own when it has
+// one (a reprint: one print more), else the next number of the pattern,
+// never given before. Reads only.
+Status planCertificate(const QString &dtbegin, const QString &method, const QString &layout,
+                       const QDateTime &when, Certificate *out, bool *reprint)
+{
+    const QString now = when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const Result<Rows> found =
+        selectRows(QStringLiteral("select %1 from certificate where dtbegin=?")
+                       .arg(QLatin1String(kCertificateColumns)),
+                   {dtbegin});
+    if (!found)
+        return found.status();
+    *reprint = !found.value.isEmpty();
+    if (*reprint) {
+        *out = certificateFrom(found.value.first());
+        ++out->prints;
+        out->lastPrint = now;
+        return {};
+    }
+    const Result<QString> pattern = certificatePattern();
+    if (!pattern)
+        return pattern.status();
+    const bool yearly = pattern.value.contains(QLatin1String("yy"));
+    const Result<QString> last =
+        selectValue(yearly ? QStringLiteral("select max(seq) from certificate where year=?")
+                           : QStringLiteral("select max(seq) from certificate where ?<>''"),
+                    {QString::number(when.date().year())});
+    if (!last)
+        return last.status();
+    int seq = last.value.toInt() + 1;
+    // A number given before (under another pattern) is never given again.
+    for (;; ++seq) {
+        const Result<int> taken =
+            countOf(QStringLiteral("select count(*) from certificate where number=?"),
+                    certificateNumber(pattern.value, when, seq));
+        if (!taken)
+            return taken.status();
+        if (taken.value == 0)
+            break;
+    }
+    *out = Certificate();
+    out->number = certificateNumber(pattern.value, when, seq);
+    out->dtbegin = dtbegin;
+    out->year = when.date().year();
+    out->seq = seq;
+    out->issued = now;
+    out->method = method;
+    out->layout = layout;
+    out->prints = 1;
+    out->lastPrint = now;
+    return {};
+}
+
+} // namespace
+
+Result<Certificate> nextCertificate(const QString &dtbegin, const QString &method,
+                                    const QString &layout, const QDateTime &when)
+{
+    Certificate out;
+    bool reprint = false;
+    if (const Status st = planCertificate(dtbegin, method, layout, when, &out, &reprint); !st)
+        return base::failure(st.error);
+    return out;
+}
+
 Result<Certificate> issueCertificate(const QString &dtbegin, const QString &method,
-                                     const QString &layout, const QDateTime &when)
+                                     const QString &layout, const QDateTime &when,
+                                     const QString &files, const QString &expectedNumber)
 {
     Certificate out;
     const QString now = when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -817,64 +886,28 @@ Result<Certificate> issueCertificate(const QString &dtbegin, const QString &meth
                     exec(QStringLiteral("select pg_advisory_xact_lock(70200002)"));
                 !locked)
                 return locked;
-        const Result<Rows> found =
-            selectRows(QStringLiteral("select %1 from certificate where dtbegin=?")
-                           .arg(QLatin1String(kCertificateColumns)),
-                       {dtbegin});
-        if (!found)
-            return found.status();
-        if (!found.value.isEmpty()) {
-            // A reprint: the same number, one print more.
-            out = certificateFrom(found.value.first());
-            ++out.prints;
-            out.lastPrint = now;
-            return exec(
-                QStringLiteral("update certificate set prints=?, lastprint=? where number=?"),
-                {QString::number(out.prints), now, out.number});
-        }
-        const Result<QString> pattern = certificatePattern();
-        if (!pattern)
-            return pattern.status();
-        const bool yearly = pattern.value.contains(QLatin1String("yy"));
-        const Result<QString> last =
-            selectValue(yearly ? QStringLiteral("select max(seq) from certificate where year=?")
-                               : QStringLiteral("select max(seq) from certificate where ?<>''"),
-                        {QString::number(when.date().year())});
-        if (!last)
-            return last.status();
-        int seq = last.value.toInt() + 1;
-        // A number given before (under another pattern) is never given again.
-        for (;; ++seq) {
-            const Result<int> taken =
-                countOf(QStringLiteral("select count(*) from certificate where number=?"),
-                        certificateNumber(pattern.value, when, seq));
-            if (!taken)
-                return taken.status();
-            if (taken.value == 0)
-                break;
-        }
-        out.number = certificateNumber(pattern.value, when, seq);
-        out.dtbegin = dtbegin;
-        out.year = when.date().year();
-        out.seq = seq;
-        out.issued = now;
-        out.method = method;
-        out.layout = layout;
-        out.prints = 1;
-        out.lastPrint = now;
+        bool reprint = false;
+        if (const Status planned = planCertificate(dtbegin, method, layout, when, &out, &reprint);
+            !planned)
+            return planned;
+        // The document already carries its number: it must be the one taken.
+        if (!expectedNumber.isEmpty() && out.number != expectedNumber)
+            return Status::failure(
+                QStringLiteral("证书编号 %1 刚被另一个工作站用去，这份文件没有登记；请重新导出。")
+                    .arg(expectedNumber));
+        if (reprint)
+            return exec(QStringLiteral("update certificate set prints=?, lastprint=?, "
+                                       "files=case when ?='' then files else ? end where number=?"),
+                        {QString::number(out.prints), now, files, files, out.number});
+        out.files = files;
         return exec(QStringLiteral("insert into certificate (%1) values (?,?,?,?,?,?,?,?,?,?)")
                         .arg(QLatin1String(kCertificateColumns)),
                     {out.number, out.dtbegin, QString::number(out.year), QString::number(out.seq),
-                     out.issued, out.method, out.layout, QStringLiteral("1"), now, QString()});
+                     out.issued, out.method, out.layout, QStringLiteral("1"), now, files});
     });
     if (!st)
         return base::failure(st.error);
     return out;
-}
-
-Status recordCertificateFiles(const QString &number, const QString &files)
-{
-    return exec(QStringLiteral("update certificate set files=? where number=?"), {files, number});
 }
 
 Result<QList<Certificate>> listCertificates()

@@ -147,11 +147,19 @@ QString certificateNumber(const QString &pattern, const QDateTime &when, int seq
 bool validCertificatePattern(const QString &pattern);
 Result<QString> certificatePattern(); // the default when none is set
 Status setCertificatePattern(const QString &pattern);
-// The calibration's certificate: its number when it has one (prints + 1, a
-// copy), else the next number of the pattern, never given before.
+// The certificate issuing would give now (its number when the calibration
+// has one, prints + 1: a copy; else the next number of the pattern), taken
+// by nobody: the document is written with it first.
+Result<Certificate> nextCertificate(const QString &dtbegin, const QString &method,
+                                    const QString &layout, const QDateTime &when);
+// Takes it, with the written file's name and digest (`files`), in one
+// transaction: a number is used up only by a document that exists. With
+// `expectedNumber` (the one the document carries), refused when another
+// station took that number meanwhile.
 Result<Certificate> issueCertificate(const QString &dtbegin, const QString &method,
-                                     const QString &layout, const QDateTime &when);
-Status recordCertificateFiles(const QString &number, const QString &files);
+                                     const QString &layout, const QDateTime &when,
+                                     const QString &files = QString(),
+                                     const QString &expectedNumber = QString());
 Result<QList<Certificate>> listCertificates(); // by number
 
 // The evaluation settings kept with a calibration (JSON text); empty when

@@ -117,6 +117,7 @@ private slots:
     void init() { prompts::setScripted(true); }
     void standardCertificateCarriesEverything();
     void numbersAreNeverGivenTwice();
+    void aFailedExportUsesUpNoNumber();
     void recordsAreFrozenAtProcessing();
     void expiredStandardsAreAskedAboutAndStated();
     void nothingBreaksAcrossPages();
@@ -282,6 +283,32 @@ void CertificateTest::numbersAreNeverGivenTwice()
     const ToolRun list = runReport({"--db", db.path(), "list"});
     QVERIFY(list.code == 0);
     QVERIFY(list.out.contains("\"certificates\": [") && list.out.contains("2026-0001"));
+}
+
+// A number is taken with the file written: an export that fails (a folder
+// that does not exist) leaves the register as it was, and the first file
+// really written is the original, not a copy.
+void CertificateTest::aFailedExportUsesUpNoNumber()
+{
+    TempDatabase db;
+    DocumentRig rig;
+    QVERIFY(rig.store());
+    const ToolRun failed = runReport({"--db", db.path(), "certificate", rig.fixture.begin,
+                                      db.dir() + "/no/such/folder/c.docx", "--layout", "standard"});
+    QCOMPARE(failed.code, 1);
+    QVERIFY(storage::listCertificates().value.isEmpty());
+    const QString docx = db.dir() + "/c.docx";
+    const ToolRun done = runReport(
+        {"--db", db.path(), "certificate", rig.fixture.begin, docx, "--layout", "standard"});
+    QVERIFY2(done.code == 0, done.err.constData());
+    const QJsonObject o = QJsonDocument::fromJson(done.out).object();
+    QCOMPARE(o.value("copy").toBool(), false);
+    QCOMPARE(o.value("number").toString(), QString("%1-0001").arg(QDate::currentDate().year()));
+    QVERIFY(!text(part(docx, "word/header1.xml")).contains("副本"));
+    const QList<storage::Certificate> all = storage::listCertificates().value;
+    QCOMPARE(all.size(), 1);
+    QCOMPARE(all.first().prints, 1);
+    QVERIFY(all.first().files.contains(QRegularExpression("[0-9a-f]{64}")));
 }
 
 void CertificateTest::recordsAreFrozenAtProcessing()

@@ -214,7 +214,8 @@ int standardCertificate(const QString &db, const QStringList &args, const office
     if (const base::Status st = storage::openDatabase(db); !st)
         return fail(st.error);
     const QDateTime now = QDateTime::currentDateTime();
-    const base::Result<storage::Certificate> certificate = storage::issueCertificate(
+    // The number the document carries is taken once the document is written.
+    const base::Result<storage::Certificate> certificate = storage::nextCertificate(
         header.dtbegin, results::methodName(settings.method), QStringLiteral("standard"), now);
     if (!certificate)
         return fail(certificate.error);
@@ -227,16 +228,24 @@ int standardCertificate(const QString &db, const QStringList &args, const office
     const base::Status written = office::writeStandardCertificate(job, writing.progress());
     if (!written)
         return fail(QString(written.error).replace(QLatin1Char('\n'), QLatin1Char(' ')));
-    QFile f(target);
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (f.open(QIODevice::ReadOnly))
-        hash.addData(&f);
-    storage::recordCertificateFiles(
-        job.certificate.number,
+    {
+        QFile f(target);
+        if (f.open(QIODevice::ReadOnly))
+            hash.addData(&f);
+    }
+    const base::Result<storage::Certificate> issued = storage::issueCertificate(
+        header.dtbegin, results::methodName(settings.method), QStringLiteral("standard"), now,
         json::Object()
             .text(QStringLiteral("file"), QFileInfo(target).fileName())
             .text(QStringLiteral("sha256"), QString::fromLatin1(hash.result().toHex()))
-            .str());
+            .str(),
+        job.certificate.number);
+    if (!issued) {
+        // Not registered: the file must not go out as a certificate.
+        QFile::remove(target);
+        return fail(issued.error);
+    }
     out << json::Object()
                .text(QStringLiteral("number"), job.certificate.number)
                .raw(QStringLiteral("copy"),

@@ -88,11 +88,13 @@ void Form6::on_pushButton_standard_clicked()
     results::EvaluationSettings settings = m_view->settings();
     settings.method = office::certifiedMethod(settings.method);
     const QDateTime now = QDateTime::currentDateTime();
-    const base::Result<storage::Certificate> certificate = storage::issueCertificate(
+    // The number the document will carry; it is taken only once the
+    // document is written (a failed export uses up no number).
+    const base::Result<storage::Certificate> certificate = storage::nextCertificate(
         header.dtbegin, results::methodName(settings.method), QStringLiteral("standard"), now);
     if (!certificate) {
         prompts::about(this, QStringLiteral("失败"),
-                       QStringLiteral("不能登记证书编号：%1").arg(certificate.error));
+                       QStringLiteral("不能给出证书编号：%1").arg(certificate.error));
         return;
     }
     office::StandardCertificateJob job;
@@ -119,18 +121,24 @@ void Form6::on_pushButton_standard_clicked()
                 *hash = sha256Of(job.target);
             return st;
         },
-        [this, job, hash, records] {
+        [this, job, hash, records, settings, now] {
             const QJsonObject files{{QStringLiteral("file"), QFileInfo(job.target).fileName()},
                                     {QStringLiteral("sha256"), *hash}};
-            const base::Status kept = storage::recordCertificateFiles(
-                job.certificate.number,
-                QString::fromUtf8(QJsonDocument(files).toJson(QJsonDocument::Compact)));
-            QString text =
+            const base::Result<storage::Certificate> issued = storage::issueCertificate(
+                job.calibration.header.dtbegin, results::methodName(settings.method), QStringLiteral("standard"), now,
+                QString::fromUtf8(QJsonDocument(files).toJson(QJsonDocument::Compact)),
+                job.certificate.number);
+            if (!issued) {
+                // Not registered: the file must not go out as a certificate.
+                QFile::remove(job.target);
+                prompts::about(this, QStringLiteral("失败"),
+                               QStringLiteral("证书没有登记，文件已删除：%1").arg(issued.error));
+                return;
+            }
+            const QString text =
                 QStringLiteral("导出成功!\n证书编号 %1%2")
-                    .arg(job.certificate.number,
-                         job.certificate.prints > 1 ? QStringLiteral("（副本）") : QString());
-            if (!kept)
-                text += QStringLiteral("\n证书登记未能记下文件摘要：") + kept.error;
+                    .arg(issued.value.number,
+                         issued.value.prints > 1 ? QStringLiteral("（副本）") : QString());
             prompts::about(this, QStringLiteral("提示"), exportedText(text, records));
         });
 }
