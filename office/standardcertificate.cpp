@@ -243,7 +243,8 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
         {QStringLiteral("湿度范围"), range(e.humdown, e.humup, QStringLiteral("%RH"))},
         {QStringLiteral("校准日期"), dateOf(h.dtbegin)},
         {QStringLiteral("签发日期"), job.issueDate},
-        {QStringLiteral("建议下次校准日期"), nextCalibrationDate(h.dtbegin)},
+        // No recommended date of the next calibration: a certificate carries
+        // one only when the customer asked for it.
         {QStringLiteral("校准地点"), lab.place},
     };
     for (const auto &kv : item)
