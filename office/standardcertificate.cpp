@@ -350,6 +350,15 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
             d.row(cells);
         }
         d.tableEnd();
+        // A kind at one location has no uniformity: said, not printed as 0.
+        bool oneLocation = false;
+        for (const results::PointEvaluation &p : job.evaluation.points)
+            for (const results::EvaluatedFigure &f : (humidity ? p.h : p.t).figures)
+                oneLocation = oneLocation || f.why == results::oneLocationText();
+        if (oneLocation)
+            d.text(QStringLiteral("注：%1只有一个测量位置，均匀度至少需要两个测量位置，不给出。")
+                       .arg(humidity ? QStringLiteral("湿度") : QStringLiteral("温度")),
+                   Doc::Para(), false, 18);
         if (!leftOut.isEmpty())
             d.text(QStringLiteral("注：%1 没有%2读数，未列出。")
                        .arg(leftOut.join(QStringLiteral("、")),

@@ -112,6 +112,11 @@ CertificateFigure roundForCertificate(double value, double expanded)
     return out;
 }
 
+QString oneLocationText()
+{
+    return QStringLiteral("至少需要两个测量位置");
+}
+
 // ---- the standard and the operator's inputs ----
 
 StandardData StandardData::fromCollector(const storage::Collector &c)
@@ -576,10 +581,18 @@ QVector<EvaluatedFigure> deviationFigures(const KindContext &k)
 
 EvaluatedFigure uniformityFigure(const KindContext &k)
 {
-    return makeFigure(
+    // A spread over locations needs two of them at least: one location's
+    // "0.0" is no uniformity.
+    int located = 0;
+    for (int x = 0; x < k.stats->each.size(); ++x)
+        located += k.at(x).n > 0 ? 1 : 0;
+    EvaluatedFigure f = makeFigure(
         QStringLiteral("uniformity"), QStringLiteral("均匀度"),
-        k.any() ? k.stats->rangeSum / k.stats->scans : NAN,
+        k.any() && located >= 2 ? k.stats->rangeSum / k.stats->scans : NAN,
         readingBudget(*k.standard, k.kind, kSqrt2, k.at(k.centre), k.name(k.centre), 1));
+    if (k.any() && located < 2)
+        f.why = oneLocationText();
+    return f;
 }
 
 QVector<EvaluatedFigure> jjfFigures(const KindContext &k, bool gbt)

@@ -82,6 +82,9 @@ struct CertificateFigure
 };
 CertificateFigure roundForCertificate(double value, double expanded);
 
+// Why a kind measured at one location has no uniformity.
+QString oneLocationText();
+
 struct EvaluatedFigure
 {
     QString id;   // "upper", "lower", "uniformity", "fluctuation", "spread", "gradient",

@@ -101,6 +101,7 @@ private slots:
     void threeChannelsWithACentreThatIsNotTheFirst();
     void windowLeavesTheFirstSamplesOut();
     void missingStandardUncertaintyGivesNoU();
+    void uniformityNeedsTwoLocations();
     void twoCollectorsAreOneSetOfLocations();
     void budgetsFollowTheStatedRules();
     void settingsSurviveARestartAndGoWithTheCalibration();
@@ -282,6 +283,26 @@ void EvaluationTest::windowLeavesTheFirstSamplesOut()
     e = run(b.make(), s);
     QCOMPARE(e.windowMinutes, 0);
     QCOMPARE(figure(e.points[0].t, "upper")->figure.text(), QString("5.000"));
+}
+
+// Two temperature locations and one humidity location: the temperature
+// uniformity is a figure, the humidity one is none, with the reason.
+void EvaluationTest::uniformityNeedsTwoLocations()
+{
+    Build b;
+    b.channels = QStringList{"101", "102", "103"};
+    b.typesA = "001";
+    for (int i = 0; i < 5; ++i)
+        b.samples << qMakePair(1, QString("25.000;25.400;50.000"));
+    for (Method m : {Method::Jjf1101, Method::Gbt5170}) {
+        EvaluationSettings s;
+        s.method = m;
+        const Evaluation e = run(b.make(), s);
+        QCOMPARE(figure(e.points[0].t, "uniformity")->figure.text(), QString("0.400"));
+        const EvaluatedFigure *h = figure(e.points[0].h, "uniformity");
+        QVERIFY(!h->figure.ok);
+        QCOMPARE(h->why, QString("至少需要两个测量位置"));
+    }
 }
 
 void EvaluationTest::missingStandardUncertaintyGivesNoU()
