@@ -545,6 +545,52 @@ void rememberSigners(const Signers &signers)
     s.setValue(QStringLiteral("certificate/approver"), signers.approver);
 }
 
+QStringList certificateRefusals(const StandardCertificateJob &job)
+{
+    QStringList out;
+    const int kMost = 8; // the first few name the rest
+    int more = 0;
+    auto refuse = [&](const QString &why) {
+        if (out.size() < kMost)
+            out << why;
+        else
+            ++more;
+    };
+    for (const results::PointEvaluation &p : job.evaluation.points) {
+        for (bool humidity : {false, true}) {
+            const results::KindEvaluation &k = humidity ? p.h : p.t;
+            if (k.scans == 0)
+                continue;
+            const QString what = QStringLiteral("检点%1 %2").arg(p.point).arg(
+                humidity ? QStringLiteral("湿度") : QStringLiteral("温度"));
+            bool setOk = false;
+            const double set = k.set.trimmed().toDouble(&setOk);
+            for (const results::EvaluatedFigure &f : k.figures) {
+                if (!f.figure.ok)
+                    continue;
+                if (f.hasBudget && !f.hasUncertainty())
+                    refuse(QStringLiteral("%1 %2 没有不确定度（%3）")
+                               .arg(what, f.name, f.why.isEmpty() ? QStringLiteral("未知")
+                                                                  : f.why));
+                // The extreme readings behind the deviations.
+                if (setOk && (f.id == QLatin1String("upper") || f.id == QLatin1String("lower"))) {
+                    const double reading = set + f.figure.value;
+                    const bool plausible = humidity ? reading >= 0 && reading <= 100
+                                                    : reading >= -200 && reading <= 1372;
+                    if (!plausible)
+                        refuse(QStringLiteral("%1 有读数 %2 %3，不是%4可能的读数")
+                                   .arg(what, QString::number(reading, 'f', 3),
+                                        humidity ? QStringLiteral("%RH") : QStringLiteral("℃"),
+                                        humidity ? QStringLiteral("湿度") : QStringLiteral("温度")));
+                }
+            }
+        }
+    }
+    if (more > 0)
+        out << QStringLiteral("……另有 %1 项").arg(more);
+    return out;
+}
+
 results::Method certifiedMethod(results::Method chosen)
 {
     return chosen == results::Method::Recorded ? results::Method::Jjf1101 : chosen;

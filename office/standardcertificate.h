@@ -39,6 +39,13 @@ struct StandardCertificateJob
     int timeoutMs = 180000;
 };
 
+// Why this job must not be issued as a certificate (empty: it may): a
+// figure printed without its U (an input of its budget is missing, the
+// standard's U for one), or a reading its kind cannot mean (relative
+// humidity outside 0-100 %RH, a temperature outside -200-1372 ℃) behind a
+// deviation. Asked before a number is taken.
+QStringList certificateRefusals(const StandardCertificateJob &job);
+
 // The method as the certificate names it ("JJF 1101-2019《…》"). The record's
 // own figures are certified under JJF 1101-2019.
 QString methodTitle(results::Method method);

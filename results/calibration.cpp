@@ -135,6 +135,33 @@ base::Status checkHeader(const storage::RunHeader &h)
     if (!number(h.samplenum, &n) || n < 0)
         return base::Status::failure(damaged +
                                         QStringLiteral("样本个数为“%1”。").arg(h.samplenum));
+    // The channel list and the kinds say what each value is: a kind record
+    // that cannot be read would make temperatures humidity (or drop them).
+    if (h.chanlist.split(QLatin1Char(';'), Qt::SkipEmptyParts).isEmpty())
+        return base::Status::failure(damaged + QStringLiteral("通道列表为空。"));
+    const QList<QPair<QString, QString>> kinds{{h.kindsA, h.typesA}, {h.kindsB, h.typesB}};
+    for (int c = 0; c < kinds.size(); ++c) {
+        const QString &counts = kinds[c].first;
+        const QString &types = kinds[c].second;
+        const QStringList parts = counts.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        int sum = 0;
+        bool readable = counts.trimmed().isEmpty() || parts.size() == 3;
+        for (const QString &part : parts) {
+            int k = 0;
+            readable = readable && number(part, &k) && k >= 0;
+            sum += k;
+        }
+        if (!readable)
+            return base::Status::failure(
+                damaged + QStringLiteral("采集器%1的通道分类为“%2”。").arg(c + 1).arg(counts));
+        for (const QChar t : types)
+            if (t != QLatin1Char('0') && t != QLatin1Char('1'))
+                return base::Status::failure(
+                    damaged + QStringLiteral("采集器%1的通道类型为“%2”。").arg(c + 1).arg(types));
+        if (sum > 0 && types.isEmpty())
+            return base::Status::failure(
+                damaged + QStringLiteral("采集器%1有 %2 个通道，却没有通道类型。").arg(c + 1).arg(sum));
+    }
     return {};
 }
 

@@ -118,6 +118,8 @@ private slots:
     void standardCertificateCarriesEverything();
     void numbersAreNeverGivenTwice();
     void aFailedExportUsesUpNoNumber();
+    void refusedWithoutWhatMakesItACertificate_data();
+    void refusedWithoutWhatMakesItACertificate();
     void recordsAreFrozenAtProcessing();
     void expiredStandardsAreAskedAboutAndStated();
     void nothingBreaksAcrossPages();
@@ -314,6 +316,40 @@ void CertificateTest::aFailedExportUsesUpNoNumber()
     QCOMPARE(all.size(), 1);
     QCOMPARE(all.first().prints, 1);
     QVERIFY(all.first().files.contains(QRegularExpression("[0-9a-f]{64}")));
+}
+
+void CertificateTest::refusedWithoutWhatMakesItACertificate_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("the standard's U empty") << "standard U" << "没有不确定度";
+    QTest::newRow("a humidity reading of 1e3") << "reading" << "不是湿度可能的读数";
+    QTest::newRow("no channel types") << "update datamark set typesA=''" << "没有通道类型";
+    QTest::newRow("kinds that are no counts") << "update datamark set kindsA='abc'" << "通道分类";
+    QTest::newRow("an empty channel list") << "update datamark set chanlist=''" << "通道列表为空";
+}
+
+// Refused with the reason, exit 1, no number taken and no file written.
+void CertificateTest::refusedWithoutWhatMakesItACertificate()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, reason);
+    TempDatabase db;
+    DocumentRig rig;
+    if (damage == "standard U")
+        rig.collector.temnosure.clear();
+    if (damage == "reading")
+        rig.fixture.add(1, "25.000;25.400;1000.000;");
+    QVERIFY(rig.store());
+    if (damage.startsWith("update"))
+        QVERIFY(sql(damage));
+    const QString docx = db.dir() + "/c.docx";
+    const ToolRun r = runReport(
+        {"--db", db.path(), "certificate", rig.fixture.begin, docx, "--layout", "standard"});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(QString::fromUtf8(r.err).contains(reason), r.err.constData());
+    QVERIFY(storage::listCertificates().value.isEmpty());
+    QVERIFY(!QFile::exists(docx));
 }
 
 void CertificateTest::recordsAreFrozenAtProcessing()

@@ -210,6 +210,9 @@ int standardCertificate(const QString &db, const QStringList &args, const office
     for (const QString &gap : office::figureGaps(header, recorded))
         err << "orven-report: warning: " << gap << " (left out)\n";
     err.flush();
+    // Never issued wrong: refused before a number is taken.
+    if (const QStringList refused = office::certificateRefusals(job); !refused.isEmpty())
+        return fail(QStringLiteral("不能出具证书：") + refused.join(QStringLiteral("；")));
     // The register lives in the database itself.
     if (const base::Status st = storage::openDatabase(db); !st)
         return fail(st.error);

@@ -116,6 +116,10 @@ void Form6::on_pushButton_standard_clicked()
                                                results::StandardData::fromCollectors(
                                                    job.records.collectors, job.calibration.layout),
                                                settings, progress.cancel);
+            // Never issued wrong: nothing is written, no number taken.
+            if (const QStringList refused = office::certificateRefusals(job); !refused.isEmpty())
+                return base::Status::failure(QStringLiteral("不能出具证书：\n") +
+                                             refused.join(QLatin1Char('\n')));
             const base::Status st = office::writeStandardCertificate(job, progress);
             if (st)
                 *hash = sha256Of(job.target);
