@@ -9,6 +9,15 @@ QString todaysRecordsNote()
     return QStringLiteral("这次校准处理时没有保存当时的记录，文件按现在的设备、采集器和单位记录生成。");
 }
 
+QString adoptedRecordsText(const ExportRecords &records)
+{
+    if (records.adoptedBy.isEmpty())
+        return QString();
+    return QStringLiteral("该校准处理时没有保存当时的记录；本证书所依据的设备、标准器和单位记录由 %1 于 "
+                          "%2 确认采用当时的现行记录。")
+        .arg(records.adoptedBy, records.adoptedAt);
+}
+
 base::Result<ExportRecords> readExportRecords(storage::SampleReader &reader,
                                               const storage::RunHeader &header)
 {
@@ -22,7 +31,9 @@ base::Result<ExportRecords> readExportRecords(storage::SampleReader &reader,
         r.collectors = s.collectors;
         r.channelsA = s.channelsA;
         r.channelsB = s.channelsB;
-        r.asProcessed = true;
+        r.asProcessed = s.adoptedBy.isEmpty();
+        r.adoptedBy = s.adoptedBy;
+        r.adoptedAt = s.adoptedBy.isEmpty() ? QString() : s.taken;
         return r;
     }
     const base::Result<storage::Equipment> equipment = reader.equipmentRecord(header.equipname);

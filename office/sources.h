@@ -20,7 +20,15 @@ struct ExportRecords
     // True: the records as they were when the calibration was processed;
     // false: today's (a calibration processed before they were kept).
     bool asProcessed = false;
+    // Records taken after processing by an explicit choice: who chose, and
+    // when ("yyyy-MM-dd HH:mm:ss"); empty otherwise.
+    QString adoptedBy, adoptedAt;
+    // Today's records, read now: neither kept nor adopted.
+    bool isTodays() const { return !asProcessed && adoptedBy.isEmpty(); }
 };
+// What the certificate says of records taken after processing; empty for
+// records kept at processing.
+QString adoptedRecordsText(const ExportRecords &records);
 
 // What an export's success message adds for records that are today's.
 QString todaysRecordsNote();

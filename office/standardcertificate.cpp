@@ -214,7 +214,6 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
     const storage::RunHeader &h = job.calibration.header;
     const storage::Equipment &e = job.records.sources.equipment;
     const storage::Company &lab = job.records.sources.company;
-    const bool copy = job.certificate.prints > 1;
 
     Doc::Para centre;
     centre.align = QStringLiteral("center");
@@ -223,9 +222,10 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
     d.text(QStringLiteral("校 准 证 书"), centre, true, 44);
     centre.spaceBefore = 0;
     d.text(QStringLiteral("CALIBRATION CERTIFICATE"), centre, false, 20);
-    d.text(QStringLiteral("证书编号：%1%2").arg(job.certificate.number,
-                                              copy ? QStringLiteral("（副本）") : QString()),
-           centre, true, 22);
+    d.text(QStringLiteral("证书编号：%1").arg(job.certificate.number), centre, true, 22);
+    // An amendment says which certificate it replaces.
+    if (!job.certificate.replaces.isEmpty())
+        d.text(replacesText(job.certificate.replaces), centre, true, 20);
 
     // Who and what.
     d.heading(QStringLiteral("委托方与被校器具"));
@@ -376,10 +376,8 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
     d.text(QStringLiteral("1. 本证书的校准结果仅对所校准的器具有效。"), keep, false, 20);
     keep.spaceBefore = 0;
     d.text(QStringLiteral("2. 未经本实验室书面批准，不得部分复制本证书。"), keep, false, 20);
-    Doc::Para blank = centre;
-    blank.keepNext = true;
-    blank.spaceBefore = 120;
-    d.text(QStringLiteral("（以下空白）"), blank, false, 20);
+    if (const QString adopted = adoptedRecordsText(job.records); !adopted.isEmpty())
+        d.text(QStringLiteral("3. ") + adopted, keep, false, 20);
     d.tableStart({1400, 2600, 1000, kTextW - 5000}, false);
     const QList<QPair<QString, QString>> signers{{QStringLiteral("校准员"), job.signers.calibrator},
                                                  {QStringLiteral("核验员"), job.signers.checker},
@@ -390,6 +388,10 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
                QStringLiteral("日期："), job.issueDate},
               false, false, QString());
     d.tableEnd();
+    // The end mark follows the last content.
+    Doc::Para blank = centre;
+    blank.spaceBefore = 120;
+    d.text(QStringLiteral("（以下空白）"), blank, false, 20);
 }
 
 QByteArray documentXml(const StandardCertificateJob &job)
@@ -455,11 +457,7 @@ QByteArray headerXml(const StandardCertificateJob &job)
     d.start(QStringLiteral("r"));
     d.empty(QStringLiteral("tab"));
     d.end();
-    d.run(Doc::Run{QStringLiteral("证书编号：%1%2").arg(job.certificate.number,
-                                                        job.certificate.prints > 1
-                                                            ? QStringLiteral("（副本）")
-                                                            : QString()),
-                   false, 18});
+    d.run(Doc::Run{QStringLiteral("证书编号：%1").arg(job.certificate.number), false, 18});
     d.end();
     d.end();
     d.x.writeEndDocument();
@@ -612,6 +610,11 @@ QString methodTitle(results::Method method)
         break;
     }
     return QString();
+}
+
+QString replacesText(const QString &number)
+{
+    return QStringLiteral("本证书代替证书 %1（作废）").arg(number);
 }
 
 QStringList standardProblems(const QList<storage::Collector> &collectors, const QString &dtbegin)

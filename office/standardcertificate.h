@@ -31,7 +31,7 @@ struct StandardCertificateJob
     results::Calibration calibration; // its header (samples are not needed)
     results::Evaluation evaluation;   // the method's figures with their budgets
     ExportRecords records;
-    storage::Certificate certificate; // number; prints > 1: a copy
+    storage::Certificate certificate; // number, and the one it replaces
     Signers signers;
     QString issueDate;           // "yyyy-MM-dd"
     QStringList standardRemarks; // e.g. a collector certificate expired before the run
@@ -57,6 +57,9 @@ results::Method certifiedMethod(results::Method chosen);
 // are in order.
 QStringList standardProblems(const QList<storage::Collector> &collectors,
                              const QString &dtbegin);
+
+// What an amendment prints under its number.
+QString replacesText(const QString &number);
 
 // The package's parts ([Content_Types].xml, document, header, footer,
 // styles, relationships).

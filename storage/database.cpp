@@ -107,6 +107,33 @@ Status createFileTables(const QSqlDatabase &db)
     return script ? runScript(db, script.value) : script.status();
 }
 
+// A register written before amendments (one number per calibration, no
+// documents kept) is rebuilt with the columns they need; its rows stay.
+static Status upgradeRegister(QSqlDatabase &db)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("select sql from sqlite_master where type='table' and "
+                               "name='certificate'")))
+        return Status::failure(q.lastError().text());
+    if (!q.next() || q.value(0).toString().contains(QLatin1String("fingerprint")))
+        return {};
+    q.finish();
+    static const char *const steps[] = {
+        "CREATE TABLE certificate_upgrade (number TEXT PRIMARY KEY, dtbegin TEXT, year INTEGER, "
+        "seq INTEGER, issued TEXT, method TEXT, layout TEXT, prints INTEGER, lastprint TEXT, "
+        "files TEXT, replaces TEXT, replacedby TEXT, fingerprint TEXT, content TEXT)",
+        "INSERT INTO certificate_upgrade (number, dtbegin, year, seq, issued, method, layout, "
+        "prints, lastprint, files) SELECT number, dtbegin, year, seq, issued, method, layout, "
+        "prints, lastprint, files FROM certificate",
+        "DROP TABLE certificate",
+        "ALTER TABLE certificate_upgrade RENAME TO certificate",
+    };
+    for (const char *step : steps)
+        if (!q.exec(QLatin1String(step)))
+            return Status::failure(q.lastError().text());
+    return {};
+}
+
 Status ensureSchema()
 {
     QSqlDatabase db =
@@ -121,6 +148,8 @@ Status ensureSchema()
         // On a server the tables are there (made when connecting); this
         // station's single rows may not be.
         Status st = g_server ? Status() : runScript(db, script.value);
+        if (st && !g_server)
+            st = upgradeRegister(db);
         if (st)
             st = ensureSingleRow(
                 db, QStringLiteral("secdevice"),

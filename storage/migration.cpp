@@ -169,7 +169,16 @@ Result<MigrationSummary> copyAll(sqlite3 *file, const QString &station,
         for (const auto &[table, key] :
              {std::pair<const char *, const char *>{"evaluation", "dtbegin"},
               {"snapshot", "dtbegin"},
-              {"certificate", "number"}}) {
+              {"certificate", "number"},
+              {"certificate_file", "id"}}) {
+            // A file written before the documents were kept has no such table.
+            const Result<Rows> has = fileRows(
+                file, QStringLiteral("select count(*) from sqlite_master where name=?"),
+                {QLatin1String(table)});
+            if (!has)
+                return base::failure(has.error);
+            if (has.value.value(0).value(0) == QLatin1String("0"))
+                continue;
             n = copyMissing(file, QLatin1String(table), QLatin1String(key));
             if (!n)
                 return base::failure(n.error);

@@ -196,12 +196,14 @@ template <typename R> QList<R> rowsFrom(const QJsonValue &v)
 
 QString Snapshot::toJson() const
 {
-    const QJsonObject o{{QStringLiteral("taken"), taken},
+    QJsonObject o{{QStringLiteral("taken"), taken},
                         {QStringLiteral("equipment"), rowJson(equipment.toRow())},
                         {QStringLiteral("collectors"), rowsJson(collectors)},
                         {QStringLiteral("company"), rowJson(company.toRow())},
                         {QStringLiteral("channelsA"), rowsJson(channelsA)},
                         {QStringLiteral("channelsB"), rowsJson(channelsB)}};
+    if (!adoptedBy.isEmpty())
+        o.insert(QStringLiteral("adoptedBy"), adoptedBy);
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
@@ -213,6 +215,7 @@ bool Snapshot::fromJson(const QString &json, Snapshot *out)
     const QJsonObject o = doc.object();
     Snapshot s;
     s.taken = o.value(QStringLiteral("taken")).toString();
+    s.adoptedBy = o.value(QStringLiteral("adoptedBy")).toString();
     s.equipment = Equipment::fromRow(rowFrom(o.value(QStringLiteral("equipment"))));
     s.collectors = rowsFrom<Collector>(o.value(QStringLiteral("collectors")));
     s.company = Company::fromRow(rowFrom(o.value(QStringLiteral("company"))));

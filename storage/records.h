@@ -137,6 +137,9 @@ struct FoundHeader
 struct Snapshot
 {
     QString taken; // "yyyy-MM-dd HH:mm:ss"
+    // Records taken after processing (a calibration processed before they
+    // were kept): who chose to take them; empty for those kept at processing.
+    QString adoptedBy;
     Equipment equipment;
     QList<Collector> collectors; // the run's collectors, collector one first
     Company company;

@@ -243,6 +243,13 @@ Result<Rows> SampleReader::certificates(const QString &dtbegin)
         return base::failure(exists.error);
     if (!exists.value)
         return Rows();
+    // A register written before amendments has no replaces / replacedby.
+    const Result<Rows> amended =
+        rows("select number, prints, method, layout, issued, coalesce(replaces,''), "
+             "coalesce(replacedby,'') from certificate where dtbegin=? order by year, seq",
+             {dtbegin});
+    if (amended)
+        return amended;
     return rows("select number, prints, method, layout, issued from certificate where dtbegin=? "
                 "order by number",
                 {dtbegin});

@@ -70,7 +70,8 @@ public:
     // The records kept when the calibration was processed; not found for a
     // calibration processed before they were kept.
     Result<FoundSnapshot> snapshot(const QString &dtbegin);
-    // The certificates issued for a calibration (number, prints, method).
+    // The certificates issued for a calibration (number, prints, method, layout,
+    // issued, replaces, replacedby), the one in force last.
     Result<Rows> certificates(const QString &dtbegin);
 
 private:

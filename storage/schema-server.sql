@@ -33,3 +33,11 @@ CREATE TABLE IF NOT EXISTS orven.lab_state (key TEXT PRIMARY KEY, value TEXT);
 CREATE TABLE IF NOT EXISTS orven.evaluation (dtbegin TEXT PRIMARY KEY, settings TEXT);
 CREATE TABLE IF NOT EXISTS orven.snapshot (dtbegin TEXT PRIMARY KEY, taken TEXT, records TEXT);
 CREATE TABLE IF NOT EXISTS orven.certificate (number TEXT PRIMARY KEY, dtbegin TEXT UNIQUE, year INTEGER, seq INTEGER, issued TEXT, method TEXT, layout TEXT, prints INTEGER, lastprint TEXT, files TEXT);
+-- Version 2: amendments (several numbers per calibration, one in force) and
+-- the documents as issued.
+ALTER TABLE orven.certificate DROP CONSTRAINT IF EXISTS certificate_dtbegin_key;
+ALTER TABLE orven.certificate ADD COLUMN IF NOT EXISTS replaces TEXT;
+ALTER TABLE orven.certificate ADD COLUMN IF NOT EXISTS replacedby TEXT;
+ALTER TABLE orven.certificate ADD COLUMN IF NOT EXISTS fingerprint TEXT;
+ALTER TABLE orven.certificate ADD COLUMN IF NOT EXISTS content TEXT;
+CREATE TABLE IF NOT EXISTS orven.certificate_file (id TEXT PRIMARY KEY, number TEXT, name TEXT, sha256 TEXT, content TEXT);

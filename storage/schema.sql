@@ -22,7 +22,11 @@ CREATE TABLE IF NOT EXISTS evaluation (dtbegin TEXT PRIMARY KEY, settings TEXT);
 -- The records a calibration's documents are written from, as they were
 -- when it was processed (JSON), keyed by its dtbegin; deleted with it.
 CREATE TABLE IF NOT EXISTS snapshot (dtbegin TEXT PRIMARY KEY, taken TEXT, records TEXT);
--- The certificate register: one number per calibration, never given twice.
-CREATE TABLE IF NOT EXISTS certificate (number TEXT PRIMARY KEY, dtbegin TEXT UNIQUE,
+-- The certificate register: a number is never given twice; a calibration
+-- has one certificate in force, and those it replaced (replacedby set).
+CREATE TABLE IF NOT EXISTS certificate (number TEXT PRIMARY KEY, dtbegin TEXT,
   year INTEGER, seq INTEGER, issued TEXT, method TEXT, layout TEXT, prints INTEGER,
-  lastprint TEXT, files TEXT);
+  lastprint TEXT, files TEXT, replaces TEXT, replacedby TEXT, fingerprint TEXT, content TEXT);
+-- The documents as issued (base64), one row per file of a certificate.
+CREATE TABLE IF NOT EXISTS certificate_file (id TEXT PRIMARY KEY, number TEXT, name TEXT,
+  sha256 TEXT, content TEXT);

@@ -202,9 +202,9 @@ Status ensureServerSchema(QSqlDatabase &db)
             st = exec(db, text.trimmed());
     }
     if (st)
-        st = exec(db,
-                  QStringLiteral("insert into orven.orven_schema select ? where not exists "
-                                 "(select 1 from orven.orven_schema)"),
+        st = exec(db, QStringLiteral("delete from orven.orven_schema"));
+    if (st)
+        st = exec(db, QStringLiteral("insert into orven.orven_schema values (?)"),
                   {kServerSchemaVersion});
     if (!st) {
         db.rollback();

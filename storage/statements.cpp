@@ -7,6 +7,10 @@
 #include "storage/sqlkit.h"
 #include "storage/transaction.h"
 
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -694,6 +698,41 @@ Status storeCalibration(const RunHeader &header, const Snapshot &snapshot, bool 
     });
 }
 
+Result<Snapshot> adoptTodaysRecords(const QString &dtbegin, const QStringList &collectors,
+                                    const QString &by)
+{
+    if (by.trimmed().isEmpty())
+        return base::failure(QStringLiteral("须写明由谁决定采用现在的记录"));
+    Snapshot s;
+    const Status st = inTransaction([&]() -> Status {
+        const Result<FoundSnapshot> kept = snapshotOf(dtbegin);
+        if (!kept)
+            return kept.status();
+        if (kept.value.found)
+            return Status::failure(QStringLiteral("这次校准已有保存的记录，不再采用现在的记录"));
+        const Result<QString> equipment =
+            selectValue(QStringLiteral("select equipname from datamark where dtbegin=?"), {dtbegin});
+        if (!equipment)
+            return equipment.status();
+        const Result<Snapshot> today = currentRecords(equipment.value, collectors);
+        if (!today)
+            return today.status();
+        s = today.value;
+        for (int i = 0; i < collectors.size(); ++i)
+            if (s.collectors.value(i).serialnum != collectors[i])
+                return Status::failure(
+                    QStringLiteral("没有序列号为 %1 的采集器记录").arg(collectors[i]));
+        s.adoptedBy = by.trimmed();
+        return upsert(
+            QStringLiteral("snapshot"),
+            {QStringLiteral("dtbegin"), QStringLiteral("taken"), QStringLiteral("records")}, 1,
+            {dtbegin, s.taken, s.toJson()});
+    });
+    if (!st)
+        return base::failure(st.error);
+    return s;
+}
+
 Result<FoundSnapshot> snapshotOf(const QString &dtbegin)
 {
     const Result<QString> json =
@@ -799,30 +838,42 @@ static Certificate certificateFrom(const Row &r)
     c.prints = r.value(7).toInt();
     c.lastPrint = r.value(8);
     c.files = r.value(9);
+    c.replaces = r.value(10);
+    c.replacedBy = r.value(11);
+    c.fingerprint = r.value(12);
+    c.content = r.value(13);
     return c;
 }
 
 static const char kCertificateColumns[] =
-    "number, dtbegin, year, seq, issued, method, layout, prints, lastprint, files";
+    "number, dtbegin, year, seq, issued, method, layout, prints, lastprint, files, "
+    "coalesce(replaces,''), coalesce(replacedby,''), coalesce(fingerprint,''), "
+    "coalesce(content,'')";
 
 namespace {
 
-// The certificate issuing would give now: the calibration's own when it has
-// one (a reprint: one print more), else the next number of the pattern,
+// What issuing would give now: a copy of the certificate in force when it
+// was made from the same content, else the next number of the pattern,
 // never given before. Reads only.
 Status planCertificate(const QString &dtbegin, const QString &method, const QString &layout,
-                       const QDateTime &when, Certificate *out, bool *reprint)
+                       const QDateTime &when, const QString &fingerprint, const QString &content,
+                       Certificate *out)
 {
     const QString now = when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    const Result<Rows> found =
-        selectRows(QStringLiteral("select %1 from certificate where dtbegin=?")
-                       .arg(QLatin1String(kCertificateColumns)),
-                   {dtbegin});
+    const Result<Rows> found = selectRows(
+        QStringLiteral("select %1 from certificate where dtbegin=? and "
+                       "coalesce(replacedby,'')='' order by year desc, seq desc")
+            .arg(QLatin1String(kCertificateColumns)),
+        {dtbegin});
     if (!found)
         return found.status();
-    *reprint = !found.value.isEmpty();
-    if (*reprint) {
-        *out = certificateFrom(found.value.first());
+    const Certificate inForce =
+        found.value.isEmpty() ? Certificate() : certificateFrom(found.value.first());
+    // A certificate kept without its fingerprint (issued before documents
+    // were kept) cannot be reproduced: it is replaced, never reprinted.
+    if (!inForce.number.isEmpty() && !fingerprint.isEmpty() &&
+        inForce.fingerprint == fingerprint) {
+        *out = inForce;
         ++out->prints;
         out->lastPrint = now;
         return {};
@@ -858,27 +909,40 @@ Status planCertificate(const QString &dtbegin, const QString &method, const QStr
     out->layout = layout;
     out->prints = 1;
     out->lastPrint = now;
+    out->replaces = inForce.number;
+    out->fingerprint = fingerprint;
+    out->content = content;
     return {};
+}
+
+QString filesText(const QList<IssuedFile> &files)
+{
+    QJsonArray list;
+    for (const IssuedFile &f : files)
+        list << QJsonObject{{QStringLiteral("file"), f.name}, {QStringLiteral("sha256"), f.sha256}};
+    return list.isEmpty() ? QString()
+                          : QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact));
 }
 
 } // namespace
 
 Result<Certificate> nextCertificate(const QString &dtbegin, const QString &method,
-                                    const QString &layout, const QDateTime &when)
+                                    const QString &layout, const QDateTime &when,
+                                    const QString &fingerprint, const QString &content)
 {
     Certificate out;
-    bool reprint = false;
-    if (const Status st = planCertificate(dtbegin, method, layout, when, &out, &reprint); !st)
+    if (const Status st =
+            planCertificate(dtbegin, method, layout, when, fingerprint, content, &out);
+        !st)
         return base::failure(st.error);
     return out;
 }
 
-Result<Certificate> issueCertificate(const QString &dtbegin, const QString &method,
-                                     const QString &layout, const QDateTime &when,
-                                     const QString &files, const QString &expectedNumber)
+Result<Certificate> issueCertificate(const Certificate &planned, const QList<IssuedFile> &files)
 {
     Certificate out;
-    const QString now = when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QDateTime when =
+        QDateTime::fromString(planned.lastPrint, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     const Status st = inTransaction([&]() -> Status {
         // Stations sharing a server take numbers one after another.
         if (databaseIsServer())
@@ -886,27 +950,62 @@ Result<Certificate> issueCertificate(const QString &dtbegin, const QString &meth
                     exec(QStringLiteral("select pg_advisory_xact_lock(70200002)"));
                 !locked)
                 return locked;
-        bool reprint = false;
-        if (const Status planned = planCertificate(dtbegin, method, layout, when, &out, &reprint);
-            !planned)
-            return planned;
-        // The document already carries its number: it must be the one taken.
-        if (!expectedNumber.isEmpty() && out.number != expectedNumber)
+        if (const Status again =
+                planCertificate(planned.dtbegin, planned.method, planned.layout,
+                                when.isValid() ? when : QDateTime::currentDateTime(),
+                                planned.fingerprint, planned.content, &out);
+            !again)
+            return again;
+        // The document already carries its number (and what it replaces).
+        if (out.number != planned.number || out.replaces != planned.replaces ||
+            out.isCopy() != planned.isCopy())
             return Status::failure(
-                QStringLiteral("证书编号 %1 刚被另一个工作站用去，这份文件没有登记；请重新导出。")
-                    .arg(expectedNumber));
-        if (reprint)
-            return exec(QStringLiteral("update certificate set prints=?, lastprint=?, "
-                                       "files=case when ?='' then files else ? end where number=?"),
-                        {QString::number(out.prints), now, files, files, out.number});
-        out.files = files;
-        return exec(QStringLiteral("insert into certificate (%1) values (?,?,?,?,?,?,?,?,?,?)")
-                        .arg(QLatin1String(kCertificateColumns)),
-                    {out.number, out.dtbegin, QString::number(out.year), QString::number(out.seq),
-                     out.issued, out.method, out.layout, QStringLiteral("1"), now, files});
+                QStringLiteral("证书 %1 刚被另一个工作站用去或修订，这份文件没有登记；请重新导出。")
+                    .arg(planned.number));
+        if (out.isCopy())
+            return exec(QStringLiteral("update certificate set prints=?, lastprint=? where number=?"),
+                        {QString::number(out.prints), out.lastPrint, out.number});
+        out.files = filesText(files);
+        Status done = exec(
+            QStringLiteral("insert into certificate (number, dtbegin, year, seq, issued, method, "
+                           "layout, prints, lastprint, files, replaces, replacedby, fingerprint, "
+                           "content) values (?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
+            {out.number, out.dtbegin, QString::number(out.year), QString::number(out.seq),
+             out.issued, out.method, out.layout, QStringLiteral("1"), out.lastPrint, out.files,
+             out.replaces, QString(), out.fingerprint, out.content});
+        for (int i = 0; done && i < files.size(); ++i)
+            done = exec(QStringLiteral("insert into certificate_file (id, number, name, sha256, "
+                                       "content) values (?,?,?,?,?)"),
+                        {out.number + QLatin1Char('.') + files[i].name, out.number, files[i].name,
+                         files[i].sha256, QString::fromLatin1(files[i].bytes.toBase64())});
+        if (done && !out.replaces.isEmpty())
+            done = exec(QStringLiteral("update certificate set replacedby=? where number=?"),
+                        {out.number, out.replaces});
+        return done;
     });
     if (!st)
         return base::failure(st.error);
+    return out;
+}
+
+Result<QList<IssuedFile>> issuedFiles(const QString &number)
+{
+    const Result<Rows> rows = selectRows(
+        QStringLiteral("select name, sha256, content from certificate_file where number=? "
+                       "order by name"),
+        {number});
+    if (!rows)
+        return base::failure(rows.error);
+    QList<IssuedFile> out;
+    for (const Row &r : rows.value) {
+        IssuedFile f{r.value(0), QByteArray::fromBase64(r.value(2).toLatin1()), r.value(1)};
+        // What comes back is what was kept, or nothing.
+        if (QString::fromLatin1(QCryptographicHash::hash(f.bytes, QCryptographicHash::Sha256)
+                                    .toHex()) != f.sha256)
+            return base::failure(
+                QStringLiteral("证书 %1 保存的 %2 文件与登记的摘要不符").arg(number, f.name));
+        out << f;
+    }
     return out;
 }
 

@@ -131,6 +131,11 @@ Status storeCalibration(const RunHeader &header, const Snapshot &snapshot, bool 
 // The records of the calibration as stored, and today's records when it
 // has none (a calibration stored before they were kept).
 Result<FoundSnapshot> snapshotOf(const QString &dtbegin);
+// For a calibration processed before records were kept: keeps today's
+// records of its equipment and `collectors` (collector one first) as its
+// own from now on, with who chose so and when. Refused when it has some.
+Result<Snapshot> adoptTodaysRecords(const QString &dtbegin, const QStringList &collectors,
+                                    const QString &by);
 // Today's records for a run of `equipment` with `collectors`.
 Result<Snapshot> currentRecords(const QString &equipment, const QStringList &collectors);
 
@@ -140,6 +145,19 @@ struct Certificate
     QString number, dtbegin, issued, method, layout, lastPrint, files;
     int year = 0, seq = 0;
     int prints = 0; // 1: the first print; more: this is a copy
+    // An amendment names the certificate it replaced; a replaced one names
+    // its successor (and is no longer in force).
+    QString replaces, replacedBy;
+    QString fingerprint; // digest of everything its content was made from
+    QString content;     // what was issued (JSON: issue date, window, signers, ...)
+    bool isCopy() const { return prints > 1; }
+};
+// A document as issued, kept in the register.
+struct IssuedFile
+{
+    QString name; // "docx" or "pdf"
+    QByteArray bytes;
+    QString sha256;
 };
 // "yyyy-nnnn" and the like: yyyy / yy the year, MM the month, a run of n the
 // sequence with that many digits.
@@ -147,19 +165,23 @@ QString certificateNumber(const QString &pattern, const QDateTime &when, int seq
 bool validCertificatePattern(const QString &pattern);
 Result<QString> certificatePattern(); // the default when none is set
 Status setCertificatePattern(const QString &pattern);
-// The certificate issuing would give now (its number when the calibration
-// has one, prints + 1: a copy; else the next number of the pattern), taken
-// by nobody: the document is written with it first.
+// What issuing would give now, taken by nobody (the document is written
+// with it first): a copy (prints + 1) of the calibration's certificate in
+// force when it was made from the same `fingerprint`; otherwise the next
+// number of the pattern, replacing the one in force (an amendment) when
+// there is one.
 Result<Certificate> nextCertificate(const QString &dtbegin, const QString &method,
-                                    const QString &layout, const QDateTime &when);
-// Takes it, with the written file's name and digest (`files`), in one
-// transaction: a number is used up only by a document that exists. With
-// `expectedNumber` (the one the document carries), refused when another
-// station took that number meanwhile.
-Result<Certificate> issueCertificate(const QString &dtbegin, const QString &method,
-                                     const QString &layout, const QDateTime &when,
-                                     const QString &files = QString(),
-                                     const QString &expectedNumber = QString());
+                                    const QString &layout, const QDateTime &when,
+                                    const QString &fingerprint = QString(),
+                                    const QString &content = QString());
+// Takes what `planned` (from nextCertificate) says, with the written
+// documents, in one transaction: a number is used up only by a document
+// that exists. Refused when the register moved meanwhile (another station
+// took that number, or amended the certificate).
+Result<Certificate> issueCertificate(const Certificate &planned,
+                                     const QList<IssuedFile> &files = {});
+// The documents kept for a certificate, as issued.
+Result<QList<IssuedFile>> issuedFiles(const QString &number);
 Result<QList<Certificate>> listCertificates(); // by number
 
 // The evaluation settings kept with a calibration (JSON text); empty when

@@ -226,35 +226,54 @@ void CertificateTest::numbersAreNeverGivenTwice()
     QVERIFY(second.store());
     const QDateTime now(QDate(2026, 3, 5), QTime(9, 0));
 
+    // Through the register: the same content again is a copy, other
+    // content an amendment with the next number, replacing the one in force.
+    auto issue = [](const QString &dtbegin, const QDateTime &when, const QString &fingerprint) {
+        const base::Result<storage::Certificate> planned = storage::nextCertificate(
+            dtbegin, "JJF 1101-2019", "standard", when, fingerprint, "{}");
+        return planned ? storage::issueCertificate(planned.value) : planned;
+    };
     struct Step
     {
         QString dtbegin;
         QDateTime when;
-        QString pattern; // set before the step when not empty
+        QString fingerprint;
         QString number;
         int prints;
+        QString replaces;
     };
     const QList<Step> steps{
-        {first.fixture.begin, now, QString(), "2026-0001", 1},
-        {second.fixture.begin, now, QString(), "2026-0002", 1},
-        {first.fixture.begin, now.addDays(3), QString(), "2026-0001", 2}, // a reprint
-        {second.fixture.begin, now.addDays(4), QString(), "2026-0002", 2},
+        {first.fixture.begin, now, "a", "2026-0001", 1, ""},
+        {second.fixture.begin, now, "a", "2026-0002", 1, ""},
+        {first.fixture.begin, now.addDays(3), "a", "2026-0001", 2, ""}, // a copy
+        {second.fixture.begin, now.addDays(4), "b", "2026-0003", 1, "2026-0002"}, // amended
+        {second.fixture.begin, now.addDays(5), "b", "2026-0003", 2, ""}, // a copy of it
+        {second.fixture.begin, now.addDays(6), "a", "2026-0004", 1, "2026-0003"}, // back: amended
     };
     for (const Step &s : steps) {
-        const base::Result<storage::Certificate> c =
-            storage::issueCertificate(s.dtbegin, "JJF 1101-2019", "standard", s.when);
+        const base::Result<storage::Certificate> c = issue(s.dtbegin, s.when, s.fingerprint);
         QVERIFY2(c.ok, qPrintable(c.error));
         QCOMPARE(c.value.number, s.number);
         QCOMPARE(c.value.prints, s.prints);
+        if (s.prints == 1)
+            QCOMPARE(c.value.replaces, s.replaces);
     }
+    // A plan overtaken by another station's issue is refused, and takes nothing.
+    const base::Result<storage::Certificate> stale =
+        storage::nextCertificate(first.fixture.begin, "JJF 1101-2019", "standard", now, "c", "{}");
+    QVERIFY(issue(first.fixture.begin, now, "d").ok);
+    QVERIFY(stale.ok && !storage::issueCertificate(stale.value).ok);
+    const QList<storage::Certificate> afterSteps = storage::listCertificates().value;
+    QCOMPARE(afterSteps.size(), 5);
+    QCOMPARE(afterSteps[1].replacedBy, QString("2026-0003"));
+    QCOMPARE(afterSteps[2].replacedBy, QString("2026-0004"));
     // A new year starts the sequence again; a pattern with the month.
     DocumentRig third;
     third.fixture.begin = "2026-12-30 08:00:00";
     QVERIFY(third.store());
     QVERIFY(storage::setCertificatePattern("JZ-yy-MM-nnn").ok);
     base::Result<storage::Certificate> c =
-        storage::issueCertificate(third.fixture.begin, "JJF 1101-2019", "standard",
-                                  QDateTime(QDate(2027, 1, 2), QTime(8, 0)));
+        issue(third.fixture.begin, QDateTime(QDate(2027, 1, 2), QTime(8, 0)), "a");
     QVERIFY(c.ok);
     QCOMPARE(c.value.number, QString("JZ-27-01-001"));
     // Patterns without a sequence, or with a path separator, are refused.
@@ -276,13 +295,13 @@ void CertificateTest::numbersAreNeverGivenTwice()
         const QJsonObject o = QJsonDocument::fromJson(r.out).object();
         QCOMPARE(o.value("copy").toBool(), print == 2);
         const QString expected =
-            QString("%1-%2").arg(year).arg(year == 2026 ? 3 : 1, 4, 10, QLatin1Char('0'));
+            QString("%1-%2").arg(year).arg(year == 2026 ? 6 : 1, 4, 10, QLatin1Char('0'));
         QCOMPARE(o.value("number").toString(), expected);
         QCOMPARE(text(part(docx, "word/header1.xml")).contains("副本"), print == 2);
     }
     // The register keeps the files' digests, and list shows each calibration's.
     const QList<storage::Certificate> all = storage::listCertificates().value;
-    QCOMPARE(all.size(), 4);
+    QCOMPARE(all.size(), 7);
     bool digested = false;
     for (const storage::Certificate &cert : all)
         digested = digested || cert.files.contains(QRegularExpression("[0-9a-f]{64}"));

@@ -3,6 +3,7 @@
 #include "office/customreport.h"
 #include "office/export.h"
 #include "office/rawworkbook.h"
+#include "office/issuing.h"
 #include "office/sources.h"
 #include "office/standardcertificate.h"
 #include "office/templates.h"
@@ -166,11 +167,18 @@ static QString expiredRefusal(const QStringList &problems, bool expiredOk)
 
 // `certificate KEY OUT --layout standard`: numbered in the register (which
 // needs the database writable), evaluated under the method kept with the
-// calibration, signed by the names given or remembered.
+// calibration, signed by the names given (else those of the certificate in
+// force, else the remembered ones). The same content again is a copy of
+// the document as issued; other content an amendment.
 template <typename Bad, typename Fail>
-int standardCertificate(const QString &db, const QStringList &args, const office::Signers &signers,
-                        bool expiredOk, QTextStream &out, QTextStream &err, Bad bad, Fail fail)
+int standardCertificate(const QString &db, QStringList args, office::Signers signers,
+                        bool signersGiven, bool expiredOk, QTextStream &out, QTextStream &err,
+                        Bad bad, Fail fail)
 {
+    QString adoptBy, collector2;
+    if (!takeOption(args, QStringLiteral("--adopt-records"), &adoptBy) ||
+        !takeOption(args, QStringLiteral("--collector2"), &collector2))
+        return bad();
     if (args.size() != 2)
         return bad();
     const QString key = args[0];
@@ -179,18 +187,38 @@ int standardCertificate(const QString &db, const QStringList &args, const office
         !target.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
         return bad();
     storage::SampleReader reader;
-    office::StandardCertificateJob job;
+    office::CertificateRequest request;
+    office::StandardCertificateJob &job = request.job;
     if (const QString why = openCalibration(db, key, reader, &job.calibration.header);
         !why.isEmpty())
         return fail(why);
     const storage::RunHeader &header = job.calibration.header;
     job.calibration.layout = results::ChannelLayout::fromHeader(header);
-    const base::Result<office::ExportRecords> records = office::readExportRecords(reader, header);
+    base::Result<office::ExportRecords> records = office::readExportRecords(reader, header);
     if (!records)
         return fail(records.error);
+    // The register (and a choice to take today's records) lives in the
+    // database itself.
+    if (const base::Status st = storage::openDatabase(db); !st)
+        return fail(st.error);
+    if (records.value.isTodays() && !adoptBy.isEmpty()) {
+        QStringList serials{header.collector};
+        if (!collector2.isEmpty())
+            serials << collector2;
+        if (const QString missing = office::secondCollectorMissing(job.calibration.layout, serials);
+            !missing.isEmpty())
+            return fail(missing);
+        const base::Result<storage::Snapshot> adopted =
+            storage::adoptTodaysRecords(header.dtbegin, serials, adoptBy);
+        if (!adopted)
+            return fail(adopted.error);
+        records = office::readExportRecords(reader, header);
+        if (!records)
+            return fail(records.error);
+    }
     job.records = records.value;
-    if (!job.records.asProcessed)
-        err << "orven-report: note: " << office::todaysRecordsNote() << "\n";
+    if (job.records.isTodays())
+        return fail(office::todaysRecordsRefusal() + QStringLiteral(" (--adopt-records NAME)"));
     job.standardRemarks = office::standardProblems(job.records.collectors, header.dtbegin);
     if (const QString why = expiredRefusal(job.standardRemarks, expiredOk); !why.isEmpty())
         return fail(why);
@@ -200,63 +228,45 @@ int standardCertificate(const QString &db, const QStringList &args, const office
     const base::Result<QString> kept = reader.evaluationSettings(header.dtbegin);
     if (!kept)
         return fail(kept.error);
-    results::EvaluationSettings settings = results::EvaluationSettings::fromJson(kept.value);
-    settings.method = office::certifiedMethod(settings.method);
-    const QVector<results::PointResult> recorded = results::computeResults(job.calibration);
-    job.evaluation = results::evaluate(
-        job.calibration, recorded,
-        results::StandardData::fromCollectors(job.records.collectors, job.calibration.layout),
-        settings);
-    for (const QString &gap : office::figureGaps(header, recorded))
+    request.settings = results::EvaluationSettings::fromJson(kept.value);
+    request.settings.method = office::certifiedMethod(request.settings.method);
+    request.recorded = results::computeResults(job.calibration);
+    for (const QString &gap : office::figureGaps(header, request.recorded))
         err << "orven-report: warning: " << gap << " (left out)\n";
     err.flush();
-    // Never issued wrong: refused before a number is taken.
-    if (const QStringList refused = office::certificateRefusals(job); !refused.isEmpty())
-        return fail(QStringLiteral("不能出具证书：") + refused.join(QStringLiteral("；")));
-    // The register lives in the database itself.
-    if (const base::Status st = storage::openDatabase(db); !st)
-        return fail(st.error);
-    const QDateTime now = QDateTime::currentDateTime();
-    // The number the document carries is taken once the document is written.
-    const base::Result<storage::Certificate> certificate = storage::nextCertificate(
-        header.dtbegin, results::methodName(settings.method), QStringLiteral("standard"), now);
-    if (!certificate)
-        return fail(certificate.error);
-    job.certificate = certificate.value;
+    if (!signersGiven) {
+        const base::Result<storage::Certificate> inForce =
+            office::certificateInForce(header.dtbegin);
+        if (!inForce)
+            return fail(inForce.error);
+        if (!inForce.value.content.isEmpty())
+            signers = office::signersOf(inForce.value);
+    }
     job.signers = signers;
     office::rememberSigners(signers);
-    job.issueDate = now.toString(QStringLiteral("yyyy-MM-dd"));
     job.target = target;
+    const base::Result<office::CertificatePlan> plan =
+        office::planCertificate(request, QDateTime::currentDateTime());
+    if (!plan)
+        return fail(plan.error);
     const WritingFiles writing;
-    const base::Status written = office::writeStandardCertificate(job, writing.progress());
+    const base::Result<QList<storage::IssuedFile>> written =
+        office::produceCertificate(request, plan.value, writing.progress());
     if (!written)
-        return fail(QString(written.error).replace(QLatin1Char('\n'), QLatin1Char(' ')));
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    {
-        QFile f(target);
-        if (f.open(QIODevice::ReadOnly))
-            hash.addData(&f);
-    }
-    const base::Result<storage::Certificate> issued = storage::issueCertificate(
-        header.dtbegin, results::methodName(settings.method), QStringLiteral("standard"), now,
-        json::Object()
-            .text(QStringLiteral("file"), QFileInfo(target).fileName())
-            .text(QStringLiteral("sha256"), QString::fromLatin1(hash.result().toHex()))
-            .str(),
-        job.certificate.number);
-    if (!issued) {
-        // Not registered: the file must not go out as a certificate.
-        QFile::remove(target);
+        return fail(QString(written.error).replace(QLatin1Char('\n'), QStringLiteral("；")));
+    const base::Result<storage::Certificate> issued =
+        office::enterCertificate(plan.value, written.value, target);
+    if (!issued)
         return fail(issued.error);
-    }
-    out << json::Object()
-               .text(QStringLiteral("number"), job.certificate.number)
-               .raw(QStringLiteral("copy"),
-                    job.certificate.prints > 1 ? QStringLiteral("true") : QStringLiteral("false"))
-               .text(QStringLiteral("method"), results::methodName(settings.method))
-               .text(QStringLiteral("file"), target)
-               .str()
-        << "\n";
+    json::Object line;
+    line.text(QStringLiteral("number"), issued.value.number)
+        .raw(QStringLiteral("copy"),
+             issued.value.isCopy() ? QStringLiteral("true") : QStringLiteral("false"))
+        .text(QStringLiteral("method"), issued.value.method)
+        .text(QStringLiteral("file"), target);
+    if (!issued.value.replaces.isEmpty())
+        line.text(QStringLiteral("replaces"), issued.value.replaces);
+    out << line.str() << "\n";
     out.flush();
     return 0;
 }
@@ -278,8 +288,13 @@ QString usage()
                "                             --expired-ok (then the certificate says so)\n"
                "  certificate KEY OUT --layout standard [--calibrator NAME] [--checker NAME]\n"
                "              [--approver NAME] [--expired-ok]\n"
+               "              [--adopt-records NAME [--collector2 SERIAL]]\n"
                "                             the workstation's own certificate, numbered in\n"
-               "                             the register (a reprint is marked as a copy)\n"
+               "                             the register; the same content again is a copy\n"
+               "                             of the document as issued (stamped 副本), other\n"
+               "                             content an amendment replacing it; a calibration\n"
+               "                             processed before records were kept needs\n"
+               "                             --adopt-records (who takes today's records)\n"
                "  evaluate KEY [--method NAME] [--window MIN]\n"
                "                             every figure of every point under a method, with\n"
                "                             its uncertainty budget; NAME: jjf1101, gbt5170,\n"
@@ -396,14 +411,22 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             if (!issued)
                 return fail(issued.error);
             QStringList certificates;
-            for (const storage::Row &c : issued.value)
-                certificates << json::Object()
-                                    .text(QStringLiteral("number"), c.value(0))
-                                    .number(QStringLiteral("prints"), c.value(1).toLongLong())
-                                    .text(QStringLiteral("method"), c.value(2))
-                                    .text(QStringLiteral("layout"), c.value(3))
-                                    .text(QStringLiteral("issued"), c.value(4))
-                                    .str();
+            for (const storage::Row &c : issued.value) {
+                json::Object o;
+                o.text(QStringLiteral("number"), c.value(0))
+                    .number(QStringLiteral("prints"), c.value(1).toLongLong())
+                    .text(QStringLiteral("method"), c.value(2))
+                    .text(QStringLiteral("layout"), c.value(3))
+                    .text(QStringLiteral("issued"), c.value(4));
+                // An amendment names what it replaced; a replaced one is void.
+                if (!c.value(5).isEmpty())
+                    o.text(QStringLiteral("replaces"), c.value(5));
+                if (!c.value(6).isEmpty())
+                    o.text(QStringLiteral("replacedBy"), c.value(6));
+                o.raw(QStringLiteral("inForce"),
+                      c.value(6).isEmpty() ? QStringLiteral("true") : QStringLiteral("false"));
+                certificates << o.str();
+            }
             QString line = headerLine(h);
             line.chop(1);
             out << line << ", \"certificates\": " << json::array(certificates) << "}\n";
@@ -470,13 +493,17 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
     if (command == QLatin1String("certificate") && args.contains(QStringLiteral("--layout"))) {
         QString layout;
         office::Signers signers = office::rememberedSigners();
+        const bool signersGiven = args.contains(QStringLiteral("--calibrator")) ||
+                                  args.contains(QStringLiteral("--checker")) ||
+                                  args.contains(QStringLiteral("--approver"));
         if (!takeOption(args, QStringLiteral("--layout"), &layout) ||
             !takeOption(args, QStringLiteral("--calibrator"), &signers.calibrator) ||
             !takeOption(args, QStringLiteral("--checker"), &signers.checker) ||
             !takeOption(args, QStringLiteral("--approver"), &signers.approver))
             return bad();
         if (layout == QLatin1String("standard"))
-            return standardCertificate(db, args, signers, expiredOk, out, err, bad, fail);
+            return standardCertificate(db, args, signers, signersGiven, expiredOk, out, err, bad,
+                                       fail);
         if (layout != QLatin1String("bookmark"))
             return bad();
     }
@@ -524,7 +551,7 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             if (!why.isEmpty())
                 return fail(why);
         }
-        if (!records.value.asProcessed)
+        if (records.value.isTodays())
             err << "orven-report: note: " << office::todaysRecordsNote() << "\n";
         const results::LoadOutcome loaded = results::loadSamples(reader, job.calibration);
         if (!loaded.status)

@@ -67,6 +67,7 @@ private:
     bool readyToExport();
     // The records an export of the loaded calibration prints; says why not.
     bool readExportRecords(office::ExportRecords *out);
+    bool adoptTodaysRecords(office::ExportRecords *records);
     void exportDocument(office::DocumentKind kind);
     // A certificate's standards out of date (into `problems`) are asked
     // about, No by default, ending with `question`. True to go on.

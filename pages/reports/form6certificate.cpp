@@ -7,30 +7,12 @@
 #include "pages/reports/form6.h"
 
 #include "office/conversion.h"
+#include "office/issuing.h"
 #include "office/standardcertificate.h"
 #include "pages/prompts.h"
 #include "storage/statements.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-
-namespace {
-
-QString sha256Of(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&f);
-    return QString::fromLatin1(hash.result().toHex());
-}
-
-} // namespace
 
 bool Form6::standardsAccepted(const office::ExportRecords &records, const QString &dtbegin,
                               const QString &question, QStringList *problems)
@@ -45,7 +27,39 @@ bool Form6::standardsAccepted(const office::ExportRecords &records, const QStrin
 
 QString Form6::exportedText(const QString &text, const office::ExportRecords &records) const
 {
-    return records.asProcessed ? text : text + QLatin1Char('\n') + office::todaysRecordsNote();
+    return !records.isTodays() ? text : text + QLatin1Char('\n') + office::todaysRecordsNote();
+}
+
+// A calibration processed before records were kept: the standard layout
+// only on records somebody chose to take, recorded with who and when.
+bool Form6::adoptTodaysRecords(office::ExportRecords *records)
+{
+    const storage::RunHeader &header = loadedCalibration()->header;
+    if (!prompts::question(this, QStringLiteral("提示"),
+                           office::todaysRecordsRefusal() +
+                               QStringLiteral("\n\n是否采用现在的记录出具这份证书？")))
+        return false;
+    const results::ChannelLayout &layout = loadedCalibration()->layout;
+    const bool two = !office::secondCollectorMissing(layout, {header.collector}).isEmpty();
+    QStringList labels{QStringLiteral("确认人")};
+    QStringList values{office::rememberedSigners().calibrator};
+    if (two) {
+        labels << QStringLiteral("第二台采集器序列号");
+        values << QString();
+    }
+    if (!prompts::fields(this, QStringLiteral("采用现在的记录"),
+                         QStringLiteral("写明由谁决定采用（证书上注明）"), labels, &values))
+        return false;
+    QStringList serials{header.collector};
+    if (two)
+        serials << values.value(1).trimmed();
+    const base::Result<storage::Snapshot> adopted =
+        storage::adoptTodaysRecords(header.dtbegin, serials, values.value(0));
+    if (!adopted) {
+        prompts::about(this, QStringLiteral("失败"), adopted.error);
+        return false;
+    }
+    return readExportRecords(records);
 }
 
 void Form6::on_pushButton_standard_clicked()
@@ -55,6 +69,8 @@ void Form6::on_pushButton_standard_clicked()
     const storage::RunHeader header = loadedCalibration()->header;
     office::ExportRecords records;
     if (!readExportRecords(&records))
+        return;
+    if (records.isTodays() && !adoptTodaysRecords(&records))
         return;
     // Points without samples are left out, with a remark.
     const QStringList gaps = office::figureGaps(header, m_results);
@@ -69,14 +85,23 @@ void Form6::on_pushButton_standard_clicked()
     if (!standardsAccepted(records, header.dtbegin,
                            QStringLiteral("仍要出具证书吗？证书中将注明这一情况。"), &problems))
         return;
-    const office::Signers last = office::rememberedSigners();
+    // Signed as the certificate in force was, unless changed here.
+    const base::Result<storage::Certificate> inForce = office::certificateInForce(header.dtbegin);
+    if (!inForce) {
+        prompts::about(this, QStringLiteral("失败"), inForce.error);
+        return;
+    }
+    const office::Signers last = inForce.value.content.isEmpty()
+                                     ? office::rememberedSigners()
+                                     : office::signersOf(inForce.value);
     QStringList names{last.calibrator, last.checker, last.approver};
     if (!prompts::fields(
             this, QStringLiteral("证书签署"),
             QStringLiteral("证书上列出的人员（留空则印空白签名线）"),
             {QStringLiteral("校准员"), QStringLiteral("核验员"), QStringLiteral("批准人")}, &names))
         return;
-    office::rememberSigners(office::Signers{names.value(0), names.value(1), names.value(2)});
+    const office::Signers signers{names.value(0), names.value(1), names.value(2)};
+    office::rememberSigners(signers);
     const QString file = exporttarget::ask(this, QStringLiteral("校准证书"), header,
                                            {exporttarget::Format::Pdf, exporttarget::Format::Docx});
     if (file.isEmpty())
@@ -85,64 +110,58 @@ void Form6::on_pushButton_standard_clicked()
         prompts::about(this, QStringLiteral("失败"), office::sofficeMissingText(true));
         return;
     }
-    results::EvaluationSettings settings = m_view->settings();
-    settings.method = office::certifiedMethod(settings.method);
-    const QDateTime now = QDateTime::currentDateTime();
-    // The number the document will carry; it is taken only once the
-    // document is written (a failed export uses up no number).
-    const base::Result<storage::Certificate> certificate = storage::nextCertificate(
-        header.dtbegin, results::methodName(settings.method), QStringLiteral("standard"), now);
-    if (!certificate) {
+    office::CertificateRequest request;
+    request.job.calibration = *loadedCalibration();
+    request.job.records = records;
+    request.job.signers = signers;
+    request.job.standardRemarks = problems;
+    request.job.target = file;
+    request.settings = m_view->settings();
+    request.settings.method = office::certifiedMethod(request.settings.method);
+    request.recorded = m_results;
+    // What the register gives: the same content again is a copy of the
+    // document as issued, other content an amendment.
+    const base::Result<office::CertificatePlan> plan =
+        office::planCertificate(request, QDateTime::currentDateTime());
+    if (!plan) {
         prompts::about(this, QStringLiteral("失败"),
-                       QStringLiteral("不能给出证书编号：%1").arg(certificate.error));
+                       QStringLiteral("不能出具证书：%1").arg(plan.error));
         return;
     }
-    office::StandardCertificateJob job;
-    job.calibration = *loadedCalibration();
-    job.records = records;
-    job.certificate = certificate.value;
-    job.signers = office::Signers{names.value(0), names.value(1), names.value(2)};
-    job.issueDate = now.toString(QStringLiteral("yyyy-MM-dd"));
-    job.standardRemarks = problems;
-    job.target = file;
-    const QVector<results::PointResult> recorded = m_results;
-    auto hash = std::make_shared<QString>();
+    const QString replaced = plan.value.certificate.replaces;
+    if (!replaced.isEmpty() &&
+        !prompts::question(
+            this, QStringLiteral("提示"),
+            QStringLiteral("这次校准已出具证书 %1，现在的内容与它不同：\n%2\n\n将出具新编号的证书，"
+                           "注明“%3”，证书 %1 在登记册中作废。是否继续？")
+                .arg(replaced, plan.value.changed.join(QLatin1Char('\n')),
+                     office::replacesText(replaced)),
+            true))
+        return;
+    auto files = std::make_shared<QList<storage::IssuedFile>>();
+    const office::CertificatePlan planned = plan.value;
     runTask(
         QStringLiteral("导出标准格式证书"),
-        [job, recorded, settings, hash](const office::Progress &progress) mutable {
-            if (progress.stage)
-                progress.stage(QStringLiteral("正在评定…"));
-            job.evaluation = results::evaluate(job.calibration, recorded,
-                                               results::StandardData::fromCollectors(
-                                                   job.records.collectors, job.calibration.layout),
-                                               settings, progress.cancel);
-            // Never issued wrong: nothing is written, no number taken.
-            if (const QStringList refused = office::certificateRefusals(job); !refused.isEmpty())
-                return base::Status::failure(QStringLiteral("不能出具证书：\n") +
-                                             refused.join(QLatin1Char('\n')));
-            const base::Status st = office::writeStandardCertificate(job, progress);
-            if (st)
-                *hash = sha256Of(job.target);
-            return st;
+        [request, planned, files](const office::Progress &progress) {
+            const base::Result<QList<storage::IssuedFile>> written =
+                office::produceCertificate(request, planned, progress);
+            if (written)
+                *files = written.value;
+            return written.status();
         },
-        [this, job, hash, records, settings, now] {
-            const QJsonObject files{{QStringLiteral("file"), QFileInfo(job.target).fileName()},
-                                    {QStringLiteral("sha256"), *hash}};
-            const base::Result<storage::Certificate> issued = storage::issueCertificate(
-                job.calibration.header.dtbegin, results::methodName(settings.method), QStringLiteral("standard"), now,
-                QString::fromUtf8(QJsonDocument(files).toJson(QJsonDocument::Compact)),
-                job.certificate.number);
+        [this, planned, files, file, records] {
+            const base::Result<storage::Certificate> issued =
+                office::enterCertificate(planned, *files, file);
             if (!issued) {
-                // Not registered: the file must not go out as a certificate.
-                QFile::remove(job.target);
                 prompts::about(this, QStringLiteral("失败"),
                                QStringLiteral("证书没有登记，文件已删除：%1").arg(issued.error));
                 return;
             }
-            const QString text =
-                QStringLiteral("导出成功!\n证书编号 %1%2")
-                    .arg(issued.value.number,
-                         issued.value.prints > 1 ? QStringLiteral("（副本）") : QString());
+            QString text = QStringLiteral("导出成功!\n证书编号 %1").arg(issued.value.number);
+            if (issued.value.isCopy())
+                text += QStringLiteral("（副本，与原证书一致）");
+            if (!issued.value.replaces.isEmpty())
+                text += QLatin1Char('\n') + office::replacesText(issued.value.replaces);
             prompts::about(this, QStringLiteral("提示"), exportedText(text, records));
         });
 }

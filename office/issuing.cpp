@@ -1,0 +1,322 @@
+#include "office/issuing.h"
+
+#include "office/conversion.h"
+#include "office/export.h"
+#include "office/zippackage.h"
+#include "storage/statements.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+namespace office {
+
+namespace {
+
+const QString kLayout = QStringLiteral("standard");
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QJsonObject objectOf(const QString &json)
+{
+    return QJsonDocument::fromJson(json.toUtf8()).object();
+}
+
+QString compact(const QJsonObject &o)
+{
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+// The parts of the content an operator can change, as the amendment
+// question names them.
+const QList<QPair<QString, QString>> &contentParts()
+{
+    static const QList<QPair<QString, QString>> parts{
+        {QStringLiteral("method"), QStringLiteral("评定方法")},
+        {QStringLiteral("settings"), QStringLiteral("评定设置（中心通道、时间窗口、输入量）")},
+        {QStringLiteral("signers"), QStringLiteral("签署人")},
+        {QStringLiteral("records"), QStringLiteral("设备、标准器或单位记录")},
+        {QStringLiteral("remarks"), QStringLiteral("标准器的说明")},
+    };
+    return parts;
+}
+
+base::Result<QByteArray> readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return base::failure(QStringLiteral("不能读取 %1").arg(path));
+    return f.readAll();
+}
+
+base::Status writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size() ||
+        !f.flush())
+        return base::Status::failure(QStringLiteral("不能写入 %1").arg(path));
+    return {};
+}
+
+// Converts the Word file `docx` to PDF; the PDF's bytes.
+base::Result<QByteArray> toPdf(const QString &docx, int timeoutMs, const base::Progress &progress)
+{
+    if (findSoffice().isEmpty())
+        return base::failure(sofficeMissingText(true));
+    if (progress.stage)
+        progress.stage(QStringLiteral("正在用 LibreOffice 转换为 PDF…"));
+    Conversion conversion(docx, QStringLiteral("pdf"), timeoutMs);
+    QString error;
+    if (!conversion.run(&error, progress.cancel))
+        return base::failure(error);
+    return readAll(conversion.output());
+}
+
+} // namespace
+
+QString todaysRecordsRefusal()
+{
+    return QStringLiteral("这次校准处理时没有保存当时的设备、标准器和单位记录，标准格式证书不按现在的记录出具；"
+                          "如确认现在的记录适用于这次校准，可明确选择采用（记下由谁、何时决定，并在证书上注明）。");
+}
+
+QString secondCollectorMissing(const results::ChannelLayout &layout, const QStringList &serials)
+{
+    for (int c = 0; c < layout.collectors.size(); ++c)
+        if (layout.collectors[c] > serials.size())
+            return QStringLiteral("这次校准有第二台采集器的通道，须指明第二台采集器的序列号，"
+                                  "其通道才有各自标准器的记录");
+    return QString();
+}
+
+QString certificateContent(const CertificateRequest &request)
+{
+    const StandardCertificateJob &job = request.job;
+    storage::Snapshot records;
+    records.taken = job.records.adoptedAt;
+    records.adoptedBy = job.records.adoptedBy;
+    records.equipment = job.records.sources.equipment;
+    records.collectors = job.records.collectors;
+    records.company = job.records.sources.company;
+    records.channelsA = job.records.channelsA;
+    records.channelsB = job.records.channelsB;
+    return compact(QJsonObject{
+        {QStringLiteral("layout"), kLayout},
+        {QStringLiteral("method"), results::methodName(request.settings.method)},
+        {QStringLiteral("settings"), objectOf(request.settings.toJson())},
+        {QStringLiteral("signers"), QJsonObject{{QStringLiteral("calibrator"), job.signers.calibrator},
+                                                {QStringLiteral("checker"), job.signers.checker},
+                                                {QStringLiteral("approver"), job.signers.approver}}},
+        {QStringLiteral("records"), objectOf(records.toJson())},
+        {QStringLiteral("remarks"), QJsonArray::fromStringList(job.standardRemarks)},
+    });
+}
+
+Signers signersOf(const storage::Certificate &certificate)
+{
+    const QJsonObject s = objectOf(certificate.content).value(QStringLiteral("signers")).toObject();
+    return Signers{s.value(QStringLiteral("calibrator")).toString(),
+                   s.value(QStringLiteral("checker")).toString(),
+                   s.value(QStringLiteral("approver")).toString()};
+}
+
+base::Result<storage::Certificate> certificateInForce(const QString &dtbegin)
+{
+    const base::Result<QList<storage::Certificate>> all = storage::listCertificates();
+    if (!all)
+        return base::failure(all.error);
+    storage::Certificate out;
+    for (const storage::Certificate &c : all.value)
+        if (c.dtbegin == dtbegin && c.replacedBy.isEmpty())
+            out = c;
+    return out;
+}
+
+base::Result<CertificatePlan> planCertificate(const CertificateRequest &request,
+                                              const QDateTime &now)
+{
+    const StandardCertificateJob &job = request.job;
+    if (job.records.isTodays())
+        return base::failure(todaysRecordsRefusal());
+    const QString content = certificateContent(request);
+    CertificatePlan plan;
+    plan.issueDate = now.toString(QStringLiteral("yyyy-MM-dd"));
+    QJsonObject issued = objectOf(content);
+    issued.insert(QStringLiteral("issueDate"), plan.issueDate);
+    const base::Result<storage::Certificate> planned = storage::nextCertificate(
+        job.calibration.header.dtbegin, results::methodName(request.settings.method), kLayout, now,
+        sha256(content.toUtf8()), compact(issued));
+    if (!planned)
+        return base::failure(planned.error);
+    plan.certificate = planned.value;
+    if (plan.certificate.isCopy()) {
+        plan.inForce = plan.certificate;
+        plan.issueDate =
+            objectOf(plan.certificate.content).value(QStringLiteral("issueDate")).toString();
+        const base::Result<QList<storage::IssuedFile>> kept =
+            storage::issuedFiles(plan.certificate.number);
+        if (!kept)
+            return base::failure(kept.error);
+        plan.kept = kept.value;
+        bool hasWord = false;
+        for (const storage::IssuedFile &f : plan.kept)
+            hasWord = hasWord || f.name == QLatin1String("docx");
+        if (!hasWord)
+            return base::failure(
+                QStringLiteral("证书 %1 的文件没有保存，不能出具副本").arg(plan.certificate.number));
+        return plan;
+    }
+    if (plan.certificate.replaces.isEmpty())
+        return plan;
+    const base::Result<storage::Certificate> inForce =
+        certificateInForce(job.calibration.header.dtbegin);
+    if (!inForce)
+        return base::failure(inForce.error);
+    plan.inForce = inForce.value;
+    const QJsonObject before = objectOf(plan.inForce.content);
+    if (before.isEmpty()) {
+        plan.changed << QStringLiteral("原证书出具时没有保存其文件，不能复制");
+        return plan;
+    }
+    for (const auto &part : contentParts())
+        if (before.value(part.first) != issued.value(part.first))
+            plan.changed << part.second;
+    return plan;
+}
+
+base::Result<QByteArray> stampCopy(const QByteArray &docx)
+{
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/orven-export-XXXXXX"));
+    if (!dir.isValid())
+        return base::failure(QStringLiteral("不能建立临时目录：%1").arg(dir.errorString()));
+    const QString path = dir.filePath(QStringLiteral("copy.docx"));
+    if (const base::Status st = writeAll(path, docx); !st)
+        return base::failure(st.error);
+    base::Result<QList<ZipEntry>> entries = readZip(path);
+    if (!entries)
+        return base::failure(entries.error);
+    const QByteArray stamp =
+        "<w:r><w:rPr><w:b/><w:color w:val=\"C00000\"/><w:sz w:val=\"24\"/><w:szCs w:val=\"24\"/>"
+        "</w:rPr><w:t xml:space=\"preserve\">  副本</w:t></w:r>";
+    const base::Result<bool> stamped = fillEntry(
+        entries.value, QStringLiteral("word/header1.xml"),
+        [&](const QByteArray &xml) -> base::Result<QByteArray> {
+            const int end = xml.lastIndexOf("</w:p>");
+            if (end < 0)
+                return base::failure(QStringLiteral("证书的页眉无法识别"));
+            QByteArray out = xml;
+            out.insert(end, stamp);
+            return out;
+        });
+    if (!stamped)
+        return base::failure(stamped.error);
+    if (!stamped.value)
+        return base::failure(QStringLiteral("证书没有页眉，不能标注副本"));
+    if (const base::Status st = writeZip(path, entries.value); !st)
+        return base::failure(st.error);
+    return readAll(path);
+}
+
+base::Result<QList<storage::IssuedFile>> produceCertificate(CertificateRequest request,
+                                                           const CertificatePlan &plan,
+                                                           const base::Progress &progress)
+{
+    StandardCertificateJob &job = request.job;
+    const QString target = job.target;
+    if (const base::Status st = checkTarget(target); !st)
+        return base::failure(st.error);
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/orven-export-XXXXXX"));
+    if (!dir.isValid())
+        return base::failure(QStringLiteral("不能建立临时目录：%1").arg(dir.errorString()));
+    const QString docx = dir.filePath(QFileInfo(target).completeBaseName() + QStringLiteral(".docx"));
+    const bool word = isWordFile(target);
+
+    if (plan.certificate.isCopy()) {
+        // The document as issued, stamped; nothing evaluated again.
+        if (progress.stage)
+            progress.stage(QStringLiteral("正在出具副本…"));
+        QByteArray original;
+        for (const storage::IssuedFile &f : plan.kept)
+            if (f.name == QLatin1String("docx"))
+                original = f.bytes;
+        const base::Result<QByteArray> copy = stampCopy(original);
+        if (!copy)
+            return base::failure(copy.error);
+        if (const base::Status st = writeAll(docx, copy.value); !st)
+            return base::failure(st.error);
+        if (!word) {
+            const base::Result<QByteArray> pdf = toPdf(docx, job.timeoutMs, progress);
+            if (!pdf)
+                return base::failure(pdf.error);
+            if (const base::Status st = writeAll(docx + QStringLiteral(".pdf"), pdf.value); !st)
+                return base::failure(st.error);
+            if (const base::Status st = replaceFile(docx + QStringLiteral(".pdf"), target); !st)
+                return base::failure(st.error);
+            return QList<storage::IssuedFile>();
+        }
+        if (const base::Status st = replaceFile(docx, target); !st)
+            return base::failure(st.error);
+        return QList<storage::IssuedFile>();
+    }
+
+    if (progress.stage)
+        progress.stage(QStringLiteral("正在评定…"));
+    job.certificate = plan.certificate;
+    job.issueDate = plan.issueDate;
+    job.evaluation = results::evaluate(
+        job.calibration, request.recorded,
+        results::StandardData::fromCollectors(job.records.collectors, job.calibration.layout),
+        request.settings, progress.cancel);
+    if (progress.cancelled())
+        return base::failure(QStringLiteral("已取消"));
+    // Never issued wrong: nothing is written, no number taken.
+    if (const QStringList refused = certificateRefusals(job); !refused.isEmpty())
+        return base::failure(QStringLiteral("不能出具证书：\n") + refused.join(QLatin1Char('\n')));
+    if (progress.stage)
+        progress.stage(QStringLiteral("正在生成证书…"));
+    if (const base::Status st = writeZip(docx, standardCertificatePackage(job)); !st)
+        return base::failure(st.error);
+    const base::Result<QByteArray> wordBytes = readAll(docx);
+    if (!wordBytes)
+        return base::failure(wordBytes.error);
+    QList<storage::IssuedFile> files{
+        storage::IssuedFile{QStringLiteral("docx"), wordBytes.value, sha256(wordBytes.value)}};
+    if (word) {
+        if (const base::Status st = replaceFile(docx, target); !st)
+            return base::failure(st.error);
+        return files;
+    }
+    if (progress.cancelled())
+        return base::failure(QStringLiteral("已取消"));
+    const base::Result<QByteArray> pdf = toPdf(docx, job.timeoutMs, progress);
+    if (!pdf)
+        return base::failure(pdf.error);
+    const QString pdfPath = docx + QStringLiteral(".pdf");
+    if (const base::Status st = writeAll(pdfPath, pdf.value); !st)
+        return base::failure(st.error);
+    if (const base::Status st = replaceFile(pdfPath, target); !st)
+        return base::failure(st.error);
+    files << storage::IssuedFile{QStringLiteral("pdf"), pdf.value, sha256(pdf.value)};
+    return files;
+}
+
+base::Result<storage::Certificate> enterCertificate(const CertificatePlan &plan,
+                                                    const QList<storage::IssuedFile> &files,
+                                                    const QString &target)
+{
+    const base::Result<storage::Certificate> issued =
+        storage::issueCertificate(plan.certificate, files);
+    if (!issued)
+        QFile::remove(target);
+    return issued;
+}
+
+} // namespace office
