@@ -118,6 +118,8 @@ private slots:
     void standardCertificateCarriesEverything();
     void numbersAreNeverGivenTwice();
     void aFailedExportUsesUpNoNumber();
+    void anIssuedCertificateNeverChanges();
+    void recordsNotKeptAreTakenOnlyByChoice();
     void refusedWithoutWhatMakesItACertificate_data();
     void refusedWithoutWhatMakesItACertificate();
     void recordsAreFrozenAtProcessing();
@@ -335,6 +337,131 @@ void CertificateTest::aFailedExportUsesUpNoNumber()
     QCOMPARE(all.size(), 1);
     QCOMPARE(all.first().prints, 1);
     QVERIFY(all.first().files.contains(QRegularExpression("[0-9a-f]{64}")));
+}
+
+// Issue, copy, change, issue again: a copy is the document as issued with
+// the stamp, anything that changes the content is an amendment.
+void CertificateTest::anIssuedCertificateNeverChanges()
+{
+    TempDatabase db;
+    DocumentRig rig;
+    QVERIFY(rig.store());
+    const int year = QDate::currentDate().year();
+    auto number = [&](int seq) { return QString("%1-%2").arg(year).arg(seq, 4, 10, QChar('0')); };
+    struct Step
+    {
+        const char *change; // before the export
+        QStringList options;
+        int seq;
+        bool copy;
+        int replaces; // 0: none; a copy carries its original's
+    };
+    const QList<Step> steps{
+        {"", {"--calibrator", "张三", "--checker", "李四", "--approver", "王五"}, 1, false, 0},
+        {"", {}, 1, true, 0},                     // the same content: a copy, signers as issued
+        {"method", {}, 2, false, 1},              // other evaluation settings: amended
+        {"", {}, 2, true, 1},                     // a copy of the amendment
+        {"", {"--calibrator", "赵六"}, 3, false, 2}, // another signer: amended again
+    };
+    QByteArray original;
+    for (int i = 0; i < steps.size(); ++i) {
+        const Step &step = steps[i];
+        if (QByteArray(step.change) == "method") {
+            results::EvaluationSettings other;
+            other.method = results::Method::Iec60068;
+            QVERIFY(storage::storeEvaluationSettings(rig.fixture.begin, other.toJson()).ok);
+        }
+        const QString docx = db.dir() + QString("/c%1.docx").arg(i);
+        const ToolRun r = runReport(QStringList{"--db", db.path(), "certificate", rig.fixture.begin,
+                                                docx, "--layout", "standard"} +
+                                    step.options);
+        QVERIFY2(r.code == 0, r.err.constData());
+        const QJsonObject o = QJsonDocument::fromJson(r.out).object();
+        QCOMPARE(o.value("number").toString(), number(step.seq));
+        QCOMPARE(o.value("copy").toBool(), step.copy);
+        QCOMPARE(o.value("replaces").toString(), step.replaces ? number(step.replaces) : QString());
+        const QByteArray body = part(docx, "word/document.xml");
+        QCOMPARE(text(part(docx, "word/header1.xml")).contains("副本"), step.copy);
+        QCOMPARE(text(body).contains(office::replacesText(number(step.replaces))),
+                 step.replaces != 0);
+        if (i == 0)
+            original = body;
+        if (i == 1) // identical but for the stamp: same date, signers, figures
+            QCOMPARE(body, original);
+        if (step.replaces == 1)
+            QVERIFY(text(body).contains("IEC 60068-3-5"));
+        if (i == 2) // the amendment is issued today, signed as before
+            QVERIFY(text(body).contains("王五"));
+    }
+    // The register: the replaced ones are void and name their successor;
+    // the documents kept are the ones issued.
+    const QList<storage::Certificate> all = storage::listCertificates().value;
+    QCOMPARE(all.size(), 3);
+    QCOMPARE(all[0].replacedBy, number(2));
+    QCOMPARE(all[1].replacedBy, number(3));
+    QVERIFY(all[2].replacedBy.isEmpty());
+    const QList<storage::IssuedFile> kept = storage::issuedFiles(number(1)).value;
+    QCOMPARE(kept.size(), 1);
+    QFile first(db.dir() + "/c0.docx");
+    QVERIFY(first.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.first().bytes, first.readAll());
+    const ToolRun list = runReport({"--db", db.path(), "list"});
+    QVERIFY(list.out.contains(QString("\"replacedBy\": \"%1\"").arg(number(2)).toUtf8()));
+    QVERIFY(list.out.contains("\"inForce\": false") && list.out.contains("\"inForce\": true"));
+    // A kept document changed behind the register's back is not handed out.
+    QVERIFY(sql("update certificate_file set content='AAAA' where number='" + number(3) + "'"));
+    const ToolRun tampered = runReport({"--db", db.path(), "certificate", rig.fixture.begin,
+                                        db.dir() + "/t.docx", "--layout", "standard"});
+    QCOMPARE(tampered.code, 1);
+    QVERIFY2(QString::fromUtf8(tampered.err).contains("摘要不符"), tampered.err.constData());
+}
+
+// A calibration processed before records were kept: refused on today's
+// records, issued once somebody takes them (named on the certificate), and
+// every channel's standard from its own collector.
+void CertificateTest::recordsNotKeptAreTakenOnlyByChoice()
+{
+    TempDatabase db;
+    DocumentRig rig = twoCollectorRig();
+    rig.keepRecords = false;
+    QVERIFY(rig.store());
+    const QString docx = db.dir() + "/c.docx";
+    struct Attempt
+    {
+        QStringList options;
+        QString refusal; // empty: issued
+    };
+    const QList<Attempt> attempts{
+        {{}, "没有保存当时的设备、标准器和单位记录"},
+        {{"--adopt-records", "张三"}, "第二台采集器"},
+        {{"--adopt-records", "张三", "--collector2", "NO-SUCH"}, "没有序列号为 NO-SUCH 的采集器"},
+        {{"--adopt-records", "张三", "--collector2", rig.collector2.serialnum}, ""},
+    };
+    for (const Attempt &a : attempts) {
+        const ToolRun r = runReport(QStringList{"--db", db.path(), "certificate", rig.fixture.begin,
+                                                docx, "--layout", "standard"} +
+                                    a.options);
+        if (!a.refusal.isEmpty()) {
+            QCOMPARE(r.code, 1);
+            QVERIFY2(QString::fromUtf8(r.err).contains(a.refusal), r.err.constData());
+            QVERIFY(storage::listCertificates().value.isEmpty());
+            continue;
+        }
+        QVERIFY2(r.code == 0, r.err.constData());
+    }
+    const QString body = text(part(docx, "word/document.xml"));
+    QVERIFY(body.contains("由 张三 于") && body.contains("确认采用"));
+    // Collector two's standard is in, and its U (0.12 k=2) on point 1.
+    QVERIFY(body.contains("ZS-2024-077"));
+    QVERIFY2(QString(body).remove('\n').contains("检点1|25|0.40|0.14|"), qPrintable(body));
+    // Taken once: later changes of the records do not reach it.
+    storage::Collector one = rig.collector;
+    one.zhengshu = "ZS-2030-999";
+    QVERIFY(storage::replaceCollector(one).ok);
+    const ToolRun again = runReport({"--db", db.path(), "certificate", rig.fixture.begin,
+                                     db.dir() + "/again.docx", "--layout", "standard"});
+    QVERIFY2(again.code == 0, again.err.constData());
+    QCOMPARE(QJsonDocument::fromJson(again.out).object().value("copy").toBool(), true);
 }
 
 void CertificateTest::refusedWithoutWhatMakesItACertificate_data()
