@@ -110,7 +110,7 @@ int main(int argc, char *argv[])
         rig.stop();
         // Another point, then processing, then the query page with the result.
         rig.start();
-        rig.waitRows(7, 10000);
+        rig.waitRows(12, 15000);
         rig.stop();
         // The records the documents are written from, kept at processing.
         storage::replaceCollector({"1", "采集器一", "M702", rig.sim1->portPath(), "SIM0000001",
@@ -184,6 +184,18 @@ int main(int argc, char *argv[])
         testkit::click(&query, QStringLiteral("pushButton_standard"));
         testkit::waitUntil([&] { return !query.isExporting(); }, 120000);
         prompts::dropQueuedAnswers();
+        // Its copy (the same content), then an amendment (another approver).
+        for (const QString &approver : {QStringLiteral("王五"), QStringLiteral("孙七")}) {
+            prompts::queueAnswer(true); // points without samples
+            prompts::queueFields({QStringLiteral("张三"), QStringLiteral("李四"), approver});
+            prompts::queueFileName(out + (approver == QStringLiteral("王五")
+                                              ? QStringLiteral("/standard-copy.pdf")
+                                              : QStringLiteral("/standard-amended.pdf")));
+            prompts::queueAnswer(true); // the amendment
+            testkit::click(&query, QStringLiteral("pushButton_standard"));
+            testkit::waitUntil([&] { return !query.isExporting(); }, 120000);
+            prompts::dropQueuedAnswers();
+        }
         // The raw workbook and the custom report of the same calibration.
         prompts::queueFileName(out + QStringLiteral("/raw.xlsx"));
         testkit::click(&query, QStringLiteral("pushButton_6"));
