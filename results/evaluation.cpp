@@ -194,8 +194,11 @@ StandardData StandardData::fromCollectors(const QList<storage::Collector> &colle
 
 bool ExtraInputs::operator==(const ExtraInputs &o) const
 {
-    return drift == o.drift && selfHeating == o.selfHeating && radiation == o.radiation &&
-           load == o.load && displayResolution == o.displayResolution && indication == o.indication;
+    // Unknown equals unknown.
+    auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+    return same(drift, o.drift) && same(selfHeating, o.selfHeating) &&
+           same(radiation, o.radiation) && same(load, o.load) &&
+           same(displayResolution, o.displayResolution) && same(indication, o.indication);
 }
 
 bool EvaluationSettings::operator==(const EvaluationSettings &o) const
@@ -205,22 +208,30 @@ bool EvaluationSettings::operator==(const EvaluationSettings &o) const
            indicatedH == o.indicatedH && inputsT == o.inputsT && inputsH == o.inputsH;
 }
 
+// Only what was entered is written; a value not written is unknown.
 static QJsonObject inputsJson(const ExtraInputs &in)
 {
-    return QJsonObject{{QStringLiteral("drift"), in.drift},
-                       {QStringLiteral("selfHeating"), in.selfHeating},
-                       {QStringLiteral("radiation"), in.radiation},
-                       {QStringLiteral("load"), in.load},
-                       {QStringLiteral("displayResolution"), in.displayResolution},
-                       {QStringLiteral("indication"), in.indication}};
+    QJsonObject o;
+    for (const auto &[name, v] : {std::pair<const char *, double>{"drift", in.drift},
+                                  {"selfHeating", in.selfHeating},
+                                  {"radiation", in.radiation},
+                                  {"load", in.load},
+                                  {"displayResolution", in.displayResolution},
+                                  {"indication", in.indication}})
+        if (std::isfinite(v))
+            o.insert(QLatin1String(name), v);
+    return o;
 }
 
-static ExtraInputs inputsFrom(const QJsonObject &o)
+// `zeroUnknown`: settings stored before inputs could be unknown wrote 0 for
+// every input nobody entered; only what differs from 0 was given there.
+static ExtraInputs inputsFrom(const QJsonObject &o, bool zeroUnknown)
 {
     ExtraInputs in;
     auto take = [&](const char *name) {
-        const double v = o.value(QLatin1String(name)).toDouble(0);
-        return std::isfinite(v) && v >= 0 ? v : 0.0;
+        const QJsonValue j = o.value(QLatin1String(name));
+        const double v = j.isDouble() ? j.toDouble() : NAN;
+        return std::isfinite(v) && v >= 0 && !(zeroUnknown && v == 0) ? v : NAN;
     };
     in.drift = take("drift");
     in.selfHeating = take("selfHeating");
@@ -260,8 +271,8 @@ QString EvaluationSettings::toJson() const
                         {QStringLiteral("windowMinutes"), windowMinutes},
                         {QStringLiteral("indicatedT"), pointsJson(indicatedT)},
                         {QStringLiteral("indicatedH"), pointsJson(indicatedH)},
-                        {QStringLiteral("inputsT"), inputsJson(inputsT)},
-                        {QStringLiteral("inputsH"), inputsJson(inputsH)}};
+                        {QStringLiteral("givenT"), inputsJson(inputsT)},
+                        {QStringLiteral("givenH"), inputsJson(inputsH)}};
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
@@ -279,8 +290,13 @@ EvaluationSettings EvaluationSettings::fromJson(const QString &json)
     s.windowMinutes = qMax(0, o.value(QStringLiteral("windowMinutes")).toInt(0));
     s.indicatedT = pointsFrom(o.value(QStringLiteral("indicatedT")).toObject());
     s.indicatedH = pointsFrom(o.value(QStringLiteral("indicatedH")).toObject());
-    s.inputsT = inputsFrom(o.value(QStringLiteral("inputsT")).toObject());
-    s.inputsH = inputsFrom(o.value(QStringLiteral("inputsH")).toObject());
+    const bool given = o.contains(QStringLiteral("givenT"));
+    s.inputsT = inputsFrom(o.value(given ? QStringLiteral("givenT") : QStringLiteral("inputsT"))
+                               .toObject(),
+                           !given);
+    s.inputsH = inputsFrom(o.value(given ? QStringLiteral("givenH") : QStringLiteral("inputsH"))
+                               .toObject(),
+                           !given);
     return s;
 }
 
@@ -795,6 +811,11 @@ QVector<Evaluation> evaluateMethods(const Calibration &c, const QVector<PointRes
 
 EvaluatedFigure dkdCorrection(const DkdCorrectionInputs &in)
 {
+    // An input nobody entered is unknown, never 0: the figure then has no U.
+    auto given = [](double v) {
+        return std::isfinite(v) ? QStringLiteral("半宽，操作者给出")
+                                : QStringLiteral("未给出（可忽略时输入 0）");
+    };
     Budget b;
     Component reference;
     reference.name = QStringLiteral("参考位置读数");
@@ -815,30 +836,36 @@ EvaluatedFigure dkdCorrection(const DkdCorrectionInputs &in)
                            : QStringLiteral("采集器记录中没有扩展不确定度或 k");
     b.components << calibration;
     b.components << halfWidth(QStringLiteral("标准器漂移"), in.extra.drift,
-                              QStringLiteral("半宽，操作者给出"));
+                              given(in.extra.drift));
     b.components << resolutionTerm(in.standardResolution, std::isfinite(in.standardResolution),
                                    QStringLiteral("标准器分辨力"),
                                    QStringLiteral("分辨力，半宽取其一半"), 1);
     b.components << halfWidth(QStringLiteral("自热"), in.extra.selfHeating,
-                              QStringLiteral("半宽，操作者给出"));
+                              given(in.extra.selfHeating));
     Component indication;
     indication.name = QStringLiteral("示值");
-    indication.known = std::isfinite(in.indicated);
-    indication.value = in.extra.indication;
-    indication.note = indication.known ? QStringLiteral("示值 %1 的标准不确定度，操作者给出")
-                                             .arg(QString::number(in.indicated, 'f', 3))
-                                       : QStringLiteral("没有输入示值");
+    indication.known = std::isfinite(in.indicated) && std::isfinite(in.extra.indication);
+    indication.value = indication.known ? in.extra.indication : 0;
+    indication.note = !std::isfinite(in.indicated)
+                          ? QStringLiteral("没有输入示值")
+                          : indication.known
+                                ? QStringLiteral("示值 %1 的标准不确定度，操作者给出")
+                                      .arg(QString::number(in.indicated, 'f', 3))
+                                : QStringLiteral("示值的标准不确定度未给出");
     b.components << indication;
     b.components << halfWidth(QStringLiteral("不均匀性"), in.inhomogeneity,
                               QStringLiteral("各位置平均值与参考位置之差的最大值"));
     b.components << halfWidth(QStringLiteral("不稳定性"), in.instability,
                               QStringLiteral("参考位置读数与其平均值之差的最大值"));
     b.components << halfWidth(QStringLiteral("辐射"), in.extra.radiation,
-                              QStringLiteral("半宽，操作者给出"));
+                              given(in.extra.radiation));
     b.components << halfWidth(QStringLiteral("负载"), in.extra.load,
-                              QStringLiteral("半宽，操作者给出"));
+                              given(in.extra.load));
     b.components << resolutionTerm(in.extra.displayResolution, true, QStringLiteral("示值分辨力"),
-                                   QStringLiteral("设备显示的末位，操作者给出"), 1);
+                                   std::isfinite(in.extra.displayResolution)
+                                       ? QStringLiteral("设备显示的末位，操作者给出")
+                                       : QStringLiteral("未给出"),
+                                   1);
     EvaluatedFigure f = makeFigure(QStringLiteral("correction"), QStringLiteral("示值修正值"),
                                    in.referenceMean - in.indicated, std::move(b));
     if (!std::isfinite(in.indicated))

@@ -133,17 +133,19 @@ struct StandardData
                                        const ChannelLayout &layout = ChannelLayout());
 };
 
-// Inputs the operator may give for a kind, each 0 until given. Half-widths
-// of rectangular distributions, but the display's resolution (its digit)
-// and the indication's standard uncertainty.
+// Inputs the operator gives for a kind, each unknown (NaN) until given: an
+// input not entered is not zero, and a figure it enters has no U. 0 is
+// kept when entered. Half-widths of rectangular distributions, but the
+// display's resolution (its digit) and the indication's standard
+// uncertainty.
 struct ExtraInputs
 {
-    double drift = 0;             // the standard's drift, half-width
-    double selfHeating = 0;       // the probes' self-heating, half-width
-    double radiation = 0;         // radiation, half-width
-    double load = 0;              // load, half-width
-    double displayResolution = 0; // the chamber's display digit
-    double indication = 0;        // the indicated value's standard uncertainty
+    double drift = NAN;             // the standard's drift, half-width
+    double selfHeating = NAN;       // the probes' self-heating, half-width
+    double radiation = NAN;         // radiation, half-width
+    double load = NAN;              // load, half-width
+    double displayResolution = NAN; // the chamber's display digit
+    double indication = NAN;        // the indicated value's standard uncertainty
     bool operator==(const ExtraInputs &o) const;
 };
 

@@ -376,7 +376,7 @@ void EvaluationTest::budgetsFollowTheStatedRules()
     const Budget &uniformity = figure(t, "uniformity")->budget;
     QVERIFY(std::fabs(uniformity.components[0].contribution() - 0.025 * std::sqrt(2.0)) < 1e-12);
     QVERIFY(std::fabs(uniformity.expanded() - 2 * uniformity.combined()) < 1e-15);
-    // The DKD correction lists every optional input, 0 until given.
+    // The DKD correction lists every optional input; unknown until given.
     s.method = Method::Dkd57;
     s.indicatedT.insert(1, 20.0);
     const Evaluation dkd = run(b.make(), s);
@@ -386,7 +386,30 @@ void EvaluationTest::budgetsFollowTheStatedRules()
         names << c.name;
     QCOMPARE(names, (QStringList{"参考位置读数", "标准器校准", "标准器漂移", "标准器分辨力", "自热",
                                  "示值", "不均匀性", "不稳定性", "辐射", "负载", "示值分辨力"}));
-    QVERIFY(correction->hasUncertainty());
+    QVERIFY(!correction->hasUncertainty());
+    for (const char *missing : {"标准器漂移", "自热", "示值", "辐射", "负载", "示值分辨力"})
+        QVERIFY2(correction->why.contains(missing), qPrintable(correction->why));
+    // Each input entered, 0 among them, makes it known; one left out does not.
+    const QList<double ExtraInputs::*> inputs{
+        &ExtraInputs::drift, &ExtraInputs::selfHeating, &ExtraInputs::radiation,
+        &ExtraInputs::load, &ExtraInputs::displayResolution, &ExtraInputs::indication};
+    for (int left = -1; left < inputs.size(); ++left) {
+        EvaluationSettings g = s;
+        for (int i = 0; i < inputs.size(); ++i)
+            if (i != left)
+                g.inputsT.*inputs[i] = i == 2 ? 0.0 : 0.01; // radiation: an explicit 0
+        // Kept as entered: the explicit 0 is not taken for "not given".
+        QVERIFY(EvaluationSettings::fromJson(g.toJson()) == g);
+        const Evaluation given = run(b.make(), g);
+        const EvaluatedFigure *c = figure(given.points[0].t, "correction");
+        QCOMPARE(c->hasUncertainty(), left < 0);
+    }
+    // Settings stored before inputs could be unknown wrote 0 for each:
+    // only what differs from 0 was given.
+    const EvaluationSettings old = EvaluationSettings::fromJson(
+        R"({"method":"dkd","inputsT":{"drift":0,"selfHeating":0,"radiation":0.2,"load":0,)"
+        R"("displayResolution":0,"indication":0}})");
+    QVERIFY(std::isnan(old.inputsT.drift) && old.inputsT.radiation == 0.2);
     // Without an indicated value there is no correction and no U.
     s.indicatedT.clear();
     const Evaluation bare = run(b.make(), s);

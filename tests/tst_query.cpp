@@ -429,10 +429,19 @@ void QueryTest::evaluationSettingsAreKeptAndBudgetsOpen()
         QCOMPARE(cell(budget, 8, 0), QString("辐射"));
         QVERIFY(budget->item(8, 1)->flags() & Qt::ItemIsEditable);
         QVERIFY(!(budget->item(1, 1)->flags() & Qt::ItemIsEditable));
+        // Not given is unknown: no U, the inputs named; 0 entered counts.
+        QVERIFY(child<QLabel>(dialog, "label_total")->text().contains("无数据"));
+        QVERIFY(child<QLabel>(dialog, "label_total")->text().contains("辐射"));
+        for (int row : {2, 4, 5, 9, 10}) {
+            budget->item(row, 1)->setText("0");
+            QVERIFY(waitUntil([&] { return !ev->isEvaluating(); }, 10000));
+            budget = child<QTableWidget>(dialog, "tbbudget");
+        }
         budget->item(8, 1)->setText("0.5");
         QVERIFY(waitUntil([&] { return !ev->isEvaluating() && ev->settings().inputsT.radiation == 0.5; },
                           10000));
-        QVERIFY(child<QLabel>(dialog, "label_total")->text().contains("k = 2"));
+        QVERIFY2(child<QLabel>(dialog, "label_total")->text().contains("k = 2"),
+                 qPrintable(child<QLabel>(dialog, "label_total")->text()));
         QVERIFY(!ev->openBudget(0, 0)); // the point's name has no budget
     }
     // Another visit finds the settings as they were left.

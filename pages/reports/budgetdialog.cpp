@@ -3,6 +3,7 @@
 #include "ui_budgetdialog.h"
 
 #include <QHeaderView>
+#include <cmath>
 
 namespace {
 
@@ -93,7 +94,7 @@ void BudgetDialog::show(const QString &title, const QString &unit,
         ui->label_total->setText(QStringLiteral("扩展不确定度：无数据（%1）").arg(figure.why));
     }
     ui->label_hint->setText(inputsEditable ? QStringLiteral("漂移、自热、辐射、负载为半宽；示值分辨力为显示末位；"
-                                                            "示值为标准不确定度。双击数值修改。")
+                                                            "示值为标准不确定度。双击数值修改；未给出的为未知，可忽略时输入 0。")
                                            : QString());
     m_filling = false;
     QDialog::show();
@@ -105,8 +106,14 @@ void BudgetDialog::onChanged(int row, int column)
     if (m_filling || column != 1)
         return;
     const QString name = ui->tbbudget->item(row, 0)->text();
+    const QString text = ui->tbbudget->item(row, 1)->text().trimmed();
+    // Emptied: not given again (unknown, not 0).
+    if (text.isEmpty() || text == QStringLiteral("未知")) {
+        emit inputChanged(name, NAN);
+        return;
+    }
     bool ok = false;
-    const double v = ui->tbbudget->item(row, 1)->text().trimmed().toDouble(&ok);
+    const double v = text.toDouble(&ok);
     if (!ok || !std::isfinite(v) || v < 0) {
         ui->label_hint->setText(QStringLiteral("“%1”须为不小于 0 的数").arg(name));
         return;
