@@ -3,6 +3,7 @@
 #include "office/export.h"
 
 #include <QDate>
+#include <QMap>
 #include <QSettings>
 #include <QXmlStreamWriter>
 
@@ -199,6 +200,18 @@ QString range(const QString &low, const QString &high, const QString &unit)
     return QStringLiteral("%1 ～ %2 %3").arg(low.trimmed(), high.trimmed(), unit);
 }
 
+// A figure's name as a column heading: a name wider than the column breaks
+// between its words, never inside one ("实现值偏/差").
+QString headingName(const QString &name)
+{
+    static const QMap<QString, QString> words{
+        {QStringLiteral("实现值偏差"), QStringLiteral("实现值\n偏差")},
+        {QStringLiteral("示值修正值"), QStringLiteral("示值\n修正值")},
+        {QStringLiteral("波动度(±)"), QStringLiteral("波动度\n(±)")},
+    };
+    return words.value(name, name);
+}
+
 QString standardU(const storage::Collector &c)
 {
     QStringList parts;
@@ -319,7 +332,7 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
         const QString below = QStringLiteral("\n(") + unit + QLatin1Char(')');
         QStringList head{QStringLiteral("校准点"), QStringLiteral("设定值") + below};
         for (const results::EvaluatedFigure &f : columns) {
-            head << f.name + below;
+            head << headingName(f.name) + below;
             head << QStringLiteral("U(k=2)") + below;
         }
         const int first = 900, set = 1100;
@@ -365,7 +378,7 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
                             humidity ? QStringLiteral("湿度") : QStringLiteral("温度")),
                    Doc::Para(), false, 18);
     }
-    d.text(QStringLiteral("U 为扩展不确定度，包含因子 k=2，由标准器的校准与分辨力、测量重复性等分量合成；"
+    d.text(QStringLiteral("U 为扩展不确定度，包含因子 k=2，包含概率约为 95 %，由标准器的校准与分辨力、测量重复性等分量合成；"
                           "“—”表示缺少其输入而不给出。"),
            Doc::Para(), false, 18);
 

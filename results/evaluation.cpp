@@ -468,15 +468,19 @@ Component standardResolution(const StandardData &s, Kind kind, double coefficien
                           coefficient);
 }
 
-Component repeatability(const ChannelStats &st, const QString &channel, double coefficient)
+// `single`: the figure is one reading (an extreme), whose repeatability is
+// s itself; otherwise a mean of n readings, s/√n.
+Component repeatability(const ChannelStats &st, const QString &channel, double coefficient,
+                        bool single = false)
 {
     Component c;
     c.name = QStringLiteral("测量重复性");
-    c.note = QStringLiteral("通道 %1 的平均值，n=%2").arg(channel).arg(st.n);
+    c.note = single ? QStringLiteral("通道 %1 的单次读数，s 由 n=%2 个读数得出").arg(channel).arg(st.n)
+                    : QStringLiteral("通道 %1 的平均值，n=%2").arg(channel).arg(st.n);
     c.known = st.n > 1;
     c.value = c.known ? st.sd() : 0;
     c.distribution = Distribution::Normal;
-    c.divisor = st.n > 0 ? std::sqrt(double(st.n)) : 1;
+    c.divisor = single || st.n <= 0 ? 1 : std::sqrt(double(st.n));
     c.coefficient = coefficient;
     if (!c.known)
         c.note = QStringLiteral("通道 %1 的读数少于两个").arg(channel);
@@ -499,11 +503,11 @@ Component halfWidth(const QString &name, double a, const QString &note)
 // and resolution `factor` times (√2 for a difference of two readings, half
 // that for half a difference), and the repeatability of one channel.
 Budget readingBudget(const StandardData &s, Kind kind, double factor, const ChannelStats &st,
-                     const QString &channel, double repeatabilityFactor)
+                     const QString &channel, double repeatabilityFactor, bool single = false)
 {
     Budget b;
     b.components << calibrationTerm(s, kind, factor) << standardResolution(s, kind, factor)
-                 << repeatability(st, channel, repeatabilityFactor);
+                 << repeatability(st, channel, repeatabilityFactor, single);
     return b;
 }
 
@@ -588,7 +592,7 @@ QVector<EvaluatedFigure> deviationFigures(const KindContext &k)
         out << makeFigure(upper ? QStringLiteral("upper") : QStringLiteral("lower"),
                           upper ? QStringLiteral("上偏差") : QStringLiteral("下偏差"),
                           extreme - k.set,
-                          readingBudget(*k.standard, k.kind, 1, k.at(x), k.name(x), 1));
+                          readingBudget(*k.standard, k.kind, 1, k.at(x), k.name(x), 1, true));
         if (k.any() && std::isnan(k.set))
             out.last().why = QStringLiteral("设定值不是数字");
     }
@@ -705,9 +709,9 @@ QVector<EvaluatedFigure> recordedFigures(const KindContext &k, const KindFigures
         out << e;
     };
     from(QStringLiteral("upper"), QStringLiteral("上偏差"), f.upper,
-         readingBudget(*k.standard, k.kind, 1, k.at(up), k.name(up), 1));
+         readingBudget(*k.standard, k.kind, 1, k.at(up), k.name(up), 1, true));
     from(QStringLiteral("lower"), QStringLiteral("下偏差"), f.lower,
-         readingBudget(*k.standard, k.kind, 1, k.at(down), k.name(down), 1));
+         readingBudget(*k.standard, k.kind, 1, k.at(down), k.name(down), 1, true));
     from(QStringLiteral("uniformity"), QStringLiteral("均匀度"), f.uniformity,
          readingBudget(*k.standard, k.kind, kSqrt2, k.at(k.centre), k.name(k.centre), 1));
     from(QStringLiteral("fluctuation"), QStringLiteral("波动度(±)"), f.fluctuation,

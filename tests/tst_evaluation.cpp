@@ -365,13 +365,14 @@ void EvaluationTest::budgetsFollowTheStatedRules()
     const Evaluation e = run(b.make(), s);
     const KindEvaluation &t = e.points[0].t;
     // A deviation: the standard once, the repeatability of the channel that
-    // gave the extreme (20.5 on 1-102: s = 0.0707, n = 2).
+    // gave the extreme (20.5 on 1-102: s = 0.0707, n = 2), s itself: the
+    // extreme is a single reading.
     const Budget &upper = figure(t, "upper")->budget;
     QCOMPARE(upper.components.size(), 3);
     QCOMPARE(upper.components[0].contribution(), 0.025);
     QVERIFY(std::fabs(upper.components[1].contribution() - 0.01 / (2 * std::sqrt(3.0))) < 1e-12);
     QVERIFY(upper.components[2].note.contains("1-102"));
-    QVERIFY(std::fabs(upper.components[2].contribution() - 0.05) < 1e-9);
+    QVERIFY(std::fabs(upper.components[2].contribution() - 0.1 / std::sqrt(2.0)) < 1e-9);
     // The uniformity is a difference of two readings: √2 times the standard.
     const Budget &uniformity = figure(t, "uniformity")->budget;
     QVERIFY(std::fabs(uniformity.components[0].contribution() - 0.025 * std::sqrt(2.0)) < 1e-12);

@@ -208,7 +208,8 @@ void ReportTest::evaluateGivesEveryFigureWithItsBudget()
     QCOMPARE(ids, (QStringList{"upper", "lower", "uniformity", "fluctuation"}));
     QCOMPARE(values, (QStringList{"0.400", "0.000", "0.333", "0.050"}));
     // The upper deviation: the standard (0.05 / 2), its resolution
-    // (0.01 / 2√3), the repeatability of 1-102 (25.4, 25.4, 25.3: s / √3).
+    // (0.01 / 2√3), the repeatability of 1-102 (25.4, 25.4, 25.3): the
+    // extreme is one reading, so s itself.
     const QJsonObject upper = figures[0].toObject();
     const QJsonObject budget = upper.value("budget").toObject();
     const QJsonArray components = budget.value("components").toArray();
@@ -218,10 +219,10 @@ void ReportTest::evaluateGivesEveryFigureWithItsBudget()
     QCOMPARE(components[0].toObject().value("distribution").toString(), QString("normal"));
     QCOMPARE(components[1].toObject().value("distribution").toString(), QString("rectangular"));
     QVERIFY(components[2].toObject().value("source").toString().contains("1-102"));
-    QVERIFY(qAbs(budget.value("combined").toDouble() - 0.041766) < 1e-5);
+    QVERIFY(qAbs(budget.value("combined").toDouble() - 0.062981) < 1e-5);
     QCOMPARE(budget.value("k").toDouble(), 2.0);
-    QCOMPARE(upper.value("certificate").toObject().value("U").toString(), QString("0.084"));
-    QCOMPARE(upper.value("certificate").toObject().value("value").toString(), QString("0.400"));
+    QCOMPARE(upper.value("certificate").toObject().value("U").toString(), QString("0.13"));
+    QCOMPARE(upper.value("certificate").toObject().value("value").toString(), QString("0.40"));
     QVERIFY(upper.value("why").isNull());
     // Humidity has its own standard (0.8 %RH, k=2).
     const QJsonObject h = points[0].toObject().value("humidity").toObject();
