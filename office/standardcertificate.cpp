@@ -3,6 +3,7 @@
 #include "office/export.h"
 
 #include <QDate>
+#include <cmath>
 #include <QMap>
 #include <QSettings>
 #include <QXmlStreamWriter>
@@ -288,7 +289,11 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
                ? QStringLiteral("每个校准点最后 %1 分钟").arg(job.evaluation.windowMinutes)
                : QStringLiteral("每个校准点的全部采样")},
           false, true, QString());
+    for (const auto &row : conditionRows(job.evaluation))
+        d.row({row.first, row.second}, false, true, QString());
     d.tableEnd();
+    for (const QString &deviation : methodDeviations(job.evaluation))
+        d.text(QStringLiteral("注：与校准方法的偏离：") + deviation, Doc::Para(), false, 18);
 
     d.heading(QStringLiteral("本次校准所用的计量标准器"));
     const QVector<int> sw{2200, 1900, 1900, 1500, kTextW - 7500};
@@ -623,6 +628,70 @@ QString methodTitle(results::Method method)
         break;
     }
     return QString();
+}
+
+QList<QPair<QString, QString>> conditionRows(const results::Evaluation &evaluation)
+{
+    QStringList centres, perPoint;
+    double intervalSum = 0;
+    int intervals = 0;
+    for (const results::PointEvaluation &p : evaluation.points) {
+        if (centres.isEmpty()) {
+            if (!p.t.centre.isEmpty())
+                centres << QStringLiteral("温度 %1").arg(p.t.centre);
+            if (!p.h.centre.isEmpty())
+                centres << QStringLiteral("湿度 %1").arg(p.h.centre);
+        }
+        if (p.samples == 0)
+            continue;
+        perPoint << QStringLiteral("检点%1：%2 次，%3 min")
+                        .arg(p.point)
+                        .arg(p.samples)
+                        .arg(QString::number(p.durationSeconds() / 60.0, 'f', 1));
+        if (std::isfinite(p.intervalSeconds())) {
+            intervalSum += p.intervalSeconds();
+            ++intervals;
+        }
+    }
+    return {
+        {QStringLiteral("中心位置"), centres.isEmpty() ? QStringLiteral("—")
+                                                       : centres.join(QStringLiteral("；"))},
+        {QStringLiteral("采样间隔"), intervals ? QStringLiteral("约 %1 s").arg(QString::number(
+                                                     intervalSum / intervals, 'f', 0))
+                                               : QStringLiteral("—")},
+        {QStringLiteral("每点扫描次数与时长"),
+         perPoint.isEmpty() ? QStringLiteral("—") : perPoint.join(QStringLiteral("；"))},
+        {QStringLiteral("负载状态"), QStringLiteral("未记录")},
+    };
+}
+
+QStringList methodDeviations(const results::Evaluation &evaluation)
+{
+    const results::Method m = evaluation.method;
+    const bool jjf = m == results::Method::Jjf1101 || m == results::Method::Gbt5170;
+    const bool thirtyMinutes = m == results::Method::Jjf1101 || m == results::Method::Dkd57;
+    // JJF 1101-2019: at least 9 locations (15 above 2 m³), 30 minutes of
+    // data per point; DKD-R 5-7: instability over 30 minutes.
+    constexpr int kLocations = 9, kMinutes = 30;
+    QStringList out;
+    int locations = 0;
+    for (const results::PointEvaluation &p : evaluation.points)
+        locations = qMax(locations, p.t.channels);
+    if (jjf && locations > 0 && locations < kLocations)
+        out << QStringLiteral("本次布点 %1 个，少于规范要求的 %2 个").arg(locations).arg(kLocations);
+    if (thirtyMinutes) {
+        QStringList shortPoints;
+        for (const results::PointEvaluation &p : evaluation.points)
+            if (p.samples > 0 && p.durationSeconds() < kMinutes * 60)
+                shortPoints << QStringLiteral("检点%1（%2 min）")
+                                   .arg(p.point)
+                                   .arg(QString::number(p.durationSeconds() / 60.0, 'f', 1));
+        if (!shortPoints.isEmpty())
+            out << QStringLiteral("%1的数据时长少于规范要求的 %2 min")
+                       .arg(shortPoints.join(QStringLiteral("、")))
+                       .arg(kMinutes);
+    }
+    return out;
 }
 
 QString replacesText(const QString &number)

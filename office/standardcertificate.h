@@ -58,6 +58,13 @@ results::Method certifiedMethod(results::Method chosen);
 QStringList standardProblems(const QList<storage::Collector> &collectors,
                              const QString &dtbegin);
 
+// The conditions of the run the certificate lists: the centre location,
+// the sampling interval, scans and duration per point, the load state.
+QList<QPair<QString, QString>> conditionRows(const results::Evaluation &evaluation);
+// Where the run departs from what the method asks (locations, 30 minutes
+// of data per point), as the certificate states it; empty when it does not.
+QStringList methodDeviations(const results::Evaluation &evaluation);
+
 // What an amendment prints under its number.
 QString replacesText(const QString &number);
 

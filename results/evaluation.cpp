@@ -192,6 +192,19 @@ StandardData StandardData::fromCollectors(const QList<storage::Collector> &colle
     return out;
 }
 
+qint64 PointEvaluation::durationSeconds() const
+{
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    const QDateTime a = QDateTime::fromString(QString::fromLatin1(first), format);
+    const QDateTime b = QDateTime::fromString(QString::fromLatin1(last), format);
+    return samples > 1 && a.isValid() && b.isValid() ? qMax<qint64>(0, a.secsTo(b)) : 0;
+}
+
+double PointEvaluation::intervalSeconds() const
+{
+    return samples > 1 ? double(durationSeconds()) / (samples - 1) : NAN;
+}
+
 bool ExtraInputs::operator==(const ExtraInputs &o) const
 {
     // Unknown equals unknown.
@@ -346,6 +359,7 @@ struct KindStats
 struct PointStats
 {
     int samples = 0;
+    QByteArray first, last;
     KindStats t, h;
 };
 
@@ -388,6 +402,9 @@ QVector<PointStats> pointStats(const Calibration &c, int windowMinutes,
             if (!from.isEmpty() && s.coltime < from)
                 continue;
             ++ps.samples;
+            if (ps.first.isEmpty())
+                ps.first = s.coltime;
+            ps.last = s.coltime;
             readValues(s.coldata.constData(), s.coldata.size(), values.data(), C);
             for (KindStats *k : {&ps.t, &ps.h}) {
                 double lo = INFINITY, hi = -INFINITY;
@@ -762,6 +779,8 @@ QVector<Evaluation> evaluateMethods(const Calibration &c, const QVector<PointRes
             PointEvaluation pe;
             pe.point = p;
             pe.samples = ps.samples;
+            pe.first = ps.first;
+            pe.last = ps.last;
             for (Kind kind : {Kind::Temperature, Kind::Humidity}) {
                 const bool t = kind == Kind::Temperature;
                 KindEvaluation &ke = t ? pe.t : pe.h;

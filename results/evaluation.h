@@ -114,7 +114,12 @@ struct PointEvaluation
 {
     int point = 0;   // 1-based
     int samples = 0; // samples of the point in the window
+    QByteArray first, last; // their first and last times, "yyyy-MM-dd HH:mm:ss"
     KindEvaluation t, h;
+    // From the first to the last sample evaluated, in seconds (0 with fewer
+    // than two), and the mean interval between them (NaN then).
+    qint64 durationSeconds() const;
+    double intervalSeconds() const;
 };
 
 // What the standard (the collector and its probes) brings: as stored in

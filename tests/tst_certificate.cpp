@@ -120,6 +120,8 @@ private slots:
     void aFailedExportUsesUpNoNumber();
     void anIssuedCertificateNeverChanges();
     void recordsNotKeptAreTakenOnlyByChoice();
+    void departuresFromTheMethodAreStated_data();
+    void departuresFromTheMethodAreStated();
     void refusedWithoutWhatMakesItACertificate_data();
     void refusedWithoutWhatMakesItACertificate();
     void recordsAreFrozenAtProcessing();
@@ -466,6 +468,54 @@ void CertificateTest::recordsNotKeptAreTakenOnlyByChoice()
                                      db.dir() + "/again.docx", "--layout", "standard"});
     QVERIFY2(again.code == 0, again.err.constData());
     QCOMPARE(QJsonDocument::fromJson(again.out).object().value("copy").toBool(), true);
+}
+
+void CertificateTest::departuresFromTheMethodAreStated_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<int>("locations");
+    QTest::addColumn<int>("minutes");
+    QTest::addColumn<QStringList>("expected");
+    const int jjf = int(results::Method::Jjf1101), iec = int(results::Method::Iec60068),
+              dkd = int(results::Method::Dkd57), gbt = int(results::Method::Gbt5170);
+    QTest::newRow("JJF, as asked") << jjf << 9 << 30 << QStringList();
+    QTest::newRow("JJF, 4 locations, 10 min")
+        << jjf << 4 << 10
+        << QStringList{"本次布点 4 个，少于规范要求的 9 个",
+                       "检点1（10.0 min）的数据时长少于规范要求的 30 min"};
+    QTest::newRow("GB/T, 4 locations") << gbt << 4 << 10
+                                       << QStringList{"本次布点 4 个，少于规范要求的 9 个"};
+    QTest::newRow("DKD, 10 min") << dkd << 4 << 10
+                                 << QStringList{"检点1（10.0 min）的数据时长少于规范要求的 30 min"};
+    QTest::newRow("IEC asks neither") << iec << 4 << 10 << QStringList();
+}
+
+void CertificateTest::departuresFromTheMethodAreStated()
+{
+    QFETCH(int, method);
+    QFETCH(int, locations);
+    QFETCH(int, minutes);
+    QFETCH(QStringList, expected);
+    results::Evaluation e;
+    e.method = results::Method(method);
+    results::PointEvaluation p;
+    p.point = 1;
+    p.samples = minutes + 1;
+    p.first = "2024-05-01 10:00:00";
+    p.last = QDateTime::fromString(p.first, "yyyy-MM-dd HH:mm:ss")
+                 .addSecs(60 * minutes)
+                 .toString("yyyy-MM-dd HH:mm:ss")
+                 .toLatin1();
+    p.t.channels = locations;
+    p.t.centre = "1-101";
+    e.points << p;
+    QCOMPARE(office::methodDeviations(e), expected);
+    // The conditions: the centre, the interval, scans and duration per point.
+    const auto rows = office::conditionRows(e);
+    QCOMPARE(rows.value(0).second, QString("温度 1-101"));
+    QCOMPARE(rows.value(1).second, QString("约 60 s"));
+    QCOMPARE(rows.value(2).second,
+             QString("检点1：%1 次，%2.0 min").arg(minutes + 1).arg(minutes));
 }
 
 void CertificateTest::refusedWithoutWhatMakesItACertificate_data()
