@@ -189,6 +189,8 @@ StandardData StandardData::fromCollectors(const QList<storage::Collector> &colle
         if (!rKnown)
             r.clear();
     }
+    for (const storage::Collector &c : collectors)
+        out.perCollector << fromCollector(c);
     return out;
 }
 
@@ -563,6 +565,15 @@ struct KindContext
     ExtraInputs extra;
 
     QString name(int x) const { return layout->names.value(stats->channels.value(x)); }
+    // The standard of channel x's own collector (the run's worst when the
+    // collector's record is not there).
+    const StandardData &own(int x) const
+    {
+        if (standard->perCollector.isEmpty() || x < 0 || x >= stats->channels.size())
+            return *standard;
+        const int c = layout->collectors.value(stats->channels[x], 1) - 1;
+        return c >= 0 && c < standard->perCollector.size() ? standard->perCollector[c] : *standard;
+    }
     const ChannelStats &at(int x) const { return stats->each[x]; }
     bool any() const { return stats->scans > 0; }
     // The channel with the largest (or smallest) reading, the first of equals.
@@ -609,7 +620,7 @@ QVector<EvaluatedFigure> deviationFigures(const KindContext &k)
         out << makeFigure(upper ? QStringLiteral("upper") : QStringLiteral("lower"),
                           upper ? QStringLiteral("上偏差") : QStringLiteral("下偏差"),
                           extreme - k.set,
-                          readingBudget(*k.standard, k.kind, 1, k.at(x), k.name(x), 1, true));
+                          readingBudget(k.own(x), k.kind, 1, k.at(x), k.name(x), 1, true));
         if (k.any() && std::isnan(k.set))
             out.last().why = QStringLiteral("设定值不是数字");
     }
@@ -639,7 +650,7 @@ QVector<EvaluatedFigure> jjfFigures(const KindContext &k, bool gbt)
     const int x = gbt ? k.widest() : k.centre;
     out << makeFigure(QStringLiteral("fluctuation"), QStringLiteral("波动度(±)"),
                       k.any() ? k.at(x).range() / 2 : NAN,
-                      readingBudget(*k.standard, k.kind, kSqrt2 / 2, k.at(x), k.name(x), 0.5),
+                      readingBudget(k.own(x), k.kind, kSqrt2 / 2, k.at(x), k.name(x), 0.5),
                       true);
     return out;
 }
@@ -650,7 +661,7 @@ QVector<EvaluatedFigure> iecFigures(const KindContext &k)
     const int wide = k.widest();
     out << makeFigure(QStringLiteral("fluctuation"), QStringLiteral("波动度"),
                       k.any() ? k.at(wide).range() : NAN,
-                      readingBudget(*k.standard, k.kind, kSqrt2, k.at(wide), k.name(wide), 1));
+                      readingBudget(k.own(wide), k.kind, kSqrt2, k.at(wide), k.name(wide), 1));
     const int hi = k.byMean(true), lo = k.byMean(false);
     out << makeFigure(
         QStringLiteral("gradient"), QStringLiteral("梯度"),
@@ -691,12 +702,13 @@ QVector<EvaluatedFigure> dkdFigures(const KindContext &k)
     in.indicated = k.indicated;
     double u = 0, kk = 0, r = 0;
     const bool t = k.kind == Kind::Temperature;
-    if (numberOf(t ? k.standard->uncertaintyT : k.standard->uncertaintyH, &u) &&
-        numberOf(t ? k.standard->kT : k.standard->kH, &kk)) {
+    const StandardData &centre = k.own(k.centre);
+    if (numberOf(t ? centre.uncertaintyT : centre.uncertaintyH, &u) &&
+        numberOf(t ? centre.kT : centre.kH, &kk)) {
         in.standardU = u;
         in.standardK = kk;
     }
-    if (numberOf(t ? k.standard->resolutionT : k.standard->resolutionH, &r))
+    if (numberOf(t ? centre.resolutionT : centre.resolutionH, &r))
         in.standardResolution = r;
     in.inhomogeneity = inhomogeneity;
     in.instability = instability;
@@ -712,7 +724,7 @@ QVector<EvaluatedFigure> dkdFigures(const KindContext &k)
     out << makeFigure(QStringLiteral("inhomogeneity"), QStringLiteral("不均匀性"), inhomogeneity,
                       readingBudget(*k.standard, k.kind, kSqrt2, o, k.name(k.centre), 1));
     out << makeFigure(QStringLiteral("instability"), QStringLiteral("不稳定性"), instability,
-                      readingBudget(*k.standard, k.kind, kSqrt2, o, k.name(k.centre), 1));
+                      readingBudget(k.own(k.centre), k.kind, kSqrt2, o, k.name(k.centre), 1));
     return out;
 }
 
@@ -726,13 +738,14 @@ QVector<EvaluatedFigure> recordedFigures(const KindContext &k, const KindFigures
         out << e;
     };
     from(QStringLiteral("upper"), QStringLiteral("上偏差"), f.upper,
-         readingBudget(*k.standard, k.kind, 1, k.at(up), k.name(up), 1, true));
+         readingBudget(k.own(up), k.kind, 1, k.at(up), k.name(up), 1, true));
     from(QStringLiteral("lower"), QStringLiteral("下偏差"), f.lower,
-         readingBudget(*k.standard, k.kind, 1, k.at(down), k.name(down), 1, true));
+         readingBudget(k.own(down), k.kind, 1, k.at(down), k.name(down), 1, true));
     from(QStringLiteral("uniformity"), QStringLiteral("均匀度"), f.uniformity,
          readingBudget(*k.standard, k.kind, kSqrt2, k.at(k.centre), k.name(k.centre), 1));
     from(QStringLiteral("fluctuation"), QStringLiteral("波动度(±)"), f.fluctuation,
-         readingBudget(*k.standard, k.kind, kSqrt2 / 2, k.at(k.centre), k.name(k.centre), 0.5),
+         readingBudget(k.own(k.centre), k.kind, kSqrt2 / 2, k.at(k.centre), k.name(k.centre),
+                       0.5),
          true);
     EvaluatedFigure spread = makeFigure(QStringLiteral("spread"), QStringLiteral("不确定度(k=2)"),
                                         f.spread.ok ? f.spread.value : NAN, Budget());

@@ -180,13 +180,15 @@ void CertificateTest::standardCertificateCarriesEverything()
     for (const char *heading : {"设定值(℃)", "上偏差(℃)", "下偏差(℃)", "均匀度(℃)", "波动度(±)(℃)",
                                 "U(k=2)(℃)", "设定值(%RH)", "U(k=2)(%RH)"})
         QVERIFY2(body.contains(QString::fromUtf8(heading)), heading);
-    // Point 1 over both collectors: temperature 24.800 … 25.400, U from
-    // collector two's standard (the larger, 0.12 ℃ k=2) and the extreme's
-    // channel's s; humidity from collector one's alone (collector two has
-    // no humidity channel).
+    // Point 1 over both collectors: temperature 24.800 … 25.400. A figure
+    // from one channel takes its own collector's standard and its s: the
+    // upper deviation (1-102) and the fluctuation (centre 1-101) collector
+    // one's 0.05 ℃ k=2, the lower deviation (2-102) collector two's 0.12;
+    // the uniformity, over both, the larger. Humidity from collector one's
+    // alone (collector two has no humidity channel).
     const QString cells = QString(body).remove('\n');
-    QVERIFY2(cells.contains("检点1|25|0.40|0.17|-0.20|0.17|0.50|0.18|±0.050|0.091|"),
-             qPrintable(cells));
+    QVERIFY2(cells.contains("检点1|25|0.40|0.13|-0.20|0.17|0.50|0.18|±0.050|0.049|"),
+             qPrintable(cells.mid(cells.indexOf("检点1|25"), 60)));
     // One humidity location: no uniformity (it printed 0.0 with a U), said why.
     QVERIFY2(cells.contains("检点1|50|1.0|1.4|0.0|1.4|—|—|±0.50|0.66|"), qPrintable(cells));
     QVERIFY(cells.contains("湿度只有一个测量位置，均匀度至少需要两个测量位置，不给出。"));
@@ -457,9 +459,10 @@ void CertificateTest::recordsNotKeptAreTakenOnlyByChoice()
     }
     const QString body = text(part(docx, "word/document.xml"));
     QVERIFY(body.contains("由 张三 于") && body.contains("确认采用"));
-    // Collector two's standard is in, and its U (0.12 k=2) on point 1.
+    // Collector two's standard is in, and its U (0.12 k=2) on its channel's
+    // lower deviation of point 1.
     QVERIFY(body.contains("ZS-2024-077"));
-    QVERIFY2(QString(body).remove('\n').contains("检点1|25|0.40|0.17|"), qPrintable(body));
+    QVERIFY(QString(body).remove('\n').contains("检点1|25|0.40|0.13|-0.20|0.17|"));
     // Taken once: later changes of the records do not reach it.
     storage::Collector one = rig.collector;
     one.zhengshu = "ZS-2030-999";
