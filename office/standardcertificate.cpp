@@ -362,8 +362,12 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
                 }
                 const double U = f->hasUncertainty() ? f->budget.expanded() : NAN;
                 const results::CertificateFigure c = results::roundForCertificate(f->figure.value, U);
+                // A k other than 2 (few scans, ν_eff) is printed with its U.
+                const QString k = f->budget.k == 2 ? QString()
+                                                   : QStringLiteral("\n(k=%1)").arg(f->budget.k, 0,
+                                                                                    'f', 2);
                 cells << (f->plusMinus ? QStringLiteral("±") : QString()) + c.value
-                      << (c.uncertainty.isEmpty() ? QStringLiteral("—") : c.uncertainty);
+                      << (c.uncertainty.isEmpty() ? QStringLiteral("—") : c.uncertainty + k);
             }
             d.row(cells);
         }
@@ -383,7 +387,7 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
                             humidity ? QStringLiteral("湿度") : QStringLiteral("温度")),
                    Doc::Para(), false, 18);
     }
-    d.text(QStringLiteral("U 为扩展不确定度，包含因子 k=2，包含概率约为 95 %，由标准器的校准与分辨力、测量重复性等分量合成；"
+    d.text(QStringLiteral("U 为扩展不确定度，包含因子 k=2，包含概率约为 95 %（注明 k 的，按有效自由度取包含概率 95 % 的 k），由标准器的校准与分辨力、测量重复性等分量合成；"
                           "“—”表示缺少其输入而不给出。"),
            Doc::Para(), false, 18);
 

@@ -96,6 +96,30 @@ double Budget::expanded() const
     return k * combined();
 }
 
+double Budget::effectiveDof() const
+{
+    const double uc = combined();
+    if (!std::isfinite(uc) || uc <= 0)
+        return INFINITY;
+    double sum = 0;
+    for (const Component &c : components)
+        if (std::isfinite(c.dof) && c.dof > 0)
+            sum += std::pow(c.contribution(), 4) / c.dof;
+    return sum > 0 ? std::pow(uc, 4) / sum : INFINITY;
+}
+
+double coverageFactor(double effectiveDof)
+{
+    // Two-sided Student's t for 95 %, ν = 1 … 29.
+    static const double t95[] = {12.71, 4.30, 3.18, 2.78, 2.57, 2.45, 2.36, 2.31, 2.26, 2.23,
+                                 2.20,  2.18, 2.16, 2.14, 2.13, 2.12, 2.11, 2.10, 2.09, 2.09,
+                                 2.08,  2.07, 2.07, 2.06, 2.06, 2.06, 2.05, 2.05, 2.05};
+    if (!(effectiveDof < 30))
+        return 2;
+    const int nu = qBound(1, int(std::floor(effectiveDof)), 29);
+    return t95[nu - 1];
+}
+
 CertificateFigure roundForCertificate(double value, double expanded)
 {
     CertificateFigure out;
@@ -500,6 +524,7 @@ Component repeatability(const ChannelStats &st, const QString &channel, double c
     c.value = c.known ? st.sd() : 0;
     c.distribution = Distribution::Normal;
     c.divisor = single || st.n <= 0 ? 1 : std::sqrt(double(st.n));
+    c.dof = st.n > 1 ? st.n - 1 : INFINITY;
     c.coefficient = coefficient;
     if (!c.known)
         c.note = QStringLiteral("通道 %1 的读数少于两个").arg(channel);
@@ -540,6 +565,9 @@ EvaluatedFigure makeFigure(const QString &id, const QString &name, double value,
     if (std::isfinite(value))
         f.figure = Figure(value);
     f.budget = std::move(budget);
+    // Few scans behind a dominant Type A component: k from ν_eff.
+    if (f.budget.known())
+        f.budget.k = coverageFactor(f.budget.effectiveDof());
     if (!f.figure.ok) {
         f.why = QStringLiteral("无数据");
     } else if (!f.budget.known()) {
@@ -859,6 +887,7 @@ EvaluatedFigure dkdCorrection(const DkdCorrectionInputs &in)
     reference.known = std::isfinite(in.referenceSd) && in.referenceCount > 0;
     reference.value = reference.known ? in.referenceSd : 0;
     reference.divisor = in.referenceCount > 0 ? std::sqrt(double(in.referenceCount)) : 1;
+    reference.dof = in.referenceCount > 1 ? in.referenceCount - 1 : INFINITY;
     b.components << reference;
 
     Component calibration;

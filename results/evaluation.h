@@ -59,6 +59,7 @@ struct Component
     Distribution distribution = Distribution::Normal;
     double divisor = 1;
     double coefficient = 1;
+    double dof = INFINITY; // degrees of freedom: n − 1 for a Type A evaluation
 
     double standard() const { return known ? value / divisor : NAN; }
     double contribution() const { return known ? std::fabs(coefficient) * value / divisor : NAN; }
@@ -71,7 +72,14 @@ struct Budget
     bool known() const;        // every component has its input
     double combined() const;   // root sum of squares; NaN when not known
     double expanded() const;   // k · combined
+    // Welch–Satterthwaite: u_c⁴ / Σ (c_i·u_i)⁴ / ν_i; infinite when every
+    // component is of Type B.
+    double effectiveDof() const;
 };
+
+// The coverage factor for about 95 %: 2, or Student's t_95 for the
+// effective degrees of freedom when they are few (below 30).
+double coverageFactor(double effectiveDof);
 
 // A figure and its uncertainty as a certificate prints them: U with two
 // significant digits, the figure to the same decimal place.

@@ -184,13 +184,15 @@ void CertificateTest::standardCertificateCarriesEverything()
     // from one channel takes its own collector's standard and its s: the
     // upper deviation (1-102) and the fluctuation (centre 1-101) collector
     // one's 0.05 ℃ k=2, the lower deviation (2-102) collector two's 0.12;
-    // the uniformity, over both, the larger. Humidity from collector one's
+    // the uniformity, over both, the larger. Three scans: where s dominates,
+    // k comes from ν_eff and is printed. Humidity from collector one's
     // alone (collector two has no humidity channel).
     const QString cells = QString(body).remove('\n');
-    QVERIFY2(cells.contains("检点1|25|0.40|0.13|-0.20|0.17|0.50|0.18|±0.050|0.049|"),
+    QVERIFY2(cells.contains("检点1|25|0.40|0.27(k=4.30)|-0.20|0.19(k=2.31)|0.50|0.18|±0.050|0.055(k=2.26)|"),
              qPrintable(cells.mid(cells.indexOf("检点1|25"), 60)));
     // One humidity location: no uniformity (it printed 0.0 with a U), said why.
-    QVERIFY2(cells.contains("检点1|50|1.0|1.4|0.0|1.4|—|—|±0.50|0.66|"), qPrintable(cells));
+    QVERIFY2(cells.contains("检点1|50|1.0|2.0(k=2.78)|0.0|2.0(k=2.78)|—|—|±0.50|0.66|"),
+             qPrintable(cells.mid(cells.indexOf("检点1|50"), 60)));
     QVERIFY(cells.contains("湿度只有一个测量位置，均匀度至少需要两个测量位置，不给出。"));
     // Point 4 has no samples: no row, a remark.
     QVERIFY(!cells.contains("|80|"));
@@ -462,7 +464,7 @@ void CertificateTest::recordsNotKeptAreTakenOnlyByChoice()
     // Collector two's standard is in, and its U (0.12 k=2) on its channel's
     // lower deviation of point 1.
     QVERIFY(body.contains("ZS-2024-077"));
-    QVERIFY(QString(body).remove('\n').contains("检点1|25|0.40|0.13|-0.20|0.17|"));
+    QVERIFY(QString(body).remove('\n').contains("检点1|25|0.40|0.27(k=4.30)|-0.20|0.19(k=2.31)|"));
     // Taken once: later changes of the records do not reach it.
     storage::Collector one = rig.collector;
     one.zhengshu = "ZS-2030-999";

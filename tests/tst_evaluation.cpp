@@ -93,6 +93,8 @@ class EvaluationTest : public QObject
 
 private slots:
     void dkdWorkedExample();
+    void coverageFollowsEffectiveDegreesOfFreedom_data();
+    void coverageFollowsEffectiveDegreesOfFreedom();
     void certificateRounding_data();
     void certificateRounding();
     void partEightTwoCaseUnderEveryMethod_data();
@@ -136,6 +138,47 @@ void EvaluationTest::dkdWorkedExample()
     const CertificateFigure c = roundForCertificate(f.figure.value, f.budget.expanded());
     QCOMPARE(c.uncertainty, QString("1.7"));
     QCOMPARE(c.value, QString("1.8"));
+}
+
+void EvaluationTest::coverageFollowsEffectiveDegreesOfFreedom_data()
+{
+    QTest::addColumn<double>("typeA");  // its standard uncertainty
+    QTest::addColumn<double>("dof");    // its degrees of freedom
+    QTest::addColumn<double>("typeB");  // a Type B beside it
+    QTest::addColumn<double>("nuEff");  // Welch–Satterthwaite, by hand
+    QTest::addColumn<double>("k");
+    QTest::newRow("Type B only") << 0.0 << 0.0 << 0.025 << double(INFINITY) << 2.0;
+    // (0.05² + 0.025²)² / (0.05⁴ / 2) = 3.125
+    QTest::newRow("A dominates, 3 scans") << 0.05 << 2.0 << 0.025 << 3.125 << 3.18;
+    // (0.01² + 0.025²)² / (0.01⁴ / 2) = 105.1
+    QTest::newRow("A small, 3 scans") << 0.01 << 2.0 << 0.025 << 105.125 << 2.0;
+    QTest::newRow("A alone, 30 scans") << 0.05 << 29.0 << 0.0 << 29.0 << 2.05;
+    QTest::newRow("A alone, 31 scans") << 0.05 << 30.0 << 0.0 << 30.0 << 2.0;
+    QTest::newRow("A alone, 2 scans") << 0.05 << 1.0 << 0.0 << 1.0 << 12.71;
+}
+
+void EvaluationTest::coverageFollowsEffectiveDegreesOfFreedom()
+{
+    QFETCH(double, typeA);
+    QFETCH(double, dof);
+    QFETCH(double, typeB);
+    QFETCH(double, nuEff);
+    QFETCH(double, k);
+    Budget b;
+    if (typeA > 0) {
+        Component a;
+        a.value = typeA;
+        a.dof = dof;
+        b.components << a;
+    }
+    Component other;
+    other.value = typeB;
+    b.components << other;
+    if (std::isinf(nuEff))
+        QVERIFY(std::isinf(b.effectiveDof()));
+    else
+        QVERIFY2(std::fabs(b.effectiveDof() - nuEff) < 1e-9, qPrintable(QString::number(b.effectiveDof())));
+    QCOMPARE(coverageFactor(b.effectiveDof()), k);
 }
 
 void EvaluationTest::certificateRounding_data()
@@ -376,7 +419,7 @@ void EvaluationTest::budgetsFollowTheStatedRules()
     // The uniformity is a difference of two readings: √2 times the standard.
     const Budget &uniformity = figure(t, "uniformity")->budget;
     QVERIFY(std::fabs(uniformity.components[0].contribution() - 0.025 * std::sqrt(2.0)) < 1e-12);
-    QVERIFY(std::fabs(uniformity.expanded() - 2 * uniformity.combined()) < 1e-15);
+    QVERIFY(std::fabs(uniformity.expanded() - uniformity.k * uniformity.combined()) < 1e-15);
     // The DKD correction lists every optional input; unknown until given.
     s.method = Method::Dkd57;
     s.indicatedT.insert(1, 20.0);

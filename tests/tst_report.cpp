@@ -220,8 +220,10 @@ void ReportTest::evaluateGivesEveryFigureWithItsBudget()
     QCOMPARE(components[1].toObject().value("distribution").toString(), QString("rectangular"));
     QVERIFY(components[2].toObject().value("source").toString().contains("1-102"));
     QVERIFY(qAbs(budget.value("combined").toDouble() - 0.062981) < 1e-5);
-    QCOMPARE(budget.value("k").toDouble(), 2.0);
-    QCOMPARE(upper.value("certificate").toObject().value("U").toString(), QString("0.13"));
+    // Three scans behind a dominant s: ν_eff = u_c⁴ / (s⁴ / 2) = 2.83, k = t_95(2).
+    QVERIFY(qAbs(budget.value("effectiveDof").toDouble() - 2.8322) < 1e-3);
+    QCOMPARE(budget.value("k").toDouble(), 4.30);
+    QCOMPARE(upper.value("certificate").toObject().value("U").toString(), QString("0.27"));
     QCOMPARE(upper.value("certificate").toObject().value("value").toString(), QString("0.40"));
     QVERIFY(upper.value("why").isNull());
     // Humidity has its own standard (0.8 %RH, k=2).

@@ -87,7 +87,12 @@ void BudgetDialog::show(const QString &title, const QString &unit,
             results::roundForCertificate(figure.figure.ok ? figure.figure.value : NAN, U);
         ui->label_total->setText(
             QStringLiteral("合成标准不确定度 u_c = %1 %4；k = %2；扩展不确定度 U = %3 %4（证书：%5 ± %6 %4）")
-                .arg(number(figure.budget.combined()), QString::number(figure.budget.k),
+                .arg(number(figure.budget.combined()),
+                     figure.budget.k == 2
+                         ? QStringLiteral("2")
+                         : QStringLiteral("%1（有效自由度 %2，包含概率 95 %）")
+                               .arg(QString::number(figure.budget.k, 'f', 2),
+                                    QString::number(figure.budget.effectiveDof(), 'f', 1)),
                      number(U), unit, c.value.isEmpty() ? QStringLiteral("无数据") : c.value,
                      c.uncertainty));
     } else {
