@@ -62,7 +62,9 @@ int main(int argc, char *argv[])
     settings.method = results::Method::Jjf1101;
     job.evaluation = results::evaluate(
         job.calibration, results::computeResults(job.calibration),
-        results::StandardData::fromCollectors(job.records.collectors, job.calibration.layout),
+        results::StandardData::fromCollectors(job.records.collectors, job.calibration.layout,
+                                              job.records.collectorExtras,
+                                              job.records.equipmentExtra),
         settings);
     const qint64 evaluateMs = clock.elapsed();
 

@@ -73,6 +73,12 @@ bool keepRecords(const QString &dtbegin)
     if (headers.size() != 1)
         return false;
     const storage::RunHeader header = storage::RunHeader::fromRow(headers.first());
+    // What the budgets need beside the records, as a laboratory enters it.
+    if (!storage::saveCollectorExtra(header.collector, {QStringLiteral("0.02"),
+                                                        QStringLiteral("0.3")}).ok ||
+        !storage::saveEquipmentExtra(header.equipname, {QStringLiteral("0.1"),
+                                                        QStringLiteral("1")}).ok)
+        return false;
     const base::Result<storage::Snapshot> records =
         storage::currentRecords(header.equipname, {header.collector});
     return records.ok && storage::storeCalibration(header, records.value, true).ok;

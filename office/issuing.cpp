@@ -105,6 +105,8 @@ QString certificateContent(const CertificateRequest &request)
     records.adoptedBy = job.records.adoptedBy;
     records.equipment = job.records.sources.equipment;
     records.collectors = job.records.collectors;
+    records.collectorExtras = job.records.collectorExtras;
+    records.equipmentExtra = job.records.equipmentExtra;
     records.company = job.records.sources.company;
     records.channelsA = job.records.channelsA;
     records.channelsB = job.records.channelsB;
@@ -273,7 +275,9 @@ base::Result<QList<storage::IssuedFile>> produceCertificate(CertificateRequest r
     job.issueDate = plan.issueDate;
     job.evaluation = results::evaluate(
         job.calibration, request.recorded,
-        results::StandardData::fromCollectors(job.records.collectors, job.calibration.layout),
+        results::StandardData::fromCollectors(job.records.collectors, job.calibration.layout,
+                                              job.records.collectorExtras,
+                                              job.records.equipmentExtra),
         request.settings, progress.cancel);
     if (progress.cancelled())
         return base::failure(QStringLiteral("已取消"));

@@ -29,6 +29,8 @@ base::Result<ExportRecords> readExportRecords(storage::SampleReader &reader,
         const storage::Snapshot &s = kept.value.snapshot;
         r.sources = DocumentSources{s.equipment, s.collectors.value(0), s.company};
         r.collectors = s.collectors;
+        r.collectorExtras = s.collectorExtras;
+        r.equipmentExtra = s.equipmentExtra;
         r.channelsA = s.channelsA;
         r.channelsB = s.channelsB;
         r.asProcessed = s.adoptedBy.isEmpty();

@@ -143,9 +143,15 @@ QString oneLocationText()
 
 // ---- the standard and the operator's inputs ----
 
-StandardData StandardData::fromCollector(const storage::Collector &c)
+StandardData StandardData::fromCollector(const storage::Collector &c,
+                                         const storage::CollectorExtra &extra,
+                                         const storage::EquipmentExtra &equipment)
 {
     StandardData s;
+    s.stabilityT = extra.stabilityT;
+    s.stabilityH = extra.stabilityH;
+    s.settingT = equipment.settingT;
+    s.settingH = equipment.settingH;
     s.uncertaintyT = c.temnosure;
     s.kT = c.humnosure;
     s.uncertaintyH = c.temnosurek;
@@ -156,7 +162,9 @@ StandardData StandardData::fromCollector(const storage::Collector &c)
 }
 
 StandardData StandardData::fromCollectors(const QList<storage::Collector> &collectors,
-                                          const ChannelLayout &layout)
+                                          const ChannelLayout &layout,
+                                          const QList<storage::CollectorExtra> &extras,
+                                          const storage::EquipmentExtra &equipment)
 {
     // Does collector i (1-based) measure this kind? Without a layout every
     // collector counts.
@@ -169,7 +177,7 @@ StandardData StandardData::fromCollectors(const QList<storage::Collector> &colle
         return false;
     };
     if (collectors.size() <= 1)
-        return fromCollector(collectors.value(0));
+        return fromCollector(collectors.value(0), extras.value(0), equipment);
     auto number = [](const QString &t, bool *ok) { return t.trimmed().toDouble(ok); };
     StandardData out;
     for (bool humidity : {false, true}) {
@@ -213,8 +221,33 @@ StandardData StandardData::fromCollectors(const QList<storage::Collector> &colle
         if (!rKnown)
             r.clear();
     }
-    for (const storage::Collector &c : collectors)
-        out.perCollector << fromCollector(c);
+    // The stability: the largest, unknown when any collector lacks it.
+    for (bool humidity : {false, true}) {
+        const Kind kind = humidity ? Kind::Humidity : Kind::Temperature;
+        QString &st = humidity ? out.stabilityH : out.stabilityT;
+        bool known = true, first = true;
+        double worst = 0;
+        for (int i = 0; i < collectors.size(); ++i) {
+            if (!measures(i + 1, kind))
+                continue;
+            const QString text =
+                humidity ? extras.value(i).stabilityH : extras.value(i).stabilityT;
+            bool ok = false;
+            const double v = number(text, &ok);
+            known = known && ok;
+            if (ok && (first || v > worst)) {
+                worst = v;
+                st = text;
+            }
+            first = false;
+        }
+        if (!known)
+            st.clear();
+    }
+    out.settingT = equipment.settingT;
+    out.settingH = equipment.settingH;
+    for (int i = 0; i < collectors.size(); ++i)
+        out.perCollector << fromCollector(collectors[i], extras.value(i), equipment);
     return out;
 }
 
@@ -555,6 +588,30 @@ Budget readingBudget(const StandardData &s, Kind kind, double factor, const Chan
     return b;
 }
 
+// The standard's stability between its calibrations, for a figure that is
+// a value, not a difference of simultaneous readings.
+Component stabilityTerm(const StandardData &s, Kind kind)
+{
+    const QString text = kind == Kind::Temperature ? s.stabilityT : s.stabilityH;
+    double a = NAN;
+    const bool known = numberOf(text, &a) && a >= 0;
+    return halfWidth(QStringLiteral("标准器稳定性"), known ? a : NAN,
+                     known ? QStringLiteral("半宽 %1，采集器记录").arg(text.trimmed())
+                           : QStringLiteral("采集器记录中没有稳定性（可忽略时填 0）"));
+}
+
+// The chamber's set-value resolution, for a deviation from the set value.
+Component settingTerm(const StandardData &s, Kind kind)
+{
+    const QString text = kind == Kind::Temperature ? s.settingT : s.settingH;
+    double r = NAN;
+    const bool known = numberOf(text, &r);
+    return resolutionTerm(r, known, QStringLiteral("设定值分辨力"),
+                          known ? QStringLiteral("设备设定值的分辨力 %1，半宽取其一半").arg(text.trimmed())
+                                : QStringLiteral("设备记录中没有设定值分辨力（可忽略时填 0）"),
+                          1);
+}
+
 EvaluatedFigure makeFigure(const QString &id, const QString &name, double value, Budget budget,
                            bool plusMinus = false)
 {
@@ -639,6 +696,15 @@ struct KindContext
 
 const double kSqrt2 = std::sqrt(2.0);
 
+// A deviation from the set value of one extreme reading of channel x: its
+// own standard with its stability, the set value's resolution, s.
+Budget deviationBudget(const KindContext &k, int x)
+{
+    Budget b = readingBudget(k.own(x), k.kind, 1, k.at(x), k.name(x), 1, true);
+    b.components << stabilityTerm(k.own(x), k.kind) << settingTerm(k.own(x), k.kind);
+    return b;
+}
+
 QVector<EvaluatedFigure> deviationFigures(const KindContext &k)
 {
     QVector<EvaluatedFigure> out;
@@ -648,7 +714,7 @@ QVector<EvaluatedFigure> deviationFigures(const KindContext &k)
         out << makeFigure(upper ? QStringLiteral("upper") : QStringLiteral("lower"),
                           upper ? QStringLiteral("上偏差") : QStringLiteral("下偏差"),
                           extreme - k.set,
-                          readingBudget(k.own(x), k.kind, 1, k.at(x), k.name(x), 1, true));
+                          deviationBudget(k, x));
         if (k.any() && std::isnan(k.set))
             out.last().why = QStringLiteral("设定值不是数字");
     }
@@ -703,8 +769,10 @@ QVector<EvaluatedFigure> iecFigures(const KindContext &k)
             ++n;
         }
     const double achieved = n ? sum / n : NAN;
-    const Budget b = readingBudget(*k.standard, k.kind, 1, k.at(k.centre), k.name(k.centre), 1);
+    Budget b = readingBudget(*k.standard, k.kind, 1, k.at(k.centre), k.name(k.centre), 1);
+    b.components << stabilityTerm(*k.standard, k.kind);
     out << makeFigure(QStringLiteral("achieved"), QStringLiteral("实现值"), achieved, b);
+    b.components << settingTerm(*k.standard, k.kind);
     out << makeFigure(QStringLiteral("deviation"), QStringLiteral("实现值偏差"), achieved - k.set,
                       b);
     if (k.any() && std::isnan(k.set))
@@ -741,6 +809,11 @@ QVector<EvaluatedFigure> dkdFigures(const KindContext &k)
     in.inhomogeneity = inhomogeneity;
     in.instability = instability;
     in.extra = k.extra;
+    // The standard's drift, when not entered here, is its recorded stability.
+    double stability = NAN;
+    if (std::isnan(in.extra.drift) &&
+        numberOf(t ? centre.stabilityT : centre.stabilityH, &stability) && stability >= 0)
+        in.extra.drift = stability;
     EvaluatedFigure correction = dkdCorrection(in);
     if (!k.any()) {
         correction.figure = Figure();

@@ -137,18 +137,25 @@ struct StandardData
 {
     QString uncertaintyT, kT, uncertaintyH, kH;
     QString resolutionT, resolutionH;
+    QString stabilityT, stabilityH; // the standard's stability, half-widths
+    // The chamber's set-value resolution (from the equipment record).
+    QString settingT, settingH;
     // With several collectors: each one's own (collector i at i - 1), for a
     // figure that comes from one channel; the fields above hold the worst,
     // for figures over channels of several.
     QVector<StandardData> perCollector;
-    static StandardData fromCollector(const storage::Collector &collector);
+    static StandardData fromCollector(const storage::Collector &collector,
+                                      const storage::CollectorExtra &extra = {},
+                                      const storage::EquipmentExtra &equipment = {});
     // The run's collectors: per kind the one with the largest standard
     // uncertainty (U/k) and the largest resolution, so the budget of a
     // figure over several channels holds for every one; unknown when any
     // collector lacks the input. With a layout, only the collectors that
     // have channels of the kind count. Each one's own in perCollector.
     static StandardData fromCollectors(const QList<storage::Collector> &collectors,
-                                       const ChannelLayout &layout = ChannelLayout());
+                                       const ChannelLayout &layout = ChannelLayout(),
+                                       const QList<storage::CollectorExtra> &extras = {},
+                                       const storage::EquipmentExtra &equipment = {});
 };
 
 // Inputs the operator gives for a kind, each unknown (NaN) until given: an

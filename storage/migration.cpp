@@ -170,7 +170,9 @@ Result<MigrationSummary> copyAll(sqlite3 *file, const QString &station,
              {std::pair<const char *, const char *>{"evaluation", "dtbegin"},
               {"snapshot", "dtbegin"},
               {"certificate", "number"},
-              {"certificate_file", "id"}}) {
+              {"certificate_file", "id"},
+              {"collector_extra", "serialnum"},
+              {"equipment_extra", "name"}}) {
             // A file written before the documents were kept has no such table.
             const Result<Rows> has = fileRows(
                 file, QStringLiteral("select count(*) from sqlite_master where name=?"),

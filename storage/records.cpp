@@ -194,6 +194,30 @@ template <typename R> QList<R> rowsFrom(const QJsonValue &v)
 
 } // namespace
 
+QJsonObject CollectorExtra::toJson() const
+{
+    return QJsonObject{{QStringLiteral("stabilityT"), stabilityT},
+                       {QStringLiteral("stabilityH"), stabilityH}};
+}
+
+CollectorExtra CollectorExtra::fromJson(const QJsonObject &o)
+{
+    return CollectorExtra{o.value(QStringLiteral("stabilityT")).toString(),
+                          o.value(QStringLiteral("stabilityH")).toString()};
+}
+
+QJsonObject EquipmentExtra::toJson() const
+{
+    return QJsonObject{{QStringLiteral("settingT"), settingT},
+                       {QStringLiteral("settingH"), settingH}};
+}
+
+EquipmentExtra EquipmentExtra::fromJson(const QJsonObject &o)
+{
+    return EquipmentExtra{o.value(QStringLiteral("settingT")).toString(),
+                          o.value(QStringLiteral("settingH")).toString()};
+}
+
 QString Snapshot::toJson() const
 {
     QJsonObject o{{QStringLiteral("taken"), taken},
@@ -204,6 +228,11 @@ QString Snapshot::toJson() const
                         {QStringLiteral("channelsB"), rowsJson(channelsB)}};
     if (!adoptedBy.isEmpty())
         o.insert(QStringLiteral("adoptedBy"), adoptedBy);
+    o.insert(QStringLiteral("equipmentExtra"), equipmentExtra.toJson());
+    QJsonArray extras;
+    for (const CollectorExtra &e : collectorExtras)
+        extras << e.toJson();
+    o.insert(QStringLiteral("collectorExtras"), extras);
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
@@ -221,6 +250,11 @@ bool Snapshot::fromJson(const QString &json, Snapshot *out)
     s.company = Company::fromRow(rowFrom(o.value(QStringLiteral("company"))));
     s.channelsA = rowsFrom<ChannelRow>(o.value(QStringLiteral("channelsA")));
     s.channelsB = rowsFrom<ChannelRow>(o.value(QStringLiteral("channelsB")));
+    // Records kept before these were: not entered.
+    s.equipmentExtra = EquipmentExtra::fromJson(o.value(QStringLiteral("equipmentExtra")).toObject());
+    const QJsonArray extras = o.value(QStringLiteral("collectorExtras")).toArray();
+    for (int i = 0; i < s.collectors.size(); ++i)
+        s.collectorExtras << CollectorExtra::fromJson(extras.at(i).toObject());
     *out = s;
     return true;
 }

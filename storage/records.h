@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QJsonObject>
+
 // Typed records at the storage boundary. Positional rows exist only between
 // these structs and the statements; pages and engines use the fields.
 
@@ -27,6 +29,33 @@ struct Collector
     bool isEmpty() const { return serialnum.isEmpty() && num.isEmpty() && name.isEmpty(); }
     Row toRow() const;
     static Collector fromRow(const Row &row);
+};
+
+// Kept beside a collector's row (by serial number): the stability of the
+// standard between its calibrations, as a half-width per kind, as the
+// laboratory enters it. Empty: not entered (unknown, not zero).
+struct CollectorExtra
+{
+    QString stabilityT, stabilityH;
+    bool operator==(const CollectorExtra &o) const
+    {
+        return stabilityT == o.stabilityT && stabilityH == o.stabilityH;
+    }
+    QJsonObject toJson() const;
+    static CollectorExtra fromJson(const QJsonObject &o);
+};
+
+// Kept beside an equipment row (by name): the resolution of the chamber's
+// set value per kind. Empty: not entered.
+struct EquipmentExtra
+{
+    QString settingT, settingH;
+    bool operator==(const EquipmentExtra &o) const
+    {
+        return settingT == o.settingT && settingH == o.settingH;
+    }
+    QJsonObject toJson() const;
+    static EquipmentExtra fromJson(const QJsonObject &o);
 };
 
 // One equipdata row: an equipment under calibration and its points.
@@ -141,7 +170,9 @@ struct Snapshot
     // were kept): who chose to take them; empty for those kept at processing.
     QString adoptedBy;
     Equipment equipment;
+    EquipmentExtra equipmentExtra;
     QList<Collector> collectors; // the run's collectors, collector one first
+    QList<CollectorExtra> collectorExtras; // parallel to collectors
     Company company;
     QList<ChannelRow> channelsA, channelsB;
 

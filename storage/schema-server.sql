@@ -41,3 +41,5 @@ ALTER TABLE orven.certificate ADD COLUMN IF NOT EXISTS replacedby TEXT;
 ALTER TABLE orven.certificate ADD COLUMN IF NOT EXISTS fingerprint TEXT;
 ALTER TABLE orven.certificate ADD COLUMN IF NOT EXISTS content TEXT;
 CREATE TABLE IF NOT EXISTS orven.certificate_file (id TEXT PRIMARY KEY, number TEXT, name TEXT, sha256 TEXT, content TEXT);
+CREATE TABLE IF NOT EXISTS orven.collector_extra (serialnum TEXT PRIMARY KEY, data TEXT);
+CREATE TABLE IF NOT EXISTS orven.equipment_extra (name TEXT PRIMARY KEY, data TEXT);

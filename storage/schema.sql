@@ -30,3 +30,8 @@ CREATE TABLE IF NOT EXISTS certificate (number TEXT PRIMARY KEY, dtbegin TEXT,
 -- The documents as issued (base64), one row per file of a certificate.
 CREATE TABLE IF NOT EXISTS certificate_file (id TEXT PRIMARY KEY, number TEXT, name TEXT,
   sha256 TEXT, content TEXT);
+-- Beside the collector and equipment records: what the evaluation needs and
+-- their rows have no column for (JSON): the standard's stability, the
+-- chamber's set-value resolution.
+CREATE TABLE IF NOT EXISTS collector_extra (serialnum TEXT PRIMARY KEY, data TEXT);
+CREATE TABLE IF NOT EXISTS equipment_extra (name TEXT PRIMARY KEY, data TEXT);

@@ -448,6 +448,67 @@ Result<Collector> collectorRecord(const QString &serial)
         QStringLiteral("select * from datacollect where serialnum=? limit 1"), {serial});
 }
 
+namespace {
+Result<QJsonObject> extraOf(const QString &table, const QString &key, const QString &value)
+{
+    const Result<QString> json =
+        selectValue(QStringLiteral("select data from %1 where %2=?").arg(table, key), {value});
+    if (!json)
+        return base::failure(json.error);
+    return QJsonDocument::fromJson(json.value.toUtf8()).object();
+}
+} // namespace
+
+Result<int> withExtra(const std::function<Result<int>()> &write,
+                      const std::function<Status()> &extra)
+{
+    int written = 0;
+    const Status st = inTransaction([&]() -> Status {
+        const Result<int> rows = write();
+        if (!rows)
+            return rows.status();
+        written = rows.value;
+        return written > 0 ? extra() : Status();
+    });
+    if (!st)
+        return base::failure(st.error);
+    return written;
+}
+
+Result<CollectorExtra> collectorExtra(const QString &serial)
+{
+    const Result<QJsonObject> o =
+        extraOf(QStringLiteral("collector_extra"), QStringLiteral("serialnum"), serial);
+    if (!o)
+        return base::failure(o.error);
+    return CollectorExtra::fromJson(o.value);
+}
+
+Status saveCollectorExtra(const QString &serial, const CollectorExtra &extra)
+{
+    return upsert(QStringLiteral("collector_extra"),
+                  {QStringLiteral("serialnum"), QStringLiteral("data")}, 1,
+                  {serial, QString::fromUtf8(QJsonDocument(extra.toJson())
+                                                 .toJson(QJsonDocument::Compact))});
+}
+
+Result<EquipmentExtra> equipmentExtra(const QString &name)
+{
+    const Result<QJsonObject> o =
+        extraOf(QStringLiteral("equipment_extra"), QStringLiteral("name"), name);
+    if (!o)
+        return base::failure(o.error);
+    return EquipmentExtra::fromJson(o.value);
+}
+
+Status saveEquipmentExtra(const QString &name, const EquipmentExtra &extra)
+{
+    return upsert(QStringLiteral("equipment_extra"),
+                  {QStringLiteral("name"), QStringLiteral("data")}, 1,
+                  {name, QString::fromUtf8(QJsonDocument(extra.toJson())
+                                               .toJson(QJsonDocument::Compact))});
+}
+
 // ---- channel layouts ----
 
 Result<QList<ChannelRow>> loadChannelTable(Device device)
@@ -752,11 +813,19 @@ Result<Snapshot> currentRecords(const QString &equipment, const QStringList &col
     if (!e)
         return base::failure(e.error);
     s.equipment = e.value;
+    const Result<EquipmentExtra> ee = equipmentExtra(equipment);
+    if (!ee)
+        return base::failure(ee.error);
+    s.equipmentExtra = ee.value;
     for (const QString &serial : collectors) {
         const Result<Collector> c = collectorRecord(serial);
         if (!c)
             return base::failure(c.error);
         s.collectors << c.value;
+        const Result<CollectorExtra> ce = collectorExtra(serial);
+        if (!ce)
+            return base::failure(ce.error);
+        s.collectorExtras << ce.value;
     }
     const Result<Company> company = readCompany();
     if (!company)

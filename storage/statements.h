@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace storage {
 
@@ -82,6 +83,16 @@ Result<QString> equipmentType(const QString &name);
 // The whole record, an empty one when there is none.
 Result<Equipment> equipmentRecord(const QString &name);
 Result<Collector> collectorRecord(const QString &serial);
+// Runs `write` (a record's row: the rows it wrote) and, when it wrote any,
+// `extra` (what is kept beside that row), in one transaction.
+Result<int> withExtra(const std::function<Result<int>()> &write,
+                      const std::function<Status()> &extra);
+// What is kept beside a collector's row; empty fields when nothing is.
+Result<CollectorExtra> collectorExtra(const QString &serial);
+Status saveCollectorExtra(const QString &serial, const CollectorExtra &extra);
+// What is kept beside an equipment row; empty fields when nothing is.
+Result<EquipmentExtra> equipmentExtra(const QString &name);
+Status saveEquipmentExtra(const QString &name, const EquipmentExtra &extra);
 
 // ---- channel layouts (deviceA, deviceB) ----
 Result<QList<ChannelRow>> loadChannelTable(Device device);

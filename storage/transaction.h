@@ -1,7 +1,8 @@
 #pragma once
 
 // Runs a storage body inside one transaction on the default connection:
-// commits when it succeeds, rolls back otherwise. On a server whose session
+// commits when it succeeds, rolls back otherwise; a body run inside another
+// is part of the outer transaction. On a server whose session
 // was cut before the commit (it restarted), nothing of the body was stored:
 // the session is opened again and the whole body tried once more.
 
@@ -25,6 +26,9 @@ template <typename F> Status inTransaction(F body)
         Scope() { enterTransaction(true); }
         ~Scope() { enterTransaction(false); }
     };
+    // Inside another body: part of its transaction, committed with it.
+    if (inTransactionNow())
+        return body();
     for (int attempt = 0;; ++attempt) {
         QSqlDatabase db =
             QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);

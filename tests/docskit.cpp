@@ -35,7 +35,12 @@ DocumentRig::DocumentRig()
 bool DocumentRig::store()
 {
     if (!storage::insertEquipment(equipment).ok || !storage::insertCollector(collector).ok ||
-        !storage::saveCompany(company).ok)
+        !storage::saveCompany(company).ok ||
+        !storage::saveCollectorExtra(collector.serialnum, extra).ok ||
+        !storage::saveEquipmentExtra(equipment.name, equipmentExtra).ok)
+        return false;
+    if (!collector2.serialnum.isEmpty() &&
+        !storage::saveCollectorExtra(collector2.serialnum, extra2).ok)
         return false;
     if (!collector2.serialnum.isEmpty() && !storage::insertCollector(collector2).ok)
         return false;

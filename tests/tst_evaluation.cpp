@@ -59,6 +59,8 @@ StandardData standard(const QString &u = "0.05", const QString &k = "2", const Q
     s.uncertaintyH = "1.5";
     s.kH = "2";
     s.resolutionH = "0.1";
+    // Entered as negligible (0), so the figures below are those of the rest.
+    s.stabilityT = s.stabilityH = s.settingT = s.settingH = "0";
     return s;
 }
 
@@ -411,19 +413,52 @@ void EvaluationTest::budgetsFollowTheStatedRules()
     // gave the extreme (20.5 on 1-102: s = 0.0707, n = 2), s itself: the
     // extreme is a single reading.
     const Budget &upper = figure(t, "upper")->budget;
-    QCOMPARE(upper.components.size(), 3);
+    QCOMPARE(upper.components.size(), 5);
     QCOMPARE(upper.components[0].contribution(), 0.025);
     QVERIFY(std::fabs(upper.components[1].contribution() - 0.01 / (2 * std::sqrt(3.0))) < 1e-12);
     QVERIFY(upper.components[2].note.contains("1-102"));
     QVERIFY(std::fabs(upper.components[2].contribution() - 0.1 / std::sqrt(2.0)) < 1e-9);
+    // Then the standard's stability (a half-width) and the set value's
+    // resolution, as entered; one not entered leaves the deviation without
+    // U, named, while a figure of simultaneous readings does not list them.
+    struct Entered
+    {
+        QString stability, setting;
+        double stabilityPart, settingPart; // NaN: unknown
+    };
+    for (const Entered &in : {Entered{"0.03", "0.1", 0.03 / std::sqrt(3.0), 0.1 / (2 * std::sqrt(3.0))},
+                              Entered{"", "0.1", NAN, 0.1 / (2 * std::sqrt(3.0))},
+                              Entered{"0.03", "", 0.03 / std::sqrt(3.0), NAN}}) {
+        StandardData d = standard();
+        d.stabilityT = in.stability;
+        d.settingT = in.setting;
+        const Evaluation entered = run(b.make(), s, d);
+        const EvaluatedFigure *dev = figure(entered.points[0].t, "upper");
+        const Component &stability = dev->budget.components[3];
+        const Component &setting = dev->budget.components[4];
+        QCOMPARE(stability.name, QString("标准器稳定性"));
+        QCOMPARE(setting.name, QString("设定值分辨力"));
+        for (const auto &[c, part] : {std::pair<const Component &, double>{stability, in.stabilityPart},
+                                      {setting, in.settingPart}}) {
+            QCOMPARE(c.known, std::isfinite(part));
+            if (c.known)
+                QVERIFY(std::fabs(c.contribution() - part) < 1e-12);
+            else
+                QVERIFY(dev->why.contains(c.name));
+        }
+        QVERIFY(figure(entered.points[0].t, "uniformity")->hasUncertainty());
+    }
     // The uniformity is a difference of two readings: √2 times the standard.
     const Budget &uniformity = figure(t, "uniformity")->budget;
     QVERIFY(std::fabs(uniformity.components[0].contribution() - 0.025 * std::sqrt(2.0)) < 1e-12);
     QVERIFY(std::fabs(uniformity.expanded() - uniformity.k * uniformity.combined()) < 1e-15);
-    // The DKD correction lists every optional input; unknown until given.
+    // The DKD correction lists every optional input; unknown until given
+    // (the drift: unless the standard's stability is on record).
     s.method = Method::Dkd57;
     s.indicatedT.insert(1, 20.0);
-    const Evaluation dkd = run(b.make(), s);
+    StandardData unrecorded = standard();
+    unrecorded.stabilityT.clear();
+    const Evaluation dkd = run(b.make(), s, unrecorded);
     const EvaluatedFigure *correction = figure(dkd.points[0].t, "correction");
     QStringList names;
     for (const Component &c : correction->budget.components)
@@ -444,9 +479,13 @@ void EvaluationTest::budgetsFollowTheStatedRules()
                 g.inputsT.*inputs[i] = i == 2 ? 0.0 : 0.01; // radiation: an explicit 0
         // Kept as entered: the explicit 0 is not taken for "not given".
         QVERIFY(EvaluationSettings::fromJson(g.toJson()) == g);
-        const Evaluation given = run(b.make(), g);
+        const Evaluation given = run(b.make(), g, unrecorded);
         const EvaluatedFigure *c = figure(given.points[0].t, "correction");
         QCOMPARE(c->hasUncertainty(), left < 0);
+        if (left == 0) { // the drift not entered: the recorded stability serves
+            const Evaluation recorded = run(b.make(), g);
+            QVERIFY(figure(recorded.points[0].t, "correction")->hasUncertainty());
+        }
     }
     // Settings stored before inputs could be unknown wrote 0 for each:
     // only what differs from 0 was given.

@@ -53,6 +53,7 @@ private slots:
     void equipmentSelectionWritesEquipmentAndAmbientOnly();
     void equipmentEmptyNameSelectsAndDeletesNothing();
     void equipmentClearAllWithACount();
+    void whatTheBudgetsNeedIsKeptBesideTheRecords();
 };
 
 static void fillCollector(Form1 &page, const QStringList &values)
@@ -652,4 +653,42 @@ void RegistersTest::equipmentClearAllWithACount()
 }
 
 QTEST_MAIN(RegistersTest)
+// The standard's stability (collector page) and the set value's resolution
+// (equipment page): saved with their record in one go, shown again when the
+// row is clicked, changed by 修改, kept with the records at processing.
+void RegistersTest::whatTheBudgetsNeedIsKeptBesideTheRecords()
+{
+    TempDatabase db;
+    {
+        Form1 page;
+        fillCollector(page, collectorRow("1", "SN1"));
+        child<QLineEdit>(&page, "lineEdit_stabilityT")->setText("0.02");
+        click(&page, "pushButton_3");
+        QCOMPARE(storage::collectorExtra("SN1").value, (storage::CollectorExtra{"0.02", ""}));
+        child<QLineEdit>(&page, "lineEdit_stabilityH")->setText("0.5");
+        click(&page, "pushButton_4");
+        QCOMPARE(storage::collectorExtra("SN1").value, (storage::CollectorExtra{"0.02", "0.5"}));
+    }
+    {
+        Form2 page;
+        fillEquipment(page, "Chamber", "2");
+        child<QLineEdit>(&page, "lineEdit_settingT")->setText("0.1");
+        click(&page, "pushButton");
+        QCOMPARE(storage::equipmentExtra("Chamber").value, (storage::EquipmentExtra{"0.1", ""}));
+    }
+    Form1 collectors;
+    QMetaObject::invokeMethod(&collectors, "on_twshow_cellClicked", Q_ARG(int, 0), Q_ARG(int, 0));
+    QCOMPARE(child<QLineEdit>(&collectors, "lineEdit_stabilityH")->text(), QString("0.5"));
+    Form2 equipment;
+    QMetaObject::invokeMethod(&equipment, "on_twdetail_cellClicked", Q_ARG(int, 0), Q_ARG(int, 0));
+    QCOMPARE(child<QLineEdit>(&equipment, "lineEdit_settingT")->text(), QString("0.1"));
+    const base::Result<storage::Snapshot> kept = storage::currentRecords("Chamber", {"SN1"});
+    QVERIFY(kept.ok);
+    QCOMPARE(kept.value.collectorExtras, (QList<storage::CollectorExtra>{{"0.02", "0.5"}}));
+    QCOMPARE(kept.value.equipmentExtra, (storage::EquipmentExtra{"0.1", ""}));
+    storage::Snapshot back;
+    QVERIFY(storage::Snapshot::fromJson(kept.value.toJson(), &back));
+    QCOMPARE(back.collectorExtras, kept.value.collectorExtras);
+}
+
 #include "tst_registers.moc"

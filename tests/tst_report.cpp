@@ -213,7 +213,7 @@ void ReportTest::evaluateGivesEveryFigureWithItsBudget()
     const QJsonObject upper = figures[0].toObject();
     const QJsonObject budget = upper.value("budget").toObject();
     const QJsonArray components = budget.value("components").toArray();
-    QCOMPARE(components.size(), 3);
+    QCOMPARE(components.size(), 5); // then the stability and the set value's resolution, 0 here
     QCOMPARE(components[0].toObject().value("value").toDouble(), 0.05);
     QCOMPARE(components[0].toObject().value("divisor").toDouble(), 2.0);
     QCOMPARE(components[0].toObject().value("distribution").toString(), QString("normal"));

@@ -482,7 +482,9 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             return fail(records.error);
         const results::Evaluation e = results::evaluate(
             calibration, results::computeResults(calibration),
-            results::StandardData::fromCollectors(records.value.collectors, calibration.layout),
+            results::StandardData::fromCollectors(records.value.collectors, calibration.layout,
+                                                  records.value.collectorExtras,
+                                                  records.value.equipmentExtra),
             settings);
         out << evaluationJson(calibration.header, e) << "\n";
         out.flush();

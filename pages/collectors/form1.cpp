@@ -21,7 +21,8 @@ Form1::Form1(QWidget *parent) : QWidget(parent), ui(new Ui::Form1)
     for (QWidget *w : {ui->comboBox_3, ui->comboBox_4, ui->comboBox_5, ui->comboBox_6})
         w->setEnabled(false);
     for (QLineEdit *e : {ui->lineEdit_4, ui->lineEdit_5, ui->lineEdit_6, ui->lineEdit_7,
-                         ui->lineEdit_9, ui->lineEdit_10, ui->lineEdit_11, ui->lineEdit_12})
+                         ui->lineEdit_9, ui->lineEdit_10, ui->lineEdit_11, ui->lineEdit_12,
+                         ui->lineEdit_stabilityT, ui->lineEdit_stabilityH})
         e->setValidator(pagekit::numberValidator(e));
     ui->dateEdit->setDisplayFormat(QLatin1String(kDateFormat));
     // A new certificate is good for a year; 2000-01-01 would be expired at once.
@@ -39,6 +40,12 @@ QList<QLineEdit *> Form1::measurementFields() const
 {
     return {ui->lineEdit_4, ui->lineEdit_5,  ui->lineEdit_6,  ui->lineEdit_7, ui->lineEdit_8,
             ui->lineEdit_9, ui->lineEdit_10, ui->lineEdit_11, ui->lineEdit_12};
+}
+
+storage::CollectorExtra Form1::fieldsExtra() const
+{
+    return storage::CollectorExtra{ui->lineEdit_stabilityT->text().trimmed(),
+                                   ui->lineEdit_stabilityH->text().trimmed()};
 }
 
 storage::Collector Form1::fieldsRecord() const
@@ -194,8 +201,19 @@ void Form1::on_pushButton_3_clicked()
                            QStringLiteral("该序列号已存在，是否覆盖？\n序列号 %1").arg(serial),
                            true))
         return;
+    const storage::CollectorExtra extra = fieldsExtra();
     const base::Status st =
-        existing.value > 0 ? storage::replaceCollector(record) : storage::insertCollector(record);
+        storage::withExtra(
+            [&]() -> base::Result<int> {
+                const base::Status written = existing.value > 0
+                                                 ? storage::replaceCollector(record)
+                                                 : storage::insertCollector(record);
+                if (!written)
+                    return base::failure(written.error);
+                return 1;
+            },
+            [&] { return storage::saveCollectorExtra(serial, extra); })
+            .status();
     loadList();
     pagekit::reportOutcome(
         this, st, QStringLiteral("保存失败"),
@@ -207,7 +225,10 @@ void Form1::on_pushButton_4_clicked()
     // The number is both the new value and the key, so it cannot be changed
     // here; a number that matches no row changes nothing.
     const storage::Collector record = fieldsRecord();
-    const base::Result<int> r = storage::updateCollector(record);
+    const storage::CollectorExtra extra = fieldsExtra();
+    const base::Result<int> r = storage::withExtra(
+        [&] { return storage::updateCollector(record); },
+        [&] { return storage::saveCollectorExtra(record.serialnum.trimmed(), extra); });
     loadList();
     if (r && r.value == 0) {
         prompts::about(this, QStringLiteral("提示"),
@@ -257,6 +278,8 @@ void Form1::on_pushButton_5_clicked()
     ui->lineEdit_3->clear();
     for (QLineEdit *e : measurementFields())
         e->clear();
+    ui->lineEdit_stabilityT->clear();
+    ui->lineEdit_stabilityH->clear();
     prompts::about(this, QStringLiteral("提示"), QStringLiteral("全清成功！"));
 }
 
@@ -290,4 +313,9 @@ void Form1::on_twshow_cellClicked(int row, int)
         fields[i]->setText(cell(5 + i));
     // A date not in yyyy-MM-dd form is invalid; the date field then keeps its value.
     ui->dateEdit->setDate(QDate::fromString(cell(14), QLatin1String(kDateFormat)));
+    const base::Result<storage::CollectorExtra> extra = storage::collectorExtra(cell(4));
+    if (!extra)
+        pagekit::reportFailure(this, QStringLiteral("读取稳定性失败"), extra.error);
+    ui->lineEdit_stabilityT->setText(extra.value.stabilityT);
+    ui->lineEdit_stabilityH->setText(extra.value.stabilityH);
 }

@@ -38,6 +38,7 @@ private slots:
 
 private:
     storage::Collector fieldsRecord() const;
+    storage::CollectorExtra fieldsExtra() const;
     QList<QLineEdit *> measurementFields() const; // lineEdit_4 .. lineEdit_12
     void loadList();
     // The scan: the port is given a moment, then asked for the serial number.

@@ -17,7 +17,8 @@ Form2::Form2(QWidget *parent) : QWidget(parent), ui(new Ui::Form2)
     ui->twShow->verticalHeader()->hide();
     for (QLineEdit *e :
          {ui->lineEdit_7, ui->lineEdit_8, ui->lineEdit_10, ui->lineEdit_11, ui->lineEdit_12,
-          ui->lineEdit_13, ui->lineEdit_14, ui->lineEdit_4, ui->lineEdit_15})
+          ui->lineEdit_13, ui->lineEdit_14, ui->lineEdit_4, ui->lineEdit_15,
+          ui->lineEdit_settingT, ui->lineEdit_settingH})
         e->setValidator(pagekit::numberValidator(e));
     // Plain characters only in the instrument number and model.
     ui->lineEdit_5->setAttribute(Qt::WA_InputMethodEnabled, false);
@@ -47,6 +48,12 @@ QString Form2::gridText(int row, int column) const
 void Form2::setGridText(int row, int column, const QString &text)
 {
     ui->twShow->setItem(row, column, new QTableWidgetItem(text));
+}
+
+storage::EquipmentExtra Form2::fieldsExtra() const
+{
+    return storage::EquipmentExtra{ui->lineEdit_settingT->text().trimmed(),
+                                   ui->lineEdit_settingH->text().trimmed()};
 }
 
 storage::Equipment Form2::fieldsRecord() const
@@ -194,8 +201,19 @@ void Form2::on_pushButton_clicked()
         !prompts::question(this, QStringLiteral("提示"),
                            QStringLiteral("该设备名称已存在，是否覆盖？\n%1").arg(name), true))
         return;
+    const storage::EquipmentExtra extra = fieldsExtra();
     const base::Status st =
-        existing.value > 0 ? storage::replaceEquipment(record) : storage::insertEquipment(record);
+        storage::withExtra(
+            [&]() -> base::Result<int> {
+                const base::Status written = existing.value > 0
+                                                 ? storage::replaceEquipment(record)
+                                                 : storage::insertEquipment(record);
+                if (!written)
+                    return base::failure(written.error);
+                return 1;
+            },
+            [&] { return storage::saveEquipmentExtra(name, extra); })
+            .status();
     refreshList();
     pagekit::reportOutcome(this, st, QStringLiteral("保存失败"),
                            QStringLiteral("保存成功！\n试验设备 %1").arg(name));
@@ -206,7 +224,10 @@ void Form2::on_pushButton_2_clicked()
     if (!countIsStorable())
         return;
     const storage::Equipment record = fieldsRecord();
-    const base::Result<int> r = storage::updateEquipment(record);
+    const storage::EquipmentExtra extra = fieldsExtra();
+    const base::Result<int> r = storage::withExtra(
+        [&] { return storage::updateEquipment(record); },
+        [&] { return storage::saveEquipmentExtra(record.name.trimmed(), extra); });
     refreshList();
     if (r && r.value == 0) {
         prompts::about(this, QStringLiteral("提示"),
@@ -252,7 +273,8 @@ void Form2::on_pushButton_3_clicked()
     for (QLineEdit *e :
          {ui->lineEdit, ui->lineEdit_2, ui->lineEdit_3, ui->lineEdit_4, ui->lineEdit_5,
           ui->lineEdit_6, ui->lineEdit_7, ui->lineEdit_8, ui->lineEdit_9, ui->lineEdit_10,
-          ui->lineEdit_11, ui->lineEdit_12, ui->lineEdit_13, ui->lineEdit_14, ui->lineEdit_15})
+          ui->lineEdit_11, ui->lineEdit_12, ui->lineEdit_13, ui->lineEdit_14, ui->lineEdit_15,
+          ui->lineEdit_settingT, ui->lineEdit_settingH})
         e->clear();
     layoutGrid(0);
     prompts::about(this, QStringLiteral("提示"), QStringLiteral("全清成功！"));
@@ -297,6 +319,12 @@ void Form2::on_twdetail_cellClicked(int row, int)
     ui->lineEdit_12->setText(cell(14));
     ui->lineEdit_13->setText(cell(15));
     ui->lineEdit_14->setText(cell(16));
+
+    const base::Result<storage::EquipmentExtra> extra = storage::equipmentExtra(cell(3));
+    if (!extra)
+        pagekit::reportFailure(this, QStringLiteral("读取设定值分辨力失败"), extra.error);
+    ui->lineEdit_settingT->setText(extra.value.settingT);
+    ui->lineEdit_settingH->setText(extra.value.settingH);
 
     // The stored set points replace whatever the count change generated.
     const int points = setpoints::wholeCount(cell(16));

@@ -32,6 +32,7 @@ private slots:
 
 private:
     storage::Equipment fieldsRecord() const;
+    storage::EquipmentExtra fieldsExtra() const;
     bool countIsStorable();
     void refreshList();
     void layoutGrid(int points);

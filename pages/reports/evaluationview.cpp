@@ -114,8 +114,9 @@ void EvaluationView::setCalibration(const results::Calibration &calibration,
     // today's record of collector one for one processed before.
     const base::Result<storage::FoundSnapshot> kept = storage::snapshotOf(m_key);
     if (kept && kept.value.found) {
-        m_standard = results::StandardData::fromCollectors(kept.value.snapshot.collectors,
-                                                           calibration.layout);
+        const storage::Snapshot &k = kept.value.snapshot;
+        m_standard = results::StandardData::fromCollectors(k.collectors, calibration.layout,
+                                                           k.collectorExtras, k.equipmentExtra);
     } else {
         const base::Result<storage::Collector> collector =
             storage::collectorRecord(calibration.header.collector);
