@@ -77,7 +77,7 @@ bool keepRecords(const QString &dtbegin)
     if (!storage::saveCollectorExtra(header.collector, {QStringLiteral("0.02"),
                                                         QStringLiteral("0.3")}).ok ||
         !storage::saveEquipmentExtra(header.equipname, {QStringLiteral("0.1"),
-                                                        QStringLiteral("1")}).ok)
+                                                        QStringLiteral("1"), QString()}).ok)
         return false;
     const base::Result<storage::Snapshot> records =
         storage::currentRecords(header.equipname, {header.collector});

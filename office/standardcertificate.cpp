@@ -245,7 +245,7 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
     d.heading(QStringLiteral("委托方与被校器具"));
     const int label = 2600;
     d.tableStart({label, kTextW - label});
-    const QList<QPair<QString, QString>> item{
+    QList<QPair<QString, QString>> item{
         {QStringLiteral("委托单位"), e.companyname},
         {QStringLiteral("委托单位地址"), e.address},
         {QStringLiteral("器具名称"), e.name},
@@ -257,10 +257,13 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
         {QStringLiteral("湿度范围"), range(e.humdown, e.humup, QStringLiteral("%RH"))},
         {QStringLiteral("校准日期"), dateOf(h.dtbegin)},
         {QStringLiteral("签发日期"), job.issueDate},
-        // No recommended date of the next calibration: a certificate carries
-        // one only when the customer asked for it.
         {QStringLiteral("校准地点"), lab.place},
     };
+    // A recommended date of the next calibration only when the customer
+    // asked for one (an interval set with the equipment), after the issue.
+    if (const QString next = nextCalibrationDate(job); !next.isEmpty())
+        item.insert(item.size() - 1,
+                    {QStringLiteral("建议下次校准日期"), next + QStringLiteral("（按委托方要求）")});
     for (const auto &kv : item)
         d.row({kv.first, orNone(kv.second)}, false, true, QString());
     d.tableEnd();
@@ -696,6 +699,16 @@ QStringList methodDeviations(const results::Evaluation &evaluation)
                        .arg(kMinutes);
     }
     return out;
+}
+
+QString nextCalibrationDate(const StandardCertificateJob &job)
+{
+    bool ok = false;
+    const int months = job.records.equipmentExtra.intervalMonths.trimmed().toInt(&ok);
+    const QDate issued = QDate::fromString(job.issueDate, QStringLiteral("yyyy-MM-dd"));
+    if (!ok || months <= 0 || !issued.isValid())
+        return QString();
+    return issued.addMonths(months).toString(QStringLiteral("yyyy-MM-dd"));
 }
 
 QString replacesText(const QString &number)

@@ -65,6 +65,11 @@ QList<QPair<QString, QString>> conditionRows(const results::Evaluation &evaluati
 // of data per point), as the certificate states it; empty when it does not.
 QStringList methodDeviations(const results::Evaluation &evaluation);
 
+// The recommended date of the next calibration: the issue date plus the
+// interval the customer asked for (kept with the equipment); empty when
+// none was asked.
+QString nextCalibrationDate(const StandardCertificateJob &job);
+
 // What an amendment prints under its number.
 QString replacesText(const QString &number);
 

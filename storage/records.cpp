@@ -209,13 +209,15 @@ CollectorExtra CollectorExtra::fromJson(const QJsonObject &o)
 QJsonObject EquipmentExtra::toJson() const
 {
     return QJsonObject{{QStringLiteral("settingT"), settingT},
-                       {QStringLiteral("settingH"), settingH}};
+                       {QStringLiteral("settingH"), settingH},
+                       {QStringLiteral("intervalMonths"), intervalMonths}};
 }
 
 EquipmentExtra EquipmentExtra::fromJson(const QJsonObject &o)
 {
     return EquipmentExtra{o.value(QStringLiteral("settingT")).toString(),
-                          o.value(QStringLiteral("settingH")).toString()};
+                          o.value(QStringLiteral("settingH")).toString(),
+                          o.value(QStringLiteral("intervalMonths")).toString()};
 }
 
 QString Snapshot::toJson() const

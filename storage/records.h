@@ -46,13 +46,17 @@ struct CollectorExtra
 };
 
 // Kept beside an equipment row (by name): the resolution of the chamber's
-// set value per kind. Empty: not entered.
+// set value per kind, and what its customer asked. Empty: not entered.
 struct EquipmentExtra
 {
     QString settingT, settingH;
+    // The recalibration interval the customer asked for, in months; empty:
+    // none asked (a certificate then recommends no date).
+    QString intervalMonths;
     bool operator==(const EquipmentExtra &o) const
     {
-        return settingT == o.settingT && settingH == o.settingH;
+        return settingT == o.settingT && settingH == o.settingH &&
+               intervalMonths == o.intervalMonths;
     }
     QJsonObject toJson() const;
     static EquipmentExtra fromJson(const QJsonObject &o);

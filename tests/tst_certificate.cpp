@@ -120,6 +120,7 @@ private slots:
     void aFailedExportUsesUpNoNumber();
     void anIssuedCertificateNeverChanges();
     void recordsNotKeptAreTakenOnlyByChoice();
+    void nextCalibrationOnlyWhenTheCustomerAsked();
     void departuresFromTheMethodAreStated_data();
     void departuresFromTheMethodAreStated();
     void refusedWithoutWhatMakesItACertificate_data();
@@ -473,6 +474,32 @@ void CertificateTest::recordsNotKeptAreTakenOnlyByChoice()
                                      db.dir() + "/again.docx", "--layout", "standard"});
     QVERIFY2(again.code == 0, again.err.constData());
     QCOMPARE(QJsonDocument::fromJson(again.out).object().value("copy").toBool(), true);
+}
+
+// A recommended date of the next calibration only when the customer asked
+// for an interval (kept with the equipment), counted from the issue date.
+void CertificateTest::nextCalibrationOnlyWhenTheCustomerAsked()
+{
+    office::StandardCertificateJob job;
+    job.issueDate = "2026-12-09";
+    for (const auto &[interval, expected] :
+         {std::pair<QString, QString>{"", ""}, {"0", ""}, {"x", ""}, {"12", "2027-12-09"},
+          {"6", "2027-06-09"}}) {
+        job.records.equipmentExtra.intervalMonths = interval;
+        QCOMPARE(office::nextCalibrationDate(job), expected);
+    }
+    TempDatabase db;
+    DocumentRig rig;
+    rig.equipmentExtra.intervalMonths = "12";
+    QVERIFY(rig.store());
+    const QString docx = db.dir() + "/c.docx";
+    const ToolRun r = runReport(
+        {"--db", db.path(), "certificate", rig.fixture.begin, docx, "--layout", "standard"});
+    QVERIFY2(r.code == 0, r.err.constData());
+    const QString next = QDate::currentDate().addMonths(12).toString("yyyy-MM-dd");
+    QVERIFY(text(part(docx, "word/document.xml"))
+                .remove('\n')
+                .contains("建议下次校准日期|" + next + "（按委托方要求）"));
 }
 
 void CertificateTest::departuresFromTheMethodAreStated_data()

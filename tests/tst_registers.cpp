@@ -674,7 +674,7 @@ void RegistersTest::whatTheBudgetsNeedIsKeptBesideTheRecords()
         fillEquipment(page, "Chamber", "2");
         child<QLineEdit>(&page, "lineEdit_settingT")->setText("0.1");
         click(&page, "pushButton");
-        QCOMPARE(storage::equipmentExtra("Chamber").value, (storage::EquipmentExtra{"0.1", ""}));
+        QCOMPARE(storage::equipmentExtra("Chamber").value, (storage::EquipmentExtra{"0.1", "", ""}));
     }
     Form1 collectors;
     QMetaObject::invokeMethod(&collectors, "on_twshow_cellClicked", Q_ARG(int, 0), Q_ARG(int, 0));
@@ -685,7 +685,7 @@ void RegistersTest::whatTheBudgetsNeedIsKeptBesideTheRecords()
     const base::Result<storage::Snapshot> kept = storage::currentRecords("Chamber", {"SN1"});
     QVERIFY(kept.ok);
     QCOMPARE(kept.value.collectorExtras, (QList<storage::CollectorExtra>{{"0.02", "0.5"}}));
-    QCOMPARE(kept.value.equipmentExtra, (storage::EquipmentExtra{"0.1", ""}));
+    QCOMPARE(kept.value.equipmentExtra, (storage::EquipmentExtra{"0.1", "", ""}));
     storage::Snapshot back;
     QVERIFY(storage::Snapshot::fromJson(kept.value.toJson(), &back));
     QCOMPARE(back.collectorExtras, kept.value.collectorExtras);

@@ -6,6 +6,7 @@
 #include "ui_form2.h"
 
 #include <QHeaderView>
+#include <QIntValidator>
 
 static const char *const kMonthFormat = "yyyy-MM";
 static const QDate kNoDate(1900, 1, 1); // the year of manufacture was not entered
@@ -20,6 +21,7 @@ Form2::Form2(QWidget *parent) : QWidget(parent), ui(new Ui::Form2)
           ui->lineEdit_13, ui->lineEdit_14, ui->lineEdit_4, ui->lineEdit_15,
           ui->lineEdit_settingT, ui->lineEdit_settingH})
         e->setValidator(pagekit::numberValidator(e));
+    ui->lineEdit_interval->setValidator(new QIntValidator(1, 120, ui->lineEdit_interval));
     // Plain characters only in the instrument number and model.
     ui->lineEdit_5->setAttribute(Qt::WA_InputMethodEnabled, false);
     ui->lineEdit_6->setAttribute(Qt::WA_InputMethodEnabled, false);
@@ -53,7 +55,8 @@ void Form2::setGridText(int row, int column, const QString &text)
 storage::EquipmentExtra Form2::fieldsExtra() const
 {
     return storage::EquipmentExtra{ui->lineEdit_settingT->text().trimmed(),
-                                   ui->lineEdit_settingH->text().trimmed()};
+                                   ui->lineEdit_settingH->text().trimmed(),
+                                   ui->lineEdit_interval->text().trimmed()};
 }
 
 storage::Equipment Form2::fieldsRecord() const
@@ -274,7 +277,7 @@ void Form2::on_pushButton_3_clicked()
          {ui->lineEdit, ui->lineEdit_2, ui->lineEdit_3, ui->lineEdit_4, ui->lineEdit_5,
           ui->lineEdit_6, ui->lineEdit_7, ui->lineEdit_8, ui->lineEdit_9, ui->lineEdit_10,
           ui->lineEdit_11, ui->lineEdit_12, ui->lineEdit_13, ui->lineEdit_14, ui->lineEdit_15,
-          ui->lineEdit_settingT, ui->lineEdit_settingH})
+          ui->lineEdit_settingT, ui->lineEdit_settingH, ui->lineEdit_interval})
         e->clear();
     layoutGrid(0);
     prompts::about(this, QStringLiteral("提示"), QStringLiteral("全清成功！"));
@@ -325,6 +328,7 @@ void Form2::on_twdetail_cellClicked(int row, int)
         pagekit::reportFailure(this, QStringLiteral("读取设定值分辨力失败"), extra.error);
     ui->lineEdit_settingT->setText(extra.value.settingT);
     ui->lineEdit_settingH->setText(extra.value.settingH);
+    ui->lineEdit_interval->setText(extra.value.intervalMonths);
 
     // The stored set points replace whatever the count change generated.
     const int points = setpoints::wholeCount(cell(16));
