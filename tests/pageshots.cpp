@@ -121,6 +121,11 @@ int main(int argc, char *argv[])
                                   "2", "2027-03-31"});
         storage::saveCompany({"某市计量测试研究院", "021-12345678", "021-87654321", "实验路 8 号",
                               "200000", "www.example.cn", "实验室", "(沪)法计(2024)01001号"});
+        // The standards' stability and the set value's resolution, as entered.
+        storage::saveCollectorExtra(QStringLiteral("SIM0000001"), {QStringLiteral("0.02"), QStringLiteral("0.3")});
+        storage::saveCollectorExtra(QStringLiteral("SIM0000002"), {QStringLiteral("0.03"), QStringLiteral("0.3")});
+        storage::saveEquipmentExtra(storage::readSelection().value.equipdata,
+                                    {QStringLiteral("0.1"), QStringLiteral("1"), QString()});
         rig.process();
         Form6 query;
         query.show();
