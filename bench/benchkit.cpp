@@ -74,10 +74,12 @@ bool keepRecords(const QString &dtbegin)
         return false;
     const storage::RunHeader header = storage::RunHeader::fromRow(headers.first());
     // What the budgets need beside the records, as a laboratory enters it.
+    storage::EquipmentExtra equipment;
+    equipment.settingT = QStringLiteral("0.1");
+    equipment.settingH = QStringLiteral("1");
     if (!storage::saveCollectorExtra(header.collector, {QStringLiteral("0.02"),
                                                         QStringLiteral("0.3")}).ok ||
-        !storage::saveEquipmentExtra(header.equipname, {QStringLiteral("0.1"),
-                                                        QStringLiteral("1"), QString()}).ok)
+        !storage::saveEquipmentExtra(header.equipname, equipment).ok)
         return false;
     const base::Result<storage::Snapshot> records =
         storage::currentRecords(header.equipname, {header.collector});

@@ -208,16 +208,56 @@ CollectorExtra CollectorExtra::fromJson(const QJsonObject &o)
 
 QJsonObject EquipmentExtra::toJson() const
 {
+    QJsonArray locations;
+    for (const Location &l : own)
+        locations << QJsonObject{{QStringLiteral("name"), l.name},
+                                 {QStringLiteral("x"), l.x},
+                                 {QStringLiteral("y"), l.y},
+                                 {QStringLiteral("z"), l.z}};
     return QJsonObject{{QStringLiteral("settingT"), settingT},
                        {QStringLiteral("settingH"), settingH},
-                       {QStringLiteral("intervalMonths"), intervalMonths}};
+                       {QStringLiteral("intervalMonths"), intervalMonths},
+                       {QStringLiteral("width"), width},
+                       {QStringLiteral("depth"), depth},
+                       {QStringLiteral("height"), height},
+                       {QStringLiteral("layout"), layout},
+                       {QStringLiteral("own"), locations}};
 }
 
 EquipmentExtra EquipmentExtra::fromJson(const QJsonObject &o)
 {
-    return EquipmentExtra{o.value(QStringLiteral("settingT")).toString(),
-                          o.value(QStringLiteral("settingH")).toString(),
-                          o.value(QStringLiteral("intervalMonths")).toString()};
+    EquipmentExtra e;
+    e.settingT = o.value(QStringLiteral("settingT")).toString();
+    e.settingH = o.value(QStringLiteral("settingH")).toString();
+    e.intervalMonths = o.value(QStringLiteral("intervalMonths")).toString();
+    e.width = o.value(QStringLiteral("width")).toString();
+    e.depth = o.value(QStringLiteral("depth")).toString();
+    e.height = o.value(QStringLiteral("height")).toString();
+    e.layout = o.value(QStringLiteral("layout")).toString();
+    for (const QJsonValue &v : o.value(QStringLiteral("own")).toArray()) {
+        const QJsonObject l = v.toObject();
+        auto at = [&](const char *k) {
+            return qBound(0.0, l.value(QLatin1String(k)).toDouble(0.5), 1.0);
+        };
+        e.own << Location{l.value(QStringLiteral("name")).toString(), at("x"), at("y"), at("z")};
+    }
+    return e;
+}
+
+static QJsonObject mapJson(const QMap<QString, QString> &m)
+{
+    QJsonObject o;
+    for (auto it = m.constBegin(); it != m.constEnd(); ++it)
+        o.insert(it.key(), it.value());
+    return o;
+}
+
+static QMap<QString, QString> mapFrom(const QJsonObject &o)
+{
+    QMap<QString, QString> m;
+    for (auto it = o.constBegin(); it != o.constEnd(); ++it)
+        m.insert(it.key(), it.value().toString());
+    return m;
 }
 
 QString Snapshot::toJson() const
@@ -235,6 +275,10 @@ QString Snapshot::toJson() const
     for (const CollectorExtra &e : collectorExtras)
         extras << e.toJson();
     o.insert(QStringLiteral("collectorExtras"), extras);
+    if (!locationsA.isEmpty() || !locationsB.isEmpty()) {
+        o.insert(QStringLiteral("locationsA"), mapJson(locationsA));
+        o.insert(QStringLiteral("locationsB"), mapJson(locationsB));
+    }
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
@@ -254,6 +298,8 @@ bool Snapshot::fromJson(const QString &json, Snapshot *out)
     s.channelsB = rowsFrom<ChannelRow>(o.value(QStringLiteral("channelsB")));
     // Records kept before these were: not entered.
     s.equipmentExtra = EquipmentExtra::fromJson(o.value(QStringLiteral("equipmentExtra")).toObject());
+    s.locationsA = mapFrom(o.value(QStringLiteral("locationsA")).toObject());
+    s.locationsB = mapFrom(o.value(QStringLiteral("locationsB")).toObject());
     const QJsonArray extras = o.value(QStringLiteral("collectorExtras")).toArray();
     for (int i = 0; i < s.collectors.size(); ++i)
         s.collectorExtras << CollectorExtra::fromJson(extras.at(i).toObject());

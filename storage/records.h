@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QMap>
 
 // Typed records at the storage boundary. Positional rows exist only between
 // these structs and the statements; pages and engines use the fields.
@@ -47,16 +48,35 @@ struct CollectorExtra
 
 // Kept beside an equipment row (by name): the resolution of the chamber's
 // set value per kind, and what its customer asked. Empty: not entered.
+// A location in the working space: x (width), y (depth), z (height) as
+// fractions 0–1 of the working space from its front left bottom corner.
+struct Location
+{
+    QString name;
+    double x = 0.5, y = 0.5, z = 0.5;
+    bool operator==(const Location &o) const
+    {
+        return name == o.name && x == o.x && y == o.y && z == o.z;
+    }
+};
+
 struct EquipmentExtra
 {
     QString settingT, settingH;
     // The recalibration interval the customer asked for, in months; empty:
     // none asked (a certificate then recommends no date).
     QString intervalMonths;
+    // The working space in metres (width, depth, height), and where the
+    // probes go: "9" or "15" (the method's layouts), "own" (`own`), empty:
+    // not recorded.
+    QString width, depth, height;
+    QString layout;
+    QList<Location> own;
     bool operator==(const EquipmentExtra &o) const
     {
         return settingT == o.settingT && settingH == o.settingH &&
-               intervalMonths == o.intervalMonths;
+               intervalMonths == o.intervalMonths && width == o.width && depth == o.depth &&
+               height == o.height && layout == o.layout && own == o.own;
     }
     QJsonObject toJson() const;
     static EquipmentExtra fromJson(const QJsonObject &o);
@@ -179,6 +199,8 @@ struct Snapshot
     QList<CollectorExtra> collectorExtras; // parallel to collectors
     Company company;
     QList<ChannelRow> channelsA, channelsB;
+    // Where each channel's probe sat: channel number → location name.
+    QMap<QString, QString> locationsA, locationsB;
 
     QString toJson() const;
     // False when `json` is not a snapshot.

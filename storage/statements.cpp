@@ -837,6 +837,13 @@ Result<Snapshot> currentRecords(const QString &equipment, const QStringList &col
         return base::failure(!a ? a.error : b.error);
     s.channelsA = a.value;
     s.channelsB = b.value;
+    // Where each probe sat, with the layout (in the equipment's extra).
+    const Result<QMap<QString, QString>> la = channelLocations(Device::A);
+    const Result<QMap<QString, QString>> lb = channelLocations(Device::B);
+    if (!la || !lb)
+        return base::failure(!la ? la.error : lb.error);
+    s.locationsA = la.value;
+    s.locationsB = lb.value;
     return s;
 }
 
@@ -1197,6 +1204,36 @@ Status setAsideUnprocessed(const QString &through)
 {
     return upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")},
                   1, {QStringLiteral("setAsideThrough"), through});
+}
+
+static QString locationsKey(Device device)
+{
+    return device == Device::A ? QStringLiteral("locationsA") : QStringLiteral("locationsB");
+}
+
+Result<QMap<QString, QString>> channelLocations(Device device)
+{
+    const Result<QString> json = selectValue(
+        QStringLiteral("select value from orven_state where key=?"), {locationsKey(device)});
+    if (!json)
+        return base::failure(json.error);
+    QMap<QString, QString> out;
+    const QJsonObject o = QJsonDocument::fromJson(json.value.toUtf8()).object();
+    for (auto it = o.constBegin(); it != o.constEnd(); ++it)
+        out.insert(it.key(), it.value().toString());
+    return out;
+}
+
+Status storeChannelLocations(Device device, const QMap<QString, QString> &locations)
+{
+    QJsonObject o;
+    for (auto it = locations.constBegin(); it != locations.constEnd(); ++it)
+        if (!it.value().isEmpty())
+            o.insert(it.key(), it.value());
+    return upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")},
+                  1,
+                  {locationsKey(device),
+                   QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact))});
 }
 
 Status notePointStarted(int point)

@@ -147,6 +147,10 @@ Result<FoundSnapshot> snapshotOf(const QString &dtbegin);
 // own from now on, with who chose so and when. Refused when it has some.
 Result<Snapshot> adoptTodaysRecords(const QString &dtbegin, const QStringList &collectors,
                                     const QString &by);
+// Where each channel of a collector's table sits in the working space
+// (channel number → location name), kept with the station's channel tables.
+Result<QMap<QString, QString>> channelLocations(Device device);
+Status storeChannelLocations(Device device, const QMap<QString, QString> &locations);
 // Today's records for a run of `equipment` with `collectors`.
 Result<Snapshot> currentRecords(const QString &equipment, const QStringList &collectors);
 

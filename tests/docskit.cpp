@@ -7,6 +7,7 @@ namespace testkit {
 DocumentRig::DocumentRig()
 {
     fixture.begin = "2024-05-01 10:00:00";
+    equipmentExtra.settingT = equipmentExtra.settingH = "0";
     fixture.equipType = "温湿度";
     fixture.equipment = "恒温恒湿箱 <A&B>";
     fixture.collector = "ORV7020001";

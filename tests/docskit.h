@@ -17,7 +17,7 @@ struct DocumentRig
     storage::Company company;
     // Beside the records: entered as negligible (0) unless a test says more.
     storage::CollectorExtra extra{"0", "0"}, extra2{"0", "0"};
-    storage::EquipmentExtra equipmentExtra{"0", "0", ""};
+    storage::EquipmentExtra equipmentExtra; // the set value's resolution 0
 
     // False: a calibration processed before the records were kept with it.
     bool keepRecords = true;

@@ -124,8 +124,10 @@ int main(int argc, char *argv[])
         // The standards' stability and the set value's resolution, as entered.
         storage::saveCollectorExtra(QStringLiteral("SIM0000001"), {QStringLiteral("0.02"), QStringLiteral("0.3")});
         storage::saveCollectorExtra(QStringLiteral("SIM0000002"), {QStringLiteral("0.03"), QStringLiteral("0.3")});
-        storage::saveEquipmentExtra(storage::readSelection().value.equipdata,
-                                    {QStringLiteral("0.1"), QStringLiteral("1"), QString()});
+        storage::EquipmentExtra chamber;
+        chamber.settingT = QStringLiteral("0.1");
+        chamber.settingH = QStringLiteral("1");
+        storage::saveEquipmentExtra(storage::readSelection().value.equipdata, chamber);
         rig.process();
         Form6 query;
         query.show();

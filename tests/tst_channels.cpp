@@ -572,8 +572,9 @@ void ChannelsTest::lenumRebuildsWithDefaults()
     auto *table = child<QTableWidget>(&page, "twShow");
     child<QLineEdit>(&page, "lenum")->setText("3");
     QCOMPARE(table->rowCount(), 3);
-    QCOMPARE(table->columnCount(), 14);
+    QCOMPARE(table->columnCount(), 15); // the channel's columns, then its location
     QCOMPARE(table->horizontalHeaderItem(7)->text(), QString("补偿方式"));
+    QCOMPARE(table->horizontalHeaderItem(14)->text(), QString("位置"));
     QCOMPARE(page.cellText(2, 0), QString("103"));
     QCOMPARE(page.cellText(0, 1), QString("铂电阻"));
     QCOMPARE(page.cellText(0, 2), QString("PT100-385"));

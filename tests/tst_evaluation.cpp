@@ -1,6 +1,7 @@
 // Evaluation under the named methods, checked against figures worked out by
 // hand, and the budgets against the DKD-R 5-7 worked example.
 
+#include "results/chamber.h"
 #include "results/evaluation.h"
 #include "storage/database.h"
 #include "tests/calibkit.h"
@@ -95,6 +96,7 @@ class EvaluationTest : public QObject
 
 private slots:
     void dkdWorkedExample();
+    void chamberLayoutsAndTheirPicture();
     void coverageFollowsEffectiveDegreesOfFreedom_data();
     void coverageFollowsEffectiveDegreesOfFreedom();
     void certificateRounding_data();
@@ -140,6 +142,64 @@ void EvaluationTest::dkdWorkedExample()
     const CertificateFigure c = roundForCertificate(f.figure.value, f.budget.expanded());
     QCOMPARE(c.uncertainty, QString("1.7"));
     QCOMPARE(c.value, QString("1.8"));
+}
+
+// The method's layouts, the diverging scale, and a point's picture: each
+// located channel a dot colored by its mean deviation, the hottest and
+// coldest marked, the centre ringed, a channel without a location named.
+void EvaluationTest::chamberLayoutsAndTheirPicture()
+{
+    storage::EquipmentExtra e;
+    struct Case
+    {
+        QString layout;
+        int count;
+        QString centre;
+    };
+    for (const Case &c : {Case{"9", 9, "O"}, Case{"15", 15, "O"}, Case{"", 0, ""}}) {
+        e.layout = c.layout;
+        const ChamberLayout l = chamberLayout(e);
+        QCOMPARE(l.locations.size(), c.count);
+        QCOMPARE(l.centre, c.centre);
+        for (const storage::Location &at : l.locations)
+            if (at.name == "O")
+                QVERIFY(at.x == 0.5 && at.y == 0.5 && at.z == 0.5);
+    }
+    e.layout = "own";
+    e.own = {{"P1", 0.2, 0.2, 0.2}, {"P2", 0.8, 0.8, 0.8}};
+    QCOMPARE(chamberLayout(e).centre, QString("P1")); // no "O": the first
+    e.width = "1";
+    e.depth = "1.2";
+    e.height = "2";
+    QCOMPARE(methodLayoutFor(workingVolume(e)), QString("15")); // 2.4 m³
+    e.height = "1";
+    QCOMPARE(methodLayoutFor(workingVolume(e)), QString("9"));
+    e.height.clear();
+    QVERIFY(methodLayoutFor(workingVolume(e)).isEmpty());
+
+    for (const auto &[value, color] :
+         {std::pair<double, Rgb>{0, {255, 255, 255}}, {1, {255, 0, 0}}, {-1, {0, 0, 255}},
+          {0.5, {255, 128, 128}}, {-0.25, {191, 191, 255}}, {3, {255, 0, 0}},
+          {double(NAN), {170, 170, 170}}})
+        QCOMPARE(divergingColor(value, 1), color);
+
+    Build b;
+    b.channels = QStringList{"101", "102", "103", "104"};
+    b.typesA = "0000";
+    b.samples = {{1, "25.400;24.800;25.000;25.100"}, {1, "25.400;24.800;25.000;25.100"}};
+    e.layout = "9";
+    const Calibration c = b.make();
+    const ChamberPicture p =
+        chamberPicture(c, chamberLayout(e), {{"101", "A"}, {"102", "H"}, {"103", "O"}}, {}, 1,
+                       Kind::Temperature);
+    QCOMPARE(p.unplaced, QStringList{"1-104"});
+    QCOMPARE(p.dots.size(), 3);
+    QVERIFY(std::fabs(p.scale - 0.4) < 1e-9);
+    QCOMPARE(p.dots[0].location, QString("A"));
+    QVERIFY(p.dots[0].hottest && !p.dots[0].coldest && p.dots[0].color == (Rgb{255, 0, 0}));
+    QVERIFY(p.dots[1].coldest && p.dots[1].color == (Rgb{128, 128, 255}));
+    QVERIFY(p.dots[2].centre && std::fabs(p.dots[2].deviation) < 1e-9);
+    QCOMPARE(p.dots[2].color, (Rgb{255, 255, 255}));
 }
 
 void EvaluationTest::coverageFollowsEffectiveDegreesOfFreedom_data()

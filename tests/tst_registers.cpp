@@ -3,6 +3,7 @@
 
 #include "link/commands.h"
 #include "link/frames.h"
+#include "pages/channels/form3.h"
 #include "pages/collectors/form1.h"
 #include "pages/equipment/form2.h"
 #include "pages/prompts.h"
@@ -54,6 +55,7 @@ private slots:
     void equipmentEmptyNameSelectsAndDeletesNothing();
     void equipmentClearAllWithACount();
     void whatTheBudgetsNeedIsKeptBesideTheRecords();
+    void theLayoutIsStoredAndCapturedWithTheRun();
 };
 
 static void fillCollector(Form1 &page, const QStringList &values)
@@ -674,7 +676,7 @@ void RegistersTest::whatTheBudgetsNeedIsKeptBesideTheRecords()
         fillEquipment(page, "Chamber", "2");
         child<QLineEdit>(&page, "lineEdit_settingT")->setText("0.1");
         click(&page, "pushButton");
-        QCOMPARE(storage::equipmentExtra("Chamber").value, (storage::EquipmentExtra{"0.1", "", ""}));
+        QCOMPARE(storage::equipmentExtra("Chamber").value.settingT, QString("0.1"));
     }
     Form1 collectors;
     QMetaObject::invokeMethod(&collectors, "on_twshow_cellClicked", Q_ARG(int, 0), Q_ARG(int, 0));
@@ -685,10 +687,54 @@ void RegistersTest::whatTheBudgetsNeedIsKeptBesideTheRecords()
     const base::Result<storage::Snapshot> kept = storage::currentRecords("Chamber", {"SN1"});
     QVERIFY(kept.ok);
     QCOMPARE(kept.value.collectorExtras, (QList<storage::CollectorExtra>{{"0.02", "0.5"}}));
-    QCOMPARE(kept.value.equipmentExtra, (storage::EquipmentExtra{"0.1", "", ""}));
+    QCOMPARE(kept.value.equipmentExtra.settingT, QString("0.1"));
     storage::Snapshot back;
     QVERIFY(storage::Snapshot::fromJson(kept.value.toJson(), &back));
     QCOMPARE(back.collectorExtras, kept.value.collectorExtras);
+}
+
+// The working space and layout on the equipment page, each channel's
+// location on the channel page, both in the records a run keeps.
+void RegistersTest::theLayoutIsStoredAndCapturedWithTheRun()
+{
+    TempDatabase db;
+    {
+        Form2 page;
+        fillEquipment(page, "Chamber", "2");
+        for (const auto &[name, value] : {std::pair<const char *, const char *>{"lineEdit_width", "1"},
+                                          {"lineEdit_depth", "0.8"},
+                                          {"lineEdit_height", "1.2"}})
+            child<QLineEdit>(&page, name)->setText(value);
+        QCOMPARE(child<QLabel>(&page, "label_volume")->text(), QString("容积 0.96 m³（规范 9 点）"));
+        child<QComboBox>(&page, "comboBox_layout")->setCurrentIndex(1);
+        click(&page, "pushButton");
+        click(&page, "pushButton_4"); // selected for the run
+    }
+    QCOMPARE(storage::equipmentExtra("Chamber").value.layout, QString("9"));
+    {
+        Form3 page;
+        child<QLineEdit>(&page, "lenum")->setText("2");
+        auto *table = child<QTableWidget>(&page, "twShow");
+        QMetaObject::invokeMethod(&page, "on_twShow_cellDoubleClicked", Q_ARG(int, 0),
+                                  Q_ARG(int, 14));
+        auto *box = qobject_cast<QComboBox *>(table->cellWidget(0, 14));
+        QVERIFY(box);
+        QCOMPARE(box->count(), 10); // none, then the 9 locations
+        QVERIFY(box->findText("O（中心）") > 0);
+        box->setCurrentText("O（中心）");
+    }
+    QCOMPARE(storage::channelLocations(storage::Device::A).value,
+             (QMap<QString, QString>{{"101", "O"}}));
+    const base::Result<storage::Snapshot> kept = storage::currentRecords("Chamber", {});
+    storage::Snapshot back;
+    QVERIFY(kept.ok && storage::Snapshot::fromJson(kept.value.toJson(), &back));
+    QCOMPARE(back.locationsA, (QMap<QString, QString>{{"101", "O"}}));
+    QCOMPARE(back.equipmentExtra.layout, QString("9"));
+    QCOMPARE(back.equipmentExtra.height, QString("1.2"));
+    // Own locations as typed: name x y z, fractions of the working space.
+    QCOMPARE(Form2::parseLocations("O 0.5 0.5 0.5; P 0 1 0.2").value.size(), 2);
+    for (const char *bad : {"O 0.5 0.5", "O 0.5 0.5 1.5", "O a b c", "O 0 0 0; O 1 1 1"})
+        QVERIFY2(!Form2::parseLocations(bad).ok, bad);
 }
 
 #include "tst_registers.moc"

@@ -6,6 +6,7 @@
 #include "pages/channels/form4.h"
 #include "pages/pagekit.h"
 #include "pages/prompts.h"
+#include "storage/statements.h"
 #include "ui_form3.h"
 
 #include "link/trace.h"
@@ -99,8 +100,9 @@ void Form3::rebuild(int rows)
     ui->checkBox->setChecked(false);
     ui->twShow->clear();
     ui->twShow->setRowCount(0); // also drops the cell combo boxes
-    ui->twShow->setColumnCount(ColumnCount);
-    ui->twShow->setHorizontalHeaderLabels(headers());
+    // The channel's columns, then where its probe sits in the chamber.
+    ui->twShow->setColumnCount(ColumnCount + 1);
+    ui->twShow->setHorizontalHeaderLabels(headers() << QStringLiteral("位置"));
     if (rows <= 0)
         return;
     ui->twShow->setRowCount(rows);
@@ -108,7 +110,47 @@ void Form3::rebuild(int rows)
         const storage::Row row = defaultRow(r);
         for (int c = 0; c < ColumnCount; ++c)
             setCell(r, c, row[c]);
+        setCell(r, ColumnCount, QString());
     }
+}
+
+QString Form3::locationText(const QString &name) const
+{
+    return !name.isEmpty() && name == m_layout.centre ? name + QStringLiteral("（中心）") : name;
+}
+
+QString Form3::locationOf(int row) const
+{
+    QString text = pagekit::itemText(ui->twShow, row, ColumnCount);
+    if (text == QLatin1String("AAA"))
+        if (auto *box = qobject_cast<QComboBox *>(ui->twShow->cellWidget(row, ColumnCount)))
+            text = box->currentText();
+    return text.remove(QStringLiteral("（中心）"));
+}
+
+void Form3::showLocations()
+{
+    const base::Result<storage::Selection> sel = storage::readSelection();
+    const base::Result<storage::EquipmentExtra> extra =
+        storage::equipmentExtra(sel.value.equipdata);
+    m_layout = results::chamberLayout(extra.value);
+    const base::Result<QMap<QString, QString>> stored = storage::channelLocations(shownDevice());
+    if (!stored)
+        pagekit::reportFailure(this, QStringLiteral("读取通道位置失败"), stored.error);
+    for (int r = 0; r < ui->twShow->rowCount(); ++r)
+        setCell(r, ColumnCount, locationText(stored.value.value(cellText(r, Number))));
+}
+
+// Every channel's location as the table shows it, kept at once (it is not
+// written into the collector).
+void Form3::storeLocations()
+{
+    QMap<QString, QString> locations;
+    for (int r = 0; r < ui->twShow->rowCount(); ++r)
+        locations.insert(cellText(r, Number), locationOf(r));
+    const base::Status st = storage::storeChannelLocations(shownDevice(), locations);
+    if (!st)
+        pagekit::reportFailure(this, QStringLiteral("保存通道位置失败"), st.error);
 }
 
 void Form3::load(storage::Device device)
@@ -124,6 +166,7 @@ void Form3::load(storage::Device device)
         for (int c = 0; c < ColumnCount; ++c)
             setCell(r, c, cells.value(c));
     }
+    showLocations();
 }
 
 void Form3::on_lenum_textChanged(const QString &arg1)
@@ -149,6 +192,10 @@ void Form3::on_pushButton_5_clicked()
 
 void Form3::on_twShow_cellDoubleClicked(int row, int column)
 {
+    if (column == ColumnCount) {
+        editLocation(row);
+        return;
+    }
     QStringList items;
     switch (column) {
     case ProbeType:
@@ -193,12 +240,31 @@ void Form3::on_twShow_cellDoubleClicked(int row, int column)
     }
 }
 
+void Form3::editLocation(int row)
+{
+    if (m_layout.isEmpty()) {
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("选定的试验设备还没有布点（在“试验设备”页面选择 9 点、15 点或自定位置）。"));
+        return;
+    }
+    QStringList items{QString()};
+    for (const storage::Location &l : m_layout.locations)
+        items << locationText(l.name);
+    const QString current = locationText(locationOf(row));
+    auto *box = new QComboBox;
+    box->addItems(items);
+    box->setCurrentText(current);
+    ui->twShow->setItem(row, ColumnCount, new QTableWidgetItem(QStringLiteral("AAA")));
+    ui->twShow->setCellWidget(row, ColumnCount, box);
+    connect(box, &QComboBox::currentTextChanged, this, [this] { storeLocations(); });
+}
+
 void Form3::on_checkBox_stateChanged(int arg1)
 {
     const int rows = ui->twShow->rowCount();
     if (rows == 0)
         return;
-    ui->twShow->setRangeSelected(QTableWidgetSelectionRange(0, 0, rows - 1, ColumnCount - 1),
+    ui->twShow->setRangeSelected(QTableWidgetSelectionRange(0, 0, rows - 1, ColumnCount),
                                  arg1 == Qt::Checked);
 }
 

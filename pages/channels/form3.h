@@ -1,5 +1,7 @@
 #pragma once
 
+#include "results/chamber.h"
+
 #include "pages/channels/channelplan.h"
 #include "storage/statements.h"
 
@@ -58,12 +60,19 @@ private:
     void setCell(int row, int column, const QString &text);
     void setEditing(bool enabled);
     void showCollector();
+    // Where each channel's probe sits: the selected equipment's layout.
+    void showLocations();
+    void storeLocations();
+    void editLocation(int row);
+    QString locationText(const QString &name) const;
+    QString locationOf(int row) const;
     // The download, one frame after the other's reply (or its time).
     void sendStep();
     void onStepReply(const rtu::Reply &reply);
     void finishDownload(bool cancelled);
 
     Ui::Form3 *ui;
+    results::ChamberLayout m_layout;
     QList<int> m_batchRows;
     bool m_downloading = false;
     bool m_stopRequested = false; // the operator pressed 停止

@@ -3,10 +3,12 @@
 #include "pages/equipment/setpoints.h"
 #include "pages/pagekit.h"
 #include "pages/prompts.h"
+#include "results/chamber.h"
 #include "ui_form2.h"
 
 #include <QHeaderView>
 #include <QIntValidator>
+#include <cmath>
 
 static const char *const kMonthFormat = "yyyy-MM";
 static const QDate kNoDate(1900, 1, 1); // the year of manufacture was not entered
@@ -22,6 +24,13 @@ Form2::Form2(QWidget *parent) : QWidget(parent), ui(new Ui::Form2)
           ui->lineEdit_settingT, ui->lineEdit_settingH})
         e->setValidator(pagekit::numberValidator(e));
     ui->lineEdit_interval->setValidator(new QIntValidator(1, 120, ui->lineEdit_interval));
+    for (QLineEdit *e : {ui->lineEdit_width, ui->lineEdit_depth, ui->lineEdit_height}) {
+        e->setValidator(pagekit::numberValidator(e));
+        connect(e, &QLineEdit::textChanged, this, [this] { showVolume(); });
+    }
+    connect(ui->comboBox_layout, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this] { showVolume(); });
+    showVolume();
     // Plain characters only in the instrument number and model.
     ui->lineEdit_5->setAttribute(Qt::WA_InputMethodEnabled, false);
     ui->lineEdit_6->setAttribute(Qt::WA_InputMethodEnabled, false);
@@ -52,11 +61,94 @@ void Form2::setGridText(int row, int column, const QString &text)
     ui->twShow->setItem(row, column, new QTableWidgetItem(text));
 }
 
+namespace {
+const QStringList kLayouts{QString(), QStringLiteral("9"), QStringLiteral("15"),
+                           QStringLiteral("own")};
+}
+
 storage::EquipmentExtra Form2::fieldsExtra() const
 {
-    return storage::EquipmentExtra{ui->lineEdit_settingT->text().trimmed(),
-                                   ui->lineEdit_settingH->text().trimmed(),
-                                   ui->lineEdit_interval->text().trimmed()};
+    storage::EquipmentExtra e;
+    e.settingT = ui->lineEdit_settingT->text().trimmed();
+    e.settingH = ui->lineEdit_settingH->text().trimmed();
+    e.intervalMonths = ui->lineEdit_interval->text().trimmed();
+    e.width = ui->lineEdit_width->text().trimmed();
+    e.depth = ui->lineEdit_depth->text().trimmed();
+    e.height = ui->lineEdit_height->text().trimmed();
+    e.layout = kLayouts.value(ui->comboBox_layout->currentIndex());
+    e.own = m_ownLocations;
+    return e;
+}
+
+void Form2::showExtra(const storage::EquipmentExtra &e)
+{
+    ui->lineEdit_settingT->setText(e.settingT);
+    ui->lineEdit_settingH->setText(e.settingH);
+    ui->lineEdit_interval->setText(e.intervalMonths);
+    ui->lineEdit_width->setText(e.width);
+    ui->lineEdit_depth->setText(e.depth);
+    ui->lineEdit_height->setText(e.height);
+    m_ownLocations = e.own;
+    ui->comboBox_layout->setCurrentIndex(qMax(0, kLayouts.indexOf(e.layout)));
+    showVolume();
+}
+
+// The volume, and the method's layout it asks for.
+void Form2::showVolume()
+{
+    const double v = results::workingVolume(fieldsExtra());
+    ui->label_volume->setText(
+        std::isfinite(v) ? QStringLiteral("容积 %1 m³（规范 %2 点）")
+                               .arg(QString::number(v, 'f', 2), results::methodLayoutFor(v))
+                         : QStringLiteral("容积 —"));
+    ui->pushButton_locations->setEnabled(ui->comboBox_layout->currentIndex() == 3);
+}
+
+// The operator's own locations as text: "名称 x y z" (fractions 0–1 of the
+// width, depth and height), one per line; "O" is the centre.
+void Form2::on_pushButton_locations_clicked()
+{
+    QStringList lines;
+    for (const storage::Location &l : m_ownLocations)
+        lines << QStringLiteral("%1 %2 %3 %4").arg(l.name).arg(l.x).arg(l.y).arg(l.z);
+    QStringList values{lines.join(QStringLiteral("; "))};
+    if (!prompts::fields(this, QStringLiteral("自定位置"),
+                         QStringLiteral("每个位置：名称 x y z（宽、深、高方向 0～1 的相对位置），"
+                                        "以“;”分隔；名称为 O 的是中心位置"),
+                         {QStringLiteral("位置")}, &values))
+        return;
+    const base::Result<QList<storage::Location>> parsed = parseLocations(values.value(0));
+    if (!parsed) {
+        prompts::about(this, QStringLiteral("失败"), parsed.error);
+        return;
+    }
+    m_ownLocations = parsed.value;
+}
+
+base::Result<QList<storage::Location>> Form2::parseLocations(const QString &text)
+{
+    QList<storage::Location> out;
+    QStringList names;
+    for (const QString &item : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QStringList f = item.simplified().split(QLatin1Char(' '));
+        if (f.size() != 4)
+            return base::failure(QStringLiteral("“%1”须为：名称 x y z").arg(item.trimmed()));
+        storage::Location l;
+        l.name = f[0];
+        double *at[] = {&l.x, &l.y, &l.z};
+        for (int i = 0; i < 3; ++i) {
+            bool ok = false;
+            *at[i] = f[i + 1].toDouble(&ok);
+            if (!ok || *at[i] < 0 || *at[i] > 1)
+                return base::failure(
+                    QStringLiteral("“%1”的位置须为 0～1 之间的数").arg(l.name));
+        }
+        if (names.contains(l.name))
+            return base::failure(QStringLiteral("位置名称“%1”重复").arg(l.name));
+        names << l.name;
+        out << l;
+    }
+    return out;
 }
 
 storage::Equipment Form2::fieldsRecord() const
@@ -279,6 +371,7 @@ void Form2::on_pushButton_3_clicked()
           ui->lineEdit_11, ui->lineEdit_12, ui->lineEdit_13, ui->lineEdit_14, ui->lineEdit_15,
           ui->lineEdit_settingT, ui->lineEdit_settingH, ui->lineEdit_interval})
         e->clear();
+    showExtra(storage::EquipmentExtra());
     layoutGrid(0);
     prompts::about(this, QStringLiteral("提示"), QStringLiteral("全清成功！"));
 }
@@ -326,9 +419,7 @@ void Form2::on_twdetail_cellClicked(int row, int)
     const base::Result<storage::EquipmentExtra> extra = storage::equipmentExtra(cell(3));
     if (!extra)
         pagekit::reportFailure(this, QStringLiteral("读取设定值分辨力失败"), extra.error);
-    ui->lineEdit_settingT->setText(extra.value.settingT);
-    ui->lineEdit_settingH->setText(extra.value.settingH);
-    ui->lineEdit_interval->setText(extra.value.intervalMonths);
+    showExtra(extra.value);
 
     // The stored set points replace whatever the count change generated.
     const int points = setpoints::wholeCount(cell(16));

@@ -21,6 +21,7 @@ public:
 
 private slots:
     void on_pushButton_clicked();   // save
+    void on_pushButton_locations_clicked();
     void on_pushButton_2_clicked(); // modify
     void on_pushButton_7_clicked(); // delete
     void on_pushButton_3_clicked(); // clear all
@@ -30,9 +31,16 @@ private slots:
     void on_lineEdit_14_textChanged(const QString &arg1);
     void on_comboBox_2_currentTextChanged(const QString &arg1);
 
+public:
+    // "名称 x y z; …" as the own-locations field takes it.
+    static base::Result<QList<storage::Location>> parseLocations(const QString &text);
+
 private:
     storage::Equipment fieldsRecord() const;
     storage::EquipmentExtra fieldsExtra() const;
+    void showExtra(const storage::EquipmentExtra &extra);
+    void showVolume();
+    QList<storage::Location> m_ownLocations;
     bool countIsStorable();
     void refreshList();
     void layoutGrid(int points);
