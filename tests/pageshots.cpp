@@ -9,6 +9,7 @@
 #include "pages/prompts.h"
 #include "pages/reports/budgetdialog.h"
 #include "pages/reports/evaluationview.h"
+#include "pages/reports/chamberview.h"
 #include "pages/reports/form6.h"
 #include "pages/run/curvewindow.h"
 #include "pages/settings/about.h"
@@ -127,7 +128,18 @@ int main(int argc, char *argv[])
         storage::EquipmentExtra chamber;
         chamber.settingT = QStringLiteral("0.1");
         chamber.settingH = QStringLiteral("1");
+        // Its working space and the method's 9 locations, each probe placed.
+        chamber.width = QStringLiteral("1.0");
+        chamber.depth = QStringLiteral("0.8");
+        chamber.height = QStringLiteral("1.2");
+        chamber.layout = QStringLiteral("9");
         storage::saveEquipmentExtra(storage::readSelection().value.equipdata, chamber);
+        storage::storeChannelLocations(storage::Device::A, {{QStringLiteral("101"), QStringLiteral("A")},
+                                                            {QStringLiteral("102"), QStringLiteral("O")},
+                                                            {QStringLiteral("103"), QStringLiteral("O")},
+                                                            {QStringLiteral("104"), QStringLiteral("G")}});
+        storage::storeChannelLocations(storage::Device::B, {{QStringLiteral("101"), QStringLiteral("C")},
+                                                            {QStringLiteral("102"), QStringLiteral("F")}});
         rig.process();
         Form6 query;
         query.show();
@@ -137,6 +149,12 @@ int main(int argc, char *argv[])
         testkit::click(&query, QStringLiteral("pushButton_results"));
         QApplication::processEvents();
         query.grab().save(out + QStringLiteral("/form6-results.png"));
+        testkit::click(&query, QStringLiteral("pushButton_chamber"));
+        if (ChamberView *chamber = query.chamberView()) {
+            QApplication::processEvents();
+            chamber->window()->grab().save(out + QStringLiteral("/chamber.png"));
+            chamber->window()->hide();
+        }
 
         // The record and the certificate of that calibration, as PDF.
         // The results under every method, now that the collector is on

@@ -4,6 +4,7 @@
 #include "acquisition/runregistry.h"
 #include "pages/prompts.h"
 #include "pages/reports/budgetdialog.h"
+#include "pages/reports/chamberview.h"
 #include "pages/reports/evaluationview.h"
 #include "pages/reports/form6.h"
 #include "pages/reports/sampletablemodel.h"
@@ -90,6 +91,7 @@ private slots:
     void evaluationSettingsAreKeptAndBudgetsOpen();
     void failedReadIsReportedAndPageStaysUsable();
     void rowCountFollowsTheHeader();
+    void theChamberIsDrawnAndADotSelectsItsChannel();
 };
 
 void QueryTest::layoutOfThePage()
@@ -494,4 +496,41 @@ void QueryTest::rowCountFollowsTheHeader()
 }
 
 QTEST_MAIN(QueryTest)
+// The layout and locations kept with the calibration, drawn: each dot in
+// its color, and a click on one selects its channel's column.
+void QueryTest::theChamberIsDrawnAndADotSelectsItsChannel()
+{
+    TempDatabase db;
+    CalibrationFixture fixture;
+    fixture.typesA = "00";
+    fixture.add(1, "25.000;25.400;", 3);
+    const storage::RunHeader header = insertCalibration(fixture);
+    storage::Snapshot kept;
+    kept.equipmentExtra.layout = "9";
+    kept.locationsA = {{"101", "O"}, {"102", "A"}};
+    QVERIFY(storage::storeCalibration(header, kept, true).ok);
+    Form6 page;
+    page.show();
+    QVERIFY(load(page, 0));
+    click(&page, "pushButton_chamber");
+    ChamberView *view = page.chamberView();
+    QVERIFY(view && view->isVisible());
+    QVERIFY(waitUntil([&] { return view->picture().dots.size() == 2; }, 2000));
+    const QImage shot = view->grab().toImage();
+    for (int i = 0; i < 2; ++i) {
+        const results::ChamberDot &d = view->picture().dots[i];
+        const QColor at = shot.pixelColor(view->dotCentre(i).toPoint());
+        QCOMPARE(at, QColor(d.color.r, d.color.g, d.color.b));
+        QCOMPARE(d.hottest, d.location == "A"); // 25.4 against the centre's 25.0
+    }
+    const int a = view->picture().dots[0].location == "A" ? 0 : 1;
+    QTest::mouseClick(view, Qt::LeftButton, {}, view->dotCentre(a).toPoint());
+    auto *samples = child<QTableView>(&page, "tbdata");
+    const QModelIndexList selected = samples->selectionModel()->selectedColumns();
+    QVERIFY(!selected.isEmpty());
+    QVERIFY(page.sampleModel()->headerData(selected.first().column(), Qt::Horizontal)
+                .toString()
+                .startsWith("1-102"));
+}
+
 #include "tst_query.moc"

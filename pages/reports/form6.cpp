@@ -2,6 +2,7 @@
 
 #include "office/sources.h"
 #include "office/standardcertificate.h"
+#include "pages/reports/chamberview.h"
 #include "pages/reports/evaluationview.h"
 #include "pages/reports/exporttarget.h"
 #include "storage/samplereader.h"
@@ -18,6 +19,10 @@
 #include "office/rawworkbook.h"
 #include "office/templates.h"
 
+#include <QBoxLayout>
+#include <QComboBox>
+#include <QLabel>
+#include <QSignalBlocker>
 #include <QDir>
 #include <QFileInfo>
 #include <QCoreApplication>
@@ -50,7 +55,7 @@ Form6::Form6(QWidget *parent)
     view.controls = {ui->label_method,      ui->comboBox_method, ui->label_centreT,
                      ui->comboBox_centreT,  ui->label_centreH,   ui->comboBox_centreH,
                      ui->label_window,      ui->comboBox_window, ui->spinBox_window,
-                     ui->pushButton_budget, ui->label_evaluation};
+                     ui->pushButton_budget, ui->pushButton_chamber, ui->label_evaluation};
     m_view = new EvaluationView(view, this);
     m_view->setShown(false);
     showLoading(false);
@@ -555,4 +560,79 @@ void Form6::on_pushButton_8_clicked()
             prompts::about(this, QStringLiteral("提示"),
                            exportedText(QStringLiteral("报表导出成功"), records));
         });
+}
+
+// The chamber as a picture: the point and kind chosen, each located
+// channel's mean deviation; a click on a dot selects its channel's column.
+void Form6::on_pushButton_chamber_clicked()
+{
+    const results::Calibration *c = loadedCalibration();
+    if (!c) {
+        prompts::about(this, QStringLiteral("提示"), QStringLiteral("请先选择一次校准并等它加载完成。"));
+        return;
+    }
+    const base::Result<storage::FoundSnapshot> kept = storage::snapshotOf(c->header.dtbegin);
+    if (!kept) {
+        pagekit::reportFailure(this, QStringLiteral("读取布点失败"), kept.error);
+        return;
+    }
+    if (!m_chamber) {
+        m_chamber = new QWidget(this, Qt::Window);
+        m_chamber->setWindowTitle(QStringLiteral("布点图"));
+        auto *layout = new QVBoxLayout(m_chamber);
+        auto *row = new QHBoxLayout;
+        m_chamberPoint = new QComboBox(m_chamber);
+        m_chamberKind = new QComboBox(m_chamber);
+        m_chamberKind->addItems({QStringLiteral("温度"), QStringLiteral("湿度")});
+        row->addWidget(new QLabel(QStringLiteral("校准点"), m_chamber));
+        row->addWidget(m_chamberPoint);
+        row->addWidget(m_chamberKind);
+        row->addStretch();
+        layout->addLayout(row);
+        m_chamberView = new ChamberView(m_chamber);
+        layout->addWidget(m_chamberView, 1);
+        auto refresh = [this] { showChamber(); };
+        connect(m_chamberPoint, qOverload<int>(&QComboBox::currentIndexChanged), this, refresh);
+        connect(m_chamberKind, qOverload<int>(&QComboBox::currentIndexChanged), this, refresh);
+        connect(m_chamberView, &ChamberView::channelClicked, this, &Form6::selectChannel);
+        m_chamber->resize(760, 520);
+    }
+    m_chamberLayout = results::chamberLayout(kept.value.snapshot.equipmentExtra);
+    m_chamberLocationsA = kept.value.snapshot.locationsA;
+    m_chamberLocationsB = kept.value.snapshot.locationsB;
+    {
+        const QSignalBlocker block(m_chamberPoint);
+        m_chamberPoint->clear();
+        for (int p = 1; p <= c->header.pointnum.toInt(); ++p)
+            m_chamberPoint->addItem(QStringLiteral("检点%1").arg(p));
+    }
+    showChamber();
+    m_chamber->show();
+    m_chamber->raise();
+}
+
+void Form6::showChamber()
+{
+    const results::Calibration *c = loadedCalibration();
+    if (!c || !m_chamberView)
+        return;
+    const bool humidity = m_chamberKind->currentIndex() == 1;
+    const results::ChamberPicture picture = results::chamberPicture(
+        *c, m_chamberLayout, m_chamberLocationsA, m_chamberLocationsB,
+        m_chamberPoint->currentIndex() + 1,
+        humidity ? results::Kind::Humidity : results::Kind::Temperature);
+    m_chamberView->setPicture(m_chamberLayout, picture,
+                              humidity ? QStringLiteral("%RH") : QStringLiteral("℃"));
+}
+
+void Form6::selectChannel(const QString &channel)
+{
+    for (int col = 0; col < m_model->columnCount(); ++col) {
+        const QString head = m_model->headerData(col, Qt::Horizontal).toString();
+        if (head == channel || head.startsWith(channel + QLatin1Char('('))) {
+            ui->tbdata->selectColumn(col);
+            ui->tbdata->scrollTo(m_model->index(0, col));
+            return;
+        }
+    }
 }

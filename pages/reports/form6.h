@@ -1,5 +1,9 @@
 #pragma once
 
+#include "results/chamber.h"
+
+class ChamberView;
+
 #include "base/task.h"
 #include "office/documents.h"
 #include "office/export.h"
@@ -52,8 +56,19 @@ private slots:
     void on_pushButton_data_toggled(bool checked);
     void on_pushButton_cancel_clicked();
     void on_pushButton_standard_clicked(); // the standard certificate
+    void on_pushButton_chamber_clicked();  // the chamber as a picture
+
+public:
+    ChamberView *chamberView() const { return m_chamberView; }
+    void selectChannel(const QString &channel);
 
 private:
+    void showChamber();
+    QWidget *m_chamber = nullptr;
+    class QComboBox *m_chamberPoint = nullptr, *m_chamberKind = nullptr;
+    ChamberView *m_chamberView = nullptr;
+    results::ChamberLayout m_chamberLayout;
+    QMap<QString, QString> m_chamberLocationsA, m_chamberLocationsB;
     void fillList();
     void resetTables();
     void stopLoading();

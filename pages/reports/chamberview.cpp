@@ -1,0 +1,174 @@
+#include "pages/reports/chamberview.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QtMath>
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+constexpr double kDot = 9;       // radius
+constexpr double kLegendW = 110; // the legend's strip on the right
+
+QColor colorOf(const results::Rgb &c)
+{
+    return QColor(c.r, c.g, c.b);
+}
+
+} // namespace
+
+ChamberView::ChamberView(QWidget *parent) : QWidget(parent)
+{
+    setMinimumSize(420, 320);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+}
+
+void ChamberView::setPicture(const results::ChamberLayout &layout,
+                             const results::ChamberPicture &picture, const QString &unit)
+{
+    m_layout = layout;
+    m_picture = picture;
+    m_unit = unit;
+    update();
+}
+
+QRectF ChamberView::boxArea() const
+{
+    return QRectF(20, 20, width() - kLegendW - 40, height() - 40);
+}
+
+// An isometric view: width to the right and down, depth to the left and
+// down, height up; the box's proportions are the working space's.
+QPointF ChamberView::project(double x, double y, double z) const
+{
+    const double W = m_layout.width, D = m_layout.depth, H = m_layout.height;
+    const double c = qCos(qDegreesToRadians(30.0)), s = 0.5;
+    auto raw = [&](double px, double py, double pz) {
+        return QPointF((px * W - py * D) * c, (px * W + py * D) * s - pz * H);
+    };
+    // The box's extent, then scaled into the area with its aspect kept.
+    const QPointF corners[] = {raw(0, 0, 0), raw(1, 0, 0), raw(0, 1, 0), raw(1, 1, 0),
+                               raw(0, 0, 1), raw(1, 0, 1), raw(0, 1, 1), raw(1, 1, 1)};
+    double minX = 1e9, maxX = -1e9, minY = 1e9, maxY = -1e9;
+    for (const QPointF &p : corners) {
+        minX = qMin(minX, p.x());
+        maxX = qMax(maxX, p.x());
+        minY = qMin(minY, p.y());
+        maxY = qMax(maxY, p.y());
+    }
+    const QRectF area = boxArea().adjusted(30, 20, -30, -20);
+    const double scale = qMin(area.width() / (maxX - minX), area.height() / (maxY - minY));
+    const QPointF p = raw(x, y, z);
+    const QPointF offset(area.center().x() - (minX + maxX) / 2 * scale,
+                         area.center().y() - (minY + maxY) / 2 * scale);
+    return QPointF(p.x() * scale, p.y() * scale) + offset;
+}
+
+QPointF ChamberView::dotCentre(int index) const
+{
+    const storage::Location &l = m_picture.dots.value(index).at;
+    return project(l.x, l.y, l.z);
+}
+
+int ChamberView::dotAt(const QPointF &at) const
+{
+    for (int i = 0; i < m_picture.dots.size(); ++i)
+        if (QLineF(at, dotCentre(i)).length() <= kDot + 2)
+            return i;
+    return -1;
+}
+
+void ChamberView::mousePressEvent(QMouseEvent *event)
+{
+    const int i = dotAt(event->pos());
+    if (i >= 0)
+        emit channelClicked(m_picture.dots[i].channel);
+}
+
+void ChamberView::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (m_layout.isEmpty()) {
+        p.drawText(rect(), Qt::AlignCenter,
+                   QStringLiteral("这次校准没有记录布点（在“试验设备”页面选择布点，在通道页面给每个通道选位置）"));
+        return;
+    }
+    // The box, back edges first.
+    p.setPen(QPen(QColor(150, 150, 150), 1));
+    const int edges[][6] = {{0, 0, 0, 1, 0, 0}, {0, 0, 0, 0, 1, 0}, {0, 0, 0, 0, 0, 1},
+                            {1, 0, 0, 1, 1, 0}, {1, 0, 0, 1, 0, 1}, {0, 1, 0, 1, 1, 0},
+                            {0, 1, 0, 0, 1, 1}, {0, 0, 1, 1, 0, 1}, {0, 0, 1, 0, 1, 1},
+                            {1, 1, 0, 1, 1, 1}, {1, 0, 1, 1, 1, 1}, {0, 1, 1, 1, 1, 1}};
+    for (const auto &e : edges)
+        p.drawLine(project(e[0], e[1], e[2]), project(e[3], e[4], e[5]));
+    // The planes the locations lie on.
+    QList<double> planes;
+    for (const storage::Location &l : m_layout.locations)
+        if (!planes.contains(l.z))
+            planes << l.z;
+    p.setPen(QPen(QColor(190, 190, 190), 1, Qt::DashLine));
+    for (double z : planes) {
+        QPolygonF plane;
+        plane << project(0, 0, z) << project(1, 0, z) << project(1, 1, z) << project(0, 1, z);
+        p.drawPolygon(plane);
+    }
+    // Locations without a channel, faint.
+    p.setPen(QPen(QColor(190, 190, 190), 1));
+    for (const storage::Location &l : m_layout.locations)
+        p.drawEllipse(project(l.x, l.y, l.z), 3, 3);
+    // The dots, far ones first.
+    QVector<int> order(m_picture.dots.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        return dotCentre(a).y() < dotCentre(b).y();
+    });
+    QFont small = font();
+    small.setPointSizeF(font().pointSizeF() * 0.85);
+    p.setFont(small);
+    for (int i : order) {
+        const results::ChamberDot &d = m_picture.dots[i];
+        const QPointF c = dotCentre(i);
+        p.setPen(QPen(Qt::black, 1));
+        p.setBrush(colorOf(d.color));
+        p.drawEllipse(c, kDot, kDot);
+        if (d.centre) {
+            p.setBrush(Qt::NoBrush);
+            p.setPen(QPen(Qt::black, 2));
+            p.drawEllipse(c, kDot + 5, kDot + 5);
+        }
+        QString label = d.location;
+        if (std::isfinite(d.deviation))
+            label += QStringLiteral(" %1%2")
+                         .arg(d.deviation >= 0 ? QStringLiteral("+") : QString())
+                         .arg(d.deviation, 0, 'f', 2);
+        if (d.hottest)
+            label += QStringLiteral(" ▲最高");
+        if (d.coldest)
+            label += QStringLiteral(" ▼最低");
+        p.setPen(d.hottest ? QColor(180, 0, 0) : d.coldest ? QColor(0, 0, 180) : Qt::black);
+        p.drawText(c + QPointF(kDot + 6, 4), label);
+    }
+    // The legend: one scale, +scale red at the top, −scale blue below.
+    const QRectF bar(width() - kLegendW + 10, 40, 18, height() - 80);
+    QLinearGradient g(bar.topLeft(), bar.bottomLeft());
+    g.setColorAt(0, colorOf(results::divergingColor(1, 1)));
+    g.setColorAt(0.5, Qt::white);
+    g.setColorAt(1, colorOf(results::divergingColor(-1, 1)));
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(g);
+    p.drawRect(bar);
+    p.setFont(font());
+    const double s = m_picture.scale;
+    const QString top = QStringLiteral("+%1").arg(s, 0, 'f', 2), bottom =
+                                                                  QStringLiteral("−%1").arg(s, 0, 'f', 2);
+    p.drawText(QPointF(bar.right() + 4, bar.top() + 8), top);
+    p.drawText(QPointF(bar.right() + 4, bar.center().y() + 4), QStringLiteral("0"));
+    p.drawText(QPointF(bar.right() + 4, bar.bottom()), bottom);
+    p.drawText(QPointF(bar.left(), bar.top() - 14), QStringLiteral("偏差(%1)").arg(m_unit));
+}
