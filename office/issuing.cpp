@@ -107,6 +107,8 @@ QString certificateContent(const CertificateRequest &request)
     records.collectors = job.records.collectors;
     records.collectorExtras = job.records.collectorExtras;
     records.equipmentExtra = job.records.equipmentExtra;
+    records.locationsA = job.records.locationsA;
+    records.locationsB = job.records.locationsB;
     records.company = job.records.sources.company;
     records.channelsA = job.records.channelsA;
     records.channelsB = job.records.channelsB;

@@ -31,6 +31,8 @@ base::Result<ExportRecords> readExportRecords(storage::SampleReader &reader,
         r.collectors = s.collectors;
         r.collectorExtras = s.collectorExtras;
         r.equipmentExtra = s.equipmentExtra;
+        r.locationsA = s.locationsA;
+        r.locationsB = s.locationsB;
         r.channelsA = s.channelsA;
         r.channelsB = s.channelsB;
         r.asProcessed = s.adoptedBy.isEmpty();

@@ -17,7 +17,8 @@ struct ExportRecords
     DocumentSources sources;                         // equipment, collector, laboratory
     QList<storage::Collector> collectors;            // every collector of the run
     QList<storage::CollectorExtra> collectorExtras;  // parallel to collectors, when kept
-    storage::EquipmentExtra equipmentExtra;
+    storage::EquipmentExtra equipmentExtra; // its working space and layout among it
+    QMap<QString, QString> locationsA, locationsB; // channel number → location
     QList<storage::ChannelRow> channelsA, channelsB; // the channel tables (custom report)
     // True: the records as they were when the calibration was processed;
     // false: today's (a calibration processed before they were kept).

@@ -1,5 +1,6 @@
 #include "office/standardcertificate.h"
 
+#include "office/chamberdrawing.h"
 #include "office/export.h"
 
 #include <QDate>
@@ -84,9 +85,8 @@ public:
         end();
     }
 
-    void paragraph(const QList<Run> &runs, const Para &p = Para())
+    void paraProperties(const Para &p)
     {
-        start(QStringLiteral("p"));
         start(QStringLiteral("pPr"));
         if (p.keepNext)
             empty(QStringLiteral("keepNext"));
@@ -97,6 +97,11 @@ public:
         if (!p.align.isEmpty())
             val(QStringLiteral("jc"), p.align);
         end();
+    }
+    void paragraph(const QList<Run> &runs, const Para &p = Para())
+    {
+        start(QStringLiteral("p"));
+        paraProperties(p);
         for (const Run &r : runs)
             run(r);
         end();
@@ -105,6 +110,65 @@ public:
     {
         paragraph({Run{t, bold, halfPoints}}, p);
     }
+    // A picture of the package (relationship `id`) on a paragraph of its own.
+    void picture(const QString &id, qint64 cx, qint64 cy, const Para &p)
+    {
+        const QString WP = QStringLiteral(
+            "http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing");
+        const QString A = QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/main");
+        const QString PIC =
+            QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/picture");
+        start(QStringLiteral("p"));
+        paraProperties(p);
+        start(QStringLiteral("r"));
+        start(QStringLiteral("drawing"));
+        x.writeStartElement(WP, QStringLiteral("inline"));
+        x.writeEmptyElement(WP, QStringLiteral("extent"));
+        x.writeAttribute(QStringLiteral("cx"), QString::number(cx));
+        x.writeAttribute(QStringLiteral("cy"), QString::number(cy));
+        x.writeEmptyElement(WP, QStringLiteral("docPr"));
+        x.writeAttribute(QStringLiteral("id"), QStringLiteral("1"));
+        x.writeAttribute(QStringLiteral("name"), QStringLiteral("layout"));
+        x.writeStartElement(A, QStringLiteral("graphic"));
+        x.writeStartElement(A, QStringLiteral("graphicData"));
+        x.writeAttribute(QStringLiteral("uri"), PIC);
+        x.writeStartElement(PIC, QStringLiteral("pic"));
+        x.writeStartElement(PIC, QStringLiteral("nvPicPr"));
+        x.writeEmptyElement(PIC, QStringLiteral("cNvPr"));
+        x.writeAttribute(QStringLiteral("id"), QStringLiteral("1"));
+        x.writeAttribute(QStringLiteral("name"), QStringLiteral("layout.png"));
+        x.writeEmptyElement(PIC, QStringLiteral("cNvPicPr"));
+        x.writeEndElement(); // nvPicPr
+        x.writeStartElement(PIC, QStringLiteral("blipFill"));
+        x.writeEmptyElement(A, QStringLiteral("blip"));
+        x.writeAttribute(R, QStringLiteral("embed"), id);
+        x.writeStartElement(A, QStringLiteral("stretch"));
+        x.writeEmptyElement(A, QStringLiteral("fillRect"));
+        x.writeEndElement(); // stretch
+        x.writeEndElement(); // blipFill
+        x.writeStartElement(PIC, QStringLiteral("spPr"));
+        x.writeStartElement(A, QStringLiteral("xfrm"));
+        x.writeEmptyElement(A, QStringLiteral("off"));
+        x.writeAttribute(QStringLiteral("x"), QStringLiteral("0"));
+        x.writeAttribute(QStringLiteral("y"), QStringLiteral("0"));
+        x.writeEmptyElement(A, QStringLiteral("ext"));
+        x.writeAttribute(QStringLiteral("cx"), QString::number(cx));
+        x.writeAttribute(QStringLiteral("cy"), QString::number(cy));
+        x.writeEndElement(); // xfrm
+        x.writeStartElement(A, QStringLiteral("prstGeom"));
+        x.writeAttribute(QStringLiteral("prst"), QStringLiteral("rect"));
+        x.writeEmptyElement(A, QStringLiteral("avLst"));
+        x.writeEndElement(); // prstGeom
+        x.writeEndElement(); // spPr
+        x.writeEndElement(); // pic
+        x.writeEndElement(); // graphicData
+        x.writeEndElement(); // graphic
+        x.writeEndElement(); // inline
+        end();               // drawing
+        end();               // r
+        end();               // p
+    }
+
     void heading(const QString &t)
     {
         Para p;
@@ -223,6 +287,62 @@ QString standardU(const storage::Collector &c)
     return parts.isEmpty() ? QStringLiteral("—") : parts.join(QLatin1Char('\n'));
 }
 
+// The drawing's size on the page (EMU: 360000 per cm) and in pixels.
+constexpr qint64 kLayoutCx = 12 * 360000, kLayoutCy = 9 * 360000;
+const QSize kLayoutPixels(1200, 900);
+
+// The location of each channel of the run: "A" for "1-101".
+QMap<QString, QString> channelLocations(const StandardCertificateJob &job)
+{
+    QMap<QString, QString> out;
+    const results::ChannelLayout &l = job.calibration.layout;
+    for (int j = 0; j < l.names.size(); ++j) {
+        const QString where = (l.collectors.value(j, 1) == 2 ? job.records.locationsB
+                                                             : job.records.locationsA)
+                                  .value(l.numbers.value(j));
+        if (!where.isEmpty())
+            out.insert(l.names[j], where);
+    }
+    return out;
+}
+
+// "（位置 O）" after the centre channel, when it has a location.
+QString centreLocationText(const StandardCertificateJob &job)
+{
+    const QMap<QString, QString> at = channelLocations(job);
+    QStringList located;
+    for (const results::PointEvaluation &p : job.evaluation.points) {
+        for (const QString &c : {p.t.centre, p.h.centre})
+            if (!c.isEmpty() && at.contains(c))
+                located << QStringLiteral("%1 在位置 %2").arg(c, at.value(c));
+        if (!located.isEmpty())
+            break;
+    }
+    return located.isEmpty() ? QString()
+                             : QStringLiteral("（%1）").arg(located.join(QStringLiteral("，")));
+}
+
+// Under the drawing: the centre, then each location's channels.
+QString layoutText(const StandardCertificateJob &job, const results::ChamberLayout &layout)
+{
+    const QMap<QString, QString> at = channelLocations(job);
+    QStringList parts;
+    for (const storage::Location &l : layout.locations) {
+        QStringList channels;
+        for (auto it = at.constBegin(); it != at.constEnd(); ++it)
+            if (it.value() == l.name)
+                channels << it.key();
+        parts << QStringLiteral("%1：%2").arg(l.name, channels.isEmpty()
+                                                       ? QStringLiteral("—")
+                                                       : channels.join(QStringLiteral("、")));
+    }
+    const double v = results::workingVolume(job.records.equipmentExtra);
+    return QStringLiteral("中心位置 %1%2。各位置的通道：%3。")
+        .arg(layout.centre,
+             std::isfinite(v) ? QStringLiteral("；工作空间 %1 m³").arg(v, 0, 'f', 2) : QString(),
+             parts.join(QStringLiteral("；")));
+}
+
 void writeBody(Doc &d, const StandardCertificateJob &job)
 {
     const storage::RunHeader &h = job.calibration.header;
@@ -293,10 +413,23 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
                : QStringLiteral("每个校准点的全部采样")},
           false, true, QString());
     for (const auto &row : conditionRows(job.evaluation))
-        d.row({row.first, row.second}, false, true, QString());
+        d.row({row.first, row.first == QStringLiteral("中心位置")
+                              ? row.second + centreLocationText(job)
+                              : row.second},
+              false, true, QString());
     d.tableEnd();
     for (const QString &deviation : methodDeviations(job.evaluation))
         d.text(QStringLiteral("注：与校准方法的偏离：") + deviation, Doc::Para(), false, 18);
+    // Where the probes were: the drawing, and the channel at each location.
+    const results::ChamberLayout layout = results::chamberLayout(job.records.equipmentExtra);
+    if (!layout.isEmpty()) {
+        d.heading(QStringLiteral("布点示意图"));
+        Doc::Para centred;
+        centred.align = QStringLiteral("center");
+        centred.keepNext = true;
+        d.picture(QStringLiteral("rIdLayout"), kLayoutCx, kLayoutCy, centred);
+        d.text(layoutText(job, layout), Doc::Para(), false, 18);
+    }
 
     d.heading(QStringLiteral("本次校准所用的计量标准器"));
     const QVector<int> sw{2200, 1900, 1900, 1500, kTextW - 7500};
@@ -734,13 +867,14 @@ QStringList standardProblems(const QList<storage::Collector> &collectors, const 
 
 QList<ZipEntry> standardCertificatePackage(const StandardCertificateJob &job)
 {
-    return {
+    QList<ZipEntry> package{
         {QStringLiteral("[Content_Types].xml"),
          plain("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
                "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
                "<Default Extension=\"rels\" "
                "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
                "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+               "<Default Extension=\"png\" ContentType=\"image/png\"/>"
                "<Override PartName=\"/word/document.xml\" ContentType=\"application/"
                "vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/>"
                "<Override PartName=\"/word/styles.xml\" ContentType=\"application/"
@@ -765,12 +899,26 @@ QList<ZipEntry> standardCertificatePackage(const StandardCertificateJob &job)
                "officeDocument/2006/relationships/header\" Target=\"header1.xml\"/>"
                "<Relationship Id=\"rIdFooter\" Type=\"http://schemas.openxmlformats.org/"
                "officeDocument/2006/relationships/footer\" Target=\"footer1.xml\"/>"
-               "</Relationships>")},
+               "%1</Relationships>")},
         {QStringLiteral("word/document.xml"), documentXml(job)},
         {QStringLiteral("word/styles.xml"), stylesXml()},
         {QStringLiteral("word/header1.xml"), headerXml(job)},
         {QStringLiteral("word/footer1.xml"), footerXml()},
     };
+    // The layout drawing, with its relationship, when the run has a layout.
+    const results::ChamberLayout layout = results::chamberLayout(job.records.equipmentExtra);
+    for (ZipEntry &e : package)
+        if (e.name == QLatin1String("word/_rels/document.xml.rels"))
+            e.data.replace("%1", layout.isEmpty()
+                                     ? QByteArray()
+                                     : QByteArray("<Relationship Id=\"rIdLayout\" "
+                                                  "Type=\"http://schemas.openxmlformats.org/"
+                                                  "officeDocument/2006/relationships/image\" "
+                                                  "Target=\"media/layout.png\"/>"));
+    if (!layout.isEmpty())
+        package << ZipEntry{QStringLiteral("word/media/layout.png"),
+                            layoutDrawingPng(layout, kLayoutPixels)};
+    return package;
 }
 
 base::Status writeStandardCertificate(const StandardCertificateJob &job,

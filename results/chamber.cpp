@@ -31,6 +31,33 @@ QList<storage::Location> plane(const QStringList &names, double z, bool withCent
 
 } // namespace
 
+ChamberProjection::ChamberProjection(const ChamberLayout &layout, const QRectF &area)
+    : m_w(layout.width), m_d(layout.depth), m_h(layout.height)
+{
+    double minX = 1e300, maxX = -1e300, minY = 1e300, maxY = -1e300;
+    for (int corner = 0; corner < 8; ++corner) {
+        const QPointF p = raw(corner & 1, (corner >> 1) & 1, (corner >> 2) & 1);
+        minX = qMin(minX, p.x());
+        maxX = qMax(maxX, p.x());
+        minY = qMin(minY, p.y());
+        maxY = qMax(maxY, p.y());
+    }
+    m_scale = qMin(area.width() / (maxX - minX), area.height() / (maxY - minY));
+    m_offset = QPointF(area.center().x() - (minX + maxX) / 2 * m_scale,
+                       area.center().y() - (minY + maxY) / 2 * m_scale);
+}
+
+QPointF ChamberProjection::raw(double x, double y, double z) const
+{
+    const double c = std::cos(M_PI / 6);
+    return QPointF((x * m_w - y * m_d) * c, (x * m_w + y * m_d) * 0.5 - z * m_h);
+}
+
+QPointF ChamberProjection::operator()(double x, double y, double z) const
+{
+    return raw(x, y, z) * m_scale + m_offset;
+}
+
 double workingVolume(const storage::EquipmentExtra &e)
 {
     return side(e.width) * side(e.depth) * side(e.height);

@@ -11,6 +11,8 @@
 #include "storage/records.h"
 
 #include <QMap>
+#include <QPointF>
+#include <QRectF>
 #include <QVector>
 #include <cmath>
 
@@ -23,6 +25,21 @@ struct ChamberLayout
     QString centre;                     // the centre location's name
     double width = 1, depth = 1, height = 1; // metres, for the drawing's proportions
     bool isEmpty() const { return locations.isEmpty(); }
+};
+
+// An isometric view of the working space fitted into `area`: width to the
+// right and down, depth to the left and down, height up, in the working
+// space's proportions.
+class ChamberProjection
+{
+public:
+    ChamberProjection(const ChamberLayout &layout, const QRectF &area);
+    QPointF operator()(double x, double y, double z) const;
+
+private:
+    QPointF raw(double x, double y, double z) const;
+    double m_w, m_d, m_h, m_scale = 1;
+    QPointF m_offset;
 };
 
 // The method's 9 locations (< 2 m³: the corners of the top and bottom

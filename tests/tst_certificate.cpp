@@ -13,6 +13,7 @@
 #include "tests/testkit.h"
 
 #include <QDate>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -121,6 +122,7 @@ private slots:
     void anIssuedCertificateNeverChanges();
     void recordsNotKeptAreTakenOnlyByChoice();
     void nextCalibrationOnlyWhenTheCustomerAsked();
+    void theLayoutDrawingIsOnTheCertificate();
     void departuresFromTheMethodAreStated_data();
     void departuresFromTheMethodAreStated();
     void refusedWithoutWhatMakesItACertificate_data();
@@ -500,6 +502,54 @@ void CertificateTest::nextCalibrationOnlyWhenTheCustomerAsked()
     QVERIFY(text(part(docx, "word/document.xml"))
                 .remove('\n')
                 .contains("建议下次校准日期|" + next + "（按委托方要求）"));
+}
+
+// A run with a layout: the drawing in the package and on a PDF page, the
+// centre named, each location's channels listed; a run without: none.
+void CertificateTest::theLayoutDrawingIsOnTheCertificate()
+{
+    TempDatabase db;
+    DocumentRig rig;
+    rig.equipmentExtra.layout = "9";
+    QVERIFY(storage::storeChannelLocations(storage::Device::A,
+                                           {{"101", "O"}, {"102", "A"}, {"103", "O"}})
+                .ok);
+    QVERIFY(rig.store());
+    const QString pdf = db.dir() + "/c.pdf";
+    const QString docx = db.dir() + "/c.docx";
+    for (const QString &target : {docx, pdf}) {
+        const ToolRun r = runReport(
+            {"--db", db.path(), "certificate", rig.fixture.begin, target, "--layout", "standard"});
+        QVERIFY2(r.code == 0, r.err.constData());
+    }
+    QImage drawing;
+    QVERIFY(drawing.loadFromData(part(docx, "word/media/layout.png"), "PNG"));
+    QCOMPARE(drawing.size(), QSize(1200, 900));
+    QVERIFY(part(docx, "word/_rels/document.xml.rels").contains("media/layout.png"));
+    const QByteArray document = part(docx, "word/document.xml");
+    QVERIFY(document.contains("r:embed=\"rIdLayout\""));
+    const QString body = text(document).remove('\n');
+    QString missing;
+    QVERIFY2(hasAll(body, {"布点示意图", "中心位置 O", "A：1-102", "O：1-101、1-103", "B：—",
+                           "1-101 在位置 O"},
+                    &missing),
+             qPrintable(missing));
+    // The PDF carries it as an image.
+    QProcess images;
+    images.start("pdfimages", {"-list", pdf});
+    QVERIFY(images.waitForFinished(30000));
+    QVERIFY2(QString::fromUtf8(images.readAllStandardOutput()).contains(" 1200   900 "),
+             "no 1200×900 image in the PDF");
+    // Without a layout there is no drawing and no dangling relationship.
+    TempDatabase plain;
+    DocumentRig none;
+    QVERIFY(none.store());
+    const QString bare = plain.dir() + "/bare.docx";
+    QVERIFY(runReport({"--db", plain.path(), "certificate", none.fixture.begin, bare, "--layout",
+                       "standard"})
+                .code == 0);
+    QVERIFY(part(bare, "word/media/layout.png").isEmpty());
+    QVERIFY(!part(bare, "word/_rels/document.xml.rels").contains("rIdLayout"));
 }
 
 void CertificateTest::departuresFromTheMethodAreStated_data()

@@ -2,6 +2,7 @@
 #include "tools/report.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -24,7 +25,10 @@ extern "C" void onSignal(int signal)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    // Drawings (a certificate's layout) need fonts, not a screen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     // The workstation's names: the same user data folder and database.
     QCoreApplication::setOrganizationName(QStringLiteral("orven"));
     QCoreApplication::setApplicationName(QStringLiteral("orven-m70x"));

@@ -42,31 +42,9 @@ QRectF ChamberView::boxArea() const
     return QRectF(20, 20, width() - kLegendW - 40, height() - 40);
 }
 
-// An isometric view: width to the right and down, depth to the left and
-// down, height up; the box's proportions are the working space's.
 QPointF ChamberView::project(double x, double y, double z) const
 {
-    const double W = m_layout.width, D = m_layout.depth, H = m_layout.height;
-    const double c = qCos(qDegreesToRadians(30.0)), s = 0.5;
-    auto raw = [&](double px, double py, double pz) {
-        return QPointF((px * W - py * D) * c, (px * W + py * D) * s - pz * H);
-    };
-    // The box's extent, then scaled into the area with its aspect kept.
-    const QPointF corners[] = {raw(0, 0, 0), raw(1, 0, 0), raw(0, 1, 0), raw(1, 1, 0),
-                               raw(0, 0, 1), raw(1, 0, 1), raw(0, 1, 1), raw(1, 1, 1)};
-    double minX = 1e9, maxX = -1e9, minY = 1e9, maxY = -1e9;
-    for (const QPointF &p : corners) {
-        minX = qMin(minX, p.x());
-        maxX = qMax(maxX, p.x());
-        minY = qMin(minY, p.y());
-        maxY = qMax(maxY, p.y());
-    }
-    const QRectF area = boxArea().adjusted(30, 20, -30, -20);
-    const double scale = qMin(area.width() / (maxX - minX), area.height() / (maxY - minY));
-    const QPointF p = raw(x, y, z);
-    const QPointF offset(area.center().x() - (minX + maxX) / 2 * scale,
-                         area.center().y() - (minY + maxY) / 2 * scale);
-    return QPointF(p.x() * scale, p.y() * scale) + offset;
+    return results::ChamberProjection(m_layout, boxArea().adjusted(30, 20, -30, -20))(x, y, z);
 }
 
 QPointF ChamberView::dotCentre(int index) const
