@@ -1,6 +1,7 @@
 #include "office/rawworkbook.h"
 
 #include "office/sheetrows.h"
+#include "results/chamber.h"
 #include "results/axis.h"
 
 #include <QDir>
@@ -260,6 +261,46 @@ base::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &progres
     if (placed == 0)
         worksheet_write_string(curves, 0, 0, utf8(QStringLiteral("没有可画的读数。")).constData(),
                                nullptr);
+
+    // ---- sheet 4: the layout, each location with its place and channels ----
+    const results::ChamberLayout layout = results::chamberLayout(job.equipment);
+    if (!layout.isEmpty()) {
+        lxw_worksheet *ls = workbook_add_worksheet(wb, utf8(QStringLiteral("布点")).constData());
+        const QStringList heads{QStringLiteral("位置"), QStringLiteral("宽向(0~1)"),
+                                QStringLiteral("深向(0~1)"), QStringLiteral("高向(0~1)"),
+                                QStringLiteral("中心"), QStringLiteral("通道")};
+        for (int i = 0; i < heads.size(); ++i)
+            worksheet_write_string(ls, 0, lxw_col_t(i), utf8(heads[i]).constData(), bold);
+        worksheet_set_column(ls, 1, 3, 12, nullptr);
+        worksheet_set_column(ls, 5, 5, 30, nullptr);
+        lxw_row_t at = 1;
+        for (const storage::Location &l : layout.locations) {
+            QStringList channels;
+            for (int j = 0; j < c.layout.names.size(); ++j)
+                if ((c.layout.collectors.value(j, 1) == 2 ? job.locationsB : job.locationsA)
+                        .value(c.layout.numbers.value(j)) == l.name)
+                    channels << c.layout.names[j];
+            worksheet_write_string(ls, at, 0, utf8(l.name).constData(), nullptr);
+            worksheet_write_number(ls, at, 1, l.x, nullptr);
+            worksheet_write_number(ls, at, 2, l.y, nullptr);
+            worksheet_write_number(ls, at, 3, l.z, nullptr);
+            if (l.name == layout.centre)
+                worksheet_write_string(ls, at, 4, utf8(QStringLiteral("中心")).constData(),
+                                       nullptr);
+            worksheet_write_string(ls, at, 5, utf8(channels.join(QStringLiteral("、"))).constData(),
+                                   nullptr);
+            ++at;
+        }
+        const double v = results::workingVolume(job.equipment);
+        if (std::isfinite(v))
+            worksheet_write_string(
+                ls, at + 1, 0,
+                utf8(QStringLiteral("工作空间 %1 × %2 × %3 m，%4 m³")
+                         .arg(job.equipment.width, job.equipment.depth, job.equipment.height,
+                              QString::number(v, 'f', 2)))
+                    .constData(),
+                nullptr);
+    }
 
     if (progress.cancelled())
         return fail(QStringLiteral("已取消"));

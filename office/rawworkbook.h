@@ -16,6 +16,10 @@ struct RawWorkbookJob
     results::Calibration calibration;
     QVector<results::PointResult> points;
     QString target; // .xlsx
+    // Where the probes sat (kept with the records): a sheet of its own when
+    // there is a layout.
+    storage::EquipmentExtra equipment;
+    QMap<QString, QString> locationsA, locationsB;
 };
 
 base::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &progress = Progress());

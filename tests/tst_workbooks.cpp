@@ -91,6 +91,7 @@ class WorkbooksTest : public QObject
 private slots:
     void rawWorkbookIsTheTableAsShown();
     void rawWorkbookOfTwoCollectors();
+    void rawWorkbookCarriesTheLayout();
     void rowCellsKeepNumbersAndEscapeText_data();
     void rowCellsKeepNumbersAndEscapeText();
     void rawWorkbookFromThePageOffersToOpenIt();
@@ -100,6 +101,32 @@ private slots:
     void customReportCountsTheRunsOwnPoints();
     void exportsProposeANameAndRememberTheFolder();
 };
+
+// The layout kept with the records as a sheet of its own: every location,
+// its place, the centre, the channels there.
+void WorkbooksTest::rawWorkbookCarriesTheLayout()
+{
+    TempDatabase db;
+    CalibrationFixture fixture;
+    fixture.add(1, "25.000;25.400;", 3);
+    insertCalibration(fixture);
+    office::RawWorkbookJob job;
+    job.calibration = results::loadCalibration(db.path(), fixture.begin).calibration;
+    job.target = db.dir() + "/raw.xlsx";
+    job.equipment.layout = "9";
+    job.equipment.width = job.equipment.depth = job.equipment.height = "1";
+    job.locationsA = {{"101", "O"}, {"102", "A"}};
+    QVERIFY(office::writeRawWorkbook(job).ok);
+    const QJsonObject book = readWorkbook(job.target);
+    QCOMPARE(book.value("sheets").toVariant().toStringList().last(), QString("布点"));
+    const QJsonObject s = sheet(book, "布点");
+    QCOMPARE(valueOf(s, "A2"), QString("A"));
+    QCOMPARE(valueOf(s, "F2"), QString("1-102"));
+    QCOMPARE(valueOf(s, "A6"), QString("O"));
+    QCOMPARE(valueOf(s, "E6"), QString("中心"));
+    QCOMPARE(valueOf(s, "D6"), QString("0.5"));
+    QCOMPARE(valueOf(s, "A12"), QString("工作空间 1 × 1 × 1 m，1.00 m³"));
+}
 
 void WorkbooksTest::rawWorkbookIsTheTableAsShown()
 {

@@ -602,6 +602,12 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             if (!loaded.status)
                 return fail(loaded.status.error);
             job.points = results::computeResults(job.calibration);
+            const base::Result<storage::FoundSnapshot> kept = reader.snapshot(header.dtbegin);
+            if (!kept)
+                return fail(kept.error);
+            job.equipment = kept.value.snapshot.equipmentExtra;
+            job.locationsA = kept.value.snapshot.locationsA;
+            job.locationsB = kept.value.snapshot.locationsB;
             written = office::writeRawWorkbook(job, writing.progress());
         } else {
             office::CustomReportJob job;

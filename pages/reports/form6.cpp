@@ -483,6 +483,14 @@ void Form6::on_pushButton_6_clicked()
     job.calibration = *loadedCalibration();
     job.points = m_results;
     job.target = QFileInfo(file).absoluteFilePath();
+    // The layout as kept with the records, for its sheet.
+    if (const base::Result<storage::FoundSnapshot> kept =
+            storage::snapshotOf(job.calibration.header.dtbegin);
+        kept && kept.value.found) {
+        job.equipment = kept.value.snapshot.equipmentExtra;
+        job.locationsA = kept.value.snapshot.locationsA;
+        job.locationsB = kept.value.snapshot.locationsB;
+    }
     runTask(
         QStringLiteral("导出原始数据"),
         [job](const office::Progress &progress) { return office::writeRawWorkbook(job, progress); },
