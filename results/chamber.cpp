@@ -111,53 +111,44 @@ Rgb divergingColor(double value, double scale)
     return t >= 0 ? Rgb{255, fade, fade} : Rgb{fade, fade, 255};
 }
 
-ChamberPicture chamberPicture(const Calibration &c, const ChamberLayout &layout,
-                              const QMap<QString, QString> &locationsA,
-                              const QMap<QString, QString> &locationsB, int point, Kind kind)
+QMap<QString, QString> locationsByName(const QStringList &names,
+                                       const QMap<QString, QString> &locationsA,
+                                       const QMap<QString, QString> &locationsB)
+{
+    QMap<QString, QString> out;
+    for (const QString &name : names) {
+        const bool two = name.startsWith(QLatin1String("2-"));
+        const QString number = name.contains(QLatin1Char('-')) ? name.section(QLatin1Char('-'), 1)
+                                                               : name;
+        const QString where = (two ? locationsB : locationsA).value(number);
+        if (!where.isEmpty())
+            out.insert(name, where);
+    }
+    return out;
+}
+
+ChamberPicture chamberPicture(const ChamberLayout &layout,
+                              const QMap<QString, QString> &locationOf,
+                              const QVector<ChannelMean> &channels, Kind kind, double set)
 {
     ChamberPicture out;
-    const ChannelLayout &channels = c.layout;
-    const int C = channels.channelCount;
-    // The point's mean of each channel.
-    QVector<double> sum(C, 0);
-    QVector<int> n(C, 0);
-    const QVector<QVector<int>> byPoint = samplesByPoint(c);
-    QVarLengthArray<double, 128> values(qMax(1, C));
-    for (int i : byPoint.value(point - 1)) {
-        const StoredSample &s = c.samples[i];
-        readValues(s.coldata.constData(), s.coldata.size(), values.data(), C);
-        for (int j = 0; j < C; ++j)
-            if (std::isfinite(values[j])) {
-                sum[j] += values[j];
-                ++n[j];
-            }
-    }
-    bool okSet = false;
-    const double set = (kind == Kind::Temperature ? setPointT(c.header, point)
-                                                  : setPointH(c.header, point))
-                           .trimmed()
-                           .toDouble(&okSet);
-    for (int j = 0; j < C; ++j) {
-        if (channels.kinds.value(j) != kind)
+    for (const ChannelMean &ch : channels) {
+        if (ch.kind != kind)
             continue;
-        const QString number = channels.numbers.value(j);
-        const QString where = (channels.collectors.value(j, 1) == 2 ? locationsB : locationsA)
-                                  .value(number);
+        const QString where = locationOf.value(ch.name);
         const auto at = std::find_if(layout.locations.cbegin(), layout.locations.cend(),
                                      [&](const storage::Location &l) { return l.name == where; });
         if (where.isEmpty() || at == layout.locations.cend()) {
-            out.unplaced << channels.names.value(j);
+            out.unplaced << ch.name;
             continue;
         }
         ChamberDot d;
         d.location = where;
-        d.channel = channels.names.value(j);
+        d.channel = ch.name;
         d.at = *at;
         d.centre = where == layout.centre;
-        if (n[j] > 0) {
-            d.mean = sum[j] / n[j];
-            d.deviation = okSet ? d.mean - set : NAN;
-        }
+        d.mean = ch.mean;
+        d.deviation = ch.mean - set; // NaN with either
         out.dots << d;
     }
     // The hottest and coldest by mean; one scale for every dot.
@@ -180,6 +171,44 @@ ChamberPicture chamberPicture(const Calibration &c, const ChamberLayout &layout,
     for (ChamberDot &d : out.dots)
         d.color = divergingColor(d.deviation, out.scale);
     return out;
+}
+
+ChamberPicture chamberPicture(const Calibration &c, const ChamberLayout &layout,
+                              const QMap<QString, QString> &locationsA,
+                              const QMap<QString, QString> &locationsB, int point, Kind kind)
+{
+    const ChannelLayout &channels = c.layout;
+    const int C = channels.channelCount;
+    // The point's mean of each channel.
+    QVector<double> sum(C, 0);
+    QVector<int> n(C, 0);
+    const QVector<QVector<int>> byPoint = samplesByPoint(c);
+    QVarLengthArray<double, 128> values(qMax(1, C));
+    for (int i : byPoint.value(point - 1)) {
+        const StoredSample &s = c.samples[i];
+        readValues(s.coldata.constData(), s.coldata.size(), values.data(), C);
+        for (int j = 0; j < C; ++j)
+            if (std::isfinite(values[j])) {
+                sum[j] += values[j];
+                ++n[j];
+            }
+    }
+    QVector<ChannelMean> means;
+    QMap<QString, QString> locationOf;
+    for (int j = 0; j < C; ++j) {
+        const QString name = channels.names.value(j);
+        means << ChannelMean{name, channels.kinds.value(j), n[j] ? sum[j] / n[j] : NAN};
+        const QString where = (channels.collectors.value(j, 1) == 2 ? locationsB : locationsA)
+                                  .value(channels.numbers.value(j));
+        if (!where.isEmpty())
+            locationOf.insert(name, where);
+    }
+    bool okSet = false;
+    const double set = (kind == Kind::Temperature ? setPointT(c.header, point)
+                                                  : setPointH(c.header, point))
+                           .trimmed()
+                           .toDouble(&okSet);
+    return chamberPicture(layout, locationOf, means, kind, okSet ? set : NAN);
 }
 
 } // namespace results

@@ -78,6 +78,26 @@ struct ChamberPicture
     QStringList unplaced; // channels of the kind without a location
 };
 
+// A channel's mean over the point so far, by its name ("1-103", or "103"
+// with one collector).
+struct ChannelMean
+{
+    QString name;
+    Kind kind = Kind::Temperature;
+    double mean = NAN;
+};
+// The picture of means: each channel of `kind` with a location
+// (`locationOf`: channel name → location) becomes a dot; `set` NaN: no
+// deviations.
+ChamberPicture chamberPicture(const ChamberLayout &layout,
+                              const QMap<QString, QString> &locationOf,
+                              const QVector<ChannelMean> &channels, Kind kind, double set);
+// Channel name → location from the locations of collector one and two by
+// channel number; a name without "1-"/"2-" is collector one's.
+QMap<QString, QString> locationsByName(const QStringList &names,
+                                       const QMap<QString, QString> &locationsA,
+                                       const QMap<QString, QString> &locationsB);
+
 // The picture of `point` (1-based) for `kind`: each channel of the kind with
 // a location (`locationsA`/`locationsB`: channel number → location name, of
 // collector one and two) becomes a dot.

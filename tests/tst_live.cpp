@@ -3,6 +3,7 @@
 
 #include "acquisition/curvestore.h"
 #include "pages/prompts.h"
+#include "pages/reports/chamberview.h"
 #include "pages/run/curvewindow.h"
 #include "results/calibration.h"
 #include "tests/runkit.h"
@@ -55,6 +56,7 @@ private slots:
     void twoCollectorsHeadersArePrefixed();
     void curveStoreDecimatesPerColumn();
     void curveWindowShowsEveryChannel();
+    void chamberFollowsEachScan();
 };
 
 void LiveTest::panelFiguresAreTheDocumentsFigures()
@@ -345,4 +347,33 @@ void LiveTest::curveWindowShowsEveryChannel()
 }
 
 QTEST_MAIN(LiveTest)
+// The live picture: each located channel's running mean, redrawn as the
+// scans come; the one without a location named.
+void LiveTest::chamberFollowsEachScan()
+{
+    RunRig rig;
+    Setup s;
+    s.channelsA = QStringList{"101", "102", "103"};
+    s.flagsA = "000";
+    QVERIFY(rig.build(s));
+    storage::EquipmentExtra layout;
+    layout.layout = "9";
+    QVERIFY(storage::saveEquipmentExtra("Chamber", layout).ok);
+    QVERIFY(storage::storeChannelLocations(storage::Device::A, {{"101", "O"}, {"102", "A"}}).ok);
+    rig.start();
+    QVERIFY(rig.waitRows(1));
+    click(rig.page.get(), "pushButton_chamber");
+    ChamberView *view = rig.page->chamberView();
+    QVERIFY(view);
+    QCOMPARE(view->picture().dots.size(), 2);
+    QCOMPARE(view->picture().unplaced, QStringList{"103"});
+    QVERIFY(std::isfinite(view->picture().dots[0].mean));
+    // Every scan redraws: the set value is the run's, the deviation follows.
+    const int before = rig.page->monitor()->state().pointSamples;
+    QVERIFY(rig.waitRows(before + 2));
+    const results::ChamberDot &d = view->picture().dots[0];
+    QVERIFY(std::fabs(d.deviation - (d.mean - rig.page->monitor()->setValue(false, 1))) < 1e-9);
+    rig.stop();
+}
+
 #include "tst_live.moc"

@@ -5,6 +5,7 @@
 #include "pages/busyguard.h"
 #include "pages/pagekit.h"
 #include "pages/prompts.h"
+#include "pages/reports/chamberview.h"
 #include "pages/run/curvewindow.h"
 #include "pages/run/livetablemodel.h"
 #include "pages/run/runtexts.h"
@@ -13,6 +14,8 @@
 #include "storage/statements.h"
 #include "ui_shoudata.h"
 
+#include <QBoxLayout>
+#include <QComboBox>
 #include <QDateTime>
 #include <QHeaderView>
 #include <QTableWidget>
@@ -76,6 +79,8 @@ shoudata::~shoudata()
     m_busy.reset();
     if (m_curves)
         delete m_curves;
+    if (m_chamber)
+        delete m_chamber;
     delete ui;
 }
 
@@ -496,6 +501,74 @@ void shoudata::on_pushButton_curves_clicked()
     }
     m_curves->show();
     m_curves->raise();
+}
+
+// The chamber with this point's running means, redrawn with every scan.
+void shoudata::on_pushButton_chamber_clicked()
+{
+    if (!m_chamber) {
+        m_chamber = new QWidget(nullptr, Qt::Window);
+        m_chamber->setAttribute(Qt::WA_DeleteOnClose);
+        m_chamber->setWindowTitle(QStringLiteral("布点图（实时）"));
+        auto *layout = new QVBoxLayout(m_chamber);
+        m_chamberKind = new QComboBox(m_chamber);
+        m_chamberKind->addItems({QStringLiteral("温度"), QStringLiteral("湿度")});
+        layout->addWidget(m_chamberKind, 0, Qt::AlignLeft);
+        m_chamberView = new ChamberView(m_chamber);
+        layout->addWidget(m_chamberView, 1);
+        connect(m_chamberKind, qOverload<int>(&QComboBox::currentIndexChanged), this,
+                &shoudata::refreshChamber);
+        connect(m_monitor, &acquisition::RunMonitor::changed, m_chamber,
+                [this] { refreshChamber(); });
+        m_chamber->resize(720, 500);
+    }
+    // The selected equipment's layout and this station's channel locations.
+    const base::Result<storage::Selection> sel = storage::readSelection();
+    const base::Result<storage::EquipmentExtra> extra =
+        storage::equipmentExtra(sel.value.equipdata);
+    const base::Result<QMap<QString, QString>> a = storage::channelLocations(storage::Device::A);
+    const base::Result<QMap<QString, QString>> b = storage::channelLocations(storage::Device::B);
+    for (const base::Status &st : {sel.status(), extra.status(), a.status(), b.status()})
+        if (!st)
+            pagekit::reportFailure(this, QStringLiteral("读取布点失败"), st.error);
+    m_chamberLayout = results::chamberLayout(extra.value);
+    m_chamberLocationsA = a.value;
+    m_chamberLocationsB = b.value;
+    m_chamber->show();
+    m_chamber->raise();
+    refreshChamber();
+}
+
+void shoudata::refreshChamber()
+{
+    if (!m_chamber || !m_chamber->isVisible())
+        return;
+    const acquisition::CurveStore &store = m_monitor->curves();
+    const int point = m_monitor->state().point;
+    const bool humidity = m_chamberKind->currentIndex() == 1;
+    QVector<double> sum(store.channels(), 0);
+    QVector<int> n(store.channels(), 0);
+    for (int i = 0; i < store.samples(); ++i) {
+        if (store.point(i) != point)
+            continue;
+        for (int c = 0; c < store.channels(); ++c)
+            if (const float v = store.value(c, i); !std::isnan(v)) {
+                sum[c] += v;
+                ++n[c];
+            }
+    }
+    QVector<results::ChannelMean> means;
+    for (int c = 0; c < store.channels(); ++c)
+        means << results::ChannelMean{store.names().value(c), store.kind(c),
+                                      n[c] ? sum[c] / n[c] : NAN};
+    const results::Kind kind = humidity ? results::Kind::Humidity : results::Kind::Temperature;
+    m_chamberView->setPicture(
+        m_chamberLayout,
+        results::chamberPicture(
+            m_chamberLayout,
+            results::locationsByName(store.names(), m_chamberLocationsA, m_chamberLocationsB),
+            means, kind, point > 0 ? m_monitor->setValue(humidity, point) : NAN),
+        humidity ? QStringLiteral("%RH") : QStringLiteral("℃"));
 }
 
 void shoudata::on_pushButton_settings_clicked()

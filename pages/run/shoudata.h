@@ -1,5 +1,9 @@
 #pragma once
 
+#include "results/chamber.h"
+
+class ChamberView;
+
 #include "acquisition/runmonitor.h"
 #include "acquisition/runsession.h"
 
@@ -32,6 +36,7 @@ public:
     acquisition::RunSession *session() const { return m_session; }
     acquisition::RunMonitor *monitor() const { return m_monitor; }
     CurveWindow *curveWindow() const;
+    ChamberView *chamberView() const { return m_chamber ? m_chamberView : nullptr; }
     // Starting, running or stopping.
     bool isRunning() const { return m_session->isActive(); }
     // Rows in the live table that no header covers yet.
@@ -58,6 +63,7 @@ signals:
     void sampleAdded();
 
 private slots:
+    void on_pushButton_chamber_clicked();
     void on_pushButton_clicked();   // start
     void on_pushButton_2_clicked(); // stop
     void on_pushButton_4_clicked();
@@ -92,6 +98,13 @@ private:
     LiveTableModel *m_model;
     acquisition::RunMonitor *m_monitor;
     QPointer<CurveWindow> m_curves;
+    // The chamber with the point's running means.
+    QPointer<QWidget> m_chamber;
+    class QComboBox *m_chamberKind = nullptr;
+    ChamberView *m_chamberView = nullptr;
+    results::ChamberLayout m_chamberLayout;
+    QMap<QString, QString> m_chamberLocationsA, m_chamberLocationsB;
+    void refreshChamber();
     base::Timer *m_countdown;
     std::unique_ptr<BusyGuard> m_busy; // during a start or a stop
     bool m_advanceOnStop = false;
