@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <memory>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -25,10 +26,21 @@ extern "C" void onSignal(int signal)
 
 int main(int argc, char *argv[])
 {
-    // Drawings (a certificate's layout) need fonts, not a screen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    // The standard certificate draws (its layout): that needs fonts, not a
+    // screen. Every other command stays a plain console program.
+    bool certificate = false, standard = false;
+    for (int i = 1; i < argc; ++i) {
+        certificate = certificate || qstrcmp(argv[i], "certificate") == 0;
+        standard = standard || qstrcmp(argv[i], "standard") == 0;
+    }
+    std::unique_ptr<QCoreApplication> app;
+    if (certificate && standard) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     // The workstation's names: the same user data folder and database.
     QCoreApplication::setOrganizationName(QStringLiteral("orven"));
     QCoreApplication::setApplicationName(QStringLiteral("orven-m70x"));
