@@ -62,9 +62,7 @@ int main(int argc, char *argv[])
     settings.method = results::Method::Jjf1101;
     job.evaluation = results::evaluate(
         job.calibration, results::computeResults(job.calibration),
-        results::StandardData::fromCollectors(job.records.collectors, job.calibration.layout,
-                                              job.records.collectorExtras,
-                                              job.records.equipmentExtra),
+        office::standardDataOf(job.records, job.calibration.layout),
         settings);
     const qint64 evaluateMs = clock.elapsed();
 

@@ -1,6 +1,5 @@
 #include "office/issuing.h"
 
-#include "office/conversion.h"
 #include "office/export.h"
 #include "office/zippackage.h"
 #include "storage/statements.h"
@@ -66,18 +65,17 @@ base::Status writeAll(const QString &path, const QByteArray &bytes)
     return {};
 }
 
-// Converts the Word file `docx` to PDF; the PDF's bytes.
-base::Result<QByteArray> toPdf(const QString &docx, int timeoutMs, const base::Progress &progress)
+// Puts the Word file `docx` at `target` as every export does (converted
+// for a PDF); the PDF's bytes as written (empty for a .docx).
+base::Result<QByteArray> deliver(const QByteArray &docx, const QString &target, int timeoutMs,
+                                 const base::Progress &progress)
 {
-    if (findSoffice().isEmpty())
-        return base::failure(sofficeMissingText(true));
-    if (progress.stage)
-        progress.stage(QStringLiteral("正在用 LibreOffice 转换为 PDF…"));
-    Conversion conversion(docx, QStringLiteral("pdf"), timeoutMs);
-    QString error;
-    if (!conversion.run(&error, progress.cancel))
-        return base::failure(error);
-    return readAll(conversion.output());
+    const base::Status st = writeWordOrPdf(target, timeoutMs, progress, [&](const QString &path) {
+        return writeAll(path, docx);
+    });
+    if (!st)
+        return base::failure(st.error);
+    return isWordFile(target) ? QByteArray() : readAll(target);
 }
 
 } // namespace
@@ -132,18 +130,6 @@ Signers signersOf(const storage::Certificate &certificate)
                    s.value(QStringLiteral("approver")).toString()};
 }
 
-base::Result<storage::Certificate> certificateInForce(const QString &dtbegin)
-{
-    const base::Result<QList<storage::Certificate>> all = storage::listCertificates();
-    if (!all)
-        return base::failure(all.error);
-    storage::Certificate out;
-    for (const storage::Certificate &c : all.value)
-        if (c.dtbegin == dtbegin && c.replacedBy.isEmpty())
-            out = c;
-    return out;
-}
-
 base::Result<CertificatePlan> planCertificate(const CertificateRequest &request,
                                               const QDateTime &now)
 {
@@ -181,7 +167,7 @@ base::Result<CertificatePlan> planCertificate(const CertificateRequest &request,
     if (plan.certificate.replaces.isEmpty())
         return plan;
     const base::Result<storage::Certificate> inForce =
-        certificateInForce(job.calibration.header.dtbegin);
+        storage::certificateInForce(job.calibration.header.dtbegin);
     if (!inForce)
         return base::failure(inForce.error);
     plan.inForce = inForce.value;
@@ -237,12 +223,6 @@ base::Result<QList<storage::IssuedFile>> produceCertificate(CertificateRequest r
     const QString target = job.target;
     if (const base::Status st = checkTarget(target); !st)
         return base::failure(st.error);
-    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/orven-export-XXXXXX"));
-    if (!dir.isValid())
-        return base::failure(QStringLiteral("不能建立临时目录：%1").arg(dir.errorString()));
-    const QString docx = dir.filePath(QFileInfo(target).completeBaseName() + QStringLiteral(".docx"));
-    const bool word = isWordFile(target);
-
     if (plan.certificate.isCopy()) {
         // The document as issued, stamped; nothing evaluated again.
         if (progress.stage)
@@ -254,20 +234,10 @@ base::Result<QList<storage::IssuedFile>> produceCertificate(CertificateRequest r
         const base::Result<QByteArray> copy = stampCopy(original);
         if (!copy)
             return base::failure(copy.error);
-        if (const base::Status st = writeAll(docx, copy.value); !st)
-            return base::failure(st.error);
-        if (!word) {
-            const base::Result<QByteArray> pdf = toPdf(docx, job.timeoutMs, progress);
-            if (!pdf)
-                return base::failure(pdf.error);
-            if (const base::Status st = writeAll(docx + QStringLiteral(".pdf"), pdf.value); !st)
-                return base::failure(st.error);
-            if (const base::Status st = replaceFile(docx + QStringLiteral(".pdf"), target); !st)
-                return base::failure(st.error);
-            return QList<storage::IssuedFile>();
-        }
-        if (const base::Status st = replaceFile(docx, target); !st)
-            return base::failure(st.error);
+        const base::Result<QByteArray> delivered =
+            deliver(copy.value, target, job.timeoutMs, progress);
+        if (!delivered)
+            return base::failure(delivered.error);
         return QList<storage::IssuedFile>();
     }
 
@@ -277,9 +247,7 @@ base::Result<QList<storage::IssuedFile>> produceCertificate(CertificateRequest r
     job.issueDate = plan.issueDate;
     job.evaluation = results::evaluate(
         job.calibration, request.recorded,
-        results::StandardData::fromCollectors(job.records.collectors, job.calibration.layout,
-                                              job.records.collectorExtras,
-                                              job.records.equipmentExtra),
+        standardDataOf(job.records, job.calibration.layout),
         request.settings, progress.cancel);
     if (progress.cancelled())
         return base::failure(QStringLiteral("已取消"));
@@ -288,6 +256,10 @@ base::Result<QList<storage::IssuedFile>> produceCertificate(CertificateRequest r
         return base::failure(QStringLiteral("不能出具证书：\n") + refused.join(QLatin1Char('\n')));
     if (progress.stage)
         progress.stage(QStringLiteral("正在生成证书…"));
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/orven-export-XXXXXX"));
+    if (!dir.isValid())
+        return base::failure(QStringLiteral("不能建立临时目录：%1").arg(dir.errorString()));
+    const QString docx = dir.filePath(QStringLiteral("certificate.docx"));
     if (const base::Status st = writeZip(docx, standardCertificatePackage(job)); !st)
         return base::failure(st.error);
     const base::Result<QByteArray> wordBytes = readAll(docx);
@@ -295,22 +267,11 @@ base::Result<QList<storage::IssuedFile>> produceCertificate(CertificateRequest r
         return base::failure(wordBytes.error);
     QList<storage::IssuedFile> files{
         storage::IssuedFile{QStringLiteral("docx"), wordBytes.value, sha256(wordBytes.value)}};
-    if (word) {
-        if (const base::Status st = replaceFile(docx, target); !st)
-            return base::failure(st.error);
-        return files;
-    }
-    if (progress.cancelled())
-        return base::failure(QStringLiteral("已取消"));
-    const base::Result<QByteArray> pdf = toPdf(docx, job.timeoutMs, progress);
+    const base::Result<QByteArray> pdf = deliver(wordBytes.value, target, job.timeoutMs, progress);
     if (!pdf)
         return base::failure(pdf.error);
-    const QString pdfPath = docx + QStringLiteral(".pdf");
-    if (const base::Status st = writeAll(pdfPath, pdf.value); !st)
-        return base::failure(st.error);
-    if (const base::Status st = replaceFile(pdfPath, target); !st)
-        return base::failure(st.error);
-    files << storage::IssuedFile{QStringLiteral("pdf"), pdf.value, sha256(pdf.value)};
+    if (!pdf.value.isEmpty())
+        files << storage::IssuedFile{QStringLiteral("pdf"), pdf.value, sha256(pdf.value)};
     return files;
 }
 

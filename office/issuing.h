@@ -48,8 +48,6 @@ QString secondCollectorMissing(const results::ChannelLayout &layout, const QStri
 QString certificateContent(const CertificateRequest &request);
 // The signers an issued certificate names.
 Signers signersOf(const storage::Certificate &certificate);
-// The calibration's certificate in force (number empty when none).
-base::Result<storage::Certificate> certificateInForce(const QString &dtbegin);
 
 base::Result<CertificatePlan> planCertificate(const CertificateRequest &request,
                                               const QDateTime &now);

@@ -273,13 +273,11 @@ base::Status writeRawWorkbook(const RawWorkbookJob &job, const Progress &progres
             worksheet_write_string(ls, 0, lxw_col_t(i), utf8(heads[i]).constData(), bold);
         worksheet_set_column(ls, 1, 3, 12, nullptr);
         worksheet_set_column(ls, 5, 5, 30, nullptr);
+        const QMap<QString, QString> locationOf =
+            results::locationsByName(c.layout.names, job.locationsA, job.locationsB);
         lxw_row_t at = 1;
         for (const storage::Location &l : layout.locations) {
-            QStringList channels;
-            for (int j = 0; j < c.layout.names.size(); ++j)
-                if ((c.layout.collectors.value(j, 1) == 2 ? job.locationsB : job.locationsA)
-                        .value(c.layout.numbers.value(j)) == l.name)
-                    channels << c.layout.names[j];
+            const QStringList channels = locationOf.keys(l.name);
             worksheet_write_string(ls, at, 0, utf8(l.name).constData(), nullptr);
             worksheet_write_number(ls, at, 1, l.x, nullptr);
             worksheet_write_number(ls, at, 2, l.y, nullptr);

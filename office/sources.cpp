@@ -18,6 +18,13 @@ QString adoptedRecordsText(const ExportRecords &records)
         .arg(records.adoptedBy, records.adoptedAt);
 }
 
+results::StandardData standardDataOf(const ExportRecords &records,
+                                     const results::ChannelLayout &layout)
+{
+    return results::StandardData::fromCollectors(records.collectors, layout,
+                                                 records.collectorExtras, records.equipmentExtra);
+}
+
 base::Result<ExportRecords> readExportRecords(storage::SampleReader &reader,
                                               const storage::RunHeader &header)
 {

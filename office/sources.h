@@ -5,6 +5,7 @@
 
 #include "base/result.h"
 #include "office/documents.h"
+#include "results/evaluation.h"
 
 namespace storage {
 class SampleReader;
@@ -35,6 +36,11 @@ QString adoptedRecordsText(const ExportRecords &records);
 
 // What an export's success message adds for records that are today's.
 QString todaysRecordsNote();
+
+// What the run's standards bring to the budgets (each collector's record
+// with its stability, the equipment's set-value resolution).
+results::StandardData standardDataOf(const ExportRecords &records,
+                                     const results::ChannelLayout &layout);
 
 // The records of the calibration `header` from the open `reader`.
 base::Result<ExportRecords> readExportRecords(storage::SampleReader &reader,

@@ -294,16 +294,8 @@ const QSize kLayoutPixels(1200, 900);
 // The location of each channel of the run: "A" for "1-101".
 QMap<QString, QString> channelLocations(const StandardCertificateJob &job)
 {
-    QMap<QString, QString> out;
-    const results::ChannelLayout &l = job.calibration.layout;
-    for (int j = 0; j < l.names.size(); ++j) {
-        const QString where = (l.collectors.value(j, 1) == 2 ? job.records.locationsB
-                                                             : job.records.locationsA)
-                                  .value(l.numbers.value(j));
-        if (!where.isEmpty())
-            out.insert(l.names[j], where);
-    }
-    return out;
+    return results::locationsByName(job.calibration.layout.names, job.records.locationsA,
+                                    job.records.locationsB);
 }
 
 // "（位置 O）" after the centre channel, when it has a location.
@@ -328,10 +320,7 @@ QString layoutText(const StandardCertificateJob &job, const results::ChamberLayo
     const QMap<QString, QString> at = channelLocations(job);
     QStringList parts;
     for (const storage::Location &l : layout.locations) {
-        QStringList channels;
-        for (auto it = at.constBegin(); it != at.constEnd(); ++it)
-            if (it.value() == l.name)
-                channels << it.key();
+        const QStringList channels = at.keys(l.name);
         parts << QStringLiteral("%1：%2").arg(l.name, channels.isEmpty()
                                                        ? QStringLiteral("—")
                                                        : channels.join(QStringLiteral("、")));

@@ -194,21 +194,16 @@ ChamberPicture chamberPicture(const Calibration &c, const ChamberLayout &layout,
             }
     }
     QVector<ChannelMean> means;
-    QMap<QString, QString> locationOf;
-    for (int j = 0; j < C; ++j) {
-        const QString name = channels.names.value(j);
-        means << ChannelMean{name, channels.kinds.value(j), n[j] ? sum[j] / n[j] : NAN};
-        const QString where = (channels.collectors.value(j, 1) == 2 ? locationsB : locationsA)
-                                  .value(channels.numbers.value(j));
-        if (!where.isEmpty())
-            locationOf.insert(name, where);
-    }
+    for (int j = 0; j < C; ++j)
+        means << ChannelMean{channels.names.value(j), channels.kinds.value(j),
+                             n[j] ? sum[j] / n[j] : NAN};
     bool okSet = false;
     const double set = (kind == Kind::Temperature ? setPointT(c.header, point)
                                                   : setPointH(c.header, point))
                            .trimmed()
                            .toDouble(&okSet);
-    return chamberPicture(layout, locationOf, means, kind, okSet ? set : NAN);
+    return chamberPicture(layout, locationsByName(channels.names, locationsA, locationsB), means,
+                          kind, okSet ? set : NAN);
 }
 
 } // namespace results

@@ -15,6 +15,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <functional>
 
 namespace storage {
 
@@ -449,16 +450,27 @@ Result<Collector> collectorRecord(const QString &serial)
 }
 
 namespace {
-Result<QJsonObject> extraOf(const QString &table, const QString &key, const QString &value)
+
+// What is kept beside a record's row (JSON), read as `Extra`.
+template <typename Extra>
+Result<Extra> readExtra(const QString &table, const QString &key, const QString &value)
 {
     const Result<QString> json =
         selectValue(QStringLiteral("select data from %1 where %2=?").arg(table, key), {value});
     if (!json)
         return base::failure(json.error);
-    return QJsonDocument::fromJson(json.value.toUtf8()).object();
+    return Extra::fromJson(QJsonDocument::fromJson(json.value.toUtf8()).object());
 }
-} // namespace
 
+Status saveExtra(const QString &table, const QString &key, const QString &value,
+                 const QJsonObject &data)
+{
+    return upsert(table, {key, QStringLiteral("data")}, 1,
+                  {value, QString::fromUtf8(QJsonDocument(data).toJson(QJsonDocument::Compact))});
+}
+
+// Runs `write` (a record's row: the rows it wrote) and, when it wrote any,
+// `extra` (what is kept beside that row), in one transaction.
 Result<int> withExtra(const std::function<Result<int>()> &write,
                       const std::function<Status()> &extra)
 {
@@ -475,38 +487,69 @@ Result<int> withExtra(const std::function<Result<int>()> &write,
     return written;
 }
 
+Result<int> oneRow(const Status &st)
+{
+    return st ? Result<int>(1) : Result<int>::failure(st.error);
+}
+
+} // namespace
+
 Result<CollectorExtra> collectorExtra(const QString &serial)
 {
-    const Result<QJsonObject> o =
-        extraOf(QStringLiteral("collector_extra"), QStringLiteral("serialnum"), serial);
-    if (!o)
-        return base::failure(o.error);
-    return CollectorExtra::fromJson(o.value);
+    return readExtra<CollectorExtra>(QStringLiteral("collector_extra"),
+                                     QStringLiteral("serialnum"), serial);
 }
 
 Status saveCollectorExtra(const QString &serial, const CollectorExtra &extra)
 {
-    return upsert(QStringLiteral("collector_extra"),
-                  {QStringLiteral("serialnum"), QStringLiteral("data")}, 1,
-                  {serial, QString::fromUtf8(QJsonDocument(extra.toJson())
-                                                 .toJson(QJsonDocument::Compact))});
+    return saveExtra(QStringLiteral("collector_extra"), QStringLiteral("serialnum"), serial,
+                     extra.toJson());
 }
 
 Result<EquipmentExtra> equipmentExtra(const QString &name)
 {
-    const Result<QJsonObject> o =
-        extraOf(QStringLiteral("equipment_extra"), QStringLiteral("name"), name);
-    if (!o)
-        return base::failure(o.error);
-    return EquipmentExtra::fromJson(o.value);
+    return readExtra<EquipmentExtra>(QStringLiteral("equipment_extra"), QStringLiteral("name"),
+                                     name);
 }
 
 Status saveEquipmentExtra(const QString &name, const EquipmentExtra &extra)
 {
-    return upsert(QStringLiteral("equipment_extra"),
-                  {QStringLiteral("name"), QStringLiteral("data")}, 1,
-                  {name, QString::fromUtf8(QJsonDocument(extra.toJson())
-                                               .toJson(QJsonDocument::Compact))});
+    return saveExtra(QStringLiteral("equipment_extra"), QStringLiteral("name"), name,
+                     extra.toJson());
+}
+
+Status saveCollector(const Collector &collector, const CollectorExtra &extra, bool replace)
+{
+    return withExtra(
+               [&] {
+                   return oneRow(replace ? replaceCollector(collector)
+                                         : insertCollector(collector));
+               },
+               [&] { return saveCollectorExtra(collector.serialnum.trimmed(), extra); })
+        .status();
+}
+
+Result<int> modifyCollector(const Collector &collector, const CollectorExtra &extra)
+{
+    return withExtra([&] { return updateCollector(collector); },
+                     [&] { return saveCollectorExtra(collector.serialnum.trimmed(), extra); });
+}
+
+Status saveEquipment(const Equipment &equipment, const EquipmentExtra &extra, bool replace)
+{
+    return withExtra(
+               [&] {
+                   return oneRow(replace ? replaceEquipment(equipment)
+                                         : insertEquipment(equipment));
+               },
+               [&] { return saveEquipmentExtra(equipment.name.trimmed(), extra); })
+        .status();
+}
+
+Result<int> modifyEquipment(const Equipment &equipment, const EquipmentExtra &extra)
+{
+    return withExtra([&] { return updateEquipment(equipment); },
+                     [&] { return saveEquipmentExtra(equipment.name.trimmed(), extra); });
 }
 
 // ---- channel layouts ----
@@ -926,6 +969,18 @@ static const char kCertificateColumns[] =
     "coalesce(replaces,''), coalesce(replacedby,''), coalesce(fingerprint,''), "
     "coalesce(content,'')";
 
+Result<Certificate> certificateInForce(const QString &dtbegin)
+{
+    const Result<Rows> found = selectRows(
+        QStringLiteral("select %1 from certificate where dtbegin=? and "
+                       "coalesce(replacedby,'')='' order by year desc, seq desc")
+            .arg(QLatin1String(kCertificateColumns)),
+        {dtbegin});
+    if (!found)
+        return base::failure(found.error);
+    return found.value.isEmpty() ? Certificate() : certificateFrom(found.value.first());
+}
+
 namespace {
 
 // What issuing would give now: a copy of the certificate in force when it
@@ -936,15 +991,10 @@ Status planCertificate(const QString &dtbegin, const QString &method, const QStr
                        Certificate *out)
 {
     const QString now = when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    const Result<Rows> found = selectRows(
-        QStringLiteral("select %1 from certificate where dtbegin=? and "
-                       "coalesce(replacedby,'')='' order by year desc, seq desc")
-            .arg(QLatin1String(kCertificateColumns)),
-        {dtbegin});
+    const Result<Certificate> found = certificateInForce(dtbegin);
     if (!found)
         return found.status();
-    const Certificate inForce =
-        found.value.isEmpty() ? Certificate() : certificateFrom(found.value.first());
+    const Certificate &inForce = found.value;
     // A certificate kept without its fingerprint (issued before documents
     // were kept) cannot be reproduced: it is replaced, never reprinted.
     if (!inForce.number.isEmpty() && !fingerprint.isEmpty() &&

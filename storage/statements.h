@@ -14,7 +14,6 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <functional>
 
 namespace storage {
 
@@ -83,10 +82,13 @@ Result<QString> equipmentType(const QString &name);
 // The whole record, an empty one when there is none.
 Result<Equipment> equipmentRecord(const QString &name);
 Result<Collector> collectorRecord(const QString &serial);
-// Runs `write` (a record's row: the rows it wrote) and, when it wrote any,
-// `extra` (what is kept beside that row), in one transaction.
-Result<int> withExtra(const std::function<Result<int>()> &write,
-                      const std::function<Status()> &extra);
+// A record's row with what is kept beside it, in one transaction: saved
+// (inserted, or replacing the rows of its key), or modified (the rows
+// changed; nothing is kept beside when none was).
+Status saveCollector(const Collector &collector, const CollectorExtra &extra, bool replace);
+Result<int> modifyCollector(const Collector &collector, const CollectorExtra &extra);
+Status saveEquipment(const Equipment &equipment, const EquipmentExtra &extra, bool replace);
+Result<int> modifyEquipment(const Equipment &equipment, const EquipmentExtra &extra);
 // What is kept beside a collector's row; empty fields when nothing is.
 Result<CollectorExtra> collectorExtra(const QString &serial);
 Status saveCollectorExtra(const QString &serial, const CollectorExtra &extra);
@@ -195,6 +197,8 @@ Result<Certificate> nextCertificate(const QString &dtbegin, const QString &metho
 // took that number, or amended the certificate).
 Result<Certificate> issueCertificate(const Certificate &planned,
                                      const QList<IssuedFile> &files = {});
+// The calibration's certificate in force (number empty when none).
+Result<Certificate> certificateInForce(const QString &dtbegin);
 // The documents kept for a certificate, as issued.
 Result<QList<IssuedFile>> issuedFiles(const QString &number);
 Result<QList<Certificate>> listCertificates(); // by number

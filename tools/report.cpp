@@ -236,7 +236,7 @@ int standardCertificate(const QString &db, QStringList args, office::Signers sig
     err.flush();
     if (!signersGiven) {
         const base::Result<storage::Certificate> inForce =
-            office::certificateInForce(header.dtbegin);
+            storage::certificateInForce(header.dtbegin);
         if (!inForce)
             return fail(inForce.error);
         if (!inForce.value.content.isEmpty())
@@ -482,9 +482,7 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             return fail(records.error);
         const results::Evaluation e = results::evaluate(
             calibration, results::computeResults(calibration),
-            results::StandardData::fromCollectors(records.value.collectors, calibration.layout,
-                                                  records.value.collectorExtras,
-                                                  records.value.equipmentExtra),
+            office::standardDataOf(records.value, calibration.layout),
             settings);
         out << evaluationJson(calibration.header, e) << "\n";
         out.flush();

@@ -121,11 +121,7 @@ QString Form3::locationText(const QString &name) const
 
 QString Form3::locationOf(int row) const
 {
-    QString text = pagekit::itemText(ui->twShow, row, ColumnCount);
-    if (text == QLatin1String("AAA"))
-        if (auto *box = qobject_cast<QComboBox *>(ui->twShow->cellWidget(row, ColumnCount)))
-            text = box->currentText();
-    return text.remove(QStringLiteral("（中心）"));
+    return cellText(row, ColumnCount).remove(QStringLiteral("（中心）"));
 }
 
 void Form3::showLocations()

@@ -201,19 +201,7 @@ void Form1::on_pushButton_3_clicked()
                            QStringLiteral("该序列号已存在，是否覆盖？\n序列号 %1").arg(serial),
                            true))
         return;
-    const storage::CollectorExtra extra = fieldsExtra();
-    const base::Status st =
-        storage::withExtra(
-            [&]() -> base::Result<int> {
-                const base::Status written = existing.value > 0
-                                                 ? storage::replaceCollector(record)
-                                                 : storage::insertCollector(record);
-                if (!written)
-                    return base::failure(written.error);
-                return 1;
-            },
-            [&] { return storage::saveCollectorExtra(serial, extra); })
-            .status();
+    const base::Status st = storage::saveCollector(record, fieldsExtra(), existing.value > 0);
     loadList();
     pagekit::reportOutcome(
         this, st, QStringLiteral("保存失败"),
@@ -225,10 +213,7 @@ void Form1::on_pushButton_4_clicked()
     // The number is both the new value and the key, so it cannot be changed
     // here; a number that matches no row changes nothing.
     const storage::Collector record = fieldsRecord();
-    const storage::CollectorExtra extra = fieldsExtra();
-    const base::Result<int> r = storage::withExtra(
-        [&] { return storage::updateCollector(record); },
-        [&] { return storage::saveCollectorExtra(record.serialnum.trimmed(), extra); });
+    const base::Result<int> r = storage::modifyCollector(record, fieldsExtra());
     loadList();
     if (r && r.value == 0) {
         prompts::about(this, QStringLiteral("提示"),

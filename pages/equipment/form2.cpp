@@ -296,19 +296,7 @@ void Form2::on_pushButton_clicked()
         !prompts::question(this, QStringLiteral("提示"),
                            QStringLiteral("该设备名称已存在，是否覆盖？\n%1").arg(name), true))
         return;
-    const storage::EquipmentExtra extra = fieldsExtra();
-    const base::Status st =
-        storage::withExtra(
-            [&]() -> base::Result<int> {
-                const base::Status written = existing.value > 0
-                                                 ? storage::replaceEquipment(record)
-                                                 : storage::insertEquipment(record);
-                if (!written)
-                    return base::failure(written.error);
-                return 1;
-            },
-            [&] { return storage::saveEquipmentExtra(name, extra); })
-            .status();
+    const base::Status st = storage::saveEquipment(record, fieldsExtra(), existing.value > 0);
     refreshList();
     pagekit::reportOutcome(this, st, QStringLiteral("保存失败"),
                            QStringLiteral("保存成功！\n试验设备 %1").arg(name));
@@ -319,10 +307,7 @@ void Form2::on_pushButton_2_clicked()
     if (!countIsStorable())
         return;
     const storage::Equipment record = fieldsRecord();
-    const storage::EquipmentExtra extra = fieldsExtra();
-    const base::Result<int> r = storage::withExtra(
-        [&] { return storage::updateEquipment(record); },
-        [&] { return storage::saveEquipmentExtra(record.name.trimmed(), extra); });
+    const base::Result<int> r = storage::modifyEquipment(record, fieldsExtra());
     refreshList();
     if (r && r.value == 0) {
         prompts::about(this, QStringLiteral("提示"),

@@ -1,6 +1,12 @@
 #include "pages/reports/chamberview.h"
 
+#include "office/chamberdrawing.h"
+
+#include <QBoxLayout>
+#include <QComboBox>
+#include <QLabel>
 #include <QMouseEvent>
+#include <QSignalBlocker>
 #include <QPainter>
 #include <QPainterPath>
 #include <QtMath>
@@ -77,25 +83,9 @@ void ChamberView::paintEvent(QPaintEvent *)
                    QStringLiteral("这次校准没有记录布点（在“试验设备”页面选择布点，在通道页面给每个通道选位置）"));
         return;
     }
-    // The box, back edges first.
-    p.setPen(QPen(QColor(150, 150, 150), 1));
-    const int edges[][6] = {{0, 0, 0, 1, 0, 0}, {0, 0, 0, 0, 1, 0}, {0, 0, 0, 0, 0, 1},
-                            {1, 0, 0, 1, 1, 0}, {1, 0, 0, 1, 0, 1}, {0, 1, 0, 1, 1, 0},
-                            {0, 1, 0, 0, 1, 1}, {0, 0, 1, 1, 0, 1}, {0, 0, 1, 0, 1, 1},
-                            {1, 1, 0, 1, 1, 1}, {1, 0, 1, 1, 1, 1}, {0, 1, 1, 1, 1, 1}};
-    for (const auto &e : edges)
-        p.drawLine(project(e[0], e[1], e[2]), project(e[3], e[4], e[5]));
-    // The planes the locations lie on.
-    QList<double> planes;
-    for (const storage::Location &l : m_layout.locations)
-        if (!planes.contains(l.z))
-            planes << l.z;
-    p.setPen(QPen(QColor(190, 190, 190), 1, Qt::DashLine));
-    for (double z : planes) {
-        QPolygonF plane;
-        plane << project(0, 0, z) << project(1, 0, z) << project(1, 1, z) << project(0, 1, z);
-        p.drawPolygon(plane);
-    }
+    const results::ChamberProjection at(m_layout, boxArea().adjusted(30, 20, -30, -20));
+    office::drawWorkingSpace(p, at, m_layout, QPen(QColor(150, 150, 150), 1),
+                             QPen(QColor(190, 190, 190), 1));
     // Locations without a channel, faint.
     p.setPen(QPen(QColor(190, 190, 190), 1));
     for (const storage::Location &l : m_layout.locations)
@@ -150,3 +140,68 @@ void ChamberView::paintEvent(QPaintEvent *)
     p.drawText(QPointF(bar.right() + 4, bar.bottom()), bottom);
     p.drawText(QPointF(bar.left(), bar.top() - 14), QStringLiteral("偏差(%1)").arg(m_unit));
 }
+
+ChamberWindow::ChamberWindow(const QString &title, bool points, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+{
+    setWindowTitle(title);
+    auto *layout = new QVBoxLayout(this);
+    auto *row = new QHBoxLayout;
+    if (points) {
+        m_point = new QComboBox(this);
+        row->addWidget(new QLabel(QStringLiteral("校准点"), this));
+        row->addWidget(m_point);
+        connect(m_point, qOverload<int>(&QComboBox::currentIndexChanged), this,
+                &ChamberWindow::choiceChanged);
+    }
+    m_kind = new QComboBox(this);
+    m_kind->addItems({QStringLiteral("温度"), QStringLiteral("湿度")});
+    connect(m_kind, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &ChamberWindow::choiceChanged);
+    row->addWidget(m_kind);
+    row->addStretch();
+    layout->addLayout(row);
+    m_view = new ChamberView(this);
+    layout->addWidget(m_view, 1);
+    resize(760, 520);
+}
+
+void ChamberWindow::setPoints(int count)
+{
+    if (!m_point)
+        return;
+    const QSignalBlocker block(m_point);
+    m_point->clear();
+    for (int p = 1; p <= count; ++p)
+        m_point->addItem(QStringLiteral("检点%1").arg(p));
+}
+
+int ChamberWindow::point() const
+{
+    return m_point ? m_point->currentIndex() + 1 : 0;
+}
+
+bool ChamberWindow::humidity() const
+{
+    return m_kind->currentIndex() == 1;
+}
+
+results::Kind ChamberWindow::kind() const
+{
+    return humidity() ? results::Kind::Humidity : results::Kind::Temperature;
+}
+
+void ChamberWindow::setLayout(const results::ChamberLayout &layout,
+                              const QMap<QString, QString> &locationsA,
+                              const QMap<QString, QString> &locationsB)
+{
+    m_layout = layout;
+    m_locationsA = locationsA;
+    m_locationsB = locationsB;
+}
+
+void ChamberWindow::showPicture(const results::ChamberPicture &picture)
+{
+    m_view->setPicture(m_layout, picture, humidity() ? QStringLiteral("%RH") : QStringLiteral("℃"));
+}
+

@@ -41,3 +41,41 @@ private:
     results::ChamberPicture m_picture;
     QString m_unit;
 };
+
+class QComboBox;
+
+// The picture in a window of its own, with the kind (and, for a processed
+// calibration, the point) chosen above it, and what it is drawn against:
+// the layout and each collector's channel locations.
+class ChamberWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // `points`: a choice of point is offered (setPoints fills it).
+    ChamberWindow(const QString &title, bool points, QWidget *parent = nullptr);
+
+    ChamberView *view() const { return m_view; }
+    void setPoints(int count);
+    int point() const; // 1-based; 0 without a choice of point
+    bool humidity() const;
+    results::Kind kind() const;
+
+    void setLayout(const results::ChamberLayout &layout, const QMap<QString, QString> &locationsA,
+                   const QMap<QString, QString> &locationsB);
+    const results::ChamberLayout &chamberLayout() const { return m_layout; }
+    const QMap<QString, QString> &locationsA() const { return m_locationsA; }
+    const QMap<QString, QString> &locationsB() const { return m_locationsB; }
+    // Draws `picture` against the layout, in the kind's unit.
+    void showPicture(const results::ChamberPicture &picture);
+
+signals:
+    void choiceChanged();
+
+private:
+    ChamberView *m_view;
+    QComboBox *m_point = nullptr, *m_kind;
+    results::ChamberLayout m_layout;
+    QMap<QString, QString> m_locationsA, m_locationsB;
+};
+

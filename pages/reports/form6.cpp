@@ -19,10 +19,6 @@
 #include "office/rawworkbook.h"
 #include "office/templates.h"
 
-#include <QBoxLayout>
-#include <QComboBox>
-#include <QLabel>
-#include <QSignalBlocker>
 #include <QDir>
 #include <QFileInfo>
 #include <QCoreApplication>
@@ -585,35 +581,14 @@ void Form6::on_pushButton_chamber_clicked()
         return;
     }
     if (!m_chamber) {
-        m_chamber = new QWidget(this, Qt::Window);
-        m_chamber->setWindowTitle(QStringLiteral("布点图"));
-        auto *layout = new QVBoxLayout(m_chamber);
-        auto *row = new QHBoxLayout;
-        m_chamberPoint = new QComboBox(m_chamber);
-        m_chamberKind = new QComboBox(m_chamber);
-        m_chamberKind->addItems({QStringLiteral("温度"), QStringLiteral("湿度")});
-        row->addWidget(new QLabel(QStringLiteral("校准点"), m_chamber));
-        row->addWidget(m_chamberPoint);
-        row->addWidget(m_chamberKind);
-        row->addStretch();
-        layout->addLayout(row);
-        m_chamberView = new ChamberView(m_chamber);
-        layout->addWidget(m_chamberView, 1);
-        auto refresh = [this] { showChamber(); };
-        connect(m_chamberPoint, qOverload<int>(&QComboBox::currentIndexChanged), this, refresh);
-        connect(m_chamberKind, qOverload<int>(&QComboBox::currentIndexChanged), this, refresh);
-        connect(m_chamberView, &ChamberView::channelClicked, this, &Form6::selectChannel);
-        m_chamber->resize(760, 520);
+        m_chamber = new ChamberWindow(QStringLiteral("布点图"), true, this);
+        connect(m_chamber, &ChamberWindow::choiceChanged, this, &Form6::showChamber);
+        connect(m_chamber->view(), &ChamberView::channelClicked, this, &Form6::selectChannel);
     }
-    m_chamberLayout = results::chamberLayout(kept.value.snapshot.equipmentExtra);
-    m_chamberLocationsA = kept.value.snapshot.locationsA;
-    m_chamberLocationsB = kept.value.snapshot.locationsB;
-    {
-        const QSignalBlocker block(m_chamberPoint);
-        m_chamberPoint->clear();
-        for (int p = 1; p <= c->header.pointnum.toInt(); ++p)
-            m_chamberPoint->addItem(QStringLiteral("检点%1").arg(p));
-    }
+    const storage::Snapshot &records = kept.value.snapshot;
+    m_chamber->setLayout(results::chamberLayout(records.equipmentExtra), records.locationsA,
+                         records.locationsB);
+    m_chamber->setPoints(c->header.pointnum.toInt());
     showChamber();
     m_chamber->show();
     m_chamber->raise();
@@ -622,15 +597,12 @@ void Form6::on_pushButton_chamber_clicked()
 void Form6::showChamber()
 {
     const results::Calibration *c = loadedCalibration();
-    if (!c || !m_chamberView)
+    if (!c || !m_chamber)
         return;
-    const bool humidity = m_chamberKind->currentIndex() == 1;
-    const results::ChamberPicture picture = results::chamberPicture(
-        *c, m_chamberLayout, m_chamberLocationsA, m_chamberLocationsB,
-        m_chamberPoint->currentIndex() + 1,
-        humidity ? results::Kind::Humidity : results::Kind::Temperature);
-    m_chamberView->setPicture(m_chamberLayout, picture,
-                              humidity ? QStringLiteral("%RH") : QStringLiteral("℃"));
+    m_chamber->showPicture(results::chamberPicture(*c, m_chamber->chamberLayout(),
+                                                   m_chamber->locationsA(),
+                                                   m_chamber->locationsB(), m_chamber->point(),
+                                                   m_chamber->kind()));
 }
 
 void Form6::selectChannel(const QString &channel)

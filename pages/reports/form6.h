@@ -1,8 +1,6 @@
 #pragma once
 
-#include "results/chamber.h"
-
-class ChamberView;
+#include "pages/reports/chamberview.h"
 
 #include "base/task.h"
 #include "office/documents.h"
@@ -59,16 +57,12 @@ private slots:
     void on_pushButton_chamber_clicked();  // the chamber as a picture
 
 public:
-    ChamberView *chamberView() const { return m_chamberView; }
+    ChamberView *chamberView() const { return m_chamber ? m_chamber->view() : nullptr; }
     void selectChannel(const QString &channel);
 
 private:
     void showChamber();
-    QWidget *m_chamber = nullptr;
-    class QComboBox *m_chamberPoint = nullptr, *m_chamberKind = nullptr;
-    ChamberView *m_chamberView = nullptr;
-    results::ChamberLayout m_chamberLayout;
-    QMap<QString, QString> m_chamberLocationsA, m_chamberLocationsB;
+    ChamberWindow *m_chamber = nullptr;
     void fillList();
     void resetTables();
     void stopLoading();

@@ -86,7 +86,7 @@ void Form6::on_pushButton_standard_clicked()
                            QStringLiteral("仍要出具证书吗？证书中将注明这一情况。"), &problems))
         return;
     // Signed as the certificate in force was, unless changed here.
-    const base::Result<storage::Certificate> inForce = office::certificateInForce(header.dtbegin);
+    const base::Result<storage::Certificate> inForce = storage::certificateInForce(header.dtbegin);
     if (!inForce) {
         prompts::about(this, QStringLiteral("失败"), inForce.error);
         return;

@@ -14,7 +14,6 @@
 #include "storage/statements.h"
 #include "ui_shoudata.h"
 
-#include <QBoxLayout>
 #include <QComboBox>
 #include <QDateTime>
 #include <QHeaderView>
@@ -507,20 +506,11 @@ void shoudata::on_pushButton_curves_clicked()
 void shoudata::on_pushButton_chamber_clicked()
 {
     if (!m_chamber) {
-        m_chamber = new QWidget(nullptr, Qt::Window);
+        m_chamber = new ChamberWindow(QStringLiteral("布点图（实时）"), false);
         m_chamber->setAttribute(Qt::WA_DeleteOnClose);
-        m_chamber->setWindowTitle(QStringLiteral("布点图（实时）"));
-        auto *layout = new QVBoxLayout(m_chamber);
-        m_chamberKind = new QComboBox(m_chamber);
-        m_chamberKind->addItems({QStringLiteral("温度"), QStringLiteral("湿度")});
-        layout->addWidget(m_chamberKind, 0, Qt::AlignLeft);
-        m_chamberView = new ChamberView(m_chamber);
-        layout->addWidget(m_chamberView, 1);
-        connect(m_chamberKind, qOverload<int>(&QComboBox::currentIndexChanged), this,
-                &shoudata::refreshChamber);
+        connect(m_chamber, &ChamberWindow::choiceChanged, this, &shoudata::refreshChamber);
         connect(m_monitor, &acquisition::RunMonitor::changed, m_chamber,
                 [this] { refreshChamber(); });
-        m_chamber->resize(720, 500);
     }
     // The selected equipment's layout and this station's channel locations.
     const base::Result<storage::Selection> sel = storage::readSelection();
@@ -531,9 +521,7 @@ void shoudata::on_pushButton_chamber_clicked()
     for (const base::Status &st : {sel.status(), extra.status(), a.status(), b.status()})
         if (!st)
             pagekit::reportFailure(this, QStringLiteral("读取布点失败"), st.error);
-    m_chamberLayout = results::chamberLayout(extra.value);
-    m_chamberLocationsA = a.value;
-    m_chamberLocationsB = b.value;
+    m_chamber->setLayout(results::chamberLayout(extra.value), a.value, b.value);
     m_chamber->show();
     m_chamber->raise();
     refreshChamber();
@@ -545,7 +533,6 @@ void shoudata::refreshChamber()
         return;
     const acquisition::CurveStore &store = m_monitor->curves();
     const int point = m_monitor->state().point;
-    const bool humidity = m_chamberKind->currentIndex() == 1;
     QVector<double> sum(store.channels(), 0);
     QVector<int> n(store.channels(), 0);
     for (int i = 0; i < store.samples(); ++i) {
@@ -561,14 +548,11 @@ void shoudata::refreshChamber()
     for (int c = 0; c < store.channels(); ++c)
         means << results::ChannelMean{store.names().value(c), store.kind(c),
                                       n[c] ? sum[c] / n[c] : NAN};
-    const results::Kind kind = humidity ? results::Kind::Humidity : results::Kind::Temperature;
-    m_chamberView->setPicture(
-        m_chamberLayout,
-        results::chamberPicture(
-            m_chamberLayout,
-            results::locationsByName(store.names(), m_chamberLocationsA, m_chamberLocationsB),
-            means, kind, point > 0 ? m_monitor->setValue(humidity, point) : NAN),
-        humidity ? QStringLiteral("%RH") : QStringLiteral("℃"));
+    m_chamber->showPicture(results::chamberPicture(
+        m_chamber->chamberLayout(),
+        results::locationsByName(store.names(), m_chamber->locationsA(), m_chamber->locationsB()),
+        means, m_chamber->kind(),
+        point > 0 ? m_monitor->setValue(m_chamber->humidity(), point) : NAN));
 }
 
 void shoudata::on_pushButton_settings_clicked()

@@ -1,8 +1,6 @@
 #pragma once
 
-#include "results/chamber.h"
-
-class ChamberView;
+#include "pages/reports/chamberview.h"
 
 #include "acquisition/runmonitor.h"
 #include "acquisition/runsession.h"
@@ -36,7 +34,7 @@ public:
     acquisition::RunSession *session() const { return m_session; }
     acquisition::RunMonitor *monitor() const { return m_monitor; }
     CurveWindow *curveWindow() const;
-    ChamberView *chamberView() const { return m_chamber ? m_chamberView : nullptr; }
+    ChamberView *chamberView() const { return m_chamber ? m_chamber->view() : nullptr; }
     // Starting, running or stopping.
     bool isRunning() const { return m_session->isActive(); }
     // Rows in the live table that no header covers yet.
@@ -99,11 +97,7 @@ private:
     acquisition::RunMonitor *m_monitor;
     QPointer<CurveWindow> m_curves;
     // The chamber with the point's running means.
-    QPointer<QWidget> m_chamber;
-    class QComboBox *m_chamberKind = nullptr;
-    ChamberView *m_chamberView = nullptr;
-    results::ChamberLayout m_chamberLayout;
-    QMap<QString, QString> m_chamberLocationsA, m_chamberLocationsB;
+    QPointer<ChamberWindow> m_chamber;
     void refreshChamber();
     base::Timer *m_countdown;
     std::unique_ptr<BusyGuard> m_busy; // during a start or a stop
