@@ -127,6 +127,11 @@ void RunSession::onStarted()
     m_lineFaultCollector = 0;
     m_point = m_request.point;
     m_pointStarted = m_clock->now();
+    m_settleUntil = m_request.settleSeconds > 0
+                        ? m_pointStarted + qint64(m_request.settleSeconds) * 1000
+                        : 0;
+    m_settlingReadings = 0;
+    m_lastSettling.clear();
     m_interval = qMax(1, m_request.intervalSeconds);
     setState(RunState::Running);
     emit started();
@@ -152,6 +157,12 @@ void RunSession::onReading(const QVector<float> &values, qint64 at)
 {
     if (m_state != RunState::Running)
         return;
+    if (at < m_settleUntil) {
+        ++m_settlingReadings;
+        m_lastSettling = values;
+        emit settlingReading();
+        return;
+    }
     RunSample s;
     s.msecs = at;
     s.point = m_point;
@@ -163,6 +174,14 @@ void RunSession::onReading(const QVector<float> &values, qint64 at)
     m_store.add(m_samples, index);
     emit storeChanged();
     emit sampleAdded(index);
+}
+
+void RunSession::endSettling()
+{
+    if (!isSettling())
+        return;
+    m_settleUntil = m_clock->now();
+    emit stateChanged();
 }
 
 void RunSession::retryStore()

@@ -91,6 +91,17 @@ public:
     int currentPoint() const { return m_point; }
     qint64 pointStarted() const { return m_pointStarted; } // ms since the epoch
     qint64 nextTick() const { return m_poller->nextTick(); } // 0: none due
+    // Settling: the point runs, its readings are shown but none is stored
+    // until `settledAt()` (ms since the epoch, 0: no settling).
+    bool isSettling() const
+    {
+        return m_state == RunState::Running && m_settleUntil > m_clock->now();
+    }
+    qint64 settledAt() const { return m_settleUntil; }
+    int settlingReadings() const { return m_settlingReadings; }
+    const QVector<float> &lastSettlingReading() const { return m_lastSettling; }
+    // Stores from the next reading on, whatever is left of the settling time.
+    void endSettling();
     base::Clock *clock() const { return m_clock; }
 
     // Takes back the samples of a run that ended without processing (the
@@ -132,6 +143,7 @@ signals:
     void stopped();
     void tableReset();
     void sampleAdded(int index);
+    void settlingReading(); // a reading taken while the point settles
     void countersChanged();
     void storeChanged();
     void lineFailed(int collector, const QString &reason);
@@ -162,6 +174,9 @@ private:
     int m_interval = 120;
     int m_point = 0;
     qint64 m_pointStarted = 0;
+    qint64 m_settleUntil = 0;
+    int m_settlingReadings = 0;
+    QVector<float> m_lastSettling;
     QVector<RunSample> m_samples;
     QString m_lineError;
     int m_lineFaultCollector = 0;

@@ -55,6 +55,9 @@ struct StartRequest
     QString port1, port2;
     int point = 1;
     int intervalSeconds = 120;
+    // Readings of the first seconds of the point are shown, not stored: the
+    // chamber is still on its way to the set value.
+    int settleSeconds = 0;
     QString collectorSerial; // collector one, recorded in the header
     QString collectorSerial2; // collector two, when there is one
 };

@@ -10,6 +10,8 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QSettings>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTimer>
 
@@ -37,6 +39,7 @@ private slots:
 
     void m701OneCollectorRowPerTick();
     void discardingTheRunKeepsItsSamplesOutOfEveryCalibration();
+    void settlingReadingsAreShownNotStored();
     void m701ReplySplitOverTwoReadsIsDecodedOnce();
     void valueBytesShowThreeDecimals();
     void twoM702CollectorsNeedBothReplies();
@@ -120,6 +123,46 @@ void RunTest::discardingTheRunKeepsItsSamplesOutOfEveryCalibration()
     QCOMPARE(rows("select count(*) from data").value(0).value(0), QString::number(taken));
     QCOMPARE(rig.page->session()->process(false).outcome,
              acquisition::RunSession::Processing::NoData);
+}
+
+// Each point waits its settling time before its first stored scan: the
+// readings meanwhile are shown, none reaches the table or the database, and
+// "立即记录" ends the wait at once.
+void RunTest::settlingReadingsAreShownNotStored()
+{
+    RunRig rig;
+    QVERIFY(rig.build(Setup()));
+    auto *settle = child<QSpinBox>(rig.page.get(), "spinBox_settle");
+    auto *now = child<QPushButton>(rig.page.get(), "pushButton_settleNow");
+    auto *label = child<QLabel>(rig.page.get(), "label_point");
+    auto *stability = child<QLabel>(rig.page.get(), "label_stability");
+    settle->setValue(1);
+    rig.start();
+    const qint64 began = rig.clock.now();
+    QVERIFY(!settle->isEnabled());
+    rig.advance(50000);
+    QCOMPARE(rig.liveRows(), 0);
+    QVERIFY(now->isEnabled());
+    // Shortened labels keep the whole text in their tooltip.
+    auto shown = [](QLabel *l) { return l->toolTip().isEmpty() ? l->text() : l->toolTip(); };
+    QVERIFY2(shown(label).contains("稳定等待中"), qPrintable(shown(label)));
+    QVERIFY2(shown(stability).contains("温度 25.25…25.50 ℃"), qPrintable(shown(stability)));
+    QVERIFY(rig.waitRows(3, 20000));
+    QVERIFY(!now->isEnabled());
+    const qint64 first = QDateTime::fromString(rig.row(0).value(0), "yyyy-MM-dd HH:mm:ss")
+                             .toMSecsSinceEpoch();
+    QVERIFY2(first >= began + 59000, qPrintable(rig.row(0).value(0)));
+    rig.stop();
+    // The next point settles again, until the operator says otherwise.
+    const int before = rig.samples();
+    rig.start();
+    rig.advance(5000);
+    QCOMPARE(rig.samples(), before);
+    now->click();
+    QVERIFY(rig.waitRows(before + 2, 5000));
+    rig.stop();
+    QCOMPARE(rows("select count(*) from data").value(0).value(0), QString::number(rig.samples()));
+    QCOMPARE(QSettings().value("run/settleMinutes").toInt(), 1);
 }
 
 void RunTest::m701ReplySplitOverTwoReadsIsDecodedOnce()

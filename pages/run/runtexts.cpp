@@ -3,6 +3,7 @@
 #include "link/frames.h"
 
 #include <QDateTime>
+#include <cmath>
 
 namespace runtexts {
 
@@ -90,6 +91,26 @@ QString alarm(const acquisition::Alarm &a)
         .arg(a.lastGood > 0 ? QDateTime::fromMSecsSinceEpoch(a.lastGood)
                                   .toString(QStringLiteral("HH:mm:ss"))
                             : QStringLiteral("无"));
+}
+
+QString settling(int readings, const QVector<float> &last, const QVector<bool> &humidity)
+{
+    QStringList parts{QStringLiteral("稳定等待：已读 %1 次（不保存）").arg(readings)};
+    for (const bool h : {false, true}) {
+        double lo = qInf(), hi = -qInf();
+        for (int i = 0; i < last.size() && i < humidity.size(); ++i)
+            if (humidity[i] == h && std::isfinite(last[i])) {
+                lo = qMin(lo, double(last[i]));
+                hi = qMax(hi, double(last[i]));
+            }
+        if (lo <= hi)
+            parts << QStringLiteral("%1 %2…%3 %4")
+                         .arg(h ? QStringLiteral("湿度") : QStringLiteral("温度"))
+                         .arg(lo, 0, 'f', 2)
+                         .arg(hi, 0, 'f', 2)
+                         .arg(h ? QStringLiteral("%RH") : QStringLiteral("℃"));
+    }
+    return parts.join(QStringLiteral("；"));
 }
 
 QString processing(const acquisition::RunSession::Processing &p)

@@ -16,6 +16,9 @@ QString refusal(acquisition::Refusal refusal, int exceptionCode = -1);
 QString startFailure(const acquisition::StartFailure &failure);
 QString stability(const acquisition::Stability &stability);
 QString alarm(const acquisition::Alarm &alarm);
+// While a point settles: how many readings were shown and the range of the
+// last one by kind ("已读 3 次（不保存）；温度 24.8…25.3 ℃").
+QString settling(int readings, const QVector<float> &last, const QVector<bool> &humidity);
 QString processing(const acquisition::RunSession::Processing &p);
 
 } // namespace runtexts

@@ -18,6 +18,8 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QTableWidget>
+#include <QSettings>
+#include <QSpinBox>
 #include <QTimer>
 
 using acquisition::RunSession;
@@ -51,6 +53,12 @@ shoudata::shoudata(QWidget *parent, const acquisition::SessionParts &parts)
     connect(m_session, &RunSession::lineFailed, this, &shoudata::updateStatus);
     connect(m_monitor, &acquisition::RunMonitor::changed, this, &shoudata::updatePanel);
     connect(m_session, &RunSession::stateChanged, this, &shoudata::updatePanel);
+    connect(m_session, &RunSession::settlingReading, this, &shoudata::updatePanel);
+    // The settling time is the operator's, kept between runs.
+    ui->spinBox_settle->setValue(
+        QSettings().value(QStringLiteral("run/settleMinutes"), ui->spinBox_settle->value()).toInt());
+    connect(ui->spinBox_settle, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            [](int minutes) { QSettings().setValue(QStringLiteral("run/settleMinutes"), minutes); });
     // The countdown to the next sample.
     connect(m_countdown, &base::Timer::timeout, this, &shoudata::updatePanel);
     m_countdown->start(1000);
@@ -174,7 +182,7 @@ QList<QWidget *> shoudata::exchangeControls() const
 {
     return {ui->pushButton,   ui->pushButton_2, ui->pushButton_4, ui->comboBox_2, ui->checkBox,
             ui->checkBox_2,   ui->comboBox_3,   ui->comboBox_4,   ui->comboBox_5, ui->comboBox_6,
-            ui->pushButton_6, ui->pushButton_7, ui->lineEdit};
+            ui->pushButton_6, ui->pushButton_7, ui->lineEdit,     ui->spinBox_settle};
 }
 
 void shoudata::setRunControls(bool running)
@@ -186,7 +194,8 @@ void shoudata::setRunControls(bool running)
     ui->pushButton_2->setEnabled(running);
     // The mode, collectors, ports and interval are fixed while a run goes on.
     const QList<QWidget *> setup{ui->checkBox,   ui->checkBox_2,   ui->comboBox_3,   ui->comboBox_4,
-                                 ui->comboBox_5, ui->pushButton_6, ui->pushButton_7, ui->lineEdit};
+                                 ui->comboBox_5, ui->pushButton_6, ui->pushButton_7, ui->lineEdit,
+                                 ui->spinBox_settle};
     for (QWidget *w : setup)
         w->setEnabled(!running);
     ui->comboBox_6->setEnabled(!running && ui->checkBox_2->isChecked());
@@ -224,6 +233,7 @@ void shoudata::on_pushButton_clicked()
     request.port2 = ui->comboBox_4->currentText();
     request.point = qMax(1, acquisition::pointOfLabel(ui->comboBox_2->currentText()));
     request.intervalSeconds = qMax(1, ui->lineEdit->text().toInt());
+    request.settleSeconds = ui->spinBox_settle->value() * 60;
     request.collectorSerial = ui->comboBox_5->currentText();
     request.collectorSerial2 = ui->comboBox_6->currentText();
     m_busy = std::make_unique<BusyGuard>(this, exchangeControls());
@@ -268,6 +278,11 @@ bool shoudata::certificatesAccepted()
             return false;
     }
     return true;
+}
+
+void shoudata::on_pushButton_settleNow_clicked()
+{
+    m_session->endSettling();
 }
 
 void shoudata::on_pushButton_2_clicked()
@@ -418,7 +433,15 @@ void shoudata::updatePanel()
         setText = QStringLiteral("设定 %1℃ / %2%RH")
                       .arg(setT.isEmpty() ? QStringLiteral("—") : setT,
                            setH.isEmpty() ? QStringLiteral("—") : setH);
-    if (running) {
+    const bool settling = m_session->isSettling();
+    ui->pushButton_settleNow->setEnabled(settling);
+    if (settling) {
+        const qint64 now = m_session->clock()->now();
+        pagekit::elideText(ui->label_point,
+                           QStringLiteral("%1  %2    稳定等待中：还有 %3 开始记录（读数只显示，不保存）")
+                               .arg(point, setText,
+                                    duration((m_session->settledAt() - now + 999) / 1000)));
+    } else if (running) {
         const qint64 now = m_session->clock()->now();
         const qint64 next = m_session->nextTick();
         pagekit::elideText(
@@ -439,9 +462,12 @@ void shoudata::updatePanel()
                 : QStringLiteral("未在校准。下一个校准点：%1（%2）").arg(point, setText));
     }
     const bool stable = st.stable;
-    pagekit::elideText(ui->label_stability, running || st.pointSamples > 0
-                                                ? runtexts::stability(st.stability)
-                                                : QString());
+    pagekit::elideText(ui->label_stability,
+                       settling ? runtexts::settling(m_session->settlingReadings(),
+                                                     m_session->lastSettlingReading(),
+                                                     m_session->humidityChannels())
+                       : running || st.pointSamples > 0 ? runtexts::stability(st.stability)
+                                                        : QString());
     ui->label_stability->setStyleSheet(stable ? QStringLiteral("color: #1e8c3c; font-weight: bold;")
                                               : QStringLiteral("color: #b9770e;"));
     QStringList alarms;

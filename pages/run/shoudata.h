@@ -66,6 +66,7 @@ private slots:
     void on_pushButton_2_clicked(); // stop
     void on_pushButton_4_clicked();
     void on_pushButton_discard_clicked(); // processing
+    void on_pushButton_settleNow_clicked();
     void on_pushButton_5_clicked(); // close (hide)
     void on_pushButton_6_clicked();
     void on_pushButton_7_clicked();
