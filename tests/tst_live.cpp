@@ -13,6 +13,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
+#include <QTest>
 
 using namespace testkit;
 using Setup = RunRig::Setup;
@@ -373,6 +374,15 @@ void LiveTest::chamberFollowsEachScan()
     QVERIFY(rig.waitRows(before + 2));
     const results::ChamberDot &d = view->picture().dots[0];
     QVERIFY(std::fabs(d.deviation - (d.mean - rig.page->monitor()->setValue(false, 1))) < 1e-9);
+    // A click on a dot picks its channel's column and brings out its curve.
+    click(rig.page.get(), "pushButton_curves");
+    view->resize(640, 480);
+    const int a = view->picture().dots[0].location == "A" ? 0 : 1;
+    QTest::mouseClick(view, Qt::LeftButton, {}, view->dotCentre(a).toPoint());
+    const QModelIndexList picked = rig.live()->selectionModel()->selectedColumns();
+    QVERIFY(!picked.isEmpty());
+    QVERIFY(rig.liveHeader(picked.first().column()).startsWith("102("));
+    QCOMPARE(rig.page->curveWindow()->plot()->highlighted(), 1);
     rig.stop();
 }
 

@@ -441,6 +441,14 @@ int CurveWindow::seriesCount() const
     return m_legend->count();
 }
 
+void CurveWindow::highlightChannel(int channel)
+{
+    m_plot->setHighlighted(channel);
+    m_legend->setCurrentRow(channel);
+    if (channel < 0)
+        m_legend->clearSelection();
+}
+
 void CurveWindow::onData()
 {
     if (m_legend->count() != m_monitor->curves().channels())

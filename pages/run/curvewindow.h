@@ -72,6 +72,8 @@ public:
     explicit CurveWindow(const acquisition::RunMonitor *monitor, QWidget *parent = nullptr);
     CurvePlot *plot() const { return m_plot; }
     int seriesCount() const;
+    // Brings out one channel's curve (its legend row selected); -1: none.
+    void highlightChannel(int channel);
     // Places the window beside `page`'s top-level window, on its screen or
     // the next one.
     void placeBeside(QWidget *page);

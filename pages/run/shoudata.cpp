@@ -537,6 +537,7 @@ void shoudata::on_pushButton_chamber_clicked()
         connect(m_chamber, &ChamberWindow::choiceChanged, this, &shoudata::refreshChamber);
         connect(m_monitor, &acquisition::RunMonitor::changed, m_chamber,
                 [this] { refreshChamber(); });
+        connect(m_chamber->view(), &ChamberView::channelClicked, this, &shoudata::selectChannel);
     }
     // The selected equipment's layout and this station's channel locations.
     const base::Result<storage::Selection> sel = storage::readSelection();
@@ -579,6 +580,18 @@ void shoudata::refreshChamber()
         results::locationsByName(store.names(), m_chamber->locationsA(), m_chamber->locationsB()),
         means, m_chamber->kind(),
         point > 0 ? m_monitor->setValue(m_chamber->humidity(), point) : NAN));
+}
+
+void shoudata::selectChannel(const QString &channel)
+{
+    const int c = m_monitor->curves().names().indexOf(channel);
+    if (c < 0)
+        return;
+    // The table's first two columns are the time and the point.
+    ui->twshow->selectColumn(c + 2);
+    ui->twshow->scrollTo(m_model->index(qMax(0, m_model->rowCount() - 1), c + 2));
+    if (m_curves)
+        m_curves->highlightChannel(c);
 }
 
 void shoudata::on_pushButton_settings_clicked()

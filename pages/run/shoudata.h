@@ -100,6 +100,8 @@ private:
     // The chamber with the point's running means.
     QPointer<ChamberWindow> m_chamber;
     void refreshChamber();
+    // A channel picked on the chamber: its column in the table, its curve.
+    void selectChannel(const QString &channel);
     base::Timer *m_countdown;
     std::unique_ptr<BusyGuard> m_busy; // during a start or a stop
     bool m_advanceOnStop = false;
