@@ -731,10 +731,18 @@ void RegistersTest::theLayoutIsStoredAndCapturedWithTheRun()
     QCOMPARE(back.locationsA, (QMap<QString, QString>{{"101", "O"}}));
     QCOMPARE(back.equipmentExtra.layout, QString("9"));
     QCOMPARE(back.equipmentExtra.height, QString("1.2"));
-    // Own locations as typed: name x y z, fractions of the working space.
+    // Own locations as typed: name x y z, fractions of the working space,
+    // or metres once its sides are known; kept as fractions either way.
     QCOMPARE(Form2::parseLocations("O 0.5 0.5 0.5; P 0 1 0.2").value.size(), 2);
     for (const char *bad : {"O 0.5 0.5", "O 0.5 0.5 1.5", "O a b c", "O 0 0 0; O 1 1 1"})
         QVERIFY2(!Form2::parseLocations(bad).ok, bad);
+    const QVector<double> space{0.8, 0.6, 1.2};
+    const base::Result<QList<storage::Location>> metres =
+        Form2::parseLocations("O 0.4 0.3 0.6; P 0.8 0 1.2", space);
+    QVERIFY(metres.ok);
+    QCOMPARE(metres.value[1], (storage::Location{"P", 1.0, 0.0, 1.0}));
+    QCOMPARE(Form2::locationsText(metres.value, space), QString("O 0.4 0.3 0.6; P 0.8 0 1.2"));
+    QVERIFY(!Form2::parseLocations("P 0.9 0 0", space).ok); // wider than the space
 }
 
 #include "tst_registers.moc"

@@ -104,20 +104,35 @@ void Form2::showVolume()
     ui->pushButton_locations->setEnabled(ui->comboBox_layout->currentIndex() == 3);
 }
 
-// The operator's own locations as text: "名称 x y z" (fractions 0–1 of the
-// width, depth and height), one per line; "O" is the centre.
+// The working space in metres, when its three sides are given.
+static QVector<double> spaceOf(const storage::EquipmentExtra &e)
+{
+    QVector<double> space;
+    for (const QString &side : {e.width, e.depth, e.height}) {
+        bool ok = false;
+        const double v = side.toDouble(&ok);
+        if (!ok || !(v > 0))
+            return {};
+        space << v;
+    }
+    return space;
+}
+
+// The operator's own locations as text, one "名称 x y z" each; "O" is the
+// centre. In metres once the working space is known.
 void Form2::on_pushButton_locations_clicked()
 {
-    QStringList lines;
-    for (const storage::Location &l : m_ownLocations)
-        lines << QStringLiteral("%1 %2 %3 %4").arg(l.name).arg(l.x).arg(l.y).arg(l.z);
-    QStringList values{lines.join(QStringLiteral("; "))};
+    const QVector<double> space = spaceOf(fieldsExtra());
+    QStringList values{locationsText(m_ownLocations, space)};
+    const QString how =
+        space.isEmpty()
+            ? QStringLiteral("每个位置：名称 x y z（未填工作室尺寸：宽、深、高方向 0～1 的相对位置），")
+            : QStringLiteral("每个位置：名称 x y z（米，自工作室左前下角起，沿宽、深、高方向），");
     if (!prompts::fields(this, QStringLiteral("自定位置"),
-                         QStringLiteral("每个位置：名称 x y z（宽、深、高方向 0～1 的相对位置），"
-                                        "以“;”分隔；名称为 O 的是中心位置"),
+                         how + QStringLiteral("以“;”分隔；名称为 O 的是中心位置"),
                          {QStringLiteral("位置")}, &values))
         return;
-    const base::Result<QList<storage::Location>> parsed = parseLocations(values.value(0));
+    const base::Result<QList<storage::Location>> parsed = parseLocations(values.value(0), space);
     if (!parsed) {
         prompts::about(this, QStringLiteral("失败"), parsed.error);
         return;
@@ -125,8 +140,10 @@ void Form2::on_pushButton_locations_clicked()
     m_ownLocations = parsed.value;
 }
 
-base::Result<QList<storage::Location>> Form2::parseLocations(const QString &text)
+base::Result<QList<storage::Location>> Form2::parseLocations(const QString &text,
+                                                             const QVector<double> &space)
 {
+    const bool metres = space.size() == 3;
     QList<storage::Location> out;
     QStringList names;
     for (const QString &item : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
@@ -138,10 +155,17 @@ base::Result<QList<storage::Location>> Form2::parseLocations(const QString &text
         double *at[] = {&l.x, &l.y, &l.z};
         for (int i = 0; i < 3; ++i) {
             bool ok = false;
-            *at[i] = f[i + 1].toDouble(&ok);
-            if (!ok || *at[i] < 0 || *at[i] > 1)
+            const double v = f[i + 1].toDouble(&ok);
+            const double side = metres ? space[i] : 1.0;
+            if (!ok || v < 0 || v > side)
                 return base::failure(
-                    QStringLiteral("“%1”的位置须为 0～1 之间的数").arg(l.name));
+                    metres ? QStringLiteral("“%1”的位置须在工作室内（宽 %2 m、深 %3 m、高 %4 m）")
+                                 .arg(l.name)
+                                 .arg(space[0])
+                                 .arg(space[1])
+                                 .arg(space[2])
+                           : QStringLiteral("“%1”的位置须为 0～1 之间的数").arg(l.name));
+            *at[i] = v / side;
         }
         if (names.contains(l.name))
             return base::failure(QStringLiteral("位置名称“%1”重复").arg(l.name));
@@ -149,6 +173,20 @@ base::Result<QList<storage::Location>> Form2::parseLocations(const QString &text
         out << l;
     }
     return out;
+}
+
+QString Form2::locationsText(const QList<storage::Location> &locations,
+                             const QVector<double> &space)
+{
+    const bool metres = space.size() == 3;
+    auto number = [](double v) { return QString::number(v, 'g', 6); };
+    QStringList items;
+    for (const storage::Location &l : locations)
+        items << QStringLiteral("%1 %2 %3 %4")
+                     .arg(l.name, number(metres ? l.x * space[0] : l.x),
+                          number(metres ? l.y * space[1] : l.y),
+                          number(metres ? l.z * space[2] : l.z));
+    return items.join(QStringLiteral("; "));
 }
 
 storage::Equipment Form2::fieldsRecord() const

@@ -2,6 +2,7 @@
 
 #include "storage/statements.h"
 
+#include <QVector>
 #include <QWidget>
 
 namespace Ui {
@@ -33,7 +34,13 @@ private slots:
 
 public:
     // "名称 x y z; …" as the own-locations field takes it.
-    static base::Result<QList<storage::Location>> parseLocations(const QString &text);
+    // "名称 x y z; …" in metres from the working space's front left bottom
+    // corner when its width, depth and height are all given (`space`),
+    // otherwise as fractions 0–1 of them; kept as fractions.
+    static base::Result<QList<storage::Location>> parseLocations(const QString &text,
+                                                                 const QVector<double> &space = {});
+    static QString locationsText(const QList<storage::Location> &locations,
+                                 const QVector<double> &space = {});
 
 private:
     storage::Equipment fieldsRecord() const;
