@@ -206,4 +206,24 @@ ChamberPicture chamberPicture(const Calibration &c, const ChamberLayout &layout,
                           kind, okSet ? set : NAN);
 }
 
+void centresFromLayout(EvaluationSettings *settings, const ChannelLayout &channels,
+                       const ChamberLayout &layout, const QMap<QString, QString> &locationsA,
+                       const QMap<QString, QString> &locationsB)
+{
+    if (layout.centre.isEmpty())
+        return;
+    const QMap<QString, QString> where = locationsByName(channels.names, locationsA, locationsB);
+    for (const bool humidity : {false, true}) {
+        QString &centre = humidity ? settings->centreH : settings->centreT;
+        if (!centre.isEmpty())
+            continue;
+        for (const QString &name :
+             channelsOfKind(channels, humidity ? Kind::Humidity : Kind::Temperature))
+            if (where.value(name) == layout.centre) {
+                centre = name;
+                break;
+            }
+    }
+}
+
 } // namespace results

@@ -7,6 +7,7 @@
 // page's.
 
 #include "results/calibration.h"
+#include "results/evaluation.h"
 #include "results/statistics.h"
 #include "storage/records.h"
 
@@ -104,5 +105,12 @@ QMap<QString, QString> locationsByName(const QStringList &names,
 ChamberPicture chamberPicture(const Calibration &calibration, const ChamberLayout &layout,
                               const QMap<QString, QString> &locationsA,
                               const QMap<QString, QString> &locationsB, int point, Kind kind);
+
+// The method's reference position is the centre: a centre channel the
+// operator left open is the channel of that kind placed at the layout's
+// centre location (collector one first), when there is one.
+void centresFromLayout(EvaluationSettings *settings, const ChannelLayout &channels,
+                       const ChamberLayout &layout, const QMap<QString, QString> &locationsA,
+                       const QMap<QString, QString> &locationsB);
 
 } // namespace results

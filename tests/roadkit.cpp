@@ -10,7 +10,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -34,15 +36,17 @@ bool choose(QComboBox *box, const QString &text)
 
 } // namespace
 
-QList<QStringList> roadLayout(rtu::Family family)
+QList<QStringList> roadLayout(rtu::Family family, int thermometers)
 {
+    if (family != rtu::Family::M702)
+        thermometers = 2;
     QList<QStringList> rows;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < thermometers + 2; ++i) {
         QStringList row;
         const QString ch = QString::number(101 + i);
         switch (family) {
         case rtu::Family::M702:
-            row = i < 2 ? QStringList{ch, QStringLiteral("铂电阻"), QStringLiteral("PT100-385"),
+            row = i < thermometers ? QStringList{ch, QStringLiteral("铂电阻"), QStringLiteral("PT100-385"),
                                       QStringLiteral("四线制")}
                         : QStringList{ch, QStringLiteral("直流电压-H"), QString(), QString()};
             break;
@@ -83,8 +87,20 @@ QString modelOf(rtu::Family family)
 }
 
 // Records one collector by scanning its port; empty when it worked.
-QString recordCollector(Form1 *page, sim::CollectorSim &collector, int number)
+QString recordCollector(Form1 *page, sim::CollectorSim &collector, int number,
+                        bool standardsData = false)
 {
+    if (standardsData) {
+        const QList<QPair<const char *, const char *>> fields{
+            {"lineEdit_4", "0.1"},  {"lineEdit_5", "1.5"},  {"lineEdit_6", "0.01"},
+            {"lineEdit_7", "0.1"},  {"lineEdit_8", "ZS-2026-0815"},
+            {"lineEdit_9", "0.05"}, {"lineEdit_11", "2"},   {"lineEdit_10", "0.8"},
+            {"lineEdit_12", "2"},   {"lineEdit_stabilityT", "0.02"},
+            {"lineEdit_stabilityH", "0.3"}};
+        for (const auto &f : fields)
+            child<QLineEdit>(page, f.first)->setText(QLatin1String(f.second));
+        child<QDateEdit>(page, "dateEdit")->setDate(QDate::currentDate().addYears(1));
+    }
     child<QLineEdit>(page, "lineEdit")->setText(QString::number(number));
     child<QLineEdit>(page, "lineEdit_2")->setText(QStringLiteral("Logger %1").arg(number));
     if (!choose(child<QComboBox>(page, "comboBox"), modelOf(collector.options().family)))
@@ -100,9 +116,9 @@ QString recordCollector(Form1 *page, sim::CollectorSim &collector, int number)
 }
 
 // Writes the family's layout into one collector as the shown device.
-QString downloadLayout(Form3 *layout, sim::CollectorSim &collector)
+QString downloadLayout(Form3 *layout, sim::CollectorSim &collector, int thermometers = 2)
 {
-    const QList<QStringList> rows = roadLayout(collector.options().family);
+    const QList<QStringList> rows = roadLayout(collector.options().family, thermometers);
     child<QLineEdit>(layout, "lenum")->setText(QString::number(rows.size()));
     auto *table = child<QTableWidget>(layout, "twShow");
     for (int r = 0; r < rows.size(); ++r)
@@ -126,7 +142,7 @@ QString walkTheRoad(MainWindow &w, sim::CollectorSim &collector, const Road &roa
     if (road.second)
         if (QString e = recordCollector(collectors, *road.second, 2); !e.isEmpty())
             return QStringLiteral("second collector: ") + e;
-    if (QString e = recordCollector(collectors, collector, 1); !e.isEmpty())
+    if (QString e = recordCollector(collectors, collector, 1, road.standardsData); !e.isEmpty())
         return e;
     click(collectors, QStringLiteral("pushButton_6"));
 
@@ -138,13 +154,42 @@ QString walkTheRoad(MainWindow &w, sim::CollectorSim &collector, const Road &roa
     child<QLineEdit>(equipment, "lineEdit_12")->setText(QStringLiteral("40"));
     child<QLineEdit>(equipment, "lineEdit_13")->setText(QStringLiteral("80"));
     child<QLineEdit>(equipment, "lineEdit_14")->setText(QString::number(road.points));
+    if (road.standardsData) {
+        child<QLineEdit>(equipment, "lineEdit_settingT")->setText(QStringLiteral("0.1"));
+        child<QLineEdit>(equipment, "lineEdit_settingH")->setText(QStringLiteral("1"));
+    }
+    if (road.nineLocations) {
+        child<QLineEdit>(equipment, "lineEdit_width")->setText(QStringLiteral("1"));
+        child<QLineEdit>(equipment, "lineEdit_depth")->setText(QStringLiteral("0.8"));
+        child<QLineEdit>(equipment, "lineEdit_height")->setText(QStringLiteral("1.2"));
+        child<QComboBox>(equipment, "comboBox_layout")->setCurrentIndex(1);
+    }
     click(equipment, QStringLiteral("pushButton"));
     click(equipment, QStringLiteral("pushButton_4"));
 
     // Layouts: device one, then device two on the second collector.
     auto *layout = open<Form3>(w, "action_7");
-    if (QString e = downloadLayout(layout, collector); !e.isEmpty())
+    const int thermometers = road.nineLocations ? 9 : 2;
+    if (QString e = downloadLayout(layout, collector, thermometers); !e.isEmpty())
         return e;
+    if (road.nineLocations) {
+        // Where each probe sits: a thermometer at each location in the
+        // list's order, the transmitters at the centre and at A.
+        auto *table = child<QTableWidget>(layout, "twShow");
+        const int where = table->columnCount() - 1;
+        for (int r = 0; r < thermometers + 2; ++r) {
+            QMetaObject::invokeMethod(layout, "on_twShow_cellDoubleClicked", Q_ARG(int, r),
+                                      Q_ARG(int, where));
+            auto *box = qobject_cast<QComboBox *>(table->cellWidget(r, where));
+            if (!box || box->count() != 10)
+                return QStringLiteral("row %1 offers no nine locations").arg(r + 1);
+            if (r < thermometers)
+                box->setCurrentIndex(r + 1);
+            else
+                box->setCurrentIndex(box->findText(r == thermometers ? QStringLiteral("O（中心）")
+                                                                    : QStringLiteral("A")));
+        }
+    }
     if (road.second) {
         click(layout, QStringLiteral("pushButton_5"));
         if (QString e = downloadLayout(layout, *road.second); !e.isEmpty())
@@ -154,6 +199,7 @@ QString walkTheRoad(MainWindow &w, sim::CollectorSim &collector, const Road &roa
     // Every point, then processing.
     auto *run = open<shoudata>(w, "action_3");
     child<QLineEdit>(run, "lineEdit")->setText(QStringLiteral("1"));
+    child<QSpinBox>(run, "spinBox_settle")->setValue(road.settleMinutes);
     if (road.second) {
         child<QCheckBox>(run, "checkBox_2")->setChecked(true);
         if (!choose(child<QComboBox>(run, "comboBox_6"), road.second->options().serial))
@@ -169,6 +215,8 @@ QString walkTheRoad(MainWindow &w, sim::CollectorSim &collector, const Road &roa
             return QStringLiteral("point %1 did not start").arg(point + 1);
         if (!waitUntil([&] { return live->rowCount() >= before + road.rowsPerPoint; }, road.waitMs))
             return QStringLiteral("point %1 got too few rows").arg(point + 1);
+        if (point + 1 == road.points && road.whileRunning)
+            road.whileRunning(run);
         click(run, QStringLiteral("pushButton_2"));
         if (!waitUntil([&] { return !run->isRunning(); }, 2000))
             return QStringLiteral("point %1 did not stop").arg(point + 1);

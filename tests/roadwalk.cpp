@@ -5,10 +5,16 @@
 // calibrations as asked for. Run two at once (two station names) under
 // Xvfb to see the stations share the server:
 //   ORVEN_STATION=一号工作站 roadwalk URL SERIAL EQUIPMENT CALIBRATIONS SHOT.png [X Y]
+// With ORVEN_ROAD_SHOTS=DIR the equipment gets the method's nine locations
+// and a probe at each; the pictures of the road go to DIR: the run page
+// and its live chamber, the results and their chamber, the standard
+// certificate as PDF.
 
 #include "app/mainwindow.h"
 #include "pages/prompts.h"
+#include "pages/reports/chamberview.h"
 #include "pages/reports/form6.h"
+#include "pages/run/shoudata.h"
 #include "storage/server.h"
 #include "storage/statements.h"
 #include "tests/roadkit.h"
@@ -16,10 +22,40 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QPixmap>
 #include <QScreen>
 #include <QStackedWidget>
 #include <cstdio>
+
+// The processed calibration on the query page: its results and their
+// chamber, then the standard certificate as PDF, signed by three names.
+static int pictures(MainWindow &w, const QString &dir)
+{
+    w.findChild<QAction *>(QStringLiteral("action_4"))->trigger();
+    auto *query = qobject_cast<Form6 *>(w.pages()->currentWidget());
+    if (!query)
+        return 1;
+    QMetaObject::invokeMethod(query, "on_tbnum_cellClicked", Q_ARG(int, 0), Q_ARG(int, 1));
+    testkit::waitUntil([&] { return query->loadedCalibration() != nullptr; }, 10000);
+    testkit::click(query, QStringLiteral("pushButton_results"));
+    testkit::waitUntil([] { return false; }, 500);
+    w.grab().save(dir + QStringLiteral("/road-results.png"));
+    testkit::click(query, QStringLiteral("pushButton_chamber"));
+    testkit::waitUntil([] { return false; }, 500);
+    if (ChamberView *view = query->chamberView()) {
+        view->window()->grab().save(dir + QStringLiteral("/road-results-chamber.png"));
+        view->window()->hide();
+    }
+    prompts::queueAnswer(true); // points without samples
+    prompts::queueFields({QStringLiteral("张三"), QStringLiteral("李四"), QStringLiteral("王五")});
+    prompts::queueFileName(dir + QStringLiteral("/road-certificate.pdf"));
+    testkit::click(query, QStringLiteral("pushButton_standard"));
+    testkit::waitUntil([&] { return !query->isExporting(); }, 120000);
+    for (const QString &line : testkit::shown())
+        std::printf("%s\n", qPrintable(line.left(300)));
+    return QFile::exists(dir + QStringLiteral("/road-certificate.pdf")) ? 0 : 1;
+}
 
 int main(int argc, char **argv)
 {
@@ -54,6 +90,18 @@ int main(int argc, char **argv)
     road.equipment = args[3];
     road.rowsPerPoint = 5;
     road.waitMs = 20000;
+    const QString shots = qEnvironmentVariable("ORVEN_ROAD_SHOTS");
+    if (!shots.isEmpty()) {
+        road.nineLocations = true;
+        road.standardsData = true;
+        road.whileRunning = [&](shoudata *run) {
+            testkit::click(run, QStringLiteral("pushButton_chamber"));
+            testkit::waitUntil([] { return false; }, 3000);
+            w.grab().save(shots + QStringLiteral("/road-run-page.png"));
+            if (ChamberView *view = run->chamberView())
+                view->window()->grab().save(shots + QStringLiteral("/road-live-chamber.png"));
+        };
+    }
     const QString stopped = testkit::walkTheRoad(w, *collector, road);
     if (!stopped.isEmpty()) {
         std::fprintf(stderr, "road stopped: %s\n", qPrintable(stopped));
@@ -61,6 +109,11 @@ int main(int argc, char **argv)
     }
     for (const QString &line : testkit::firstLines())
         std::printf("%s\n", qPrintable(line));
+    if (!shots.isEmpty()) {
+        const int code = pictures(w, shots);
+        testkit::setExtraPorts({});
+        return code;
+    }
     // The other station may still be on its road.
     const int wanted = args[4].toInt();
     testkit::waitUntil([&] { return storage::countHeaders().value >= wanted; }, 180000);

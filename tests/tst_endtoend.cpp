@@ -6,9 +6,12 @@
 #include "pages/collectors/form1.h"
 #include "pages/equipment/form2.h"
 #include "pages/prompts.h"
+#include "pages/reports/chamberview.h"
 #include "pages/run/shoudata.h"
 #include "tests/roadkit.h"
 #include "tests/testkit.h"
+
+#include <cmath>
 
 #include <QAction>
 #include <QComboBox>
@@ -27,6 +30,7 @@ private slots:
     void wholeCalibrationWithoutHardware();
     void everyFamilyAndReplyLayout_data();
     void everyFamilyAndReplyLayout();
+    void nineLocationsFromTheEquipmentToTheKeptRecords();
 };
 
 using WriteReplies = sim::Options::WriteReplies;
@@ -155,6 +159,48 @@ void EndToEndTest::wholeCalibrationWithoutHardware()
     QVERIFY(qAbs(values[0].toDouble() - 25.0) < 1.0);
     QVERIFY(qAbs(values[2].toDouble() - 60.0) < 1.0); // humidity channel
     setExtraPorts({});
+}
+
+// The method's nine locations chosen on the equipment page, a probe placed
+// at each on the channel page: the live picture shows them while the point
+// runs, and the processed calibration keeps where each probe was.
+void EndToEndTest::nineLocationsFromTheEquipmentToTheKeptRecords()
+{
+    prompts::setScripted(true);
+    TempDatabase db;
+    QVERIFY(db.ok());
+    sim::Options opt;
+    opt.serial = "ORV7020009";
+    auto collector = startSim(opt);
+    QVERIFY(collector);
+    setExtraPorts({collector->portPath()});
+    MainWindow w(db.path());
+    Road road;
+    road.points = 1;
+    road.rowsPerPoint = 2;
+    road.nineLocations = true;
+    QVector<results::ChamberDot> live;
+    road.whileRunning = [&](shoudata *run) {
+        click(run, "pushButton_chamber");
+        if (run->chamberView())
+            live = run->chamberView()->picture().dots;
+    };
+    const QString stopped = walkTheRoad(w, *collector, road);
+    setExtraPorts({});
+    QVERIFY2(stopped.isEmpty(), qPrintable(stopped));
+    QCOMPARE(live.size(), 9); // the temperature dots
+    for (const results::ChamberDot &d : live)
+        QVERIFY2(std::isfinite(d.mean), qPrintable(d.channel));
+    QCOMPARE(firstLines().last(), QString("提示|处理完成！"));
+    const QString dtbegin = rows("select dtbegin from datamark").value(0).value(0);
+    const base::Result<storage::FoundSnapshot> kept = storage::snapshotOf(dtbegin);
+    QVERIFY(kept.ok && kept.value.found);
+    const QMap<QString, QString> &where = kept.value.snapshot.locationsA;
+    QCOMPARE(where.size(), 11);
+    QCOMPARE(where.value("105"), QString("O"));
+    QCOMPARE(where.value("110"), QString("O"));
+    QCOMPARE(where.value("111"), QString("A"));
+    QCOMPARE(kept.value.snapshot.equipmentExtra.layout, QString("9"));
 }
 
 QTEST_MAIN(EndToEndTest)

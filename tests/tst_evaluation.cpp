@@ -200,6 +200,22 @@ void EvaluationTest::chamberLayoutsAndTheirPicture()
     QVERIFY(p.dots[1].coldest && p.dots[1].color == (Rgb{128, 128, 255}));
     QVERIFY(p.dots[2].centre && std::fabs(p.dots[2].deviation) < 1e-9);
     QCOMPARE(p.dots[2].color, (Rgb{255, 255, 255}));
+
+    // The channel at the centre location is the reference unless one was chosen.
+    struct Centre
+    {
+        QString chosen, expected;
+        QMap<QString, QString> where;
+    };
+    for (const Centre &k : {Centre{"", "1-103", {{"101", "A"}, {"103", "O"}}},
+                            Centre{"1-102", "1-102", {{"103", "O"}}},
+                            Centre{"", "", {{"101", "A"}}}}) {
+        EvaluationSettings s;
+        s.centreT = k.chosen;
+        centresFromLayout(&s, c.layout, chamberLayout(e), k.where, {});
+        QCOMPARE(s.centreT, k.expected);
+        QVERIFY(s.centreH.isEmpty()); // no humidity channel
+    }
 }
 
 void EvaluationTest::coverageFollowsEffectiveDegreesOfFreedom_data()

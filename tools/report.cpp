@@ -8,6 +8,7 @@
 #include "office/standardcertificate.h"
 #include "office/templates.h"
 #include "results/calibration.h"
+#include "results/chamber.h"
 #include "storage/database.h"
 #include "storage/migration.h"
 #include "storage/samplereader.h"
@@ -229,6 +230,9 @@ int standardCertificate(const QString &db, QStringList args, office::Signers sig
     if (!kept)
         return fail(kept.error);
     request.settings = results::EvaluationSettings::fromJson(kept.value);
+    results::centresFromLayout(&request.settings, job.calibration.layout,
+                               results::chamberLayout(job.records.equipmentExtra),
+                               job.records.locationsA, job.records.locationsB);
     request.settings.method = office::certifiedMethod(request.settings.method);
     request.recorded = results::computeResults(job.calibration);
     for (const QString &gap : office::figureGaps(header, request.recorded))
@@ -480,6 +484,9 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
             office::readExportRecords(reader, calibration.header);
         if (!records)
             return fail(records.error);
+        results::centresFromLayout(&settings, calibration.layout,
+                                   results::chamberLayout(records.value.equipmentExtra),
+                                   records.value.locationsA, records.value.locationsB);
         const results::Evaluation e = results::evaluate(
             calibration, results::computeResults(calibration),
             office::standardDataOf(records.value, calibration.layout),

@@ -1,6 +1,8 @@
 #include "pages/reports/evaluationview.h"
 
+
 #include "pages/reports/budgetdialog.h"
+#include "results/chamber.h"
 #include "storage/statements.h"
 
 #include <QComboBox>
@@ -129,6 +131,12 @@ void EvaluationView::setCalibration(const results::Calibration &calibration,
     if (!settings)
         problems << QStringLiteral("读取评定设置失败：") + settings.error;
     m_settings = results::EvaluationSettings::fromJson(settings.value);
+    if (kept && kept.value.found) {
+        const storage::Snapshot &k = kept.value.snapshot;
+        results::centresFromLayout(&m_settings, calibration.layout,
+                                   results::chamberLayout(k.equipmentExtra), k.locationsA,
+                                   k.locationsB);
+    }
     fillControls();
     for (QWidget *c : w.controls)
         c->setEnabled(true);
