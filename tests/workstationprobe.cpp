@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTimer>
 #include <cstdio>
@@ -44,6 +45,7 @@ int main(int argc, char *argv[])
             w->findChild<QAction *>(QStringLiteral("action_3"))->trigger();
             auto *page = qobject_cast<shoudata *>(w->pages()->currentWidget());
             page->findChild<QLineEdit *>(QStringLiteral("lineEdit"))->setText(QStringLiteral("1"));
+            page->findChild<QSpinBox *>(QStringLiteral("spinBox_settle"))->setValue(0);
             QObject::connect(page->session(), &acquisition::RunSession::started, [] {
                 report("running");
             });
