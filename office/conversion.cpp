@@ -1,5 +1,7 @@
 #include "office/conversion.h"
 
+#include "office/conversionfonts.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -99,6 +101,12 @@ bool Conversion::prepare()
         m_input};
     m_process = new QProcess(this);
     m_process->setProcessChannelMode(QProcess::MergedChannels);
+    // The Word fonts the documents name, drawn with the Chinese faces.
+    if (const QString fonts = conversionFontConfig(); !fonts.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("FONTCONFIG_FILE"), fonts);
+        m_process->setProcessEnvironment(env);
+    }
     // In a session of its own, so that a time limit or a cancel can end
     // LibreOffice together with the processes it starts.
     const QString setsid = QStandardPaths::findExecutable(QStringLiteral("setsid"));

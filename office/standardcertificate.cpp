@@ -639,13 +639,15 @@ QByteArray stylesXml()
     d.start(QStringLiteral("docDefaults"));
     d.start(QStringLiteral("rPrDefault"));
     d.start(QStringLiteral("rPr"));
-    d.empty(QStringLiteral("rFonts"), {{QStringLiteral("ascii"), QStringLiteral("Noto Serif CJK SC")},
-                                       {QStringLiteral("hAnsi"), QStringLiteral("Noto Serif CJK SC")},
-                                       {QStringLiteral("eastAsia"), QStringLiteral("Noto Serif CJK SC")},
-                                       {QStringLiteral("cs"), QStringLiteral("Noto Serif CJK SC")}});
+    // The fonts a Chinese Word has; the PDF conversion maps them to Noto CJK SC.
+    d.empty(QStringLiteral("rFonts"), {{QStringLiteral("ascii"), QStringLiteral("Times New Roman")},
+                                       {QStringLiteral("hAnsi"), QStringLiteral("Times New Roman")},
+                                       {QStringLiteral("eastAsia"), QStringLiteral("宋体")},
+                                       {QStringLiteral("cs"), QStringLiteral("Times New Roman")}});
     d.val(QStringLiteral("sz"), QStringLiteral("21"));
     d.val(QStringLiteral("szCs"), QStringLiteral("21"));
-    d.val(QStringLiteral("lang"), QStringLiteral("zh-CN"));
+    d.empty(QStringLiteral("lang"), {{QStringLiteral("val"), QStringLiteral("zh-CN")},
+                                     {QStringLiteral("eastAsia"), QStringLiteral("zh-CN")}});
     d.end();
     d.end();
     d.start(QStringLiteral("pPrDefault"));

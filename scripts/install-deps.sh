@@ -20,7 +20,13 @@ PACKAGES=(
   # whether a server answers at all (a refused login is no outage)
   libpq-dev
   xvfb xauth imagemagick
+  # builds again what did not change, also in a fresh checkout
+  ccache
 )
+# The Qt 6 build of CI (scripts/test.sh --qt6).
+if [ "${ORVEN_WITH_QT6:-}" = 1 ]; then
+  PACKAGES+=(qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql qt6-translations-l10n)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

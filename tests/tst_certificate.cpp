@@ -155,6 +155,11 @@ void CertificateTest::standardCertificateCarriesEverything()
     QVERIFY(text(footer).contains("第") && text(footer).contains("共"));
     const QByteArray document = part(docx, "word/document.xml");
     QVERIFY(document.contains("w:headerReference") && document.contains("w:footerReference"));
+    // The fonts a Chinese Word has, Chinese text tagged as such.
+    const QString styles = QString::fromUtf8(part(docx, "word/styles.xml"));
+    QVERIFY2(styles.contains("w:eastAsia=\"宋体\"") && styles.contains("Times New Roman") &&
+                 styles.contains("w:eastAsia=\"zh-CN\"") && !styles.contains("Noto"),
+             qPrintable(styles.left(600)));
 
     const QString body = text(document);
     const QString today = QDate::currentDate().toString("yyyy-MM-dd");

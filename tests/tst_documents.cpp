@@ -2,6 +2,7 @@
 // and PDF files, and the failures that must not end in "导出成功!".
 
 #include "office/conversion.h"
+#include "office/conversionfonts.h"
 #include "office/documents.h"
 #include "office/export.h"
 #include "office/templates.h"
@@ -419,10 +420,32 @@ void DocumentsTest::pdfCarriesTheTextsAndEmbedsACjkFont()
     fonts.start("pdffonts", {target + ".pdf"});
     QVERIFY(fonts.waitForFinished(30000));
     const QStringList lines = QString::fromUtf8(fonts.readAllStandardOutput()).split('\n');
-    bool embeddedCjk = false;
+    // Every CJK font embedded, and the simplified Chinese faces, never the
+    // Japanese first face of the collections.
+    int embeddedCjk = 0;
     for (const QString &line : lines)
-        embeddedCjk = embeddedCjk || (line.contains("CJK") && line.contains(" yes "));
-    QVERIFY2(embeddedCjk, qPrintable(lines.join('\n')));
+        if (line.contains("CJK")) {
+            QVERIFY2(line.contains("CJKsc") && line.contains(" yes "), qPrintable(line));
+            ++embeddedCjk;
+        }
+    QVERIFY2(embeddedCjk > 0, qPrintable(lines.join('\n')));
+    // The installed templates name 宋体, 黑体 and 新宋体, as a customer's Word has.
+    for (const char *name : {"M702.docx", "databook.docx"}) {
+        const base::Result<QList<office::ZipEntry>> zip =
+            office::readZip(qEnvironmentVariable("ORVEN_TEMPLATES") + '/' + name);
+        QVERIFY2(zip.ok, name);
+        QString styles;
+        for (const office::ZipEntry &e : zip.value)
+            if (e.name == "word/styles.xml")
+                styles = QString::fromUtf8(e.data);
+        for (const char *font : {"宋体", "黑体", "新宋体", "Times New Roman", "Arial"})
+            QVERIFY2(styles.contains(QString::fromUtf8(font)), font);
+        QVERIFY2(!styles.contains("=\"Noto"), name); // no font attribute names Noto
+    }
+    // What is no font collection is refused, not read past its end.
+    for (const QByteArray &bad : {QByteArray("ttcf\0\1\0\0\0\0\0\x09", 12), QByteArray("OTTO"),
+                                  QByteArray()})
+        QVERIFY(!office::faceOfCollection(bad, "Noto Serif CJK SC").ok);
 }
 
 QTEST_MAIN(DocumentsTest)

@@ -1,0 +1,34 @@
+#pragma once
+
+// The fonts LibreOffice converts with. The documents name the fonts a
+// Chinese Word has: 宋体 (SimSun) and 黑体 (SimHei) for Chinese text, 新宋体
+// (NSimSun) for the fixed-width columns, Times New Roman and Arial for Latin.
+// On Linux these are mapped to the Noto CJK SC faces. The faces come in
+// collections (.ttc) whose first face is the Japanese one, and LibreOffice
+// embeds that first face whatever face was matched: so each SC face is
+// taken out of its collection into a font file of its own, in a folder of
+// the user's cache, and the conversion's fontconfig file uses those and
+// hides the collections.
+
+#include "base/result.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace office {
+
+// The fontconfig file a conversion runs with (FONTCONFIG_FILE), made once
+// per user and version; empty with the reason when the Noto CJK fonts are
+// not installed (the conversion then runs on the system's configuration).
+QString conversionFontConfig(QString *why = nullptr);
+
+// The face of a font collection whose family is `family` (English name),
+// as a font file of its own. Fails on a file that is no collection or has
+// no such face.
+base::Result<QByteArray> faceOfCollection(const QByteArray &collection, const QString &family);
+
+// The families of each face of a collection, in order (for tests and a
+// look at what a collection holds).
+QStringList collectionFamilies(const QByteArray &collection);
+
+} // namespace office
