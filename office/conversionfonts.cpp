@@ -110,18 +110,21 @@ QString familyOf(const Reader &r, const QVector<Table> &tables)
 }
 
 // The faces of a collection share one CFF table, named after the first
-// face ("NotoSerifCJKjp-Regular"): a face taken out gets its own PostScript
-// name there, which is the name a PDF shows. Only a name of the same length
-// is put in, in place (nothing moves); otherwise the table stays as it is.
+// face's region ("NotoSerifCJKjp-Regular"); a PDF shows that name. A face
+// taken out gets its own region there ("…CJKsc…", from its PostScript
+// name), in place: the names keep their length, nothing moves.
 void nameCff(QByteArray &font, qint64 cff, quint32 length, const QString &postscript)
 {
-    const QByteArray name = postscript.toLatin1();
-    const Reader r{font};
-    if (name.isEmpty() || !r.has(cff, length) || length < 4)
+    const int region = postscript.indexOf(QLatin1String("CJK"));
+    if (region < 0 || region + 5 > postscript.size())
         return;
-    const qint64 index = cff + uchar(font[int(cff + 2)]); // after the header
+    const QByteArray wanted = postscript.mid(region, 5).toLatin1(); // "CJKsc"
+    const Reader r{font};
+    if (!r.has(cff, length) || length < 4)
+        return;
+    const qint64 index = cff + uchar(font[int(cff + 2)]); // the name index, after the header
     const int offSize = r.has(index, 3) ? uchar(font[int(index + 2)]) : 0;
-    if (r.u16(index) != 1 || offSize < 1 || offSize > 4)
+    if (r.u16(index) != 1 || offSize < 1 || offSize > 4 || !r.has(index + 3, 2 * offSize))
         return;
     auto offset = [&](int k) {
         quint32 v = 0;
@@ -129,19 +132,21 @@ void nameCff(QByteArray &font, qint64 cff, quint32 length, const QString &postsc
             v = v << 8 | uchar(font[int(index + 3 + k * offSize + b)]);
         return v;
     };
-    if (!r.has(index + 3, 2 * offSize))
-        return;
     const qint64 data = index + 3 + 2 * offSize - 1; // offsets count from 1
     const quint32 first = offset(0), end = offset(1);
-    if (end < first || end - first != quint32(name.size()) ||
-        !r.has(data + first, name.size()) || data + end > cff + length)
+    if (end < first || data + end > cff + length)
+        return;
+    const QByteArray name = font.mid(int(data + first), int(end - first));
+    const int at = name.indexOf("CJK");
+    if (at < 0 || at + 5 > name.size())
         return;
     // The font's name, and the names of its parts that start with it
     // ("NotoSerifCJKjp-Regular-Kana" in the string index).
-    const QByteArray old = font.mid(int(data + first), name.size());
-    for (qint64 at = font.indexOf(old, int(cff)); at >= 0 && at + name.size() <= cff + length;
-         at = font.indexOf(old, int(at + name.size())))
-        font.replace(int(at), name.size(), name);
+    QByteArray renamed = name;
+    renamed.replace(at, 5, wanted);
+    for (qint64 i = font.indexOf(name, int(cff)); i >= 0 && i + name.size() <= cff + length;
+         i = font.indexOf(name, int(i + name.size())))
+        font.replace(int(i), name.size(), renamed);
 }
 
 QVector<qint64> faceOffsets(const Reader &r)
@@ -210,7 +215,7 @@ base::Result<QByteArray> faceOfCollection(const QByteArray &collection, const QS
 
 namespace {
 
-const char kFontsVersion[] = "3"; // of the folder's layout and the file below
+const char kFontsVersion[] = "4"; // of the folder's layout and the file below
 
 QString configText(const QString &dir)
 {
