@@ -3,6 +3,8 @@
 #include "acquisition/runregistry.h"
 #include "storage/statements.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cmath>
 
 namespace acquisition {
@@ -19,6 +21,9 @@ RunSession::RunSession(QObject *parent, const SessionParts &parts)
     });
     connect(m_poller, &Poller::stopped, this, [this] {
         retryStore();
+        if (m_state == RunState::Stopping)
+            storage::appendAudit(QStringLiteral("停止校准点"), pointLabel(m_point), {},
+                                 QStringLiteral("{\"samples\":%1}").arg(m_samples.size()));
         setState(RunState::Idle);
         emit countersChanged();
         emit stopped();
@@ -108,6 +113,16 @@ void RunSession::start(const StartRequest &request)
     // moves to this point now, not when the last one was stopped. Nothing of
     // the run depends on it, so a refusal only leaves the note as it was.
     storage::notePointStarted(request.point);
+    // In the audit trail; a trail that cannot be written (the server away)
+    // never holds up the run.
+    const QJsonObject what{{QStringLiteral("equipment"), m_equipment},
+                           {QStringLiteral("collector"), request.collectorSerial},
+                           {QStringLiteral("collector2"),
+                            request.two ? request.collectorSerial2 : QString()},
+                           {QStringLiteral("interval"), request.intervalSeconds},
+                           {QStringLiteral("settle"), request.settleSeconds}};
+    storage::appendAudit(QStringLiteral("开始校准点"), pointLabel(request.point), {},
+                         QString::fromUtf8(QJsonDocument(what).toJson(QJsonDocument::Compact)));
     m_poller->start(request, m_layout);
 }
 

@@ -89,6 +89,21 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
     connect(storage::Changes::instance(), &storage::Changes::changed, this,
             &MainWindow::refreshSelection);
     refreshSelection();
+    // An audit trail changed outside the program is said at once, in red.
+    // (On a server the check is orven-report's: the window sends the server
+    // nothing it could wait on here.)
+    if (opened && !storage::databaseIsServer()) {
+        const base::Result<storage::AuditCheck> audit = storage::verifyAudit();
+        const QString problem = !audit ? audit.error
+                                : audit.value.whole() ? QString()
+                                                      : audit.value.reason;
+        if (!problem.isEmpty()) {
+            auto *warning = new QLabel(QStringLiteral("审计记录不完整：") + problem, this);
+            warning->setObjectName(QStringLiteral("label_audit"));
+            warning->setStyleSheet(QStringLiteral("color: #c0392b; font-weight: bold;"));
+            statusBar()->addWidget(warning);
+        }
+    }
     if (opened && !readOnly && !storage::serverOffline())
         QTimer::singleShot(0, this, &MainWindow::offerUnprocessedRun);
     if (storage::serverOffline()) {

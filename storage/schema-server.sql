@@ -43,3 +43,5 @@ ALTER TABLE orven.certificate ADD COLUMN IF NOT EXISTS content TEXT;
 CREATE TABLE IF NOT EXISTS orven.certificate_file (id TEXT PRIMARY KEY, number TEXT, name TEXT, sha256 TEXT, content TEXT);
 CREATE TABLE IF NOT EXISTS orven.collector_extra (serialnum TEXT PRIMARY KEY, data TEXT);
 CREATE TABLE IF NOT EXISTS orven.equipment_extra (name TEXT PRIMARY KEY, data TEXT);
+-- Version 3: the audit trail (one chain for the laboratory).
+CREATE TABLE IF NOT EXISTS orven.audit (seq BIGINT PRIMARY KEY, at TEXT, station TEXT, operator TEXT, action TEXT, object TEXT, before TEXT, after TEXT, prev TEXT, hash TEXT);

@@ -35,3 +35,6 @@ CREATE TABLE IF NOT EXISTS certificate_file (id TEXT PRIMARY KEY, number TEXT, n
 -- chamber's set-value resolution.
 CREATE TABLE IF NOT EXISTS collector_extra (serialnum TEXT PRIMARY KEY, data TEXT);
 CREATE TABLE IF NOT EXISTS equipment_extra (name TEXT PRIMARY KEY, data TEXT);
+-- The audit trail: one row per change, each with the SHA-256 of its content
+-- and of the row before it; the program only ever appends.
+CREATE TABLE IF NOT EXISTS audit (seq INTEGER PRIMARY KEY, at TEXT, station TEXT, operator TEXT, action TEXT, object TEXT, before TEXT, after TEXT, prev TEXT, hash TEXT);

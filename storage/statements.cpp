@@ -8,6 +8,7 @@
 #include "storage/transaction.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -254,6 +255,57 @@ QString equipmentUpdateSql()
            QStringLiteral(" where name=?");
 }
 
+// ---- what a change is recorded with ----
+
+// The rows of a select as compact JSON (what the audit trail keeps of an
+// object before and after a change); empty when it cannot be read.
+QString stateOf(const QList<QPair<QString, QStringList>> &selects)
+{
+    QJsonArray all;
+    for (const auto &select : selects) {
+        const Result<Rows> rows = selectRows(select.first, select.second);
+        if (!rows)
+            return QString();
+        QJsonArray table;
+        for (const Row &row : rows.value)
+            table.append(QJsonArray::fromStringList(row));
+        all.append(table);
+    }
+    return QString::fromUtf8(QJsonDocument(all).toJson(QJsonDocument::Compact));
+}
+
+Status statusOf(const Status &s)
+{
+    return s;
+}
+
+template <typename T> Status statusOf(const Result<T> &r)
+{
+    return r.status();
+}
+
+// A change and its audit row, in one transaction: the object's state read
+// before and after the change, the row appended only when the change
+// succeeded, nothing kept when the row cannot be written.
+template <typename Write>
+auto audited(const QString &action, const QString &object, const std::function<QString()> &state,
+             Write write) -> decltype(write())
+{
+    using Out = decltype(write());
+    Out out;
+    const Status st = inTransaction([&] {
+        const QString before = state ? state() : QString();
+        out = write();
+        Status s = statusOf(out);
+        if (s)
+            s = appendAudit(action, object, before, state ? state() : QString());
+        return s;
+    });
+    if (!st)
+        return base::failure(st.error);
+    return out;
+}
+
 } // namespace
 
 Changes *Changes::instance()
@@ -320,7 +372,7 @@ Result<int> updateCollector(const Collector &collector)
     return execCount(QLatin1String(kCollectorUpdate), collector.toRow() << collector.num);
 }
 
-Result<int> deleteCollectorsBySerial(const QString &serial)
+static Result<int> deleteCollectorsBySerialWrite(const QString &serial)
 {
     return execCount(QStringLiteral("delete from datacollect where serialnum=?"), {serial});
 }
@@ -336,7 +388,7 @@ Status replaceCollector(const Collector &collector)
                             collector.serialnum, [&] { return insertCollector(collector); });
 }
 
-Status deleteAllCollectors()
+static Status deleteAllCollectorsWrite()
 {
     return exec(QStringLiteral("delete from datacollect"));
 }
@@ -360,7 +412,7 @@ Result<int> updateEquipment(const Equipment &equipment)
     return execCount(equipmentUpdateSql(), equipment.toRow() << equipment.name);
 }
 
-Result<int> deleteEquipmentByName(const QString &name)
+static Result<int> deleteEquipmentByNameWrite(const QString &name)
 {
     return execCount(QStringLiteral("delete from equipdata where name=?"), {name});
 }
@@ -405,7 +457,7 @@ Result<Progress> readProgress()
     return progress;
 }
 
-Status deleteAllEquipment()
+static Status deleteAllEquipmentWrite()
 {
     return exec(QStringLiteral("delete from equipdata"));
 }
@@ -518,7 +570,7 @@ Status saveEquipmentExtra(const QString &name, const EquipmentExtra &extra)
                      extra.toJson());
 }
 
-Status saveCollector(const Collector &collector, const CollectorExtra &extra, bool replace)
+static Status saveCollectorWrite(const Collector &collector, const CollectorExtra &extra, bool replace)
 {
     return withExtra(
                [&] {
@@ -529,13 +581,13 @@ Status saveCollector(const Collector &collector, const CollectorExtra &extra, bo
         .status();
 }
 
-Result<int> modifyCollector(const Collector &collector, const CollectorExtra &extra)
+static Result<int> modifyCollectorWrite(const Collector &collector, const CollectorExtra &extra)
 {
     return withExtra([&] { return updateCollector(collector); },
                      [&] { return saveCollectorExtra(collector.serialnum.trimmed(), extra); });
 }
 
-Status saveEquipment(const Equipment &equipment, const EquipmentExtra &extra, bool replace)
+static Status saveEquipmentWrite(const Equipment &equipment, const EquipmentExtra &extra, bool replace)
 {
     return withExtra(
                [&] {
@@ -546,7 +598,7 @@ Status saveEquipment(const Equipment &equipment, const EquipmentExtra &extra, bo
         .status();
 }
 
-Result<int> modifyEquipment(const Equipment &equipment, const EquipmentExtra &extra)
+static Result<int> modifyEquipmentWrite(const Equipment &equipment, const EquipmentExtra &extra)
 {
     return withExtra([&] { return updateEquipment(equipment); },
                      [&] { return saveEquipmentExtra(equipment.name.trimmed(), extra); });
@@ -559,7 +611,7 @@ Result<QList<ChannelRow>> loadChannelTable(Device device)
     return selectRecords<ChannelRow>(QStringLiteral("select * from ") + deviceTable(device));
 }
 
-Status storeChannelLayout(Device device, const QList<ChannelRow> &rows, const QString &count,
+static Status storeChannelLayoutWrite(Device device, const QList<ChannelRow> &rows, const QString &count,
                           const QString &road, const QString &kinds)
 {
     const QString table = deviceTable(device);
@@ -589,7 +641,7 @@ Result<Company> readCompany()
     return selectRecord<Company>(QStringLiteral("select * from company"));
 }
 
-Status saveCompany(const Company &company, const QString &certificatePattern)
+static Status saveCompanyWrite(const Company &company, const QString &certificatePattern)
 {
     if (!certificatePattern.isNull() && !validCertificatePattern(certificatePattern))
         return Status::failure(
@@ -730,7 +782,7 @@ Result<QHash<QString, QString>> customersOfCalibrations()
 // Deleting samples by the hundred thousand takes its time on a server.
 constexpr int kLongDeleteMs = 30000;
 
-Result<int> deleteCalibration(const QString &dtbegin)
+static Result<int> deleteCalibrationWrite(const QString &dtbegin)
 {
     int removed = 0;
     WindowDeadline allow(kLongDeleteMs);
@@ -775,7 +827,7 @@ Result<int> deleteCalibration(const QString &dtbegin)
     return removed;
 }
 
-Status storeCalibration(const RunHeader &header, const Snapshot &snapshot, bool replace)
+static Status storeCalibrationWrite(const RunHeader &header, const Snapshot &snapshot, bool replace)
 {
     return inTransaction([&] {
         Status st =
@@ -802,7 +854,7 @@ Status storeCalibration(const RunHeader &header, const Snapshot &snapshot, bool 
     });
 }
 
-Result<Snapshot> adoptTodaysRecords(const QString &dtbegin, const QStringList &collectors,
+static Result<Snapshot> adoptTodaysRecordsWrite(const QString &dtbegin, const QStringList &collectors,
                                     const QString &by)
 {
     if (by.trimmed().isEmpty())
@@ -1064,7 +1116,7 @@ Result<Certificate> nextCertificate(const QString &dtbegin, const QString &metho
     return out;
 }
 
-Result<Certificate> issueCertificate(const Certificate &planned, const QList<IssuedFile> &files)
+static Result<Certificate> issueCertificateWrite(const Certificate &planned, const QList<IssuedFile> &files)
 {
     Certificate out;
     const QDateTime when =
@@ -1154,13 +1206,13 @@ Result<QString> evaluationSettings(const QString &dtbegin)
                        {dtbegin});
 }
 
-Status storeEvaluationSettings(const QString &dtbegin, const QString &settings)
+static Status storeEvaluationSettingsWrite(const QString &dtbegin, const QString &settings)
 {
     return upsert(QStringLiteral("evaluation"),
                   {QStringLiteral("dtbegin"), QStringLiteral("settings")}, 1, {dtbegin, settings});
 }
 
-Status clearCalibrations()
+static Status clearCalibrationsWrite()
 {
     WindowDeadline allow(kLongDeleteMs);
     if (databaseIsServer()) {
@@ -1250,7 +1302,7 @@ Result<QList<Sample>> unprocessedRun()
         {after, start.value.value(0), end.value.value(1)});
 }
 
-Status setAsideUnprocessed(const QString &through)
+static Status setAsideUnprocessedWrite(const QString &through)
 {
     return upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")},
                   1, {QStringLiteral("setAsideThrough"), through});
@@ -1274,7 +1326,7 @@ Result<QMap<QString, QString>> channelLocations(Device device)
     return out;
 }
 
-Status storeChannelLocations(Device device, const QMap<QString, QString> &locations)
+static Status storeChannelLocationsWrite(Device device, const QMap<QString, QString> &locations)
 {
     QJsonObject o;
     for (auto it = locations.constBegin(); it != locations.constEnd(); ++it)
@@ -1295,6 +1347,423 @@ Status notePointStarted(int point)
 QString databasePath()
 {
     return openedDatabasePath();
+}
+
+// ---- the changes, each with its audit row ----
+
+namespace {
+
+std::function<QString()> collectorState(const QString &serial)
+{
+    return [serial] {
+        return stateOf({{QStringLiteral("select * from datacollect where serialnum=?"), {serial}},
+                        {QStringLiteral("select data from collector_extra where serialnum=?"),
+                         {serial}}});
+    };
+}
+
+std::function<QString()> equipmentState(const QString &name)
+{
+    return [name] {
+        return stateOf({{QStringLiteral("select * from equipdata where name=?"), {name}},
+                        {QStringLiteral("select data from equipment_extra where name=?"), {name}}});
+    };
+}
+
+std::function<QString()> tableState(const QString &sql)
+{
+    return [sql] { return stateOf({{sql, {}}}); };
+}
+
+} // namespace
+
+Result<int> deleteCollectorsBySerial(const QString &serial)
+{
+    return audited(QStringLiteral("删除采集器"), QStringLiteral("采集器 ") + serial,
+                   collectorState(serial), [&] { return deleteCollectorsBySerialWrite(serial); });
+}
+
+Status deleteAllCollectors()
+{
+    return audited(QStringLiteral("删除全部采集器"), QStringLiteral("采集器"),
+                   tableState(QStringLiteral("select * from datacollect")),
+                   [] { return deleteAllCollectorsWrite(); });
+}
+
+Result<int> deleteEquipmentByName(const QString &name)
+{
+    return audited(QStringLiteral("删除试验设备"), QStringLiteral("试验设备 ") + name,
+                   equipmentState(name), [&] { return deleteEquipmentByNameWrite(name); });
+}
+
+Status deleteAllEquipment()
+{
+    return audited(QStringLiteral("删除全部试验设备"), QStringLiteral("试验设备"),
+                   tableState(QStringLiteral("select * from equipdata")),
+                   [] { return deleteAllEquipmentWrite(); });
+}
+
+Status saveCollector(const Collector &collector, const CollectorExtra &extra, bool replace)
+{
+    const QString serial = collector.serialnum.trimmed();
+    return audited(replace ? QStringLiteral("覆盖采集器记录") : QStringLiteral("新增采集器"),
+                   QStringLiteral("采集器 ") + serial, collectorState(serial),
+                   [&] { return saveCollectorWrite(collector, extra, replace); });
+}
+
+Result<int> modifyCollector(const Collector &collector, const CollectorExtra &extra)
+{
+    const QString serial = collector.serialnum.trimmed();
+    return audited(QStringLiteral("修改采集器记录"), QStringLiteral("采集器 ") + serial,
+                   [serial, num = collector.num] {
+                       return stateOf(
+                           {{QStringLiteral("select * from datacollect where num=?"), {num}},
+                            {QStringLiteral("select data from collector_extra where serialnum=?"),
+                             {serial}}});
+                   },
+                   [&] { return modifyCollectorWrite(collector, extra); });
+}
+
+Status saveEquipment(const Equipment &equipment, const EquipmentExtra &extra, bool replace)
+{
+    const QString name = equipment.name.trimmed();
+    return audited(replace ? QStringLiteral("覆盖试验设备记录") : QStringLiteral("新增试验设备"),
+                   QStringLiteral("试验设备 ") + name, equipmentState(name),
+                   [&] { return saveEquipmentWrite(equipment, extra, replace); });
+}
+
+Result<int> modifyEquipment(const Equipment &equipment, const EquipmentExtra &extra)
+{
+    const QString name = equipment.name.trimmed();
+    return audited(QStringLiteral("修改试验设备记录"), QStringLiteral("试验设备 ") + name,
+                   equipmentState(name), [&] { return modifyEquipmentWrite(equipment, extra); });
+}
+
+Status storeChannelLayout(Device device, const QList<ChannelRow> &rows, const QString &count,
+                          const QString &road, const QString &kinds)
+{
+    const QString table = deviceTable(device);
+    return audited(QStringLiteral("写入通道配置"),
+                   device == Device::A ? QStringLiteral("通道配置 设备一")
+                                       : QStringLiteral("通道配置 设备二"),
+                   [table] {
+                       return stateOf({{QStringLiteral("select * from ") + table, {}},
+                                       {QStringLiteral("select * from secdevice"), {}}});
+                   },
+                   [&] { return storeChannelLayoutWrite(device, rows, count, road, kinds); });
+}
+
+Status saveCompany(const Company &company, const QString &certificatePattern)
+{
+    return audited(QStringLiteral("修改检定单位"), QStringLiteral("检定单位"),
+                   [] {
+                       return stateOf({{QStringLiteral("select * from company"), {}},
+                                       {QStringLiteral("select value from %1 where "
+                                                       "key='certificatePattern'")
+                                            .arg(labStateTable()),
+                                        {}}});
+                   },
+                   [&] { return saveCompanyWrite(company, certificatePattern); });
+}
+
+Status storeChannelLocations(Device device, const QMap<QString, QString> &locations)
+{
+    const QString key = device == Device::A ? QStringLiteral("locationsA")
+                                            : QStringLiteral("locationsB");
+    return audited(QStringLiteral("修改通道位置"),
+                   device == Device::A ? QStringLiteral("通道位置 设备一")
+                                       : QStringLiteral("通道位置 设备二"),
+                   [key] {
+                       return stateOf(
+                           {{QStringLiteral("select value from orven_state where key=?"), {key}}});
+                   },
+                   [&] { return storeChannelLocationsWrite(device, locations); });
+}
+
+Status storeEvaluationSettings(const QString &dtbegin, const QString &settings)
+{
+    return audited(QStringLiteral("修改评定设置"), QStringLiteral("校准 ") + dtbegin,
+                   [dtbegin] {
+                       return stateOf(
+                           {{QStringLiteral("select settings from evaluation where dtbegin=?"),
+                             {dtbegin}}});
+                   },
+                   [&] { return storeEvaluationSettingsWrite(dtbegin, settings); });
+}
+
+Status storeCalibration(const RunHeader &header, const Snapshot &snapshot, bool replace)
+{
+    const QString dtbegin = header.dtbegin;
+    return audited(replace ? QStringLiteral("重新处理校准") : QStringLiteral("处理校准"),
+                   QStringLiteral("校准 ") + dtbegin,
+                   [dtbegin] {
+                       return stateOf(
+                           {{QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin}}});
+                   },
+                   [&] { return storeCalibrationWrite(header, snapshot, replace); });
+}
+
+Result<int> deleteCalibration(const QString &dtbegin)
+{
+    WindowDeadline allow(kLongDeleteMs); // the whole transaction, the row with it
+    return audited(QStringLiteral("删除校准"), QStringLiteral("校准 ") + dtbegin,
+                   [dtbegin] {
+                       return stateOf(
+                           {{QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin}}});
+                   },
+                   [&] { return deleteCalibrationWrite(dtbegin); });
+}
+
+Status clearCalibrations()
+{
+    WindowDeadline allow(kLongDeleteMs); // the whole transaction, the row with it
+    return audited(QStringLiteral("全清校准"), QStringLiteral("校准"),
+                   [] {
+                       return stateOf({{QStringLiteral("select dtbegin, dtend, equipname, "
+                                                       "samplenum from datamark"),
+                                        {}},
+                                       {QStringLiteral("select count(*) from data"), {}}});
+                   },
+                   [] { return clearCalibrationsWrite(); });
+}
+
+Result<Certificate> issueCertificate(const Certificate &planned, const QList<IssuedFile> &files)
+{
+    // The row names the number taken, what it replaces and the files'
+    // digests: written in the transaction that takes the number.
+    Result<Certificate> issued;
+    const Status st = inTransaction([&] {
+        issued = issueCertificateWrite(planned, files);
+        if (!issued)
+            return issued.status();
+        QJsonArray digests;
+        for (const IssuedFile &f : files)
+            digests.append(QJsonArray{f.name, f.sha256});
+        const QJsonObject after{{QStringLiteral("number"), issued.value.number},
+                                {QStringLiteral("dtbegin"), issued.value.dtbegin},
+                                {QStringLiteral("replaces"), issued.value.replaces},
+                                {QStringLiteral("fingerprint"), issued.value.fingerprint},
+                                {QStringLiteral("files"), digests}};
+        return appendAudit(issued.value.replaces.isEmpty() ? QStringLiteral("出具证书")
+                                                           : QStringLiteral("出具修订证书"),
+                           QStringLiteral("证书 ") + issued.value.number, QString(),
+                           QString::fromUtf8(QJsonDocument(after).toJson(QJsonDocument::Compact)));
+    });
+    if (!st)
+        return base::failure(st.error);
+    return issued;
+}
+
+Result<Snapshot> adoptTodaysRecords(const QString &dtbegin, const QStringList &collectors,
+                                    const QString &by)
+{
+    return audited(QStringLiteral("采用现行记录"), QStringLiteral("校准 ") + dtbegin,
+                   [dtbegin] {
+                       return stateOf(
+                           {{QStringLiteral("select taken from snapshot where dtbegin=?"),
+                             {dtbegin}}});
+                   },
+                   [&] { return adoptTodaysRecordsWrite(dtbegin, collectors, by); });
+}
+
+
+Status setAsideUnprocessed(const QString &through)
+{
+    return audited(QStringLiteral("放弃本次校准"), QStringLiteral("样本至 ") + through,
+                   [] {
+                       return stateOf({{QStringLiteral("select value from orven_state where "
+                                                       "key='setAsideThrough'"),
+                                        {}}});
+                   },
+                   [&] { return setAsideUnprocessedWrite(through); });
+}
+
+// ---- audit trail ----
+
+namespace {
+
+QString auditTable()
+{
+    return databaseIsServer() ? QStringLiteral("orven.audit") : QStringLiteral("audit");
+}
+
+QString &operatorOverride()
+{
+    static QString name;
+    return name;
+}
+
+// A row's digest: its fields and the previous row's digest, as one JSON
+// array (no field can run into the next).
+QString auditHash(const AuditRow &r)
+{
+    const QJsonArray fields{QString::number(r.seq), r.at,    r.station, r.operatorName, r.action,
+                            r.object,               r.before, r.after,  r.prev};
+    return QString::fromLatin1(
+        QCryptographicHash::hash(QJsonDocument(fields).toJson(QJsonDocument::Compact),
+                                 QCryptographicHash::Sha256)
+            .toHex());
+}
+
+const char kAuditColumns[] = "seq,at,station,operator,action,object,before,after,prev,hash";
+
+AuditRow auditRowOf(const Row &r)
+{
+    AuditRow a;
+    a.seq = r.value(0).toLongLong();
+    a.at = r.value(1);
+    a.station = r.value(2);
+    a.operatorName = r.value(3);
+    a.action = r.value(4);
+    a.object = r.value(5);
+    a.before = r.value(6);
+    a.after = r.value(7);
+    a.prev = r.value(8);
+    a.hash = r.value(9);
+    return a;
+}
+
+} // namespace
+
+QString auditOperator()
+{
+    if (!operatorOverride().isEmpty())
+        return operatorOverride();
+    const QString user = qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME"));
+    return user.isEmpty() ? QStringLiteral("—") : user;
+}
+
+void setAuditOperator(const QString &name)
+{
+    operatorOverride() = name.trimmed();
+}
+
+Status appendAudit(const QString &action, const QString &object, const QString &before,
+                   const QString &after)
+{
+    return inTransaction([&] {
+        // One writer at a time appends on a server: the chain has no forks.
+        if (databaseIsServer()) {
+            const Status locked = exec(QStringLiteral("select pg_advisory_xact_lock(70200002)"));
+            if (!locked)
+                return locked;
+        }
+        const Result<Row> last = selectFirst(
+            QStringLiteral("select seq, hash from %1 order by seq desc limit 1").arg(auditTable()), 2);
+        if (!last)
+            return last.status();
+        AuditRow r;
+        r.seq = last.value.value(0).toLongLong() + 1;
+        r.prev = last.value.value(1);
+        r.at = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        r.station = stationName();
+        r.operatorName = auditOperator();
+        r.action = action;
+        r.object = object;
+        r.before = before;
+        r.after = after;
+        r.hash = auditHash(r);
+        Status st = exec(QStringLiteral("insert into %1 (%2) values(%3)")
+                             .arg(auditTable(), QLatin1String(kAuditColumns), placeholders(10)),
+                         {QString::number(r.seq), r.at, r.station, r.operatorName, r.action,
+                          r.object, r.before, r.after, r.prev, r.hash});
+        // The last row's number and digest kept apart: a last row removed
+        // leaves the chain whole but no longer ending there.
+        if (st)
+            st = upsert(labStateTable(), {QStringLiteral("key"), QStringLiteral("value")}, 1,
+                        {QStringLiteral("auditHead"),
+                         QString::number(r.seq) + QLatin1Char(' ') + r.hash});
+        return st;
+    });
+}
+
+Result<QList<AuditRow>> auditRows(const QString &from, const QString &to, const QString &object)
+{
+    QStringList where, binds;
+    if (!from.isEmpty()) {
+        where << QStringLiteral("at>=?");
+        binds << from;
+    }
+    if (!to.isEmpty()) {
+        where << QStringLiteral("at<=?");
+        binds << to;
+    }
+    if (!object.isEmpty()) {
+        where << QStringLiteral("object like ?");
+        binds << QLatin1Char('%') + object + QLatin1Char('%');
+    }
+    const Result<Rows> rows = selectRows(
+        QStringLiteral("select %1 from %2%3 order by seq")
+            .arg(QLatin1String(kAuditColumns), auditTable(),
+                 where.isEmpty() ? QString()
+                                 : QStringLiteral(" where ") + where.join(QStringLiteral(" and "))),
+        binds);
+    if (!rows)
+        return base::failure(rows.error);
+    QList<AuditRow> out;
+    for (const Row &r : rows.value)
+        out << auditRowOf(r);
+    return out;
+}
+
+Result<AuditCheck> verifyAudit()
+{
+    const Result<QList<AuditRow>> rows = auditRows({}, {}, {});
+    if (!rows)
+        return base::failure(rows.error);
+    const Result<QString> head = selectValue(
+        QStringLiteral("select value from %1 where key='auditHead'").arg(labStateTable()), {});
+    if (!head)
+        return base::failure(head.error);
+    AuditCheck check;
+    check.rows = rows.value.size();
+    QString prev;
+    qint64 expected = 1;
+    for (const AuditRow &r : rows.value) {
+        QString why;
+        qint64 bad = r.seq;
+        if (r.seq > expected) {
+            bad = expected;
+            why = r.seq == expected + 1
+                      ? QStringLiteral("缺少第 %1 条（被删除）").arg(expected)
+                      : QStringLiteral("缺少第 %1～%2 条（被删除，或第 %3 条是插入的）")
+                            .arg(expected)
+                            .arg(r.seq - 1)
+                            .arg(r.seq);
+        } else if (r.seq < expected)
+            why = QStringLiteral("第 %1 条的序号重复或倒退").arg(r.seq);
+        else if (r.prev != prev)
+            why = QStringLiteral("第 %1 条与前一条接不上（前一条被改动、删除，或插入了记录）")
+                      .arg(r.seq);
+        else if (auditHash(r) != r.hash)
+            why = QStringLiteral("第 %1 条的内容被改动").arg(r.seq);
+        if (!why.isEmpty()) {
+            check.firstBad = bad;
+            check.reason = why;
+            return check;
+        }
+        prev = r.hash;
+        ++expected;
+    }
+    const QString last =
+        rows.value.isEmpty()
+            ? QString()
+            : QString::number(rows.value.last().seq) + QLatin1Char(' ') + rows.value.last().hash;
+    if (head.value != last) {
+        const qint64 kept = head.value.section(QLatin1Char(' '), 0, 0).toLongLong();
+        const qint64 end = rows.value.isEmpty() ? 0 : rows.value.last().seq;
+        if (kept > end) {
+            check.firstBad = end + 1;
+            check.reason = QStringLiteral("最后 %1 条记录被删除（应到第 %2 条）").arg(kept - end).arg(kept);
+        } else if (kept < end) {
+            check.firstBad = kept + 1;
+            check.reason = QStringLiteral("第 %1 条起的记录不是本程序写入的").arg(kept + 1);
+        } else {
+            check.firstBad = end;
+            check.reason = QStringLiteral("第 %1 条被替换").arg(end);
+        }
+    }
+    return check;
 }
 
 } // namespace storage

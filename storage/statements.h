@@ -224,4 +224,32 @@ Status notePointStarted(int point);
 // The file of the default connection.
 QString databasePath();
 
+// ---- audit trail ----
+// Every change of a record, run processed, calibration deleted and
+// certificate issued is one row, appended in the transaction of the change:
+// when, where, who, what, the object's state before and after, and a
+// SHA-256 over all of it and the previous row's (a chain). Rows are never
+// updated or deleted by the program.
+struct AuditRow
+{
+    qint64 seq = 0; // 1, 2, … without gaps
+    QString at, station, operatorName, action, object, before, after, prev, hash;
+};
+// Who the rows name: the signed-in operator, or the system's user.
+QString auditOperator();
+void setAuditOperator(const QString &name);
+Status appendAudit(const QString &action, const QString &object, const QString &before = {},
+                   const QString &after = {});
+// In order; `from`/`to` compare with the time ("yyyy-MM-dd HH:mm:ss"),
+// `object` is a part of the object's name; empty: no filter.
+Result<QList<AuditRow>> auditRows(const QString &from, const QString &to, const QString &object);
+struct AuditCheck
+{
+    int rows = 0;
+    qint64 firstBad = 0; // the first row found changed, removed or inserted
+    QString reason;      // empty: the chain is whole
+    bool whole() const { return reason.isEmpty(); }
+};
+Result<AuditCheck> verifyAudit();
+
 } // namespace storage

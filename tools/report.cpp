@@ -275,6 +275,68 @@ int standardCertificate(const QString &db, QStringList args, office::Signers sig
     return 0;
 }
 
+QString usage();
+
+// The audit trail as JSON lines, or the check of its chain.
+int auditCommand(const QString &db, QStringList args, QTextStream &out, QTextStream &err)
+{
+    const bool verify = args.removeAll(QStringLiteral("--verify")) > 0;
+    QString from, to, object;
+    for (const auto &[flag, target] : {std::pair<const char *, QString *>{"--from", &from},
+                                       {"--to", &to},
+                                       {"--object", &object}}) {
+        const int i = args.indexOf(QLatin1String(flag));
+        if (i < 0)
+            continue;
+        if (i + 1 >= args.size())
+            return 2;
+        *target = args.takeAt(i + 1);
+        args.removeAt(i);
+    }
+    auto fail = [&err](const QString &why) {
+        err << "orven-report: " << why << "\n";
+        err.flush();
+        return 1;
+    };
+    if (!args.isEmpty() || (verify && !(from.isEmpty() && to.isEmpty() && object.isEmpty()))) {
+        err << usage();
+        err.flush();
+        return 2;
+    }
+    if (const base::Status st = checkDatabase(db); !st)
+        return fail(st.error);
+    if (const base::Status st = storage::openDatabase(db); !st)
+        return fail(st.error);
+    if (verify) {
+        const base::Result<storage::AuditCheck> check = storage::verifyAudit();
+        if (!check)
+            return fail(check.error);
+        if (!check.value.whole())
+            return fail(QStringLiteral("审计记录不完整：%1").arg(check.value.reason));
+        out << QStringLiteral("审计记录完整，%1 条").arg(check.value.rows) << "\n";
+        out.flush();
+        return 0;
+    }
+    const base::Result<QList<storage::AuditRow>> rows = storage::auditRows(from, to, object);
+    if (!rows)
+        return fail(rows.error);
+    for (const storage::AuditRow &r : rows.value)
+        out << json::Object()
+                   .number(QStringLiteral("seq"), r.seq)
+                   .text(QStringLiteral("at"), r.at)
+                   .text(QStringLiteral("station"), r.station)
+                   .text(QStringLiteral("operator"), r.operatorName)
+                   .text(QStringLiteral("action"), r.action)
+                   .text(QStringLiteral("object"), r.object)
+                   .text(QStringLiteral("before"), r.before)
+                   .text(QStringLiteral("after"), r.after)
+                   .text(QStringLiteral("hash"), r.hash)
+                   .str()
+            << "\n";
+    out.flush();
+    return 0;
+}
+
 QString usage()
 {
     return QStringLiteral(
@@ -309,6 +371,12 @@ QString usage()
                "  custom KEY OUT [--template FILE]\n"
                "                             the custom report filled from test.xls, OUT ending\n"
                "                             in .xls\n"
+               "  audit [--from T] [--to T] [--object KEY]\n"
+               "                             the audit trail, one JSON object per change (T:\n"
+               "                             \"yyyy-MM-dd HH:mm:ss\"; KEY: part of the object's\n"
+               "                             name, e.g. a serial number or a calibration key)\n"
+               "  audit --verify             checks the whole chain: exit 0 when whole, 1\n"
+               "                             naming the first row changed, removed or inserted\n"
                "\n"
                "  migrate --from FILE.db3 --to postgresql://USER@HOST/DB [--station NAME]\n"
                "                             copies a station's database into the\n"
@@ -399,6 +467,8 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         out.flush();
         return 0;
     }
+    if (command == QLatin1String("audit"))
+        return auditCommand(db, args, out, err);
     if (command == QLatin1String("list")) {
         if (!args.isEmpty())
             return bad();
