@@ -1,12 +1,12 @@
 // The audit trail: one chained row per change, and every kind of tampering
 // found by the check (on a file and on the server).
 
+#include "app/mainwindow.h"
 #include "storage/server.h"
 #include "storage/statements.h"
 #include "tests/testkit.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QLabel>
 
 using namespace testkit;
 
@@ -126,6 +126,12 @@ void AuditTest::tamperingIsFound()
     ToolRun tampered = runReport({"--db", db.path(), "audit", "--verify"});
     QCOMPARE(tampered.code, 1);
     QVERIFY2(QString::fromUtf8(tampered.err).contains(check.value.reason), tampered.err.constData());
+    // The next start of the workstation says so, in red.
+    if (!onServer()) {
+        MainWindow w(db.path());
+        auto *said = w.findChild<QLabel *>("label_audit");
+        QVERIFY(said && said->text().contains(check.value.reason));
+    }
 }
 
 QTEST_MAIN(AuditTest)
