@@ -83,7 +83,11 @@ void ReentryTest::processingDuringAStartWritesNothing()
 void ReentryTest::closingDuringADownloadAsksAndStopsSending()
 {
     TempDatabase db;
-    auto collector = startSim();
+    // Replies a tenth of a second late: the download (33 frames) is still
+    // going when the window closes, however loaded the machine is.
+    sim::Options slow;
+    slow.delayMs = 100;
+    auto collector = startSim(slow);
     QVERIFY(collector);
     setExtraPorts({collector->portPath()});
     MainWindow w(db.path());
