@@ -83,10 +83,11 @@ void ReentryTest::processingDuringAStartWritesNothing()
 void ReentryTest::closingDuringADownloadAsksAndStopsSending()
 {
     TempDatabase db;
-    // Replies a tenth of a second late: the download (33 frames) is still
-    // going when the window closes, however loaded the machine is.
+    // The first frame (the mask) is answered, then nothing: each of the 32
+    // frames after it waits its full pause, so the download is still going
+    // when the window closes, however loaded the machine is.
     sim::Options slow;
-    slow.delayMs = 100;
+    slow.silentAfter = 1;
     auto collector = startSim(slow);
     QVERIFY(collector);
     setExtraPorts({collector->portPath()});
