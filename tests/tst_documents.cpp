@@ -7,6 +7,7 @@
 #include "office/export.h"
 #include "office/templates.h"
 #include "office/zippackage.h"
+#include "storage/statements.h"
 #include "pages/prompts.h"
 #include "pages/reports/form6.h"
 #include "results/calibration.h"
@@ -406,6 +407,11 @@ void DocumentsTest::pdfCarriesTheTextsAndEmbedsACjkFont()
     QVERIFY(exportFrom(page, DocumentKind::Certificate, target, "Pdf 文件(*.pdf)"));
     QCOMPARE(shown().last(), QString("提示|导出成功!"));
     QCOMPARE(head(target + ".pdf"), QByteArray("%PDF"));
+    // The export is in the audit trail, with its calibration.
+    const base::Result<QList<storage::AuditRow>> trail = storage::auditRows({}, {}, {});
+    QVERIFY(trail.ok && !trail.value.isEmpty());
+    QCOMPARE(trail.value.last().action, QString("导出校准证书"));
+    QCOMPARE(trail.value.last().object, "校准 " + page.loadedCalibration()->header.dtbegin);
     QVERIFY(tempIsEmpty(m_tmp.path() + "/tmp"));
 
     QProcess text;

@@ -440,11 +440,14 @@ void Form6::runTask(const QString &title, base::Task::Work work, std::function<v
     m_progress->setAutoClose(false);
     m_progress->setAutoReset(false);
     m_task = std::make_unique<base::Task>(std::move(work));
+    // What was exported, of which calibration, goes into the audit trail.
+    const QString object =
+        loadedCalibration() ? QStringLiteral("校准 ") + loadedCalibration()->header.dtbegin : QString();
     connect(m_task.get(), &base::Task::stage, m_progress, &QProgressDialog::setLabelText);
     connect(m_progress, &QProgressDialog::canceled, m_task.get(), &base::Task::cancel);
     connect(
         m_task.get(), &base::Task::finished, this,
-        [this, done](bool ok, const QString &error, bool cancelled) {
+        [this, done, title, object](bool ok, const QString &error, bool cancelled) {
             // Hidden now: the box that follows would keep it on screen until
             // it closes.
             m_progress->hide();
@@ -459,6 +462,8 @@ void Form6::runTask(const QString &title, base::Task::Work work, std::function<v
                 prompts::about(this, QStringLiteral("失败"), error);
                 return;
             }
+            if (const base::Status logged = storage::appendAudit(title, object); !logged)
+                ui->label_load->setText(QStringLiteral("审计记录未能写入：") + logged.error);
             done();
         },
         Qt::QueuedConnection);
