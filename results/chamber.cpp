@@ -63,6 +63,13 @@ double workingVolume(const storage::EquipmentExtra &e)
     return side(e.width) * side(e.depth) * side(e.height);
 }
 
+QVector<double> workingSpace(const storage::EquipmentExtra &e)
+{
+    if (!std::isfinite(workingVolume(e)))
+        return {};
+    return {side(e.width), side(e.depth), side(e.height)};
+}
+
 QString methodLayoutFor(double volume)
 {
     if (!std::isfinite(volume))

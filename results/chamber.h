@@ -51,6 +51,8 @@ private:
 ChamberLayout chamberLayout(const storage::EquipmentExtra &equipment);
 // The working space's volume in m³; NaN when a side is missing.
 double workingVolume(const storage::EquipmentExtra &equipment);
+// Its width, depth and height in metres; empty unless all three are given.
+QVector<double> workingSpace(const storage::EquipmentExtra &equipment);
 // "9" below 2 m³, "15" from 2 m³, empty when the volume is unknown.
 QString methodLayoutFor(double volume);
 

@@ -1468,8 +1468,7 @@ Status saveCompany(const Company &company, const QString &certificatePattern)
 
 Status storeChannelLocations(Device device, const QMap<QString, QString> &locations)
 {
-    const QString key = device == Device::A ? QStringLiteral("locationsA")
-                                            : QStringLiteral("locationsB");
+    const QString key = locationsKey(device);
     return audited(QStringLiteral("修改通道位置"),
                    device == Device::A ? QStringLiteral("通道位置 设备一")
                                        : QStringLiteral("通道位置 设备二"),

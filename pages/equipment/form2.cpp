@@ -104,25 +104,11 @@ void Form2::showVolume()
     ui->pushButton_locations->setEnabled(ui->comboBox_layout->currentIndex() == 3);
 }
 
-// The working space in metres, when its three sides are given.
-static QVector<double> spaceOf(const storage::EquipmentExtra &e)
-{
-    QVector<double> space;
-    for (const QString &side : {e.width, e.depth, e.height}) {
-        bool ok = false;
-        const double v = side.toDouble(&ok);
-        if (!ok || !(v > 0))
-            return {};
-        space << v;
-    }
-    return space;
-}
-
 // The operator's own locations as text, one "名称 x y z" each; "O" is the
 // centre. In metres once the working space is known.
 void Form2::on_pushButton_locations_clicked()
 {
-    const QVector<double> space = spaceOf(fieldsExtra());
+    const QVector<double> space = results::workingSpace(fieldsExtra());
     QStringList values{locationsText(m_ownLocations, space)};
     const QString how =
         space.isEmpty()
