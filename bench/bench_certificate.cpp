@@ -1,6 +1,7 @@
 // The standard certificate of 10 points (temperature and humidity, 180
 // samples of 16 channels each): the evaluation, the .docx (median of 20
-// writes), and the PDF through LibreOffice.
+// writes), the PDF drawn directly and, beside it, through LibreOffice.
+// An argument names a folder to keep both PDFs in.
 
 #include "bench/benchkit.h"
 #include "office/conversion.h"
@@ -10,7 +11,8 @@
 #include "storage/samplereader.h"
 #include "tests/testkit.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <cstdio>
@@ -19,7 +21,9 @@ using namespace benchkit;
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     if (qEnvironmentVariableIsEmpty("ORVEN_TEMPLATES"))
         qputenv("ORVEN_TEMPLATES", QByteArray(ORVEN_APP_DIR));
     testkit::TempDatabase db;
@@ -81,18 +85,42 @@ int main(int argc, char *argv[])
     std::printf("bench_certificate: 10 points x 2 kinds: evaluation %lld ms; .docx %.1f ms median, "
                 "%.1f ms worst of 20 (target < 200 ms), %lld bytes\n",
                 evaluateMs, docx[docx.size() / 2], docx.last(), QFileInfo(job.target).size());
+    // The PDF drawn directly: the first in a process loads the fonts.
+    job.target = db.dir() + QStringLiteral("/certificate.pdf");
+    QVector<double> pdf;
+    for (int i = 0; i < 6; ++i) {
+        clock.restart();
+        const base::Status st = office::writeStandardCertificate(job);
+        pdf << clock.nsecsElapsed() / 1e6;
+        if (!st) {
+            std::fprintf(stderr, "bench_certificate: %s\n", qPrintable(st.error));
+            return 1;
+        }
+    }
+    const double first = pdf.takeFirst();
+    std::sort(pdf.begin(), pdf.end());
+    std::printf("bench_certificate: PDF drawn directly %.1f ms median of 5 (first %.1f ms; target "
+                "< 300 ms), %lld bytes\n",
+                pdf[pdf.size() / 2], first, QFileInfo(job.target).size());
+    if (argc > 1)
+        QFile::copy(job.target, QString::fromLocal8Bit(argv[1]) + QStringLiteral("/direct.pdf"));
     if (office::findSoffice().isEmpty()) {
-        std::printf("bench_certificate: PDF skipped (LibreOffice not found)\n");
+        std::printf("bench_certificate: LibreOffice skipped (not found)\n");
         return 0;
     }
-    job.target = db.dir() + QStringLiteral("/certificate.pdf");
+    // The same through LibreOffice, as before.
     clock.restart();
-    const base::Status st = office::writeStandardCertificate(job);
-    if (!st) {
-        std::fprintf(stderr, "bench_certificate: %s\n", qPrintable(st.error));
+    office::Conversion conversion(db.dir() + QStringLiteral("/certificate.docx"),
+                                  QStringLiteral("pdf"));
+    QString error;
+    if (!conversion.run(&error)) {
+        std::fprintf(stderr, "bench_certificate: %s\n", qPrintable(error));
         return 1;
     }
-    std::printf("bench_certificate: to PDF %lld ms, %lld bytes\n", clock.elapsed(),
-                QFileInfo(job.target).size());
+    std::printf("bench_certificate: through LibreOffice %lld ms, %lld bytes\n", clock.elapsed(),
+                QFileInfo(conversion.output()).size());
+    if (argc > 1)
+        QFile::copy(conversion.output(),
+                    QString::fromLocal8Bit(argv[1]) + QStringLiteral("/libreoffice.pdf"));
     return 0;
 }

@@ -101,6 +101,24 @@ qint64 residentBytes()
     return parts.value(1).toLongLong() * sysconf(_SC_PAGESIZE);
 }
 
+qint64 peakResidentBytes()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+}
+
+void resetPeakResident()
+{
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
 StallProbe::StallProbe(int periodMs) : m_periodMs(periodMs)
 {
     m_timer.setTimerType(Qt::PreciseTimer);

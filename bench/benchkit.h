@@ -31,6 +31,9 @@ inline int sized(int full, int small)
 
 // Resident set size of this process, bytes.
 qint64 residentBytes();
+// The highest resident set size since the start or the last reset (Linux).
+qint64 peakResidentBytes();
+void resetPeakResident();
 
 // Measures the longest gap between timer ticks (every `periodMs`) on the
 // current thread.

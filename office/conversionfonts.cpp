@@ -4,6 +4,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QFile>
+#include <QMap>
 #include <QMutex>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -147,6 +148,128 @@ void nameCff(QByteArray &font, qint64 cff, quint32 length, const QString &postsc
     for (qint64 i = font.indexOf(name, int(cff)); i >= 0 && i + name.size() <= cff + length;
          i = font.indexOf(name, int(i + name.size())))
         font.replace(int(i), name.size(), renamed);
+}
+
+// Characters that share their glyph with a character written far more
+// often (⻚ and 页, 〜 and ～, ‒ and –): a PDF writer that maps glyphs back to
+// text by the lowest character of a glyph would give the former for every
+// latter, and copied or searched text would be wrong.
+bool shadowsAnother(quint32 c)
+{
+    return (c >= 0x2E80 && c <= 0x2FDF) || c == 0x2003 || c == 0x2012 || c == 0x2035 ||
+           c == 0x2215 || c == 0x2329 || c == 0x232A || c == 0x301C;
+}
+
+// A format 12 subtable (every character to its glyph) without those
+// characters; empty when `at` holds none.
+QByteArray groupsWithoutShadows(const Reader &r, qint64 at, qint64 end)
+{
+    if (r.u16(at) != 12 || at + 16 > end)
+        return {};
+    const quint32 groups = r.u32(at + 12);
+    if (at + 16 + qint64(groups) * 12 > end)
+        return {};
+    QByteArray body;
+    quint32 kept = 0;
+    auto group = [&](quint32 first, quint32 last, quint32 glyph) {
+        put32(body, first);
+        put32(body, last);
+        put32(body, glyph);
+        ++kept;
+    };
+    for (quint32 g = 0; g < groups; ++g) {
+        const qint64 rec = at + 16 + qint64(g) * 12;
+        const quint32 first = r.u32(rec), last = r.u32(rec + 4), glyph = r.u32(rec + 8);
+        if (last < first)
+            return {};
+        quint32 from = first;
+        for (quint32 c = first; c <= last && c < 0x30000; ++c) {
+            if (!shadowsAnother(c))
+                continue;
+            if (c > from)
+                group(from, c - 1, glyph + (from - first));
+            from = c + 1;
+        }
+        if (from <= last)
+            group(from, last, glyph + (from - first));
+    }
+    QByteArray out;
+    put16(out, 12);
+    put16(out, 0);
+    put32(out, quint32(16 + body.size()));
+    put32(out, r.u32(at + 8)); // language
+    put32(out, kept);
+    return out + body;
+}
+
+// The cmap with its format 12 subtable rebuilt without the shadowing
+// characters (a reader takes that one before the 16-bit one); the other
+// subtables as they were.
+QByteArray cmapWithoutShadows(const QByteArray &table)
+{
+    const Reader r{table};
+    const int n = r.u16(2);
+    if (!r.has(0, 4 + qint64(n) * 8))
+        return table;
+    QMap<quint32, QByteArray> subtables; // by old offset, shared ones once
+    for (int i = 0; i < n; ++i) {
+        const quint32 offset = r.u32(4 + qint64(i) * 8 + 4);
+        if (subtables.contains(offset) || !r.has(offset, 8))
+            continue;
+        const quint16 format = r.u16(offset);
+        qint64 length = format >= 8 && format != 14 ? r.u32(offset + 4)
+                        : format == 14              ? r.u32(offset + 2)
+                                                    : r.u16(offset + 2);
+        if (!r.has(offset, length))
+            return table;
+        const QByteArray rebuilt = groupsWithoutShadows(r, offset, offset + length);
+        subtables.insert(offset, rebuilt.isEmpty() ? table.mid(int(offset), int(length)) : rebuilt);
+    }
+    QByteArray out;
+    put16(out, r.u16(0));
+    put16(out, quint16(n));
+    QMap<quint32, quint32> moved;
+    quint32 at = quint32(4 + n * 8);
+    for (auto it = subtables.cbegin(); it != subtables.cend(); ++it) {
+        moved.insert(it.key(), at);
+        at += quint32(it.value().size());
+    }
+    for (int i = 0; i < n; ++i) {
+        const qint64 rec = 4 + qint64(i) * 8;
+        put16(out, r.u16(rec));
+        put16(out, r.u16(rec + 2));
+        put32(out, moved.value(r.u32(rec + 4)));
+    }
+    for (const QByteArray &sub : subtables)
+        out += sub;
+    return out;
+}
+
+// A family name of the face's name table ("Noto" at its start) given the
+// same length's `prefix`, in place: the PostScript name stays.
+void renameFamily(QByteArray &table, const QByteArray &prefix)
+{
+    const Reader r{table};
+    const int count = r.u16(2);
+    const qint64 strings = r.u16(4);
+    for (int i = 0; i < count; ++i) {
+        const qint64 rec = 6 + qint64(i) * 12;
+        if (!r.has(rec, 12))
+            return;
+        const quint16 platform = r.u16(rec), id = r.u16(rec + 6), length = r.u16(rec + 8);
+        const qint64 at = strings + r.u16(rec + 10);
+        if ((id != 1 && id != 4 && id != 16) || !r.has(at, length))
+            continue;
+        QByteArray wide;
+        for (char ch : prefix)
+            wide.append('\0').append(ch);
+        const QByteArray &to = platform == 3 || platform == 0 ? wide : prefix;
+        const QByteArray from = platform == 3 || platform == 0 ? QByteArray("\0N\0o\0t\0o", 8)
+                                                               : QByteArray("Noto");
+        if (to.size() == from.size() && length >= from.size() &&
+            table.mid(int(at), from.size()) == from)
+            table.replace(int(at), to.size(), to);
+    }
 }
 
 QVector<qint64> faceOffsets(const Reader &r)
@@ -308,6 +431,100 @@ QString conversionFontConfig(QString *why)
     if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit())
         return fail(QStringLiteral("不能写入 %1").arg(config));
     return config;
+}
+
+base::Result<QByteArray> drawingFace(const QByteArray &face, const QByteArray &prefix)
+{
+    const Reader r{face};
+    const QVector<Table> tables = tablesAt(r, 0);
+    if (tables.isEmpty() || r.u32(0) == tag("ttcf"))
+        return base::failure(QStringLiteral("不是字体文件"));
+    QVector<QByteArray> data;
+    for (const Table &t : tables) {
+        QByteArray bytes = face.mid(int(t.offset), int(t.length));
+        if (t.tag == tag("cmap"))
+            bytes = cmapWithoutShadows(bytes);
+        else if (t.tag == tag("name"))
+            renameFamily(bytes, prefix);
+        data << bytes;
+    }
+    const int n = tables.size();
+    QByteArray out = face.left(12);
+    quint32 offset = quint32(12 + 16 * n);
+    for (int i = 0; i < n; ++i) {
+        quint32 sum = 0;
+        const QByteArray &b = data[i];
+        for (int k = 0; k < b.size(); k += 4) {
+            quint32 word = 0;
+            for (int j = 0; j < 4; ++j)
+                word = word << 8 | (k + j < b.size() ? uchar(b[k + j]) : 0u);
+            sum += word;
+        }
+        put32(out, tables[i].tag);
+        put32(out, tables[i].tag == tag("head") ? tables[i].checksum : sum);
+        put32(out, offset);
+        put32(out, quint32(b.size()));
+        offset += (quint32(b.size()) + 3) & ~3u;
+    }
+    for (const QByteArray &b : data) {
+        out += b;
+        while (out.size() % 4)
+            out.append('\0');
+    }
+    return out;
+}
+
+QString simplifiedChineseFace(FontFace face, bool bold, QString *why)
+{
+    const QString config = conversionFontConfig(why);
+    if (config.isEmpty())
+        return QString();
+    const QString family = face == FontFace::Serif  ? QStringLiteral("NotoSerifCJKSC")
+                           : face == FontFace::Sans ? QStringLiteral("NotoSansCJKSC")
+                                                    : QStringLiteral("NotoSansMonoCJKSC");
+    const QString weight = bold ? QStringLiteral("-Bold-") : QStringLiteral("-Regular-");
+    const QDir dir = QFileInfo(config).dir();
+    for (const QString &name : dir.entryList({QStringLiteral("*.otf")}, QDir::Files, QDir::Name))
+        if (name.endsWith(weight + family + QStringLiteral(".otf")))
+            return dir.filePath(name);
+    if (why)
+        *why = QStringLiteral("没有找到字体 %1%2").arg(family, weight.chopped(1));
+    return QString();
+}
+
+QString drawingFaceFile(FontFace face, bool bold, QString *why)
+{
+    const QString source = simplifiedChineseFace(face, bold, why);
+    if (source.isEmpty())
+        return QString();
+    // Beside the conversion's folder, not in it: LibreOffice never sees them.
+    static QMutex lock;
+    const QMutexLocker held(&lock);
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                        QStringLiteral("/orven/drawing-") + QLatin1String(kFontsVersion);
+    const QString path = dir + QLatin1Char('/') + QFileInfo(source).fileName();
+    if (QFileInfo(path).isFile())
+        return path;
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        if (why)
+            *why = QStringLiteral("不能读取字体 %1").arg(source);
+        return QString();
+    }
+    const base::Result<QByteArray> drawn = drawingFace(in.readAll(), "Orvn");
+    if (!drawn) {
+        if (why)
+            *why = drawn.error;
+        return QString();
+    }
+    QSaveFile out(path);
+    if (!QDir().mkpath(dir) || !out.open(QIODevice::WriteOnly) ||
+        out.write(drawn.value) != drawn.value.size() || !out.commit()) {
+        if (why)
+            *why = QStringLiteral("不能写入字体 %1").arg(path);
+        return QString();
+    }
+    return path;
 }
 
 } // namespace office

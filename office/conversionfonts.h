@@ -22,6 +22,23 @@ namespace office {
 // not installed (the conversion then runs on the system's configuration).
 QString conversionFontConfig(QString *why = nullptr);
 
+// The faces the workstation draws its own PDFs with: 宋体 and Times New Roman
+// as Serif, 黑体 and Arial as Sans, 新宋体 as Mono.
+enum class FontFace { Serif, Sans, Mono };
+// The file of that Noto CJK SC face, taken out of its collection as for
+// the conversion (the same folder); empty with the reason when missing.
+QString simplifiedChineseFace(FontFace face, bool bold, QString *why = nullptr);
+
+// A face as the workstation draws with it: its family renamed ("Noto" at
+// its start becomes `prefix`, of the same length; the PostScript name a PDF
+// shows stays), so that it is told from the installed face; and characters
+// that share a glyph with one written far more often (⻚ and 页) left out of
+// its character map, so that a PDF's text reads as drawn.
+base::Result<QByteArray> drawingFace(const QByteArray &face, const QByteArray &prefix);
+// That face of simplifiedChineseFace() as a file in the user's cache, made
+// once ("Orvn Serif CJK SC" and so on); empty with the reason when missing.
+QString drawingFaceFile(FontFace face, bool bold, QString *why = nullptr);
+
 // The face of a font collection whose family is `family` (English name),
 // as a font file of its own. Fails on a file that is no collection or has
 // no such face.

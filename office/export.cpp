@@ -1,4 +1,5 @@
 #include "office/export.h"
+#include "office/wordpdf.h"
 
 #include "office/conversion.h"
 
@@ -88,7 +89,7 @@ base::Status writeDocument(const DocumentJob &job, const Progress &progress)
         return st;
 
     stage(QStringLiteral("正在生成文字…"));
-    const QList<Insertion> texts =
+    QList<Insertion> texts =
         job.kind == DocumentKind::Record
             ? recordInsertions(job.calibration, job.points, job.sources)
             : certificateInsertions(job.calibration.header, job.points, job.sources);
@@ -96,6 +97,20 @@ base::Status writeDocument(const DocumentJob &job, const Progress &progress)
         return cancelled;
 
     stage(QStringLiteral("正在填写 Word 模板…"));
+    // The installed templates are drawn to PDF directly; a laboratory's own
+    // template goes through LibreOffice, which reads whatever Word writes.
+    if (!isWordFile(job.target) && isInstalledTemplate(job.templatePath)) {
+        base::Result<QList<ZipEntry>> package = readZip(job.templatePath);
+        if (!package)
+            return package.status();
+        const base::Result<bool> filled = fillEntry(
+            package.value, QStringLiteral("word/document.xml"),
+            [&](const QByteArray &xml) { return fillDocumentXml(xml, texts); });
+        if (!filled)
+            return filled.status();
+        texts.clear();
+        return writeWordPdf(std::move(package.value), job.target, progress);
+    }
     return writeWordOrPdf(job.target, job.timeoutMs, progress, [&](const QString &docx) {
         return fillDocx(job.templatePath, docx, texts);
     });

@@ -1,4 +1,5 @@
 #include "office/issuing.h"
+#include "office/wordpdf.h"
 
 #include "office/export.h"
 #include "office/zippackage.h"
@@ -65,17 +66,29 @@ base::Status writeAll(const QString &path, const QByteArray &bytes)
     return {};
 }
 
-// Puts the Word file `docx` at `target` as every export does (converted
-// for a PDF); the PDF's bytes as written (empty for a .docx).
-base::Result<QByteArray> deliver(const QByteArray &docx, const QString &target, int timeoutMs,
+// Puts the Word file `docx` at `target`, or its PDF drawn directly; the
+// PDF's bytes as written (empty for a .docx).
+base::Result<QByteArray> deliver(const QByteArray &docx, const QString &target,
                                  const base::Progress &progress)
 {
-    const base::Status st = writeWordOrPdf(target, timeoutMs, progress, [&](const QString &path) {
-        return writeAll(path, docx);
-    });
+    if (isWordFile(target)) {
+        if (const base::Status st = writeAll(target, docx); !st)
+            return base::failure(st.error);
+        return QByteArray();
+    }
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/orven-export-XXXXXX"));
+    if (!dir.isValid())
+        return base::failure(QStringLiteral("不能建立临时目录：%1").arg(dir.errorString()));
+    const QString path = dir.filePath(QStringLiteral("certificate.docx"));
+    if (const base::Status st = writeAll(path, docx); !st)
+        return base::failure(st.error);
+    const base::Result<QList<ZipEntry>> package = readZip(path);
+    if (!package)
+        return base::failure(package.error);
+    const base::Status st = writeWordPdf(package.value, target, progress);
     if (!st)
         return base::failure(st.error);
-    return isWordFile(target) ? QByteArray() : readAll(target);
+    return readAll(target);
 }
 
 } // namespace
@@ -235,7 +248,7 @@ base::Result<QList<storage::IssuedFile>> produceCertificate(CertificateRequest r
         if (!copy)
             return base::failure(copy.error);
         const base::Result<QByteArray> delivered =
-            deliver(copy.value, target, job.timeoutMs, progress);
+            deliver(copy.value, target, progress);
         if (!delivered)
             return base::failure(delivered.error);
         return QList<storage::IssuedFile>();
@@ -267,7 +280,7 @@ base::Result<QList<storage::IssuedFile>> produceCertificate(CertificateRequest r
         return base::failure(wordBytes.error);
     QList<storage::IssuedFile> files{
         storage::IssuedFile{QStringLiteral("docx"), wordBytes.value, sha256(wordBytes.value)}};
-    const base::Result<QByteArray> pdf = deliver(wordBytes.value, target, job.timeoutMs, progress);
+    const base::Result<QByteArray> pdf = deliver(wordBytes.value, target, progress);
     if (!pdf)
         return base::failure(pdf.error);
     if (!pdf.value.isEmpty())

@@ -2,6 +2,7 @@
 
 #include "office/chamberdrawing.h"
 #include "office/export.h"
+#include "office/wordpdf.h"
 
 #include <QDate>
 #include <cmath>
@@ -920,8 +921,9 @@ base::Status writeStandardCertificate(const StandardCertificateJob &job,
     if (progress.stage)
         progress.stage(QStringLiteral("正在生成证书…"));
     const QList<ZipEntry> package = standardCertificatePackage(job);
-    return writeWordOrPdf(job.target, job.timeoutMs, progress,
-                          [&](const QString &docx) { return writeZip(docx, package); });
+    if (!isWordFile(job.target))
+        return writeWordPdf(package, job.target, progress);
+    return writeZip(job.target, package);
 }
 
 } // namespace office

@@ -2,6 +2,9 @@
 
 #include "tests/testkit.h"
 
+#include "office/templates.h"
+#include "office/zippackage.h"
+
 namespace testkit {
 
 DocumentRig::DocumentRig()
@@ -57,6 +60,24 @@ bool DocumentRig::store()
     const base::Result<storage::Snapshot> records =
         storage::currentRecords(header.equipname, serials);
     return records.ok && storage::storeCalibration(header, records.value, true).ok;
+}
+
+QString ownTemplate(const QString &name, const QString &dir)
+{
+    base::Result<QList<office::ZipEntry>> package = office::readZip(office::findTemplate(name));
+    if (!package)
+        return QString();
+    const base::Result<bool> changed = office::fillEntry(
+        package.value, QStringLiteral("word/document.xml"),
+        [](const QByteArray &xml) -> base::Result<QByteArray> {
+            QByteArray out = xml;
+            out.replace("<w:body>", "<w:body><w:p><w:r><w:t>本实验室</w:t></w:r></w:p>");
+            return out;
+        });
+    const QString path = dir + QLatin1Char('/') + name;
+    if (!changed || !changed.value || !office::writeZip(path, package.value))
+        return QString();
+    return path;
 }
 
 } // namespace testkit

@@ -27,4 +27,8 @@ struct DocumentRig
     bool store();
 };
 
+// A laboratory's own copy of the installed template `name` in `dir`, its
+// title changed (so it is no longer the installed one); empty on failure.
+QString ownTemplate(const QString &name, const QString &dir);
+
 } // namespace testkit

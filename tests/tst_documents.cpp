@@ -379,7 +379,9 @@ void DocumentsTest::conversionKilledByItsTimeLimit()
     job.calibration = loaded(db.path(), rig.fixture.begin);
     job.points = results::computeResults(job.calibration);
     job.sources = office::DocumentSources{rig.equipment, rig.collector, rig.company};
-    job.templatePath = office::findTemplate("databook.docx");
+    // A laboratory's own template: converted by LibreOffice.
+    job.templatePath = ownTemplate("databook.docx", m_tmp.path());
+    QVERIFY(!job.templatePath.isEmpty());
     job.target = m_tmp.path() + "/late.pdf";
     job.timeoutMs = 1500;
     const base::Status st = office::writeDocument(job);

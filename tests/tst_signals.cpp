@@ -168,7 +168,8 @@ void SignalsTest::reportKilledDuringAConversion()
     env.insert("ORVEN_SOFFICE", soffice);
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(ORVEN_APP_DIR "/orven-report"),
-            {"--db", db.path(), "record", rig.fixture.begin, db.dir() + "/record.pdf"});
+            {"--db", db.path(), "record", rig.fixture.begin, db.dir() + "/record.pdf",
+             "--template", ownTemplate("M702.docx", db.dir())});
     QVERIFY(waitUntil(
         [&] { return leftovers(tmp).filter("orven-convert-").size() == 1; }, 15000));
     QTest::qWait(300);

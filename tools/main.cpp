@@ -26,15 +26,14 @@ extern "C" void onSignal(int signal)
 
 int main(int argc, char *argv[])
 {
-    // The standard certificate draws (its layout): that needs fonts, not a
-    // screen. Every other command stays a plain console program.
-    bool certificate = false, standard = false;
-    for (int i = 1; i < argc; ++i) {
-        certificate = certificate || qstrcmp(argv[i], "certificate") == 0;
-        standard = standard || qstrcmp(argv[i], "standard") == 0;
-    }
+    // Documents are drawn (their PDF, the certificate's layout): that needs
+    // fonts, not a screen. Every other command stays a plain console program.
+    bool document = false;
+    for (int i = 1; i < argc; ++i)
+        document = document || qstrcmp(argv[i], "certificate") == 0 ||
+                   qstrcmp(argv[i], "record") == 0;
     std::unique_ptr<QCoreApplication> app;
-    if (certificate && standard) {
+    if (document) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QGuiApplication>(argc, argv);
