@@ -11,9 +11,9 @@
 #include "storage/samplereader.h"
 #include "tests/testkit.h"
 
-#include <QGuiApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <algorithm>
 #include <cstdio>
 
@@ -64,10 +64,9 @@ int main(int argc, char *argv[])
     clock.start();
     results::EvaluationSettings settings;
     settings.method = results::Method::Jjf1101;
-    job.evaluation = results::evaluate(
-        job.calibration, results::computeResults(job.calibration),
-        office::standardDataOf(job.records, job.calibration.layout),
-        settings);
+    job.evaluation =
+        results::evaluate(job.calibration, results::computeResults(job.calibration),
+                          office::standardDataOf(job.records, job.calibration.layout), settings);
     const qint64 evaluateMs = clock.elapsed();
 
     QVector<double> docx;

@@ -98,9 +98,8 @@ int main(int argc, char *argv[])
                 "(target < 200 MB); longest event-loop stall %lld ms (target < 50 ms)\n",
                 static_cast<long long>(pdfMs),
                 QFileInfo(db.dir() + QStringLiteral("/record.pdf")).size() / 1048576.0,
-                pdfPages(db.dir() + QStringLiteral("/record.pdf")),
-                (peak - before) / 1048576.0, before / 1048576.0,
-                static_cast<long long>(pdfStall));
+                pdfPages(db.dir() + QStringLiteral("/record.pdf")), (peak - before) / 1048576.0,
+                before / 1048576.0, static_cast<long long>(pdfStall));
     if (argc > 1)
         for (const QString &name : {QStringLiteral("/record.pdf"), QStringLiteral("/record.docx")})
             QFile::copy(db.dir() + name, QString::fromLocal8Bit(argv[1]) + name);

@@ -68,8 +68,8 @@ bool fillCalibration(const QString &dbPath, const QString &begin, int samples, i
 
 bool keepRecords(const QString &dtbegin)
 {
-    const storage::Rows headers = testkit::rows(
-        QStringLiteral("select * from datamark where dtbegin='%1'").arg(dtbegin));
+    const storage::Rows headers =
+        testkit::rows(QStringLiteral("select * from datamark where dtbegin='%1'").arg(dtbegin));
     if (headers.size() != 1)
         return false;
     const storage::RunHeader header = storage::RunHeader::fromRow(headers.first());
@@ -77,8 +77,9 @@ bool keepRecords(const QString &dtbegin)
     storage::EquipmentExtra equipment;
     equipment.settingT = QStringLiteral("0.1");
     equipment.settingH = QStringLiteral("1");
-    if (!storage::saveCollectorExtra(header.collector, {QStringLiteral("0.02"),
-                                                        QStringLiteral("0.3")}).ok ||
+    if (!storage::saveCollectorExtra(header.collector,
+                                     {QStringLiteral("0.02"), QStringLiteral("0.3")})
+             .ok ||
         !storage::saveEquipmentExtra(header.equipname, equipment).ok)
         return false;
     const base::Result<storage::Snapshot> records =

@@ -2,8 +2,8 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QMutex>
 #include <QSaveFile>
@@ -264,8 +264,8 @@ void renameFamily(QByteArray &table, const QByteArray &prefix)
         for (char ch : prefix)
             wide.append('\0').append(ch);
         const QByteArray &to = platform == 3 || platform == 0 ? wide : prefix;
-        const QByteArray from = platform == 3 || platform == 0 ? QByteArray("\0N\0o\0t\0o", 8)
-                                                               : QByteArray("Noto");
+        const QByteArray from =
+            platform == 3 || platform == 0 ? QByteArray("\0N\0o\0t\0o", 8) : QByteArray("Noto");
         if (to.size() == from.size() && length >= from.size() &&
             table.mid(int(at), from.size()) == from)
             table.replace(int(at), to.size(), to);
@@ -362,7 +362,8 @@ QString configText(const QString &dir)
                           "</selectfont>\n");
     for (const auto &a : aliases)
         for (const QString &name : a.first) {
-            xml += QStringLiteral("  <alias binding=\"same\"><family>%1</family><prefer>").arg(name);
+            xml +=
+                QStringLiteral("  <alias binding=\"same\"><family>%1</family><prefer>").arg(name);
             for (const QString &face : a.second)
                 xml += QStringLiteral("<family>%1</family>").arg(face);
             xml += QStringLiteral("</prefer></alias>\n");
@@ -388,9 +389,9 @@ QString conversionFontConfig(QString *why)
         return QString();
     };
     QStringList collections;
-    for (const QString &root : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
-                                                         QStringLiteral("fonts"),
-                                                         QStandardPaths::LocateDirectory)) {
+    for (const QString &root :
+         QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("fonts"),
+                                   QStandardPaths::LocateDirectory)) {
         QDirIterator it(root, {QStringLiteral("Noto*CJK*.ttc")}, QDir::Files,
                         QDirIterator::Subdirectories);
         while (it.hasNext())
@@ -400,7 +401,8 @@ QString conversionFontConfig(QString *why)
         return fail(QStringLiteral("没有找到 Noto CJK 字体（fonts-noto-cjk）"));
     if (!QDir().mkpath(dir))
         return fail(QStringLiteral("不能建立字体目录 %1").arg(dir));
-    const QStringList wanted{QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC"),
+    const QStringList wanted{QStringLiteral("Noto Serif CJK SC"),
+                             QStringLiteral("Noto Sans CJK SC"),
                              QStringLiteral("Noto Sans Mono CJK SC")};
     int written = 0;
     for (const QString &path : collections) {

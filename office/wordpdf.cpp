@@ -7,8 +7,8 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QGlyphRun>
+#include <QGuiApplication>
 #include <QHash>
 #include <QImage>
 #include <QMutex>
@@ -139,7 +139,7 @@ void applyPara(const Node &pPr, ParaStyle &p)
     for (const Node &k : pPr.kids) {
         if (k.name == QLatin1String("jc")) {
             const QString v = k.attr("val");
-            p.align = v == QLatin1String("center")                             ? Align::Center
+            p.align = v == QLatin1String("center")                               ? Align::Center
                       : v == QLatin1String("right") || v == QLatin1String("end") ? Align::Right
                                                                                  : Align::Left;
         } else if (k.name == QLatin1String("spacing")) {
@@ -166,7 +166,8 @@ void applyPara(const Node &pPr, ParaStyle &p)
                 p.borderBottom = b->on() ? qMax(1, b->number("sz", 4) * 5 / 2) : 0;
         } else if (k.name == QLatin1String("tabs")) {
             for (const Node &t : k.kids)
-                if (t.attr("val") == QLatin1String("right") || t.attr("val") == QLatin1String("end"))
+                if (t.attr("val") == QLatin1String("right") ||
+                    t.attr("val") == QLatin1String("end"))
                     p.rightTabs << t.number("pos");
         } else if (k.name == QLatin1String("ind")) {
             p.left = k.number("left", k.number("start", p.left));
@@ -203,10 +204,9 @@ void applyTable(const Node &tblPr, TableLook &t)
                 if (!b)
                     b = k.child(logical[i]);
                 if (b)
-                    t.borders[size_t(i)].width =
-                        b->on() && b->attr("val") != QLatin1String("nil")
-                            ? qMax(1, b->number("sz", 4) * 5 / 2)
-                            : 0;
+                    t.borders[size_t(i)].width = b->on() && b->attr("val") != QLatin1String("nil")
+                                                     ? qMax(1, b->number("sz", 4) * 5 / 2)
+                                                     : 0;
             }
         } else if (k.name == QLatin1String("tblCellMar")) {
             for (const Node &m : k.kids) {
@@ -222,7 +222,7 @@ void applyTable(const Node &tblPr, TableLook &t)
             }
         } else if (k.name == QLatin1String("jc")) {
             const QString v = k.attr("val");
-            t.align = v == QLatin1String("center")                             ? Align::Center
+            t.align = v == QLatin1String("center")                               ? Align::Center
                       : v == QLatin1String("right") || v == QLatin1String("end") ? Align::Right
                                                                                  : Align::Left;
         } else if (k.name == QLatin1String("tblInd")) {
@@ -298,7 +298,8 @@ public:
     TableLook table(const QString &id) const
     {
         TableLook t;
-        chain(id.isEmpty() ? m_defaultTable : id, [&](const StyleDef &d) { applyTable(d.tblPr, t); });
+        chain(id.isEmpty() ? m_defaultTable : id,
+              [&](const StyleDef &d) { applyTable(d.tblPr, t); });
         return t;
     }
 
@@ -383,7 +384,10 @@ struct Section
 class Reader
 {
 public:
-    Reader(const Styles &styles, const QHash<QString, QByteArray> &media) : m_styles(styles), m_media(media) {}
+    Reader(const Styles &styles, const QHash<QString, QByteArray> &media)
+        : m_styles(styles), m_media(media)
+    {
+    }
 
     QVector<Block> blocks(const QByteArray &xml, Section *section, QString *error)
     {
@@ -418,7 +422,8 @@ private:
                 out << b;
             } else if (x.name() == QLatin1String("sectPr") && section) {
                 readSection(readNode(x), section);
-            } else if (x.name() == QLatin1String("sdt") || x.name() == QLatin1String("sdtContent") ||
+            } else if (x.name() == QLatin1String("sdt") ||
+                       x.name() == QLatin1String("sdtContent") ||
                        x.name() == QLatin1String("customXml")) {
                 readBlocks(x, out, section);
             } else {
@@ -442,7 +447,8 @@ private:
             section->footer = qBound(0, m->number("footer", section->footer), section->pageH / 3);
         }
         for (const Node &k : s.kids) {
-            const bool isDefault = k.attr("type").isEmpty() || k.attr("type") == QLatin1String("default");
+            const bool isDefault =
+                k.attr("type").isEmpty() || k.attr("type") == QLatin1String("default");
             if (k.name == QLatin1String("headerReference") && isDefault)
                 section->headerId = k.attr("id");
             else if (k.name == QLatin1String("footerReference") && isDefault)
@@ -529,7 +535,8 @@ private:
                 continue;
             }
             if (name == QLatin1String("fldChar")) {
-                const QString type = x.attributes().value(kW, QStringLiteral("fldCharType")).toString();
+                const QString type =
+                    x.attributes().value(kW, QStringLiteral("fldCharType")).toString();
                 if (type == QLatin1String("begin")) {
                     m_field = Field();
                     m_field.depth = 1;
@@ -554,7 +561,8 @@ private:
             }
             // Inside a field: its instruction is not shown, nor the result of
             // a page field (drawn with its value).
-            const bool shown = m_field.depth == 0 || (m_field.result && m_field.kind == Piece::Text);
+            const bool shown =
+                m_field.depth == 0 || (m_field.result && m_field.kind == Piece::Text);
             if (name == QLatin1String("t")) {
                 const QString text = x.readElementText();
                 if (shown && !s.hidden)
@@ -1328,8 +1336,8 @@ private:
                 y += (row.height - look.marginTop - look.marginBottom - row.contentH[c]) / 2;
             else if (cell.vAlign == 2)
                 y += row.height - look.marginTop - look.marginBottom - row.contentH[c];
-            const int end = c + 1 < row.firstOfCell.size() ? row.firstOfCell[c + 1]
-                                                           : row.paragraphs.size();
+            const int end =
+                c + 1 < row.firstOfCell.size() ? row.firstOfCell[c + 1] : row.paragraphs.size();
             for (int i = row.firstOfCell[c]; i < end; ++i) {
                 const LaidParagraph &p = row.paragraphs[i];
                 y += p.paragraph->style.before;
@@ -1503,14 +1511,15 @@ base::Result<DrawnPdf> drawWordPdf(QList<ZipEntry> package, const base::Progress
     const QVector<Block> blocks = reader.blocks(document, &section, &error);
     document.clear();
     if (!error.isEmpty())
-        return base::failure(QStringLiteral("Word 文档的 word/document.xml 有错误（%1）").arg(error));
+        return base::failure(
+            QStringLiteral("Word 文档的 word/document.xml 有错误（%1）").arg(error));
     QVector<Block> header, footer;
     if (!section.headerId.isEmpty())
-        header = reader.blocks(partOf(package, partName(rels.value(section.headerId))), nullptr,
-                               &error);
+        header =
+            reader.blocks(partOf(package, partName(rels.value(section.headerId))), nullptr, &error);
     if (!section.footerId.isEmpty())
-        footer = reader.blocks(partOf(package, partName(rels.value(section.footerId))), nullptr,
-                               &error);
+        footer =
+            reader.blocks(partOf(package, partName(rels.value(section.footerId))), nullptr, &error);
 
     Layout layout(fonts, defaultTabStop(partOf(package, QStringLiteral("word/settings.xml"))));
     const qreal bodyW = section.pageW - section.left - section.right;
@@ -1594,7 +1603,8 @@ base::Result<DrawnPdf> drawWordPdf(QList<ZipEntry> package, const base::Progress
                 }
                 if (!k.paragraph.paragraph->style.keepNext) {
                     const ParaStyle &st = k.paragraph.paragraph->style;
-                    h += st.before + (k.paragraph.lines.isEmpty() ? 0 : k.paragraph.lines[0].height);
+                    h +=
+                        st.before + (k.paragraph.lines.isEmpty() ? 0 : k.paragraph.lines[0].height);
                     break;
                 }
                 h += k.paragraph.height();
@@ -1632,8 +1642,8 @@ base::Result<DrawnPdf> drawWordPdf(QList<ZipEntry> package, const base::Progress
         const QPageSize size(QSizeF(qMin(section.pageW, section.pageH) / 20.0,
                                     qMax(section.pageW, section.pageH) / 20.0),
                              QPageSize::Point, QString(), QPageSize::FuzzyMatch);
-        writer.setPageLayout(QPageLayout(size, landscape ? QPageLayout::Landscape
-                                                         : QPageLayout::Portrait,
+        writer.setPageLayout(QPageLayout(size,
+                                         landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
                                          QMarginsF(0, 0, 0, 0), QPageLayout::Point));
         QPainter painter;
         if (!painter.begin(&writer))
@@ -1657,9 +1667,9 @@ base::Result<DrawnPdf> drawWordPdf(QList<ZipEntry> package, const base::Progress
                 }
                 if (st.borderBottom) {
                     painter.setPen(QPen(Qt::black, st.borderBottom));
-                    painter.drawLine(QPointF(section.left + st.left, y + st.borderBottom / 2.0),
-                                     QPointF(section.left + bodyW - st.right,
-                                             y + st.borderBottom / 2.0));
+                    painter.drawLine(
+                        QPointF(section.left + st.left, y + st.borderBottom / 2.0),
+                        QPointF(section.left + bodyW - st.right, y + st.borderBottom / 2.0));
                     y += st.borderBottom;
                 }
                 y += st.after;

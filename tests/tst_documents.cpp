@@ -7,10 +7,10 @@
 #include "office/export.h"
 #include "office/templates.h"
 #include "office/zippackage.h"
-#include "storage/statements.h"
 #include "pages/prompts.h"
 #include "pages/reports/form6.h"
 #include "results/calibration.h"
+#include "storage/statements.h"
 #include "tests/docskit.h"
 #include "tests/testkit.h"
 
@@ -403,40 +403,51 @@ void DocumentsTest::pdfCarriesTheTextsAndEmbedsACjkFont()
     TempDatabase db;
     DocumentRig rig;
     QVERIFY(rig.store());
-    Form6 page;
-    QVERIFY(loadFirst(page));
-    const QString target = m_tmp.path() + "/certificate";
-    QVERIFY(exportFrom(page, DocumentKind::Certificate, target, "Pdf 文件(*.pdf)"));
-    QCOMPARE(shown().last(), QString("提示|导出成功!"));
-    QCOMPARE(head(target + ".pdf"), QByteArray("%PDF"));
-    // The export is in the audit trail, with its calibration.
-    const base::Result<QList<storage::AuditRow>> trail = storage::auditRows({}, {}, {});
-    QVERIFY(trail.ok && !trail.value.isEmpty());
-    QCOMPARE(trail.value.last().action, QString("导出校准证书"));
-    QCOMPARE(trail.value.last().object, "校准 " + page.loadedCalibration()->header.dtbegin);
-    QVERIFY(tempIsEmpty(m_tmp.path() + "/tmp"));
+    // The installed template's PDF is drawn directly; a laboratory's own
+    // goes through LibreOffice. Both carry the texts in the same faces.
+    const QString installed = qEnvironmentVariable("ORVEN_TEMPLATES");
+    const QString own = m_tmp.path() + "/own";
+    QVERIFY(QDir().mkpath(own) && !ownTemplate("databook.docx", own).isEmpty());
+    for (const QString &templates : {installed, own}) {
+        qputenv("ORVEN_TEMPLATES", templates.toLocal8Bit());
+        const QString target =
+            m_tmp.path() + (templates == own ? "/own-certificate" : "/certificate");
+        Form6 page;
+        QVERIFY(loadFirst(page));
+        QVERIFY(exportFrom(page, DocumentKind::Certificate, target, "Pdf 文件(*.pdf)"));
+        QCOMPARE(shown().last(), QString("提示|导出成功!"));
+        QCOMPARE(head(target + ".pdf"), QByteArray("%PDF"));
+        // The export is in the audit trail, with its calibration.
+        const base::Result<QList<storage::AuditRow>> trail = storage::auditRows({}, {}, {});
+        QVERIFY(trail.ok && !trail.value.isEmpty());
+        QCOMPARE(trail.value.last().action, QString("导出校准证书"));
+        QCOMPARE(trail.value.last().object, "校准 " + page.loadedCalibration()->header.dtbegin);
+        QVERIFY(tempIsEmpty(m_tmp.path() + "/tmp"));
 
-    QProcess text;
-    text.start("pdftotext", {"-layout", target + ".pdf", "-"});
-    QVERIFY(text.waitForFinished(30000));
-    const QString out = QString::fromUtf8(text.readAllStandardOutput());
-    for (const char *expected : {"校准证书", "恒温恒湿箱 <A&B>", "2025-05-01", "校准参数 温度/℃",
-                                 "均匀度:0.333", "(沪)法计(2024)01"})
-        QVERIFY2(out.contains(QString::fromUtf8(expected).simplified().section(' ', 0, 0)),
-                 expected);
-    QProcess fonts;
-    fonts.start("pdffonts", {target + ".pdf"});
-    QVERIFY(fonts.waitForFinished(30000));
-    const QStringList lines = QString::fromUtf8(fonts.readAllStandardOutput()).split('\n');
-    // Every CJK font embedded, and the simplified Chinese faces, never the
-    // Japanese first face of the collections.
-    int embeddedCjk = 0;
-    for (const QString &line : lines)
-        if (line.contains("CJK")) {
-            QVERIFY2(line.contains("CJKsc") && line.contains(" yes "), qPrintable(line));
-            ++embeddedCjk;
-        }
-    QVERIFY2(embeddedCjk > 0, qPrintable(lines.join('\n')));
+        QProcess text;
+        text.start("pdftotext", {"-layout", target + ".pdf", "-"});
+        QVERIFY(text.waitForFinished(30000));
+        const QString out = QString::fromUtf8(text.readAllStandardOutput());
+        for (const char *expected : {"校准证书", "恒温恒湿箱 <A&B>", "2025-05-01",
+                                     "校准参数 温度/℃", "均匀度:0.333", "(沪)法计(2024)01"})
+            QVERIFY2(out.contains(QString::fromUtf8(expected).simplified().section(' ', 0, 0)),
+                     expected);
+        QProcess fonts;
+        fonts.start("pdffonts", {target + ".pdf"});
+        QVERIFY(fonts.waitForFinished(30000));
+        const QStringList lines = QString::fromUtf8(fonts.readAllStandardOutput()).split('\n');
+        // Every CJK font embedded, and the simplified Chinese faces, never the
+        // Japanese first face of the collections.
+        int embeddedCjk = 0;
+        for (const QString &line : lines)
+            if (line.contains("CJK")) {
+                QVERIFY2(line.contains("CJKsc") && line.contains(" yes "),
+                         qPrintable(templates + ": " + line));
+                ++embeddedCjk;
+            }
+        QVERIFY2(embeddedCjk > 0, qPrintable(lines.join('\n')));
+    }
+    qputenv("ORVEN_TEMPLATES", installed.toLocal8Bit());
     // The installed templates name 宋体, 黑体 and 新宋体, as a customer's Word has.
     for (const char *name : {"M702.docx", "databook.docx"}) {
         const base::Result<QList<office::ZipEntry>> zip =
@@ -451,8 +462,8 @@ void DocumentsTest::pdfCarriesTheTextsAndEmbedsACjkFont()
         QVERIFY2(!styles.contains("=\"Noto"), name); // no font attribute names Noto
     }
     // What is no font collection is refused, not read past its end.
-    for (const QByteArray &bad : {QByteArray("ttcf\0\1\0\0\0\0\0\x09", 12), QByteArray("OTTO"),
-                                  QByteArray()})
+    for (const QByteArray &bad :
+         {QByteArray("ttcf\0\1\0\0\0\0\0\x09", 12), QByteArray("OTTO"), QByteArray()})
         QVERIFY(!office::faceOfCollection(bad, "Noto Serif CJK SC").ok);
 }
 
