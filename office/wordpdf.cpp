@@ -1463,6 +1463,81 @@ int defaultTabStop(const QByteArray &settings)
     return 420;
 }
 
+// Qt names a subset font with its tag ("QWAAAA+NotoSerifCJKsc-Regular") in
+// the font descriptor only; readers look for the tag in the font's
+// /BaseFont too. The tag is added there, and the cross-reference table's
+// offsets moved by what was inserted before each object.
+QByteArray tagSubsetFonts(const QByteArray &pdf)
+{
+    QHash<QByteArray, QByteArray> tags; // name to "TAG+"
+    for (int at = pdf.indexOf("/FontName /"); at >= 0; at = pdf.indexOf("/FontName /", at + 1)) {
+        const int start = at + 11;
+        int end = start;
+        while (end < pdf.size() && !QByteArray(" /\n\r<>[]()").contains(pdf[end]))
+            ++end;
+        const QByteArray name = pdf.mid(start, end - start);
+        const int plus = name.indexOf('+');
+        if (plus == 6)
+            tags.insert(name.mid(7), name.left(7));
+    }
+    const int xref = pdf.lastIndexOf("\nxref\n");
+    const int startxref = pdf.lastIndexOf("startxref");
+    if (tags.isEmpty() || xref < 0 || startxref < xref)
+        return pdf;
+    QByteArray out;
+    out.reserve(pdf.size() + 64);
+    QVector<QPair<int, int>> inserted; // at (old offset), bytes
+    int from = 0;
+    for (int at = pdf.indexOf("/BaseFont /"); at >= 0 && at < xref;
+         at = pdf.indexOf("/BaseFont /", at + 1)) {
+        const int start = at + 11;
+        int end = start;
+        while (end < pdf.size() && !QByteArray(" /\n\r<>[]()").contains(pdf[end]))
+            ++end;
+        const QByteArray tag = tags.value(pdf.mid(start, end - start));
+        if (tag.isEmpty())
+            continue;
+        out += pdf.mid(from, start - from);
+        out += tag;
+        inserted << qMakePair(start, int(tag.size()));
+        from = start;
+    }
+    if (inserted.isEmpty())
+        return pdf;
+    auto moved = [&](qint64 offset) {
+        qint64 shift = 0;
+        for (const auto &i : inserted)
+            if (i.first < offset)
+                shift += i.second;
+        return offset + shift;
+    };
+    out += pdf.mid(from, xref + 1 - from);
+    // The table: "xref", "0 N", then N entries of 20 bytes.
+    QList<QByteArray> lines;
+    int at = xref + 6;
+    const int eol = pdf.indexOf('\n', at);
+    const QList<QByteArray> head = pdf.mid(at, eol - at).trimmed().split(' ');
+    const int count = head.value(1).toInt();
+    if (head.size() != 2 || count <= 0 || eol + 1 + qint64(count) * 20 > pdf.size())
+        return pdf;
+    out += "xref\n" + pdf.mid(at, eol + 1 - at);
+    at = eol + 1;
+    for (int i = 0; i < count; ++i, at += 20) {
+        QByteArray entry = pdf.mid(at, 20);
+        if (entry.size() == 20 && entry[17] == 'n')
+            entry.replace(
+                0, 10,
+                QByteArray::number(moved(entry.left(10).toLongLong())).rightJustified(10, '0'));
+        out += entry;
+    }
+    const int sx = pdf.indexOf("startxref", at);
+    if (sx < 0)
+        return pdf;
+    out += pdf.mid(at, sx - at);
+    out += "startxref\n" + QByteArray::number(moved(xref + 1)) + "\n%%EOF\n";
+    return out;
+}
+
 QByteArray sha256(const QByteArray &b)
 {
     return QCryptographicHash::hash(b, QCryptographicHash::Sha256).toHex();
@@ -1709,7 +1784,7 @@ base::Result<DrawnPdf> drawWordPdf(QList<ZipEntry> package, const base::Progress
             return base::failure(QStringLiteral("不能生成 PDF"));
     }
     DrawnPdf out;
-    out.bytes = buffer.data();
+    out.bytes = tagSubsetFonts(buffer.data());
     out.pages = count;
     return out;
 }

@@ -198,8 +198,20 @@ void WordPdfTest::textReadsAsDrawnInEmbeddedSimplifiedChineseFaces()
     for (const char *face :
          {"NotoSerifCJKsc-Regular", "NotoSansCJKsc-Bold", "NotoSansMonoCJKsc-Regular"})
         QVERIFY2(fonts.contains(face), qPrintable(fonts));
+    // Embedded and subset (the tag before the name), every object where
+    // the cross-reference table says.
     for (const QString &line : fonts.split('\n').mid(2, 3))
-        QVERIFY2(line.contains(" yes ") && !line.contains("CJKjp"), qPrintable(line));
+        QVERIFY2(line.contains(QRegularExpression("^[A-Z]{6}\\+\\S+ .* yes yes yes")) &&
+                     !line.contains("CJKjp"),
+                 qPrintable(line));
+    const QByteArray &bytes = pdf.value.bytes;
+    const qint64 xref =
+        bytes.mid(bytes.lastIndexOf("startxref") + 9).trimmed().split('\n')[0].toLongLong();
+    QCOMPARE(bytes.mid(xref, 5), QByteArray("xref\n"));
+    const QList<QByteArray> table = bytes.mid(xref).split('\n');
+    for (int i = 1; i < table.value(1).split(' ').value(1).toInt(); ++i)
+        QVERIFY(bytes.mid(table[2 + i].left(10).toLongLong())
+                    .startsWith(QByteArray::number(i) + " 0 obj"));
     QVERIFY(pdf.value.bytes.contains("pdfaid:part"));
     QVERIFY(pdf.value.bytes.contains("/OutputIntents"));
 
