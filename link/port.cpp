@@ -2,18 +2,32 @@
 
 #include "link/trace.h"
 
+#include <QElapsedTimer>
+#include <QMutex>
 #include <QPointer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
 namespace rtu {
 
-QStringList availablePortNames()
+QStringList availablePortNames(bool fresh)
 {
+    static QMutex lock;
+    static QStringList system;
+    static QElapsedTimer age;
     QStringList names;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports)
-        names << info.portName();
+    {
+        const QMutexLocker held(&lock);
+        constexpr qint64 kKeptMs = 3000;
+        if (fresh || !age.isValid() || age.elapsed() > kKeptMs) {
+            system.clear();
+            const auto ports = QSerialPortInfo::availablePorts();
+            for (const QSerialPortInfo &info : ports)
+                system << info.portName();
+            age.start();
+        }
+        names = system;
+    }
     const QString extra = qEnvironmentVariable("ORVEN_EXTRA_PORTS");
     for (const QString &path : extra.split(QLatin1Char(':'), Qt::SkipEmptyParts))
         if (!names.contains(path))
@@ -137,7 +151,8 @@ static QString faultText(QSerialPort::SerialPortError error, const QString &syst
         what = QStringLiteral("串口已断开或不可用（连接线被拔出、USB 转换器掉线或设备断电）");
         break;
     case QSerialPort::ReadError:
-        what = QStringLiteral("读取串口数据出错，串口可能已断开（连接线被拔出、USB 转换器掉线或设备断电）");
+        what = QStringLiteral(
+            "读取串口数据出错，串口可能已断开（连接线被拔出、USB 转换器掉线或设备断电）");
         break;
     case QSerialPort::WriteError:
         what = QStringLiteral("向串口写入数据出错");
@@ -156,8 +171,8 @@ static QString faultText(QSerialPort::SerialPortError error, const QString &syst
         break;
     }
     const QString s = system.trimmed();
-    const bool unknown = s.isEmpty() || s == QLatin1String("Unknown error") ||
-                         s == QStringLiteral("未知错误");
+    const bool unknown =
+        s.isEmpty() || s == QLatin1String("Unknown error") || s == QStringLiteral("未知错误");
     return unknown ? what : what + QStringLiteral("：") + s;
 }
 

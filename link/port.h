@@ -17,8 +17,10 @@ namespace rtu {
 
 // Ports the system lists, in its order, then those named in ORVEN_EXTRA_PORTS
 // (paths separated by ':'), which is how simulated collectors on
-// pseudo-terminals appear.
-QStringList availablePortNames();
+// pseudo-terminals appear. The system's list is kept for a few seconds
+// (asking reads a thousand files of /sys): pages opened together share one
+// look; `fresh` looks again (the operator's ↺).
+QStringList availablePortNames(bool fresh = false);
 
 class Port : public QObject
 {

@@ -46,8 +46,8 @@ protected:
         option.currentText = box->currentText();
         option.frame = box->hasFrame();
         painter.drawComplexControl(QStyle::CC_ComboBox, option);
-        const QRect text =
-            box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
+        const QRect text = box->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                        QStyle::SC_ComboBoxEditField, box);
         option.currentText =
             box->fontMetrics().elidedText(box->currentText(), Qt::ElideLeft, text.width());
         painter.drawControl(QStyle::CE_ComboBoxLabel, option);
@@ -72,11 +72,11 @@ void elideText(QLabel *label, const QString &text, Qt::TextElideMode mode)
     label->setToolTip(shown == text ? QString() : text);
 }
 
-void fillPorts(QComboBox *box)
+void fillPorts(QComboBox *box, bool fresh)
 {
     elideLeft(box);
     box->clear();
-    box->insertItems(box->count(), rtu::availablePortNames());
+    box->insertItems(box->count(), rtu::availablePortNames(fresh));
     // A narrow box shows its whole text as a tooltip, and its list as wide
     // as the longest name.
     int widest = 0;

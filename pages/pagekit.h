@@ -27,8 +27,9 @@ void elideLeft(QComboBox *box);
 // tooltip when it had to be shortened.
 void elideText(QLabel *label, const QString &text, Qt::TextElideMode mode = Qt::ElideRight);
 
-// Empties `box` and fills it with the port names (shortened at the left).
-void fillPorts(QComboBox *box);
+// Empties `box` and fills it with the port names (shortened at the left);
+// `fresh`: looked up again rather than the list of the last few seconds.
+void fillPorts(QComboBox *box, bool fresh = false);
 
 // Selects `text` in `box` when it is one of its entries; otherwise leaves it.
 void selectText(QComboBox *box, const QString &text);

@@ -469,7 +469,7 @@ void Form3::finishDownload(bool cancelled)
 
 void Form3::on_pushButton_6_clicked()
 {
-    pagekit::fillPorts(ui->comboBox);
+    pagekit::fillPorts(ui->comboBox, true);
 }
 
 void Form3::on_pushButton_stop_clicked()

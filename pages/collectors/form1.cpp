@@ -177,7 +177,7 @@ void Form1::finishScan(const QString &message)
 
 void Form1::on_pushButton_2_clicked()
 {
-    pagekit::fillPorts(ui->comboBox_2);
+    pagekit::fillPorts(ui->comboBox_2, true);
 }
 
 void Form1::on_pushButton_3_clicked()

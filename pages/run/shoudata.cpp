@@ -157,12 +157,12 @@ void shoudata::on_comboBox_6_currentIndexChanged(int)
 
 void shoudata::on_pushButton_6_clicked()
 {
-    pagekit::fillPorts(ui->comboBox_3);
+    pagekit::fillPorts(ui->comboBox_3, true);
 }
 
 void shoudata::on_pushButton_7_clicked()
 {
-    pagekit::fillPorts(ui->comboBox_4);
+    pagekit::fillPorts(ui->comboBox_4, true);
 }
 
 void shoudata::on_pushButton_5_clicked()
