@@ -37,6 +37,9 @@ fi
 cmake -S . -B "$BUILD" "${FLAGS[@]}"
 cmake --build "$BUILD" -j"$(nproc)"
 cd "$BUILD"
-# Most suites wait on serial lines, timers and child programs: twice as
-# many at once as there are cores.
-ctest --output-on-failure -j"$(( $(nproc) * 2 ))"
+# Most suites wait on serial lines, timers, a server and child programs,
+# asleep: four at once per core (two under the sanitizers, which make the
+# work itself three times as long).
+per_core=4
+[ $sanitize = 1 ] && per_core=2
+ctest --output-on-failure -j"$(( $(nproc) * per_core ))"

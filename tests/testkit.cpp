@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QSettings>
+#include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -231,8 +232,13 @@ bool waitUntil(const std::function<bool()> &done, int ms)
 #endif
     QElapsedTimer clock;
     clock.start();
+    // Asleep in the event loop between looks, woken by a timer every few
+    // milliseconds: a wait that spins takes a core from the simulator, the
+    // threads under test and the suites running beside it.
+    QTimer wake;
+    wake.start(2);
     while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return done();
 }
 
