@@ -548,8 +548,8 @@ Result<int> oneRow(const Status &st)
 
 Result<CollectorExtra> collectorExtra(const QString &serial)
 {
-    return readExtra<CollectorExtra>(QStringLiteral("collector_extra"),
-                                     QStringLiteral("serialnum"), serial);
+    return readExtra<CollectorExtra>(QStringLiteral("collector_extra"), QStringLiteral("serialnum"),
+                                     serial);
 }
 
 Status saveCollectorExtra(const QString &serial, const CollectorExtra &extra)
@@ -570,7 +570,8 @@ Status saveEquipmentExtra(const QString &name, const EquipmentExtra &extra)
                      extra.toJson());
 }
 
-static Status saveCollectorWrite(const Collector &collector, const CollectorExtra &extra, bool replace)
+static Status saveCollectorWrite(const Collector &collector, const CollectorExtra &extra,
+                                 bool replace)
 {
     return withExtra(
                [&] {
@@ -587,7 +588,8 @@ static Result<int> modifyCollectorWrite(const Collector &collector, const Collec
                      [&] { return saveCollectorExtra(collector.serialnum.trimmed(), extra); });
 }
 
-static Status saveEquipmentWrite(const Equipment &equipment, const EquipmentExtra &extra, bool replace)
+static Status saveEquipmentWrite(const Equipment &equipment, const EquipmentExtra &extra,
+                                 bool replace)
 {
     return withExtra(
                [&] {
@@ -611,8 +613,9 @@ Result<QList<ChannelRow>> loadChannelTable(Device device)
     return selectRecords<ChannelRow>(QStringLiteral("select * from ") + deviceTable(device));
 }
 
-static Status storeChannelLayoutWrite(Device device, const QList<ChannelRow> &rows, const QString &count,
-                          const QString &road, const QString &kinds)
+static Status storeChannelLayoutWrite(Device device, const QList<ChannelRow> &rows,
+                                      const QString &count, const QString &road,
+                                      const QString &kinds)
 {
     const QString table = deviceTable(device);
     const bool a = device == Device::A;
@@ -854,8 +857,8 @@ static Status storeCalibrationWrite(const RunHeader &header, const Snapshot &sna
     });
 }
 
-static Result<Snapshot> adoptTodaysRecordsWrite(const QString &dtbegin, const QStringList &collectors,
-                                    const QString &by)
+static Result<Snapshot> adoptTodaysRecordsWrite(const QString &dtbegin,
+                                                const QStringList &collectors, const QString &by)
 {
     if (by.trimmed().isEmpty())
         return base::failure(QStringLiteral("须写明由谁决定采用现在的记录"));
@@ -866,8 +869,8 @@ static Result<Snapshot> adoptTodaysRecordsWrite(const QString &dtbegin, const QS
             return kept.status();
         if (kept.value.found)
             return Status::failure(QStringLiteral("这次校准已有保存的记录，不再采用现在的记录"));
-        const Result<QString> equipment =
-            selectValue(QStringLiteral("select equipname from datamark where dtbegin=?"), {dtbegin});
+        const Result<QString> equipment = selectValue(
+            QStringLiteral("select equipname from datamark where dtbegin=?"), {dtbegin});
         if (!equipment)
             return equipment.status();
         const Result<Snapshot> today = currentRecords(equipment.value, collectors);
@@ -1023,11 +1026,11 @@ static const char kCertificateColumns[] =
 
 Result<Certificate> certificateInForce(const QString &dtbegin)
 {
-    const Result<Rows> found = selectRows(
-        QStringLiteral("select %1 from certificate where dtbegin=? and "
-                       "coalesce(replacedby,'')='' order by year desc, seq desc")
-            .arg(QLatin1String(kCertificateColumns)),
-        {dtbegin});
+    const Result<Rows> found =
+        selectRows(QStringLiteral("select %1 from certificate where dtbegin=? and "
+                                  "coalesce(replacedby,'')='' order by year desc, seq desc")
+                       .arg(QLatin1String(kCertificateColumns)),
+                   {dtbegin});
     if (!found)
         return base::failure(found.error);
     return found.value.isEmpty() ? Certificate() : certificateFrom(found.value.first());
@@ -1049,8 +1052,7 @@ Status planCertificate(const QString &dtbegin, const QString &method, const QStr
     const Certificate &inForce = found.value;
     // A certificate kept without its fingerprint (issued before documents
     // were kept) cannot be reproduced: it is replaced, never reprinted.
-    if (!inForce.number.isEmpty() && !fingerprint.isEmpty() &&
-        inForce.fingerprint == fingerprint) {
+    if (!inForce.number.isEmpty() && !fingerprint.isEmpty() && inForce.fingerprint == fingerprint) {
         *out = inForce;
         ++out->prints;
         out->lastPrint = now;
@@ -1116,7 +1118,8 @@ Result<Certificate> nextCertificate(const QString &dtbegin, const QString &metho
     return out;
 }
 
-static Result<Certificate> issueCertificateWrite(const Certificate &planned, const QList<IssuedFile> &files)
+static Result<Certificate> issueCertificateWrite(const Certificate &planned,
+                                                 const QList<IssuedFile> &files)
 {
     Certificate out;
     const QDateTime when =
@@ -1141,8 +1144,9 @@ static Result<Certificate> issueCertificateWrite(const Certificate &planned, con
                 QStringLiteral("证书 %1 刚被另一个工作站用去或修订，这份文件没有登记；请重新导出。")
                     .arg(planned.number));
         if (out.isCopy())
-            return exec(QStringLiteral("update certificate set prints=?, lastprint=? where number=?"),
-                        {QString::number(out.prints), out.lastPrint, out.number});
+            return exec(
+                QStringLiteral("update certificate set prints=?, lastprint=? where number=?"),
+                {QString::number(out.prints), out.lastPrint, out.number});
         out.files = filesText(files);
         Status done = exec(
             QStringLiteral("insert into certificate (number, dtbegin, year, seq, issued, method, "
@@ -1178,8 +1182,8 @@ Result<QList<IssuedFile>> issuedFiles(const QString &number)
     for (const Row &r : rows.value) {
         IssuedFile f{r.value(0), QByteArray::fromBase64(r.value(2).toLatin1()), r.value(1)};
         // What comes back is what was kept, or nothing.
-        if (QString::fromLatin1(QCryptographicHash::hash(f.bytes, QCryptographicHash::Sha256)
-                                    .toHex()) != f.sha256)
+        if (QString::fromLatin1(
+                QCryptographicHash::hash(f.bytes, QCryptographicHash::Sha256).toHex()) != f.sha256)
             return base::failure(
                 QStringLiteral("证书 %1 保存的 %2 文件与登记的摘要不符").arg(number, f.name));
         out << f;
@@ -1332,10 +1336,9 @@ static Status storeChannelLocationsWrite(Device device, const QMap<QString, QStr
     for (auto it = locations.constBegin(); it != locations.constEnd(); ++it)
         if (!it.value().isEmpty())
             o.insert(it.key(), it.value());
-    return upsert(QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")},
-                  1,
-                  {locationsKey(device),
-                   QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact))});
+    return upsert(
+        QStringLiteral("orven_state"), {QStringLiteral("key"), QStringLiteral("value")}, 1,
+        {locationsKey(device), QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact))});
 }
 
 Status notePointStarted(int point)
@@ -1356,9 +1359,9 @@ namespace {
 std::function<QString()> collectorState(const QString &serial)
 {
     return [serial] {
-        return stateOf({{QStringLiteral("select * from datacollect where serialnum=?"), {serial}},
-                        {QStringLiteral("select data from collector_extra where serialnum=?"),
-                         {serial}}});
+        return stateOf(
+            {{QStringLiteral("select * from datacollect where serialnum=?"), {serial}},
+             {QStringLiteral("select data from collector_extra where serialnum=?"), {serial}}});
     };
 }
 
@@ -1414,14 +1417,14 @@ Status saveCollector(const Collector &collector, const CollectorExtra &extra, bo
 Result<int> modifyCollector(const Collector &collector, const CollectorExtra &extra)
 {
     const QString serial = collector.serialnum.trimmed();
-    return audited(QStringLiteral("修改采集器记录"), QStringLiteral("采集器 ") + serial,
-                   [serial, num = collector.num] {
-                       return stateOf(
-                           {{QStringLiteral("select * from datacollect where num=?"), {num}},
-                            {QStringLiteral("select data from collector_extra where serialnum=?"),
-                             {serial}}});
-                   },
-                   [&] { return modifyCollectorWrite(collector, extra); });
+    return audited(
+        QStringLiteral("修改采集器记录"), QStringLiteral("采集器 ") + serial,
+        [serial, num = collector.num] {
+            return stateOf(
+                {{QStringLiteral("select * from datacollect where num=?"), {num}},
+                 {QStringLiteral("select data from collector_extra where serialnum=?"), {serial}}});
+        },
+        [&] { return modifyCollectorWrite(collector, extra); });
 }
 
 Status saveEquipment(const Equipment &equipment, const EquipmentExtra &extra, bool replace)
@@ -1443,87 +1446,137 @@ Status storeChannelLayout(Device device, const QList<ChannelRow> &rows, const QS
                           const QString &road, const QString &kinds)
 {
     const QString table = deviceTable(device);
-    return audited(QStringLiteral("写入通道配置"),
-                   device == Device::A ? QStringLiteral("通道配置 设备一")
-                                       : QStringLiteral("通道配置 设备二"),
-                   [table] {
-                       return stateOf({{QStringLiteral("select * from ") + table, {}},
-                                       {QStringLiteral("select * from secdevice"), {}}});
-                   },
-                   [&] { return storeChannelLayoutWrite(device, rows, count, road, kinds); });
+    return audited(
+        QStringLiteral("写入通道配置"),
+        device == Device::A ? QStringLiteral("通道配置 设备一") : QStringLiteral("通道配置 设备二"),
+        [table] {
+            return stateOf({{QStringLiteral("select * from ") + table, {}},
+                            {QStringLiteral("select * from secdevice"), {}}});
+        },
+        [&] { return storeChannelLayoutWrite(device, rows, count, road, kinds); });
 }
 
 Status saveCompany(const Company &company, const QString &certificatePattern)
 {
-    return audited(QStringLiteral("修改检定单位"), QStringLiteral("检定单位"),
-                   [] {
-                       return stateOf({{QStringLiteral("select * from company"), {}},
-                                       {QStringLiteral("select value from %1 where "
-                                                       "key='certificatePattern'")
-                                            .arg(labStateTable()),
-                                        {}}});
-                   },
-                   [&] { return saveCompanyWrite(company, certificatePattern); });
+    return audited(
+        QStringLiteral("修改检定单位"), QStringLiteral("检定单位"),
+        [] {
+            return stateOf({{QStringLiteral("select * from company"), {}},
+                            {QStringLiteral("select value from %1 where "
+                                            "key='certificatePattern'")
+                                 .arg(labStateTable()),
+                             {}}});
+        },
+        [&] { return saveCompanyWrite(company, certificatePattern); });
 }
 
 Status storeChannelLocations(Device device, const QMap<QString, QString> &locations)
 {
     const QString key = locationsKey(device);
-    return audited(QStringLiteral("修改通道位置"),
-                   device == Device::A ? QStringLiteral("通道位置 设备一")
-                                       : QStringLiteral("通道位置 设备二"),
-                   [key] {
-                       return stateOf(
-                           {{QStringLiteral("select value from orven_state where key=?"), {key}}});
-                   },
-                   [&] { return storeChannelLocationsWrite(device, locations); });
+    return audited(
+        QStringLiteral("修改通道位置"),
+        device == Device::A ? QStringLiteral("通道位置 设备一") : QStringLiteral("通道位置 设备二"),
+        [key] {
+            return stateOf({{QStringLiteral("select value from orven_state where key=?"), {key}}});
+        },
+        [&] { return storeChannelLocationsWrite(device, locations); });
 }
 
 Status storeEvaluationSettings(const QString &dtbegin, const QString &settings)
 {
-    return audited(QStringLiteral("修改评定设置"), QStringLiteral("校准 ") + dtbegin,
-                   [dtbegin] {
-                       return stateOf(
-                           {{QStringLiteral("select settings from evaluation where dtbegin=?"),
-                             {dtbegin}}});
-                   },
-                   [&] { return storeEvaluationSettingsWrite(dtbegin, settings); });
+    return audited(
+        QStringLiteral("修改评定设置"), QStringLiteral("校准 ") + dtbegin,
+        [dtbegin] {
+            return stateOf(
+                {{QStringLiteral("select settings from evaluation where dtbegin=?"), {dtbegin}}});
+        },
+        [&] { return storeEvaluationSettingsWrite(dtbegin, settings); });
 }
 
 Status storeCalibration(const RunHeader &header, const Snapshot &snapshot, bool replace)
 {
     const QString dtbegin = header.dtbegin;
-    return audited(replace ? QStringLiteral("重新处理校准") : QStringLiteral("处理校准"),
-                   QStringLiteral("校准 ") + dtbegin,
-                   [dtbegin] {
-                       return stateOf(
-                           {{QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin}}});
-                   },
-                   [&] { return storeCalibrationWrite(header, snapshot, replace); });
+    return audited(
+        replace ? QStringLiteral("重新处理校准") : QStringLiteral("处理校准"),
+        QStringLiteral("校准 ") + dtbegin,
+        [dtbegin] {
+            return stateOf({{QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin}}});
+        },
+        [&] { return storeCalibrationWrite(header, snapshot, replace); });
+}
+
+// Why a calibration (empty: every calibration this station may clear)
+// must stay: a certificate issued on it must keep leading back to its data.
+static Result<QString> keptForCertificates(const QString &dtbegin)
+{
+    if (serverOffline())
+        return QString(); // nothing is deleted from the station's copy: the server refuses
+    const QString mine =
+        databaseIsServer()
+            ? QStringLiteral(" where dtbegin in (select dtbegin from orven.datamark where "
+                             "station=current_setting('orven.station'))")
+            : QString();
+    const Result<Rows> issued =
+        dtbegin.isEmpty()
+            ? selectRows(
+                  QStringLiteral("select number from certificate%1 order by number").arg(mine))
+            : selectRows(QStringLiteral("select number from certificate where dtbegin=? order by "
+                                        "number"),
+                         {dtbegin});
+    if (!issued)
+        return base::failure(issued.error);
+    if (issued.value.isEmpty())
+        return QString();
+    QStringList numbers;
+    for (const Row &r : issued.value)
+        numbers << r.value(0);
+    const QString shown = numbers.size() > 5 ? numbers.mid(0, 5).join(QStringLiteral("、")) +
+                                                   QStringLiteral(" 等 %1 份").arg(numbers.size())
+                                             : numbers.join(QStringLiteral("、"));
+    return dtbegin.isEmpty()
+               ? QStringLiteral("已出具证书 %1，有证书的校准不能删除，不能全清").arg(shown)
+               : QStringLiteral("校准 %1 已出具证书 %2，不能删除：证书必须能追溯到它的数据")
+                     .arg(dtbegin, shown);
 }
 
 Result<int> deleteCalibration(const QString &dtbegin)
 {
     WindowDeadline allow(kLongDeleteMs); // the whole transaction, the row with it
-    return audited(QStringLiteral("删除校准"), QStringLiteral("校准 ") + dtbegin,
-                   [dtbegin] {
-                       return stateOf(
-                           {{QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin}}});
-                   },
-                   [&] { return deleteCalibrationWrite(dtbegin); });
+    return audited(
+        QStringLiteral("删除校准"), QStringLiteral("校准 ") + dtbegin,
+        [dtbegin] {
+            return stateOf({{QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin}}});
+        },
+        [&]() -> Result<int> {
+            // Looked at in the deletion's transaction.
+            const Result<QString> kept = keptForCertificates(dtbegin);
+            if (!kept)
+                return base::failure(kept.error);
+            if (!kept.value.isEmpty())
+                return base::failure(kept.value);
+            return deleteCalibrationWrite(dtbegin);
+        });
 }
 
 Status clearCalibrations()
 {
     WindowDeadline allow(kLongDeleteMs); // the whole transaction, the row with it
-    return audited(QStringLiteral("全清校准"), QStringLiteral("校准"),
-                   [] {
-                       return stateOf({{QStringLiteral("select dtbegin, dtend, equipname, "
-                                                       "samplenum from datamark"),
-                                        {}},
-                                       {QStringLiteral("select count(*) from data"), {}}});
-                   },
-                   [] { return clearCalibrationsWrite(); });
+    return audited(
+        QStringLiteral("全清校准"), QStringLiteral("校准"),
+        [] {
+            return stateOf({{QStringLiteral("select dtbegin, dtend, equipname, "
+                                            "samplenum from datamark"),
+                             {}},
+                            {QStringLiteral("select count(*) from data"), {}}});
+        },
+        []() -> Status {
+            const Result<QString> kept = keptForCertificates(QString());
+            if (!kept)
+                return kept.status();
+            if (!kept.value.isEmpty())
+                return Status::failure(kept.value);
+            return clearCalibrationsWrite();
+        });
 }
 
 Result<Certificate> issueCertificate(const Certificate &planned, const QList<IssuedFile> &files)
@@ -1556,25 +1609,25 @@ Result<Certificate> issueCertificate(const Certificate &planned, const QList<Iss
 Result<Snapshot> adoptTodaysRecords(const QString &dtbegin, const QStringList &collectors,
                                     const QString &by)
 {
-    return audited(QStringLiteral("采用现行记录"), QStringLiteral("校准 ") + dtbegin,
-                   [dtbegin] {
-                       return stateOf(
-                           {{QStringLiteral("select taken from snapshot where dtbegin=?"),
-                             {dtbegin}}});
-                   },
-                   [&] { return adoptTodaysRecordsWrite(dtbegin, collectors, by); });
+    return audited(
+        QStringLiteral("采用现行记录"), QStringLiteral("校准 ") + dtbegin,
+        [dtbegin] {
+            return stateOf(
+                {{QStringLiteral("select taken from snapshot where dtbegin=?"), {dtbegin}}});
+        },
+        [&] { return adoptTodaysRecordsWrite(dtbegin, collectors, by); });
 }
-
 
 Status setAsideUnprocessed(const QString &through)
 {
-    return audited(QStringLiteral("放弃本次校准"), QStringLiteral("样本至 ") + through,
-                   [] {
-                       return stateOf({{QStringLiteral("select value from orven_state where "
-                                                       "key='setAsideThrough'"),
-                                        {}}});
-                   },
-                   [&] { return setAsideUnprocessedWrite(through); });
+    return audited(
+        QStringLiteral("放弃本次校准"), QStringLiteral("样本至 ") + through,
+        [] {
+            return stateOf({{QStringLiteral("select value from orven_state where "
+                                            "key='setAsideThrough'"),
+                             {}}});
+        },
+        [&] { return setAsideUnprocessedWrite(through); });
 }
 
 // ---- audit trail ----
@@ -1596,8 +1649,15 @@ QString &operatorOverride()
 // array (no field can run into the next).
 QString auditHash(const AuditRow &r)
 {
-    const QJsonArray fields{QString::number(r.seq), r.at,    r.station, r.operatorName, r.action,
-                            r.object,               r.before, r.after,  r.prev};
+    const QJsonArray fields{QString::number(r.seq),
+                            r.at,
+                            r.station,
+                            r.operatorName,
+                            r.action,
+                            r.object,
+                            r.before,
+                            r.after,
+                            r.prev};
     return QString::fromLatin1(
         QCryptographicHash::hash(QJsonDocument(fields).toJson(QJsonDocument::Compact),
                                  QCryptographicHash::Sha256)
@@ -1648,7 +1708,8 @@ Status appendAudit(const QString &action, const QString &object, const QString &
                 return locked;
         }
         const Result<Row> last = selectFirst(
-            QStringLiteral("select seq, hash from %1 order by seq desc limit 1").arg(auditTable()), 2);
+            QStringLiteral("select seq, hash from %1 order by seq desc limit 1").arg(auditTable()),
+            2);
         if (!last)
             return last.status();
         AuditRow r;
@@ -1669,9 +1730,9 @@ Status appendAudit(const QString &action, const QString &object, const QString &
         // The last row's number and digest kept apart: a last row removed
         // leaves the chain whole but no longer ending there.
         if (st)
-            st = upsert(labStateTable(), {QStringLiteral("key"), QStringLiteral("value")}, 1,
-                        {QStringLiteral("auditHead"),
-                         QString::number(r.seq) + QLatin1Char(' ') + r.hash});
+            st = upsert(
+                labStateTable(), {QStringLiteral("key"), QStringLiteral("value")}, 1,
+                {QStringLiteral("auditHead"), QString::number(r.seq) + QLatin1Char(' ') + r.hash});
         return st;
     });
 }
@@ -1744,16 +1805,16 @@ Result<AuditCheck> verifyAudit()
         prev = r.hash;
         ++expected;
     }
-    const QString last =
-        rows.value.isEmpty()
-            ? QString()
-            : QString::number(rows.value.last().seq) + QLatin1Char(' ') + rows.value.last().hash;
+    const QString last = rows.value.isEmpty() ? QString()
+                                              : QString::number(rows.value.last().seq) +
+                                                    QLatin1Char(' ') + rows.value.last().hash;
     if (head.value != last) {
         const qint64 kept = head.value.section(QLatin1Char(' '), 0, 0).toLongLong();
         const qint64 end = rows.value.isEmpty() ? 0 : rows.value.last().seq;
         if (kept > end) {
             check.firstBad = end + 1;
-            check.reason = QStringLiteral("最后 %1 条记录被删除（应到第 %2 条）").arg(kept - end).arg(kept);
+            check.reason =
+                QStringLiteral("最后 %1 条记录被删除（应到第 %2 条）").arg(kept - end).arg(kept);
         } else if (kept < end) {
             check.firstBad = kept + 1;
             check.reason = QStringLiteral("第 %1 条起的记录不是本程序写入的").arg(kept + 1);

@@ -196,7 +196,8 @@ void CertificateTest::standardCertificateCarriesEverything()
     // k comes from ν_eff and is printed. Humidity from collector one's
     // alone (collector two has no humidity channel).
     const QString cells = QString(body).remove('\n');
-    QVERIFY2(cells.contains("检点1|25|0.40|0.27(k=4.30)|-0.20|0.19(k=2.31)|0.50|0.18|±0.050|0.055(k=2.26)|"),
+    QVERIFY2(cells.contains(
+                 "检点1|25|0.40|0.27(k=4.30)|-0.20|0.19(k=2.31)|0.50|0.18|±0.050|0.055(k=2.26)|"),
              qPrintable(cells.mid(cells.indexOf("检点1|25"), 60)));
     // One humidity location: no uniformity (it printed 0.0 with a U), said why.
     QVERIFY2(cells.contains("检点1|50|1.0|2.0(k=2.78)|0.0|2.0(k=2.78)|—|—|±0.50|0.66|"),
@@ -246,8 +247,8 @@ void CertificateTest::numbersAreNeverGivenTwice()
     // Through the register: the same content again is a copy, other
     // content an amendment with the next number, replacing the one in force.
     auto issue = [](const QString &dtbegin, const QDateTime &when, const QString &fingerprint) {
-        const base::Result<storage::Certificate> planned = storage::nextCertificate(
-            dtbegin, "JJF 1101-2019", "standard", when, fingerprint, "{}");
+        const base::Result<storage::Certificate> planned =
+            storage::nextCertificate(dtbegin, "JJF 1101-2019", "standard", when, fingerprint, "{}");
         return planned ? storage::issueCertificate(planned.value) : planned;
     };
     struct Step
@@ -262,9 +263,9 @@ void CertificateTest::numbersAreNeverGivenTwice()
     const QList<Step> steps{
         {first.fixture.begin, now, "a", "2026-0001", 1, ""},
         {second.fixture.begin, now, "a", "2026-0002", 1, ""},
-        {first.fixture.begin, now.addDays(3), "a", "2026-0001", 2, ""}, // a copy
+        {first.fixture.begin, now.addDays(3), "a", "2026-0001", 2, ""},           // a copy
         {second.fixture.begin, now.addDays(4), "b", "2026-0003", 1, "2026-0002"}, // amended
-        {second.fixture.begin, now.addDays(5), "b", "2026-0003", 2, ""}, // a copy of it
+        {second.fixture.begin, now.addDays(5), "b", "2026-0003", 2, ""},          // a copy of it
         {second.fixture.begin, now.addDays(6), "a", "2026-0004", 1, "2026-0003"}, // back: amended
     };
     for (const Step &s : steps) {
@@ -326,6 +327,19 @@ void CertificateTest::numbersAreNeverGivenTwice()
     const ToolRun list = runReport({"--db", db.path(), "list"});
     QVERIFY(list.code == 0);
     QVERIFY(list.out.contains("\"certificates\": [") && list.out.contains("2026-0001"));
+
+    // A calibration with a certificate stays (its certificate leads back to
+    // its data); 全清 refuses while any has one; one without may go.
+    const base::Result<int> kept = storage::deleteCalibration(first.fixture.begin);
+    QVERIFY2(!kept.ok && kept.error.contains("2026-0001"), qPrintable(kept.error));
+    const base::Status cleared = storage::clearCalibrations();
+    QVERIFY2(!cleared.ok && cleared.error.contains("不能全清"), qPrintable(cleared.error));
+    QVERIFY(storage::headerExists(first.fixture.begin).value);
+    DocumentRig fifth;
+    fifth.fixture.begin = "2024-08-01 08:00:00";
+    QVERIFY(fifth.store());
+    QCOMPARE(storage::deleteCalibration(fifth.fixture.begin).value,
+             int(fifth.fixture.samples.size()));
 }
 
 // A number is taken with the file written: an export that fails (a folder
@@ -373,9 +387,9 @@ void CertificateTest::anIssuedCertificateNeverChanges()
     };
     const QList<Step> steps{
         {"", {"--calibrator", "张三", "--checker", "李四", "--approver", "王五"}, 1, false, 0},
-        {"", {}, 1, true, 0},                     // the same content: a copy, signers as issued
-        {"method", {}, 2, false, 1},              // other evaluation settings: amended
-        {"", {}, 2, true, 1},                     // a copy of the amendment
+        {"", {}, 1, true, 0},                        // the same content: a copy, signers as issued
+        {"method", {}, 2, false, 1},                 // other evaluation settings: amended
+        {"", {}, 2, true, 1},                        // a copy of the amendment
         {"", {"--calibrator", "赵六"}, 3, false, 2}, // another signer: amended again
     };
     QByteArray original;
@@ -489,9 +503,11 @@ void CertificateTest::nextCalibrationOnlyWhenTheCustomerAsked()
 {
     office::StandardCertificateJob job;
     job.issueDate = "2026-12-09";
-    for (const auto &[interval, expected] :
-         {std::pair<QString, QString>{"", ""}, {"0", ""}, {"x", ""}, {"12", "2027-12-09"},
-          {"6", "2027-06-09"}}) {
+    for (const auto &[interval, expected] : {std::pair<QString, QString>{"", ""},
+                                             {"0", ""},
+                                             {"x", ""},
+                                             {"12", "2027-12-09"},
+                                             {"6", "2027-06-09"}}) {
         job.records.equipmentExtra.intervalMonths = interval;
         QCOMPARE(office::nextCalibrationDate(job), expected);
     }
@@ -535,8 +551,9 @@ void CertificateTest::theLayoutDrawingIsOnTheCertificate()
     QVERIFY(document.contains("r:embed=\"rIdLayout\""));
     const QString body = text(document).remove('\n');
     QString missing;
-    QVERIFY2(hasAll(body, {"布点示意图", "中心位置 O", "A：1-102", "O：1-101、1-103", "B：—",
-                           "1-101 在位置 O"},
+    QVERIFY2(hasAll(body,
+                    {"布点示意图", "中心位置 O", "A：1-102", "O：1-101、1-103", "B：—",
+                     "1-101 在位置 O"},
                     &missing),
              qPrintable(missing));
     // The PDF carries it as an image.
@@ -570,8 +587,8 @@ void CertificateTest::departuresFromTheMethodAreStated_data()
         << jjf << 4 << 10
         << QStringList{"本次布点 4 个，少于规范要求的 9 个",
                        "检点1（10.0 min）的数据时长少于规范要求的 30 min"};
-    QTest::newRow("GB/T, 4 locations") << gbt << 4 << 10
-                                       << QStringList{"本次布点 4 个，少于规范要求的 9 个"};
+    QTest::newRow("GB/T, 4 locations")
+        << gbt << 4 << 10 << QStringList{"本次布点 4 个，少于规范要求的 9 个"};
     QTest::newRow("DKD, 10 min") << dkd << 4 << 10
                                  << QStringList{"检点1（10.0 min）的数据时长少于规范要求的 30 min"};
     QTest::newRow("IEC asks neither") << iec << 4 << 10 << QStringList();
@@ -601,19 +618,23 @@ void CertificateTest::departuresFromTheMethodAreStated()
     const auto rows = office::conditionRows(e);
     QCOMPARE(rows.value(0).second, QString("温度 1-101"));
     QCOMPARE(rows.value(1).second, QString("约 60 s"));
-    QCOMPARE(rows.value(2).second,
-             QString("检点1：%1 次，%2.0 min").arg(minutes + 1).arg(minutes));
+    QCOMPARE(rows.value(2).second, QString("检点1：%1 次，%2.0 min").arg(minutes + 1).arg(minutes));
 }
 
 void CertificateTest::refusedWithoutWhatMakesItACertificate_data()
 {
     QTest::addColumn<QString>("damage");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("the standard's U empty") << "standard U" << "没有不确定度";
-    QTest::newRow("a humidity reading of 1e3") << "reading" << "不是湿度可能的读数";
-    QTest::newRow("no channel types") << "update datamark set typesA=''" << "没有通道类型";
-    QTest::newRow("kinds that are no counts") << "update datamark set kindsA='abc'" << "通道分类";
-    QTest::newRow("an empty channel list") << "update datamark set chanlist=''" << "通道列表为空";
+    QTest::newRow("the standard's U empty") << "standard U"
+                                            << "没有不确定度";
+    QTest::newRow("a humidity reading of 1e3") << "reading"
+                                               << "不是湿度可能的读数";
+    QTest::newRow("no channel types") << "update datamark set typesA=''"
+                                      << "没有通道类型";
+    QTest::newRow("kinds that are no counts") << "update datamark set kindsA='abc'"
+                                              << "通道分类";
+    QTest::newRow("an empty channel list") << "update datamark set chanlist=''"
+                                           << "通道列表为空";
 }
 
 // Refused with the reason, exit 1, no number taken and no file written.
