@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/signinpanel.h"
 #include "app/startpanel.h"
 #include "pages/busyguard.h"
 #include "pages/channels/form3.h"
@@ -22,6 +23,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLabel>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -62,10 +64,10 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
                 .arg(off.why, off.taken));
     } else if (!opened) {
         // Reported once; the program still starts and every page reports its own failures.
-        prompts::about(this, QStringLiteral("失败"),
-                       QStringLiteral("无法打开数据库 %1：%2")
-                           .arg(storage::databaseDisplay(path),
-                                storage::withoutPassword(opened.error, path)));
+        prompts::about(
+            this, QStringLiteral("失败"),
+            QStringLiteral("无法打开数据库 %1：%2")
+                .arg(storage::databaseDisplay(path), storage::withoutPassword(opened.error, path)));
     } else if (readOnly && !storage::databaseIsServer()) {
         prompts::about(this, QStringLiteral("提示"),
                        QStringLiteral("数据库所在的文件夹不能写入：\n%1\n"
@@ -94,7 +96,7 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
     // nothing it could wait on here.)
     if (opened && !storage::databaseIsServer()) {
         const base::Result<storage::AuditCheck> audit = storage::verifyAudit();
-        const QString problem = !audit ? audit.error
+        const QString problem = !audit                ? audit.error
                                 : audit.value.whole() ? QString()
                                                       : audit.value.reason;
         if (!problem.isEmpty()) {
@@ -104,8 +106,9 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
             statusBar()->addWidget(warning);
         }
     }
+    m_clock = base::SystemClock::instance();
     if (opened && !readOnly && !storage::serverOffline())
-        QTimer::singleShot(0, this, &MainWindow::offerUnprocessedRun);
+        startAccess(true);
     if (storage::serverOffline()) {
         // Asked every few seconds whether the server answers again (the
         // asking itself runs on a thread of its own); a run asks with every
@@ -119,6 +122,94 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
         });
         retry->start(3000);
     }
+}
+
+// Sign-in first when the laboratory asks for it; then the run left
+// unprocessed, if any, is offered.
+void MainWindow::startAccess(bool offerRun)
+{
+    const base::Result<storage::AccessSettings> access = storage::accessSettings();
+    if (!access || !access.value.signInRequired) {
+        if (offerRun)
+            QTimer::singleShot(0, this, &MainWindow::offerUnprocessedRun);
+        return;
+    }
+    m_idleMinutes = access.value.idleMinutes;
+    m_offerRun = offerRun;
+    m_signIn = new SignInPanel(this);
+    connect(m_signIn, &SignInPanel::signedIn, this, &MainWindow::signedIn);
+    m_operatorLabel = new QLabel(this);
+    m_operatorLabel->setObjectName(QStringLiteral("label_operator"));
+    statusBar()->addPermanentWidget(m_operatorLabel);
+    auto *switchUser = new QAction(QStringLiteral("切换用户"), this);
+    switchUser->setObjectName(QStringLiteral("action_switchUser"));
+    connect(switchUser, &QAction::triggered, this, [this] { lock(QStringLiteral("切换用户")); });
+    ui->toolBar->addAction(switchUser);
+    qApp->installEventFilter(this);
+    setClock(m_clock);
+    lock(QString());
+}
+
+bool MainWindow::isLocked() const
+{
+    return m_signIn && !m_signIn->isHidden();
+}
+
+void MainWindow::lock(const QString &why)
+{
+    if (!m_signIn)
+        return;
+    if (!m_operator.name.isEmpty()) {
+        const base::Status st = storage::signOut(why.isEmpty() ? QStringLiteral("锁定") : why);
+        if (!st)
+            statusBar()->showMessage(QStringLiteral("失败：") + st.error, 10000);
+    }
+    const QString last = m_operator.name.isEmpty()
+                             ? QSettings().value(QStringLiteral("access/lastOperator")).toString()
+                             : m_operator.name;
+    m_operator = storage::OperatorAccount();
+    m_operatorLabel->setText(QStringLiteral("未登录"));
+    ui->toolBar->setEnabled(false);
+    m_signIn->setGeometry(rect());
+    m_signIn->ask(last, why == QStringLiteral("空闲锁定")
+                            ? QStringLiteral("空闲 %1 分钟，已锁定").arg(m_idleMinutes)
+                            : QString());
+}
+
+void MainWindow::signedIn(const storage::OperatorAccount &account)
+{
+    m_operator = account;
+    QSettings().setValue(QStringLiteral("access/lastOperator"), account.name);
+    m_operatorLabel->setText(QStringLiteral("操作员：%1（%2）")
+                                 .arg(account.name, account.roles.join(QStringLiteral("、"))));
+    ui->toolBar->setEnabled(true);
+    m_lastInput = m_clock->now();
+    if (m_offerRun) {
+        m_offerRun = false;
+        QTimer::singleShot(0, this, &MainWindow::offerUnprocessedRun);
+    }
+}
+
+void MainWindow::setClock(base::Clock *clock)
+{
+    m_clock = clock;
+    if (!m_signIn)
+        return;
+    delete m_idleTimer;
+    m_idleTimer = clock->makeTimer(this);
+    m_lastInput = clock->now();
+    connect(m_idleTimer, &base::Timer::timeout, this, [this] {
+        if (!isLocked() && m_clock->now() - m_lastInput >= qint64(m_idleMinutes) * 60000)
+            lock(QStringLiteral("空闲锁定"));
+    });
+    m_idleTimer->start(10000);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (m_signIn)
+        m_signIn->setGeometry(rect());
 }
 
 void MainWindow::offerUnprocessedRun()
@@ -242,6 +333,18 @@ void MainWindow::showPage(QWidget *page)
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    // What the operator does keeps the window from locking.
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+        if (m_signIn)
+            m_lastInput = m_clock->now();
+        break;
+    default:
+        break;
+    }
     // A page closed with its own "关闭" button hides itself: the page opened
     // before it comes back, or the start panel when none is left.
     if (event->type() == QEvent::Hide && !m_switching && !event->spontaneous() &&

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "base/clock.h"
+#include "storage/statements.h"
+
 #include <QMainWindow>
 
 namespace Ui {
@@ -34,11 +37,21 @@ public:
     // window is up.
     void offerUnprocessedRun();
 
+    // Who is at the window. With sign-in required (the laboratory's choice)
+    // the window is covered until an operator signs in, and again after the
+    // idle time or 切换用户; pages under it go on.
+    bool isLocked() const;
+    QString operatorName() const { return m_operator.name; }
+    void lock(const QString &why);
+    // The clock the idle time is measured with (tests advance their own).
+    void setClock(base::Clock *clock);
+
 signals:
     void closed(); // the window accepted its close: the program ends
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
@@ -67,4 +80,14 @@ private:
     class QLabel *m_selection = nullptr;
     QList<QWidget *> m_history; // open pages, the one shown last at the end
     bool m_switching = false;
+    void startAccess(bool offerRun);
+    void signedIn(const storage::OperatorAccount &account);
+    class SignInPanel *m_signIn = nullptr;
+    class QLabel *m_operatorLabel = nullptr;
+    storage::OperatorAccount m_operator;
+    base::Clock *m_clock = nullptr;
+    base::Timer *m_idleTimer = nullptr;
+    qint64 m_lastInput = 0;
+    int m_idleMinutes = 15;
+    bool m_offerRun = false;
 };

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5sql5-sqlite libsqlite3-dev
-  pkg-config libzip-dev libxlsxwriter-dev
+  pkg-config libzip-dev libxlsxwriter-dev libsodium-dev
   # PDF and .xls through LibreOffice without a GUI; CJK fonts embedded in the PDF
   libreoffice-writer-nogui libreoffice-calc-nogui fonts-noto-cjk
   # Qt's own Chinese texts for standard buttons and dialogs

@@ -45,3 +45,5 @@ CREATE TABLE IF NOT EXISTS orven.collector_extra (serialnum TEXT PRIMARY KEY, da
 CREATE TABLE IF NOT EXISTS orven.equipment_extra (name TEXT PRIMARY KEY, data TEXT);
 -- Version 3: the audit trail (one chain for the laboratory).
 CREATE TABLE IF NOT EXISTS orven.audit (seq BIGINT PRIMARY KEY, at TEXT, station TEXT, operator TEXT, action TEXT, object TEXT, before TEXT, after TEXT, prev TEXT, hash TEXT);
+-- Version 4: operator accounts, shared by every station.
+CREATE TABLE IF NOT EXISTS orven.operator_account (name TEXT PRIMARY KEY, roles TEXT, hash TEXT);

@@ -69,7 +69,7 @@ void stopWatchdog();
 QString stationName();
 
 // The schema version this program writes and reads.
-constexpr int kServerSchemaVersion = 3;
+constexpr int kServerSchemaVersion = 4;
 
 // Opens the connection `connection` (Qt's default when empty) on the
 // server: creates the schema on an empty database (when `create`), refuses

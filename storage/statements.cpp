@@ -1,5 +1,7 @@
 #include "storage/statements.h"
 
+#include "base/passwords.h"
+
 #include "storage/database.h"
 #include "storage/localcopy.h"
 #include "storage/server.h"
@@ -205,6 +207,25 @@ Status upsert(const QString &table, const QStringList &columns, int keys, const 
 QString labStateTable()
 {
     return databaseIsServer() ? QStringLiteral("orven.lab_state") : QStringLiteral("orven_state");
+}
+
+static QStringList &signedInRoles()
+{
+    static QStringList roles;
+    return roles;
+}
+
+// With sign-in required, what only a role may do: refused to anyone else.
+static Status requireRole(const QString &role, const QString &what)
+{
+    if (serverOffline())
+        return {}; // nothing is written to the station's copy: the server refuses
+    const Result<AccessSettings> access = accessSettings();
+    if (!access)
+        return access.status();
+    if (!access.value.signInRequired || signedInRoles().contains(role))
+        return {};
+    return Status::failure(QStringLiteral("%1需要“%2”角色的操作员登录").arg(what, role));
 }
 
 // A count(*) of one bound value.
@@ -1548,6 +1569,10 @@ Result<int> deleteCalibration(const QString &dtbegin)
             return stateOf({{QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin}}});
         },
         [&]() -> Result<int> {
+            if (const Status allowed =
+                    requireRole(QStringLiteral("管理员"), QStringLiteral("删除校准"));
+                !allowed)
+                return base::failure(allowed.error);
             // Looked at in the deletion's transaction.
             const Result<QString> kept = keptForCertificates(dtbegin);
             if (!kept)
@@ -1570,6 +1595,10 @@ Status clearCalibrations()
                             {QStringLiteral("select count(*) from data"), {}}});
         },
         []() -> Status {
+            if (const Status allowed =
+                    requireRole(QStringLiteral("管理员"), QStringLiteral("全清校准"));
+                !allowed)
+                return allowed;
             const Result<QString> kept = keptForCertificates(QString());
             if (!kept)
                 return kept.status();
@@ -1684,6 +1713,160 @@ AuditRow auditRowOf(const Row &r)
 
 } // namespace
 
+QStringList operatorRoles()
+{
+    return {QStringLiteral("校准员"), QStringLiteral("核验员"), QStringLiteral("批准人"),
+            QStringLiteral("管理员")};
+}
+
+Result<QList<OperatorAccount>> operatorAccounts()
+{
+    const Result<Rows> rows =
+        selectRows(QStringLiteral("select name, roles from operator_account order by name"));
+    if (!rows)
+        return base::failure(rows.error);
+    QList<OperatorAccount> out;
+    for (const Row &r : rows.value)
+        out << OperatorAccount{r.value(0), r.value(1).split(QLatin1Char(';'), Qt::SkipEmptyParts)};
+    return out;
+}
+
+Status addOperatorAccount(const QString &name, const QStringList &roles, const QString &password)
+{
+    const QString who = name.trimmed();
+    if (who.isEmpty() || who.size() > 40)
+        return Status::failure(QStringLiteral("用户名不能为空，最长 40 个字"));
+    if (roles.isEmpty())
+        return Status::failure(QStringLiteral("至少要有一个角色"));
+    for (const QString &r : roles)
+        if (!operatorRoles().contains(r))
+            return Status::failure(QStringLiteral("没有“%1”这个角色").arg(r));
+    if (password.size() < 6)
+        return Status::failure(QStringLiteral("密码至少 6 个字符"));
+    const Result<QString> accounts =
+        selectValue(QStringLiteral("select count(*) from operator_account"), {});
+    if (!accounts)
+        return accounts.status();
+    if (accounts.value.toInt() > 0)
+        if (const Status allowed =
+                requireRole(QStringLiteral("管理员"), QStringLiteral("新增操作员"));
+            !allowed)
+            return allowed;
+    const base::Result<QString> hash = base::hashPassword(password);
+    if (!hash)
+        return hash.status();
+    QStringList ordered;
+    for (const QString &r : operatorRoles())
+        if (roles.contains(r))
+            ordered << r;
+    // The trail keeps the name and roles, never the hash.
+    const auto state = [who] {
+        const Result<QString> held =
+            selectValue(QStringLiteral("select roles from operator_account where name=?"), {who});
+        return held && !held.value.isEmpty() ? QStringLiteral("%1：%2").arg(who, held.value)
+                                             : QString();
+    };
+    return announce(audited(
+        QStringLiteral("新增操作员"), QStringLiteral("操作员 ") + who, state, [&]() -> Status {
+            const Result<int> taken =
+                countOf(QStringLiteral("select count(*) from operator_account where "
+                                       "name=?"),
+                        who);
+            if (!taken)
+                return taken.status();
+            if (taken.value > 0)
+                return Status::failure(QStringLiteral("已经有操作员“%1”").arg(who));
+            return exec(QStringLiteral("insert into operator_account (name, "
+                                       "roles, hash) values (?, ?, ?)"),
+                        {who, ordered.join(QLatin1Char(';')), hash.value});
+        }));
+}
+
+Result<OperatorAccount> signIn(const QString &name, const QString &password)
+{
+    const QString who = name.trimmed();
+    const Result<Rows> rows = selectRows(
+        QStringLiteral("select name, roles, hash from operator_account where name=?"), {who});
+    if (!rows)
+        return base::failure(rows.error);
+    const bool known = !rows.value.isEmpty();
+    if (!known || !base::passwordMatches(rows.value[0].value(2), password)) {
+        const Status noted =
+            appendAudit(QStringLiteral("登录被拒绝"), QStringLiteral("操作员 ") + who);
+        if (!noted)
+            return base::failure(noted.error);
+        return base::failure(QStringLiteral("用户名或密码不对"));
+    }
+    OperatorAccount account{rows.value[0].value(0),
+                            rows.value[0].value(1).split(QLatin1Char(';'), Qt::SkipEmptyParts)};
+    setAuditOperator(account.name);
+    signedInRoles() = account.roles;
+    const Status noted = appendAudit(QStringLiteral("登录"), QStringLiteral("操作员 ") + who);
+    if (!noted) {
+        setAuditOperator(QString());
+        return base::failure(noted.error);
+    }
+    return account;
+}
+
+Status signOut(const QString &why)
+{
+    const QString who = operatorOverride();
+    if (who.isEmpty())
+        return {};
+    const Status st = appendAudit(why, QStringLiteral("操作员 ") + who);
+    setAuditOperator(QString());
+    signedInRoles().clear();
+    return st;
+}
+
+Result<AccessSettings> accessSettings()
+{
+    const Result<Rows> rows = selectRows(
+        QStringLiteral("select key, value from %1 where key in ('signInRequired', 'idleMinutes')")
+            .arg(labStateTable()));
+    if (!rows)
+        return base::failure(rows.error);
+    AccessSettings out;
+    for (const Row &r : rows.value) {
+        if (r.value(0) == QLatin1String("signInRequired"))
+            out.signInRequired = r.value(1) != QLatin1String("0");
+        else if (r.value(1).toInt() > 0)
+            out.idleMinutes = r.value(1).toInt();
+    }
+    return out;
+}
+
+Status saveAccessSettings(const AccessSettings &settings)
+{
+    if (settings.idleMinutes < 1 || settings.idleMinutes > 24 * 60)
+        return Status::failure(QStringLiteral("锁定时间应为 1 至 1440 分钟"));
+    if (const Status allowed =
+            requireRole(QStringLiteral("管理员"), QStringLiteral("更改访问设置"));
+        !allowed)
+        return allowed;
+    const auto state = [] {
+        const Result<AccessSettings> a = accessSettings();
+        return a ? QStringLiteral("登录%1；空闲 %2 分钟锁定")
+                       .arg(a.value.signInRequired ? QStringLiteral("必需")
+                                                   : QStringLiteral("不需要"))
+                       .arg(a.value.idleMinutes)
+                 : QString();
+    };
+    return announce(
+        audited(QStringLiteral("访问设置"), QStringLiteral("访问设置"), state, [&]() -> Status {
+            const QStringList columns{QStringLiteral("key"), QStringLiteral("value")};
+            Status st =
+                upsert(labStateTable(), columns, 1,
+                       {QStringLiteral("signInRequired"),
+                        settings.signInRequired ? QStringLiteral("1") : QStringLiteral("0")});
+            if (st)
+                st = upsert(labStateTable(), columns, 1,
+                            {QStringLiteral("idleMinutes"), QString::number(settings.idleMinutes)});
+            return st;
+        }));
+}
+
 QString auditOperator()
 {
     if (!operatorOverride().isEmpty())
@@ -1695,6 +1878,7 @@ QString auditOperator()
 void setAuditOperator(const QString &name)
 {
     operatorOverride() = name.trimmed();
+    signedInRoles().clear(); // roles come with a sign-in only
 }
 
 Status appendAudit(const QString &action, const QString &object, const QString &before,

@@ -235,6 +235,36 @@ struct AuditRow
     qint64 seq = 0; // 1, 2, … without gaps
     QString at, station, operatorName, action, object, before, after, prev, hash;
 };
+// ---- operators ----
+
+// The roles an account may hold, in this order.
+QStringList operatorRoles(); // 校准员, 核验员, 批准人, 管理员
+struct OperatorAccount
+{
+    QString name;
+    QStringList roles;
+    bool hasRole(const QString &role) const { return roles.contains(role); }
+};
+Result<QList<OperatorAccount>> operatorAccounts();
+// A new account (an audit row, without the password). Refused: an empty or
+// taken name, no role or one not known, a password shorter than 6.
+Status addOperatorAccount(const QString &name, const QStringList &roles, const QString &password);
+// The account when the password is its own: signed in, named by the audit
+// rows from now on ("登录"); otherwise "用户名或密码不对" ("登录被拒绝" in the
+// trail, whichever of the two was wrong).
+Result<OperatorAccount> signIn(const QString &name, const QString &password);
+// Locking the window or switching the operator: a row, then nobody signed in.
+Status signOut(const QString &why);
+
+// Whether the window asks who is at it, and after how long idle it locks.
+struct AccessSettings
+{
+    bool signInRequired = true;
+    int idleMinutes = 15;
+};
+Result<AccessSettings> accessSettings();
+Status saveAccessSettings(const AccessSettings &settings);
+
 // Who the rows name: the signed-in operator, or the system's user.
 QString auditOperator();
 void setAuditOperator(const QString &name);

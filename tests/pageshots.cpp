@@ -39,6 +39,7 @@ int main(int argc, char *argv[])
     prompts::setScripted(true);
     QTemporaryDir dir;
     storage::openDatabase(dir.path() + QStringLiteral("/ORVDB.db3"));
+    storage::saveAccessSettings({false, 15}); // the pages, not the sign-in
 
     const QList<QPair<QString, std::function<QWidget *()>>> pages = {
         {QStringLiteral("form1"), [] { return new Form1; }},

@@ -52,9 +52,22 @@ static bool onMaintenance(const QString &statement)
     return ok;
 }
 
+// The rigs' windows open without a sign-in (it is tried on its own): the
+// laboratory's choice, written as a laboratory that turned it off has it.
+static bool withoutSignIn()
+{
+    return storage::databaseIsServer()
+               ? sql(QStringLiteral("insert into orven.lab_state (key, value) values "
+                                    "('signInRequired', '0') on conflict (key) do update set "
+                                    "value = excluded.value"))
+               : sql(QStringLiteral("insert or replace into orven_state (key, value) values "
+                                    "('signInRequired', '0')"));
+}
+
 TempDatabase::TempDatabase()
 {
     prompts::setScripted(true);
+    storage::setAuditOperator(QString()); // nobody signed in from an earlier test
     // The rigs' runs record from the first reading; the settling time is
     // tried on its own.
     QSettings().setValue(QStringLiteral("run/settleMinutes"), 0);
@@ -65,7 +78,7 @@ TempDatabase::TempDatabase()
         const base::Status st = storage::openDatabase(m_path);
         if (!st)
             qWarning() << "shared test database:" << st.error;
-        m_ok = st.ok;
+        m_ok = st.ok && withoutSignIn();
         return;
     }
     if (onServer()) {
@@ -79,11 +92,11 @@ TempDatabase::TempDatabase()
         const base::Status st = storage::openDatabase(m_path);
         if (!st)
             qWarning() << "test server:" << st.error;
-        m_ok = m_ok && st.ok;
+        m_ok = m_ok && st.ok && withoutSignIn();
         return;
     }
     m_path = m_dir.path() + QStringLiteral("/ORVDB.db3");
-    m_ok = storage::openDatabase(m_path).ok;
+    m_ok = storage::openDatabase(m_path).ok && withoutSignIn();
 }
 
 TempDatabase::~TempDatabase()

@@ -1,0 +1,172 @@
+// Operators: accounts with hashed passwords, the sign-in over the window,
+// the lock after an idle time, roles an action needs, and the trail of it.
+
+#include "app/mainwindow.h"
+#include "base/clock.h"
+#include "storage/statements.h"
+#include "tests/testkit.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolBar>
+#include <QtTest>
+
+using namespace testkit;
+
+namespace {
+
+QStringList trail()
+{
+    QStringList out;
+    for (const storage::AuditRow &r : storage::auditRows({}, {}, {}).value)
+        out << r.operatorName + '|' + r.action + '|' + r.object;
+    return out;
+}
+
+void signInThrough(MainWindow &w, const QString &name, const QString &password,
+                   const QString &again = {})
+{
+    w.findChild<QComboBox *>("comboBox_operator")->setCurrentText(name);
+    w.findChild<QLineEdit *>("lineEdit_password")->setText(password);
+    w.findChild<QLineEdit *>("lineEdit_passwordAgain")->setText(again.isNull() ? password : again);
+    click(w.findChild<QWidget *>("signInPanel"), "pushButton_signIn");
+}
+
+QString panelText(MainWindow &w, const char *label)
+{
+    return w.findChild<QLabel *>(label)->text();
+}
+
+} // namespace
+
+class OperatorsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void accountsAndTheirPasswords();
+    void theWindowAsksWhoIsAtItAndLocksWhenIdle();
+};
+
+void OperatorsTest::accountsAndTheirPasswords()
+{
+    TempDatabase db;
+    QVERIFY(db.ok());
+    QVERIFY(storage::saveAccessSettings({true, 15}).ok);
+    struct Case
+    {
+        QString name;
+        QStringList roles;
+        QString password;
+        QString refused; // a part of the reason; empty: added
+    };
+    const QList<Case> cases{
+        {"", {"管理员"}, "secret1", "用户名不能为空"},
+        {"张三", {}, "secret1", "至少要有一个角色"},
+        {"张三", {"所长"}, "secret1", "没有“所长”这个角色"},
+        {"张三", {"管理员"}, "short", "至少 6 个字符"},
+        {"张三", {"管理员", "校准员"}, "secret1", ""}, // the first: nobody signed in yet
+        {"李四", {"核验员"}, "secret2", "需要“管理员”角色"},
+    };
+    for (const Case &c : cases) {
+        const base::Status st = storage::addOperatorAccount(c.name, c.roles, c.password);
+        QVERIFY2(c.refused.isEmpty() ? st.ok : !st.ok && st.error.contains(c.refused),
+                 qPrintable(c.name + ": " + st.error));
+    }
+    // Wrong passwords and unknown names read alike; the trail has both.
+    for (const auto &attempt : QList<QPair<QString, QString>>{{"张三", "secret2"}, {"王五", "x"}}) {
+        const base::Result<storage::OperatorAccount> refused =
+            storage::signIn(attempt.first, attempt.second);
+        QVERIFY(!refused.ok);
+        QCOMPARE(refused.error, QString("用户名或密码不对"));
+    }
+    const base::Result<storage::OperatorAccount> in = storage::signIn("张三", "secret1");
+    QVERIFY2(in.ok, qPrintable(in.error));
+    QCOMPARE(in.value.roles, (QStringList{"校准员", "管理员"})); // in the roles' order
+    QCOMPARE(storage::auditOperator(), QString("张三"));
+    // A 管理员 adds the others; one without the role may not.
+    QVERIFY(storage::addOperatorAccount("李四", {"核验员"}, "secret2").ok);
+    QVERIFY(!storage::addOperatorAccount("李四", {"批准人"}, "secret3").ok); // taken
+    QVERIFY(storage::signOut("切换用户").ok);
+    QVERIFY(storage::signIn("李四", "secret2").ok);
+    const QList<QPair<QString, base::Status>> refused{
+        {"新增操作员", storage::addOperatorAccount("王五", {"批准人"}, "secret3")},
+        {"访问设置", storage::saveAccessSettings({false, 15})},
+        {"全清", storage::clearCalibrations()},
+        {"删除", storage::deleteCalibration("2024-05-01 10:00:00").status()}};
+    for (const auto &r : refused)
+        QVERIFY2(!r.second.ok && r.second.error.contains("需要“管理员”角色"),
+                 qPrintable(r.first + ": " + r.second.error));
+
+    // Kept only as a salted Argon2id hash, never the password itself.
+    const storage::Rows kept = rows("select name, hash from operator_account order by name");
+    QCOMPARE(kept.size(), 2);
+    for (const storage::Row &r : kept) {
+        QVERIFY(r[1].startsWith("$argon2id$"));
+        QVERIFY(!r[1].contains("secret"));
+    }
+    QVERIFY(kept[0][1] != kept[1][1]);
+    const QString all = trail().join('\n');
+    QVERIFY(!all.contains("secret") && !all.contains("argon2"));
+    QCOMPARE(trail().filter("登录被拒绝").size(), 2);
+    QVERIFY(trail().contains("张三|切换用户|操作员 张三"));
+    QVERIFY(trail().contains("张三|新增操作员|操作员 李四"));
+    QVERIFY(storage::verifyAudit().value.whole());
+}
+
+void OperatorsTest::theWindowAsksWhoIsAtItAndLocksWhenIdle()
+{
+    TempDatabase db;
+    QVERIFY(db.ok());
+    QVERIFY(storage::saveAccessSettings({true, 15}).ok);
+    base::ManualClock clock;
+    MainWindow w(db.path());
+    w.setClock(&clock);
+    w.show();
+    // A database without accounts: the first 管理员, asked twice.
+    QVERIFY(w.isLocked());
+    QCOMPARE(panelText(w, "label_signInTitle"), QString("建立第一个管理员账户"));
+    QVERIFY(!w.findChild<QToolBar *>()->isEnabled());
+    signInThrough(w, "张三", "secret1", "secret9");
+    QVERIFY(w.isLocked());
+    QCOMPARE(panelText(w, "label_signInMessage"), QString("两次输入的密码不一样"));
+    signInThrough(w, "张三", "secret1");
+    QVERIFY(!w.isLocked());
+    QCOMPARE(w.operatorName(), QString("张三"));
+    QCOMPARE(panelText(w, "label_operator"), QString("操作员：张三（管理员）"));
+    QVERIFY(w.findChild<QToolBar *>()->isEnabled());
+
+    // Idle for the set time: locked, the last operator offered again.
+    clock.advance(10 * 60000);
+    QVERIFY(!w.isLocked());
+    QTest::keyClick(&w, Qt::Key_Shift); // someone at the keyboard
+    clock.advance(10 * 60000);
+    QVERIFY(!w.isLocked());
+    clock.advance(6 * 60000);
+    QVERIFY(w.isLocked());
+    QCOMPARE(panelText(w, "label_signInTitle"), QString("登录"));
+    QCOMPARE(panelText(w, "label_signInMessage"), QString("空闲 15 分钟，已锁定"));
+    QCOMPARE(w.findChild<QComboBox *>("comboBox_operator")->currentText(), QString("张三"));
+    signInThrough(w, "张三", "wrong1");
+    QVERIFY(w.isLocked());
+    QCOMPARE(panelText(w, "label_signInMessage"), QString("用户名或密码不对"));
+    signInThrough(w, "张三", "secret1");
+    QVERIFY(!w.isLocked());
+    // 切换用户 locks at once.
+    w.findChild<QAction *>("action_switchUser")->trigger();
+    QVERIFY(w.isLocked());
+    QVERIFY(w.operatorName().isEmpty());
+    const QStringList rows = trail();
+    // In order; a refused sign-in is nobody's (the system's user).
+    QStringList mine;
+    for (const QString &row : rows.mid(2))
+        mine << (row.startsWith("张三|") ? row : row.section('|', 1));
+    QCOMPARE(mine, (QStringList{"张三|登录|操作员 张三", "张三|空闲锁定|操作员 张三",
+                                "登录被拒绝|操作员 张三", "张三|登录|操作员 张三",
+                                "张三|切换用户|操作员 张三"}));
+}
+
+QTEST_MAIN(OperatorsTest)
+#include "tst_operators.moc"
