@@ -348,12 +348,22 @@ void DocumentsTest::libreOfficeNotFound()
     TempDatabase db;
     DocumentRig rig;
     QVERIFY(rig.store());
+    const QString own = m_tmp.path() + "/own";
+    QVERIFY(QDir().mkpath(own) && !ownTemplate("databook.docx", own).isEmpty());
+    const QByteArray installed = qgetenv("ORVEN_TEMPLATES");
     qputenv("PATH", (m_tmp.path() + "/tmp").toLocal8Bit()); // no soffice there
     QVERIFY(office::findSoffice().isEmpty());
     Form6 page;
     QVERIFY(loadFirst(page));
+    // The installed template's PDF needs no LibreOffice: it is drawn.
+    QVERIFY(exportFrom(page, DocumentKind::Certificate, m_tmp.path() + "/drawn.pdf"));
+    QCOMPARE(shown().last(), QString("提示|导出成功!"));
+    QCOMPARE(head(m_tmp.path() + "/drawn.pdf"), QByteArray("%PDF"));
+    // A laboratory's own template does.
+    qputenv("ORVEN_TEMPLATES", own.toLocal8Bit());
     const QString target = m_tmp.path() + "/c.pdf";
     QVERIFY(exportFrom(page, DocumentKind::Certificate, target));
+    qputenv("ORVEN_TEMPLATES", installed);
     QVERIFY(shown().last().startsWith("失败|没有找到 LibreOffice"));
     QVERIFY(shown().last().contains(".docx")); // what to do instead
     QVERIFY(!QFile::exists(target));

@@ -1,5 +1,7 @@
 #include "pages/reports/form6.h"
 
+#include "office/wordpdf.h"
+
 #include "office/sources.h"
 #include "office/standardcertificate.h"
 #include "pages/reports/chamberview.h"
@@ -409,7 +411,10 @@ void Form6::exportDocument(office::DocumentKind kind)
                           header, {exporttarget::Format::Pdf, exporttarget::Format::Docx});
     if (file.isEmpty())
         return;
-    if (!office::isWordFile(file) && office::findSoffice().isEmpty()) {
+    // The installed templates' PDF is drawn directly; a laboratory's own
+    // template needs LibreOffice.
+    if (!office::isWordFile(file) && !office::isInstalledTemplate(templatePath) &&
+        office::findSoffice().isEmpty()) {
         prompts::about(this, QStringLiteral("失败"), office::sofficeMissingText(true));
         return;
     }

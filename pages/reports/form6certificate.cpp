@@ -106,10 +106,6 @@ void Form6::on_pushButton_standard_clicked()
                                            {exporttarget::Format::Pdf, exporttarget::Format::Docx});
     if (file.isEmpty())
         return;
-    if (!office::isWordFile(file) && office::findSoffice().isEmpty()) {
-        prompts::about(this, QStringLiteral("失败"), office::sofficeMissingText(true));
-        return;
-    }
     office::CertificateRequest request;
     request.job.calibration = *loadedCalibration();
     request.job.records = records;
