@@ -95,8 +95,9 @@ base::Result<QByteArray> deliver(const QByteArray &docx, const QString &target,
 
 QString todaysRecordsRefusal()
 {
-    return QStringLiteral("这次校准处理时没有保存当时的设备、标准器和单位记录，标准格式证书不按现在的记录出具；"
-                          "如确认现在的记录适用于这次校准，可明确选择采用（记下由谁、何时决定，并在证书上注明）。");
+    return QStringLiteral(
+        "这次校准处理时没有保存当时的设备、标准器和单位记录，标准格式证书不按现在的记录出具；"
+        "如确认现在的记录适用于这次校准，可明确选择采用（记下由谁、何时决定，并在证书上注明）。");
 }
 
 QString secondCollectorMissing(const results::ChannelLayout &layout, const QStringList &serials)
@@ -127,9 +128,10 @@ QString certificateContent(const CertificateRequest &request)
         {QStringLiteral("layout"), kLayout},
         {QStringLiteral("method"), results::methodName(request.settings.method)},
         {QStringLiteral("settings"), objectOf(request.settings.toJson())},
-        {QStringLiteral("signers"), QJsonObject{{QStringLiteral("calibrator"), job.signers.calibrator},
-                                                {QStringLiteral("checker"), job.signers.checker},
-                                                {QStringLiteral("approver"), job.signers.approver}}},
+        {QStringLiteral("signers"),
+         QJsonObject{{QStringLiteral("calibrator"), job.signers.calibrator},
+                     {QStringLiteral("checker"), job.signers.checker},
+                     {QStringLiteral("approver"), job.signers.approver}}},
         {QStringLiteral("records"), objectOf(records.toJson())},
         {QStringLiteral("remarks"), QJsonArray::fromStringList(job.standardRemarks)},
     });
@@ -173,8 +175,8 @@ base::Result<CertificatePlan> planCertificate(const CertificateRequest &request,
         for (const storage::IssuedFile &f : plan.kept)
             hasWord = hasWord || f.name == QLatin1String("docx");
         if (!hasWord)
-            return base::failure(
-                QStringLiteral("证书 %1 的文件没有保存，不能出具副本").arg(plan.certificate.number));
+            return base::failure(QStringLiteral("证书 %1 的文件没有保存，不能出具副本")
+                                     .arg(plan.certificate.number));
         return plan;
     }
     if (plan.certificate.replaces.isEmpty())
@@ -209,16 +211,16 @@ base::Result<QByteArray> stampCopy(const QByteArray &docx)
     const QByteArray stamp =
         "<w:r><w:rPr><w:b/><w:color w:val=\"C00000\"/><w:sz w:val=\"24\"/><w:szCs w:val=\"24\"/>"
         "</w:rPr><w:t xml:space=\"preserve\">  副本</w:t></w:r>";
-    const base::Result<bool> stamped = fillEntry(
-        entries.value, QStringLiteral("word/header1.xml"),
-        [&](const QByteArray &xml) -> base::Result<QByteArray> {
-            const int end = xml.lastIndexOf("</w:p>");
-            if (end < 0)
-                return base::failure(QStringLiteral("证书的页眉无法识别"));
-            QByteArray out = xml;
-            out.insert(end, stamp);
-            return out;
-        });
+    const base::Result<bool> stamped =
+        fillEntry(entries.value, QStringLiteral("word/header1.xml"),
+                  [&](const QByteArray &xml) -> base::Result<QByteArray> {
+                      const int end = xml.lastIndexOf("</w:p>");
+                      if (end < 0)
+                          return base::failure(QStringLiteral("证书的页眉无法识别"));
+                      QByteArray out = xml;
+                      out.insert(end, stamp);
+                      return out;
+                  });
     if (!stamped)
         return base::failure(stamped.error);
     if (!stamped.value)
@@ -229,8 +231,8 @@ base::Result<QByteArray> stampCopy(const QByteArray &docx)
 }
 
 base::Result<QList<storage::IssuedFile>> produceCertificate(CertificateRequest request,
-                                                           const CertificatePlan &plan,
-                                                           const base::Progress &progress)
+                                                            const CertificatePlan &plan,
+                                                            const base::Progress &progress)
 {
     StandardCertificateJob &job = request.job;
     const QString target = job.target;
@@ -247,8 +249,7 @@ base::Result<QList<storage::IssuedFile>> produceCertificate(CertificateRequest r
         const base::Result<QByteArray> copy = stampCopy(original);
         if (!copy)
             return base::failure(copy.error);
-        const base::Result<QByteArray> delivered =
-            deliver(copy.value, target, progress);
+        const base::Result<QByteArray> delivered = deliver(copy.value, target, progress);
         if (!delivered)
             return base::failure(delivered.error);
         return QList<storage::IssuedFile>();
@@ -258,10 +259,9 @@ base::Result<QList<storage::IssuedFile>> produceCertificate(CertificateRequest r
         progress.stage(QStringLiteral("正在评定…"));
     job.certificate = plan.certificate;
     job.issueDate = plan.issueDate;
-    job.evaluation = results::evaluate(
-        job.calibration, request.recorded,
-        standardDataOf(job.records, job.calibration.layout),
-        request.settings, progress.cancel);
+    job.evaluation = results::evaluate(job.calibration, request.recorded,
+                                       standardDataOf(job.records, job.calibration.layout),
+                                       request.settings, progress.cancel);
     if (progress.cancelled())
         return base::failure(QStringLiteral("已取消"));
     // Never issued wrong: nothing is written, no number taken.
@@ -285,6 +285,18 @@ base::Result<QList<storage::IssuedFile>> produceCertificate(CertificateRequest r
         return base::failure(pdf.error);
     if (!pdf.value.isEmpty())
         files << storage::IssuedFile{QStringLiteral("pdf"), pdf.value, sha256(pdf.value)};
+    if (!job.signatures.isEmpty()) {
+        // The signatures as given, kept with the documents they are printed on.
+        QJsonArray signatures;
+        for (const storage::Signature &sig : job.signatures)
+            signatures.append(QJsonObject{{QStringLiteral("name"), sig.name},
+                                          {QStringLiteral("role"), sig.role},
+                                          {QStringLiteral("meaning"), sig.meaning},
+                                          {QStringLiteral("at"), sig.at},
+                                          {QStringLiteral("hash"), sig.hash}});
+        const QByteArray json = QJsonDocument(signatures).toJson(QJsonDocument::Compact);
+        files << storage::IssuedFile{QStringLiteral("signatures"), json, sha256(json)};
+    }
     return files;
 }
 

@@ -5,10 +5,10 @@
 #include "office/wordpdf.h"
 
 #include <QDate>
-#include <cmath>
 #include <QMap>
 #include <QSettings>
 #include <QXmlStreamWriter>
+#include <cmath>
 
 namespace office {
 
@@ -59,7 +59,10 @@ public:
         for (const auto &a : attrs)
             x.writeAttribute(W, a.first, a.second);
     }
-    void val(const QString &name, const QString &value) { empty(name, {{QStringLiteral("val"), value}}); }
+    void val(const QString &name, const QString &value)
+    {
+        empty(name, {{QStringLiteral("val"), value}});
+    }
 
     void run(const Run &r)
     {
@@ -93,8 +96,9 @@ public:
             empty(QStringLiteral("keepNext"));
         if (p.pageBreakBefore)
             empty(QStringLiteral("pageBreakBefore"));
-        empty(QStringLiteral("spacing"), {{QStringLiteral("before"), QString::number(p.spaceBefore)},
-                                          {QStringLiteral("after"), QString::number(p.spaceAfter)}});
+        empty(QStringLiteral("spacing"),
+              {{QStringLiteral("before"), QString::number(p.spaceBefore)},
+               {QStringLiteral("after"), QString::number(p.spaceAfter)}});
         if (!p.align.isEmpty())
             val(QStringLiteral("jc"), p.align);
         end();
@@ -282,9 +286,11 @@ QString standardU(const storage::Collector &c)
 {
     QStringList parts;
     if (!c.temnosure.trimmed().isEmpty())
-        parts << QStringLiteral("温度 U=%1 ℃ (k=%2)").arg(c.temnosure.trimmed(), orNone(c.humnosure));
+        parts
+            << QStringLiteral("温度 U=%1 ℃ (k=%2)").arg(c.temnosure.trimmed(), orNone(c.humnosure));
     if (!c.temnosurek.trimmed().isEmpty())
-        parts << QStringLiteral("湿度 U=%1 %RH (k=%2)").arg(c.temnosurek.trimmed(), orNone(c.humnosurek));
+        parts << QStringLiteral("湿度 U=%1 %RH (k=%2)")
+                     .arg(c.temnosurek.trimmed(), orNone(c.humnosurek));
     return parts.isEmpty() ? QStringLiteral("—") : parts.join(QLatin1Char('\n'));
 }
 
@@ -322,9 +328,8 @@ QString layoutText(const StandardCertificateJob &job, const results::ChamberLayo
     QStringList parts;
     for (const storage::Location &l : layout.locations) {
         const QStringList channels = at.keys(l.name);
-        parts << QStringLiteral("%1：%2").arg(l.name, channels.isEmpty()
-                                                       ? QStringLiteral("—")
-                                                       : channels.join(QStringLiteral("、")));
+        parts << QStringLiteral("%1：%2").arg(
+            l.name, channels.isEmpty() ? QStringLiteral("—") : channels.join(QStringLiteral("、")));
     }
     const double v = results::workingVolume(job.records.equipmentExtra);
     return QStringLiteral("中心位置 %1%2。各位置的通道：%3。")
@@ -372,20 +377,18 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
     // A recommended date of the next calibration only when the customer
     // asked for one (an interval set with the equipment), after the issue.
     if (const QString next = nextCalibrationDate(job); !next.isEmpty())
-        item.insert(item.size() - 1,
-                    {QStringLiteral("建议下次校准日期"), next + QStringLiteral("（按委托方要求）")});
+        item.insert(item.size() - 1, {QStringLiteral("建议下次校准日期"),
+                                      next + QStringLiteral("（按委托方要求）")});
     for (const auto &kv : item)
         d.row({kv.first, orNone(kv.second)}, false, true, QString());
     d.tableEnd();
 
     d.heading(QStringLiteral("校准机构"));
     d.tableStart({label, kTextW - label});
-    const QList<QPair<QString, QString>> who{{QStringLiteral("名称"), lab.unitname},
-                                             {QStringLiteral("地址"), lab.address},
-                                             {QStringLiteral("邮政编码"), lab.yzbm},
-                                             {QStringLiteral("电话"), lab.tel},
-                                             {QStringLiteral("传真"), lab.fax},
-                                             {QStringLiteral("授权证书号"), lab.booknum}};
+    const QList<QPair<QString, QString>> who{
+        {QStringLiteral("名称"), lab.unitname}, {QStringLiteral("地址"), lab.address},
+        {QStringLiteral("邮政编码"), lab.yzbm}, {QStringLiteral("电话"), lab.tel},
+        {QStringLiteral("传真"), lab.fax},      {QStringLiteral("授权证书号"), lab.booknum}};
     for (const auto &kv : who)
         d.row({kv.first, orNone(kv.second)}, false, true, QString());
     d.tableEnd();
@@ -433,8 +436,9 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
     d.tableEnd();
     for (const QString &remark : job.standardRemarks)
         d.text(QStringLiteral("注：") + remark, Doc::Para(), true, 18);
-    d.text(QStringLiteral("溯源性：本证书所用计量标准器经有资质的计量技术机构校准，其量值溯源至国家计量基准，"
-                          "即国际单位制（SI）单位。"),
+    d.text(QStringLiteral(
+               "溯源性：本证书所用计量标准器经有资质的计量技术机构校准，其量值溯源至国家计量基准，"
+               "即国际单位制（SI）单位。"),
            Doc::Para(), false, 18);
 
     // The results, one table per kind.
@@ -456,8 +460,8 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
         }
         if (columns.isEmpty())
             continue; // no channel or no reading of this kind
-        d.heading(QStringLiteral("校准结果：%1").arg(humidity ? QStringLiteral("湿度")
-                                                              : QStringLiteral("温度")));
+        d.heading(QStringLiteral("校准结果：%1")
+                      .arg(humidity ? QStringLiteral("湿度") : QStringLiteral("温度")));
         // The unit on a line of its own under each name, so that no
         // heading breaks inside a word or a unit.
         const QString below = QStringLiteral("\n(") + unit + QLatin1Char(')');
@@ -487,11 +491,12 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
                     continue;
                 }
                 const double U = f->hasUncertainty() ? f->budget.expanded() : NAN;
-                const results::CertificateFigure c = results::roundForCertificate(f->figure.value, U);
+                const results::CertificateFigure c =
+                    results::roundForCertificate(f->figure.value, U);
                 // A k other than 2 (few scans, ν_eff) is printed with its U.
-                const QString k = f->budget.k == 2 ? QString()
-                                                   : QStringLiteral("\n(k=%1)").arg(f->budget.k, 0,
-                                                                                    'f', 2);
+                const QString k = f->budget.k == 2
+                                      ? QString()
+                                      : QStringLiteral("\n(k=%1)").arg(f->budget.k, 0, 'f', 2);
                 cells << (f->plusMinus ? QStringLiteral("±") : QString()) + c.value
                       << (c.uncertainty.isEmpty() ? QStringLiteral("—") : c.uncertainty + k);
             }
@@ -513,9 +518,12 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
                             humidity ? QStringLiteral("湿度") : QStringLiteral("温度")),
                    Doc::Para(), false, 18);
     }
-    d.text(QStringLiteral("U 为扩展不确定度，包含因子 k=2，包含概率约为 95 %（注明 k 的，按有效自由度取包含概率 95 % 的 k），由标准器的校准与分辨力、测量重复性等分量合成；"
-                          "“—”表示缺少其输入而不给出。"),
-           Doc::Para(), false, 18);
+    d.text(
+        QStringLiteral(
+            "U 为扩展不确定度，包含因子 k=2，包含概率约为 95 %（注明 k 的，按有效自由度取包含概率 "
+            "95 % 的 k），由标准器的校准与分辨力、测量重复性等分量合成；"
+            "“—”表示缺少其输入而不给出。"),
+        Doc::Para(), false, 18);
 
     // Closing.
     Doc::Para keep;
@@ -531,11 +539,13 @@ void writeBody(Doc &d, const StandardCertificateJob &job)
                                                  {QStringLiteral("核验员"), job.signers.checker},
                                                  {QStringLiteral("批准人"), job.signers.approver}};
     for (const auto &s : signers)
-        d.row({s.first + QStringLiteral("："), s.second.isEmpty() ? QStringLiteral("________")
-                                                                  : s.second,
-               QStringLiteral("日期："), job.issueDate},
+        d.row({s.first + QStringLiteral("："),
+               s.second.isEmpty() ? QStringLiteral("________") : s.second, QStringLiteral("日期："),
+               job.issueDate},
               false, false, QString());
     d.tableEnd();
+    if (const QString signed_ = signaturesText(job.signatures); !signed_.isEmpty())
+        d.text(signed_, Doc::Para(), false, 16);
     // The end mark follows the last content.
     Doc::Para blank = centre;
     blank.spaceBefore = 120;
@@ -576,7 +586,8 @@ QByteArray documentXml(const StandardCertificateJob &job)
 void field(Doc &d, const QString &instruction)
 {
     d.start(QStringLiteral("fldSimple"));
-    d.x.writeAttribute(W, QStringLiteral("instr"), QLatin1Char(' ') + instruction + QLatin1Char(' '));
+    d.x.writeAttribute(W, QStringLiteral("instr"),
+                       QLatin1Char(' ') + instruction + QLatin1Char(' '));
     d.run(Doc::Run{QStringLiteral("1"), false, 18});
     d.end();
 }
@@ -709,27 +720,30 @@ QStringList certificateRefusals(const StandardCertificateJob &job)
             const results::KindEvaluation &k = humidity ? p.h : p.t;
             if (k.scans == 0)
                 continue;
-            const QString what = QStringLiteral("检点%1 %2").arg(p.point).arg(
-                humidity ? QStringLiteral("湿度") : QStringLiteral("温度"));
+            const QString what =
+                QStringLiteral("检点%1 %2")
+                    .arg(p.point)
+                    .arg(humidity ? QStringLiteral("湿度") : QStringLiteral("温度"));
             bool setOk = false;
             const double set = k.set.trimmed().toDouble(&setOk);
             for (const results::EvaluatedFigure &f : k.figures) {
                 if (!f.figure.ok)
                     continue;
                 if (f.hasBudget && !f.hasUncertainty())
-                    refuse(QStringLiteral("%1 %2 没有不确定度（%3）")
-                               .arg(what, f.name, f.why.isEmpty() ? QStringLiteral("未知")
-                                                                  : f.why));
+                    refuse(
+                        QStringLiteral("%1 %2 没有不确定度（%3）")
+                            .arg(what, f.name, f.why.isEmpty() ? QStringLiteral("未知") : f.why));
                 // The extreme readings behind the deviations.
                 if (setOk && (f.id == QLatin1String("upper") || f.id == QLatin1String("lower"))) {
                     const double reading = set + f.figure.value;
                     const bool plausible = humidity ? reading >= 0 && reading <= 100
                                                     : reading >= -200 && reading <= 1372;
                     if (!plausible)
-                        refuse(QStringLiteral("%1 有读数 %2 %3，不是%4可能的读数")
-                                   .arg(what, QString::number(reading, 'f', 3),
-                                        humidity ? QStringLiteral("%RH") : QStringLiteral("℃"),
-                                        humidity ? QStringLiteral("湿度") : QStringLiteral("温度")));
+                        refuse(
+                            QStringLiteral("%1 有读数 %2 %3，不是%4可能的读数")
+                                .arg(what, QString::number(reading, 'f', 3),
+                                     humidity ? QStringLiteral("%RH") : QStringLiteral("℃"),
+                                     humidity ? QStringLiteral("湿度") : QStringLiteral("温度")));
                 }
             }
         }
@@ -750,10 +764,12 @@ QString methodTitle(results::Method method)
     case results::Method::Jjf1101:
         return QStringLiteral("JJF 1101-2019《环境试验设备温度、湿度参数校准规范》");
     case results::Method::Gbt5170:
-        return QStringLiteral("GB/T 5170.2《电工电子产品环境试验设备检验方法 第2部分：温度试验设备》");
+        return QStringLiteral(
+            "GB/T 5170.2《电工电子产品环境试验设备检验方法 第2部分：温度试验设备》");
     case results::Method::Iec60068:
-        return QStringLiteral("IEC 60068-3-5 Environmental testing – Confirmation of the performance "
-                              "of temperature chambers");
+        return QStringLiteral(
+            "IEC 60068-3-5 Environmental testing – Confirmation of the performance "
+            "of temperature chambers");
     case results::Method::Dkd57:
         return QStringLiteral("DKD-R 5-7 Kalibrierung von Klimaschränken");
     case results::Method::Recorded:
@@ -786,11 +802,11 @@ QList<QPair<QString, QString>> conditionRows(const results::Evaluation &evaluati
         }
     }
     return {
-        {QStringLiteral("中心位置"), centres.isEmpty() ? QStringLiteral("—")
-                                                       : centres.join(QStringLiteral("；"))},
-        {QStringLiteral("采样间隔"), intervals ? QStringLiteral("约 %1 s").arg(QString::number(
-                                                     intervalSum / intervals, 'f', 0))
-                                               : QStringLiteral("—")},
+        {QStringLiteral("中心位置"),
+         centres.isEmpty() ? QStringLiteral("—") : centres.join(QStringLiteral("；"))},
+        {QStringLiteral("采样间隔"),
+         intervals ? QStringLiteral("约 %1 s").arg(QString::number(intervalSum / intervals, 'f', 0))
+                   : QStringLiteral("—")},
         {QStringLiteral("每点扫描次数与时长"),
          perPoint.isEmpty() ? QStringLiteral("—") : perPoint.join(QStringLiteral("；"))},
         {QStringLiteral("负载状态"), QStringLiteral("未记录")},
@@ -810,7 +826,9 @@ QStringList methodDeviations(const results::Evaluation &evaluation)
     for (const results::PointEvaluation &p : evaluation.points)
         locations = qMax(locations, p.t.channels);
     if (jjf && locations > 0 && locations < kLocations)
-        out << QStringLiteral("本次布点 %1 个，少于规范要求的 %2 个").arg(locations).arg(kLocations);
+        out << QStringLiteral("本次布点 %1 个，少于规范要求的 %2 个")
+                   .arg(locations)
+                   .arg(kLocations);
     if (thirtyMinutes) {
         QStringList shortPoints;
         for (const results::PointEvaluation &p : evaluation.points)
@@ -836,6 +854,17 @@ QString nextCalibrationDate(const StandardCertificateJob &job)
     return issued.addMonths(months).toString(QStringLiteral("yyyy-MM-dd"));
 }
 
+QString signaturesText(const QList<storage::Signature> &signatures)
+{
+    if (signatures.isEmpty())
+        return QString();
+    QStringList parts;
+    for (const storage::Signature &s : signatures)
+        parts << QStringLiteral("%1 %2 %3").arg(s.meaning, s.name, s.at);
+    return QStringLiteral("电子签名（各人以本人密码确认）：%1。所签内容 SHA-256：%2")
+        .arg(parts.join(QStringLiteral("；")), signatures.first().hash);
+}
+
 QString replacesText(const QString &number)
 {
     return QStringLiteral("本证书代替证书 %1（作废）").arg(number);
@@ -846,7 +875,8 @@ QStringList standardProblems(const QList<storage::Collector> &collectors, const 
     QStringList out;
     const QDate run = QDate::fromString(dtbegin.left(10), QStringLiteral("yyyy-MM-dd"));
     for (const storage::Collector &c : collectors) {
-        const QString name = QStringLiteral("%1（序列号 %2）").arg(orNone(c.name), orNone(c.serialnum));
+        const QString name =
+            QStringLiteral("%1（序列号 %2）").arg(orNone(c.name), orNone(c.serialnum));
         const QDate valid = QDate::fromString(c.todata.trimmed(), QStringLiteral("yyyy-MM-dd"));
         if (!valid.isValid())
             out << QStringLiteral("标准器 %1 的校准证书没有有效期。").arg(name);
@@ -878,13 +908,15 @@ QList<ZipEntry> standardCertificatePackage(const StandardCertificateJob &job)
                "</Types>")},
         {QStringLiteral("_rels/.rels"),
          plain("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
-               "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+               "<Relationships "
+               "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
                "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/"
                "2006/relationships/officeDocument\" Target=\"word/document.xml\"/>"
                "</Relationships>")},
         {QStringLiteral("word/_rels/document.xml.rels"),
          plain("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
-               "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+               "<Relationships "
+               "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
                "<Relationship Id=\"rIdStyles\" Type=\"http://schemas.openxmlformats.org/"
                "officeDocument/2006/relationships/styles\" Target=\"styles.xml\"/>"
                "<Relationship Id=\"rIdHeader\" Type=\"http://schemas.openxmlformats.org/"

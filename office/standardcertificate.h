@@ -33,6 +33,9 @@ struct StandardCertificateJob
     ExportRecords records;
     storage::Certificate certificate; // number, and the one it replaces
     Signers signers;
+    // Electronic signatures (a laboratory that signs in): printed under the
+    // signers; none, nothing is said about them.
+    QList<storage::Signature> signatures;
     QString issueDate;           // "yyyy-MM-dd"
     QStringList standardRemarks; // e.g. a collector certificate expired before the run
     QString target;              // .docx, or .pdf through LibreOffice
@@ -69,6 +72,9 @@ QStringList methodDeviations(const results::Evaluation &evaluation);
 // interval the customer asked for (kept with the equipment); empty when
 // none was asked.
 QString nextCalibrationDate(const StandardCertificateJob &job);
+
+// What the certificate prints of its electronic signatures; empty: none.
+QString signaturesText(const QList<storage::Signature> &signatures);
 
 // What an amendment prints under its number.
 QString replacesText(const QString &number);

@@ -4,11 +4,11 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QLabel>
-#include <QLineEdit>
-#include <QFileDialog>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QQueue>
@@ -74,8 +74,8 @@ int choose(QWidget *parent, const QString &title, const QString &text, const QSt
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
     QList<QAbstractButton *> made;
     for (int i = 0; i < buttons.size(); ++i)
-        made << box.addButton(buttons[i], i == escapeIndex ? QMessageBox::RejectRole
-                                                           : QMessageBox::AcceptRole);
+        made << box.addButton(buttons[i],
+                              i == escapeIndex ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
     if (defaultIndex >= 0 && defaultIndex < made.size())
         box.setDefaultButton(qobject_cast<QPushButton *>(made[defaultIndex]));
     if (escapeIndex >= 0 && escapeIndex < made.size())
@@ -91,8 +91,8 @@ bool fields(QWidget *parent, const QString &title, const QString &text, const QS
     while (values->size() < labels.size())
         *values << QString();
     if (state().scripted) {
-        state().records << Record{Kind::Fields, title, text + QLatin1Char('|') +
-                                                           labels.join(QLatin1Char('/'))};
+        state().records << Record{Kind::Fields, title,
+                                  text + QLatin1Char('|') + labels.join(QLatin1Char('/'))};
         if (state().fields.isEmpty())
             return true;
         const QStringList given = state().fields.dequeue();
@@ -111,6 +111,8 @@ bool fields(QWidget *parent, const QString &title, const QString &text, const QS
     for (int i = 0; i < labels.size(); ++i) {
         auto *edit = new QLineEdit(values->value(i));
         edit->setMinimumWidth(220);
+        if (labels[i].contains(QStringLiteral("密码")))
+            edit->setEchoMode(QLineEdit::Password);
         form->addRow(labels[i], edit);
         edits << edit;
     }
@@ -121,7 +123,8 @@ bool fields(QWidget *parent, const QString &title, const QString &text, const QS
     if (dialog.exec() != QDialog::Accepted)
         return false;
     for (int i = 0; i < edits.size(); ++i)
-        (*values)[i] = edits[i]->text().trimmed();
+        (*values)[i] = edits[i]->echoMode() == QLineEdit::Password ? edits[i]->text()
+                                                                   : edits[i]->text().trimmed();
     return true;
 }
 

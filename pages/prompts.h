@@ -24,6 +24,7 @@ int choose(QWidget *parent, const QString &title, const QString &text, const QSt
            int defaultIndex, int escapeIndex);
 // A few lines of text to fill in: `values` holds the texts shown (one per
 // label) and receives what was entered; false when the operator cancels.
+// A label naming a password ("密码") hides what is typed.
 bool fields(QWidget *parent, const QString &title, const QString &text, const QStringList &labels,
             QStringList *values);
 // The question box as question() shows it (tests look at its buttons).

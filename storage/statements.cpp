@@ -1809,6 +1809,41 @@ Result<OperatorAccount> signIn(const QString &name, const QString &password)
     return account;
 }
 
+QString signatureMeaning(const QString &role)
+{
+    return role == QStringLiteral("校准员")   ? QStringLiteral("校准")
+           : role == QStringLiteral("核验员") ? QStringLiteral("核验")
+           : role == QStringLiteral("批准人") ? QStringLiteral("批准")
+                                              : QString();
+}
+
+Result<Signature> signAs(const QString &name, const QString &password, const QString &role,
+                         const QString &hash, const QDateTime &at)
+{
+    const QString who = name.trimmed();
+    const QString object = QStringLiteral("签名 ") + hash.left(16);
+    const Result<Rows> rows =
+        selectRows(QStringLiteral("select roles, hash from operator_account where name=?"), {who});
+    if (!rows)
+        return base::failure(rows.error);
+    QString refused;
+    if (rows.value.isEmpty() || !base::passwordMatches(rows.value[0].value(1), password))
+        refused = QStringLiteral("%1：用户名或密码不对").arg(role);
+    else if (!rows.value[0].value(0).split(QLatin1Char(';')).contains(role))
+        refused = QStringLiteral("%1 没有“%2”角色，不能签署").arg(who, role);
+    Signature s{who, role, signatureMeaning(role),
+                at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), hash};
+    const Status noted = appendAudit(
+        refused.isEmpty() ? QStringLiteral("电子签名") : QStringLiteral("签名被拒绝"), object,
+        QString(),
+        QStringLiteral("%1 %2（%3）").arg(who, s.meaning, refused.isEmpty() ? s.at : refused));
+    if (!noted)
+        return base::failure(noted.error);
+    if (!refused.isEmpty())
+        return base::failure(refused);
+    return s;
+}
+
 Status signOut(const QString &why)
 {
     const QString who = operatorOverride();

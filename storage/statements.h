@@ -256,6 +256,19 @@ Result<OperatorAccount> signIn(const QString &name, const QString &password);
 // Locking the window or switching the operator: a row, then nobody signed in.
 Status signOut(const QString &why);
 
+// An electronic signature: who, as what, when, and the digest of what was
+// signed (the certificate's content).
+struct Signature
+{
+    QString name, role, meaning, at, hash;
+};
+// What a role's signature means on a certificate: 校准, 核验, 批准.
+QString signatureMeaning(const QString &role);
+// `name` signs `hash` as `role` with the password at this moment (the role
+// held); an audit row "电子签名" either way it goes.
+Result<Signature> signAs(const QString &name, const QString &password, const QString &role,
+                         const QString &hash, const QDateTime &at);
+
 // Whether the window asks who is at it, and after how long idle it locks.
 struct AccessSettings
 {

@@ -50,7 +50,10 @@ static int pictures(MainWindow &w, const QString &dir)
         view->window()->hide();
     }
     prompts::queueAnswer(true); // points without samples
-    prompts::queueFields({QStringLiteral("张三"), QStringLiteral("李四"), QStringLiteral("王五")});
+    // Three operators sign, each with their own password.
+    const QString pass = QStringLiteral("road-pass");
+    prompts::queueFields(
+        {QStringLiteral("李四"), pass, QStringLiteral("王五"), pass, QStringLiteral("赵六"), pass});
     prompts::queueFileName(dir + QStringLiteral("/road-certificate.pdf"));
     testkit::click(query, QStringLiteral("pushButton_standard"));
     testkit::waitUntil([&] { return !query->isExporting(); }, 120000);
@@ -102,6 +105,13 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the sign-in did not let the road in\n");
         return 1;
     }
+    // The 管理员 gives the three signers their accounts (once per database).
+    const QList<QPair<QString, QString>> signers{
+        {QStringLiteral("李四"), QStringLiteral("校准员")},
+        {QStringLiteral("王五"), QStringLiteral("核验员")},
+        {QStringLiteral("赵六"), QStringLiteral("批准人")}};
+    for (const auto &s : signers)
+        storage::addOperatorAccount(s.first, {s.second}, QStringLiteral("road-pass"));
     w.resize(1180, 700);
     w.show();
     testkit::Road road;

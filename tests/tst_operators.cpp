@@ -3,6 +3,7 @@
 
 #include "app/mainwindow.h"
 #include "base/clock.h"
+#include "office/standardcertificate.h"
 #include "storage/statements.h"
 #include "tests/testkit.h"
 
@@ -114,6 +115,34 @@ void OperatorsTest::accountsAndTheirPasswords()
     QVERIFY(trail().contains("张三|切换用户|操作员 张三"));
     QVERIFY(trail().contains("张三|新增操作员|操作员 李四"));
     QVERIFY(storage::verifyAudit().value.whole());
+
+    // Signing a certificate's digest: the password at that moment, the role
+    // held; the trail has every attempt.
+    const QDateTime at(QDate(2026, 12, 9), QTime(10, 0));
+    const QString digest(64, 'a');
+    struct Sign
+    {
+        QString name, password, role, refused;
+    };
+    const QList<Sign> signs{{"李四", "wrong1", "核验员", "用户名或密码不对"},
+                            {"李四", "secret2", "批准人", "没有“批准人”角色"},
+                            {"李四", "secret2", "核验员", ""}};
+    for (const Sign &sign : signs) {
+        const base::Result<storage::Signature> sig =
+            storage::signAs(sign.name, sign.password, sign.role, digest, at);
+        if (sign.refused.isEmpty()) {
+            QVERIFY2(sig.ok, qPrintable(sig.error));
+            QCOMPARE(sig.value.meaning, QString("核验"));
+            QCOMPARE(sig.value.at, QString("2026-12-09 10:00:00"));
+            QCOMPARE(sig.value.hash, digest);
+            QVERIFY(office::signaturesText({sig.value}).contains("核验 李四 2026-12-09 10:00:00"));
+        } else {
+            QVERIFY2(!sig.ok && sig.error.contains(sign.refused), qPrintable(sig.error));
+        }
+    }
+    QCOMPARE(trail().filter("|签名被拒绝|").size(), 2);
+    QCOMPARE(trail().filter("|电子签名|").size(), 1);
+    QVERIFY(office::signaturesText({}).isEmpty()); // no signatures: nothing said of them
 }
 
 void OperatorsTest::theWindowAsksWhoIsAtItAndLocksWhenIdle()

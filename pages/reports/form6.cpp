@@ -21,9 +21,9 @@
 #include "office/rawworkbook.h"
 #include "office/templates.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QCoreApplication>
 #include <QHeaderView>
 #include <QProgressDialog>
 #include <QStandardPaths>
@@ -50,9 +50,9 @@ Form6::Form6(QWidget *parent)
     view.budget = ui->pushButton_budget;
     view.table = ui->tbresult;
     view.status = ui->label_evaluation;
-    view.controls = {ui->label_method,      ui->comboBox_method, ui->label_centreT,
-                     ui->comboBox_centreT,  ui->label_centreH,   ui->comboBox_centreH,
-                     ui->label_window,      ui->comboBox_window, ui->spinBox_window,
+    view.controls = {ui->label_method,      ui->comboBox_method,    ui->label_centreT,
+                     ui->comboBox_centreT,  ui->label_centreH,      ui->comboBox_centreH,
+                     ui->label_window,      ui->comboBox_window,    ui->spinBox_window,
                      ui->pushButton_budget, ui->pushButton_chamber, ui->label_evaluation};
     m_view = new EvaluationView(view, this);
     m_view->setShown(false);
@@ -108,8 +108,8 @@ void Form6::fillList()
         const QString customer = customers.value.value(h.dtbegin);
         const QStringList cells{QString::number(i + 1), h.dtbegin, h.dtend, customer, h.equipname};
         QString tip = QStringLiteral("开始：%1\n结束：%2\n委托单位：%3\n试验设备：%4")
-                          .arg(h.dtbegin, h.dtend, customer.isEmpty() ? QStringLiteral("—") : customer,
-                               h.equipname);
+                          .arg(h.dtbegin, h.dtend,
+                               customer.isEmpty() ? QStringLiteral("—") : customer, h.equipname);
         if (!station.isEmpty())
             tip = QStringLiteral("工作站：%1\n").arg(station) + tip;
         for (int c = 0; c < cells.size(); ++c) {
@@ -446,8 +446,9 @@ void Form6::runTask(const QString &title, base::Task::Work work, std::function<v
     m_progress->setAutoReset(false);
     m_task = std::make_unique<base::Task>(std::move(work));
     // What was exported, of which calibration, goes into the audit trail.
-    const QString object =
-        loadedCalibration() ? QStringLiteral("校准 ") + loadedCalibration()->header.dtbegin : QString();
+    const QString object = loadedCalibration()
+                               ? QStringLiteral("校准 ") + loadedCalibration()->header.dtbegin
+                               : QString();
     connect(m_task.get(), &base::Task::stage, m_progress, &QProgressDialog::setLabelText);
     connect(m_progress, &QProgressDialog::canceled, m_task.get(), &base::Task::cancel);
     connect(
@@ -582,7 +583,8 @@ void Form6::on_pushButton_chamber_clicked()
 {
     const results::Calibration *c = loadedCalibration();
     if (!c) {
-        prompts::about(this, QStringLiteral("提示"), QStringLiteral("请先选择一次校准并等它加载完成。"));
+        prompts::about(this, QStringLiteral("提示"),
+                       QStringLiteral("请先选择一次校准并等它加载完成。"));
         return;
     }
     const base::Result<storage::FoundSnapshot> kept = storage::snapshotOf(c->header.dtbegin);
@@ -610,9 +612,8 @@ void Form6::showChamber()
     if (!c || !m_chamber)
         return;
     m_chamber->showPicture(results::chamberPicture(*c, m_chamber->chamberLayout(),
-                                                   m_chamber->locationsA(),
-                                                   m_chamber->locationsB(), m_chamber->point(),
-                                                   m_chamber->kind()));
+                                                   m_chamber->locationsA(), m_chamber->locationsB(),
+                                                   m_chamber->point(), m_chamber->kind()));
 }
 
 void Form6::selectChannel(const QString &channel)

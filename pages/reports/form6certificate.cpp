@@ -6,6 +6,8 @@
 #include "pages/reports/exporttarget.h"
 #include "pages/reports/form6.h"
 
+#include <QSet>
+
 #include "office/conversion.h"
 #include "office/issuing.h"
 #include "office/standardcertificate.h"
@@ -91,16 +93,38 @@ void Form6::on_pushButton_standard_clicked()
         prompts::about(this, QStringLiteral("失败"), inForce.error);
         return;
     }
-    const office::Signers last = inForce.value.content.isEmpty()
-                                     ? office::rememberedSigners()
-                                     : office::signersOf(inForce.value);
-    QStringList names{last.calibrator, last.checker, last.approver};
-    if (!prompts::fields(
-            this, QStringLiteral("证书签署"),
-            QStringLiteral("证书上列出的人员（留空则印空白签名线）"),
-            {QStringLiteral("校准员"), QStringLiteral("核验员"), QStringLiteral("批准人")}, &names))
+    const office::Signers last = inForce.value.content.isEmpty() ? office::rememberedSigners()
+                                                                 : office::signersOf(inForce.value);
+    // A laboratory that signs in signs its certificates: three operators,
+    // each with the role and their own password at this moment.
+    const base::Result<storage::AccessSettings> access = storage::accessSettings();
+    const bool signing = access && access.value.signInRequired;
+    const QStringList roles{QStringLiteral("校准员"), QStringLiteral("核验员"),
+                            QStringLiteral("批准人")};
+    QStringList labels, names;
+    for (int i = 0; i < roles.size(); ++i) {
+        labels << roles[i];
+        names << QStringList{last.calibrator, last.checker, last.approver}[i];
+        if (signing) {
+            labels << roles[i] + QStringLiteral("密码");
+            names << QString();
+        }
+    }
+    if (!prompts::fields(this, QStringLiteral("证书签署"),
+                         signing ? QStringLiteral("三位签署人各自输入本人密码（电子签名）")
+                                 : QStringLiteral("证书上列出的人员（留空则印空白签名线）"),
+                         labels, &names))
         return;
-    const office::Signers signers{names.value(0), names.value(1), names.value(2)};
+    const int step = signing ? 2 : 1;
+    const office::Signers signers{names.value(0), names.value(step), names.value(2 * step)};
+    if (signing) {
+        const QStringList who{signers.calibrator, signers.checker, signers.approver};
+        if (who.contains(QString()) || QSet<QString>(who.begin(), who.end()).size() != 3) {
+            prompts::about(this, QStringLiteral("失败"),
+                           QStringLiteral("校准员、核验员、批准人须是三位不同的操作员"));
+            return;
+        }
+    }
     office::rememberSigners(signers);
     const QString file = exporttarget::ask(this, QStringLiteral("校准证书"), header,
                                            {exporttarget::Format::Pdf, exporttarget::Format::Docx});
@@ -123,6 +147,21 @@ void Form6::on_pushButton_standard_clicked()
         prompts::about(this, QStringLiteral("失败"),
                        QStringLiteral("不能出具证书：%1").arg(plan.error));
         return;
+    }
+    if (signing && !plan.value.certificate.isCopy()) {
+        // Each signs the content's digest; a refusal stops the issue.
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int i = 0; i < roles.size(); ++i) {
+            const base::Result<storage::Signature> signature =
+                storage::signAs(names.value(2 * i), names.value(2 * i + 1), roles[i],
+                                plan.value.certificate.fingerprint, now);
+            if (!signature) {
+                prompts::about(this, QStringLiteral("失败"),
+                               QStringLiteral("不能出具证书：%1").arg(signature.error));
+                return;
+            }
+            request.job.signatures << signature.value;
+        }
     }
     const QString replaced = plan.value.certificate.replaces;
     if (!replaced.isEmpty() &&
