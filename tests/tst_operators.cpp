@@ -5,6 +5,7 @@
 #include "base/clock.h"
 #include "office/standardcertificate.h"
 #include "storage/statements.h"
+#include "tests/docskit.h"
 #include "tests/testkit.h"
 
 #include <QAction>
@@ -49,6 +50,7 @@ class OperatorsTest : public QObject
 private slots:
     void accountsAndTheirPasswords();
     void theWindowAsksWhoIsAtItAndLocksWhenIdle();
+    void theToolLeavesSigningToTheWorkstation();
 };
 
 void OperatorsTest::accountsAndTheirPasswords()
@@ -195,6 +197,21 @@ void OperatorsTest::theWindowAsksWhoIsAtItAndLocksWhenIdle()
     QCOMPARE(mine, (QStringList{"张三|登录|操作员 张三", "张三|空闲锁定|操作员 张三",
                                 "登录被拒绝|操作员 张三", "张三|登录|操作员 张三",
                                 "张三|切换用户|操作员 张三"}));
+}
+
+void OperatorsTest::theToolLeavesSigningToTheWorkstation()
+{
+    TempDatabase db;
+    DocumentRig rig;
+    QVERIFY(rig.store());
+    QVERIFY(storage::saveAccessSettings({true, 15}).ok);
+    const QString pdf = db.dir() + "/standard.pdf";
+    const ToolRun r = runReport(
+        {"--db", db.path(), "certificate", rig.fixture.begin, pdf, "--layout", "standard"});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(QString::fromUtf8(r.err).contains("电子签名"), r.err.constData());
+    QVERIFY(!QFile::exists(pdf));
+    QVERIFY(storage::listCertificates().value.isEmpty()); // no number taken
 }
 
 QTEST_MAIN(OperatorsTest)

@@ -2,8 +2,8 @@
 
 #include "office/customreport.h"
 #include "office/export.h"
-#include "office/rawworkbook.h"
 #include "office/issuing.h"
+#include "office/rawworkbook.h"
 #include "office/sources.h"
 #include "office/standardcertificate.h"
 #include "office/templates.h"
@@ -253,6 +253,15 @@ int standardCertificate(const QString &db, QStringList args, office::Signers sig
         office::planCertificate(request, QDateTime::currentDateTime());
     if (!plan)
         return fail(plan.error);
+    // Where the laboratory signs in, a certificate is signed by three
+    // operators with their passwords: at the workstation. A copy of one
+    // issued needs no new signatures.
+    const base::Result<storage::AccessSettings> access = storage::accessSettings();
+    if (!access)
+        return fail(access.error);
+    if (access.value.signInRequired && !plan.value.certificate.isCopy())
+        return fail(QStringLiteral("这个实验室的证书须有校准员、核验员、批准人三人的电子签名，"
+                                   "请在工作站上出具"));
     const WritingFiles writing;
     const base::Result<QList<storage::IssuedFile>> written =
         office::produceCertificate(request, plan.value, writing.progress());
@@ -557,10 +566,9 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
         results::centresFromLayout(&settings, calibration.layout,
                                    results::chamberLayout(records.value.equipmentExtra),
                                    records.value.locationsA, records.value.locationsB);
-        const results::Evaluation e = results::evaluate(
-            calibration, results::computeResults(calibration),
-            office::standardDataOf(records.value, calibration.layout),
-            settings);
+        const results::Evaluation e =
+            results::evaluate(calibration, results::computeResults(calibration),
+                              office::standardDataOf(records.value, calibration.layout), settings);
         out << evaluationJson(calibration.header, e) << "\n";
         out.flush();
         return 0;
