@@ -4,14 +4,17 @@
 #include "app/mainwindow.h"
 #include "base/clock.h"
 #include "office/standardcertificate.h"
+#include "pages/settings/form5.h"
 #include "storage/statements.h"
 #include "tests/docskit.h"
 #include "tests/testkit.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QToolBar>
 #include <QtTest>
 
@@ -197,6 +200,23 @@ void OperatorsTest::theWindowAsksWhoIsAtItAndLocksWhenIdle()
     QCOMPARE(mine, (QStringList{"张三|登录|操作员 张三", "张三|空闲锁定|操作员 张三",
                                 "登录被拒绝|操作员 张三", "张三|登录|操作员 张三",
                                 "张三|切换用户|操作员 张三"}));
+
+    // The 管理员 keeps the accounts and the sign-in on the laboratory page.
+    signInThrough(w, "张三", "secret1");
+    Form5 page;
+    page.findChild<QLineEdit *>("lineEdit_newOperator")->setText("李四");
+    page.findChild<QCheckBox *>("checkBox_role1")->setChecked(true); // 核验员
+    page.findChild<QLineEdit *>("lineEdit_newPassword")->setText("secret2");
+    click(&page, "pushButton_addOperator");
+    QCOMPARE(shown().last(), QString("提示|已新增操作员"));
+    QCOMPARE(page.findChild<QLabel *>("label_operators")->text(),
+             QString("操作员：张三（管理员）；李四（核验员）"));
+    page.findChild<QCheckBox *>("checkBox_signIn")->setChecked(false);
+    page.findChild<QSpinBox *>("spinBox_idle")->setValue(30);
+    click(&page, "pushButton_access");
+    QVERIFY(shown().last().startsWith("提示|已保存"));
+    QCOMPARE(storage::accessSettings().value.signInRequired, false);
+    QCOMPARE(storage::accessSettings().value.idleMinutes, 30);
 }
 
 void OperatorsTest::theToolLeavesSigningToTheWorkstation()

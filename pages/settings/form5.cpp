@@ -1,4 +1,5 @@
 #include "pages/settings/form5.h"
+#include "pages/settings/operatorsbox.h"
 
 #include "pages/pagekit.h"
 #include "storage/statements.h"
@@ -8,6 +9,9 @@ Form5::Form5(QWidget *parent) : QWidget(parent), ui(new Ui::Form5)
 {
     ui->setupUi(this);
     pagekit::makeFrameless(this);
+    // Below the laboratory's record: its operators and sign-in.
+    auto *operators = new OperatorsBox(this);
+    operators->setGeometry(216, 520, 720, 150);
 
     const base::Result<storage::Company> company = storage::readCompany();
     if (!company) {
@@ -47,8 +51,7 @@ void Form5::on_pushButton_clicked()
     c.place = ui->lineEdit_7->text();
     c.booknum = ui->lineEdit_8->text();
     pagekit::reportOutcome(this, storage::saveCompany(c, ui->lineEdit_pattern->text().trimmed()),
-                           QStringLiteral("保存失败"),
-                           QStringLiteral("保存成功！"));
+                           QStringLiteral("保存失败"), QStringLiteral("保存成功！"));
 }
 
 void Form5::on_pushButton_2_clicked()
