@@ -13,6 +13,7 @@ SignInPanel::SignInPanel(QWidget *parent) : QWidget(parent)
     setAutoFillBackground(true);
     auto *box = new QWidget(this);
     box->setMaximumWidth(420);
+    box->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_title = new QLabel(box);
     m_title->setObjectName(QStringLiteral("label_signInTitle"));
     m_title->setStyleSheet(QStringLiteral("font-size: 16pt; font-weight: bold;"));
@@ -43,9 +44,7 @@ SignInPanel::SignInPanel(QWidget *parent) : QWidget(parent)
     inner->addWidget(m_message);
     inner->addWidget(m_button);
     auto *outer = new QVBoxLayout(this);
-    outer->addStretch();
-    outer->addWidget(box, 0, Qt::AlignHCenter);
-    outer->addStretch(2);
+    outer->addWidget(box, 0, Qt::AlignCenter);
     connect(m_button, &QPushButton::clicked, this, &SignInPanel::submit);
     connect(m_password, &QLineEdit::returnPressed, this, &SignInPanel::submit);
     connect(m_again, &QLineEdit::returnPressed, this, &SignInPanel::submit);
