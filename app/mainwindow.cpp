@@ -11,6 +11,7 @@
 #include "pages/reports/form6.h"
 #include "pages/run/shoudata.h"
 #include "pages/settings/about.h"
+#include "pages/settings/auditpage.h"
 #include "pages/settings/form5.h"
 #include "resources/resources.h"
 #include "storage/database.h"
@@ -106,6 +107,14 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
             statusBar()->addWidget(warning);
         }
     }
+    // The audit trail, read and exported (管理 → 审计记录).
+    auto *audit = new QAction(QStringLiteral("审计记录"), this);
+    audit->setObjectName(QStringLiteral("action_audit"));
+    connect(audit, &QAction::triggered, this, [this] {
+        if (!currentPageBusy())
+            addPage(new AuditPage);
+    });
+    ui->toolBar->addAction(audit);
     m_clock = base::SystemClock::instance();
     if (opened && !readOnly && !storage::serverOffline())
         startAccess(true);

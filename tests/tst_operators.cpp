@@ -4,6 +4,9 @@
 #include "app/mainwindow.h"
 #include "base/clock.h"
 #include "office/standardcertificate.h"
+#include "office/zippackage.h"
+#include "pages/prompts.h"
+#include "pages/settings/auditpage.h"
 #include "pages/settings/form5.h"
 #include "storage/statements.h"
 #include "tests/docskit.h"
@@ -15,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QToolBar>
 #include <QtTest>
 
@@ -54,6 +58,7 @@ private slots:
     void accountsAndTheirPasswords();
     void theWindowAsksWhoIsAtItAndLocksWhenIdle();
     void theToolLeavesSigningToTheWorkstation();
+    void theTrailPageFiltersAndExports();
 };
 
 void OperatorsTest::accountsAndTheirPasswords()
@@ -232,6 +237,44 @@ void OperatorsTest::theToolLeavesSigningToTheWorkstation()
     QVERIFY2(QString::fromUtf8(r.err).contains("电子签名"), r.err.constData());
     QVERIFY(!QFile::exists(pdf));
     QVERIFY(storage::listCertificates().value.isEmpty()); // no number taken
+}
+
+void OperatorsTest::theTrailPageFiltersAndExports()
+{
+    TempDatabase db;
+    QVERIFY(storage::addOperatorAccount("张三", {"管理员"}, "secret1").ok);
+    QVERIFY(storage::signIn("张三", "secret1").ok);
+    QVERIFY(storage::addOperatorAccount("李四", {"核验员"}, "secret2").ok);
+    QVERIFY(!storage::signIn("李四", "wrong22").ok);
+    AuditPage page;
+    auto *table = page.findChild<QTableWidget *>("tableWidget_audit");
+    QCOMPARE(table->rowCount(), 4);
+    QCOMPARE(page.findChild<QLabel *>("label_auditCheck")->text(),
+             QString("审计记录完整，4 条；显示 4 条"));
+    struct Filter
+    {
+        const char *field, *text;
+        int rows;
+    };
+    for (const Filter &f :
+         {Filter{"lineEdit_auditObject", "李四", 2}, Filter{"lineEdit_auditOperator", "张三", 3},
+          Filter{"lineEdit_auditTo", "2000-01-01", 0}}) {
+        page.findChild<QLineEdit *>(f.field)->setText(f.text);
+        click(&page, "pushButton_auditFind");
+        QCOMPARE(table->rowCount(), f.rows);
+        page.findChild<QLineEdit *>(f.field)->clear();
+    }
+    click(&page, "pushButton_auditFind");
+    const QString xlsx = db.dir() + "/audit.xlsx";
+    prompts::queueFileName(xlsx);
+    click(&page, "pushButton_auditExport");
+    QCOMPARE(shown().last(), QString("提示|导出成功!"));
+    QString strings;
+    for (const office::ZipEntry &e : office::readZip(xlsx).value)
+        strings += QString::fromUtf8(e.data);
+    for (const char *text : {"审计记录完整，4 条", "新增操作员", "登录被拒绝", "操作员 李四"})
+        QVERIFY2(strings.contains(QString::fromUtf8(text)), text);
+    QCOMPARE(storage::auditRows({}, {}, {}).value.last().action, QString("导出审计记录"));
 }
 
 QTEST_MAIN(OperatorsTest)
