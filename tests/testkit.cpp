@@ -122,8 +122,15 @@ bool refuseWrites(const QString &name, const QString &event, const QString &tabl
 
 ToolRun runReport(const QStringList &args, int timeoutMs)
 {
+    return runReportWith(args, QByteArray(), timeoutMs);
+}
+
+ToolRun runReportWith(const QStringList &args, const QByteArray &input, int timeoutMs)
+{
     QProcess p;
     p.start(QStringLiteral(ORVEN_APP_DIR "/orven-report"), args);
+    p.write(input);
+    p.closeWriteChannel();
     ToolRun r;
     if (!p.waitForFinished(timeoutMs))
         return r;

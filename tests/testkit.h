@@ -43,6 +43,8 @@ struct ToolRun
     QByteArray out, err;
 };
 ToolRun runReport(const QStringList &args, int timeoutMs = 240000);
+// The same with `input` on its standard input.
+ToolRun runReportWith(const QStringList &args, const QByteArray &input, int timeoutMs = 240000);
 
 // Runs one statement on the default connection (test setup and checks only).
 bool sql(const QString &statement);

@@ -230,11 +230,26 @@ void OperatorsTest::theToolLeavesSigningToTheWorkstation()
     DocumentRig rig;
     QVERIFY(rig.store());
     QVERIFY(storage::saveAccessSettings({true, 15}).ok);
+    QVERIFY(storage::addOperatorAccount("张三", {"管理员"}, "secret1").ok);
     const QString pdf = db.dir() + "/standard.pdf";
-    const ToolRun r = runReport(
-        {"--db", db.path(), "certificate", rig.fixture.begin, pdf, "--layout", "standard"});
-    QCOMPARE(r.code, 1);
-    QVERIFY2(QString::fromUtf8(r.err).contains("电子签名"), r.err.constData());
+    // Who issues: nobody, a wrong password, then 张三, who may not issue
+    // without the three signatures.
+    struct Attempt
+    {
+        QStringList before;
+        QByteArray input;
+        QString reason;
+    };
+    for (const Attempt &a :
+         {Attempt{{}, {}, "需要登录"}, Attempt{{"--operator", "张三"}, "wrong11\n", "登录失败"},
+          Attempt{{"--operator", "张三"}, "secret1\n", "电子签名"}}) {
+        const ToolRun r =
+            runReportWith(a.before + QStringList{"--db", db.path(), "certificate",
+                                                 rig.fixture.begin, pdf, "--layout", "standard"},
+                          a.input);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(QString::fromUtf8(r.err).contains(a.reason), r.err.constData());
+    }
     QVERIFY(!QFile::exists(pdf));
     QVERIFY(storage::listCertificates().value.isEmpty()); // no number taken
 }
