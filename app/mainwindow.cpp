@@ -27,6 +27,7 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *parent)
@@ -114,7 +115,12 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
         if (!currentPageBusy())
             addPage(new AuditPage);
     });
-    ui->toolBar->addAction(audit);
+    // Beside the status, not in the toolbar (its pages are the laboratory's
+    // daily work): the trail, and below who is signed in.
+    auto *auditButton = new QToolButton(this);
+    auditButton->setDefaultAction(audit);
+    auditButton->setAutoRaise(true);
+    statusBar()->addPermanentWidget(auditButton);
     m_clock = base::SystemClock::instance();
     if (opened && !readOnly && !storage::serverOffline())
         startAccess(true);
@@ -153,7 +159,10 @@ void MainWindow::startAccess(bool offerRun)
     auto *switchUser = new QAction(QStringLiteral("切换用户"), this);
     switchUser->setObjectName(QStringLiteral("action_switchUser"));
     connect(switchUser, &QAction::triggered, this, [this] { lock(QStringLiteral("切换用户")); });
-    ui->toolBar->addAction(switchUser);
+    auto *switchButton = new QToolButton(this);
+    switchButton->setDefaultAction(switchUser);
+    switchButton->setAutoRaise(true);
+    statusBar()->addPermanentWidget(switchButton);
     qApp->installEventFilter(this);
     setClock(m_clock);
     lock(QString());
