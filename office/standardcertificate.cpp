@@ -854,6 +854,15 @@ QString nextCalibrationDate(const StandardCertificateJob &job)
     return issued.addMonths(months).toString(QStringLiteral("yyyy-MM-dd"));
 }
 
+QString signersRefusal(const Signers &signers)
+{
+    const QStringList who{signers.calibrator.trimmed(), signers.checker.trimmed(),
+                          signers.approver.trimmed()};
+    if (who.contains(QString()) || who[0] == who[1] || who[0] == who[2] || who[1] == who[2])
+        return QStringLiteral("校准员、核验员、批准人须是三位不同的操作员");
+    return QString();
+}
+
 QString signaturesText(const QList<storage::Signature> &signatures)
 {
     if (signatures.isEmpty())

@@ -73,6 +73,10 @@ QStringList methodDeviations(const results::Evaluation &evaluation);
 // none was asked.
 QString nextCalibrationDate(const StandardCertificateJob &job);
 
+// Why these cannot sign a certificate electronically (empty: they can): the
+// three are named, and are three different operators.
+QString signersRefusal(const Signers &signers);
+
 // What the certificate prints of its electronic signatures; empty: none.
 QString signaturesText(const QList<storage::Signature> &signatures);
 

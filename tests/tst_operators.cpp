@@ -153,6 +153,13 @@ void OperatorsTest::accountsAndTheirPasswords()
     QCOMPARE(trail().filter("|签名被拒绝|").size(), 2);
     QCOMPARE(trail().filter("|电子签名|").size(), 1);
     QVERIFY(office::signaturesText({}).isEmpty()); // no signatures: nothing said of them
+    // Three signers, named, and three different people.
+    const QList<QPair<office::Signers, bool>> signers{{{"张三", "李四", "王五"}, true},
+                                                      {{"张三", "李四", " 张三"}, false},
+                                                      {{"张三", "", "王五"}, false},
+                                                      {{"李四", "李四", "王五"}, false}};
+    for (const auto &s : signers)
+        QCOMPARE(office::signersRefusal(s.first).isEmpty(), s.second);
 }
 
 void OperatorsTest::theWindowAsksWhoIsAtItAndLocksWhenIdle()

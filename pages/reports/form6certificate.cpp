@@ -6,8 +6,6 @@
 #include "pages/reports/exporttarget.h"
 #include "pages/reports/form6.h"
 
-#include <QSet>
-
 #include "office/conversion.h"
 #include "office/issuing.h"
 #include "office/standardcertificate.h"
@@ -117,13 +115,9 @@ void Form6::on_pushButton_standard_clicked()
         return;
     const int step = signing ? 2 : 1;
     const office::Signers signers{names.value(0), names.value(step), names.value(2 * step)};
-    if (signing) {
-        const QStringList who{signers.calibrator, signers.checker, signers.approver};
-        if (who.contains(QString()) || QSet<QString>(who.begin(), who.end()).size() != 3) {
-            prompts::about(this, QStringLiteral("失败"),
-                           QStringLiteral("校准员、核验员、批准人须是三位不同的操作员"));
-            return;
-        }
+    if (const QString refused = office::signersRefusal(signers); signing && !refused.isEmpty()) {
+        prompts::about(this, QStringLiteral("失败"), refused);
+        return;
     }
     office::rememberSigners(signers);
     const QString file = exporttarget::ask(this, QStringLiteral("校准证书"), header,
