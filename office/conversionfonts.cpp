@@ -272,6 +272,39 @@ void renameFamily(QByteArray &table, const QByteArray &prefix)
     }
 }
 
+// A font file of one face: `directory` (its first 12 bytes: version, the
+// number of tables, the search fields), then a record per table, then the
+// tables, each on four bytes. Checksums are the tables' own (the head's is
+// kept as it was: its adjustment counts the whole file).
+QByteArray packFace(const QByteArray &directory, const QVector<Table> &tables,
+                    const QVector<QByteArray> &data)
+{
+    const int n = tables.size();
+    QByteArray out = directory.left(12);
+    quint32 offset = quint32(12 + 16 * n);
+    for (int i = 0; i < n; ++i) {
+        quint32 sum = 0;
+        const QByteArray &b = data[i];
+        for (int k = 0; k < b.size(); k += 4) {
+            quint32 word = 0;
+            for (int j = 0; j < 4; ++j)
+                word = word << 8 | (k + j < b.size() ? uchar(b[k + j]) : 0u);
+            sum += word;
+        }
+        put32(out, tables[i].tag);
+        put32(out, tables[i].tag == tag("head") ? tables[i].checksum : sum);
+        put32(out, offset);
+        put32(out, quint32(b.size()));
+        offset += (quint32(b.size()) + 3) & ~3u;
+    }
+    for (const QByteArray &b : data) {
+        out += b;
+        while (out.size() % 4)
+            out.append('\0');
+    }
+    return out;
+}
+
 QVector<qint64> faceOffsets(const Reader &r)
 {
     QVector<qint64> out;
@@ -306,32 +339,16 @@ base::Result<QByteArray> faceOfCollection(const QByteArray &collection, const QS
         const QVector<Table> tables = tablesAt(r, at);
         if (tables.isEmpty() || familyOf(r, tables) != family)
             continue;
-        // The face's own directory, then its tables, each on four bytes.
-        const int n = tables.size();
-        QByteArray out;
-        out.append(collection.constData() + at, 4); // the face's version
-        put16(out, quint16(n));
-        put16(out, r.u16(at + 6));
-        put16(out, r.u16(at + 8));
-        put16(out, r.u16(at + 10));
-        quint32 offset = quint32(12 + 16 * n);
-        for (const Table &t : tables) {
-            put32(out, t.tag);
-            put32(out, t.checksum);
-            put32(out, offset);
-            put32(out, t.length);
-            offset += (t.length + 3) & ~3u;
-        }
+        // The face's tables, its CFF named after the face itself.
         const QString postscript = nameOf(r, tables, 6);
+        QVector<QByteArray> data;
         for (const Table &t : tables) {
-            const qint64 start = out.size();
-            out.append(collection.constData() + t.offset, int(t.length));
+            QByteArray bytes = collection.mid(int(t.offset), int(t.length));
             if (t.tag == tag("CFF "))
-                nameCff(out, start, t.length, postscript);
-            while (out.size() % 4)
-                out.append('\0');
+                nameCff(bytes, 0, t.length, postscript);
+            data << bytes;
         }
-        return out;
+        return packFace(collection.mid(int(at), 12), tables, data);
     }
     return base::failure(QStringLiteral("字体集合中没有“%1”").arg(family));
 }
@@ -450,30 +467,7 @@ base::Result<QByteArray> drawingFace(const QByteArray &face, const QByteArray &p
             renameFamily(bytes, prefix);
         data << bytes;
     }
-    const int n = tables.size();
-    QByteArray out = face.left(12);
-    quint32 offset = quint32(12 + 16 * n);
-    for (int i = 0; i < n; ++i) {
-        quint32 sum = 0;
-        const QByteArray &b = data[i];
-        for (int k = 0; k < b.size(); k += 4) {
-            quint32 word = 0;
-            for (int j = 0; j < 4; ++j)
-                word = word << 8 | (k + j < b.size() ? uchar(b[k + j]) : 0u);
-            sum += word;
-        }
-        put32(out, tables[i].tag);
-        put32(out, tables[i].tag == tag("head") ? tables[i].checksum : sum);
-        put32(out, offset);
-        put32(out, quint32(b.size()));
-        offset += (quint32(b.size()) + 3) & ~3u;
-    }
-    for (const QByteArray &b : data) {
-        out += b;
-        while (out.size() % 4)
-            out.append('\0');
-    }
-    return out;
+    return packFace(face, tables, data);
 }
 
 QString simplifiedChineseFace(FontFace face, bool bold, QString *why)

@@ -76,13 +76,7 @@ base::Result<QByteArray> deliver(const QByteArray &docx, const QString &target,
             return base::failure(st.error);
         return QByteArray();
     }
-    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/orven-export-XXXXXX"));
-    if (!dir.isValid())
-        return base::failure(QStringLiteral("不能建立临时目录：%1").arg(dir.errorString()));
-    const QString path = dir.filePath(QStringLiteral("certificate.docx"));
-    if (const base::Status st = writeAll(path, docx); !st)
-        return base::failure(st.error);
-    const base::Result<QList<ZipEntry>> package = readZip(path);
+    const base::Result<QList<ZipEntry>> package = readZipBytes(docx);
     if (!package)
         return base::failure(package.error);
     const base::Status st = writeWordPdf(package.value, target, progress);
@@ -203,9 +197,7 @@ base::Result<QByteArray> stampCopy(const QByteArray &docx)
     if (!dir.isValid())
         return base::failure(QStringLiteral("不能建立临时目录：%1").arg(dir.errorString()));
     const QString path = dir.filePath(QStringLiteral("copy.docx"));
-    if (const base::Status st = writeAll(path, docx); !st)
-        return base::failure(st.error);
-    base::Result<QList<ZipEntry>> entries = readZip(path);
+    base::Result<QList<ZipEntry>> entries = readZipBytes(docx);
     if (!entries)
         return base::failure(entries.error);
     const QByteArray stamp =

@@ -460,21 +460,18 @@ private:
     {
         Paragraph p;
         p.style = m_styles.paragraph(QString());
-        bool styled = false;
         m_field = Field();
         while (x.readNextStartElement()) {
             if (x.name() == QLatin1String("pPr")) {
                 const Node pPr = readNode(x);
                 if (const Node *id = pPr.child("pStyle")) {
                     p.style = m_styles.paragraph(id->attr("val"));
-                    styled = true;
                 }
                 applyPara(pPr, p.style);
             } else {
                 readInline(x, p);
             }
         }
-        Q_UNUSED(styled)
         return p;
     }
 
@@ -1170,7 +1167,7 @@ private:
 
 struct Op
 {
-    enum Kind { Text, Rule, Fill, Picture } kind = Text;
+    enum Kind { Text, Rule, Fill } kind = Text; // pictures are drawn with their line
     const LaidParagraph *paragraph = nullptr;
     int line = 0;
     qreal x = 0, y = 0, w = 0, h = 0; // Text: x, baseline y
@@ -1772,8 +1769,6 @@ base::Result<DrawnPdf> drawWordPdf(QList<ZipEntry> package, const base::Progress
                     break;
                 case Op::Fill:
                     painter.fillRect(QRectF(op.x, op.y, op.w, op.h), QColor(op.color));
-                    break;
-                case Op::Picture:
                     break;
                 }
             }

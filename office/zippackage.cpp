@@ -19,15 +19,10 @@ static QString openError(int code)
     return text;
 }
 
-base::Result<QList<ZipEntry>> readZip(const QString &path)
+// Every entry of an open package (`what` names it in a failure); closes it.
+static base::Result<QList<ZipEntry>> readEntries(zip_t *z, const QString &what)
 {
     using R = base::Result<QList<ZipEntry>>;
-    if (!QFile::exists(path))
-        return R::failure(QStringLiteral("文件不存在：%1").arg(path));
-    int code = 0;
-    zip_t *z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
-    if (!z)
-        return R::failure(QStringLiteral("%1 不是有效的文档包：%2").arg(path, openError(code)));
     QList<ZipEntry> entries;
     const zip_int64_t n = zip_get_num_entries(z, 0);
     for (zip_int64_t i = 0; i < n; ++i) {
@@ -50,7 +45,7 @@ base::Result<QList<ZipEntry>> readZip(const QString &path)
         zip_fclose(f);
         if (got != zip_int64_t(st.size)) {
             zip_discard(z);
-            return R::failure(QStringLiteral("%1：%2 读取不完整").arg(path, e.name));
+            return R::failure(QStringLiteral("%1：%2 读取不完整").arg(what, e.name));
         }
         entries << e;
     }
@@ -58,13 +53,43 @@ base::Result<QList<ZipEntry>> readZip(const QString &path)
     return entries;
 }
 
+base::Result<QList<ZipEntry>> readZip(const QString &path)
+{
+    using R = base::Result<QList<ZipEntry>>;
+    if (!QFile::exists(path))
+        return R::failure(QStringLiteral("文件不存在：%1").arg(path));
+    int code = 0;
+    zip_t *z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+    if (!z)
+        return R::failure(QStringLiteral("%1 不是有效的文档包：%2").arg(path, openError(code)));
+    return readEntries(z, path);
+}
+
+base::Result<QList<ZipEntry>> readZipBytes(const QByteArray &bytes)
+{
+    using R = base::Result<QList<ZipEntry>>;
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t *source =
+        zip_source_buffer_create(bytes.constData(), zip_uint64_t(bytes.size()), 0, &error);
+    zip_t *z = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+    if (!z) {
+        const QString why = QString::fromLocal8Bit(zip_error_strerror(&error));
+        zip_error_fini(&error);
+        if (source)
+            zip_source_free(source);
+        return R::failure(QStringLiteral("不是有效的文档包：%1").arg(why));
+    }
+    zip_error_fini(&error);
+    return readEntries(z, QStringLiteral("文档包"));
+}
+
 base::Status writeZip(const QString &path, const QList<ZipEntry> &entries)
 {
     int code = 0;
     zip_t *z = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
     if (!z)
-        return base::Status::failure(
-            QStringLiteral("不能写入 %1：%2").arg(path, openError(code)));
+        return base::Status::failure(QStringLiteral("不能写入 %1：%2").arg(path, openError(code)));
     for (const ZipEntry &e : entries) {
         // The data must live until zip_close: libzip reads it then.
         zip_source_t *src =
@@ -85,8 +110,9 @@ base::Status writeZip(const QString &path, const QList<ZipEntry> &entries)
     return {};
 }
 
-base::Result<bool> fillEntry(QList<ZipEntry> &entries, const QString &name,
-                             const std::function<base::Result<QByteArray>(const QByteArray &)> &fill)
+base::Result<bool>
+fillEntry(QList<ZipEntry> &entries, const QString &name,
+          const std::function<base::Result<QByteArray>(const QByteArray &)> &fill)
 {
     for (ZipEntry &e : entries) {
         if (e.name != name)

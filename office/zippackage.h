@@ -19,6 +19,8 @@ struct ZipEntry
 };
 
 base::Result<QList<ZipEntry>> readZip(const QString &path);
+// The same from the package's bytes in memory.
+base::Result<QList<ZipEntry>> readZipBytes(const QByteArray &bytes);
 // Replaces the data of the entry `name` by what `fill` makes of it; false
 // when the package has no such entry, the failure of `fill` as it came.
 base::Result<bool> fillEntry(QList<ZipEntry> &entries, const QString &name,

@@ -292,6 +292,12 @@ struct AuditCheck
     qint64 firstBad = 0; // the first row found changed, removed or inserted
     QString reason;      // empty: the chain is whole
     bool whole() const { return reason.isEmpty(); }
+    // As the operator reads it: "审计记录完整，N 条", or what is wrong.
+    QString said() const
+    {
+        return whole() ? QStringLiteral("审计记录完整，%1 条").arg(rows)
+                       : QStringLiteral("审计记录不完整：") + reason;
+    }
 };
 Result<AuditCheck> verifyAudit();
 

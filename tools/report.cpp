@@ -321,8 +321,8 @@ int auditCommand(const QString &db, QStringList args, QTextStream &out, QTextStr
         if (!check)
             return fail(check.error);
         if (!check.value.whole())
-            return fail(QStringLiteral("审计记录不完整：%1").arg(check.value.reason));
-        out << QStringLiteral("审计记录完整，%1 条").arg(check.value.rows) << "\n";
+            return fail(check.value.said());
+        out << check.value.said() << "\n";
         out.flush();
         return 0;
     }

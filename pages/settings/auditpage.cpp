@@ -77,10 +77,7 @@ void AuditPage::refresh()
         if (who.isEmpty() || r.operatorName.contains(who))
             m_rows << r;
     const base::Result<storage::AuditCheck> check = storage::verifyAudit();
-    m_checkText = !check ? QStringLiteral("不能检查：") + check.error
-                  : check.value.whole()
-                      ? QStringLiteral("审计记录完整，%1 条").arg(check.value.rows)
-                      : QStringLiteral("审计记录不完整：") + check.value.reason;
+    m_checkText = check ? check.value.said() : QStringLiteral("不能检查：") + check.error;
     m_check->setText(m_checkText + QStringLiteral("；显示 %1 条").arg(m_rows.size()));
     m_check->setStyleSheet(check && check.value.whole()
                                ? QString()
