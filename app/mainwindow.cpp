@@ -122,18 +122,32 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
     auditButton->setAutoRaise(true);
     statusBar()->addPermanentWidget(auditButton);
     m_clock = base::SystemClock::instance();
-    if (opened && !readOnly && !storage::serverOffline())
+    if (opened && !readOnly && !storage::serverOffline()) {
+        // What the trail kept while this station last ran without the server.
+        storage::sendPendingAudit();
         startAccess(true);
+    }
+    if (opened && !readOnly && storage::serverOffline()) {
+        // The copy holds the accounts (and the laboratory's choice) as the
+        // server had them: the operator signs in as usual. A copy without
+        // accounts leaves the sign-in to the server's return.
+        const base::Result<QList<storage::OperatorAccount>> accounts = storage::operatorAccounts();
+        if (accounts && !accounts.value.isEmpty())
+            startAccess(false);
+    }
     if (storage::serverOffline()) {
         // Asked every few seconds whether the server answers again (the
         // asking itself runs on a thread of its own); a run asks with every
         // sample anyway.
         auto *retry = new QTimer(this);
-        connect(retry, &QTimer::timeout, this, [this, retry] {
+        connect(retry, &QTimer::timeout, this, [this, retry, readOnly] {
             if (storage::serverOffline() && !storage::serverReady())
                 return;
             retry->stop();
             refreshSelection();
+            // Started without a sign-in: the server's accounts ask for one now.
+            if (!readOnly && !m_signIn)
+                startAccess(false);
         });
         retry->start(3000);
     }

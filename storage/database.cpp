@@ -107,6 +107,22 @@ Status createFileTables(const QSqlDatabase &db)
     return script ? runScript(db, script.value) : script.status();
 }
 
+// A trail written before the tables' digests were kept gets their column;
+// its rows stay as they were (their digests leave it out).
+static Status upgradeAudit(QSqlDatabase &db)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("select sql from sqlite_master where type='table' and "
+                               "name='audit'")))
+        return Status::failure(q.lastError().text());
+    if (!q.next() || q.value(0).toString().contains(QLatin1String("digests")))
+        return {};
+    q.finish();
+    if (!q.exec(QStringLiteral("ALTER TABLE audit ADD COLUMN digests TEXT")))
+        return Status::failure(q.lastError().text());
+    return {};
+}
+
 // A register written before amendments (one number per calibration, no
 // documents kept) is rebuilt with the columns they need; its rows stay.
 static Status upgradeRegister(QSqlDatabase &db)
@@ -150,6 +166,8 @@ Status ensureSchema()
         Status st = g_server ? Status() : runScript(db, script.value);
         if (st && !g_server)
             st = upgradeRegister(db);
+        if (st && !g_server)
+            st = upgradeAudit(db);
         if (st)
             st = ensureSingleRow(
                 db, QStringLiteral("secdevice"),

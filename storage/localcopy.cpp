@@ -23,9 +23,11 @@ namespace {
 const char kCopyConnection[] = "orven-copy";
 const char kTakenKey[] = "localCopyTaken";
 
-// The tables a run reads; calibrations and samples stay on the server.
-const char *const kTables[] = {"datacollect", "equipdata", "company", "secdevice",
-                               "envirdata",   "deviceA",   "deviceB", "orven_state"};
+// The tables a run reads, and the accounts a sign-in checks; calibrations
+// and samples stay on the server.
+const char *const kTables[] = {"datacollect", "equipdata",   "company",
+                               "secdevice",   "envirdata",   "deviceA",
+                               "deviceB",     "orven_state", "operator_account"};
 
 QString defaultName()
 {
@@ -58,6 +60,16 @@ Status copyInto(QSqlDatabase &copy, const QSqlDatabase &server)
     }
     QSqlQuery q(copy);
     QString why;
+    // The laboratory's sign-in settings, beside the station's own state.
+    const Result<Rows> access =
+        rowsOn(server, QStringLiteral("select key, value from orven.lab_state where key in "
+                                      "('signInRequired', 'idleMinutes')"));
+    if (!access)
+        return base::failure(access.error);
+    for (const Row &row : access.value)
+        if (!runQuery(q, QStringLiteral("insert or replace into orven_state values(?, ?)"),
+                      {row.value(0), row.value(1)}, &why))
+            return base::failure(why);
     if (!runQuery(q, QStringLiteral("insert or replace into orven_state values(?, ?)"),
                   {QLatin1String(kTakenKey),
                    QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
@@ -122,8 +134,7 @@ Status copyOnce(const QString &url, const QString &station, const QString &path)
     QSqlDatabase::removeDatabase(QLatin1String(kCopyConnection));
     QSqlDatabase::removeDatabase(QLatin1String(kCopierServer));
     if (!st)
-        return Status::failure(
-            QStringLiteral("本机记录副本 %1 没有更新：%2").arg(path, st.error));
+        return Status::failure(QStringLiteral("本机记录副本 %1 没有更新：%2").arg(path, st.error));
     return st;
 }
 

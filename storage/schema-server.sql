@@ -47,3 +47,12 @@ CREATE TABLE IF NOT EXISTS orven.equipment_extra (name TEXT PRIMARY KEY, data TE
 CREATE TABLE IF NOT EXISTS orven.audit (seq BIGINT PRIMARY KEY, at TEXT, station TEXT, operator TEXT, action TEXT, object TEXT, before TEXT, after TEXT, prev TEXT, hash TEXT);
 -- Version 4: operator accounts, shared by every station.
 CREATE TABLE IF NOT EXISTS orven.operator_account (name TEXT PRIMARY KEY, roles TEXT, hash TEXT);
+-- Version 5: the trail only grows, and each row keeps a digest of each
+-- audited table as its change left it.
+ALTER TABLE orven.audit ADD COLUMN IF NOT EXISTS digests TEXT;
+CREATE OR REPLACE FUNCTION orven.audit_only_grows() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION '审计记录只能追加，不能修改或删除'; END $$;
+DROP TRIGGER IF EXISTS audit_only_grows ON orven.audit;
+CREATE TRIGGER audit_only_grows BEFORE UPDATE OR DELETE ON orven.audit FOR EACH ROW EXECUTE FUNCTION orven.audit_only_grows();
+DROP TRIGGER IF EXISTS audit_never_emptied ON orven.audit;
+CREATE TRIGGER audit_never_emptied BEFORE TRUNCATE ON orven.audit FOR EACH STATEMENT EXECUTE FUNCTION orven.audit_only_grows();
+REVOKE UPDATE, DELETE, TRUNCATE ON orven.audit FROM PUBLIC;

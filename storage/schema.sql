@@ -36,7 +36,8 @@ CREATE TABLE IF NOT EXISTS certificate_file (id TEXT PRIMARY KEY, number TEXT, n
 CREATE TABLE IF NOT EXISTS collector_extra (serialnum TEXT PRIMARY KEY, data TEXT);
 CREATE TABLE IF NOT EXISTS equipment_extra (name TEXT PRIMARY KEY, data TEXT);
 -- The audit trail: one row per change, each with the SHA-256 of its content
--- and of the row before it; the program only ever appends.
-CREATE TABLE IF NOT EXISTS audit (seq INTEGER PRIMARY KEY, at TEXT, station TEXT, operator TEXT, action TEXT, object TEXT, before TEXT, after TEXT, prev TEXT, hash TEXT);
+-- and of the row before it; the program only ever appends. `digests` holds
+-- a digest of each audited table as the change left it.
+CREATE TABLE IF NOT EXISTS audit (seq INTEGER PRIMARY KEY, at TEXT, station TEXT, operator TEXT, action TEXT, object TEXT, before TEXT, after TEXT, prev TEXT, hash TEXT, digests TEXT);
 -- Operator accounts: name, roles ("校准员;核验员"), the password's salted hash.
 CREATE TABLE IF NOT EXISTS operator_account (name TEXT PRIMARY KEY, roles TEXT, hash TEXT);

@@ -30,8 +30,8 @@
 #include <condition_variable>
 #include <libpq-fe.h>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 static void initServerResources()
@@ -163,6 +163,29 @@ Result<QString> value(QSqlDatabase &db, const QString &sql, const QVariantList &
     return rows.value.value(0).value(0);
 }
 
+// A script's statements, split at each ';' outside a $$-quoted body.
+QStringList scriptStatements(const QString &script)
+{
+    QStringList out;
+    QString current;
+    bool quoted = false;
+    for (int i = 0; i < script.size(); ++i) {
+        if (QStringView(script).mid(i, 2) == QLatin1String("$$")) {
+            quoted = !quoted;
+            current += QLatin1String("$$");
+            ++i;
+        } else if (script[i] == QLatin1Char(';') && !quoted) {
+            if (!current.trimmed().isEmpty())
+                out << current.trimmed();
+            current.clear();
+        } else
+            current += script[i];
+    }
+    if (!current.trimmed().isEmpty())
+        out << current.trimmed();
+    return out;
+}
+
 // Creates what is missing, in one transaction that other stations wait for.
 Status ensureServerSchema(QSqlDatabase &db)
 {
@@ -195,11 +218,13 @@ Status ensureServerSchema(QSqlDatabase &db)
     if (!db.transaction())
         return Status::failure(db.lastError().text());
     Status st = exec(db, QStringLiteral("select pg_advisory_xact_lock(70200001)"));
-    for (const QString &text : kept.join(QLatin1Char('\n')).split(QLatin1Char(';'))) {
+    // "does not exist, skipping" and the like are no news.
+    if (st)
+        st = exec(db, QStringLiteral("set local client_min_messages = warning"));
+    for (const QString &text : scriptStatements(kept.join(QLatin1Char('\n')))) {
         if (!st)
             break;
-        if (!text.trimmed().isEmpty())
-            st = exec(db, text.trimmed());
+        st = exec(db, text);
     }
     if (st)
         st = exec(db, QStringLiteral("delete from orven.orven_schema"));
@@ -358,6 +383,68 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
     const Status st = setUpSession(db, connection.isEmpty(), create, station);
     if (connection.isEmpty())
         g_session = handleOf(db);
+    return st;
+}
+
+Status grantStationRole(const QString &url, const QString &role, const QString &password)
+{
+    if (role.trimmed().isEmpty() || role.size() > 63)
+        return Status::failure(QStringLiteral("角色名不能为空，最长 63 个字符"));
+    if (password.size() < 8)
+        return Status::failure(QStringLiteral("角色的密码至少 8 个字符"));
+    const QString connection = QStringLiteral("orven-grant");
+    Status st = openServerConnection(connection, url, true);
+    if (st) {
+        QSqlDatabase db = QSqlDatabase::database(connectionName(connection), false);
+        // DDL takes no bound values: the server quotes the name and the
+        // password itself (format's %I and %L), and each text is run as made.
+        // Each step's values: r the role, p the password.
+        struct Step
+        {
+            const char *sql, *values;
+        };
+        const Step steps[] = {
+            {"select case when exists (select 1 from pg_roles where rolname = ?) "
+             "then format('alter role %I login password %L', ?::text, ?::text) "
+             "else format('create role %I login password %L', ?::text, ?::text) end",
+             "rrprp"},
+            {"select format('grant connect, temporary on database %I to %I', "
+             "current_database(), ?::text)",
+             "r"},
+            {"select format('grant usage on schema orven to %I', ?::text)", "r"},
+            {"select format('grant select, insert, update, delete on all tables in schema "
+             "orven to %I', ?::text)",
+             "r"},
+            {"select format('grant usage, select on all sequences in schema orven to %I', ?::text)",
+             "r"},
+            // The trail: read and appended to, never changed or emptied.
+            {"select format('revoke update, delete, truncate on orven.audit from %I', ?::text)",
+             "r"},
+            {"select format('revoke insert, update, delete on orven.orven_schema from %I', "
+             "?::text)",
+             "r"},
+        };
+        if (!db.transaction())
+            st = Status::failure(db.lastError().text());
+        for (const Step &step : steps) {
+            if (!st)
+                break;
+            QVariantList binds;
+            for (const char *v = step.values; *v; ++v)
+                binds << (*v == 'p' ? password : role.trimmed());
+            const Result<QString> statement = value(db, QLatin1String(step.sql), binds);
+            st = statement ? exec(db, statement.value) : statement.status();
+        }
+        if (st && !db.commit())
+            st = Status::failure(db.lastError().text());
+        if (!st)
+            db.rollback();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connectionName(connection));
+    // The password appears in no reason given.
+    if (!st && !password.isEmpty())
+        st.error.replace(password, QStringLiteral("***"));
     return st;
 }
 
@@ -608,7 +695,12 @@ static bool goOnline()
     // What waits in the spool goes; once the statement that found the
     // server back is done, the pages read again.
     sendSpoolSoon();
-    QTimer::singleShot(0, Changes::instance(), [] { emit Changes::instance()->changed(); });
+    QTimer::singleShot(0, Changes::instance(), [] {
+        // What the trail kept meanwhile goes first; left for the next
+        // return when the server is away again.
+        sendPendingAudit();
+        emit Changes::instance()->changed();
+    });
     return true;
 }
 
@@ -728,8 +820,8 @@ struct Watchdog
 } g_watchdog;
 
 thread_local int g_deadlineDepth = 0; // guards open on this thread
-bool g_lastExpired = false;        // the last guarded statement was cut off
-int g_allowMs = kWindowDeadlineMs; // of the outermost guard
+bool g_lastExpired = false;           // the last guarded statement was cut off
+int g_allowMs = kWindowDeadlineMs;    // of the outermost guard
 
 void watchdogLoop()
 {
@@ -741,8 +833,7 @@ void watchdogLoop()
         }
         const quint64 generation = g_watchdog.generation;
         if (g_watchdog.wake.wait_until(lock, g_watchdog.until, [generation] {
-                return g_watchdog.stop || !g_watchdog.armed ||
-                       g_watchdog.generation != generation;
+                return g_watchdog.stop || !g_watchdog.armed || g_watchdog.generation != generation;
             }))
             continue;
         // Still waiting on the server: its socket is closed under the

@@ -69,7 +69,7 @@ void stopWatchdog();
 QString stationName();
 
 // The schema version this program writes and reads.
-constexpr int kServerSchemaVersion = 4;
+constexpr int kServerSchemaVersion = 5;
 
 // Opens the connection `connection` (Qt's default when empty) on the
 // server: creates the schema on an empty database (when `create`), refuses
@@ -79,6 +79,10 @@ constexpr int kServerSchemaVersion = 4;
 // answering with a refusal).
 Status openServerConnection(const QString &connection, const QString &url, bool create,
                             const QString &station = QString(), bool *unreachable = nullptr);
+// The database role the stations log in as, made (or its password set
+// again) by the schema's owner on `url`: it may read and write the
+// laboratory's tables, but only read and append to the audit trail.
+Status grantStationRole(const QString &url, const QString &role, const QString &password);
 // One workstation per station: a session lock on the server, held until
 // the connection closes.
 Status lockStation(const QString &connection);

@@ -14,6 +14,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -60,6 +62,25 @@ bool isRead(const QString &sql)
     return sql.startsWith(QLatin1String("select"), Qt::CaseInsensitive);
 }
 
+// The tables written since the last audit row: their digests are taken
+// again for the next one.
+QSet<QString> &touchedTables()
+{
+    static QSet<QString> tables;
+    return tables;
+}
+
+void noteWrite(const QString &sql)
+{
+    static const QRegularExpression target(
+        QStringLiteral("^\\s*(?:insert\\s+(?:or\\s+replace\\s+)?into|update|delete\\s+from)"
+                       "\\s+(?:orven\\.)?(\\w+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = target.match(sql);
+    if (m.hasMatch())
+        touchedTables().insert(m.captured(1).toLower());
+}
+
 bool run(QSqlQuery &q, const QString &sql, const QStringList &values, bool retry = true)
 {
     g_refusal.clear();
@@ -80,6 +101,8 @@ bool run(QSqlQuery &q, const QString &sql, const QStringList &values, bool retry
             ok = q.exec();
         }
     }
+    if (ok && !isRead(sql))
+        noteWrite(sql);
     // What a station starts on when the server is down follows every
     // change of its records (not the samples: they have a spool).
     if (ok && databaseIsServer() && !isRead(sql) &&
@@ -206,7 +229,9 @@ Status upsert(const QString &table, const QStringList &columns, int keys, const 
 // pattern): beside the file's tables, or shared by every station of a server.
 QString labStateTable()
 {
-    return databaseIsServer() ? QStringLiteral("orven.lab_state") : QStringLiteral("orven_state");
+    // A station running on its copy reads what the copy took of them.
+    return databaseIsServer() && !serverOffline() ? QStringLiteral("orven.lab_state")
+                                                  : QStringLiteral("orven_state");
 }
 
 static QStringList &signedInRoles()
@@ -1678,22 +1703,89 @@ QString &operatorOverride()
 // array (no field can run into the next).
 QString auditHash(const AuditRow &r)
 {
-    const QJsonArray fields{QString::number(r.seq),
-                            r.at,
-                            r.station,
-                            r.operatorName,
-                            r.action,
-                            r.object,
-                            r.before,
-                            r.after,
-                            r.prev};
+    QJsonArray fields{QString::number(r.seq),
+                      r.at,
+                      r.station,
+                      r.operatorName,
+                      r.action,
+                      r.object,
+                      r.before,
+                      r.after,
+                      r.prev};
+    // Rows written before the tables' digests were kept hash as they did.
+    if (!r.digests.isEmpty())
+        fields.append(r.digests);
     return QString::fromLatin1(
         QCryptographicHash::hash(QJsonDocument(fields).toJson(QJsonDocument::Compact),
                                  QCryptographicHash::Sha256)
             .toHex());
 }
 
-const char kAuditColumns[] = "seq,at,station,operator,action,object,before,after,prev,hash";
+const char kAuditColumns[] = "seq,at,station,operator,action,object,before,after,prev,hash,digests";
+
+// The tables whose every change the program records: a digest of each, as
+// the last change left it, is kept in the trail, so a change made outside
+// the program (sqlite3, psql) is found. The register's documents are
+// covered by their SHA-256, kept beside them.
+struct DigestedTable
+{
+    const char *name, *columns, *said;
+};
+const DigestedTable kDigested[] = {
+    {"datacollect", "*", "采集器"},
+    {"collector_extra", "*", "采集器的证书数据"},
+    {"equipdata", "*", "试验设备"},
+    {"equipment_extra", "*", "试验设备的附加数据"},
+    {"company", "*", "检定单位"},
+    {"deviceA", "*", "A 板通道配置"},
+    {"deviceB", "*", "B 板通道配置"},
+    {"operator_account", "*", "操作员"},
+    {"datamark", "*", "校准记录"},
+    {"evaluation", "*", "评定设置"},
+    {"snapshot", "*", "处理时保存的记录"},
+    {"certificate", "*", "证书登记"},
+    {"certificate_file", "id,number,name,sha256", "证书文件"},
+};
+
+// A table's digest: its rows in a fixed order, whatever order they are kept in.
+Result<QString> tableDigest(const DigestedTable &t)
+{
+    const QString table =
+        (databaseIsServer() ? QStringLiteral("orven.") : QString()) + QLatin1String(t.name);
+    const Result<Rows> rows =
+        selectRows(QStringLiteral("select %1 from %2").arg(QLatin1String(t.columns), table));
+    if (!rows)
+        return base::failure(rows.error);
+    QList<QByteArray> lines;
+    lines.reserve(rows.value.size());
+    for (const Row &row : rows.value)
+        lines << QJsonDocument(QJsonArray::fromStringList(row)).toJson(QJsonDocument::Compact);
+    std::sort(lines.begin(), lines.end());
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QByteArray &line : lines) {
+        hash.addData(line);
+        hash.addData(QByteArray(1, '\n'));
+    }
+    return QString::fromLatin1(hash.result().toHex().left(16));
+}
+
+// "name=digest;…" read and written.
+QMap<QString, QString> digestsOf(const QString &text)
+{
+    QMap<QString, QString> out;
+    for (const QString &part : text.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        out.insert(part.section(QLatin1Char('='), 0, 0), part.section(QLatin1Char('='), 1));
+    return out;
+}
+
+QString digestsText(const QMap<QString, QString> &digests)
+{
+    QStringList parts;
+    for (const DigestedTable &t : kDigested)
+        if (digests.contains(QLatin1String(t.name)))
+            parts << QLatin1String(t.name) + QLatin1Char('=') + digests[QLatin1String(t.name)];
+    return parts.join(QLatin1Char(';'));
+}
 
 AuditRow auditRowOf(const Row &r)
 {
@@ -1708,6 +1800,7 @@ AuditRow auditRowOf(const Row &r)
     a.after = r.value(7);
     a.prev = r.value(8);
     a.hash = r.value(9);
+    a.digests = r.value(10);
     return a;
 }
 
@@ -1916,8 +2009,12 @@ void setAuditOperator(const QString &name)
     signedInRoles().clear(); // roles come with a sign-in only
 }
 
-Status appendAudit(const QString &action, const QString &object, const QString &before,
-                   const QString &after)
+namespace {
+
+// A row appended to the chain: its time, station, operator and content as
+// given; its number, the previous row's digest and the tables' digests
+// taken here.
+Status appendAuditRow(AuditRow r)
 {
     return inTransaction([&] {
         // One writer at a time appends on a server: the chain has no forks.
@@ -1927,25 +2024,32 @@ Status appendAudit(const QString &action, const QString &object, const QString &
                 return locked;
         }
         const Result<Row> last = selectFirst(
-            QStringLiteral("select seq, hash from %1 order by seq desc limit 1").arg(auditTable()),
-            2);
+            QStringLiteral("select seq, hash, digests from %1 order by seq desc limit 1")
+                .arg(auditTable()),
+            3);
         if (!last)
             return last.status();
-        AuditRow r;
+        // The tables written since the last row are digested again; the
+        // others are as that row left them.
+        QMap<QString, QString> digests = digestsOf(last.value.value(2));
+        for (const DigestedTable &t : kDigested) {
+            const QString name = QLatin1String(t.name);
+            if (digests.contains(name) && !touchedTables().contains(name.toLower()))
+                continue;
+            const Result<QString> digest = tableDigest(t);
+            if (!digest)
+                return digest.status();
+            digests.insert(name, digest.value);
+        }
+        touchedTables().clear();
         r.seq = last.value.value(0).toLongLong() + 1;
         r.prev = last.value.value(1);
-        r.at = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-        r.station = stationName();
-        r.operatorName = auditOperator();
-        r.action = action;
-        r.object = object;
-        r.before = before;
-        r.after = after;
+        r.digests = digestsText(digests);
         r.hash = auditHash(r);
         Status st = exec(QStringLiteral("insert into %1 (%2) values(%3)")
-                             .arg(auditTable(), QLatin1String(kAuditColumns), placeholders(10)),
+                             .arg(auditTable(), QLatin1String(kAuditColumns), placeholders(11)),
                          {QString::number(r.seq), r.at, r.station, r.operatorName, r.action,
-                          r.object, r.before, r.after, r.prev, r.hash});
+                          r.object, r.before, r.after, r.prev, r.hash, r.digests});
         // The last row's number and digest kept apart: a last row removed
         // leaves the chain whole but no longer ending there.
         if (st)
@@ -1954,6 +2058,100 @@ Status appendAudit(const QString &action, const QString &object, const QString &
                 {QStringLiteral("auditHead"), QString::number(r.seq) + QLatin1Char(' ') + r.hash});
         return st;
     });
+}
+
+// What happens while a station runs on its copy (the server away) is kept
+// in a file of the station's own, and appended to the laboratory's trail
+// when the server answers again.
+const char kPendingTrail[] = "orven-trail-pending";
+
+template <typename Body> Status onPendingTrail(Body body)
+{
+    Status st;
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QLatin1String(kPendingTrail));
+        db.setDatabaseName(stationFilePath(QStringLiteral("trail")));
+        QSqlQuery q(db);
+        QString why;
+        if (!db.open())
+            st = Status::failure(db.lastError().text());
+        else if (!runQuery(q,
+                           QStringLiteral("create table if not exists pending (n integer primary "
+                                          "key, at, station, operator, action, object, before, "
+                                          "after)"),
+                           {}, &why))
+            st = Status::failure(why);
+        else
+            st = body(db);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(kPendingTrail));
+    return st;
+}
+
+} // namespace
+
+Status appendAudit(const QString &action, const QString &object, const QString &before,
+                   const QString &after)
+{
+    AuditRow r;
+    r.at = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    r.station = stationName();
+    r.operatorName = auditOperator();
+    r.action = action;
+    r.object = object;
+    r.before = before;
+    r.after = after;
+    if (!databaseIsServer() || !serverOffline())
+        return appendAuditRow(r);
+    r.action += QStringLiteral("（离线）");
+    return onPendingTrail([&](QSqlDatabase &db) {
+        QSqlQuery q(db);
+        QString why;
+        return runQuery(q,
+                        QStringLiteral("insert into pending (at, station, operator, action, "
+                                       "object, before, after) values (?,?,?,?,?,?,?)"),
+                        {r.at, r.station, r.operatorName, r.action, r.object, r.before, r.after},
+                        &why)
+                   ? Status()
+                   : Status::failure(why);
+    });
+}
+
+Result<int> sendPendingAudit()
+{
+    if (!databaseIsServer() || serverOffline())
+        return 0;
+    int sent = 0;
+    const Status st = onPendingTrail([&](QSqlDatabase &db) {
+        const Result<Rows> rows = rowsOn(
+            db, QStringLiteral("select n, at, station, operator, action, object, before, after "
+                               "from pending order by n"));
+        if (!rows)
+            return rows.status();
+        for (const Row &row : rows.value) {
+            AuditRow r;
+            r.at = row.value(1);
+            r.station = row.value(2);
+            r.operatorName = row.value(3);
+            r.action = row.value(4);
+            r.object = row.value(5);
+            r.before = row.value(6);
+            r.after = row.value(7);
+            if (const Status appended = appendAuditRow(r); !appended)
+                return appended;
+            QSqlQuery q(db);
+            QString why;
+            if (!runQuery(q, QStringLiteral("delete from pending where n=?"), {row.value(0)}, &why))
+                return Status::failure(why);
+            ++sent;
+        }
+        return Status();
+    });
+    if (!st)
+        return base::failure(st.error);
+    return sent;
 }
 
 Result<QList<AuditRow>> auditRows(const QString &from, const QString &to, const QString &object)
@@ -1972,8 +2170,10 @@ Result<QList<AuditRow>> auditRows(const QString &from, const QString &to, const 
         binds << QLatin1Char('%') + object + QLatin1Char('%');
     }
     const Result<Rows> rows = selectRows(
-        QStringLiteral("select %1 from %2%3 order by seq")
-            .arg(QLatin1String(kAuditColumns), auditTable(),
+        // Every column: a trail of an older file, opened for reading only,
+        // has no digests.
+        QStringLiteral("select * from %1%2 order by seq")
+            .arg(auditTable(),
                  where.isEmpty() ? QString()
                                  : QStringLiteral(" where ") + where.join(QStringLiteral(" and "))),
         binds);
@@ -2041,6 +2241,29 @@ Result<AuditCheck> verifyAudit()
             check.firstBad = end;
             check.reason = QStringLiteral("第 %1 条被替换").arg(end);
         }
+        return check;
+    }
+    // The audited tables as the last change left them.
+    if (rows.value.isEmpty() || rows.value.last().digests.isEmpty())
+        return check;
+    const QMap<QString, QString> kept = digestsOf(rows.value.last().digests);
+    QStringList changed;
+    for (const DigestedTable &t : kDigested) {
+        const auto was = kept.find(QLatin1String(t.name));
+        if (was == kept.end())
+            continue;
+        const Result<QString> now = tableDigest(t);
+        if (!now)
+            return base::failure(now.error);
+        if (now.value != *was)
+            changed
+                << QStringLiteral("%1（%2）").arg(QString::fromUtf8(t.said), QLatin1String(t.name));
+    }
+    if (!changed.isEmpty()) {
+        check.firstBad = rows.value.last().seq + 1;
+        check.reason = QStringLiteral("%1在程序之外被改动（与第 %2 条记录后的内容不同）")
+                           .arg(changed.join(QStringLiteral("、")))
+                           .arg(rows.value.last().seq);
     }
     return check;
 }

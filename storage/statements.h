@@ -234,6 +234,7 @@ struct AuditRow
 {
     qint64 seq = 0; // 1, 2, … without gaps
     QString at, station, operatorName, action, object, before, after, prev, hash;
+    QString digests; // "table=digest;…": the audited tables as this change left them
 };
 // ---- operators ----
 
@@ -283,6 +284,9 @@ QString auditOperator();
 void setAuditOperator(const QString &name);
 Status appendAudit(const QString &action, const QString &object, const QString &before = {},
                    const QString &after = {});
+// Rows kept on the station while it ran on its copy (action "…（离线）"),
+// appended to the server's trail in order; how many were.
+Result<int> sendPendingAudit();
 // In order; `from`/`to` compare with the time ("yyyy-MM-dd HH:mm:ss"),
 // `object` is a part of the object's name; empty: no filter.
 Result<QList<AuditRow>> auditRows(const QString &from, const QString &to, const QString &object);

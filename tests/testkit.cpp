@@ -11,7 +11,9 @@
 #include "storage/database.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSqlError>
 #include <QSqlRecord>
 
@@ -321,6 +323,17 @@ QString fullText(const QObject *label)
     if (!l)
         return QString();
     return l->toolTip().isEmpty() ? l->text() : l->toolTip();
+}
+
+void signInThrough(QWidget *window, const QString &name, const QString &password,
+                   const QString &again)
+{
+    child<QComboBox>(window, QStringLiteral("comboBox_operator"))->setCurrentText(name);
+    child<QLineEdit>(window, QStringLiteral("lineEdit_password"))->setText(password);
+    child<QLineEdit>(window, QStringLiteral("lineEdit_passwordAgain"))
+        ->setText(again.isNull() ? password : again);
+    click(child<QWidget>(window, QStringLiteral("signInPanel")),
+          QStringLiteral("pushButton_signIn"));
 }
 
 } // namespace testkit

@@ -98,5 +98,9 @@ bool clickAndWait(QObject *parent, const QString &button, int ms = 15000);
 // A label's whole text: a label too narrow for it shows it shortened and
 // carries it as its tooltip.
 QString fullText(const QObject *label);
+// Fills the window's sign-in (the password twice where it asks for the
+// first 管理员) and presses 登录.
+void signInThrough(QWidget *window, const QString &name, const QString &password,
+                   const QString &again = {});
 
 } // namespace testkit

@@ -2,11 +2,13 @@
 // found by the check (on a file and on the server).
 
 #include "app/mainwindow.h"
+#include "storage/database.h"
 #include "storage/server.h"
 #include "storage/statements.h"
 #include "tests/testkit.h"
 
 #include <QLabel>
+#include <QUrl>
 
 using namespace testkit;
 
@@ -18,6 +20,9 @@ private slots:
     void everyChangeIsOneChainedRow();
     void tamperingIsFound_data();
     void tamperingIsFound();
+    void recordsChangedOutsideAreFound_data();
+    void recordsChangedOutsideAreFound();
+    void trailOnlyGrowsOnServer();
 };
 
 namespace {
@@ -90,7 +95,10 @@ void AuditTest::tamperingIsFound_data()
     QTest::addColumn<QString>("sql");
     QTest::addColumn<int>("firstBad");
     const QString audit = onServer() ? "orven.audit" : "audit";
-    QTest::newRow("a value changed") << QString("update %1 set after='[]' where seq=3").arg(audit) << 3;
+    // On a server the trail refuses changes: what follows is what an owner
+    // who first turns that off could still do.
+    QTest::newRow("a value changed")
+        << QString("update %1 set after='[]' where seq=3").arg(audit) << 3;
     QTest::newRow("a row deleted") << QString("delete from %1 where seq=4").arg(audit) << 4;
     QTest::newRow("the last row removed") << QString("delete from %1 where seq=7").arg(audit) << 7;
     QTest::newRow("a row inserted after the end")
@@ -118,6 +126,8 @@ void AuditTest::tamperingIsFound()
     ToolRun whole = runReport({"--db", db.path(), "audit", "--verify"});
     QCOMPARE(whole.code, 0);
     QCOMPARE(QString::fromUtf8(whole.out).trimmed(), QString("审计记录完整，7 条"));
+    if (onServer())
+        QVERIFY(::sql("alter table orven.audit disable trigger user"));
     rows(sql);
     const base::Result<storage::AuditCheck> check = storage::verifyAudit();
     QVERIFY(check.ok);
@@ -125,13 +135,104 @@ void AuditTest::tamperingIsFound()
     QCOMPARE(check.value.firstBad, qint64(firstBad));
     ToolRun tampered = runReport({"--db", db.path(), "audit", "--verify"});
     QCOMPARE(tampered.code, 1);
-    QVERIFY2(QString::fromUtf8(tampered.err).contains(check.value.reason), tampered.err.constData());
+    QVERIFY2(QString::fromUtf8(tampered.err).contains(check.value.reason),
+             tampered.err.constData());
     // The next start of the workstation says so, in red.
     if (!onServer()) {
         MainWindow w(db.path());
         auto *said = w.findChild<QLabel *>("label_audit");
         QVERIFY(said && said->text().contains(check.value.reason));
     }
+}
+
+void AuditTest::recordsChangedOutsideAreFound_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("said");
+    const QString in = onServer() ? "orven." : "";
+    QTest::newRow("laboratory renamed")
+        << QString("update %1company set unitname='另一家'").arg(in) << "检定单位（company）";
+    QTest::newRow("equipment removed")
+        << QString("delete from %1equipdata").arg(in) << "试验设备（equipdata）";
+    QTest::newRow("collector added")
+        << QString("insert into %1datacollect (num, serialnum) values ('9', 'SN-9')").arg(in)
+        << "采集器（datacollect）";
+    QTest::newRow("evaluation settings changed")
+        << QString("update %1evaluation set settings='{}'").arg(in) << "评定设置（evaluation）";
+}
+
+// A record table changed with sqlite3 or psql is found by the check and by
+// the next start, also after the program changed other records since.
+void AuditTest::recordsChangedOutsideAreFound()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, said);
+    TempDatabase db;
+    QVERIFY(db.ok());
+    QVERIFY(sevenChanges());
+    QVERIFY(storage::verifyAudit().value.whole());
+    QVERIFY(::sql(sql));
+    QVERIFY(storage::addOperatorAccount("李四", {"校准员"}, "secret-1").ok);
+    const base::Result<storage::AuditCheck> check = storage::verifyAudit();
+    QVERIFY(check.ok);
+    QVERIFY2(!check.value.whole() && check.value.reason.contains(said) &&
+                 check.value.reason.contains("程序之外"),
+             qPrintable(check.value.reason));
+    QCOMPARE(check.value.rows, 8);
+    if (!onServer()) {
+        MainWindow w(db.path());
+        auto *shown = w.findChild<QLabel *>("label_audit");
+        QVERIFY(shown && shown->text().contains(said));
+    }
+}
+
+// On a server the trail only grows: the trail refuses changes even to the
+// schema's owner, and the role the stations log in as may only read and
+// append to it while it reads and writes every record.
+void AuditTest::trailOnlyGrowsOnServer()
+{
+    if (!onServer())
+        QSKIP("a server's rights");
+    TempDatabase db;
+    QVERIFY(db.ok());
+    QVERIFY(sevenChanges());
+    QVERIFY(!::sql("update orven.audit set operator='王五' where seq=1"));
+    QVERIFY(!::sql("delete from orven.audit where seq=7"));
+    QVERIFY(!::sql("truncate orven.audit"));
+
+    const QString role = QString("orven_station_%1").arg(QCoreApplication::applicationPid());
+    const ToolRun made = runReportWith({"--db", db.path(), "station-role", role}, "station-pw-1\n");
+    QVERIFY2(made.code == 0, made.err.constData());
+    QVERIFY(!made.out.contains("station-pw-1") && !made.err.contains("station-pw-1"));
+    QUrl asStation(db.path());
+    asStation.setUserName(role);
+    asStation.setPassword("station-pw-1");
+    QVERIFY(storage::openDatabase(asStation.toString()).ok);
+    QCOMPARE(rows("select current_user").value(0).value(0), role);
+    storage::Equipment e;
+    e.name = "Oven 2";
+    QVERIFY(storage::saveEquipment(e, {}, false).ok);
+    QVERIFY(storage::saveCompany(storage::Company::fromRow({"另一家"}), QString()).ok);
+    QVERIFY(storage::deleteEquipmentByName("Oven").ok);
+    const struct
+    {
+        const char *what, *sql;
+    } refused[] = {
+        {"update", "update orven.audit set operator='王五' where seq=1"},
+        {"delete", "delete from orven.audit where seq=9"},
+        {"truncate", "truncate orven.audit"},
+        {"trigger off", "alter table orven.audit disable trigger user"},
+        {"trigger dropped", "drop trigger audit_only_grows on orven.audit"},
+    };
+    for (const auto &r : refused)
+        QVERIFY2(!::sql(r.sql), r.what);
+    const base::Result<storage::AuditCheck> check = storage::verifyAudit();
+    QVERIFY(check.ok && check.value.whole());
+    QCOMPARE(check.value.rows, 10);
+
+    QVERIFY(storage::openDatabase(db.path()).ok);
+    QVERIFY(::sql(QString("drop owned by %1").arg(role)));
+    QVERIFY(::sql(QString("drop role %1").arg(role)));
 }
 
 QTEST_MAIN(AuditTest)

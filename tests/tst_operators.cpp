@@ -34,15 +34,6 @@ QStringList trail()
     return out;
 }
 
-void signInThrough(MainWindow &w, const QString &name, const QString &password,
-                   const QString &again = {})
-{
-    w.findChild<QComboBox *>("comboBox_operator")->setCurrentText(name);
-    w.findChild<QLineEdit *>("lineEdit_password")->setText(password);
-    w.findChild<QLineEdit *>("lineEdit_passwordAgain")->setText(again.isNull() ? password : again);
-    click(w.findChild<QWidget *>("signInPanel"), "pushButton_signIn");
-}
-
 QString panelText(MainWindow &w, const char *label)
 {
     return w.findChild<QLabel *>(label)->text();
@@ -175,10 +166,10 @@ void OperatorsTest::theWindowAsksWhoIsAtItAndLocksWhenIdle()
     QVERIFY(w.isLocked());
     QCOMPARE(panelText(w, "label_signInTitle"), QString("建立第一个管理员账户"));
     QVERIFY(!w.findChild<QToolBar *>()->isEnabled());
-    signInThrough(w, "张三", "secret1", "secret9");
+    signInThrough(&w, "张三", "secret1", "secret9");
     QVERIFY(w.isLocked());
     QCOMPARE(panelText(w, "label_signInMessage"), QString("两次输入的密码不一样"));
-    signInThrough(w, "张三", "secret1");
+    signInThrough(&w, "张三", "secret1");
     QVERIFY(!w.isLocked());
     QCOMPARE(w.operatorName(), QString("张三"));
     QCOMPARE(panelText(w, "label_operator"), QString("操作员：张三（管理员）"));
@@ -195,10 +186,10 @@ void OperatorsTest::theWindowAsksWhoIsAtItAndLocksWhenIdle()
     QCOMPARE(panelText(w, "label_signInTitle"), QString("登录"));
     QCOMPARE(panelText(w, "label_signInMessage"), QString("空闲 15 分钟，已锁定"));
     QCOMPARE(w.findChild<QComboBox *>("comboBox_operator")->currentText(), QString("张三"));
-    signInThrough(w, "张三", "wrong1");
+    signInThrough(&w, "张三", "wrong1");
     QVERIFY(w.isLocked());
     QCOMPARE(panelText(w, "label_signInMessage"), QString("用户名或密码不对"));
-    signInThrough(w, "张三", "secret1");
+    signInThrough(&w, "张三", "secret1");
     QVERIFY(!w.isLocked());
     // 切换用户 locks at once.
     w.findChild<QAction *>("action_switchUser")->trigger();
@@ -214,7 +205,7 @@ void OperatorsTest::theWindowAsksWhoIsAtItAndLocksWhenIdle()
                                 "张三|切换用户|操作员 张三"}));
 
     // The 管理员 keeps the accounts and the sign-in on the laboratory page.
-    signInThrough(w, "张三", "secret1");
+    signInThrough(&w, "张三", "secret1");
     Form5 page;
     page.findChild<QLineEdit *>("lineEdit_newOperator")->setText("李四");
     page.findChild<QCheckBox *>("checkBox_role1")->setChecked(true); // 核验员

@@ -74,6 +74,7 @@ private slots:
     void migrationCopiesOnceAndAgrees();
     void serverAwayDuringARun();
     void startsWhileServerDown();
+    void signsInWhileServerDown();
     void hungServerNeverHoldsUpTheWindow();
     void sameBeginningAsAnotherStation();
     void unprocessedRunIsThisStationsOwn();
@@ -95,11 +96,11 @@ void ServerTest::exitWhileSending()
     QVERIFY(storage::openDatabase(url).ok);
     const QDateTime t0 = QDateTime::currentDateTime();
     for (int i = 0; i < 300; ++i)
-        QVERIFY(storage::spoolSample(storage::Sample::fromRow(
-                                         {"Oven", "检点1",
-                                          t0.addSecs(i).toString("yyyy-MM-dd HH:mm:ss"),
-                                          "1-101;", "25.000;"}),
-                                     QString())
+        QVERIFY(storage::spoolSample(
+                    storage::Sample::fromRow({"Oven", "检点1",
+                                              t0.addSecs(i).toString("yyyy-MM-dd HH:mm:ss"),
+                                              "1-101;", "25.000;"}),
+                    QString())
                     .ok);
     storage::sendSpoolSoon();
     QTest::qWait(QRandomGenerator::global()->bounded(30));
@@ -606,6 +607,49 @@ void ServerTest::startsWhileServerDown()
              QString("1"));
 }
 
+// A station that starts while the server is down signs in against the
+// accounts its copy took; what the trail kept meanwhile is appended to the
+// server's trail, in order, once it answers again.
+void ServerTest::signsInWhileServerDown()
+{
+    OwnCluster server("signin");
+    QVERIFY(server.ok);
+    qputenv("ORVEN_TEST_SHARED_DB", server.url.toUtf8());
+    TempDatabase db;
+    qunsetenv("ORVEN_TEST_SHARED_DB");
+    QVERIFY(db.ok());
+    QVERIFY(storage::addOperatorAccount("张三", {"管理员"}, "secret1").ok);
+    QVERIFY(storage::signIn("张三", "secret1").ok);
+    QVERIFY(storage::saveAccessSettings({true, 15}).ok);
+    storage::setAuditOperator(QString());
+    waitUntil([] { return false; }, 1500); // the copy follows the change
+    QVERIFY(server("halt"));
+    {
+        MainWindow w(server.url);
+        QVERIFY(storage::serverOffline());
+        QVERIFY(w.isLocked());
+        signInThrough(&w, "张三", "wrong1");
+        QVERIFY(w.isLocked());
+        signInThrough(&w, "张三", "secret1");
+        QVERIFY(!w.isLocked());
+        QCOMPARE(w.operatorName(), QString("张三"));
+        QVERIFY(server("resume"));
+        QVERIFY(waitUntil([] { return !storage::serverOffline(); }, 15000));
+        QVERIFY(waitUntil([] { return storage::auditRows({}, {}, {}).value.size() >= 5; }, 5000));
+    }
+    QStringList trail;
+    const QList<storage::AuditRow> all = storage::auditRows({}, {}, {}).value;
+    for (const storage::AuditRow &r : all)
+        trail << r.action;
+    QCOMPARE(trail,
+             QStringList({"新增操作员", "登录", "访问设置", "登录被拒绝（离线）", "登录（离线）"}));
+    QCOMPARE(all.last().operatorName, QString("张三"));
+    QVERIFY(all[3].at < all[4].at); // each as it happened
+    QVERIFY(storage::verifyAudit().value.whole());
+    // Sent once: a second return finds nothing waiting.
+    QCOMPARE(storage::sendPendingAudit().value, 0);
+}
+
 // A server that hangs (its sockets open, never answering) never holds up
 // the window: samples go to the spool and from there on a thread of their
 // own, and arrive in order once it goes on. (Were a sample sent from the
@@ -717,8 +761,7 @@ void ServerTest::frozenServerHoldsNoActionPastTheDeadline()
         QVERIFY2(lock.exec("lock table orven.data in access exclusive mode"),
                  qPrintable(lock.lastError().text()));
         auto page = std::make_unique<Form6>();
-        QMetaObject::invokeMethod(page.get(), "on_tbnum_cellClicked", Q_ARG(int, 0),
-                                  Q_ARG(int, 1));
+        QMetaObject::invokeMethod(page.get(), "on_tbnum_cellClicked", Q_ARG(int, 0), Q_ARG(int, 1));
         waitUntil([] { return false; }, 300);
         QVERIFY(page->isLoading());
         QElapsedTimer clock;
@@ -727,8 +770,7 @@ void ServerTest::frozenServerHoldsNoActionPastTheDeadline()
         const qint64 cancelled = clock.elapsed();
         QVERIFY(!page->isLoading());
         QVERIFY(fullText(child<QLabel>(page.get(), "label_load")).startsWith("已取消加载"));
-        QMetaObject::invokeMethod(page.get(), "on_tbnum_cellClicked", Q_ARG(int, 0),
-                                  Q_ARG(int, 1));
+        QMetaObject::invokeMethod(page.get(), "on_tbnum_cellClicked", Q_ARG(int, 0), Q_ARG(int, 1));
         waitUntil([] { return false; }, 100);
         clock.restart();
         page.reset();

@@ -387,6 +387,11 @@ QString usage()
                "  audit --verify             checks the whole chain: exit 0 when whole, 1\n"
                "                             naming the first row changed, removed or inserted\n"
                "\n"
+               "  --db postgresql://OWNER@HOST/DB station-role NAME\n"
+               "                             makes (or sets the password of) the database role\n"
+               "                             the stations log in as: it may read and write the\n"
+               "                             records, but only read and append to the audit\n"
+               "                             trail; the password is read from standard input\n"
                "  migrate --from FILE.db3 --to postgresql://USER@HOST/DB [--station NAME]\n"
                "                             copies a station's database into the\n"
                "                             laboratory's server (records, calibrations with\n"
@@ -507,6 +512,17 @@ int run(const QStringList &argsIn, QTextStream &out, QTextStream &err)
     }
     if (command == QLatin1String("audit"))
         return auditCommand(db, args, out, err);
+    if (command == QLatin1String("station-role")) {
+        if (args.size() != 1 || !storage::isServerUrl(db))
+            return bad();
+        QTextStream in(stdin);
+        if (const base::Status st = storage::grantStationRole(db, args.first(), in.readLine()); !st)
+            return fail(st.error);
+        out << QStringLiteral("数据库角色 %1 可以读写工作站的记录，审计记录只能读取和追加\n")
+                   .arg(args.first());
+        out.flush();
+        return 0;
+    }
     if (command == QLatin1String("list")) {
         if (!args.isEmpty())
             return bad();
