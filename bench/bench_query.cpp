@@ -8,14 +8,16 @@
 //     10 million rows.
 
 #include "bench/benchkit.h"
-#include "results/evaluation.h"
 #include "pages/reports/form6.h"
 #include "pages/reports/sampletablemodel.h"
 #include "results/calibration.h"
+#include "results/evaluation.h"
 #include "storage/samplereader.h"
+#include "storage/statements.h"
 #include "tests/testkit.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTableWidget>
 #include <cstdio>
 
@@ -108,7 +110,8 @@ static int resultsFromDatabase()
             held.start();
             const results::Loaded loaded = results::loadCalibration(db.path(), begin);
             const qint64 loadNs = held.nsecsElapsed();
-            const QVector<results::PointResult> recorded = results::computeResults(loaded.calibration);
+            const QVector<results::PointResult> recorded =
+                results::computeResults(loaded.calibration);
             const qint64 figuresNs = held.nsecsElapsed() - loadNs;
             std::printf("bench_query: (samples held in memory: load %.0f ms, figures %.0f ms)\n",
                         loadNs / 1e6, figuresNs / 1e6);
@@ -128,9 +131,10 @@ static int resultsFromDatabase()
                 std::fprintf(stderr, "bench_query: wrong evaluation\n");
                 return 1;
             }
-            std::printf("bench_query: all five evaluation methods with budgets: %.0f ms, %.2f x the "
-                        "figures (target < 2)\n",
-                        allNs / 1e6, double(allNs) / double(figuresNs));
+            std::printf(
+                "bench_query: all five evaluation methods with budgets: %.0f ms, %.2f x the "
+                "figures (target < 2)\n",
+                allNs / 1e6, double(allNs) / double(figuresNs));
         }
         if (r.size() != 10 || r[0].samples != samples / 10 || bytes == 0) {
             std::fprintf(stderr, "bench_query: wrong results\n");
@@ -189,6 +193,62 @@ static int windowInBigTable(int rows)
     return 0;
 }
 
+// What the audit trail costs with a laboratory's years of calibrations
+// (2,000, each with 20 kB of records kept at processing): a change of a
+// small table, a deletion (the calibration tables digested again), and the
+// whole check (every table digested) as a start makes it.
+static double middle(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.value(values.size() / 2);
+}
+
+static int trailCost()
+{
+    testkit::TempDatabase db;
+    const int calibrations = sized(2000, 200);
+    const QString fill =
+        QStringLiteral("with recursive n(i) as (select 1 union all select i + 1 from n where i < "
+                       "%1) insert into %2 select %3 from n");
+    const QString key = QStringLiteral("printf('2024-01-01 %05d', i)");
+    if (!testkit::sql(fill.arg(calibrations)
+                          .arg(QStringLiteral("datamark (dtbegin, dtend, "
+                                              "pointnum)"),
+                               key + QStringLiteral(", ") + key + QStringLiteral(", '1'"))) ||
+        !testkit::sql(fill.arg(calibrations)
+                          .arg(QStringLiteral("snapshot"),
+                               key + QStringLiteral(", '', hex(randomblob(10000))"))) ||
+        !storage::saveCompany(storage::Company::fromRow({QStringLiteral("某计量院")})).ok) {
+        std::fprintf(stderr, "bench_query: cannot fill the trail's tables\n");
+        return 1;
+    }
+    QElapsedTimer clock;
+    QList<double> small, deletion, check;
+    for (int i = 0; i < 5; ++i) {
+        clock.start();
+        const bool saved =
+            storage::saveCompany(storage::Company::fromRow({QStringLiteral("某计量院 %1").arg(i)}))
+                .ok;
+        small << clock.nsecsElapsed() / 1e6;
+        clock.start();
+        const bool deleted = storage::deleteCalibration(
+                                 QStringLiteral("2024-01-01 %1").arg(i + 1, 5, 10, QChar('0')))
+                                 .ok;
+        deletion << clock.nsecsElapsed() / 1e6;
+        clock.start();
+        const base::Result<storage::AuditCheck> whole = storage::verifyAudit();
+        check << clock.nsecsElapsed() / 1e6;
+        if (!saved || !deleted || !whole.ok || !whole.value.whole()) {
+            std::fprintf(stderr, "bench_query: the trail failed\n");
+            return 1;
+        }
+    }
+    std::printf("bench_query: trail with %d calibrations: a laboratory change %.1f ms, a deletion "
+                "%.1f ms, the whole check %.1f ms (medians)\n",
+                calibrations, middle(small), middle(deletion), middle(check));
+    return 0;
+}
+
 int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -197,6 +257,8 @@ int main(int argc, char *argv[])
     int rc = args.contains(QStringLiteral("--results-only")) ? 0 : openOnPage();
     if (rc == 0)
         rc = resultsFromDatabase();
+    if (rc == 0)
+        rc = trailCost();
     if (rc == 0 && args.contains(QStringLiteral("--big"))) {
         const int i = args.indexOf(QStringLiteral("--rows"));
         rc = windowInBigTable(i > 0 ? args.value(i + 1).toInt() : 10000000);

@@ -1750,23 +1750,51 @@ const DigestedTable kDigested[] = {
 // A table's digest: its rows in a fixed order, whatever order they are kept in.
 Result<QString> tableDigest(const DigestedTable &t)
 {
-    const QString table =
-        (databaseIsServer() ? QStringLiteral("orven.") : QString()) + QLatin1String(t.name);
-    const Result<Rows> rows =
-        selectRows(QStringLiteral("select %1 from %2").arg(QLatin1String(t.columns), table));
-    if (!rows)
-        return base::failure(rows.error);
-    QList<QByteArray> lines;
-    lines.reserve(rows.value.size());
-    for (const Row &row : rows.value)
-        lines << QJsonDocument(QJsonArray::fromStringList(row)).toJson(QJsonDocument::Compact);
-    std::sort(lines.begin(), lines.end());
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    for (const QByteArray &line : lines) {
-        hash.addData(line);
-        hash.addData(QByteArray(1, '\n'));
+    const QString name = QLatin1String(t.name);
+    // On a server the digest is made there: nothing of the table crosses
+    // the network.
+    if (databaseIsServer()) {
+        const Result<QString> digest = selectValue(
+            QStringLiteral("select encode(sha256(convert_to(coalesce(string_agg(h, ',' order by "
+                           "h), ''), 'UTF8')), 'hex') from (select md5(row(%1)::text) as h from "
+                           "orven.%2 t) s")
+                .arg(t.columns == QLatin1String("*") ? QStringLiteral("t.*")
+                                                     : QLatin1String(t.columns),
+                     name),
+            {});
+        if (!digest)
+            return digest;
+        return digest.value.left(16);
     }
-    return QString::fromLatin1(hash.result().toHex().left(16));
+    // On a file each row is read as one quoted text (NULL and the commas
+    // between values kept apart), as bytes.
+    QStringList columns;
+    if (t.columns == QLatin1String("*")) {
+        const Result<Rows> names =
+            selectRows(QStringLiteral("select name from pragma_table_info(?)"), {name});
+        if (!names)
+            return base::failure(names.error);
+        for (const Row &r : names.value)
+            columns << r.value(0);
+    } else
+        columns = QString::fromLatin1(t.columns).split(QLatin1Char(','));
+    for (QString &c : columns)
+        c = QStringLiteral("quote(\"%1\")").arg(c);
+    QSqlQuery q(defaultConnection());
+    q.setForwardOnly(true);
+    if (!run(q,
+             QStringLiteral("select cast(%1 as blob) from %2")
+                 .arg(columns.join(QStringLiteral("||','||")), name),
+             {}))
+        return base::failure(reasonOf(q));
+    QList<QByteArray> rows;
+    while (q.next())
+        rows << QCryptographicHash::hash(q.value(0).toByteArray(), QCryptographicHash::Md5).toHex();
+    if (q.lastError().isValid())
+        return base::failure(reasonOf(q));
+    std::sort(rows.begin(), rows.end());
+    return QString::fromLatin1(
+        QCryptographicHash::hash(rows.join(','), QCryptographicHash::Sha256).toHex().left(16));
 }
 
 // "name=digest;…" read and written.
