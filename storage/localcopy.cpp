@@ -25,9 +25,10 @@ const char kTakenKey[] = "localCopyTaken";
 
 // The tables a run reads, and the accounts a sign-in checks; calibrations
 // and samples stay on the server.
-const char *const kTables[] = {"datacollect", "equipdata",   "company",
-                               "secdevice",   "envirdata",   "deviceA",
-                               "deviceB",     "orven_state", "operator_account"};
+const char *const kTables[] = {"datacollect",     "collector_extra", "equipdata",
+                               "equipment_extra", "company",         "secdevice",
+                               "envirdata",       "deviceA",         "deviceB",
+                               "orven_state",     "operator_account"};
 
 QString defaultName()
 {
@@ -60,14 +61,20 @@ Status copyInto(QSqlDatabase &copy, const QSqlDatabase &server)
     }
     QSqlQuery q(copy);
     QString why;
-    // The laboratory's sign-in settings, beside the station's own state.
-    const Result<Rows> access =
-        rowsOn(server, QStringLiteral("select key, value from orven.lab_state where key in "
-                                      "('signInRequired', 'idleMinutes')"));
-    if (!access)
-        return base::failure(access.error);
-    for (const Row &row : access.value)
-        if (!runQuery(q, QStringLiteral("insert or replace into orven_state values(?, ?)"),
+    // The laboratory's own settings (the sign-in, the certificate number's
+    // pattern), beside the station's state.
+    const Result<Rows> lab =
+        rowsOn(server, QStringLiteral("select key, value from orven.lab_state"));
+    if (!lab)
+        return base::failure(lab.error);
+    if (!runQuery(q,
+                  QStringLiteral("create table if not exists lab_state (key TEXT PRIMARY KEY, "
+                                 "value TEXT)"),
+                  {}, &why) ||
+        !runQuery(q, QStringLiteral("delete from lab_state"), {}, &why))
+        return base::failure(why);
+    for (const Row &row : lab.value)
+        if (!runQuery(q, QStringLiteral("insert into lab_state values(?, ?)"),
                       {row.value(0), row.value(1)}, &why))
             return base::failure(why);
     if (!runQuery(q, QStringLiteral("insert or replace into orven_state values(?, ?)"),

@@ -28,6 +28,35 @@ namespace {
 
 QString g_refusal; // why the last statement was not even sent
 
+// A record changed while the station runs on its copy (the server away):
+// the statements of the change, as run on the copy, to be run again on the
+// server when it answers.
+struct Captured
+{
+    QString sql;
+    QStringList values;
+};
+QList<Captured> *g_capture = nullptr;
+
+// A whole row inserted into a register (a collector, an equipment) is made
+// again on the server as the removal of any row of that key first: the
+// server may have been given one meanwhile, and the later change wins.
+void capture(const QString &sql, const QStringList &values)
+{
+    static const struct
+    {
+        const char *insert, *remove;
+        int key;
+    } keyed[] = {
+        {"insert into datacollect values(", "delete from datacollect where serialnum=?", 4},
+        {"insert into equipdata values(", "delete from equipdata where name=?", 0},
+    };
+    for (const auto &k : keyed)
+        if (sql.startsWith(QLatin1String(k.insert)) && k.key < values.size())
+            g_capture->append({QLatin1String(k.remove), {values[k.key]}});
+    g_capture->append({sql, values});
+}
+
 QString reasonOf(const QSqlQuery &q)
 {
     if (lastDeadlineExpired())
@@ -85,8 +114,10 @@ bool run(QSqlQuery &q, const QString &sql, const QStringList &values, bool retry
 {
     g_refusal.clear();
     // Started without the server: the station's records are read from its
-    // copy, and nothing is changed until the server answers.
-    if (databaseIsServer() && !serverReady() && (!serverOffline() || !isRead(sql))) {
+    // copy, and nothing is changed until the server answers, but for a
+    // record changed on the copy (kept to be sent), which stays on the copy
+    // from its first statement to its last whatever the server does.
+    if (!g_capture && databaseIsServer() && !serverReady() && (!serverOffline() || !isRead(sql))) {
         g_refusal = serverOffline() ? offlineWriteText() : serverAwayText();
         return false;
     }
@@ -103,6 +134,8 @@ bool run(QSqlQuery &q, const QString &sql, const QStringList &values, bool retry
     }
     if (ok && !isRead(sql))
         noteWrite(sql);
+    if (ok && g_capture && !isRead(sql))
+        capture(sql, values);
     // What a station starts on when the server is down follows every
     // change of its records (not the samples: they have a spool).
     if (ok && databaseIsServer() && !isRead(sql) &&
@@ -216,22 +249,35 @@ Status upsert(const QString &table, const QStringList &columns, int keys, const 
         sets << columns[i] + QStringLiteral("=?");
     for (int i = 0; i < keys; ++i)
         where << columns[i] + QStringLiteral("=?");
+    const int mark = g_capture ? int(g_capture->size()) : 0;
     const Result<int> n =
         execCount(QStringLiteral("update %1 set %2 where %3")
                       .arg(table, sets.join(QLatin1Char(',')), where.join(QStringLiteral(" and "))),
                   values.mid(keys) + values.mid(0, keys));
     if (!n)
         return n.status();
-    return n.value > 0 ? Status() : exec(QStringLiteral("insert") + insert, values);
+    const Status st = n.value > 0 ? Status() : exec(QStringLiteral("insert") + insert, values);
+    // Kept to be made again on the server, whose row may be there or not:
+    // as the row's removal and insertion.
+    if (st && g_capture) {
+        g_capture->erase(g_capture->begin() + mark, g_capture->end());
+        g_capture->append({QStringLiteral("delete from %1 where %2")
+                               .arg(table, where.join(QStringLiteral(" and "))),
+                           values.mid(0, keys)});
+        g_capture->append({QStringLiteral("insert") + insert, values});
+    }
+    return st;
 }
 
 // Where the laboratory's own settings live (the certificate number's
 // pattern): beside the file's tables, or shared by every station of a server.
 QString labStateTable()
 {
-    // A station running on its copy reads what the copy took of them.
-    return databaseIsServer() && !serverOffline() ? QStringLiteral("orven.lab_state")
-                                                  : QStringLiteral("orven_state");
+    // A station running on its copy reads what the copy took of them
+    // (`lab_state` there; on the server the same name finds them again).
+    if (!databaseIsServer())
+        return QStringLiteral("orven_state");
+    return serverOffline() ? QStringLiteral("lab_state") : QStringLiteral("orven.lab_state");
 }
 
 static QStringList &signedInRoles()
@@ -333,12 +379,57 @@ template <typename T> Status statusOf(const Result<T> &r)
 // A change and its audit row, in one transaction: the object's state read
 // before and after the change, the row appended only when the change
 // succeeded, nothing kept when the row cannot be written.
+// The records a station may change while it runs on its copy: what a run
+// reads, kept by the station and sent when the server answers.
+bool keptWhileAway(const QString &action)
+{
+    static const QStringList kept{
+        QStringLiteral("新增采集器"),       QStringLiteral("覆盖采集器记录"),
+        QStringLiteral("修改采集器记录"),   QStringLiteral("删除采集器"),
+        QStringLiteral("删除全部采集器"),   QStringLiteral("新增试验设备"),
+        QStringLiteral("覆盖试验设备记录"), QStringLiteral("修改试验设备记录"),
+        QStringLiteral("删除试验设备"),     QStringLiteral("删除全部试验设备"),
+        QStringLiteral("写入通道配置"),     QStringLiteral("修改检定单位"),
+        QStringLiteral("修改通道位置")};
+    return kept.contains(action);
+}
+
+Status keepChangeWhileAway(const QString &action, const QString &object, const QString &before,
+                           const QString &after, const QList<Captured> &statements);
+
+// A change and its audit row, in one transaction: the object's state read
+// before and after the change, the row appended only when the change
+// succeeded, nothing kept when the row cannot be written. While the
+// station runs on its copy, a record's change is made on the copy and kept,
+// with its statements, to be made on the server when it answers.
 template <typename Write>
 auto audited(const QString &action, const QString &object, const std::function<QString()> &state,
              Write write) -> decltype(write())
 {
     using Out = decltype(write());
     Out out;
+    if (databaseIsServer() && serverOffline()) {
+        if (!keptWhileAway(action))
+            return base::failure(offlineWriteText());
+        QList<Captured> statements;
+        QString before, after;
+        g_capture = &statements;
+        const Status st = inTransaction([&] {
+            before = state ? state() : QString();
+            out = write();
+            const Status s = statusOf(out);
+            if (s)
+                after = state ? state() : QString();
+            return s;
+        });
+        g_capture = nullptr;
+        if (!st)
+            return base::failure(st.error);
+        if (const Status kept = keepChangeWhileAway(action, object, before, after, statements);
+            !kept)
+            return base::failure(kept.error);
+        return out;
+    }
     const Status st = inTransaction([&] {
         const QString before = state ? state() : QString();
         out = write();
@@ -2107,7 +2198,7 @@ template <typename Body> Status onPendingTrail(Body body)
         else if (!runQuery(q,
                            QStringLiteral("create table if not exists pending (n integer primary "
                                           "key, at, station, operator, action, object, before, "
-                                          "after)"),
+                                          "after, statements)"),
                            {}, &why))
             st = Status::failure(why);
         else
@@ -2147,6 +2238,63 @@ Status appendAudit(const QString &action, const QString &object, const QString &
     });
 }
 
+namespace {
+
+Status keepChangeWhileAway(const QString &action, const QString &object, const QString &before,
+                           const QString &after, const QList<Captured> &statements)
+{
+    QJsonArray list;
+    for (const Captured &c : statements)
+        list.append(QJsonObject{{QStringLiteral("sql"), c.sql},
+                                {QStringLiteral("values"), QJsonArray::fromStringList(c.values)}});
+    const QString at =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    return onPendingTrail([&](QSqlDatabase &db) {
+        QSqlQuery q(db);
+        QString why;
+        return runQuery(q,
+                        QStringLiteral("insert into pending (at, station, operator, action, "
+                                       "object, before, after, statements) values "
+                                       "(?,?,?,?,?,?,?,?)"),
+                        {at, stationName(), auditOperator(), action + QStringLiteral("（离线）"),
+                         object, before, after,
+                         QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact))},
+                        &why)
+                   ? Status()
+                   : Status::failure(why);
+    });
+}
+
+// A change kept while away, made on the server with its audit row in one
+// transaction, unless the server holds a later change of the same object:
+// the later change wins, and both stay in the trail.
+Status sendChange(AuditRow r, const QString &statements)
+{
+    return inTransaction([&] {
+        const Result<QString> later =
+            selectValue(QStringLiteral("select count(*) from orven.audit where object=? and at>?"),
+                        {r.object, r.at});
+        if (!later)
+            return later.status();
+        if (later.value.toInt() > 0) {
+            r.action.chop(1);
+            r.action += QStringLiteral("，未采用：服务器上有更晚的修改）");
+            return appendAuditRow(r);
+        }
+        for (const QJsonValue &v : QJsonDocument::fromJson(statements.toUtf8()).array()) {
+            const QJsonObject o = v.toObject();
+            QStringList values;
+            for (const QJsonValue &x : o.value(QStringLiteral("values")).toArray())
+                values << x.toString();
+            if (const Status st = exec(o.value(QStringLiteral("sql")).toString(), values); !st)
+                return st;
+        }
+        return appendAuditRow(r);
+    });
+}
+
+} // namespace
+
 Result<int> sendPendingAudit()
 {
     if (!databaseIsServer() || serverOffline())
@@ -2154,8 +2302,8 @@ Result<int> sendPendingAudit()
     int sent = 0;
     const Status st = onPendingTrail([&](QSqlDatabase &db) {
         const Result<Rows> rows = rowsOn(
-            db, QStringLiteral("select n, at, station, operator, action, object, before, after "
-                               "from pending order by n"));
+            db, QStringLiteral("select n, at, station, operator, action, object, before, after, "
+                               "statements from pending order by n"));
         if (!rows)
             return rows.status();
         for (const Row &row : rows.value) {
@@ -2167,7 +2315,16 @@ Result<int> sendPendingAudit()
             r.object = row.value(5);
             r.before = row.value(6);
             r.after = row.value(7);
-            if (const Status appended = appendAuditRow(r); !appended)
+            const QString statements = row.value(8);
+            Status appended = statements.isEmpty() ? appendAuditRow(r) : sendChange(r, statements);
+            // A change the server refuses (not one it could not be asked
+            // for) is given up, and the trail says why.
+            if (!appended && !statements.isEmpty() && serverReady() && !serverOffline()) {
+                r.action.chop(1);
+                r.action += QStringLiteral("，未能送出：%1）").arg(appended.error);
+                appended = appendAuditRow(r);
+            }
+            if (!appended)
                 return appended;
             QSqlQuery q(db);
             QString why;

@@ -75,6 +75,8 @@ private slots:
     void serverAwayDuringARun();
     void startsWhileServerDown();
     void signsInWhileServerDown();
+    void recordsChangedWhileServerDown();
+    void otherStationChangesEquipment();
     void hungServerNeverHoldsUpTheWindow();
     void sameBeginningAsAnotherStation();
     void unprocessedRunIsThisStationsOwn();
@@ -648,6 +650,88 @@ void ServerTest::signsInWhileServerDown()
     QVERIFY(storage::verifyAudit().value.whole());
     // Sent once: a second return finds nothing waiting.
     QCOMPARE(storage::sendPendingAudit().value, 0);
+}
+
+// Records changed while the server is away are made on the station's copy
+// and sent when it answers, each with its trail row; a record another
+// station changed on the server after that keeps the later change, and the
+// trail keeps both.
+void ServerTest::recordsChangedWhileServerDown()
+{
+    OwnCluster server("away");
+    QVERIFY(server.ok);
+    qputenv("ORVEN_TEST_SHARED_DB", server.url.toUtf8());
+    TempDatabase db;
+    qunsetenv("ORVEN_TEST_SHARED_DB");
+    QVERIFY(db.ok());
+    storage::Equipment oven, cold;
+    oven.name = "Oven";
+    oven.model = "M1";
+    cold.name = "Cold";
+    cold.model = "C1";
+    QVERIFY(storage::saveEquipment(oven, {}, false).ok);
+    QVERIFY(storage::saveEquipment(cold, {}, false).ok);
+    waitUntil([] { return false; }, 1500); // the copy follows the change
+    QVERIFY(server("halt"));
+    QVERIFY(storage::openDatabase(server.url).ok);
+    QVERIFY(storage::serverOffline());
+
+    oven.model = "M2-away";
+    cold.model = "C2-away";
+    QVERIFY(storage::modifyEquipment(oven, {}).ok);
+    QVERIFY(storage::modifyEquipment(cold, {}).ok);
+    QVERIFY(storage::saveCollector(storage::Collector::fromRow({"1", "Logger", "M702", "", "SN-7"}),
+                                   {}, false)
+                .ok);
+    QVERIFY(storage::saveCompany(storage::Company::fromRow({"离线时的单位"})).ok);
+    QCOMPARE(storage::equipmentRecord("Oven").value.model, QString("M2-away"));
+    QVERIFY(!storage::storeEvaluationSettings("2024-01-01 00:00:00", "{}").ok);
+
+    // Another station changes Cold on the server before this one is back.
+    QVERIFY(server("resume"));
+    QProcess other;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ORVEN_TEST_SHARED_DB", server.url);
+    env.insert("ORVEN_STATION", "S9");
+    other.setProcessEnvironment(env);
+    other.setProcessChannelMode(QProcess::MergedChannels);
+    other.start(QCoreApplication::applicationFilePath(), {"otherStationChangesEquipment"});
+    QVERIFY(other.waitForFinished(60000));
+    QVERIFY2(other.exitCode() == 0, other.readAll().constData());
+
+    QVERIFY(waitUntil([] { return storage::serverReady() && !storage::serverOffline(); }, 15000));
+    QVERIFY(waitUntil(
+        [] { return rows("select count(*) from orven.datacollect").value(0).value(0) == "1"; },
+        5000));
+    QVERIFY(waitUntil(
+        [] {
+            return rows("select count(*) from orven.audit where action like '%（离线%'")
+                       .value(0)
+                       .value(0) == "4";
+        },
+        5000));
+    QCOMPARE(rows("select name, model from orven.equipdata order by name"),
+             storage::Rows({{"Cold", "C3-S9"}, {"Oven", "M2-away"}}));
+    QCOMPARE(rows("select unitname from orven.company"), storage::Rows({{"离线时的单位"}}));
+    QStringList history;
+    for (const storage::AuditRow &r : storage::auditRows({}, {}, "试验设备 Cold").value)
+        history << r.station + '|' + r.action;
+    QCOMPARE(history, QStringList({storage::stationName() + "|新增试验设备", "S9|修改试验设备记录",
+                                   storage::stationName() +
+                                       "|修改试验设备记录（离线，未采用：服务器上有更晚的修改）"}));
+    QVERIFY(storage::verifyAudit().value.whole());
+}
+
+void ServerTest::otherStationChangesEquipment()
+{
+    if (qEnvironmentVariableIsEmpty("ORVEN_TEST_SHARED_DB"))
+        QSKIP("the other station of recordsChangedWhileServerDown");
+    TempDatabase db;
+    QVERIFY(db.ok());
+    storage::Equipment cold = storage::equipmentRecord("Cold").value;
+    QCOMPARE(cold.model, QString("C1"));
+    cold.model = "C3-S9";
+    QVERIFY(storage::modifyEquipment(cold, {}).ok);
 }
 
 // A server that hangs (its sockets open, never answering) never holds up
