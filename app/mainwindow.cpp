@@ -135,15 +135,15 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
         if (accounts && !accounts.value.isEmpty())
             startAccess(false);
     }
-    if (storage::serverOffline()) {
-        // Asked every few seconds whether the server answers again (the
-        // asking itself runs on a thread of its own); a run asks with every
-        // sample anyway.
+    if (opened && storage::databaseIsServer()) {
+        // While the station runs on its copy (the server away at the start
+        // or since), asked every few seconds whether the server answers
+        // again (the asking itself runs on a thread of its own); a run asks
+        // with every sample anyway.
         auto *retry = new QTimer(this);
-        connect(retry, &QTimer::timeout, this, [this, retry, readOnly] {
-            if (storage::serverOffline() && !storage::serverReady())
+        connect(retry, &QTimer::timeout, this, [this, readOnly] {
+            if (!storage::serverOffline() || !storage::serverReady())
                 return;
-            retry->stop();
             refreshSelection();
             // Started without a sign-in: the server's accounts ask for one now.
             if (!readOnly && !m_signIn)

@@ -7,6 +7,7 @@
 #include "storage/spool.h"
 #include "storage/sqlkit.h"
 #include "storage/statements.h"
+#include "storage/transaction.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -701,6 +702,38 @@ static bool goOnline()
         sendPendingAudit();
         emit Changes::instance()->changed();
     });
+    return true;
+}
+
+bool goOffline(const QString &why)
+{
+    if (g_offline || !databaseIsServer() || databaseIsReadOnly() || inTransactionNow() ||
+        g_url.isEmpty() || !QFile::exists(localCopyPath()))
+        return false;
+    const QString url = g_url, station = g_station, run = g_run;
+    const bool create = g_create, wantsLock = g_locked || g_wantsLock;
+    // The session is given up without a word to the server (its socket
+    // was cut, or the server does not answer).
+    {
+        QSqlDatabase db =
+            QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
+        if (db.isValid())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(QString::fromLatin1(QSqlDatabase::defaultConnection));
+    QString taken;
+    const Status copy = openLocalCopy(&taken);
+    enterOffline(url, create, run, taken, why);
+    g_station = station;
+    if (!copy) {
+        // No copy to go on with: the server is asked for again at the
+        // next statement, as before.
+        g_offlineWhy = why + QLatin1Char('\n') + copy.error;
+        return false;
+    }
+    if (wantsLock)
+        lockOffline();
+    QTimer::singleShot(0, Changes::instance(), [] { emit Changes::instance()->changed(); });
     return true;
 }
 

@@ -130,6 +130,11 @@ QString stationFilePath(const QString &kind);
 void enterOffline(const QString &url, bool create, const QString &run, const QString &taken,
                   const QString &why);
 bool serverOffline();
+// The server stopped answering the window (a deadline passed, or its
+// session was lost and is not back): the station goes on on its copy, as
+// after a start without the server, and goes back when it answers. False
+// when there is no copy to go on with, inside a transaction, or already.
+bool goOffline(const QString &why);
 // The database is closed: nothing of the offline start is kept.
 void endOffline();
 struct OfflineState

@@ -19,6 +19,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTimer>
 #include <QVariant>
 #include <functional>
 
@@ -84,6 +85,13 @@ QString reasonOf(const QSqlQuery &q)
 QSqlDatabase defaultConnection()
 {
     return QSqlDatabase::database(QString::fromLatin1(QSqlDatabase::defaultConnection), false);
+}
+
+// Running on the copy, and the server does not answer yet (asked again
+// here: an action that needs the server goes back to it when it can).
+bool stillAway()
+{
+    return serverOffline() && !(serverReady() && !serverOffline());
 }
 
 bool isRead(const QString &sql)
@@ -154,12 +162,20 @@ bool run(QSqlQuery &q, const QString &sql, const QStringList &values, bool retry
     // A server that went away is connected to again for the next
     // statement; this one stays failed (the caller keeps what it could not
     // write, and a write is never sent twice).
-    if (!ok && databaseIsServer() && !inTransactionNow()) {
+    if (!ok && databaseIsServer() && !inTransactionNow() && !serverOffline()) {
         const QString why = q.lastError().text();
-        if (connectionBroken() || why.contains(QLatin1String("connection"), Qt::CaseInsensitive) ||
-            why.contains(QLatin1String("server"), Qt::CaseInsensitive) ||
-            why.contains(QLatin1String("terminat"), Qt::CaseInsensitive))
-            reconnectIfLost();
+        const bool expired = lastDeadlineExpired();
+        const bool lost = expired || connectionBroken() ||
+                          why.contains(QLatin1String("connection"), Qt::CaseInsensitive) ||
+                          why.contains(QLatin1String("server"), Qt::CaseInsensitive) ||
+                          why.contains(QLatin1String("terminat"), Qt::CaseInsensitive);
+        // Not back at once: the station goes on on its copy, from the next
+        // turn of the event loop (this statement's query still holds the
+        // server's connection).
+        if (lost && (expired || !reconnectIfLost())) {
+            const QString reason = expired ? deadlineText() : why;
+            QTimer::singleShot(0, Changes::instance(), [reason] { goOffline(reason); });
+        }
     }
     return ok;
 }
@@ -438,6 +454,10 @@ auto audited(const QString &action, const QString &object, const std::function<Q
             s = appendAudit(action, object, before, state ? state() : QString());
         return s;
     });
+    // The server stopped answering under the change: the station now runs
+    // on its copy, where a record's change is made and kept to be sent.
+    if (!st && databaseIsServer() && serverOffline() && keptWhileAway(action))
+        return audited(action, object, state, write);
     if (!st)
         return base::failure(st.error);
     return out;
@@ -869,7 +889,7 @@ Status replaceHeader(const RunHeader &header)
 Result<QList<RunHeader>> listHeaders()
 {
     // Calibrations stay on the server: the station's copy has none.
-    if (serverOffline())
+    if (stillAway())
         return base::failure(offlineWriteText());
     return selectRecords<RunHeader>(QStringLiteral("select * from datamark order by dtbegin"));
 }
@@ -877,7 +897,7 @@ Result<QList<RunHeader>> listHeaders()
 Result<FoundHeader> readHeader(const QString &dtbegin)
 {
     // Calibrations stay on the server: the station's copy has none.
-    if (serverOffline())
+    if (stillAway())
         return base::failure(offlineWriteText());
     const Result<QList<RunHeader>> headers = selectRecords<RunHeader>(
         QStringLiteral("select * from datamark where dtbegin=?"), {dtbegin});
@@ -907,7 +927,7 @@ Result<QHash<QString, QString>> stationsOfCalibrations()
 Result<QHash<QString, QString>> customersOfCalibrations()
 {
     QHash<QString, QString> out;
-    if (serverOffline())
+    if (stillAway())
         return base::failure(offlineWriteText());
     const Result<Rows> found = selectRows(
         QStringLiteral("select d.dtbegin, e.companyname from datamark d join equipdata e on "
@@ -1391,7 +1411,7 @@ static Status clearCalibrationsWrite()
 Result<QList<Sample>> samplesInWindow(const QString &from, const QString &to)
 {
     // Calibrations stay on the server: the station's copy has none.
-    if (serverOffline())
+    if (stillAway())
         return base::failure(offlineWriteText());
     return selectRecords<Sample>(
         QStringLiteral("select * from data where coltime>=? and coltime<=? order by coltime"),
@@ -1401,7 +1421,7 @@ Result<QList<Sample>> samplesInWindow(const QString &from, const QString &to)
 Result<QList<Sample>> unprocessedRun()
 {
     // Calibrations stay on the server: the station's copy has none.
-    if (serverOffline())
+    if (stillAway())
         return base::failure(offlineWriteText());
     using R = Result<QList<Sample>>;
     // After this station's last calibration: on a server other stations

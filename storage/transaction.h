@@ -49,16 +49,25 @@ template <typename F> Status inTransaction(F body)
             }
         }
         if (!st) {
-            if (deadline.expired())
+            // The server holds still: the station goes on on its copy.
+            if (deadline.expired()) {
+                db = QSqlDatabase(); // nothing holds the server's connection
+                goOffline(deadlineText());
                 return Status::failure(deadlineText());
+            }
             if (attempt == 0 && reopenIfBroken())
                 continue;
             return st;
         }
         // A commit cut off is not tried again: it may have been stored.
         if (!db.commit()) {
-            const QString reason = deadline.expired() ? deadlineText() : db.lastError().text();
+            const bool expired = deadline.expired();
+            const QString reason = expired ? deadlineText() : db.lastError().text();
             db.rollback();
+            if (expired) {
+                db = QSqlDatabase();
+                goOffline(reason);
+            }
             return Status::failure(reason);
         }
         return {};
