@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -35,48 +36,55 @@ QString defaultName()
     return QString::fromLatin1(QSqlDatabase::defaultConnection);
 }
 
-Status copyInto(QSqlDatabase &copy, const QSqlDatabase &server)
+// What the copy takes, read from the server: each table's rows, then the
+// laboratory's own settings (the sign-in, the certificate number's pattern).
+using Taken = QList<QPair<QString, Rows>>;
+
+Result<Taken> readServer(const QSqlDatabase &server)
 {
-    if (const Status st = createFileTables(copy); !st)
-        return st;
+    Taken taken;
     for (const char *table : kTables) {
         const QString name = QLatin1String(table);
         const Result<Rows> rows = rowsOn(server, QStringLiteral("select * from ") + name);
         if (!rows)
             return base::failure(rows.error);
-        QSqlQuery q(copy);
-        QString why;
-        if (!runQuery(q, QStringLiteral("delete from ") + name, {}, &why))
+        taken.append({name, rows.value});
+    }
+    const Result<Rows> lab =
+        rowsOn(server, QStringLiteral("select key, value from orven.lab_state"));
+    if (!lab)
+        return base::failure(lab.error);
+    taken.append({QStringLiteral("lab_state"), lab.value});
+    return taken;
+}
+
+// Written in one short transaction once everything is read: a server that
+// holds still while it is read never keeps the copy locked.
+Status writeCopy(QSqlDatabase &copy, const Taken &taken)
+{
+    if (const Status st = createFileTables(copy); !st)
+        return st;
+    QSqlQuery q(copy);
+    QString why;
+    if (!runQuery(q,
+                  QStringLiteral("create table if not exists lab_state (key TEXT PRIMARY KEY, "
+                                 "value TEXT)"),
+                  {}, &why))
+        return base::failure(why);
+    for (const auto &table : taken) {
+        if (!runQuery(q, QStringLiteral("delete from ") + table.first, {}, &why))
             return base::failure(why);
-        for (const Row &row : rows.value) {
+        for (const Row &row : table.second) {
             QVariantList binds;
             for (const QString &v : row)
                 binds << v;
             if (!runQuery(q,
                           QStringLiteral("insert into %1 values(%2)")
-                              .arg(name, placeholders(int(row.size()))),
+                              .arg(table.first, placeholders(int(row.size()))),
                           binds, &why))
-                return base::failure(name + QStringLiteral("：") + why);
+                return base::failure(table.first + QStringLiteral("：") + why);
         }
     }
-    QSqlQuery q(copy);
-    QString why;
-    // The laboratory's own settings (the sign-in, the certificate number's
-    // pattern), beside the station's state.
-    const Result<Rows> lab =
-        rowsOn(server, QStringLiteral("select key, value from orven.lab_state"));
-    if (!lab)
-        return base::failure(lab.error);
-    if (!runQuery(q,
-                  QStringLiteral("create table if not exists lab_state (key TEXT PRIMARY KEY, "
-                                 "value TEXT)"),
-                  {}, &why) ||
-        !runQuery(q, QStringLiteral("delete from lab_state"), {}, &why))
-        return base::failure(why);
-    for (const Row &row : lab.value)
-        if (!runQuery(q, QStringLiteral("insert into lab_state values(?, ?)"),
-                      {row.value(0), row.value(1)}, &why))
-            return base::failure(why);
     if (!runQuery(q, QStringLiteral("insert or replace into orven_state values(?, ?)"),
                   {QLatin1String(kTakenKey),
                    QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
@@ -117,16 +125,19 @@ Status copyOnce(const QString &url, const QString &station, const QString &path)
         QSqlDatabase server = QSqlDatabase::database(QLatin1String(kCopierServer), false);
         g_copier.socket = socketOf(server);
         if (st) {
+            const Result<Taken> taken = readServer(server);
             QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
                                                           QLatin1String(kCopyConnection));
             copy.setDatabaseName(path);
             copy.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
-            if (!copy.open()) {
+            if (!taken) {
+                st = taken.status();
+            } else if (!copy.open()) {
                 st = Status::failure(copy.lastError().text());
             } else if (!copy.transaction()) {
                 st = Status::failure(copy.lastError().text());
             } else {
-                st = copyInto(copy, server);
+                st = writeCopy(copy, taken.value);
                 if (!st || !copy.commit()) {
                     if (st)
                         st = Status::failure(copy.lastError().text());
@@ -250,6 +261,43 @@ Status openLocalCopy(QString *taken)
     if (taken)
         *taken = when.value.first().value(0);
     return {};
+}
+
+bool localCopyReadable()
+{
+    const QString name = QStringLiteral("orven-copy-check");
+    bool whole = false;
+    if (QFile::exists(localCopyPath())) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(localCopyPath());
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=100;QSQLITE_OPEN_READONLY"));
+        if (db.open()) {
+            const Result<Rows> when =
+                rowsOn(db, QStringLiteral("select value from orven_state where key=?"),
+                       {QLatin1String(kTakenKey)}, 1);
+            whole = when && !when.value.isEmpty();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return whole;
+}
+
+bool copyAnswers(const QString &select)
+{
+    static const QRegularExpression tables(QStringLiteral("\\b(?:from|join)\\s+([\\w.]+)"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    bool any = false;
+    for (auto it = tables.globalMatch(select); it.hasNext();) {
+        const QString name = it.next().captured(1);
+        bool held = false;
+        for (const char *table : kTables)
+            held = held || name.compare(QLatin1String(table), Qt::CaseInsensitive) == 0;
+        if (!held)
+            return false;
+        any = true;
+    }
+    return any;
 }
 
 void closeLocalCopy()

@@ -33,7 +33,14 @@ void endLocalCopies();
 // Fails when this station never had a copy.
 Status openLocalCopy(QString *taken);
 
+// Whether this station has a whole copy to go on with (read apart).
+bool localCopyReadable();
+
 // Removes the default connection opened on the copy.
 void closeLocalCopy();
+
+// Whether a select reads only what the copy holds (so it may be answered
+// from the copy when the server does not answer).
+bool copyAnswers(const QString &select);
 
 } // namespace storage

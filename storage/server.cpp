@@ -708,7 +708,7 @@ static bool goOnline()
 bool goOffline(const QString &why)
 {
     if (g_offline || !databaseIsServer() || databaseIsReadOnly() || inTransactionNow() ||
-        g_url.isEmpty() || !QFile::exists(localCopyPath()))
+        g_url.isEmpty() || !localCopyReadable())
         return false;
     const QString url = g_url, station = g_station, run = g_run;
     const bool create = g_create, wantsLock = g_locked || g_wantsLock;
@@ -723,14 +723,8 @@ bool goOffline(const QString &why)
     QSqlDatabase::removeDatabase(QString::fromLatin1(QSqlDatabase::defaultConnection));
     QString taken;
     const Status copy = openLocalCopy(&taken);
-    enterOffline(url, create, run, taken, why);
+    enterOffline(url, create, run, taken, copy ? why : why + QLatin1Char('\n') + copy.error);
     g_station = station;
-    if (!copy) {
-        // No copy to go on with: the server is asked for again at the
-        // next statement, as before.
-        g_offlineWhy = why + QLatin1Char('\n') + copy.error;
-        return false;
-    }
     if (wantsLock)
         lockOffline();
     QTimer::singleShot(0, Changes::instance(), [] { emit Changes::instance()->changed(); });

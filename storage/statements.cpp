@@ -94,6 +94,16 @@ bool stillAway()
     return serverOffline() && !(serverReady() && !serverOffline());
 }
 
+// A connection never opened: what a query holds while the one it ran on
+// is taken away.
+QSqlDatabase detachedConnection()
+{
+    const QString name = QStringLiteral("orven-detached");
+    return QSqlDatabase::contains(name)
+               ? QSqlDatabase::database(name, false)
+               : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+}
+
 bool isRead(const QString &sql)
 {
     return sql.startsWith(QLatin1String("select"), Qt::CaseInsensitive);
@@ -174,7 +184,16 @@ bool run(QSqlQuery &q, const QString &sql, const QStringList &values, bool retry
         // server's connection).
         if (lost && (expired || !reconnectIfLost())) {
             const QString reason = expired ? deadlineText() : why;
-            QTimer::singleShot(0, Changes::instance(), [reason] { goOffline(reason); });
+            // Nothing here holds the server's connection any more; a read
+            // of what the copy holds is answered from there.
+            const bool forwardOnly = q.isForwardOnly();
+            q = QSqlQuery(detachedConnection());
+            g_refusal = reason;
+            if (goOffline(reason) && retry && isRead(sql) && copyAnswers(sql)) {
+                q = QSqlQuery(defaultConnection());
+                q.setForwardOnly(forwardOnly);
+                return run(q, sql, values, false);
+            }
         }
     }
     return ok;

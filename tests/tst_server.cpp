@@ -799,6 +799,14 @@ void ServerTest::frozenServerHoldsNoActionPastTheDeadline()
     };
     const Action actions[] = {
         {"query list", [] { return storage::listHeaders().status(); }, nullptr},
+        // What a run reads (the start of a point): answered from the copy.
+        {"selection",
+         [] {
+             const base::Result<storage::Selection> s = storage::readSelection();
+             return s && !s.value.equipdata.isEmpty() ? base::Status()
+                                                      : base::Status::failure(s.error);
+         },
+         "select count(*) from orven.secdevice where equipdata<>''"},
         {"laboratory",
          [] { return storage::saveCompany(storage::Company::fromRow({"Lab"}), QString()); },
          "select count(*) from orven.company where unitname='Lab'"},
