@@ -339,7 +339,9 @@ int auditCommand(const QString &db, QStringList args, QTextStream &out, QTextStr
                    .text(QStringLiteral("object"), r.object)
                    .text(QStringLiteral("before"), r.before)
                    .text(QStringLiteral("after"), r.after)
+                   .text(QStringLiteral("prev"), r.prev)
                    .text(QStringLiteral("hash"), r.hash)
+                   .text(QStringLiteral("digests"), r.digests)
                    .str()
             << "\n";
     out.flush();
