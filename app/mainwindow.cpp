@@ -124,7 +124,7 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
     m_clock = base::SystemClock::instance();
     if (opened && !readOnly && !storage::serverOffline()) {
         // What the trail kept while this station last ran without the server.
-        storage::sendPendingAudit();
+        storage::sendPendingAuditSoon();
         startAccess(true);
     }
     if (opened && !readOnly && storage::serverOffline()) {

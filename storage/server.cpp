@@ -696,12 +696,8 @@ static bool goOnline()
     // What waits in the spool goes; once the statement that found the
     // server back is done, the pages read again.
     sendSpoolSoon();
-    QTimer::singleShot(0, Changes::instance(), [] {
-        // What the trail kept meanwhile goes first; left for the next
-        // return when the server is away again.
-        sendPendingAudit();
-        emit Changes::instance()->changed();
-    });
+    // What the trail kept meanwhile goes first (the pages then read again).
+    sendPendingAuditSoon();
     return true;
 }
 

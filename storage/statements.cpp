@@ -2279,6 +2279,17 @@ Status appendAudit(const QString &action, const QString &object, const QString &
 
 namespace {
 
+// A failure that says nothing about the change itself: a lock held by
+// another session, a deadlock, a cancelled statement, the connection
+// (PostgreSQL's codes, which the driver's text carries in parentheses).
+bool momentary(const QString &why)
+{
+    static const QRegularExpression codes(
+        QStringLiteral("\\((55P03|40P01|40001|57014|08\\d\\d\\d)\\)"));
+    return codes.match(why).hasMatch() || why == deadlineText() ||
+           why.contains(QStringLiteral("服务器"));
+}
+
 Status keepChangeWhileAway(const QString &action, const QString &object, const QString &before,
                            const QString &after, const QList<Captured> &statements)
 {
@@ -2334,6 +2345,18 @@ Status sendChange(AuditRow r, const QString &statements)
 
 } // namespace
 
+void sendPendingAuditSoon(int delayMs)
+{
+    QTimer::singleShot(delayMs, Changes::instance(), [] {
+        if (!databaseIsServer() || serverOffline())
+            return; // the next return sends it
+        const Result<int> sent = sendPendingAudit();
+        emit Changes::instance()->changed();
+        if (!sent)
+            sendPendingAuditSoon(3000);
+    });
+}
+
 Result<int> sendPendingAudit()
 {
     if (!databaseIsServer() || serverOffline())
@@ -2357,8 +2380,10 @@ Result<int> sendPendingAudit()
             const QString statements = row.value(8);
             Status appended = statements.isEmpty() ? appendAuditRow(r) : sendChange(r, statements);
             // A change the server refuses (not one it could not be asked
-            // for) is given up, and the trail says why.
-            if (!appended && !statements.isEmpty() && serverReady() && !serverOffline()) {
+            // for, nor one held back by another session for a moment) is
+            // given up, and the trail says why.
+            if (!appended && !statements.isEmpty() && !momentary(appended.error) && serverReady() &&
+                !serverOffline()) {
                 r.action.chop(1);
                 r.action += QStringLiteral("，未能送出：%1）").arg(appended.error);
                 appended = appendAuditRow(r);

@@ -287,6 +287,10 @@ Status appendAudit(const QString &action, const QString &object, const QString &
 // Rows kept on the station while it ran on its copy (action "…（离线）"),
 // appended to the server's trail in order; how many were.
 Result<int> sendPendingAudit();
+// The same from the event loop, `delayMs` from now; tried again every few
+// seconds while the server is there and something could not go yet (a
+// record locked by another session).
+void sendPendingAuditSoon(int delayMs = 0);
 // In order; `from`/`to` compare with the time ("yyyy-MM-dd HH:mm:ss"),
 // `object` is a part of the object's name; empty: no filter.
 Result<QList<AuditRow>> auditRows(const QString &from, const QString &to, const QString &object);

@@ -76,6 +76,7 @@ private slots:
     void startsWhileServerDown();
     void signsInWhileServerDown();
     void recordsChangedWhileServerDown();
+    void keptChangeWaitsBehindALock();
     void otherStationChangesEquipment();
     void hungServerNeverHoldsUpTheWindow();
     void sameBeginningAsAnotherStation();
@@ -719,6 +720,50 @@ void ServerTest::recordsChangedWhileServerDown()
     QCOMPARE(history, QStringList({storage::stationName() + "|新增试验设备", "S9|修改试验设备记录",
                                    storage::stationName() +
                                        "|修改试验设备记录（离线，未采用：服务器上有更晚的修改）"}));
+    QVERIFY(storage::verifyAudit().value.whole());
+}
+
+// A kept change that meets a record locked by another session when the
+// server is back is not given up: it goes once the lock is released.
+void ServerTest::keptChangeWaitsBehindALock()
+{
+    OwnCluster server("kept");
+    QVERIFY(server.ok);
+    qputenv("ORVEN_TEST_SHARED_DB", server.url.toUtf8());
+    TempDatabase db;
+    qunsetenv("ORVEN_TEST_SHARED_DB");
+    QVERIFY(db.ok());
+    storage::Equipment oven;
+    oven.name = "Oven";
+    QVERIFY(storage::saveEquipment(oven, {}, false).ok);
+    waitUntil([] { return false; }, 1500); // the copy follows the change
+    QVERIFY(server("halt"));
+    QVERIFY(storage::openDatabase(server.url).ok);
+    QVERIFY(storage::serverOffline());
+    oven.model = "M2-away";
+    QVERIFY(storage::modifyEquipment(oven, {}).ok);
+    QVERIFY(server("resume"));
+    QVERIFY(storage::openServerConnection("locker", server.url, false).ok);
+    {
+        QSqlDatabase locker = QSqlDatabase::database("locker");
+        QSqlQuery lock(locker);
+        QVERIFY(lock.exec("begin"));
+        QVERIFY(lock.exec("set transaction read write"));
+        // The row only: the trail's digest of the table still reads it.
+        QVERIFY2(lock.exec("select * from orven.equipdata where name='Oven' for update"),
+                 qPrintable(lock.lastError().text()));
+        QVERIFY(
+            waitUntil([] { return storage::serverReady() && !storage::serverOffline(); }, 15000));
+        waitUntil([] { return false; }, 1000); // tried behind the lock
+        QVERIFY(lock.exec("rollback"));
+        locker.close();
+    }
+    QSqlDatabase::removeDatabase("locker");
+    QVERIFY(waitUntil(
+        [] { return rows("select model from orven.equipdata") == storage::Rows({{"M2-away"}}); },
+        5000));
+    QCOMPARE(rows("select count(*) from orven.audit where action like '%未能送出%'"),
+             storage::Rows({{"0"}}));
     QVERIFY(storage::verifyAudit().value.whole());
 }
 
