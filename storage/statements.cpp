@@ -411,9 +411,6 @@ template <typename T> Status statusOf(const Result<T> &r)
     return r.status();
 }
 
-// A change and its audit row, in one transaction: the object's state read
-// before and after the change, the row appended only when the change
-// succeeded, nothing kept when the row cannot be written.
 // The records a station may change while it runs on its copy: what a run
 // reads, kept by the station and sent when the server answers.
 bool keptWhileAway(const QString &action)
@@ -2248,10 +2245,9 @@ template <typename Body> Status onPendingTrail(Body body)
     return st;
 }
 
-} // namespace
-
-Status appendAudit(const QString &action, const QString &object, const QString &before,
-                   const QString &after)
+// A row as a change makes it now: its time, this station, who is signed in.
+AuditRow auditRowNow(const QString &action, const QString &object, const QString &before,
+                     const QString &after)
 {
     AuditRow r;
     r.at = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
@@ -2261,20 +2257,35 @@ Status appendAudit(const QString &action, const QString &object, const QString &
     r.object = object;
     r.before = before;
     r.after = after;
-    if (!databaseIsServer() || !serverOffline())
-        return appendAuditRow(r);
-    r.action += QStringLiteral("（离线）");
+    return r;
+}
+
+// A row kept while the station runs on its copy ("…（离线）"), with the
+// statements of its change when it has one.
+Status keepPending(const AuditRow &r, const QString &statements = QString())
+{
     return onPendingTrail([&](QSqlDatabase &db) {
         QSqlQuery q(db);
         QString why;
         return runQuery(q,
                         QStringLiteral("insert into pending (at, station, operator, action, "
-                                       "object, before, after) values (?,?,?,?,?,?,?)"),
-                        {r.at, r.station, r.operatorName, r.action, r.object, r.before, r.after},
+                                       "object, before, after, statements) values "
+                                       "(?,?,?,?,?,?,?,?)"),
+                        {r.at, r.station, r.operatorName, r.action + QStringLiteral("（离线）"),
+                         r.object, r.before, r.after, statements},
                         &why)
                    ? Status()
                    : Status::failure(why);
     });
+}
+
+} // namespace
+
+Status appendAudit(const QString &action, const QString &object, const QString &before,
+                   const QString &after)
+{
+    const AuditRow r = auditRowNow(action, object, before, after);
+    return databaseIsServer() && serverOffline() ? keepPending(r) : appendAuditRow(r);
 }
 
 namespace {
@@ -2297,22 +2308,8 @@ Status keepChangeWhileAway(const QString &action, const QString &object, const Q
     for (const Captured &c : statements)
         list.append(QJsonObject{{QStringLiteral("sql"), c.sql},
                                 {QStringLiteral("values"), QJsonArray::fromStringList(c.values)}});
-    const QString at =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-    return onPendingTrail([&](QSqlDatabase &db) {
-        QSqlQuery q(db);
-        QString why;
-        return runQuery(q,
-                        QStringLiteral("insert into pending (at, station, operator, action, "
-                                       "object, before, after, statements) values "
-                                       "(?,?,?,?,?,?,?,?)"),
-                        {at, stationName(), auditOperator(), action + QStringLiteral("（离线）"),
-                         object, before, after,
-                         QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact))},
-                        &why)
-                   ? Status()
-                   : Status::failure(why);
-    });
+    return keepPending(auditRowNow(action, object, before, after),
+                       QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
 }
 
 // A change kept while away, made on the server with its audit row in one
