@@ -33,6 +33,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <poll.h>
 #include <thread>
 
 static void initServerResources()
@@ -828,8 +829,166 @@ bool serverReady()
 
 // ---- the window's deadline: a watchdog thread that cuts off a statement
 // the server does not answer in time ----
+//
+// A statement may be long on a server that is there (a lock, a large
+// deletion); one on a server that stopped (a frozen host, a paused
+// machine) never ends. To tell the two apart at once, a statement still
+// running after a moment has the heartbeat ask the server, on a session of
+// its own, the smallest question: unanswered within a moment, the server
+// is taken to hold still and the statement is cut off, long before its
+// deadline.
 
 namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+constexpr auto kAskAfter = std::chrono::milliseconds(20);
+constexpr auto kAnswerWithin = std::chrono::milliseconds(130);
+
+struct Heartbeat
+{
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stop = false;
+    bool connected = false;     // a session to ask on
+    SteadyClock::time_point asked, answered; // when last asked; when the last answered question was sent
+    QByteArray url;
+} g_heart;
+
+PGconn *heartbeatConnect(const QByteArray &url)
+{
+    PGconn *conn = PQconnectStart(url.constData());
+    if (!conn)
+        return nullptr;
+    PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+    const auto until = SteadyClock::now() + std::chrono::seconds(5);
+    while (PQstatus(conn) != CONNECTION_BAD && state != PGRES_POLLING_OK &&
+           state != PGRES_POLLING_FAILED && SteadyClock::now() < until) {
+        pollfd p{PQsocket(conn), short(state == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        if (::poll(&p, 1, 50) > 0)
+            state = PQconnectPoll(conn);
+        std::lock_guard<std::mutex> lock(g_heart.mutex);
+        if (g_heart.stop)
+            break;
+    }
+    if (state == PGRES_POLLING_OK && PQstatus(conn) == CONNECTION_OK)
+        return conn;
+    PQfinish(conn);
+    return nullptr;
+}
+
+void heartbeatLoop()
+{
+    PGconn *conn = nullptr;
+    bool busy = false; // a question sent, its answer not read yet
+    SteadyClock::time_point sent;
+    const auto drop = [&] {
+        PQfinish(conn);
+        conn = nullptr;
+        busy = false;
+        std::lock_guard<std::mutex> lock(g_heart.mutex);
+        g_heart.connected = false;
+    };
+    for (;;) {
+        QByteArray url;
+        {
+            std::unique_lock<std::mutex> lock(g_heart.mutex);
+            if (g_heart.stop)
+                break;
+            url = g_heart.url;
+            if (conn && !busy) {
+                // Idle until a statement of the window's wants an answer.
+                g_heart.wake.wait(lock, [&] { return g_heart.stop || g_heart.asked > sent; });
+                if (g_heart.stop)
+                    break;
+                sent = SteadyClock::now();
+            }
+        }
+        if (!conn) {
+            conn = heartbeatConnect(url);
+            std::unique_lock<std::mutex> lock(g_heart.mutex);
+            g_heart.connected = conn != nullptr;
+            if (!conn)
+                g_heart.wake.wait_for(lock, std::chrono::milliseconds(500),
+                                      [] { return g_heart.stop; });
+            continue;
+        }
+        if (!busy) {
+            if (!PQsendQuery(conn, "select 1")) {
+                drop();
+                continue;
+            }
+            busy = true;
+        }
+        pollfd p{PQsocket(conn), POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        if (!PQconsumeInput(conn)) {
+            drop();
+            continue;
+        }
+        while (busy && !PQisBusy(conn)) {
+            PGresult *r = PQgetResult(conn);
+            if (r) {
+                PQclear(r);
+                continue;
+            }
+            busy = false;
+            std::lock_guard<std::mutex> lock(g_heart.mutex);
+            g_heart.answered = sent;
+        }
+        if (PQstatus(conn) == CONNECTION_BAD)
+            drop();
+    }
+    if (conn)
+        PQfinish(conn);
+}
+
+// Asks the server now; the time asked, for heartbeatMissed().
+SteadyClock::time_point heartbeatAsk()
+{
+    std::lock_guard<std::mutex> lock(g_heart.mutex);
+    g_heart.asked = SteadyClock::now();
+    g_heart.wake.notify_all();
+    return g_heart.asked;
+}
+
+// The question asked at `asked` (or a later one) has no answer yet, on a
+// session that was there to ask on.
+bool heartbeatMissed(SteadyClock::time_point asked)
+{
+    std::lock_guard<std::mutex> lock(g_heart.mutex);
+    return g_heart.connected && g_heart.answered < asked;
+}
+
+void startHeartbeat(const QString &url)
+{
+    QUrl u(url);
+    QUrlQuery query(u);
+    for (const auto &[key, value] : {std::pair<const char *, const char *>{"connect_timeout", "5"},
+                                      {"application_name", "orven-heartbeat"}})
+        if (!query.hasQueryItem(QLatin1String(key)))
+            query.addQueryItem(QLatin1String(key), QLatin1String(value));
+    u.setQuery(query);
+    std::lock_guard<std::mutex> lock(g_heart.mutex);
+    g_heart.url = u.toString(QUrl::FullyEncoded).toUtf8();
+    g_heart.stop = false;
+    g_heart.connected = false;
+    g_heart.asked = g_heart.answered = SteadyClock::time_point();
+    g_heart.thread = std::thread(heartbeatLoop);
+}
+
+void stopHeartbeat()
+{
+    if (!g_heart.thread.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(g_heart.mutex);
+        g_heart.stop = true;
+    }
+    g_heart.wake.notify_all();
+    g_heart.thread.join();
+}
 
 struct Watchdog
 {
@@ -838,12 +997,13 @@ struct Watchdog
     std::condition_variable wake;
     bool stop = false, armed = false, fired = false;
     quint64 generation = 0;
-    std::chrono::steady_clock::time_point until;
+    SteadyClock::time_point since, until;
     int socket = -1;
 } g_watchdog;
 
 thread_local int g_deadlineDepth = 0; // guards open on this thread
 bool g_lastExpired = false;           // the last guarded statement was cut off
+std::atomic<bool> g_heldStill{false}; // ... because the heartbeat had no answer
 int g_allowMs = kWindowDeadlineMs;    // of the outermost guard
 
 void watchdogLoop()
@@ -855,9 +1015,21 @@ void watchdogLoop()
             continue;
         }
         const quint64 generation = g_watchdog.generation;
-        if (g_watchdog.wake.wait_until(lock, g_watchdog.until, [generation] {
-                return g_watchdog.stop || !g_watchdog.armed || g_watchdog.generation != generation;
-            }))
+        const auto over = [generation] {
+            return g_watchdog.stop || !g_watchdog.armed || g_watchdog.generation != generation;
+        };
+        const auto until = g_watchdog.until;
+        if (g_watchdog.wake.wait_until(lock, std::min(g_watchdog.since + kAskAfter, until), over))
+            continue;
+        bool cut = SteadyClock::now() >= until;
+        if (!cut) {
+            const auto asked = heartbeatAsk();
+            if (g_watchdog.wake.wait_until(lock, std::min(asked + kAnswerWithin, until), over))
+                continue;
+            cut = heartbeatMissed(asked);
+            g_heldStill = cut;
+        }
+        if (!cut && g_watchdog.wake.wait_until(lock, until, over))
             continue;
         // Still waiting on the server: its socket is closed under the
         // statement, which then ends at once with an error.
@@ -881,6 +1053,7 @@ void stopWatchdog()
     g_watchdog.thread.join();
     g_watchdog.stop = false;
     g_watchdog.armed = false;
+    stopHeartbeat();
 }
 
 WindowDeadline::WindowDeadline(int allowMs)
@@ -904,15 +1077,18 @@ WindowDeadline::WindowDeadline(int allowMs)
             registered = true;
         }
         g_watchdog.thread = std::thread(watchdogLoop);
+        startHeartbeat(g_url);
     }
     g_watchdog.armed = true;
     g_watchdog.fired = false;
     ++g_watchdog.generation;
-    g_watchdog.until = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_allowMs);
+    g_watchdog.since = SteadyClock::now();
+    g_watchdog.until = g_watchdog.since + std::chrono::milliseconds(g_allowMs);
     g_watchdog.socket = socket;
     g_watchdog.wake.notify_all();
     m_armed = true;
     g_lastExpired = false;
+    g_heldStill = false;
 }
 
 WindowDeadline::~WindowDeadline()
@@ -941,6 +1117,9 @@ bool lastDeadlineExpired()
 
 QString deadlineText()
 {
+    if (g_heldStill)
+        return QStringLiteral("数据库服务器没有应答（服务器可能停住了，或网络中断），"
+                              "这一步没有完成；服务器恢复后请再试一次。");
     return QStringLiteral("数据库服务器 %1 秒内没有应答（服务器可能停住了，或网络中断），"
                           "这一步没有完成；服务器恢复后请再试一次。")
         .arg(g_allowMs / 1000.0, 0, 'g', 3);

@@ -884,7 +884,9 @@ void ServerTest::frozenServerHoldsNoActionPastTheDeadline()
         const qint64 took = clock.elapsed();
         QVERIFY(server("thaw"));
         qInfo("%s with the server frozen: %lld ms", a.what, took);
-        QVERIFY2(took < storage::kWindowDeadlineMs + 400,
+        // The heartbeat finds the server holding still long before the
+        // deadline (the figures are printed above).
+        QVERIFY2(took < storage::kWindowDeadlineMs / 2,
                  qPrintable(QString("%1 held the window %2 ms").arg(a.what).arg(took)));
         if (a.kept) {
             QVERIFY2(during.ok && storage::serverOffline(), qPrintable(during.error));
