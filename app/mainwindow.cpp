@@ -15,6 +15,7 @@
 #include "pages/settings/form5.h"
 #include "resources/resources.h"
 #include "storage/database.h"
+#include "storage/localcopy.h"
 #include "storage/server.h"
 #include "storage/statements.h"
 #include "ui_mainwindow.h"
@@ -150,6 +151,11 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
                 startAccess(false);
         });
         retry->start(3000);
+        // The copy follows other stations' changes too (nothing is written
+        // while the server holds what it held).
+        auto *follow = new QTimer(this);
+        connect(follow, &QTimer::timeout, this, [] { storage::refreshLocalCopySoon(); });
+        follow->start(10000);
     }
 }
 

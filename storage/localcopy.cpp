@@ -6,6 +6,7 @@
 #include "storage/statements.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
@@ -24,12 +25,30 @@ namespace {
 const char kCopyConnection[] = "orven-copy";
 const char kTakenKey[] = "localCopyTaken";
 
-// The tables a run reads, and the accounts a sign-in checks; calibrations
-// and samples stay on the server.
-const char *const kTables[] = {"datacollect",     "collector_extra", "equipdata",
-                               "equipment_extra", "company",         "secdevice",
-                               "envirdata",       "deviceA",         "deviceB",
-                               "orven_state",     "operator_account"};
+// The tables a run reads, the accounts a sign-in checks, and the list of
+// calibrations (their headers, with the station that recorded each); the
+// samples stay on the server.
+struct CopiedTable
+{
+    const char *name, *select;
+};
+const CopiedTable kTables[] = {
+    {"datacollect", "select * from datacollect"},
+    {"collector_extra", "select * from collector_extra"},
+    {"equipdata", "select * from equipdata"},
+    {"equipment_extra", "select * from equipment_extra"},
+    {"company", "select * from company"},
+    {"secdevice", "select * from secdevice"},
+    {"envirdata", "select * from envirdata"},
+    {"deviceA", "select * from deviceA"},
+    {"deviceB", "select * from deviceB"},
+    {"orven_state", "select * from orven_state"},
+    {"operator_account", "select * from operator_account"},
+    {"datamark", "select num, dtbegin, dtend, pointnum, temset, humset, kindsA, kindsB, "
+                 "collector, equipname, channum, samplenum, chanlist, envtem, envhum, "
+                 "equiptype, typesA, typesB from datamark"},
+    {"calibration_station", "select dtbegin, station from orven.datamark"},
+};
 
 QString defaultName()
 {
@@ -43,9 +62,9 @@ using Taken = QList<QPair<QString, Rows>>;
 Result<Taken> readServer(const QSqlDatabase &server)
 {
     Taken taken;
-    for (const char *table : kTables) {
-        const QString name = QLatin1String(table);
-        const Result<Rows> rows = rowsOn(server, QStringLiteral("select * from ") + name);
+    for (const CopiedTable &table : kTables) {
+        const QString name = QLatin1String(table.name);
+        const Result<Rows> rows = rowsOn(server, QLatin1String(table.select));
         if (!rows)
             return base::failure(rows.error);
         taken.append({name, rows.value});
@@ -69,6 +88,10 @@ Status writeCopy(QSqlDatabase &copy, const Taken &taken)
     if (!runQuery(q,
                   QStringLiteral("create table if not exists lab_state (key TEXT PRIMARY KEY, "
                                  "value TEXT)"),
+                  {}, &why) ||
+        !runQuery(q,
+                  QStringLiteral("create table if not exists calibration_station (dtbegin TEXT "
+                                 "PRIMARY KEY, station TEXT)"),
                   {}, &why))
         return base::failure(why);
     for (const auto &table : taken) {
@@ -116,7 +139,28 @@ struct Copier
     Status last;
     QString url, station, path;
     std::atomic<int> socket{-1}; // its session's, while a copy is under way
+    // What the copy was last written from (the server's rows and the file),
+    // so an unchanged server writes nothing; the window writes the file
+    // while it runs on it, and the next copy is written whatever it reads.
+    QByteArray written;
+    std::atomic<quint64> windowWrites{0};
+    quint64 writtenAfter = 0;
 } g_copier;
+
+QByteArray digestOf(const Taken &taken, const QString &path)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(path.toUtf8());
+    for (const auto &table : taken) {
+        hash.addData(table.first.toUtf8() + '\x1d');
+        for (const Row &row : table.second) {
+            for (const QString &v : row)
+                hash.addData(v.toUtf8() + (v.isNull() ? '\x1f' : '\x1e'));
+            hash.addData("\n", 1);
+        }
+    }
+    return hash.result();
+}
 
 Status copyOnce(const QString &url, const QString &station, const QString &path)
 {
@@ -126,12 +170,18 @@ Status copyOnce(const QString &url, const QString &station, const QString &path)
         g_copier.socket = socketOf(server);
         if (st) {
             const Result<Taken> taken = readServer(server);
+            const QByteArray digest = taken ? digestOf(taken.value, path) : QByteArray();
+            const quint64 windowWrites = g_copier.windowWrites;
+            const bool unchanged = taken && digest == g_copier.written &&
+                                   windowWrites == g_copier.writtenAfter && QFile::exists(path);
             QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
                                                           QLatin1String(kCopyConnection));
             copy.setDatabaseName(path);
             copy.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
             if (!taken) {
                 st = taken.status();
+            } else if (unchanged) {
+                // the file holds what the server holds
             } else if (!copy.open()) {
                 st = Status::failure(copy.lastError().text());
             } else if (!copy.transaction()) {
@@ -143,6 +193,8 @@ Status copyOnce(const QString &url, const QString &station, const QString &path)
                         st = Status::failure(copy.lastError().text());
                     copy.rollback();
                 }
+                g_copier.written = st ? digest : QByteArray();
+                g_copier.writtenAfter = windowWrites;
             }
             copy.close();
         }
@@ -235,6 +287,11 @@ void refreshLocalCopySoon()
         askForCopy();
 }
 
+void noteCopyWrittenHere()
+{
+    ++g_copier.windowWrites;
+}
+
 void endLocalCopies()
 {
     stopCopier();
@@ -291,8 +348,8 @@ bool copyAnswers(const QString &select)
     for (auto it = tables.globalMatch(select); it.hasNext();) {
         const QString name = it.next().captured(1);
         bool held = false;
-        for (const char *table : kTables)
-            held = held || name.compare(QLatin1String(table), Qt::CaseInsensitive) == 0;
+        for (const CopiedTable &table : kTables)
+            held = held || name.compare(QLatin1String(table.name), Qt::CaseInsensitive) == 0;
         if (!held)
             return false;
         any = true;

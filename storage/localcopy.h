@@ -2,7 +2,8 @@
 
 // What a station needs to calibrate, as it last saw it on the laboratory's
 // server: the collectors, the equipment, the laboratory, this station's
-// selection, ambient values and channel tables. Kept in an SQLite file on
+// selection, ambient values and channel tables, the list of calibrations
+// (not their samples). Kept in an SQLite file on
 // the station's own disk (beside its spool), taken whenever the server
 // answers, so the workstation can start and record while the server is
 // down; the samples then wait in the spool.
@@ -23,6 +24,10 @@ Status refreshLocalCopy(int waitMs = 3000);
 // A record changed on the server: the copy follows a moment later, on that
 // thread (many changes in a row make few copies).
 void refreshLocalCopySoon();
+
+// The window runs on the copy and may change it: the next copy is written
+// even when the server holds what it held before.
+void noteCopyWrittenHere();
 
 // Stops that thread (a copy under way on a server that hangs is cut off);
 // the database closes.

@@ -642,6 +642,7 @@ void enterOffline(const QString &url, bool create, const QString &run, const QSt
     g_taken = taken;
     g_offlineWhy = why;
     g_answers = false;
+    noteCopyWrittenHere();
 }
 
 void endOffline()
