@@ -4,10 +4,17 @@
 # one Xvfb display; each ends on the query page with the other station's
 # calibration loaded. Saves OUT/two-stations.png (the display) and
 # OUT/two-stations-A.png, -B.png (each main window).
-#   scripts/two-stations.sh [OUT]   (default: screenshots)
+# With --outage the stations record longer, and while both record the
+# server is frozen for 12 s, then stopped and started again; the script
+# then checks that every reading is stored once, in the calibration it
+# belongs to, and that neither window stood still more than 200 ms while
+# the server was away (or for 3 s after it came back).
+#   scripts/two-stations.sh [--outage] [OUT]   (default: screenshots)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
+outage=0
+if [ "${1:-}" = --outage ]; then outage=1; shift; fi
 OUT=$(realpath -m "${1:-screenshots}")
 mkdir -p "$OUT"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
@@ -23,6 +30,9 @@ cleanup() {
 }
 trap cleanup EXIT
 url=$(bash scripts/pg-cluster.sh start "$work/pg")
+ask() { psql -X -At "$url" -c "$1"; }
+export ORVEN_OUTAGE_FLAG="$work/outage"
+if [ $outage = 1 ]; then export ORVEN_ROAD_ROWS=40; fi
 
 export DISPLAY=${ORVEN_DISPLAY:-:93}
 Xvfb "$DISPLAY" -screen 0 1920x1080x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
@@ -38,8 +48,31 @@ a=$!
 sleep 3
 walk 二号工作站 ORV7020002 "高低温箱 B-07" "$OUT/two-stations-B.png" 720 370 > "$work/B.log" 2>&1 &
 b=$!
+if [ $outage = 1 ]; then
+  # Both stations record; then the outages, each marked for the stations'
+  # stall meters, a few seconds past its end included.
+  for _ in $(seq 180); do
+    [ "$(ask "select count(distinct station) from orven.data" 2>/dev/null)" = 2 ] && break
+    sleep 1
+  done
+  echo "both stations record: the server is frozen for 12 s"
+  touch "$work/outage"
+  bash scripts/pg-cluster.sh freeze "$work/pg"
+  sleep 12
+  bash scripts/pg-cluster.sh thaw "$work/pg"
+  sleep 3
+  rm -f "$work/outage"
+  sleep 5
+  echo "the server stops and starts again"
+  touch "$work/outage"
+  bash scripts/pg-cluster.sh halt "$work/pg"
+  sleep 4
+  bash scripts/pg-cluster.sh resume "$work/pg"
+  sleep 3
+  rm -f "$work/outage"
+fi
 # Both on the query page (each leaves its window up a few seconds).
-for _ in $(seq 120); do
+for _ in $(seq 300); do
   grep -q "calibrations on the server" "$work/A.log" && grep -q "calibrations on the server" "$work/B.log" && break
   sleep 1
 done
@@ -49,5 +82,19 @@ status=0
 wait "$a" || status=1
 wait "$b" || status=1
 cat "$work/A.log" "$work/B.log"
+if [ $outage = 1 ]; then
+  twice=$(ask "select count(*) from (select 1 from orven.data group by station, coltime, colname having count(*) > 1) d")
+  astray=$(ask "select count(*) from orven.data d where not exists (select 1 from orven.datamark m where m.run = d.run)")
+  miscounted=$(ask "select count(*) from orven.datamark m where m.samplenum::int <> (select count(*) from orven.data d where d.run = m.run)")
+  echo "readings: $(ask "select count(*) from orven.data"); stored twice: $twice; in no calibration: $astray; calibrations whose count differs: $miscounted"
+  [ "$twice" = 0 ] && [ "$astray" = 0 ] && [ "$miscounted" = 0 ] || status=1
+  for log in "$work/A.log" "$work/B.log"; do
+    away=$(sed -n 's/.*while the server was away: \([0-9]*\) ms.*/\1/p' "$log")
+    if [ -z "$away" ] || [ "$away" -gt 200 ]; then
+      echo "a window stood still ${away:-?} ms while the server was away"
+      status=1
+    fi
+  done
+fi
 echo "screenshots: $OUT/two-stations.png, two-stations-A.png, two-stations-B.png"
 exit $status

@@ -5,6 +5,7 @@
 // calibrations as asked for. Run two at once (two station names) under
 // Xvfb to see the stations share the server:
 //   ORVEN_STATION=一号工作站 roadwalk URL SERIAL EQUIPMENT CALIBRATIONS SHOT.png [X Y]
+// It prints the longest time its window stood still.
 // With ORVEN_ROAD_SHOTS=DIR the equipment gets the method's nine locations
 // and a probe at each; the pictures of the road go to DIR: the run page
 // and its live chamber, the results and their chamber, the standard
@@ -114,10 +115,17 @@ int main(int argc, char **argv)
         storage::addOperatorAccount(s.first, {s.second}, QStringLiteral("road-pass"));
     w.resize(1180, 700);
     w.show();
+    // How long the window ever stood still; with ORVEN_OUTAGE_FLAG, also
+    // while that file exists (a script makes it while the server is frozen
+    // or restarting).
+    const testkit::StallMeter stalls(qEnvironmentVariable("ORVEN_OUTAGE_FLAG"));
     testkit::Road road;
     road.equipment = args[3];
-    road.rowsPerPoint = 5;
-    road.waitMs = 20000;
+    // ORVEN_ROAD_ROWS: readings per point (a longer run outlasts an outage).
+    road.rowsPerPoint = qEnvironmentVariableIntValue("ORVEN_ROAD_ROWS");
+    if (road.rowsPerPoint <= 0)
+        road.rowsPerPoint = 5;
+    road.waitMs = 20000 + 2000 * road.rowsPerPoint;
     const QString shots = qEnvironmentVariable("ORVEN_ROAD_SHOTS");
     if (!shots.isEmpty()) {
         road.nineLocations = true;
@@ -162,6 +170,8 @@ int main(int argc, char **argv)
     }
     testkit::waitUntil([] { return false; }, 1500);
     w.grab().save(args[5]);
+    std::printf("longest stall of the window: %lld ms; while the server was away: %lld ms\n",
+                stalls.longest(), stalls.longestFlagged());
     std::printf("calibrations on the server: %d\n", storage::countHeaders().value);
     std::fflush(stdout); // a script waits for this line to look at the display
     // Left on the display a little longer, for a look at both windows.

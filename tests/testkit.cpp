@@ -1,6 +1,9 @@
 #include "tests/testkit.h"
 
 #include <QCoreApplication>
+#include <memory>
+#include <QFile>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSettings>
 #include <QTimer>
@@ -334,6 +337,29 @@ void signInThrough(QWidget *window, const QString &name, const QString &password
         ->setText(again.isNull() ? password : again);
     click(child<QWidget>(window, QStringLiteral("signInPanel")),
           QStringLiteral("pushButton_signIn"));
+}
+
+} // namespace testkit
+
+namespace testkit {
+
+StallMeter::StallMeter(const QString &flag) : m_timer(new QTimer)
+{
+    m_timer->setTimerType(Qt::PreciseTimer);
+    auto last = std::make_shared<QElapsedTimer>();
+    last->start();
+    QObject::connect(m_timer, &QTimer::timeout, [this, last, flag] {
+        const qint64 gap = last->restart();
+        m_longest = std::max(m_longest, gap);
+        if (!flag.isEmpty() && QFile::exists(flag))
+            m_flagged = std::max(m_flagged, gap);
+    });
+    m_timer->start(5);
+}
+
+StallMeter::~StallMeter()
+{
+    delete m_timer;
 }
 
 } // namespace testkit

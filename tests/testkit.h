@@ -103,4 +103,21 @@ QString fullText(const QObject *label);
 void signInThrough(QWidget *window, const QString &name, const QString &password,
                    const QString &again = {});
 
+// The longest time the event loop did not turn (a timer every few
+// milliseconds measures it), overall and while the file `flag` existed.
+class StallMeter
+{
+public:
+    explicit StallMeter(const QString &flag = QString());
+    ~StallMeter();
+    StallMeter(const StallMeter &) = delete;
+    StallMeter &operator=(const StallMeter &) = delete;
+    qint64 longest() const { return m_longest; }
+    qint64 longestFlagged() const { return m_flagged; }
+
+private:
+    QTimer *m_timer;
+    qint64 m_longest = 0, m_flagged = 0;
+};
+
 } // namespace testkit
