@@ -83,10 +83,13 @@ wait "$a" || status=1
 wait "$b" || status=1
 cat "$work/A.log" "$work/B.log"
 if [ $outage = 1 ]; then
-  twice=$(ask "select count(*) from (select 1 from orven.data group by station, coltime, colname having count(*) > 1) d")
+  twice=$(ask "select count(*) from (select 1 from orven.data group by station, coltime, colname, coldata having count(*) > 1) d")
   astray=$(ask "select count(*) from orven.data d where not exists (select 1 from orven.datamark m where m.run = d.run)")
   miscounted=$(ask "select count(*) from orven.datamark m where m.samplenum::int <> (select count(*) from orven.data d where d.run = m.run)")
   echo "readings: $(ask "select count(*) from orven.data"); stored twice: $twice; in no calibration: $astray; calibrations whose count differs: $miscounted"
+  if [ "$twice" != 0 ]; then
+    ask "select d.station, d.coltime, d.colname, d.coldata, d.run, d.spoolkey from orven.data d join (select station, coltime, colname, coldata from orven.data group by 1, 2, 3, 4 having count(*) > 1) t using (station, coltime, colname, coldata) order by 1, 2"
+  fi
   [ "$twice" = 0 ] && [ "$astray" = 0 ] && [ "$miscounted" = 0 ] || status=1
   for log in "$work/A.log" "$work/B.log"; do
     away=$(sed -n 's/.*while the server was away: \([0-9]*\) ms.*/\1/p' "$log")

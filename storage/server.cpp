@@ -119,6 +119,21 @@ bool serverAnswers(const QString &url)
     return PQping(u.toString(QUrl::FullyEncoded).toUtf8().constData()) == PQPING_OK;
 }
 
+// Opens `db`, once more when the first login fails on a server that
+// answers: a server that held still through the first (its time-out) or
+// restarted meanwhile takes the second. `refused`: it answers, and refused
+// both: no outage.
+static bool openOnce(QSqlDatabase &db, const QString &url, bool *refused)
+{
+    *refused = false;
+    if (db.open())
+        return true;
+    if (!serverAnswers(url) || db.open())
+        return db.isOpen();
+    *refused = true;
+    return false;
+}
+
 void noteRefusal(const QString &why)
 {
     g_refusal.set(why);
@@ -340,11 +355,12 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
         return Status::failure(
             QStringLiteral("没有 PostgreSQL 的 Qt 驱动（Debian 软件包 libqt5sql5-psql）"));
     configure(db, u);
-    if (!db.open()) {
+    bool refused = false;
+    if (!openOnce(db, url, &refused)) {
         const QString why = withoutPassword(db.lastError().text().trimmed(), url);
         // A server that answers but refuses (the password, the user, the
         // database) is no outage: waiting for it changes nothing.
-        if (serverAnswers(url)) {
+        if (refused) {
             noteRefusal(why);
             return Status::failure(
                 QStringLiteral("数据库服务器 %1 拒绝了连接（用户名、密码或数据库名不对？）：%2\n"
@@ -360,10 +376,14 @@ Status openServerConnection(const QString &connection, const QString &url, bool 
         if (const Status st = ensureServerSchema(db); !st)
             return st;
     } else {
-        const Result<QString> v =
-            value(db, QStringLiteral(
-                          "select case when to_regclass('orven.orven_schema') is null then 0 "
-                          "else (select coalesce(max(version),0) from orven.orven_schema) end"));
+        // The version table is named only once it is known to be there: a
+        // statement naming a missing table fails as a whole.
+        Result<QString> v = value(
+            db, QStringLiteral("select case when to_regclass('orven.orven_schema') is null "
+                               "then 0 else 1 end"));
+        if (v && v.value.toInt() != 0)
+            v = value(db,
+                      QStringLiteral("select coalesce(max(version),0) from orven.orven_schema"));
         if (!v)
             return base::failure(v.error);
         if (v.value.toInt() != kServerSchemaVersion)
@@ -605,8 +625,9 @@ static void startProbe()
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
             configure(db, QUrl(url));
             db.setConnectOptions(QStringLiteral("connect_timeout=5"));
-            ok = db.open();
-            if (!ok && serverAnswers(url))
+            bool refused = false;
+            ok = openOnce(db, url, &refused);
+            if (refused)
                 noteRefusal(withoutPassword(db.lastError().text().trimmed(), url));
             db.close();
         }

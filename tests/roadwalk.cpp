@@ -29,6 +29,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QStackedWidget>
+#include <QThread>
 #include <cstdio>
 
 // The processed calibration on the query page: its results and their
@@ -86,7 +87,25 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "no simulated collector\n");
         return 1;
     }
-    testkit::setExtraPorts({collector->portPath()});
+    // The collector answers from a thread of its own, as a real one from its
+    // own box: its chamber reads the server, and a server that holds still
+    // holds up the simulator, never the window measured here.
+    struct OwnThread
+    {
+        QThread thread;
+        sim::CollectorSim *sim = nullptr;
+        ~OwnThread()
+        {
+            QObject::connect(&thread, &QThread::finished, sim, &QObject::deleteLater);
+            thread.quit();
+            thread.wait();
+        }
+    } simulator;
+    simulator.sim = collector.release();
+    simulator.thread.start();
+    simulator.sim->moveToThread(&simulator.thread);
+    sim::CollectorSim &line = *simulator.sim;
+    testkit::setExtraPorts({line.portPath()});
     MainWindow w(args[1]);
     if (args.size() >= 8)
         w.move(args[6].toInt(), args[7].toInt());
@@ -138,7 +157,7 @@ int main(int argc, char **argv)
                 view->window()->grab().save(shots + QStringLiteral("/road-live-chamber.png"));
         };
     }
-    const QString stopped = testkit::walkTheRoad(w, *collector, road);
+    const QString stopped = testkit::walkTheRoad(w, line, road);
     if (!stopped.isEmpty()) {
         std::fprintf(stderr, "road stopped: %s\n", qPrintable(stopped));
         return 1;

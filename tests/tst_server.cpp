@@ -27,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
+#include <thread>
 
 using namespace testkit;
 
@@ -83,6 +84,7 @@ private slots:
     void unprocessedRunIsThisStationsOwn();
     void refusedLoginIsNoOutageAndNoPasswordIsShown();
     void firstStatementAfterARestart();
+    void loginTimedOutOnAFrozenServerIsNoRefusal();
     void frozenServerHoldsNoActionPastTheDeadline();
     void exitWhileSending();
     void endsCleanlyWhileSending();
@@ -416,6 +418,27 @@ struct OwnCluster
     QString dir, url;
     bool ok = false;
 };
+
+// A login that timed out while the server held still, which goes on
+// before anyone asks again: the server answers then, but it never refused
+// this station (it was taken for a refusal once, and the station stopped
+// trying for good). The second login is made.
+void ServerTest::loginTimedOutOnAFrozenServerIsNoRefusal()
+{
+    OwnCluster server("timedout");
+    QVERIFY(server.ok);
+    QVERIFY(server("freeze"));
+    std::thread thaw([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5600)); // past connect_timeout
+        cluster("thaw", server.dir);
+    });
+    const base::Status st = storage::openServerConnection("timedout", server.url, false);
+    thaw.join();
+    QSqlDatabase::removeDatabase("timedout");
+    // Logged in: the server's empty database is what it says.
+    QVERIFY2(st.error.contains("还没有工作站的数据"), qPrintable(st.error));
+    QVERIFY(storage::serverRefusal().isEmpty());
+}
 
 // The server restarted under the window's open session: the next read, the
 // next single write and the next transaction each work the first time.
