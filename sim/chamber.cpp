@@ -50,7 +50,10 @@ bool Chamber::open()
     if (storage::isServerUrl(m_path)) {
         if (QSqlDatabase::database(m_connection, false).isOpen())
             return true;
-        // A session of the station whose run it follows, reading only.
+        // A session of the station whose run it follows, reading only (the
+        // one closed after a lost connection is made anew).
+        if (QSqlDatabase::contains(m_connection))
+            QSqlDatabase::removeDatabase(m_connection);
         if (!storage::openServerConnection(m_connection, m_path, false)) {
             QSqlDatabase::removeDatabase(m_connection);
             return false;

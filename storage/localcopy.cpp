@@ -347,7 +347,7 @@ bool copyAnswers(const QString &select)
     bool any = false;
     for (auto it = tables.globalMatch(select); it.hasNext();) {
         const QString name = it.next().captured(1);
-        bool held = false;
+        bool held = name.compare(QLatin1String("lab_state"), Qt::CaseInsensitive) == 0;
         for (const CopiedTable &table : kTables)
             held = held || name.compare(QLatin1String(table.name), Qt::CaseInsensitive) == 0;
         if (!held)

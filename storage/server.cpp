@@ -983,8 +983,15 @@ bool heartbeatMissed(SteadyClock::time_point asked)
     return g_heart.connected && g_heart.answered < asked;
 }
 
+void stopHeartbeat();
+
+// A heartbeat on `url` (one on another server, opened before, is ended).
 void startHeartbeat(const QString &url)
 {
+    static QString running; // the window's statements ask with the same url
+    if (g_heart.thread.joinable() && url == running)
+        return;
+    running = url;
     QUrl u(url);
     QUrlQuery query(u);
     for (const auto &[key, value] : {std::pair<const char *, const char *>{"connect_timeout", "5"},
@@ -992,8 +999,17 @@ void startHeartbeat(const QString &url)
         if (!query.hasQueryItem(QLatin1String(key)))
             query.addQueryItem(QLatin1String(key), QLatin1String(value));
     u.setQuery(query);
+    const QByteArray target = u.toString(QUrl::FullyEncoded).toUtf8();
+    if (g_heart.thread.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(g_heart.mutex);
+            if (g_heart.url == target)
+                return;
+        }
+        stopHeartbeat();
+    }
     std::lock_guard<std::mutex> lock(g_heart.mutex);
-    g_heart.url = u.toString(QUrl::FullyEncoded).toUtf8();
+    g_heart.url = target;
     g_heart.stop = false;
     g_heart.connected = false;
     g_heart.asked = g_heart.answered = SteadyClock::time_point();
@@ -1099,8 +1115,8 @@ WindowDeadline::WindowDeadline(int allowMs)
             registered = true;
         }
         g_watchdog.thread = std::thread(watchdogLoop);
-        startHeartbeat(g_url);
     }
+    startHeartbeat(g_url);
     g_watchdog.armed = true;
     g_watchdog.fired = false;
     ++g_watchdog.generation;

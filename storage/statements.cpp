@@ -134,8 +134,11 @@ bool run(QSqlQuery &q, const QString &sql, const QStringList &values, bool retry
     // Started without the server: the station's records are read from its
     // copy, and nothing is changed until the server answers, but for a
     // record changed on the copy (kept to be sent), which stays on the copy
-    // from its first statement to its last whatever the server does.
-    if (!g_capture && databaseIsServer() && !serverReady() && (!serverOffline() || !isRead(sql))) {
+    // from its first statement to its last whatever the server does. A read
+    // of what the copy does not hold (the register, the evaluations) is
+    // refused too: an empty answer there would be a wrong one.
+    if (!g_capture && databaseIsServer() && !serverReady() &&
+        (!serverOffline() || !isRead(sql) || !copyAnswers(sql))) {
         g_refusal = serverOffline() ? offlineWriteText() : serverAwayText();
         return false;
     }

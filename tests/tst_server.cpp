@@ -887,6 +887,24 @@ void ServerTest::frozenServerHoldsNoActionPastTheDeadline()
                         : base::Status::failure(list.error + stations.error);
          },
          ""},
+        {"opening a calibration",
+         [] {
+             // Its header on the window's thread; its samples on a worker
+             // (below).
+             const auto list = storage::listHeaders();
+             const auto found = storage::readHeader(list.value.value(0).dtbegin);
+             return found && found.value.found ? base::Status()
+                                               : base::Status::failure(list.error + found.error);
+         },
+         ""},
+        {"certificate number",
+         [] {
+             const auto list = storage::listHeaders();
+             return storage::nextCertificate(list.value.value(0).dtbegin, "standard", "ORVEN",
+                                             QDateTime::currentDateTime())
+                 .status();
+         },
+         nullptr},
         // What a run reads (the start of a point): answered from the copy.
         {"selection",
          [] {
