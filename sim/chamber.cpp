@@ -2,12 +2,18 @@
 
 #include "storage/database.h"
 #include "storage/server.h"
+#include "storage/sqlkit.h"
 
 #include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cmath>
 #include <sqlite3.h>
 
@@ -28,15 +34,68 @@ int pointNumber(const QString &label)
 
 } // namespace
 
+struct Chamber::Reader
+{
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable wake, done;
+    bool stop = false;
+    quint64 asked = 0, served = 0;
+    bool ok = false;
+    Run run;
+    QSet<int> humidity;
+    std::atomic<int> socket{-1};
+};
+
 Chamber::Chamber(const QString &databasePath, double settleSeconds)
     : m_path(databasePath),
       m_connection(QStringLiteral("orven-chamber-%1").arg(quintptr(this), 0, 16)),
       m_tau(settleSeconds)
 {
+    if (storage::isServerUrl(m_path)) {
+        m_reader = std::make_unique<Reader>();
+        m_reader->thread = std::thread([this] { readerLoop(); });
+    }
+}
+
+// Looks every few hundred milliseconds, and whenever asked.
+void Chamber::readerLoop()
+{
+    Reader &r = *m_reader;
+    std::unique_lock<std::mutex> lock(r.mutex);
+    while (!r.stop) {
+        const quint64 serving = r.asked;
+        lock.unlock();
+        Run run;
+        QSet<int> humidity;
+        const bool ok = readNow(&run, &humidity);
+        lock.lock();
+        r.ok = ok;
+        r.run = run;
+        r.humidity = humidity;
+        r.served = serving;
+        r.done.notify_all();
+        r.wake.wait_for(lock, std::chrono::milliseconds(300),
+                        [&r, serving] { return r.stop || r.asked > serving; });
+    }
+    lock.unlock();
+    if (QSqlDatabase::contains(m_connection)) {
+        QSqlDatabase::database(m_connection, false).close();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
 }
 
 Chamber::~Chamber()
 {
+    if (m_reader) {
+        {
+            std::lock_guard<std::mutex> lock(m_reader->mutex);
+            m_reader->stop = true;
+        }
+        m_reader->wake.notify_all();
+        storage::cutOff(m_reader->socket); // a read the server holds up ends now
+        m_reader->thread.join();
+    }
     if (m_db)
         sqlite3_close(m_db);
     if (QSqlDatabase::contains(m_connection)) {
@@ -58,6 +117,8 @@ bool Chamber::open()
             QSqlDatabase::removeDatabase(m_connection);
             return false;
         }
+        if (m_reader)
+            m_reader->socket = storage::socketOf(QSqlDatabase::database(m_connection, false));
         return true;
     }
     if (m_db)
@@ -131,7 +192,26 @@ QStringList Chamber::readColumn(const QString &sql)
     return out;
 }
 
-bool Chamber::read(Run *run)
+bool Chamber::read(Run *run, int waitMs)
+{
+    if (!m_reader) {
+        m_humidity.clear();
+        return readNow(run, &m_humidity);
+    }
+    Reader &r = *m_reader;
+    std::unique_lock<std::mutex> lock(r.mutex);
+    if (waitMs > 0) {
+        const quint64 asked = ++r.asked;
+        r.wake.notify_all();
+        r.done.wait_for(lock, std::chrono::milliseconds(waitMs),
+                        [&r, asked] { return r.served >= asked; });
+    }
+    *run = r.run;
+    m_humidity = r.humidity;
+    return r.ok;
+}
+
+bool Chamber::readNow(Run *run, QSet<int> *humidity)
 {
     const QStringList row = readRow();
     if (row.size() < 24)
@@ -149,11 +229,10 @@ bool Chamber::read(Run *run)
                        .value(0);
     // Humidity where the channel tables say 直流电压-H: the type written into
     // the collector (000F) is the same for temperature transmitters.
-    m_humidity.clear();
     for (const QString &n :
          readColumn(QStringLiteral("select num from deviceA where headtype='直流电压-H' union "
                                    "select num from deviceB where headtype='直流电压-H'")))
-        m_humidity.insert(n.toInt());
+        humidity->insert(n.toInt());
     return run->points > 0;
 }
 
@@ -162,7 +241,8 @@ void Chamber::runStarted(qint64 nowMs)
     Run run;
     m_startTime =
         QDateTime::fromMSecsSinceEpoch(nowMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    if (!read(&run)) {
+    // What the run page just wrote (the point started) is wanted here.
+    if (!read(&run, 500)) {
         m_point = 0;
         return;
     }

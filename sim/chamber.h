@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 struct sqlite3;
 
@@ -43,10 +44,19 @@ private:
         QString lastPoint, lastTime, lastEnd;
         QString started; // the point the run page started last ("检点2")
     };
-    bool read(Run *run);
+    // What the database says now; on a server from the reader thread's
+    // latest look, waiting up to `waitMs` for a new one.
+    bool read(Run *run, int waitMs = 0);
+    bool readNow(Run *run, QSet<int> *humidity);
     QStringList readRow();
     QStringList readColumn(const QString &sql);
     bool open();
+    void readerLoop();
+
+    // On a server: the database is read on a thread of its own, so a
+    // server that holds still never holds up the collector's answers.
+    struct Reader;
+    std::unique_ptr<Reader> m_reader;
 
     QString m_path;
     QString m_connection; // on a server
