@@ -2338,6 +2338,25 @@ Status sendChange(AuditRow r, const QString &statements)
     });
 }
 
+// A row whose commit reached the server while its answer did not (the
+// server went away at that moment) is there already: never sent twice. Its
+// time (to the millisecond), station, operator, object and contents say
+// which; its action may say since how it ended ("…，未采用：…）").
+Result<bool> alreadySent(const AuditRow &r)
+{
+    const Result<Rows> found = selectRows(
+        QStringLiteral("select action from orven.audit where at=? and station=? and operator=? "
+                       "and object=? and before=? and after=?"),
+        {r.at, r.station, r.operatorName, r.object, r.before, r.after});
+    if (!found)
+        return base::failure(found.error);
+    const QString stem = r.action.left(r.action.size() - 1) + QStringLiteral("，");
+    for (const Row &row : found.value)
+        if (row.value(0) == r.action || row.value(0).startsWith(stem))
+            return true;
+    return false;
+}
+
 } // namespace
 
 void sendPendingAuditSoon(int delayMs)
@@ -2373,7 +2392,12 @@ Result<int> sendPendingAudit()
             r.before = row.value(6);
             r.after = row.value(7);
             const QString statements = row.value(8);
-            Status appended = statements.isEmpty() ? appendAuditRow(r) : sendChange(r, statements);
+            const Result<bool> there = alreadySent(r);
+            if (!there)
+                return there.status();
+            Status appended = there.value          ? Status()
+                              : statements.isEmpty() ? appendAuditRow(r)
+                                                     : sendChange(r, statements);
             // A change the server refuses (not one it could not be asked
             // for, nor one held back by another session for a moment) is
             // given up, and the trail says why.

@@ -712,6 +712,11 @@ void ServerTest::recordsChangedWhileServerDown()
     QVERIFY(storage::saveCompany(storage::Company::fromRow({"离线时的单位"})).ok);
     QCOMPARE(storage::equipmentRecord("Oven").value.model, QString("M2-away"));
     QVERIFY(!storage::storeEvaluationSettings("2024-01-01 00:00:00", "{}").ok);
+    // What waits to be sent, as it was before sending (below: sent, but the
+    // answers lost).
+    const QString pending = storage::stationFilePath("trail");
+    QFile::remove(pending + ".kept");
+    QVERIFY(QFile::copy(pending, pending + ".kept"));
 
     // Another station changes Cold on the server before this one is back.
     QVERIFY(server("resume"));
@@ -746,6 +751,15 @@ void ServerTest::recordsChangedWhileServerDown()
                                    storage::stationName() +
                                        "|修改试验设备记录（离线，未采用：服务器上有更晚的修改）"}));
     QVERIFY(storage::verifyAudit().value.whole());
+
+    // Every commit reached the server but its answer did not: the rows wait
+    // again, and are found there rather than made twice.
+    QVERIFY(QFile::remove(pending));
+    QVERIFY(QFile::rename(pending + ".kept", pending));
+    QCOMPARE(storage::sendPendingAudit().value, 4);
+    QCOMPARE(rows("select count(*) from orven.audit where action like '%（离线%'"),
+             storage::Rows({{"4"}}));
+    QCOMPARE(storage::sendPendingAudit().value, 0);
 }
 
 // A kept change that meets a record locked by another session when the
