@@ -60,10 +60,11 @@ MainWindow::MainWindow(const QString &databasePath, bool readOnly, QWidget *pare
         const storage::OfflineState off = storage::offlineState();
         prompts::about(
             this, QStringLiteral("提示"),
-            QStringLiteral("%1\n\n工作站用本机的记录副本（%2 取自服务器）启动：可以校准，"
-                           "样本暂存在本机；采集器、试验设备、检定单位和通道的修改先存在本机，"
-                           "服务器恢复后按顺序送出（服务器上更晚的修改优先）；"
-                           "校准记录要等服务器恢复后才能查看和处理。")
+            QStringLiteral(
+                "%1\n\n工作站用本机的记录副本（%2 取自服务器）启动：可以校准，"
+                "样本暂存在本机；采集器、试验设备、检定单位、通道的修改和所选的设备先存在本机，"
+                "服务器恢复后按顺序送出（服务器上更晚的修改优先）；"
+                "校准列表可以查看，打开和处理校准要等服务器恢复。")
                 .arg(off.why, off.taken));
     } else if (!opened) {
         // Reported once; the program still starts and every page reports its own failures.

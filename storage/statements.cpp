@@ -506,14 +506,40 @@ Result<Selection> readSelection()
                        "comnum from secdevice"));
 }
 
+Status keepChoiceWhileAway(const QList<Captured> &statements);
+
+namespace {
+
+// A station's own choice (what it calibrates with) is no record of the
+// laboratory's: it has no trail row. While the station runs on its copy it
+// is made there and kept, to be made on the server when it answers.
+Status ownChoice(const std::function<Status()> &write)
+{
+    if (databaseIsServer() && serverOffline()) {
+        QList<Captured> statements;
+        g_capture = &statements;
+        const Status st = inTransaction(write);
+        g_capture = nullptr;
+        return st ? keepChoiceWhileAway(statements) : st;
+    }
+    const Status st = inTransaction(write);
+    // The server stopped answering under it: made on the copy instead.
+    if (!st && databaseIsServer() && serverOffline())
+        return ownChoice(write);
+    return st;
+}
+
+} // namespace
+
 Status selectCollector(const QString &serial)
 {
-    return announce(exec(QStringLiteral("update secdevice set datacollect=?"), {serial}));
+    return announce(ownChoice(
+        [&] { return exec(QStringLiteral("update secdevice set datacollect=?"), {serial}); }));
 }
 
 Status selectEquipment(const QString &name, const QString &tem, const QString &hum)
 {
-    return announce(inTransaction([&] {
+    return announce(ownChoice([&] {
         Status st = exec(QStringLiteral("update secdevice set equipdata=?"), {name});
         if (st)
             st = exec(QStringLiteral("update envirdata set tem=?,hum=?"), {tem, hum});
@@ -929,10 +955,9 @@ Result<QHash<QString, QString>> stationsOfCalibrations()
     QHash<QString, QString> out;
     if (!databaseIsServer())
         return out;
-    const Result<Rows> found =
-        selectRows(serverOffline()
-                       ? QStringLiteral("select dtbegin, station from calibration_station")
-                       : QStringLiteral("select dtbegin, station from orven.datamark"));
+    const Result<Rows> found = selectRows(
+        serverOffline() ? QStringLiteral("select dtbegin, station from calibration_station")
+                        : QStringLiteral("select dtbegin, station from orven.datamark"));
     if (!found)
         return base::failure(found.error);
     for (const Row &r : found.value)
@@ -2260,6 +2285,7 @@ AuditRow auditRowNow(const QString &action, const QString &object, const QString
 
 // A row kept while the station runs on its copy ("…（离线）"), with the
 // statements of its change when it has one.
+// `r.action` empty: statements only (a station's own choice), no trail row.
 Status keepPending(const AuditRow &r, const QString &statements = QString())
 {
     return onPendingTrail([&](QSqlDatabase &db) {
@@ -2269,7 +2295,8 @@ Status keepPending(const AuditRow &r, const QString &statements = QString())
                         QStringLiteral("insert into pending (at, station, operator, action, "
                                        "object, before, after, statements) values "
                                        "(?,?,?,?,?,?,?,?)"),
-                        {r.at, r.station, r.operatorName, r.action + QStringLiteral("（离线）"),
+                        {r.at, r.station, r.operatorName,
+                         r.action.isEmpty() ? QString() : r.action + QStringLiteral("（离线）"),
                          r.object, r.before, r.after, statements},
                         &why)
                    ? Status()
@@ -2299,22 +2326,52 @@ bool momentary(const QString &why)
            why.contains(QStringLiteral("服务器"));
 }
 
-Status keepChangeWhileAway(const QString &action, const QString &object, const QString &before,
-                           const QString &after, const QList<Captured> &statements)
+QString statementsText(const QList<Captured> &statements)
 {
     QJsonArray list;
     for (const Captured &c : statements)
         list.append(QJsonObject{{QStringLiteral("sql"), c.sql},
                                 {QStringLiteral("values"), QJsonArray::fromStringList(c.values)}});
-    return keepPending(auditRowNow(action, object, before, after),
-                       QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
+    return QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact));
+}
+
+Status keepChangeWhileAway(const QString &action, const QString &object, const QString &before,
+                           const QString &after, const QList<Captured> &statements)
+{
+    return keepPending(auditRowNow(action, object, before, after), statementsText(statements));
+}
+
+} // namespace
+
+Status keepChoiceWhileAway(const QList<Captured> &statements)
+{
+    return keepPending(auditRowNow(QString(), QString(), QString(), QString()),
+                       statementsText(statements));
+}
+
+namespace {
+
+Status replay(const QString &statements)
+{
+    for (const QJsonValue &v : QJsonDocument::fromJson(statements.toUtf8()).array()) {
+        const QJsonObject o = v.toObject();
+        QStringList values;
+        for (const QJsonValue &x : o.value(QStringLiteral("values")).toArray())
+            values << x.toString();
+        if (const Status st = exec(o.value(QStringLiteral("sql")).toString(), values); !st)
+            return st;
+    }
+    return {};
 }
 
 // A change kept while away, made on the server with its audit row in one
 // transaction, unless the server holds a later change of the same object:
-// the later change wins, and both stay in the trail.
+// the later change wins, and both stay in the trail. A station's own choice
+// (no action) is simply made.
 Status sendChange(AuditRow r, const QString &statements)
 {
+    if (r.action.isEmpty())
+        return inTransaction([&] { return replay(statements); });
     return inTransaction([&] {
         const Result<QString> later =
             selectValue(QStringLiteral("select count(*) from orven.audit where object=? and at>?"),
@@ -2326,14 +2383,8 @@ Status sendChange(AuditRow r, const QString &statements)
             r.action += QStringLiteral("，未采用：服务器上有更晚的修改）");
             return appendAuditRow(r);
         }
-        for (const QJsonValue &v : QJsonDocument::fromJson(statements.toUtf8()).array()) {
-            const QJsonObject o = v.toObject();
-            QStringList values;
-            for (const QJsonValue &x : o.value(QStringLiteral("values")).toArray())
-                values << x.toString();
-            if (const Status st = exec(o.value(QStringLiteral("sql")).toString(), values); !st)
-                return st;
-        }
+        if (const Status st = replay(statements); !st)
+            return st;
         return appendAuditRow(r);
     });
 }
@@ -2392,17 +2443,17 @@ Result<int> sendPendingAudit()
             r.before = row.value(6);
             r.after = row.value(7);
             const QString statements = row.value(8);
-            const Result<bool> there = alreadySent(r);
+            const Result<bool> there = r.action.isEmpty() ? false : alreadySent(r);
             if (!there)
                 return there.status();
-            Status appended = there.value          ? Status()
+            Status appended = there.value            ? Status()
                               : statements.isEmpty() ? appendAuditRow(r)
                                                      : sendChange(r, statements);
             // A change the server refuses (not one it could not be asked
             // for, nor one held back by another session for a moment) is
             // given up, and the trail says why.
-            if (!appended && !statements.isEmpty() && !momentary(appended.error) && serverReady() &&
-                !serverOffline()) {
+            if (!appended && !statements.isEmpty() && !r.action.isEmpty() &&
+                !momentary(appended.error) && serverReady() && !serverOffline()) {
                 r.action.chop(1);
                 r.action += QStringLiteral("，未能送出：%1）").arg(appended.error);
                 appended = appendAuditRow(r);

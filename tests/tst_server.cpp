@@ -587,6 +587,9 @@ void ServerTest::startsWhileServerDown()
     // What a run reads and the list of calibrations are there; changes and
     // samples wait for the server.
     QVERIFY(storage::listHeaders().ok);
+    // The station's own choice is made on the copy and kept.
+    QVERIFY(storage::selectEquipment(selected.equipdata, "21", "45").ok);
+    QCOMPARE(storage::readAmbient().value.tem, QString("21"));
     QCOMPARE(storage::readSelection().value.toRow(), selected.toRow());
     QCOMPARE(storage::loadChannelTable(storage::Device::A).value.size(), layout.size());
     QVERIFY(storage::equipmentRecord(selected.equipdata).ok);
@@ -599,7 +602,6 @@ void ServerTest::startsWhileServerDown()
     e.name = "offline";
     const Refused refused[] = {
         {"insert", storage::insertEquipment(e)},
-        {"select", storage::selectEquipment(selected.equipdata, "1", "0")},
         {"samples", storage::samplesInWindow("2026", "2027").status()},
         {"clear", storage::clearCalibrations()},
     };
@@ -620,6 +622,11 @@ void ServerTest::startsWhileServerDown()
     QVERIFY(server("resume"));
     QVERIFY(waitUntil([] { return storage::serverReady() && !storage::serverOffline(); }, 15000));
     QVERIFY(waitUntil([] { return storage::spoolState().waiting == 0; }, 5000));
+    QVERIFY(waitUntil(
+        [] {
+            return rows("select tem, hum from envirdata") == storage::Rows({{"21", "45"}});
+        },
+        5000));
     const storage::Rows all = rows("select coltime from data order by rowid");
     QCOMPARE(all.size(), rig.samples());
     for (int i = 0; i < all.size(); ++i)
@@ -967,8 +974,8 @@ void ServerTest::frozenServerHoldsNoActionPastTheDeadline()
         }
         QVERIFY2(!during.ok && during.error.contains("服务器"), qPrintable(during.error));
         // Back on the server a moment after it goes on.
-        QVERIFY(waitUntil([] { return storage::serverReady() && !storage::serverOffline(); },
-                          8000));
+        QVERIFY(
+            waitUntil([] { return storage::serverReady() && !storage::serverOffline(); }, 8000));
         const base::Status after = a.act();
         QVERIFY2(after.ok, qPrintable(QString(a.what) + ": " + after.error));
     }
