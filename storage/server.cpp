@@ -865,6 +865,7 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 constexpr auto kAskAfter = std::chrono::milliseconds(20);
 constexpr auto kAnswerWithin = std::chrono::milliseconds(130);
+constexpr auto kAskEvery = std::chrono::milliseconds(50);
 
 struct Heartbeat
 {
@@ -898,6 +899,8 @@ PGconn *heartbeatConnect(const QByteArray &url)
     PQfinish(conn);
     return nullptr;
 }
+
+void wakeWatchdog();
 
 void heartbeatLoop()
 {
@@ -956,14 +959,19 @@ void heartbeatLoop()
                 continue;
             }
             busy = false;
-            std::lock_guard<std::mutex> lock(g_heart.mutex);
-            g_heart.answered = sent;
+            {
+                std::lock_guard<std::mutex> lock(g_heart.mutex);
+                g_heart.answered = sent;
+            }
+            wakeWatchdog();
         }
         if (PQstatus(conn) == CONNECTION_BAD)
             drop();
     }
     if (conn)
         PQfinish(conn);
+    std::lock_guard<std::mutex> lock(g_heart.mutex);
+    g_heart.connected = false;
 }
 
 // Asks the server now; the time asked, for heartbeatMissed().
@@ -981,6 +989,12 @@ bool heartbeatMissed(SteadyClock::time_point asked)
 {
     std::lock_guard<std::mutex> lock(g_heart.mutex);
     return g_heart.connected && g_heart.answered < asked;
+}
+
+bool heartbeatAnswered(SteadyClock::time_point asked)
+{
+    std::lock_guard<std::mutex> lock(g_heart.mutex);
+    return g_heart.answered >= asked;
 }
 
 void stopHeartbeat();
@@ -1044,6 +1058,14 @@ bool g_lastExpired = false;           // the last guarded statement was cut off
 std::atomic<bool> g_heldStill{false}; // ... because the heartbeat had no answer
 int g_allowMs = kWindowDeadlineMs;    // of the outermost guard
 
+void wakeWatchdog()
+{
+    // Taken and let go first, so the wake-up cannot fall between the
+    // watchdog's look and its wait.
+    { std::lock_guard<std::mutex> lock(g_watchdog.mutex); }
+    g_watchdog.wake.notify_all();
+}
+
 void watchdogLoop()
 {
     std::unique_lock<std::mutex> lock(g_watchdog.mutex);
@@ -1053,21 +1075,34 @@ void watchdogLoop()
             continue;
         }
         const quint64 generation = g_watchdog.generation;
-        const auto over = [generation] {
+        const auto ended = [generation] {
             return g_watchdog.stop || !g_watchdog.armed || g_watchdog.generation != generation;
         };
         const auto until = g_watchdog.until;
-        if (g_watchdog.wake.wait_until(lock, std::min(g_watchdog.since + kAskAfter, until), over))
-            continue;
-        bool cut = SteadyClock::now() >= until;
-        if (!cut) {
+        // Asked again and again while the statement runs: a server that
+        // stops in the middle of a long one is found as soon.
+        auto next = std::min(g_watchdog.since + kAskAfter, until);
+        bool over = false;
+        for (;;) {
+            if ((over = g_watchdog.wake.wait_until(lock, next, ended)))
+                break;
+            if (SteadyClock::now() >= until)
+                break;
             const auto asked = heartbeatAsk();
-            if (g_watchdog.wake.wait_until(lock, std::min(asked + kAnswerWithin, until), over))
-                continue;
-            cut = heartbeatMissed(asked);
-            g_heldStill = cut;
+            // Woken by the answer (or the statement's end).
+            g_watchdog.wake.wait_until(lock, std::min(asked + kAnswerWithin, until),
+                                       [&] { return ended() || heartbeatAnswered(asked); });
+            if ((over = ended()))
+                break;
+            if (SteadyClock::now() >= until)
+                break;
+            if (heartbeatMissed(asked)) {
+                g_heldStill = true;
+                break;
+            }
+            next = std::min(std::max(SteadyClock::now(), asked + kAskEvery), until);
         }
-        if (!cut && g_watchdog.wake.wait_until(lock, until, over))
+        if (over)
             continue;
         // Still waiting on the server: its socket is closed under the
         // statement, which then ends at once with an error.
@@ -1081,6 +1116,7 @@ void watchdogLoop()
 
 void stopWatchdog()
 {
+    stopHeartbeat();
     if (!g_watchdog.thread.joinable())
         return;
     {
@@ -1091,7 +1127,6 @@ void stopWatchdog()
     g_watchdog.thread.join();
     g_watchdog.stop = false;
     g_watchdog.armed = false;
-    stopHeartbeat();
 }
 
 WindowDeadline::WindowDeadline(int allowMs)
@@ -1107,6 +1142,9 @@ WindowDeadline::WindowDeadline(int allowMs)
     if (socket < 0)
         return;
     g_allowMs = allowMs > 0 ? allowMs : kWindowDeadlineMs;
+    // Before the watchdog's lock: a heartbeat ended here may be waking the
+    // watchdog.
+    startHeartbeat(g_url);
     std::lock_guard<std::mutex> lock(g_watchdog.mutex);
     if (!g_watchdog.thread.joinable()) {
         static bool registered = false;
@@ -1116,7 +1154,6 @@ WindowDeadline::WindowDeadline(int allowMs)
         }
         g_watchdog.thread = std::thread(watchdogLoop);
     }
-    startHeartbeat(g_url);
     g_watchdog.armed = true;
     g_watchdog.fired = false;
     ++g_watchdog.generation;
