@@ -55,21 +55,18 @@ if [ $outage = 1 ]; then
     [ "$(ask "select count(distinct station) from orven.data" 2>/dev/null)" = 2 ] && break
     sleep 1
   done
-  echo "both stations record: the server is frozen for 12 s"
-  touch "$work/outage"
-  bash scripts/pg-cluster.sh freeze "$work/pg"
-  sleep 12
-  bash scripts/pg-cluster.sh thaw "$work/pg"
-  sleep 3
-  rm -f "$work/outage"
+  outage() { # what, command, seconds, command
+    echo "$1"
+    touch "$work/outage"
+    bash scripts/pg-cluster.sh "$2" "$work/pg"
+    sleep "$3"
+    bash scripts/pg-cluster.sh "$4" "$work/pg"
+    sleep 3
+    rm -f "$work/outage"
+  }
+  outage "both stations record: the server is frozen for 12 s" freeze 12 thaw
   sleep 5
-  echo "the server stops and starts again"
-  touch "$work/outage"
-  bash scripts/pg-cluster.sh halt "$work/pg"
-  sleep 4
-  bash scripts/pg-cluster.sh resume "$work/pg"
-  sleep 3
-  rm -f "$work/outage"
+  outage "the server stops and starts again" halt 4 resume
 fi
 # Both on the query page (each leaves its window up a few seconds).
 for _ in $(seq 300); do

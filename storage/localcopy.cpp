@@ -48,6 +48,9 @@ const CopiedTable kTables[] = {
                  "collector, equipname, channum, samplenum, chanlist, envtem, envhum, "
                  "equiptype, typesA, typesB from datamark"},
     {"calibration_station", "select dtbegin, station from orven.datamark"},
+    // The laboratory's own settings (the sign-in, the certificate number's
+    // pattern).
+    {"lab_state", "select key, value from orven.lab_state"},
 };
 
 QString defaultName()
@@ -55,8 +58,7 @@ QString defaultName()
     return QString::fromLatin1(QSqlDatabase::defaultConnection);
 }
 
-// What the copy takes, read from the server: each table's rows, then the
-// laboratory's own settings (the sign-in, the certificate number's pattern).
+// What the copy takes, read from the server: each table's rows.
 using Taken = QList<QPair<QString, Rows>>;
 
 Result<Taken> readServer(const QSqlDatabase &server)
@@ -69,11 +71,6 @@ Result<Taken> readServer(const QSqlDatabase &server)
             return base::failure(rows.error);
         taken.append({name, rows.value});
     }
-    const Result<Rows> lab =
-        rowsOn(server, QStringLiteral("select key, value from orven.lab_state"));
-    if (!lab)
-        return base::failure(lab.error);
-    taken.append({QStringLiteral("lab_state"), lab.value});
     return taken;
 }
 
@@ -117,6 +114,15 @@ Status writeCopy(QSqlDatabase &copy, const Taken &taken)
 }
 
 } // namespace
+
+// When the copy open on `db` was taken; empty when it is not whole.
+static QString takenOn(const QSqlDatabase &db)
+{
+    const Result<Rows> when =
+        rowsOn(db, QStringLiteral("select value from orven_state where key=?"),
+               {QLatin1String(kTakenKey)}, 1);
+    return when ? when.value.value(0).value(0) : QString();
+}
 
 QString localCopyPath()
 {
@@ -308,15 +314,13 @@ Status openLocalCopy(QString *taken)
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=100"));
     if (!db.open())
         return Status::failure(db.lastError().text());
-    const Result<Rows> when =
-        rowsOn(db, QStringLiteral("select value from orven_state where key=?"),
-               {QLatin1String(kTakenKey)}, 1);
-    if (!when || when.value.isEmpty()) {
+    const QString when = takenOn(db);
+    if (when.isEmpty()) {
         db.close();
         return Status::failure(QStringLiteral("本机记录副本 %1 不完整").arg(path));
     }
     if (taken)
-        *taken = when.value.first().value(0);
+        *taken = when;
     return {};
 }
 
@@ -328,12 +332,7 @@ bool localCopyReadable()
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(localCopyPath());
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=100;QSQLITE_OPEN_READONLY"));
-        if (db.open()) {
-            const Result<Rows> when =
-                rowsOn(db, QStringLiteral("select value from orven_state where key=?"),
-                       {QLatin1String(kTakenKey)}, 1);
-            whole = when && !when.value.isEmpty();
-        }
+        whole = db.open() && !takenOn(db).isEmpty();
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
@@ -347,7 +346,7 @@ bool copyAnswers(const QString &select)
     bool any = false;
     for (auto it = tables.globalMatch(select); it.hasNext();) {
         const QString name = it.next().captured(1);
-        bool held = name.compare(QLatin1String("lab_state"), Qt::CaseInsensitive) == 0;
+        bool held = false;
         for (const CopiedTable &table : kTables)
             held = held || name.compare(QLatin1String(table.name), Qt::CaseInsensitive) == 0;
         if (!held)

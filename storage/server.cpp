@@ -1013,17 +1013,9 @@ void startHeartbeat(const QString &url)
         if (!query.hasQueryItem(QLatin1String(key)))
             query.addQueryItem(QLatin1String(key), QLatin1String(value));
     u.setQuery(query);
-    const QByteArray target = u.toString(QUrl::FullyEncoded).toUtf8();
-    if (g_heart.thread.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(g_heart.mutex);
-            if (g_heart.url == target)
-                return;
-        }
-        stopHeartbeat();
-    }
+    stopHeartbeat();
     std::lock_guard<std::mutex> lock(g_heart.mutex);
-    g_heart.url = target;
+    g_heart.url = u.toString(QUrl::FullyEncoded).toUtf8();
     g_heart.stop = false;
     g_heart.connected = false;
     g_heart.asked = g_heart.answered = SteadyClock::time_point();

@@ -39,6 +39,15 @@ struct Captured
 };
 QList<Captured> *g_capture = nullptr;
 
+// Runs `body` in a transaction on the copy, its statements kept in `into`.
+template <typename Body> Status capturedOnCopy(QList<Captured> *into, Body body)
+{
+    g_capture = into;
+    const Status st = inTransaction(body);
+    g_capture = nullptr;
+    return st;
+}
+
 // A whole row inserted into a register (a collector, an equipment) is made
 // again on the server as the removal of any row of that key first: the
 // server may have been given one meanwhile, and the later change wins.
@@ -448,8 +457,7 @@ auto audited(const QString &action, const QString &object, const std::function<Q
             return base::failure(offlineWriteText());
         QList<Captured> statements;
         QString before, after;
-        g_capture = &statements;
-        const Status st = inTransaction([&] {
+        const Status st = capturedOnCopy(&statements, [&] {
             before = state ? state() : QString();
             out = write();
             const Status s = statusOf(out);
@@ -457,7 +465,6 @@ auto audited(const QString &action, const QString &object, const std::function<Q
                 after = state ? state() : QString();
             return s;
         });
-        g_capture = nullptr;
         if (!st)
             return base::failure(st.error);
         if (const Status kept = keepChangeWhileAway(action, object, before, after, statements);
@@ -517,9 +524,7 @@ Status ownChoice(const std::function<Status()> &write)
 {
     if (databaseIsServer() && serverOffline()) {
         QList<Captured> statements;
-        g_capture = &statements;
-        const Status st = inTransaction(write);
-        g_capture = nullptr;
+        const Status st = capturedOnCopy(&statements, write);
         return st ? keepChoiceWhileAway(statements) : st;
     }
     const Status st = inTransaction(write);

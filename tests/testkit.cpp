@@ -1,9 +1,7 @@
 #include "tests/testkit.h"
 
 #include <QCoreApplication>
-#include <memory>
 #include <QFile>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QSettings>
 #include <QTimer>
@@ -346,10 +344,9 @@ namespace testkit {
 StallMeter::StallMeter(const QString &flag) : m_timer(new QTimer)
 {
     m_timer->setTimerType(Qt::PreciseTimer);
-    auto last = std::make_shared<QElapsedTimer>();
-    last->start();
-    QObject::connect(m_timer, &QTimer::timeout, [this, last, flag] {
-        const qint64 gap = last->restart();
+    m_last.start();
+    QObject::connect(m_timer, &QTimer::timeout, [this, flag] {
+        const qint64 gap = m_last.restart();
         m_longest = std::max(m_longest, gap);
         if (!flag.isEmpty() && QFile::exists(flag))
             m_flagged = std::max(m_flagged, gap);

@@ -117,6 +117,7 @@ public:
 
 private:
     QTimer *m_timer;
+    QElapsedTimer m_last;
     qint64 m_longest = 0, m_flagged = 0;
 };
 
